@@ -1,0 +1,85 @@
+// The device table and the one-byte flags that the main window owns and the
+// worker threads hand over. Flags written by one thread and read by another
+// are atomics with one writer per direction.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+namespace raid {
+
+// DriveFlags: the descriptor of an identified drive.
+namespace drive_flags {
+constexpr uint32_t kDriveNumber = 0x0F;
+constexpr uint32_t kAtaIdentify = 0x10;  // "Mode 2"
+constexpr uint32_t kVendor = 0x20;       // "Mode 3" or "Mode 4"
+constexpr uint32_t kRead58 = 0x40;       // "Mode 1"
+constexpr uint32_t kVendorShift = 0x80;  // vendor CDBs behind one 0xFE ("Mode 3")
+constexpr uint32_t kIdentified = 0xF0;
+inline uint8_t Drive(uint32_t f) { return static_cast<uint8_t>(f & kDriveNumber); }
+}  // namespace drive_flags
+
+constexpr uint16_t kNoOperationSlot = 256;
+constexpr int kMaxSlots = 8;
+constexpr int kShownSlots = 2;
+constexpr int kPhysicalDrives = 10;
+
+// RequestBits: requests served by the status thread.
+namespace request_bits {
+constexpr uint8_t kPoll = 0x01;
+constexpr uint8_t kBackupPeriod = 0x02;
+constexpr uint8_t kScan = 0x04;
+constexpr uint8_t kServed = 0x07;
+constexpr uint8_t kArmed = 0x10;
+}  // namespace request_bits
+
+struct DeviceState {
+  // Published enclosures: slot s addresses physical drive DeviceList[s] & 0xF.
+  std::array<uint32_t, kMaxSlots> DeviceList{};
+  uint8_t DeviceCount = 0;
+  uint8_t CurrentSlot = 0;
+  uint16_t OperationSlot = kNoOperationSlot;
+  // The drive whose status sector detection is reading.
+  uint32_t ScanFlags = 0;
+
+  // Detection hand-over (main thread sets Request/Pending/Detecting, the
+  // detection thread clears Request/Pending and sets Done).
+  std::atomic<uint8_t> DetectRequest{0};
+  std::atomic<uint8_t> DetectPending{0};
+  std::atomic<uint8_t> DetectDone{0};
+  std::atomic<uint8_t> Detecting{0};
+  uint8_t RedetectCountdown = 0;
+
+  // Long operations (firmware upgrade, initialisation).
+  std::atomic<uint8_t> OperationBusy{0};
+  uint8_t UpgradeRunning = 0;
+
+  std::atomic<uint8_t> RequestBits{0};
+  uint8_t FirstFill = 1;
+
+  // The monitoring switches "Device1" (CheckBox1) and "Device2" (CheckBox3).
+  std::array<bool, kShownSlots> SlotChecked{true, true};
+  uint8_t StatusPageSlot = 0;
+  uint8_t UpgradePageSlot = 0;
+  uint8_t CurrentPage = 0;
+  uint8_t TabSwitching = 0;
+
+  // Settings commands: hold-off counters and the scan-stop memory.
+  std::array<uint8_t, 4> SettleCounter{};
+  std::array<uint8_t, 4> ScanAbortRequest{};
+  bool OptionBoxesEnabled = false;  // "Buzzer Mute" and "Auto Scan"
+
+  // What the settings senders put into the command sector.
+  bool BackupEnabled = false;
+  uint8_t BackupMinutes = 0;
+  std::string BackupMessage;
+  uint8_t ScanStop = 0;   // 0 start a scan, 1 stop it
+  uint8_t ScanDrive = 0;  // 0 HDD1, 1 HDD2
+
+  bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
+  bool OperationHoldsSlot() const { return OperationSlot != kNoOperationSlot; }
+};
+
+}  // namespace raid

@@ -1,0 +1,92 @@
+// Device I/O as data: every request the program sends to a disk is one of a
+// handful of plain records, carried out by a backend (Windows, Linux or the
+// enclosure simulator). Nothing above this interface knows which.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace raid {
+
+enum class DataDirection : uint8_t { In, Out, None };
+
+// One SCSI command with its data phase.
+struct ScsiRequest {
+  std::array<uint8_t, 16> cdb{};
+  uint8_t cdbLength = 10;
+  DataDirection direction = DataDirection::In;
+  uint32_t transferLength = 0;  // bytes
+  uint32_t timeoutSeconds = 2;
+  uint8_t* data = nullptr;      // transferLength bytes; in or out per direction
+  // Set by the backend: how many bytes the device really moved.
+  uint32_t transferred = 0;
+};
+
+// The seven ATA task-file registers in register order.
+struct AtaRegisters {
+  uint8_t features = 0;
+  uint8_t sectorCount = 0;
+  uint8_t lbaLow = 0;
+  uint8_t lbaMid = 0;
+  uint8_t lbaHigh = 0;
+  uint8_t device = 0;
+  uint8_t command = 0;
+
+  std::array<uint8_t, 7> Bytes() const {
+    return {features, sectorCount, lbaLow, lbaMid, lbaHigh, device, command};
+  }
+  bool operator==(const AtaRegisters&) const = default;
+};
+
+// The reply of the volume disk-extents query for one extent: 32 bytes in the
+// platform's layout (count at 0, disk number at 8, offset at 16, length at 24).
+using ExtentsReply = std::array<uint8_t, 32>;
+
+using DeviceId = uint8_t;  // a drive letter ('C'..'Z') or a physical drive number 0-9
+constexpr DeviceId kFirstLetterId = 0x43;  // ids above 'B' are letters
+
+// Platform drive types of a root path (the low byte is what is kept).
+enum DriveType : unsigned {
+  kDriveUnknown = 0,
+  kDriveNoRootDir = 1,
+  kDriveRemovable = 2,
+  kDriveFixed = 3,
+  kDriveRemote = 4,
+  kDriveCdrom = 5,
+  kDriveRamdisk = 6,
+};
+
+// An open device; the value is the backend's own.
+using DeviceHandleValue = intptr_t;
+constexpr DeviceHandleValue kInvalidHandle = -1;
+
+class DeviceIo {
+ public:
+  virtual ~DeviceIo() = default;
+
+  // Opens a drive letter or a physical drive number, read and write.
+  // Returns kInvalidHandle when it does not open (the reason in LastError).
+  virtual DeviceHandleValue Open(DeviceId id) = 0;
+  virtual void Close(DeviceHandleValue h) = 0;
+
+  // Each returns true when the platform reported the request as done.
+  virtual bool Scsi(DeviceHandleValue h, ScsiRequest& req) = 0;
+  // ATA register command with `sectors` × 512 bytes of data in. The
+  // registers are updated from the reply whether or not it succeeded.
+  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) = 0;
+  virtual bool RescanBus(DeviceHandleValue h) = 0;
+  virtual bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) = 0;
+
+  // Bit n set: the letter 'A' + n exists.
+  virtual uint32_t LogicalDriveMask() = 0;
+  virtual unsigned DriveTypeOf(char letter) = 0;
+  // A display name for a letter (Linux shows its mount point there).
+  virtual std::string VolumeName(char letter) { return std::string(1, letter); }
+
+  // Why the last failing call failed, for the user.
+  virtual std::string LastError() const { return {}; }
+};
+
+}  // namespace raid

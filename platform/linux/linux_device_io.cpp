@@ -1,0 +1,301 @@
+#include "platform/linux/linux_device_io.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <libudev.h>
+#include <poll.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "device/requests.h"
+
+namespace raid {
+
+namespace {
+bool Skipped(const std::string& n) {
+  for (const char* p : {"loop", "ram", "zram", "dm-", "md", "sr", "fd", "nbd"})
+    if (n.rfind(p, 0) == 0) return true;
+  return false;
+}
+
+std::string ReadLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string s;
+  std::getline(in, s);
+  return s;
+}
+
+// The whole disk a block device belongs to ("sdb1" -> "sdb").
+std::string ParentDisk(const std::string& dev) {
+  char buf[512];
+  const std::string link = "/sys/class/block/" + dev;
+  const ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+  if (n <= 0) return dev;
+  buf[n] = 0;
+  std::string path(buf);
+  if (std::ifstream("/sys/class/block/" + dev + "/partition")) {
+    path = path.substr(0, path.rfind('/'));
+    return path.substr(path.rfind('/') + 1);
+  }
+  return dev;
+}
+
+std::string Unescape(const std::string& s) {
+  // /proc/self/mounts escapes blanks and the like as \ooo.
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 3 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
+      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+}  // namespace
+
+bool LinuxDeviceIo::NaturalLess(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+std::vector<std::string> LinuxDeviceIo::ListDisks(const std::string& sysBlock) {
+  std::vector<std::string> sd, other;
+  if (DIR* d = ::opendir(sysBlock.c_str())) {
+    while (dirent* e = ::readdir(d)) {
+      const std::string n = e->d_name;
+      if (n == "." || n == ".." || Skipped(n)) continue;
+      (n.rfind("sd", 0) == 0 ? sd : other).push_back(n);
+    }
+    ::closedir(d);
+  }
+  std::sort(sd.begin(), sd.end(), NaturalLess);
+  std::sort(other.begin(), other.end(), NaturalLess);
+  sd.insert(sd.end(), other.begin(), other.end());
+  if (sd.size() > 10) sd.resize(10);
+  return sd;
+}
+
+LinuxDeviceIo::LinuxDeviceIo() { Refresh(); }
+
+void LinuxDeviceIo::Refresh() {
+  disks_ = ListDisks();
+  volumes_.clear();
+  std::ifstream in("/proc/self/mounts");
+  std::string line;
+  char letter = 'C';
+  while (std::getline(in, line) && letter <= 'Z') {
+    std::istringstream ls(line);
+    std::string src, mnt;
+    ls >> src >> mnt;
+    if (src.rfind("/dev/", 0) != 0) continue;
+    char real[512];
+    std::string dev = src.substr(5);
+    if (::realpath(src.c_str(), real)) dev = std::string(real).substr(std::string(real).rfind('/') + 1);
+    if (std::any_of(volumes_.begin(), volumes_.end(), [&](const Volume& v) { return v.device == dev; })) continue;
+    if (std::find(disks_.begin(), disks_.end(), ParentDisk(dev)) == disks_.end()) continue;
+    volumes_.push_back({letter++, dev, Unescape(mnt)});
+  }
+}
+
+const LinuxDeviceIo::Volume* LinuxDeviceIo::FindVolume(char letter) const {
+  for (const auto& v : volumes_)
+    if (v.letter == letter) return &v;
+  return nullptr;
+}
+
+void LinuxDeviceIo::SetError(const std::string& what, int err) {
+  lastError_ = what + ": " + std::strerror(err);
+  if (err == EPERM || err == EACCES)
+    lastError_ += " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+}
+
+DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
+  std::lock_guard lock(mu_);
+  std::string dev;
+  if (id >= kFirstLetterId) {
+    if (const Volume* v = FindVolume(static_cast<char>(id))) dev = v->device;
+  } else if (id < disks_.size()) {
+    dev = disks_[id];
+  }
+  if (dev.empty()) {
+    lastError_ = "no such device";
+    return kInvalidHandle;
+  }
+  const std::string path = "/dev/" + dev;
+  // Vendor CDBs are refused on a read-only open: open read-write.
+  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    SetError(path, errno);
+    return kInvalidHandle;
+  }
+  open_.push_back({fd, {fd, dev}});
+  return fd;
+}
+
+void LinuxDeviceIo::Close(DeviceHandleValue h) {
+  std::lock_guard lock(mu_);
+  auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& p) { return p.first == h; });
+  if (it == open_.end()) return;
+  ::close(it->second.fd);
+  open_.erase(it);
+}
+
+bool LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
+  req.transferred = 0;
+  uint8_t sense[32]{};
+  sg_io_hdr_t io{};
+  io.interface_id = 'S';
+  io.cmd_len = req.cdbLength;
+  io.cmdp = req.cdb.data();
+  io.mx_sb_len = sizeof sense;
+  io.sbp = sense;
+  io.dxfer_len = req.transferLength;
+  io.dxferp = req.data;
+  io.dxfer_direction = req.transferLength == 0 || req.direction == DataDirection::None ? SG_DXFER_NONE
+                       : req.direction == DataDirection::In                             ? SG_DXFER_FROM_DEV
+                                                                                        : SG_DXFER_TO_DEV;
+  io.timeout = req.timeoutSeconds * 1000;
+  if (::ioctl(static_cast<int>(h), SG_IO, &io) < 0) {
+    std::lock_guard lock(mu_);
+    SetError("SG_IO", errno);
+    return false;
+  }
+  if ((io.info & SG_INFO_OK_MASK) != SG_INFO_OK || io.status != 0 || io.host_status != 0 ||
+      (io.driver_status & 0x0F) != 0) {
+    std::lock_guard lock(mu_);
+    lastError_ = "device refused the request (status " + std::to_string(io.status) + ")";
+    return false;
+  }
+  req.transferred = req.transferLength - static_cast<uint32_t>(std::max(0, io.resid));
+  return true;
+}
+
+bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) {
+  // ATA PASS-THROUGH(16) of the SCSI/ATA translation layer.
+  ScsiRequest r;
+  r.cdbLength = 16;
+  r.cdb[0] = 0x85;
+  const bool in = sectors > 0 && data;
+  r.cdb[1] = static_cast<uint8_t>((in ? 4 : 3) << 1);  // PIO data-in or non-data
+  r.cdb[2] = in ? 0x0E : 0x00;  // T_DIR in, byte blocks, length in the sector count
+  r.cdb[4] = regs.features;
+  r.cdb[6] = regs.sectorCount ? regs.sectorCount : static_cast<uint8_t>(sectors);
+  r.cdb[8] = regs.lbaLow;
+  r.cdb[10] = regs.lbaMid;
+  r.cdb[12] = regs.lbaHigh;
+  r.cdb[13] = regs.device;
+  r.cdb[14] = regs.command;
+  r.direction = in ? DataDirection::In : DataDirection::None;
+  r.transferLength = in ? sectors * 512 : 0;
+  r.data = data;
+  r.timeoutSeconds = 10;
+  return Scsi(h, r) && (!in || r.transferred == r.transferLength);
+}
+
+bool LinuxDeviceIo::RescanBus(DeviceHandleValue) {
+  // The kernel notices its SCSI devices itself; nothing to ask for.
+  return true;
+}
+
+bool LinuxDeviceIo::DiskExtents(DeviceHandleValue h, ExtentsReply& reply) {
+  std::lock_guard lock(mu_);
+  auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& p) { return p.first == h; });
+  if (it == open_.end()) return false;
+  const std::string dev = it->second.device;
+  const std::string disk = ParentDisk(dev);
+  auto pos = std::find(disks_.begin(), disks_.end(), disk);
+  if (pos == disks_.end()) return false;
+  const std::string start = ReadLine("/sys/class/block/" + dev + "/start");
+  const std::string size = ReadLine("/sys/class/block/" + dev + "/size");
+  const uint64_t s = start.empty() ? 0 : std::stoull(start);
+  const uint64_t n = size.empty() ? 0 : std::stoull(size);
+  reply = MakeExtentsReply(static_cast<uint32_t>(pos - disks_.begin()), s * 512, n * 512);
+  return true;
+}
+
+uint32_t LinuxDeviceIo::LogicalDriveMask() {
+  std::lock_guard lock(mu_);
+  Refresh();
+  uint32_t mask = 0;
+  for (const auto& v : volumes_) mask |= 1u << (v.letter - 'A');
+  return mask;
+}
+
+unsigned LinuxDeviceIo::DriveTypeOf(char letter) {
+  std::lock_guard lock(mu_);
+  const Volume* v = FindVolume(letter);
+  if (!v) return kDriveNoRootDir;
+  return ReadLine("/sys/block/" + ParentDisk(v->device) + "/removable") == "1" ? kDriveRemovable : kDriveFixed;
+}
+
+std::string LinuxDeviceIo::VolumeName(char letter) {
+  std::lock_guard lock(mu_);
+  const Volume* v = FindVolume(letter);
+  return v ? v->mountPoint : std::string(1, letter);
+}
+
+std::string LinuxDeviceIo::LastError() const {
+  std::lock_guard lock(mu_);
+  return lastError_;
+}
+
+struct UdevDeviceChanges::Impl {
+  udev* u = nullptr;
+  udev_monitor* mon = nullptr;
+  std::atomic<bool> stop{false};
+  std::thread thread;
+};
+
+UdevDeviceChanges::~UdevDeviceChanges() { Stop(); }
+
+bool UdevDeviceChanges::Start(std::function<void()> onChange) {
+  Stop();
+  auto* impl = new Impl;
+  impl->u = udev_new();
+  if (impl->u) impl->mon = udev_monitor_new_from_netlink(impl->u, "udev");
+  if (!impl->mon || udev_monitor_filter_add_match_subsystem_devtype(impl->mon, "block", "disk") < 0 ||
+      udev_monitor_enable_receiving(impl->mon) < 0) {
+    if (impl->mon) udev_monitor_unref(impl->mon);
+    if (impl->u) udev_unref(impl->u);
+    delete impl;
+    return false;
+  }
+  impl_ = impl;
+  impl->thread = std::thread([impl, onChange] {
+    const int fd = udev_monitor_get_fd(impl->mon);
+    while (!impl->stop) {
+      pollfd p{fd, POLLIN, 0};
+      if (::poll(&p, 1, 250) > 0) {
+        if (udev_device* d = udev_monitor_receive_device(impl->mon)) {
+          udev_device_unref(d);
+          onChange();
+        }
+      }
+    }
+  });
+  return true;
+}
+
+void UdevDeviceChanges::Stop() {
+  if (!impl_) return;
+  impl_->stop = true;
+  if (impl_->thread.joinable()) impl_->thread.join();
+  udev_monitor_unref(impl_->mon);
+  udev_unref(impl_->u);
+  delete impl_;
+  impl_ = nullptr;
+}
+
+}  // namespace raid

@@ -1,0 +1,52 @@
+// What the program's logic shows the user leaves through this interface:
+// status-bar panel texts, modal message boxes and a "let the window breathe"
+// hook. Each front end implements it; tests implement it with a recorder, so
+// no test ever blocks on a modal box.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace raid {
+
+enum class BoxIcon { None, Information, Warning, Error, Question };
+enum class BoxButtons { Ok, OkCancel, YesNo };
+enum class BoxResult { Ok, Cancel, Yes, No };
+
+struct MessageBoxRequest {
+  std::string text;
+  std::string caption;  // empty: the application's title
+  BoxIcon icon = BoxIcon::None;
+  BoxButtons buttons = BoxButtons::Ok;
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+  // Panels are numbered from 0 (five panels).
+  virtual void SetPanelText(int panel, const std::string& text) = 0;
+  virtual BoxResult ShowMessage(const MessageBoxRequest& box) = 0;
+  // Lets pending window messages be handled during long loops; a no-op
+  // where there are none.
+  virtual void ProcessMessages() {}
+};
+
+// Runs a callback on the main thread and waits for it. Worker threads use it
+// for every request they make of the main thread's state.
+class MainThreadInvoker {
+ public:
+  virtual ~MainThreadInvoker() = default;
+  // Returns false when the call could not run (the program is shutting down).
+  virtual bool RunAndWait(const std::function<void()>& fn) = 0;
+};
+
+// Runs the callback on the calling thread: for tests and single-threaded use.
+class DirectInvoker final : public MainThreadInvoker {
+ public:
+  bool RunAndWait(const std::function<void()>& fn) override {
+    fn();
+    return true;
+  }
+};
+
+}  // namespace raid

@@ -1,0 +1,39 @@
+#include <windows.h>
+
+#include "platform/datetime_text.h"
+
+namespace raid {
+
+namespace {
+SYSTEMTIME ToSystemTime(const LocalDateTime& t) {
+  SYSTEMTIME s{};
+  s.wYear = static_cast<WORD>(t.year);
+  s.wMonth = static_cast<WORD>(t.month);
+  s.wDay = static_cast<WORD>(t.day);
+  s.wHour = static_cast<WORD>(t.hour);
+  s.wMinute = static_cast<WORD>(t.minute);
+  s.wSecond = static_cast<WORD>(t.second);
+  return s;
+}
+
+// The user's locale: short date format and long time format.
+class WindowsDateTimeFormat final : public DateTimeFormat {
+ public:
+  std::string ShortDate(const LocalDateTime& t) const override {
+    const SYSTEMTIME s = ToSystemTime(t);
+    char buf[128] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &s, nullptr, buf, sizeof buf);
+    return buf;
+  }
+  std::string LongTime(const LocalDateTime& t) const override {
+    const SYSTEMTIME s = ToSystemTime(t);
+    char buf[128] = {};
+    GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &s, nullptr, buf, sizeof buf);
+    return buf;
+  }
+};
+}  // namespace
+
+std::unique_ptr<DateTimeFormat> MakePlatformDateTimeFormat() { return std::make_unique<WindowsDateTimeFormat>(); }
+
+}  // namespace raid

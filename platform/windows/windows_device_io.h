@@ -1,0 +1,33 @@
+// Device I/O on Windows: CreateFileA on "\\.\X:" and "\\.\PhysicalDriveN"
+// and DeviceIoControl with the SCSI and IDE pass-through, bus rescan and
+// volume disk-extents requests. Data travels in page-aligned buffers.
+#pragma once
+
+#include <string>
+
+#include "platform/device_io.h"
+
+namespace raid {
+
+class WindowsDeviceIo final : public DeviceIo {
+ public:
+  DeviceHandleValue Open(DeviceId id) override;
+  void Close(DeviceHandleValue h) override;
+  bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) override;
+  bool RescanBus(DeviceHandleValue h) override;
+  bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) override;
+  uint32_t LogicalDriveMask() override;
+  unsigned DriveTypeOf(char letter) override;
+  std::string LastError() const override { return lastError_; }
+
+ private:
+  void SetError(const char* what);
+  std::string lastError_;
+};
+
+// Registers a window for arrival and removal notifications of USB device
+// interfaces; the window then receives WM_DEVICECHANGE.
+bool RegisterUsbDeviceNotifications(void* windowHandle);
+
+}  // namespace raid
