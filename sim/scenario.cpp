@@ -206,6 +206,7 @@ FaultSpec ParseFault(const json& j, const std::string& where) {
     f.drive = static_cast<int>(d);
   }
   if (j.contains("count")) f.count = static_cast<int>(std::min<uint64_t>(Number(j["count"], where + ".count"), 1u << 30));
+  if (j.contains("after")) f.after = static_cast<int>(std::min<uint64_t>(Number(j["after"], where + ".after"), 1u << 30));
   if (j.contains("from")) f.from = Seconds(j["from"], where + ".from");
   if (j.contains("until")) f.until = Seconds(j["until"], where + ".until");
   return f;

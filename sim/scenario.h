@@ -51,6 +51,7 @@ struct FaultSpec {
   std::string mode = "fail";  // fail hang short corrupt flip drop-write
   int drive = -1;             // -1: every drive
   int count = -1;             // -1: unlimited
+  int after = 0;              // matching requests let through first
   double from = 0;
   double until = std::numeric_limits<double>::infinity();
 };

@@ -170,6 +170,7 @@ SimDeviceIo::Fault* SimDeviceIo::MatchFault(const std::string& kind, int drive) 
                            (s.kind == "scsi" && (kind == "read10" || kind == "write10" || kind == "inquiry" ||
                                                  kind == "vendor"));
     if (!kindMatch || (s.drive >= 0 && s.drive != drive) || now < s.from || now >= s.until) continue;
+    if (f.seen++ < s.after) continue;
     if (s.count >= 0 && f.used >= s.count) continue;
     ++f.used;
     return &f;

@@ -64,6 +64,7 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   };
   struct Fault {
     FaultSpec spec;
+    int seen = 0;
     int used = 0;
   };
   struct EnclosureState {
