@@ -1,0 +1,158 @@
+#include "device/detection.h"
+
+#include <cstring>
+
+#include "device/record_layout.h"
+
+namespace raid {
+
+DriveDetector::DriveDetector(CommandSet& cs, DeviceIo& io, UserInterface& ui, DeviceState& st)
+    : cs_(cs), io_(io), ui_(ui), st_(st) {}
+
+bool DriveDetector::HasSignature(const uint8_t* s) {
+  return s[ident::kSignature] == ident::kSig0 && s[ident::kSignature + 1] == ident::kSig1;
+}
+
+int DriveDetector::CountLetters() {
+  uint32_t mask = io_.LogicalDriveMask() >> 2;  // bit 0 is now "C"
+  int n = 0;
+  for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
+    ui_.ProcessMessages();
+    if ((mask & 1) && n < kMaxLetters) DriveLetters[n++] = letter;
+  }
+  DriveLetters[n] = 0;
+  LetterCount = static_cast<uint8_t>(n);
+  return n;
+}
+
+int DriveDetector::CountPhysicalDrives() {
+  int n = 0;
+  for (uint8_t d = 0; d < kPhysicalDrives; ++d) {
+    ui_.ProcessMessages();
+    const DeviceHandleValue h = io_.Open(d);
+    if (h == kInvalidHandle) continue;
+    ++n;
+    io_.Close(h);
+  }
+  return n;
+}
+
+void DriveDetector::FillVolumeTable() {
+  for (int i = 0; i < LetterCount; ++i) {
+    if (i >= kVolumeTableSize) {
+      ui_.ShowMessage({"Drive Count Must less than 20.", "", BoxIcon::None, BoxButtons::Ok});
+      return;
+    }
+    ui_.ProcessMessages();
+    VolumeEntry& v = VolumeTable[i];
+    v = VolumeEntry{};
+    v.Letter = DriveLetters[i];
+    v.DriveType = static_cast<uint8_t>(io_.DriveTypeOf(v.Letter));
+    const DeviceHandleValue h = io_.Open(static_cast<DeviceId>(v.Letter));
+    if (h == kInvalidHandle) {
+      v.DriveType = 255;
+      continue;
+    }
+    ExtentsReply reply{};
+    if (io_.DiskExtents(h, reply)) {
+      const VolumeExtent e = ParseExtents(reply);
+      v.DiskNumber = e.diskNumber;
+      v.StartingOffset = e.startingOffset;
+      v.ExtentLength = e.extentLength;
+    }
+    io_.Close(h);
+  }
+}
+
+bool DriveDetector::VendorTries(uint8_t k) {
+  if (cs_.VendorCommand(16, IdentSector[k].data(), 0) && HasSignature(IdentSector[k].data())) return true;
+  cs_.ScratchSector[0] = 0;
+  return cs_.VendorQuery(3) && cs_.ScratchSector[0] == 0x50 && cs_.ScratchSector[1] == 0x8B;
+}
+
+uint32_t DriveDetector::Probe(uint8_t k) {
+  uint32_t f = k;
+  const DeviceHandleValue h = cs_.Handle();
+  ui_.SetPanelText(1, "Detecting D" + std::to_string(k));
+  ui_.SetPanelText(2, "Mode 1");
+  if (!cs_.ReadSectors(h, cmd::kIdentLba, IdentSector[k].data(), 1))
+    ui_.SetPanelText(4, "Error code 580");
+  else if (HasSignature(IdentSector[k].data()))
+    f |= drive_flags::kRead58;
+
+  ui_.SetPanelText(2, "Mode 2");
+  AtaRegisters regs{0, 0, 0, 0, 0, 0xE0, 0xEC};
+  if (cs_.AtaCommand(h, regs, cs_.ScratchSector.data(), 1) && HasSignature(cs_.ScratchSector.data())) {
+    f |= drive_flags::kAtaIdentify;
+    // The controller's identification sector names the enclosure and its
+    // firmware: keep it unless block 58 already gave it.
+    if (!(f & drive_flags::kRead58)) IdentSector[k] = cs_.ScratchSector;
+  }
+  if (f & drive_flags::kIdentified) return f;
+
+  if (!cs_.InquiryDevice(h, IdentSector[k].data()) || IdentSector[k][4] != 31) return f;
+  cs_.CdbShift = 1;
+  ui_.SetPanelText(2, "Mode 3");
+  if (VendorTries(k)) return f | drive_flags::kVendor | drive_flags::kVendorShift;
+  cs_.CdbShift = 0;
+  ui_.SetPanelText(2, "Mode 4");
+  if (VendorTries(k)) f |= drive_flags::kVendor;
+  return f;
+}
+
+void DriveDetector::Group(uint8_t k, uint32_t f) {
+  for (int g = 0; g < GroupCount; ++g) {
+    const uint8_t d = drive_flags::Drive(GroupTable[g]);
+    if (IdentSector[d] == IdentSector[k] && ScanStatusSector[d] == ScanStatusSector[k]) {
+      if (GroupExtraCount[g] < kPhysicalDrives) GroupExtraMembers[g][GroupExtraCount[g]++] = k;
+      if (FoundCount < kFoundListSize) FoundList[FoundCount++] = f;
+      return;
+    }
+  }
+  if (GroupCount < kGroupTableSize) {
+    GroupExtraCount[GroupCount] = 0;
+    GroupTable[GroupCount++] = f;
+  }
+  if (FoundCount < kFoundListSize) FoundList[FoundCount++] = f;
+}
+
+int DriveDetector::ScanDrives() {
+  GroupCount = 0;
+  FoundCount = 0;
+  int opened = 0;
+  for (auto& s : IdentSector) s.fill(0);
+  for (uint8_t k = 0; k < kPhysicalDrives; ++k) {
+    ui_.ProcessMessages();
+    // A drive held by a running firmware upgrade or initialisation is not
+    // opened; its entry is carried into the new result unchanged.
+    if (!st_.FirstFill && st_.OperationSlot < kMaxSlots &&
+        drive_flags::Drive(st_.DeviceList[st_.OperationSlot]) == k) {
+      const uint32_t held = st_.DeviceList[st_.OperationSlot];
+      IdentSector[k] = PrevIdentSector[k];
+      if (GroupCount < kGroupTableSize) {
+        GroupExtraCount[GroupCount] = 0;
+        GroupTable[GroupCount++] = held;
+      }
+      if (FoundCount < kFoundListSize) FoundList[FoundCount++] = held;
+      if (++opened >= PhysicalDriveCount) break;
+      continue;
+    }
+    if (cs_.OpenDevice(k) == kInvalidHandle) continue;
+    const uint32_t f = Probe(k);
+    cs_.CloseDevice();
+    if (f & drive_flags::kIdentified) {
+      st_.ScanFlags = f;
+      cs_.ReadStatusSector(ScanStatusSector[k].data());
+      Group(k, f);
+    }
+    if (++opened >= PhysicalDriveCount) break;
+  }
+  return GroupCount;
+}
+
+void DriveDetector::Rescan() {
+  FillVolumeTable();
+  GroupCount = static_cast<uint8_t>(ScanDrives());
+}
+
+}  // namespace raid

@@ -1,0 +1,72 @@
+// Finds the enclosures among the machine's disks: counts drive letters and
+// physical drives, maps volumes to disks, probes drives 0-9 with up to four
+// identification methods and groups drives that show the same enclosure.
+// Runs on the detection thread; its progress texts go to the status bar
+// through the user interface, which delivers them on the main thread.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "device/bytes.h"
+#include "device/command_set.h"
+#include "device/device_state.h"
+#include "platform/clock.h"
+#include "platform/device_io.h"
+#include "platform/user_interface.h"
+
+namespace raid {
+
+struct VolumeEntry {
+  char Letter = 0;
+  uint8_t DriveType = 0;   // low byte of the platform drive type; 255 when it does not open
+  uint8_t DiskNumber = 0;  // physical disk of the first extent
+  uint64_t StartingOffset = 0;
+  uint64_t ExtentLength = 0;
+};
+
+constexpr int kMaxLetters = 24;
+constexpr int kVolumeTableSize = 20;
+constexpr int kFoundListSize = 12;
+constexpr int kGroupTableSize = 20;
+
+class DriveDetector {
+ public:
+  DriveDetector(CommandSet& cs, DeviceIo& io, UserInterface& ui, DeviceState& st);
+
+  int CountLetters();
+  int CountPhysicalDrives();
+  void FillVolumeTable();
+  // The identification scan; returns the number of groups.
+  int ScanDrives();
+  void Rescan();
+
+  // Whether a sector carries the controller's "3X" signature.
+  static bool HasSignature(const uint8_t* sector);
+
+  std::array<char, kMaxLetters + 1> DriveLetters{};
+  uint8_t LetterCount = 0;
+  uint8_t PhysicalDriveCount = 0;
+  std::array<VolumeEntry, kVolumeTableSize> VolumeTable{};
+  std::array<Sector, kPhysicalDrives> IdentSector{};
+  std::array<Sector, kPhysicalDrives> PrevIdentSector{};
+  std::array<Sector, kPhysicalDrives> ScanStatusSector{};
+  std::array<uint32_t, kFoundListSize> FoundList{};
+  uint8_t FoundCount = 0;
+  std::array<uint32_t, kGroupTableSize> GroupTable{};
+  uint8_t GroupCount = 0;
+  std::array<uint8_t, kGroupTableSize> GroupExtraCount{};
+  std::array<std::array<uint8_t, kPhysicalDrives>, kGroupTableSize> GroupExtraMembers{};
+
+ private:
+  uint32_t Probe(uint8_t k);
+  bool VendorTries(uint8_t k);
+  void Group(uint8_t k, uint32_t flags);
+
+  CommandSet& cs_;
+  DeviceIo& io_;
+  UserInterface& ui_;
+  DeviceState& st_;
+};
+
+}  // namespace raid

@@ -1,0 +1,39 @@
+// Everything the core shows leaves through this interface: the status-bar
+// panels and message boxes of UserInterface, plus the main window's own
+// controls. Each front end implements what it has; the defaults do nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/user_interface.h"
+
+namespace raid {
+
+class CoreView : public UserInterface {
+ public:
+  // StaticText1: the detection text and whether it is shown.
+  virtual void DetectTextChanged(const std::string& text, bool visible) {}
+  // The seven navigation and Upgrade page buttons.
+  virtual void NavigationEnabledChanged(bool enabled) {}
+  virtual void UpgradeButtonEnabledChanged(bool enabled) {}
+  // A slot's monitoring check box and its Status and Upgrade tabs.
+  virtual void SlotControlsChanged(int slot, bool visible, bool checked) {}
+  virtual void LogButtonVisibleChanged(bool visible) {}
+  // Caption, slot hints and firmware version text.
+  virtual void IdentityChanged() {}
+  // The Status page model changed.
+  virtual void StatusPageChanged() {}
+  // A line was appended to the day log buffer (not lines loaded from file).
+  virtual void LogLineAppended(const std::string& line) {}
+  // The navigation pictures and slot tabs are to be redrawn (page or slot
+  // selection changed).
+  virtual void NavigationChanged() {}
+  // Timer1: a long operation's progress copied into a progress bar
+  // (bar 2 on the Setup page, else bar 1).
+  virtual void ProgressChanged(int bar, uint32_t value) {}
+  // The option check boxes and scan buttons changed their enabled state.
+  virtual void OptionControlsChanged() {}
+};
+
+}  // namespace raid

@@ -1,0 +1,199 @@
+#include "monitor/raid_core.h"
+
+namespace raid {
+
+RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir)
+    : cs(io, clock, view, st),
+      det(cs, io, view, st),
+      report(st, ms, det),
+      log(st, ms, det, report, clock, fmt, view, logDir),
+      poller(st, ms, cs, det, log, view),
+      page(st, ms, poller, view),
+      io_(io),
+      clock_(clock),
+      view_(view) {
+  poller.RefreshStatusPage = [this](bool force) { page.RefreshStatusPage(force); };
+  poller.SlotUnchecked = [this](int slot) { page.SetSlotMonitored(static_cast<uint8_t>(slot), false); };
+}
+
+void RaidCore::SetDetectText(const std::string& text, bool visible) {
+  StaticText1 = text;
+  StaticText1Visible = visible;
+  view_.DetectTextChanged(text, visible);
+}
+
+void RaidCore::Start() {
+  st.RedetectCountdown = 0;
+  st.UpgradeRunning = 0;
+  st.OperationBusy = 0;
+  st.CurrentSlot = 0;
+  st.OperationSlot = kNoOperationSlot;
+  st.DeviceCount = 0;
+  det.GroupCount = 0;
+  det.FoundCount = 0;
+  SetDetectText("Drive detecting", true);
+  det.CountLetters();
+  det.PhysicalDriveCount = static_cast<uint8_t>(det.CountPhysicalDrives());
+  st.DetectDone = 0;
+  st.DetectPending = 1;
+  st.DetectRequest = 1;
+  st.Detecting = 1;
+  st.RequestBits = 0;
+  st.TabSwitching = 0;
+  log.ReportListSelector = 0;
+  log.PendingDeviceLines = 0;
+  StartTime = clock_.Now();
+  Now = StartTime;
+  Timer3Enabled = true;
+  Timer4Enabled = true;
+  Timer1Enabled = false;
+  Timer2Enabled = false;
+  cs.StatusAreaLimit = kStatusAreaLimit;
+  cs.FlashRecordAddr = 0;
+  NavigationEnabled = false;
+  view_.NavigationEnabledChanged(false);
+  view_.LogButtonVisibleChanged(false);
+  cs.CdbShift = 1;
+  st.FirstFill = 1;
+  ms.PollSkip.fill(0);
+  ms.LastProgress[0] = ms.LastProgress[1] = kNoProgress;
+  st.SettleCounter.fill(0);
+  st.ScanAbortRequest.fill(0);
+  ms.Caption = AppTitleText();
+  view_.IdentityChanged();
+}
+
+void RaidCore::Close() {
+  Timer3Enabled = false;
+  st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
+}
+
+void RaidCore::Timer1Timer() {
+  if (!Timer1Enabled) return;
+  view_.ProgressChanged(st.CurrentPage == 1 ? 2 : 1, cs.ProgressValue.load());
+}
+
+void RaidCore::Timer3Timer() {
+  if (Timer3Enabled) Now = clock_.Now();
+}
+
+void RaidCore::OnDeviceChange() { st.RedetectCountdown = 16; }
+
+bool RaidCore::DetectionStep() {
+  if (!st.DetectRequest) return false;
+  st.DetectRequest = 0;
+  det.Rescan();
+  st.DetectPending = 0;
+  st.DetectDone = 1;
+  return true;
+}
+
+bool RaidCore::StatusRequestWaiting() const {
+  return !st.DetectPending && (st.RequestBits.load() & request_bits::kServed) != 0;
+}
+
+void RaidCore::ServeMailRequest() {
+  // Sending arrives with the notification settings; until they exist a
+  // request is taken off the queue here so the thread stays quiet.
+  ms.MailRequestFlags = 0;
+}
+
+void RaidCore::Timer4Timer() {
+  if (st.RedetectCountdown >= 1 && st.RedetectCountdown <= 25) {
+    ++st.RedetectCountdown;
+    return;
+  }
+  if (st.RedetectCountdown >= 26) {
+    view_.UpgradeButtonEnabledChanged(false);
+    if (st.OperationBusy) {
+      view_.UpgradeButtonEnabledChanged(true);
+      return;
+    }
+    st.Detecting = 1;
+    st.RedetectCountdown = 0;
+    const uint8_t oldLetters = det.LetterCount;
+    const int letters = det.CountLetters();
+    const int drives = det.CountPhysicalDrives();
+    if (letters == oldLetters && drives == det.PhysicalDriveCount) {
+      st.Detecting = 0;
+      return;
+    }
+    det.PhysicalDriveCount = static_cast<uint8_t>(drives);
+    st.DetectPending = 1;
+    st.DetectRequest = 1;
+    if (st.DeviceCount == 0) SetDetectText("Drive detecting", StaticText1Visible);
+    return;
+  }
+  if (st.DetectDone) {
+    Publish();
+    return;
+  }
+  if (st.DetectPending && StaticText1 == "Drive detecting") SetDetectText(StaticText1, !StaticText1Visible);
+}
+
+void RaidCore::Publish() {
+  st.DetectDone = 0;
+  view_.SetPanelText(1, "Detected OK");
+  view_.SetPanelText(2, " ");
+  for (int s = 0; s < kShownSlots; ++s) {
+    view_.ProcessMessages();
+    const bool present = s < det.GroupCount;
+    st.SlotChecked[s] = present;
+    view_.SlotControlsChanged(s, present, present);
+  }
+  const double now = ToDayFraction(clock_.Now());
+  for (int g = 0; g < det.GroupCount; ++g) {
+    const uint8_t d = drive_flags::Drive(det.GroupTable[g]) % kPhysicalDrives;
+    if (det.PrevIdentSector[d] != det.IdentSector[d]) ConnectTime[d] = now;
+  }
+  if (st.FirstFill) {
+    if (det.GroupCount > 0) ConnectTimeRef = drive_flags::Drive(det.GroupTable[0]);
+    log.ReportListSelector = 1;
+  } else {
+    log.DetectDeviceChanges();
+  }
+  // Only eight slots exist; further groups are not published.
+  const int count = det.GroupCount < kMaxSlots ? det.GroupCount : kMaxSlots;
+  for (int g = 0; g < count; ++g) st.DeviceList[g] = det.GroupTable[g];
+  st.DeviceCount = static_cast<uint8_t>(count);
+  det.PrevIdentSector = det.IdentSector;
+  if (st.DeviceCount > 0) {
+    if (st.CurrentSlot >= st.DeviceCount) st.CurrentSlot = st.DeviceCount - 1;
+    // The pages' own slots follow, so that no page shows a slot that is gone.
+    if (st.StatusPageSlot >= st.DeviceCount) st.StatusPageSlot = st.DeviceCount - 1;
+    if (st.UpgradePageSlot >= st.DeviceCount) st.UpgradePageSlot = st.DeviceCount - 1;
+    NavigationEnabled = true;
+    view_.NavigationEnabledChanged(true);
+    view_.LogButtonVisibleChanged(true);
+    poller.RefreshIdentity();
+    st.Detecting = 0;
+    st.RequestBits |= request_bits::kPoll | request_bits::kArmed;
+    Timer2Enabled = true;
+    Timer3Enabled = true;
+    SetDetectText(" ", false);
+  } else {
+    NavigationEnabled = false;
+    view_.NavigationEnabledChanged(false);
+    Timer3Enabled = false;
+    st.Detecting = 0;
+    SetDetectText("No Drive found! ", true);
+  }
+}
+
+bool RaidCore::NavigationAccepted() const { return NavigationEnabled && st.DeviceCount > 0 && !st.FirstFill; }
+
+bool RaidCore::SelectPage(uint8_t p) {
+  if (!NavigationAccepted() || p > 4) return false;
+  st.CurrentPage = p;
+  view_.NavigationChanged();
+  if (p == 0) {
+    st.CurrentSlot = st.StatusPageSlot;
+    page.RefreshStatusPage(false);
+  } else if (p == 2) {
+    st.CurrentSlot = st.UpgradePageSlot;
+    poller.RefreshIdentity();
+  }
+  return true;
+}
+
+}  // namespace raid

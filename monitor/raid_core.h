@@ -1,0 +1,94 @@
+// The program's core: every piece of state the main window owns and the
+// handlers its timers, its device-change message and its worker threads run.
+// Both front ends own one RaidCore and wire their window or console to it.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "device/command_set.h"
+#include "device/detection.h"
+#include "device/device_state.h"
+#include "monitor/core_view.h"
+#include "monitor/device_report.h"
+#include "monitor/event_log.h"
+#include "monitor/monitor_state.h"
+#include "monitor/status_page.h"
+#include "monitor/status_poller.h"
+#include "platform/clock.h"
+#include "platform/datetime_text.h"
+#include "platform/device_io.h"
+
+namespace raid {
+
+inline constexpr const char* kAppTitle = "RAID GUI";
+inline constexpr const char* kAppVersion = "v0.23-1";
+inline std::string AppTitleText() { return std::string(kAppTitle) + " " + kAppVersion; }
+
+class RaidCore {
+ public:
+  RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir);
+
+  // The main window's creation: everything into its start state, the
+  // letters and drives counted and the first detection requested.
+  void Start();
+  // The main window's closing: polling disarmed, clock timer stopped.
+  void Close();
+
+  // Timer handlers.
+  void Timer1Timer();
+  void Timer2Timer() { poller.Timer2Timer(); }
+  void Timer3Timer();
+  void Timer4Timer();
+  void Timer5Timer() { poller.Timer5Timer(); }
+  // A device arrived or left (WM_DEVICECHANGE, udev, the simulator).
+  void OnDeviceChange();
+
+  // Worker thread bodies. DriveDetectThread: runs a requested scan; returns
+  // whether it did.
+  bool DetectionStep();
+  // TRaidThread: whether a request waits, and the callback that serves it
+  // on the main thread.
+  bool StatusRequestWaiting() const;
+  void ServeStatusRequest() { poller.ServeRequest(); }
+  // TEmailThread.
+  bool MailRequestWaiting() const { return ms.MailRequestFlags.load() != 0; }
+  void ServeMailRequest();
+
+  // Navigation: accepted only once the first refresh has happened.
+  bool NavigationAccepted() const;
+  // Selects a notebook page (0 Status, 1 Setup, 2 Upgrade, 3 E-mail, 4 About).
+  bool SelectPage(uint8_t page);
+
+  DeviceState st;
+  MonitorState ms;
+  CommandSet cs;
+  DriveDetector det;
+  DeviceReport report;
+  EventLog log;
+  StatusPoller poller;
+  StatusPage page;
+
+  std::string StaticText1 = "Drive detecting";
+  bool StaticText1Visible = true;
+  bool NavigationEnabled = false;
+  bool Timer1Enabled = false, Timer2Enabled = false, Timer3Enabled = false, Timer4Enabled = false;
+  LocalDateTime StartTime;
+  LocalDateTime Now;  // sampled by Timer3
+  std::array<double, kPhysicalDrives> ConnectTime{};
+  int ConnectTimeRef = -1;  // drive whose ConnectTime the log and page read
+  std::vector<std::string> SystemInfoText;
+
+ private:
+  void Publish();
+  void SetDetectText(const std::string& text, bool visible);
+
+  DeviceIo& io_;
+  Clock& clock_;
+  CoreView& view_;
+};
+
+}  // namespace raid

@@ -1,0 +1,162 @@
+#include "monitor/status_page.h"
+
+#include "monitor/status_record.h"
+
+namespace raid {
+
+StatusPage::StatusPage(DeviceState& st, MonitorState& ms, StatusPoller& poller, CoreView& view)
+    : st_(st), ms_(ms), poller_(poller), view_(view) {}
+
+int StatusPage::RefreshStatusPage(bool force) {
+  if (!st_.AnySlotChecked()) return -1;
+  StatusPageModel& m = Model;
+  const uint8_t slot = st_.StatusPageSlot % kMaxSlots;
+  const Sector& b = ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives];
+
+  m.Label48.text = ms_.FirmwareVersion + "." + ConfigCode(b);
+
+  const uint8_t env = b[status::kEnvironment];
+  m.Label5.color = (env & 0x01) ? TextColor::Red : TextColor::Blue;
+  m.Label7.color = (env & 0x04) ? TextColor::Red : TextColor::Blue;
+  m.Label5.text = std::to_string(LoadLE(b, status::kFanRpm, 2));
+  m.Label7.text = std::to_string(b[status::kTemperature]);
+  m.Panel11Visible = ms_.FanCapable && (env >> 4) == 0xA && env != 0xAA;
+
+  const bool mute = !(b[status::kOptions] & 0x01);
+  const bool autoScan = (b[status::kOptions] & 0x02) != 0;
+  if (m.CheckBox6Checked != mute) m.CheckBox6Checked = mute;
+  if (m.CheckBox7Checked != autoScan) m.CheckBox7Checked = autoScan;
+  st_.FirstFill = 0;
+
+  m.Label17.text = ModeName(b[status::kMode]);
+
+  if (force || b[status::kState] != m.LastDriveStateDrawn) {
+    m.LastDriveStateDrawn = b[status::kState];
+    DrivePart(b);
+  }
+  StateText(b);
+  ++m.Refreshes;
+  view_.StatusPageChanged();
+  return 0;
+}
+
+void StatusPage::DrivePart(const Sector& b) {
+  StatusPageModel& m = Model;
+  const uint8_t state = b[status::kState];
+  for (int x = 0; x < 2; ++x) {
+    LabelModel& cap = x == 0 ? m.Label25 : m.Label26;
+    LabelModel& name = x == 0 ? m.Label51 : m.Label52;
+    const int shift = x * 4;
+    const size_t modelAt = x == 0 ? status::kHdd1Model : status::kHdd2Model;
+    const size_t capAt = x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity;
+    const size_t serialAt = x == 0 ? status::kHdd1Serial : status::kHdd2Serial;
+    const std::string gb = std::to_string(Gigabytes(Sectors40(b, capAt))) + " GB\n";
+    const std::string model = AtaText(b, modelAt, 40);
+    if (state & (status::kAbsent << shift)) {
+      if (!SerialEmpty(b, serialAt)) {
+        cap.text = gb;
+        name.text = model;
+      }
+      cap.enabled = false;
+      name.enabled = false;
+    } else if (state & (status::kPresent << shift)) {
+      cap.color = TextColor::Navy;
+      cap.text = gb;
+      name.text = model;
+      cap.enabled = true;
+      name.enabled = true;
+    } else if (state & (status::kFailed << shift)) {
+      cap.color = TextColor::Red;
+      if (x == 1) {
+        const uint8_t a = b[status::kActivity];
+        if (a & status::kMatchedSsd)
+          view_.ShowMessage({"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
+                             "to start rebuilding.",
+                             "Message", BoxIcon::Information, BoxButtons::Ok});
+        else if (!(a & status::kActIsScan))
+          view_.ShowMessage({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " +
+                                 AtaText(b, status::kHdd2Serial, status::kSerialLen),
+                             "Message", BoxIcon::Information, BoxButtons::Ok});
+      }
+      cap.text = gb;
+      name.text = model;
+      cap.enabled = true;
+      name.enabled = false;
+    } else if (!(state & (status::kInserted << shift))) {
+      cap.text.clear();
+      name.text.clear();
+    }
+  }
+  m.Label27.text = std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB";
+}
+
+void StatusPage::StateText(const Sector& b) {
+  StatusPageModel& m = Model;
+  const uint8_t a = b[status::kActivity];
+  const uint8_t p = b[status::kProgress];
+  if (a & (status::kActHdd1 | status::kActHdd2)) {
+    const bool redraw = m.LastProgressDrawn == 255 || m.LastProgressDrawn != p;
+    if (redraw) {
+      const std::string pct = std::to_string(p);
+      if (ms_.ScanCapable && (a & status::kActIsScan)) {
+        if (a & status::kActHdd1) {
+          m.Label18.text = pct + "%\nHDD1 Scan";
+          m.Button3Caption = "Stop HDD1 Scan";
+        } else {
+          m.Label18.text = pct + "%\nHDD2 Scan";
+          m.Button4Caption = "Stop HDD2 Scan";
+        }
+      } else {
+        m.Label18.text = pct + ((a & status::kActHdd1) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+      }
+      m.LastProgressDrawn = p;
+    }
+    if (!m.LogButtonVisible) {
+      m.LogButtonVisible = true;
+      view_.LogButtonVisibleChanged(true);
+    }
+  } else {
+    m.Button3Visible = false;
+    m.Button4Visible = false;
+    const uint8_t present = b[status::kState] & status::kBothPresent;
+    m.Label18.text = present == 0 ? "Failure" : present == status::kBothPresent ? "Normal" : "Single HDD\nPresent";
+    m.LastProgressDrawn = 255;
+  }
+}
+
+void StatusPage::SelectSlot(uint8_t slot) {
+  if (slot >= kShownSlots) return;
+  st_.StatusPageSlot = slot;
+  st_.CurrentSlot = slot;
+  st_.TabSwitching = 1;
+  view_.NavigationChanged();
+  poller_.RefreshIdentity();
+  Model.CheckBox7Enabled = true;
+  RefreshStatusPage(true);
+  st_.TabSwitching = 0;
+}
+
+void StatusPage::SetSlotMonitored(uint8_t slot, bool checked) {
+  if (slot >= kShownSlots) return;
+  const uint8_t other = slot ^ 1;
+  st_.SlotChecked[slot] = checked;
+  view_.SlotControlsChanged(slot, checked, checked);
+  if (checked) {
+    if (!st_.SlotChecked[other]) {
+      st_.StatusPageSlot = slot;
+      st_.CurrentSlot = slot;
+      view_.NavigationChanged();
+    }
+  } else {
+    if (!st_.SlotChecked[other]) return;
+    st_.StatusPageSlot = other;
+    st_.CurrentSlot = other;
+    view_.NavigationChanged();
+  }
+  ms_.PollSkip[slot] = 0;
+  poller_.RefreshIdentity();
+  view_.NavigationChanged();
+  if (st_.CurrentPage == 0) RefreshStatusPage(true);
+}
+
+}  // namespace raid

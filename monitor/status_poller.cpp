@@ -1,0 +1,153 @@
+#include "monitor/status_poller.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "monitor/status_record.h"
+
+namespace raid {
+
+namespace {
+std::string Hex2(uint8_t v) {
+  char b[3];
+  std::snprintf(b, sizeof b, "%02X", v);
+  return b;
+}
+}  // namespace
+
+StatusPoller::StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, DriveDetector& det, EventLog& log,
+                           CoreView& view)
+    : st_(st), ms_(ms), cs_(cs), det_(det), log_(log), view_(view) {}
+
+void StatusPoller::ServeRequest() {
+  const uint8_t bits = st_.RequestBits.load();
+  if (bits & request_bits::kPoll) {
+    PollStatus();
+    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
+  } else if (bits & request_bits::kBackupPeriod) {
+    cs_.SendBackupPeriod();
+    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
+  } else if (bits & request_bits::kScan) {
+    const uint8_t slot = st_.StatusPageSlot;
+    const uint64_t cap = slot < kMaxSlots
+                             ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives],
+                                         status::kCapacity)
+                             : 0;
+    cs_.SendScanCommand(cap ? cap - 1 : 0);
+    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
+  }
+}
+
+void StatusPoller::Timer2Timer() {
+  if (st_.RedetectCountdown == 0 && !st_.Detecting && !st_.OperationBusy) {
+    if (st_.RequestBits & request_bits::kArmed)
+      st_.RequestBits |= request_bits::kPoll;
+    else
+      st_.RequestBits = request_bits::kArmed;
+  } else if (st_.OperationBusy) {
+    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
+  }
+}
+
+void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
+  if (s >= st_.DeviceCount || !st_.SlotChecked[s] || s == st_.OperationSlot) return;
+  st_.CurrentSlot = s;
+  if (ms_.PollSkip[s] & 1) {
+    ++ms_.PollSkip[s];
+    return;
+  }
+  Sector r{};
+  if (!cs_.ReadStatusSector(r.data())) {
+    if (++ms_.PollSkip[s] > 10) {
+      st_.SlotChecked[s] = false;
+      ms_.PollSkip[s] = 0;
+      if (SlotUnchecked) SlotUnchecked(s);
+    }
+    return;
+  }
+  const uint8_t d = drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives;
+  ms_.SlotStatusDrive = d;
+  Sector& o = ms_.StatusBlock[d];
+  if (r[status::kState] != 0 || ms_.LastProgress[s] == kNoProgress) {
+    const uint8_t diff = o[status::kState] ^ r[status::kState];
+    // A drive that left the array keeps its identity from the last record.
+    if ((diff & 0x02) && !(r[status::kState] & 0x02)) {
+      std::memcpy(&r[status::kHdd1Model], &o[status::kHdd1Model], 40);
+      std::memcpy(&r[status::kHdd1Capacity], &o[status::kHdd1Capacity], 6);
+      std::memcpy(&r[status::kHdd1Serial], &o[status::kHdd1Serial], 20);
+    }
+    if ((diff & 0x20) && !(r[status::kState] & 0x20)) {
+      std::memcpy(&r[status::kHdd2Model], &o[status::kHdd2Model], 40);
+      std::memcpy(&r[status::kHdd2Capacity], &o[status::kHdd2Capacity], 6);
+      std::memcpy(&r[status::kHdd2Serial], &o[status::kHdd2Serial], 20);
+    }
+    o = r;
+  } else {
+    view_.SetPanelText(4, "HDD Status = 0x" + Hex2(r[status::kState]) + ", Err Count = 0x" + Hex2(ms_.StatusErrCount));
+    ++ms_.StatusErrCount;
+  }
+  mask |= static_cast<uint8_t>(1u << s);
+  ms_.PollSkip[s] = 0;
+}
+
+void StatusPoller::PollStatus() {
+  if (st_.RedetectCountdown != 0 || st_.Detecting || st_.OperationBusy) return;
+  uint8_t mask = 0;
+  for (uint8_t s = 0; s < kShownSlots && !st_.OperationBusy; ++s) PollSlot(s, mask);
+  log_.DetectEvents(mask);
+  if (mask != 0 && st_.CurrentPage == 0 && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
+}
+
+void StatusPoller::RefreshIdentity() {
+  if (!st_.AnySlotChecked()) return;
+  st_.CurrentSlot = st_.CurrentPage == 2 ? st_.UpgradePageSlot : st_.StatusPageSlot;
+  const uint8_t cd = drive_flags::Drive(st_.DeviceList[st_.CurrentSlot % kMaxSlots]) % kPhysicalDrives;
+  const FirmwareInfo fw = ReadFirmware(det_.PrevIdentSector[cd]);
+  ms_.FirmwareVersion = fw.text;
+  ms_.ScanCapable = fw.scanCapable;
+  ms_.FanCapable = fw.fanCapable;
+  for (uint8_t s = 0; s < st_.DeviceCount && s < kShownSlots; ++s) {
+    const uint8_t d = drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives;
+    uint8_t volumeDrive = d;
+    std::string name;
+    if (det_.GroupExtraCount[s] != 0 && ms_.SelectedMember != 0) {
+      const Sector& b = ms_.StatusBlock[d];
+      name = ModelText(b, (b[status::kMode] < 3 || ms_.SelectedMember > 1) ? status::kMemberModel : status::kHdd2Model);
+      const uint8_t member = ms_.SelectedMember - 1;
+      if (member < kPhysicalDrives) volumeDrive = det_.GroupExtraMembers[s][member];
+    } else {
+      name = ModelText(det_.PrevIdentSector[d], ident::kModel);
+    }
+    name += " [";
+    for (int v = 0; v < det_.LetterCount && v < kVolumeTableSize; ++v) {
+      const VolumeEntry& e = det_.VolumeTable[v];
+      if (e.DriveType == kDriveFixed && e.DiskNumber == volumeDrive) name += e.Letter;
+    }
+    name += "]";
+    ms_.SlotNames[s] = name;
+  }
+  ms_.Caption = "RAID GUI v0.23-1 - " + ms_.SlotNames[st_.CurrentSlot % kShownSlots];
+  view_.IdentityChanged();
+}
+
+void StatusPoller::Timer5Timer() {
+  bool enabled = st_.OptionBoxesEnabled;
+  const uint8_t pageSlot = st_.StatusPageSlot % 4;
+  if (st_.FirstFill || st_.DeviceCount == 0 || st_.OperationHoldsSlot()) {
+    enabled = false;
+  } else if (st_.TabSwitching) {
+    // only "Auto Scan" would be enabled; the others keep their state
+  } else if (st_.AnySlotChecked() && st_.SettleCounter[pageSlot] != 0) {
+    enabled = false;
+  } else {
+    enabled = true;
+  }
+  if (enabled != st_.OptionBoxesEnabled) {
+    st_.OptionBoxesEnabled = enabled;
+    view_.OptionControlsChanged();
+  }
+  for (auto& c : st_.SettleCounter)
+    if (c) --c;
+}
+
+}  // namespace raid

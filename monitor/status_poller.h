@@ -1,0 +1,47 @@
+// Polling of the controller status records: the status thread's requests in
+// their priority, the poll cycle with its failure counting and acceptance
+// rule, the identity texts of the slots and the timers that arm polling and
+// lock the option controls after a settings command.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "device/command_set.h"
+#include "device/detection.h"
+#include "device/device_state.h"
+#include "monitor/core_view.h"
+#include "monitor/event_log.h"
+#include "monitor/monitor_state.h"
+
+namespace raid {
+
+class StatusPoller {
+ public:
+  StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, DriveDetector& det, EventLog& log,
+               CoreView& view);
+
+  // Serves one request of RequestBits (poll, backup period, scan command).
+  void ServeRequest();
+  void PollStatus();
+  void RefreshIdentity();
+  void Timer2Timer();
+  void Timer5Timer();
+
+  // The Status page refresh run after a cycle that read a record.
+  std::function<void(bool force)> RefreshStatusPage;
+  // A slot's monitoring switch was cleared by the failure rule.
+  std::function<void(int slot)> SlotUnchecked;
+
+ private:
+  void PollSlot(uint8_t s, uint8_t& mask);
+
+  DeviceState& st_;
+  MonitorState& ms_;
+  CommandSet& cs_;
+  DriveDetector& det_;
+  EventLog& log_;
+  CoreView& view_;
+};
+
+}  // namespace raid
