@@ -1,0 +1,160 @@
+// Start-up, publishing and re-detection through the core's timer handlers,
+// driven by hand (no threads) on a manual clock.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "monitor/raid_core.h"
+#include "test_support.h"
+
+namespace raid {
+namespace {
+
+class ViewRecorder : public CoreView {
+ public:
+  void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
+  BoxResult ShowMessage(const MessageBoxRequest& box) override {
+    boxes.push_back(box);
+    return BoxResult::Ok;
+  }
+  void NavigationEnabledChanged(bool enabled) override { navigation = enabled; }
+  void DetectTextChanged(const std::string& text, bool visible) override {
+    detectText = text;
+    detectVisible = visible;
+  }
+  void SlotControlsChanged(int slot, bool visible, bool checked) override { slotVisible[slot] = visible; }
+  std::string panels[5];
+  std::vector<MessageBoxRequest> boxes;
+  bool navigation = false;
+  std::string detectText;
+  bool detectVisible = false;
+  bool slotVisible[2] = {false, false};
+};
+
+const char* kTwo = R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"}],
+  "disks":[{"drive":0,"enclosure":"E1"},{"drive":1,"enclosure":"E2"}],
+  "volumes":[{"letter":"E","drive":0,"length":1000},{"letter":"F","drive":1,"length":1000}]})";
+
+struct CoreRig {
+  explicit CoreRig(const std::string& json = kTwo)
+      : dir(std::filesystem::temp_directory_path() / ("raidcore-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+        m(test::Scenario(json)),
+        core(m.io, m.clock, fmt, view, dir.string()) {
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+  }
+  ~CoreRig() { std::filesystem::remove_all(dir); }
+  // One 500 ms tick of Timer4, with the detection thread's step run when
+  // a scan is requested.
+  void Tick() {
+    m.clock.Advance(500);
+    core.DetectionStep();
+    core.Timer4Timer();
+  }
+  std::filesystem::path dir;
+  test::SimMachine m;
+  FixedDateTimeFormat fmt;
+  ViewRecorder view;
+  RaidCore core;
+};
+
+TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
+  CoreRig r;
+  r.core.Start();
+  EXPECT_EQ(r.core.StaticText1, "Drive detecting");
+  EXPECT_FALSE(r.view.navigation);
+  EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1");
+  EXPECT_EQ(r.core.st.RequestBits.load(), 0);
+  r.Tick();
+  EXPECT_EQ(r.view.panels[1], "Detected OK");
+  EXPECT_EQ(r.view.panels[2], " ");
+  ASSERT_EQ(r.core.st.DeviceCount, 2);
+  EXPECT_EQ(r.core.st.DeviceList[0], 0x40u);
+  EXPECT_EQ(r.core.st.DeviceList[1], 0xA1u);
+  EXPECT_TRUE(r.view.navigation);
+  EXPECT_TRUE(r.view.slotVisible[0] && r.view.slotVisible[1]);
+  EXPECT_EQ(r.core.st.RequestBits.load(), 0x11);
+  EXPECT_FALSE(r.core.StaticText1Visible);
+  EXPECT_EQ(r.core.ms.SlotNames[0], "First  [E]");
+  EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
+  // Clicks are refused until the first Status page refresh.
+  EXPECT_FALSE(r.core.SelectPage(4));
+}
+
+TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
+  CoreRig r(R"({"enclosures":[],"disks":[{"drive":0}]})");
+  r.core.Start();
+  r.Tick();
+  EXPECT_EQ(r.core.st.DeviceCount, 0);
+  EXPECT_FALSE(r.view.navigation);
+  EXPECT_EQ(r.core.StaticText1, "No Drive found! ");
+  EXPECT_TRUE(r.core.StaticText1Visible);
+  EXPECT_FALSE(r.core.Timer3Enabled);
+}
+
+TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
+  CoreRig r;
+  r.core.Start();
+  r.core.Timer4Timer();
+  EXPECT_FALSE(r.core.StaticText1Visible);
+  r.core.Timer4Timer();
+  EXPECT_TRUE(r.core.StaticText1Visible);
+}
+
+TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
+  CoreRig r;
+  r.core.Start();
+  r.Tick();
+  r.view.panels[1].clear();
+  r.m.ClearTrace();
+  r.core.OnDeviceChange();
+  for (int i = 0; i < 5; ++i) r.Tick();
+  r.core.OnDeviceChange();  // another message restarts the wait
+  for (int i = 0; i < 10; ++i) {
+    r.Tick();
+    EXPECT_EQ(r.core.st.RedetectCountdown, 17 + i) << i;
+  }
+  r.Tick();  // the 26th: counts taken, unchanged
+  EXPECT_EQ(r.core.st.RedetectCountdown, 0);
+  EXPECT_EQ(r.core.st.Detecting.load(), 0);
+  EXPECT_EQ(r.core.st.DetectRequest.load(), 0);
+  EXPECT_TRUE(r.view.panels[1].empty());
+  for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
+}
+
+TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
+  CoreRig r;
+  r.core.Start();
+  r.Tick();
+  r.core.st.FirstFill = 0;
+  r.core.st.CurrentSlot = 1;
+  r.core.st.StatusPageSlot = 1;
+  r.m.io.SetPlugged("E2", false);
+  r.core.OnDeviceChange();
+  for (int i = 0; i < 11 && r.core.st.DeviceCount == 2; ++i) r.Tick();
+  r.Tick();
+  EXPECT_EQ(r.core.st.DeviceCount, 1);
+  EXPECT_EQ(r.core.st.CurrentSlot, 0);
+  EXPECT_EQ(r.core.st.StatusPageSlot, 0);
+  EXPECT_EQ(r.core.log.PendingLines,
+            (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
+  EXPECT_EQ(r.core.ms.MailCategory, 2);
+  EXPECT_EQ(r.core.ms.MailRequestFlags.load(), mail_request::kPending);
+  EXPECT_FALSE(r.view.slotVisible[1]);
+}
+
+TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
+  CoreRig r;
+  r.core.Start();
+  r.Tick();
+  r.core.st.OperationBusy = 1;
+  r.core.st.RedetectCountdown = 26;
+  r.core.Timer4Timer();
+  EXPECT_EQ(r.core.st.RedetectCountdown, 26);  // checked again next tick
+  r.core.st.OperationBusy = 0;
+  r.core.Timer4Timer();
+  EXPECT_EQ(r.core.st.RedetectCountdown, 0);
+}
+
+}  // namespace
+}  // namespace raid
