@@ -29,8 +29,13 @@ std::string EventLog::LogPath(const LocalDateTime& t) const {
   return logDir_ + name;
 }
 
+void EventLog::SaveNow() {
+  if (dirty_ && haveDay_) Save(LogPath(bufferDay_));
+}
+
 void EventLog::Append(const std::string& line) {
   DayLog.push_back(line);
+  dirty_ = true;
   view_.LogLineAppended(line);
 }
 
@@ -264,6 +269,7 @@ void EventLog::Save(const std::string& path) {
   const FileResult r = WriteTextLinesAtomic(path, DayLog);
   if (r.ok) {
     bufferSaved_ = true;
+    dirty_ = false;
     if (saveErrorShown_) view_.SetPanelText(kPanel, " ");
     saveErrorShown_ = false;
     return;

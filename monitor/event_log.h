@@ -27,6 +27,9 @@ class EventLog {
   void DetectEvents(uint8_t slotMask);
   void DetectDeviceChanges();
 
+  // Saves lines that have not reached the day file yet (at exit).
+  void SaveNow();
+
   // "yymmdd.log" in the log folder.
   std::string LogPath(const LocalDateTime& t) const;
   const std::string& LogDir() const { return logDir_; }
@@ -67,6 +70,7 @@ class EventLog {
   // written over until its lines have been read and kept.
   std::string unreadPath_;
   bool saveErrorShown_ = false;
+  bool dirty_ = false;
 };
 
 }  // namespace raid

@@ -1,0 +1,45 @@
+// Command-line options of the front ends and the machine they run on: the
+// real devices, or the simulated enclosure with its own clock.
+#pragma once
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/device_events.h"
+#include "platform/device_io.h"
+#include "sim/sim_device_io.h"
+
+namespace raid {
+
+struct ProgramOptions {
+  bool simulate = false;
+  std::string scenario;  // empty: the built-in default
+  std::string trace;
+  std::string logDir;
+  double duration = -1;  // seconds of program time; raidmon only
+  bool help = false;
+  std::string error;
+};
+
+ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration);
+std::string UsageText(const std::string& program, bool allowDuration);
+
+// Where the requests go and where time comes from.
+struct Machine {
+  std::unique_ptr<Clock> clock;
+  ManualClock* manual = nullptr;  // set for a simulated machine
+  double speed = 1.0;             // simulated seconds per real second
+  std::unique_ptr<DeviceIo> io;
+  sim::SimDeviceIo* sim = nullptr;
+  std::unique_ptr<DeviceChangeSource> ownChanges;
+  DeviceChangeSource* changes = nullptr;
+  std::unique_ptr<std::ofstream> traceFile;
+};
+
+// Builds the machine the options ask for; returns false with a message.
+bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error);
+
+}  // namespace raid

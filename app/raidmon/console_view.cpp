@@ -1,0 +1,30 @@
+#include "app/raidmon/console_view.h"
+
+namespace raid {
+
+void ConsoleView::SetPanelText(int panel, const std::string& text) {
+  // Panel 4 carries the device operations' messages; the others only show
+  // detection progress.
+  if (panel != 4 || text == lastPanel4_) return;
+  lastPanel4_ = text;
+  if (text.find_first_not_of(' ') != std::string::npos) std::fprintf(err_, "raidmon: %s\n", text.c_str());
+}
+
+BoxResult ConsoleView::ShowMessage(const MessageBoxRequest& box) {
+  std::fprintf(err_, "raidmon: %s%s%s\n", box.caption.c_str(), box.caption.empty() ? "" : ": ", box.text.c_str());
+  return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
+}
+
+void ConsoleView::LogLineAppended(const std::string& line) {
+  std::fprintf(out_, "%s\n", line.c_str());
+  std::fflush(out_);
+}
+
+void ConsoleView::DetectTextChanged(const std::string& text, bool visible) {
+  if (text == "No Drive found! " && visible) {
+    const std::string why = deviceError ? deviceError() : std::string();
+    std::fprintf(err_, "raidmon: No Drive found!%s%s\n", why.empty() ? "" : " Last device error: ", why.c_str());
+  }
+}
+
+}  // namespace raid

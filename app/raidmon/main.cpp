@@ -1,0 +1,65 @@
+// raidmon: the headless monitor. The same core as the window, driven from a
+// console: detection, polling and the day log, with every new log line
+// printed as it is written. SIGINT or SIGTERM saves and ends it cleanly.
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/common/core_runtime.h"
+#include "app/common/options.h"
+#include "app/raidmon/console_view.h"
+#include "platform/instance_lock.h"
+
+namespace {
+std::atomic<bool> g_stop{false};
+extern "C" void OnSignal(int) { g_stop = true; }
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace raid;
+  std::vector<std::string> args(argv, argv + argc);
+  const ProgramOptions opt = ParseOptions(args, true);
+  if (opt.help) {
+    std::fputs(UsageText("raidmon", true).c_str(), stdout);
+    return 0;
+  }
+  if (!opt.error.empty()) {
+    std::fprintf(stderr, "raidmon: %s\n%s", opt.error.c_str(), UsageText("raidmon", true).c_str());
+    return 2;
+  }
+  InstanceLock lock;
+  if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
+
+  QCoreApplication app(argc, argv);
+  Machine machine;
+  std::string error;
+  if (!BuildMachine(opt, machine, error)) {
+    std::fprintf(stderr, "raidmon: %s\n", error.c_str());
+    return 1;
+  }
+  std::string logDir = opt.logDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : opt.logDir;
+  std::error_code ec;
+  std::filesystem::create_directories(logDir, ec);
+
+  ConsoleView view;
+  if (!machine.sim) view.deviceError = [&machine] { return machine.io->LastError(); };
+  CoreRuntime runtime(machine, view, logDir);
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
+
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (g_stop || runtime.DeadlineReached()) app.quit();
+  });
+  watch.start(20);
+  runtime.Start();
+  app.exec();
+  runtime.Stop();
+  runtime.Core().log.SaveNow();
+  return 0;
+}
