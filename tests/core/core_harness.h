@@ -1,0 +1,76 @@
+// A whole core on a simulated machine, run by the scheduler on a manual
+// clock: what a front end does, minus the window.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "monitor/day_log_file.h"
+#include "monitor/raid_core.h"
+#include "monitor/scheduler.h"
+#include "test_support.h"
+
+namespace raid::test {
+
+class HarnessView : public CoreView {
+ public:
+  void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
+  BoxResult ShowMessage(const MessageBoxRequest& box) override {
+    boxes.push_back(box);
+    return BoxResult::Ok;
+  }
+  void LogLineAppended(const std::string& line) override { appended.push_back(line); }
+  std::string panels[5];
+  std::vector<MessageBoxRequest> boxes;
+  std::vector<std::string> appended;
+};
+
+inline std::filesystem::path TestDir() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  auto dir = std::filesystem::temp_directory_path() /
+             ("raid-" + std::string(info->test_suite_name()) + "-" + info->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+struct Harness {
+  explicit Harness(const std::string& json, LocalDateTime start = {2010, 5, 3, 9, 0, 0, 0})
+      : dir(TestDir()), m(Scenario(json), start), core(m.io, m.clock, fmt, view, dir.string()),
+        sched(core, m.clock, &m.clock, true, [this] { m.io.Pump(); }) {
+    m.io.Start([this] { core.OnDeviceChange(); });
+    core.Start();
+  }
+  ~Harness() { std::filesystem::remove_all(dir); }
+  void RunFor(int64_t ms) { sched.RunUntil(m.clock.MonotonicMs() + ms); }
+  sim::Enclosure& Enc(const std::string& name = "E1") { return *m.io.FindEnclosure(name); }
+  // Changes the enclosure's record as its controller would.
+  void Set(size_t offset, uint8_t value, const std::string& name = "E1") {
+    Enc(name).Status()[offset] = value;
+    Enc(name).LogStatus();
+  }
+  std::vector<std::string> DayFile(const LocalDateTime& day = {2010, 5, 3}) {
+    std::vector<std::string> lines;
+    ReadTextLines(core.log.LogPath(day), lines);
+    return lines;
+  }
+  // The lines appended since the start banner and full report.
+  std::vector<std::string> Events() {
+    auto lines = DayFile();
+    auto it = std::find(lines.begin() + 1, lines.end(), EventLog::DashLine());
+    return it == lines.end() ? lines : std::vector<std::string>(it + 1, lines.end());
+  }
+  std::filesystem::path dir;
+  SimMachine m;
+  FixedDateTimeFormat fmt;
+  HarnessView view;
+  RaidCore core;
+  CoreScheduler sched;
+};
+
+inline const char* kOneEnclosure = R"({"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
+  "volumes":[{"letter":"E","drive":0,"length":1000}]})";
+
+}  // namespace raid::test
