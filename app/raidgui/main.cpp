@@ -1,1 +1,69 @@
-int main(){return 0;}
+// raidgui: the desktop program. One copy at a time; the main window and its
+// secondary windows are created in order and the message loop runs until
+// the main window closes. An exception that escapes an event is shown and
+// the loop goes on.
+#include <QApplication>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/common/options.h"
+#include "app/raidgui/event_log_window.h"
+#include "app/raidgui/message_box.h"
+#include "app/raidgui/tform1.h"
+#include "platform/instance_lock.h"
+
+namespace {
+class Application final : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      raid::ShowMessageBox(nullptr, {e.what(), "Error", raid::BoxIcon::Error, raid::BoxButtons::Ok});
+    } catch (...) {
+      raid::ShowMessageBox(nullptr, {"Unexpected error", "Error", raid::BoxIcon::Error, raid::BoxButtons::Ok});
+    }
+    return false;
+  }
+};
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace raid;
+  std::vector<std::string> args(argv, argv + argc);
+  const ProgramOptions opt = ParseOptions(args, false);
+  if (opt.help) {
+    std::fputs(UsageText("raidgui", false).c_str(), stdout);
+    return 0;
+  }
+  if (!opt.error.empty()) {
+    std::fprintf(stderr, "raidgui: %s\n%s", opt.error.c_str(), UsageText("raidgui", false).c_str());
+    return 2;
+  }
+  InstanceLock lock;
+  if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
+
+  Application app(argc, argv);
+  QApplication::setApplicationName("");
+  Machine machine;
+  std::string error;
+  if (!BuildMachine(opt, machine, error)) {
+    ShowMessageBox(nullptr, {error, "Error", BoxIcon::Error, BoxButtons::Ok});
+    return 1;
+  }
+  const std::string logDir =
+      opt.logDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : opt.logDir;
+  std::error_code ec;
+  std::filesystem::create_directories(logDir, ec);
+
+  TForm1 form1(machine, logDir);
+  TForm2 form2(&form1);
+  TForm3 form3(&form1);
+  TForm7 form7(&form1);
+  form1.FormCreate();
+  form1.show();
+  const int rc = app.exec();
+  (void)rc;
+  return 0;
+}

@@ -1,0 +1,229 @@
+#include "app/raidgui/artwork.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace raid::art {
+
+namespace {
+QPixmap Canvas(int w, int h, qreal dpr) {
+  QPixmap p(static_cast<int>(w * dpr + 0.5), static_cast<int>(h * dpr + 0.5));
+  p.setDevicePixelRatio(dpr);
+  p.fill(Qt::transparent);
+  return p;
+}
+
+const QColor kInk(0x23, 0x2F, 0x3E);
+const QColor kAmberTop(0xFF, 0xD5, 0x4F);
+const QColor kAmberBottom(0xF5, 0xA6, 0x23);
+const QColor kPaperTop(0xFF, 0xFF, 0xFF);
+const QColor kPaperBottom(0xE3, 0xE8, 0xEE);
+const QColor kEdge(0x9A, 0xA5, 0xB1);
+
+void RoundedPanel(QPainter& g, const QRectF& r, bool selected, qreal radius) {
+  QLinearGradient grad(r.topLeft(), r.bottomLeft());
+  grad.setColorAt(0, selected ? kAmberTop : kPaperTop);
+  grad.setColorAt(1, selected ? kAmberBottom : kPaperBottom);
+  g.setPen(QPen(selected ? QColor(0xC7, 0x85, 0x12) : kEdge, 1));
+  g.setBrush(grad);
+  g.drawRoundedRect(r, radius, radius);
+}
+
+void DrawGlyph(QPainter& g, Glyph glyph, const QRectF& box) {
+  g.save();
+  g.setRenderHint(QPainter::Antialiasing);
+  g.setPen(QPen(kInk, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  g.setBrush(Qt::NoBrush);
+  const QPointF c = box.center();
+  const qreal s = box.width() / 2 - 2;
+  switch (glyph) {
+    case Glyph::Status: {  // a pulse line
+      QPainterPath p;
+      p.moveTo(c.x() - s, c.y());
+      p.lineTo(c.x() - s / 3, c.y());
+      p.lineTo(c.x() - s / 6, c.y() - s * 0.8);
+      p.lineTo(c.x() + s / 6, c.y() + s * 0.8);
+      p.lineTo(c.x() + s / 3, c.y());
+      p.lineTo(c.x() + s, c.y());
+      g.drawPath(p);
+      break;
+    }
+    case Glyph::Setup:  // a gear, simplified to a ring with spokes
+      g.drawEllipse(c, s * 0.55, s * 0.55);
+      for (int i = 0; i < 8; ++i) {
+        g.save();
+        g.translate(c);
+        g.rotate(i * 45);
+        g.drawLine(QPointF(0, -s * 0.6), QPointF(0, -s * 0.95));
+        g.restore();
+      }
+      break;
+    case Glyph::Upgrade: {  // an arrow up onto a chip
+      g.drawRect(QRectF(c.x() - s * 0.7, c.y() + s * 0.3, s * 1.4, s * 0.6));
+      g.drawLine(QPointF(c.x(), c.y() + s * 0.1), QPointF(c.x(), c.y() - s));
+      g.drawLine(QPointF(c.x(), c.y() - s), QPointF(c.x() - s * 0.45, c.y() - s * 0.5));
+      g.drawLine(QPointF(c.x(), c.y() - s), QPointF(c.x() + s * 0.45, c.y() - s * 0.5));
+      break;
+    }
+    case Glyph::Mail: {  // an envelope
+      const QRectF e(c.x() - s, c.y() - s * 0.65, 2 * s, s * 1.3);
+      g.drawRect(e);
+      g.drawLine(e.topLeft(), QPointF(c.x(), c.y() + s * 0.1));
+      g.drawLine(e.topRight(), QPointF(c.x(), c.y() + s * 0.1));
+      break;
+    }
+    case Glyph::About:  // an "i" in a circle
+      g.drawEllipse(c, s, s);
+      g.drawLine(QPointF(c.x(), c.y() - s * 0.1), QPointF(c.x(), c.y() + s * 0.55));
+      g.setBrush(kInk);
+      g.drawEllipse(QPointF(c.x(), c.y() - s * 0.45), 1.3, 1.3);
+      break;
+    case Glyph::None:
+      break;
+  }
+  g.restore();
+}
+
+QFont LabelFont(int px, bool bold) {
+  QFont f("DejaVu Sans");
+  f.setPixelSize(px);
+  f.setBold(bold);
+  return f;
+}
+}  // namespace
+
+QPixmap NavPicture(const QString& label, Glyph glyph, bool selected, qreal dpr) {
+  const int w = 169, h = 44;
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  RoundedPanel(g, QRectF(1.5, 1.5, w - 3, h - 3), selected, 8);
+  DrawGlyph(g, glyph, QRectF(14, 10, 24, 24));
+  g.setPen(kInk);
+  g.setFont(LabelFont(17, selected));
+  g.drawText(QRectF(50, 0, w - 60, h), Qt::AlignVCenter | Qt::AlignLeft, label);
+  return pm;
+}
+
+QPixmap TabPicture(const QString& label, bool selected, int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  QPainterPath p;
+  p.moveTo(1, h);
+  p.lineTo(1, 6);
+  p.quadTo(1, 1, 6, 1);
+  p.lineTo(w - 6, 1);
+  p.quadTo(w - 1, 1, w - 1, 6);
+  p.lineTo(w - 1, h);
+  QLinearGradient grad(0, 0, 0, h);
+  grad.setColorAt(0, selected ? kAmberTop : kPaperTop);
+  grad.setColorAt(1, selected ? kAmberBottom : kPaperBottom);
+  g.setPen(QPen(selected ? QColor(0xC7, 0x85, 0x12) : kEdge, 1));
+  g.setBrush(grad);
+  g.drawPath(p);
+  g.setPen(kInk);
+  g.setFont(LabelFont(13, selected));
+  g.drawText(QRectF(0, 0, w, h), Qt::AlignCenter, label);
+  return pm;
+}
+
+QPixmap DrivePicture(int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  const QRectF body(4, 8, w - 8, h - 16);
+  QLinearGradient grad(body.topLeft(), body.bottomRight());
+  grad.setColorAt(0, QColor(0xB8, 0xC2, 0xCC));
+  grad.setColorAt(1, QColor(0x6E, 0x7B, 0x88));
+  g.setPen(QPen(QColor(0x45, 0x50, 0x5C), 1.5));
+  g.setBrush(grad);
+  g.drawRoundedRect(body, 6, 6);
+  // The platter and its arm.
+  const QPointF c(body.center().x(), body.top() + body.height() * 0.45);
+  const qreal r = body.width() * 0.33;
+  QRadialGradient platter(c, r);
+  platter.setColorAt(0, QColor(0xF4, 0xF6, 0xF8));
+  platter.setColorAt(1, QColor(0xA9, 0xB3, 0xBD));
+  g.setBrush(platter);
+  g.drawEllipse(c, r, r);
+  g.setBrush(QColor(0x45, 0x50, 0x5C));
+  g.drawEllipse(c, r * 0.15, r * 0.15);
+  g.setPen(QPen(QColor(0x2B, 0x33, 0x3C), 3, Qt::SolidLine, Qt::RoundCap));
+  g.drawLine(QPointF(body.right() - 10, body.bottom() - 12), QPointF(c.x() + r * 0.35, c.y() + r * 0.25));
+  // The activity light.
+  g.setPen(Qt::NoPen);
+  g.setBrush(QColor(0x3C, 0xC8, 0x5A));
+  g.drawEllipse(QPointF(body.left() + 10, body.bottom() - 9), 3, 3);
+  return pm;
+}
+
+QPixmap LogPicture(int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  RoundedPanel(g, QRectF(1, 1, w - 2, h - 2), false, 6);
+  const QRectF sheet(8, 5, 16, h - 10);
+  g.setPen(QPen(kInk, 1.2));
+  g.setBrush(Qt::white);
+  g.drawRect(sheet);
+  for (int i = 0; i < 4; ++i)
+    g.drawLine(QPointF(sheet.left() + 3, sheet.top() + 4 + i * 4), QPointF(sheet.right() - 3, sheet.top() + 4 + i * 4));
+  g.setFont(LabelFont(13, true));
+  g.drawText(QRectF(28, 0, w - 30, h), Qt::AlignVCenter | Qt::AlignLeft, "Log");
+  return pm;
+}
+
+QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  RoundedPanel(g, QRectF(1, 1, w - 2, h - 2), false, 6);
+  g.setPen(kInk);
+  g.setFont(LabelFont(13, true));
+  g.drawText(QRectF(0, 0, w, h), Qt::AlignCenter, label);
+  return pm;
+}
+
+QPixmap LogoPicture(int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  // Two stacked disks, the second offset: a mirrored pair.
+  for (int i = 1; i >= 0; --i) {
+    const QRectF d(6 + i * 10, 14 + i * 12, 44, 34);
+    QLinearGradient grad(d.topLeft(), d.bottomLeft());
+    grad.setColorAt(0, i ? QColor(0x7F, 0xB3, 0xE6) : QColor(0x3D, 0x7E, 0xC9));
+    grad.setColorAt(1, i ? QColor(0x4A, 0x86, 0xC2) : QColor(0x1F, 0x4E, 0x8C));
+    g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1.2));
+    g.setBrush(grad);
+    g.drawRoundedRect(d, 5, 5);
+    g.setBrush(Qt::white);
+    g.drawEllipse(QPointF(d.center().x(), d.center().y()), 9, 9);
+    g.setBrush(QColor(0x17, 0x35, 0x5E));
+    g.drawEllipse(QPointF(d.center().x(), d.center().y()), 2.5, 2.5);
+  }
+  g.setPen(kInk);
+  g.setFont(LabelFont(20, true));
+  g.drawText(QRectF(66, 10, w - 66, 30), Qt::AlignLeft | Qt::AlignVCenter, "RAID");
+  g.setFont(LabelFont(14, false));
+  g.drawText(QRectF(66, 38, w - 66, 24), Qt::AlignLeft | Qt::AlignVCenter, "Manager");
+  return pm;
+}
+
+QPixmap ThermometerPicture(int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  g.setPen(QPen(kInk, 1.2));
+  g.setBrush(Qt::white);
+  g.drawRoundedRect(QRectF(w / 2.0 - 2.5, 1, 5, h - 7), 2.5, 2.5);
+  g.setBrush(QColor(0xD9, 0x3B, 0x3B));
+  g.drawEllipse(QPointF(w / 2.0, h - 5), 4, 4);
+  g.setPen(Qt::NoPen);
+  g.drawRect(QRectF(w / 2.0 - 1, h * 0.4, 2, h * 0.5));
+  return pm;
+}
+
+}  // namespace raid::art

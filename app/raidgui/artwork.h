@@ -1,0 +1,27 @@
+// The window's pictures, drawn in code so they stay sharp at any scaling:
+// navigation buttons, tabs, drive bays, the log button, small buttons and the
+// logo. Every picture is the program's own.
+#pragma once
+
+#include <QPixmap>
+#include <QString>
+
+namespace raid::art {
+
+enum class Glyph { Status, Setup, Upgrade, Mail, About, None };
+
+// 169 × 44 navigation picture, selected (yellow) or not (white).
+QPixmap NavPicture(const QString& label, Glyph glyph, bool selected, qreal dpr);
+// Tab picture of a slot or sub-page, w × h.
+QPixmap TabPicture(const QString& label, bool selected, int w, int h, qreal dpr);
+// A drive bay with a disk in it.
+QPixmap DrivePicture(int w, int h, qreal dpr);
+// The log button: a page with lines.
+QPixmap LogPicture(int w, int h, qreal dpr);
+// A plain action button picture (Load, Upgrade, OK, ...).
+QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr);
+// The program's logo: two disks and the name.
+QPixmap LogoPicture(int w, int h, qreal dpr);
+QPixmap ThermometerPicture(int w, int h, qreal dpr);
+
+}  // namespace raid::art

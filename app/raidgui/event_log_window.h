@@ -1,0 +1,62 @@
+// TForm5, the "Event Log" window: a modal dialog that follows the day log in
+// real time or shows a log file chosen from disk.
+#pragma once
+
+#include <QDialog>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+
+#include "monitor/log_window.h"
+#include "monitor/raid_core.h"
+
+namespace raid {
+
+class TForm5 : public QDialog {
+  Q_OBJECT
+ public:
+  TForm5(RaidCore& core, QWidget* parent = nullptr);
+
+  // Picks the file for "View Log File"; returns "" when cancelled. Tests
+  // replace the file dialog with their own answer.
+  static std::function<std::string(QWidget*)>& FileChooser();
+
+  void Timer1Timer();
+  void Button1Click();
+  void Button2Click();
+  LogWindowModel& Model() { return model_; }
+  QPlainTextEdit* Memo1() const { return memo1_; }
+  QTimer& Timer1() { return timer1_; }
+
+ protected:
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  void Render();
+
+  RaidCore& core_;
+  LogWindowModel model_;
+  QPlainTextEdit* memo1_;
+  QPushButton* button1_;
+  QPushButton* button2_;
+  QTimer timer1_;
+  uint64_t renderedResets_ = ~0ull;
+  size_t renderedLines_ = 0;
+};
+
+// The windows that exist but have no control that shows them here.
+class TForm2 : public QDialog {
+ public:
+  explicit TForm2(QWidget* parent = nullptr);
+};
+class TForm3 : public QDialog {
+ public:
+  explicit TForm3(QWidget* parent = nullptr);
+};
+class TForm7 : public QDialog {
+ public:
+  explicit TForm7(QWidget* parent = nullptr);
+};
+
+}  // namespace raid

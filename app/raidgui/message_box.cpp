@@ -1,0 +1,41 @@
+#include "app/raidgui/message_box.h"
+
+#include <QMessageBox>
+
+namespace raid {
+
+namespace {
+MessageBoxHook& Hook() {
+  static MessageBoxHook hook;
+  return hook;
+}
+}  // namespace
+
+void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
+
+BoxResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& box) {
+  if (Hook()) return Hook()(box);
+  QMessageBox mb(parent);
+  mb.setWindowTitle(QString::fromLocal8Bit(box.caption.c_str()));
+  mb.setText(QString::fromLocal8Bit(box.text.c_str()));
+  switch (box.icon) {
+    case BoxIcon::Information: mb.setIcon(QMessageBox::Information); break;
+    case BoxIcon::Warning: mb.setIcon(QMessageBox::Warning); break;
+    case BoxIcon::Error: mb.setIcon(QMessageBox::Critical); break;
+    case BoxIcon::Question: mb.setIcon(QMessageBox::Question); break;
+    case BoxIcon::None: break;
+  }
+  switch (box.buttons) {
+    case BoxButtons::Ok: mb.setStandardButtons(QMessageBox::Ok); break;
+    case BoxButtons::OkCancel: mb.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case BoxButtons::YesNo: mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+  }
+  switch (mb.exec()) {
+    case QMessageBox::Cancel: return BoxResult::Cancel;
+    case QMessageBox::Yes: return BoxResult::Yes;
+    case QMessageBox::No: return BoxResult::No;
+    default: return BoxResult::Ok;
+  }
+}
+
+}  // namespace raid

@@ -1,0 +1,75 @@
+#include "app/raidgui/picture_button.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
+
+namespace raid {
+
+PictureButton::PictureButton(QWidget* parent, const QString& objectName, const QString& accessibleName)
+    : QAbstractButton(parent) {
+  setObjectName(objectName);
+  setAccessibleName(accessibleName);
+  setText(accessibleName);
+  setFocusPolicy(Qt::StrongFocus);
+  setCursor(Qt::PointingHandCursor);
+}
+
+void PictureButton::setPicture(const QPixmap& p) {
+  picture_ = p;
+  update();
+}
+
+QSize PictureButton::sizeHint() const {
+  return picture_.isNull() ? QSize(80, 24) : picture_.deviceIndependentSize().toSize();
+}
+
+void PictureButton::paintEvent(QPaintEvent*) {
+  QPainter g(this);
+  if (!isEnabled()) g.setOpacity(0.45);
+  g.drawPixmap(rect(), picture_);
+  if (hasFocus()) {
+    g.setOpacity(1.0);
+    QPen pen(QColor(0x1F, 0x5F, 0xBF), 1, Qt::DotLine);
+    g.setPen(pen);
+    g.setBrush(Qt::NoBrush);
+    g.drawRoundedRect(rect().adjusted(2, 2, -3, -3), 5, 5);
+  }
+}
+
+void PictureButton::mousePressEvent(QMouseEvent* e) {
+  if (pressedEffect_ && e->button() == Qt::LeftButton && !sunk_) {
+    move(x(), y() + 2);
+    sunk_ = true;
+  }
+  QAbstractButton::mousePressEvent(e);
+}
+
+void PictureButton::mouseReleaseEvent(QMouseEvent* e) {
+  if (sunk_ && e->button() == Qt::LeftButton) {
+    move(x(), y() - 2);
+    sunk_ = false;
+  }
+  QAbstractButton::mouseReleaseEvent(e);
+}
+
+void PictureButton::keyPressEvent(QKeyEvent* e) {
+  if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+    animateClick();
+    return;
+  }
+  QAbstractButton::keyPressEvent(e);
+}
+
+QLabel* MakePictureStore(QWidget* parent, const QString& objectName, const QPixmap& picture, const QRect& geometry) {
+  auto* l = new QLabel(parent);
+  l->setObjectName(objectName);
+  l->setPixmap(picture);
+  l->setGeometry(geometry);
+  l->hide();
+  return l;
+}
+
+}  // namespace raid

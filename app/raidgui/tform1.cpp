@@ -1,0 +1,476 @@
+#include "app/raidgui/tform1.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMouseEvent>
+#include <QWindow>
+
+#include "app/raidgui/event_log_window.h"
+#include "app/raidgui/message_box.h"
+#include "monitor/status_page.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#include "platform/windows/windows_device_io.h"
+#endif
+
+namespace raid {
+
+namespace {
+constexpr int kClientW = 620, kClientH = 440;
+constexpr int kNavLeft = 16, kNavW = 169, kNavH = 44;
+constexpr int kNavTops[5] = {112, 168, 224, 280, 336};
+constexpr int kHintMs = 6000;
+
+QString Text(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+
+QColor ColorOf(TextColor c) {
+  switch (c) {
+    case TextColor::Navy: return QColor(0x00, 0x00, 0x80);
+    case TextColor::Red: return QColor(0xD0, 0x00, 0x00);
+    case TextColor::Blue: return QColor(0x00, 0x00, 0xFF);
+    case TextColor::Fuchsia: return QColor(0xFF, 0x00, 0xFF);
+    default: return QColor(0x20, 0x20, 0x20);
+  }
+}
+}  // namespace
+
+TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : QWidget(parent) {
+  setObjectName("Form1");
+  runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir, this);
+  BuildFrame();
+}
+
+TForm1::~TForm1() = default;
+
+qreal TForm1::Dpr() const {
+  const qreal d = devicePixelRatioF();
+  return d < 1 ? 1 : d;
+}
+
+QLabel* TForm1::MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
+  auto* l = new QLabel(text, parent);
+  l->setObjectName(name);
+  l->setGeometry(r);
+  return l;
+}
+
+PictureButton* TForm1::MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page) {
+  auto* b = new PictureButton(this, name, label);
+  b->setGeometry(kNavLeft, top, kNavW, kNavH);
+  const QRect r(kNavLeft, top, kNavW, kNavH);
+  QLabel* yellow = MakePictureStore(this, name + "_Yellow", art::NavPicture(label, glyph, true, Dpr()), r);
+  QLabel* white = MakePictureStore(this, name + "_White", art::NavPicture(label, glyph, false, Dpr()), r);
+  b->setPicture(white->pixmap());
+  nav_[static_cast<size_t>(page)] = {b, yellow, white, page};
+  return b;
+}
+
+PictureButton* TForm1::MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r) {
+  auto* b = new PictureButton(parent, name, label);
+  b->setGeometry(r);
+  b->setPicture(art::TabPicture(label, false, r.width(), r.height(), Dpr()));
+  return b;
+}
+
+void TForm1::BuildFrame() {
+  setFixedSize(kClientW, kClientH);
+  setAutoFillBackground(true);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, QColor(0xF3, 0xF5, 0xF8));
+  setPalette(pal);
+  setWindowTitle(Text(AppTitleText()));
+
+  auto* logo = MakeLabel(this, "Image_Logo", "", QRect(16, 16, 169, 80));
+  logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
+
+  staticText1_ = MakeLabel(this, "StaticText1", "Drive detecting", QRect(216, 40, 385, 26));
+  QFont bold = staticText1_->font();
+  bold.setBold(true);
+  bold.setPixelSize(15);
+  staticText1_->setFont(bold);
+
+  notebook1_ = new QStackedWidget(this);
+  notebook1_->setObjectName("Notebook1");
+  notebook1_->setGeometry(216, 74, 385, 321);
+  notebook1_->setFrameShape(QFrame::StyledPanel);
+  const char* pageNames[5] = {"Status", "schedule_backup", "Upgrade", "E-mail", "About"};
+  for (const char* n : pageNames) {
+    auto* p = new QWidget;
+    p->setObjectName(QString("Page_") + n);
+    p->setAccessibleName(n);
+    notebook1_->addWidget(p);
+  }
+
+  PictureButton* sts = MakeNav("Image_Sts", "Status", art::Glyph::Status, kNavTops[0], 0);
+  PictureButton* setup = MakeNav("Image_Setup", "Setup", art::Glyph::Setup, kNavTops[1], 1);
+  PictureButton* upg = MakeNav("Image_FWUpg", "Upgrade", art::Glyph::Upgrade, kNavTops[2], 2);
+  PictureButton* mail = MakeNav("Image_Email", "E-mail", art::Glyph::Mail, kNavTops[3], 3);
+  PictureButton* about = MakeNav("Image_About", "About", art::Glyph::About, kNavTops[4], 4);
+  connect(sts, &QAbstractButton::clicked, this, [this] { Image_StsClick(); });
+  connect(setup, &QAbstractButton::clicked, this, [this] { Image_SetupClick(); });
+  connect(upg, &QAbstractButton::clicked, this, [this] { Image_FWUpgClick(); });
+  connect(mail, &QAbstractButton::clicked, this, [this] { Image_EmailClick(); });
+  connect(about, &QAbstractButton::clicked, this, [this] { Image_AboutClick(); });
+
+  statusBar1_ = new QStatusBar(this);
+  statusBar1_->setObjectName("StatusBar1");
+  statusBar1_->setSizeGripEnabled(false);
+  statusBar1_->setGeometry(0, kClientH - 22, kClientW, 22);
+  const int widths[5] = {100, 80, 80, 100, 250};
+  for (int i = 0; i < 5; ++i) {
+    panels_[i] = new QLabel(statusBar1_);
+    panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
+    panels_[i]->setFixedWidth(widths[i]);
+    panels_[i]->setFrameShape(QFrame::StyledPanel);
+    statusBar1_->addWidget(panels_[i]);
+  }
+  statusBar1_->installEventFilter(this);
+  for (auto* p : panels_) p->installEventFilter(this);
+
+  // The monitoring switches and option boxes exist but stay hidden.
+  for (int s = 0; s < 2; ++s) {
+    slotBoxes_[s] = new QCheckBox(s == 0 ? "Device1" : "Device2", this);
+    slotBoxes_[s]->setObjectName(s == 0 ? "CheckBox1" : "CheckBox3");
+    slotBoxes_[s]->setChecked(true);
+    slotBoxes_[s]->hide();
+    slotBoxes_[s]->setToolTipDuration(kHintMs);
+    connect(slotBoxes_[s], &QCheckBox::clicked, this, [this, s](bool on) {
+      Core().page.SetSlotMonitored(static_cast<uint8_t>(s), on);
+    });
+  }
+  checkBox6_ = new QCheckBox("Buzzer Mute", this);
+  checkBox6_->setObjectName("CheckBox6");
+  checkBox6_->hide();
+  checkBox7_ = new QCheckBox("Auto Scan", this);
+  checkBox7_->setObjectName("CheckBox7");
+  checkBox7_->hide();
+
+  BuildStatusPage(notebook1_->widget(0));
+  BuildPlainPages();
+}
+
+void TForm1::BuildStatusPage(QWidget* page) {
+  for (int s = 0; s < 2; ++s) {
+    const QString label = s == 0 ? "Device1" : "Device2";
+    const QRect r(8 + s * 94, 4, 90, 26);
+    statusTabs_[s] = MakeTab(page, s == 0 ? "Image0_D1" : "Image0_D2", label, r);
+    statusTabYellow_[s] = MakePictureStore(page, statusTabs_[s]->objectName() + "_Yellow",
+                                           art::TabPicture(label, true, 90, 26, Dpr()), r);
+    statusTabWhite_[s] = MakePictureStore(page, statusTabs_[s]->objectName() + "_White",
+                                          art::TabPicture(label, false, 90, 26, Dpr()), r);
+    statusTabs_[s]->setToolTipDuration(kHintMs);
+    statusTabs_[s]->hide();
+    connect(statusTabs_[s], &QAbstractButton::clicked, this, [this, s] { Core().page.SelectSlot(static_cast<uint8_t>(s)); });
+  }
+  auto caption = [&](const QString& name, const QString& text, const QRect& r) {
+    QLabel* l = MakeLabel(page, name, text, r);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+  };
+  caption("Label_Mode", "Mode:", QRect(14, 40, 120, 20));
+  label17_ = MakeLabel(page, "Label17", "", QRect(140, 40, 235, 20));
+  caption("Label_SystemCapacity", "System Capacity:", QRect(14, 62, 120, 20));
+  label27_ = MakeLabel(page, "Label27", "", QRect(140, 62, 235, 20));
+  caption("Label_Firmware", "Firmware Version:", QRect(14, 84, 125, 20));
+  label48_ = MakeLabel(page, "Label48", "", QRect(140, 84, 235, 20));
+
+  auto* image4 = MakeLabel(page, "Image4", "", QRect(26, 112, 90, 80));
+  image4->setPixmap(art::DrivePicture(90, 80, Dpr()));
+  auto* image5 = MakeLabel(page, "Image5", "", QRect(269, 112, 90, 80));
+  image5->setPixmap(art::DrivePicture(90, 80, Dpr()));
+  caption("Label_HDD1", "HDD1", QRect(26, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+  caption("Label_HDD2", "HDD2", QRect(269, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+
+  label18_ = MakeLabel(page, "Label18", "", QRect(118, 112, 149, 80));
+  label18_->setAlignment(Qt::AlignCenter);
+  QFont stateFont = label18_->font();
+  stateFont.setBold(true);
+  stateFont.setPixelSize(15);
+  label18_->setFont(stateFont);
+  label18_->setStyleSheet("color: #FF00FF;");
+
+  // The capacity texts end in a line feed: their labels have room for it.
+  caption("Label_Capacity1", "Capacity", QRect(8, 212, 60, 18))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label25_ = MakeLabel(page, "Label25", "", QRect(70, 212, 110, 36));
+  label25_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label51_ = MakeLabel(page, "Label51", "", QRect(8, 234, 180, 32));
+  label51_->setWordWrap(true);
+  label51_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  caption("Label_Capacity2", "Capacity", QRect(198, 212, 60, 18))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label26_ = MakeLabel(page, "Label26", "", QRect(260, 212, 110, 36));
+  label26_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label52_ = MakeLabel(page, "Label52", "", QRect(198, 234, 180, 32));
+  label52_->setWordWrap(true);
+  label52_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+  button3_ = new QPushButton("HDD1 Scan", page);
+  button3_->setObjectName("Button3");
+  button3_->setGeometry(8, 266, 110, 24);
+  button3_->hide();
+  button4_ = new QPushButton("HDD2 Scan", page);
+  button4_->setObjectName("Button4");
+  button4_->setGeometry(198, 266, 110, 24);
+  button4_->hide();
+
+  panel11_ = new QWidget(page);
+  panel11_->setObjectName("Panel11");
+  panel11_->setGeometry(8, 290, 280, 24);
+  MakeLabel(panel11_, "Label_Fan", "Fan:", QRect(4, 2, 32, 20));
+  label5_ = MakeLabel(panel11_, "Label5", "", QRect(38, 2, 48, 20));
+  label5_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(panel11_, "Label_Rpm", "RPM", QRect(90, 2, 34, 20));
+  MakeLabel(panel11_, "Label_Temperature", "Temperature:", QRect(132, 2, 92, 20));
+  label7_ = MakeLabel(panel11_, "Label7", "", QRect(224, 2, 30, 20));
+  auto* thermo = MakeLabel(panel11_, "Image_Thermometer", "", QRect(256, 2, 12, 20));
+  thermo->setPixmap(art::ThermometerPicture(12, 20, Dpr()));
+  panel11_->hide();
+
+  image0Log_ = new PictureButton(page, "Image0_Log", "Event log");
+  image0Log_->setGeometry(300, 286, 76, 30);
+  image0Log_->setPicture(art::LogPicture(76, 30, Dpr()));
+  image0Log_->setPressedEffect(true);
+  image0Log_->hide();
+  connect(image0Log_, &QAbstractButton::clicked, this, [this] { Image0_LogClick(); });
+}
+
+void TForm1::BuildPlainPages() {
+  // Setup (kept hidden by the navigation mask).
+  QWidget* setup = notebook1_->widget(1);
+  MakeTab(setup, "Image1_Initialize", "Initialize", QRect(8, 4, 90, 26));
+  MakeTab(setup, "Image1_Schedule", "Schedule", QRect(102, 4, 90, 26));
+  auto* set = new PictureButton(setup, "Image1_Set", "Set");
+  set->setGeometry(140, 240, 100, 30);
+  set->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
+  set->setPressedEffect(true);
+  progressBar2_ = new QProgressBar(setup);
+  progressBar2_->setObjectName("ProgressBar2");
+  progressBar2_->setGeometry(20, 284, 345, 18);
+
+  // Upgrade.
+  QWidget* upg = notebook1_->widget(2);
+  for (int s = 0; s < 2; ++s) {
+    upgradeTabs_[s] = MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2",
+                              QRect(8 + s * 94, 4, 90, 26));
+    upgradeTabs_[s]->setToolTipDuration(kHintMs);
+    upgradeTabs_[s]->hide();
+  }
+  MakeLabel(upg, "Label_UpgradeFirmware", "Firmware Version:", QRect(14, 48, 125, 20));
+  upgradeVersion_ = MakeLabel(upg, "Label_UpgradeVersion", "", QRect(140, 48, 230, 20));
+  image2Load_ = new PictureButton(upg, "Image2_Load", "Load");
+  image2Load_->setGeometry(40, 130, 120, 32);
+  image2Load_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
+  image2Load_->setPressedEffect(true);
+  image2Load_->setEnabled(false);
+  image2Upgrade_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
+  image2Upgrade_->setGeometry(220, 130, 120, 32);
+  image2Upgrade_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
+  image2Upgrade_->setPressedEffect(true);
+  image2Upgrade_->setEnabled(false);
+  progressBar1_ = new QProgressBar(upg);
+  progressBar1_->setObjectName("ProgressBar1");
+  progressBar1_->setGeometry(20, 200, 345, 18);
+
+  // E-mail.
+  QWidget* mail = notebook1_->widget(3);
+  MakeTab(mail, "Image3_Setup", "Setup", QRect(8, 4, 90, 26));
+  MakeTab(mail, "Image3_HDDFail", "HDD Fail", QRect(102, 4, 90, 26));
+  MakeTab(mail, "Image3_DeviceRemove", "Removal", QRect(196, 4, 90, 26));
+  for (auto [name, label, left] : {std::tuple{"Image3_OK", "OK", 80}, std::tuple{"Image3_Ignore", "Ignore", 200}}) {
+    auto* b = new PictureButton(mail, name, label);
+    b->setGeometry(left, 270, 100, 30);
+    b->setPicture(art::ButtonPicture(label, 100, 30, Dpr()));
+    b->setPressedEffect(true);
+  }
+
+  // About.
+  QWidget* about = notebook1_->widget(4);
+  auto* logo = MakeLabel(about, "Image_AboutLogo", "", QRect(108, 40, 169, 80));
+  logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
+  auto* title = MakeLabel(about, "Label_AboutTitle", Text(kAppTitle), QRect(0, 140, 385, 28));
+  title->setAlignment(Qt::AlignCenter);
+  QFont f = title->font();
+  f.setBold(true);
+  f.setPixelSize(20);
+  title->setFont(f);
+  auto* label65 = MakeLabel(about, "Label65", Text(kAppVersion), QRect(0, 172, 385, 22));
+  label65->setAlignment(Qt::AlignCenter);
+  MakeLabel(about, "Label_AboutText", "Monitoring and maintenance of two-drive RAID enclosures.",
+            QRect(0, 210, 385, 22))
+      ->setAlignment(Qt::AlignCenter);
+}
+
+void TForm1::FormCreate() {
+#ifdef _WIN32
+  RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
+#endif
+  LayoutNavigation(0x1D);
+  for (auto& n : nav_) n.button->setEnabled(false);
+  Core().st.CurrentPage = 0;
+  RedrawNavigation();
+  runtime_->Start();
+}
+
+void TForm1::LayoutNavigation(uint8_t mask) {
+  int place = 0;
+  for (int i = 0; i < 5; ++i) {
+    NavEntry& n = nav_[static_cast<size_t>(i)];
+    if (mask & (1u << i)) {
+      const QRect r(kNavLeft, kNavTops[place], kNavW, kNavH);
+      n.button->setGeometry(r);
+      n.yellow->setGeometry(r);
+      n.white->setGeometry(r);
+      n.button->show();
+      ++place;
+    } else {
+      n.button->hide();
+    }
+  }
+}
+
+void TForm1::RedrawNavigation() {
+  const int current = Core().st.CurrentPage;
+  for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
+  notebook1_->setCurrentIndex(current);
+  for (int s = 0; s < 2; ++s) {
+    const bool sel = Core().st.StatusPageSlot == s;
+    statusTabs_[s]->setPicture((sel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
+    const bool upSel = Core().st.UpgradePageSlot == s;
+    upgradeTabs_[s]->setPicture((upSel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
+  }
+}
+
+void TForm1::Image0_LogClick() {
+  if (logWindowOpen_) return;
+  logWindowOpen_ = true;
+  TForm5 window(Core(), this);
+  logWindow_ = &window;
+  window.exec();
+  logWindow_ = nullptr;
+  logWindowOpen_ = false;
+}
+
+void TForm1::StatusBar1DblClick() {
+  std::string text;
+  for (const auto& l : Core().SystemInfoText) text += l;
+  ShowMessage({text, "System Information", BoxIcon::Information, BoxButtons::Ok});
+}
+
+bool TForm1::eventFilter(QObject* o, QEvent* e) {
+  if (e->type() == QEvent::MouseButtonDblClick) {
+    StatusBar1DblClick();
+    return true;
+  }
+  return QWidget::eventFilter(o, e);
+}
+
+void TForm1::closeEvent(QCloseEvent* e) {
+  runtime_->Stop();
+  Core().log.SaveNow();
+  e->accept();
+}
+
+#ifdef _WIN32
+bool TForm1::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+  auto* msg = static_cast<MSG*>(message);
+  if (msg->message == WM_DEVICECHANGE) {
+    Core().OnDeviceChange();
+    *result = 0;
+    return true;
+  }
+  return QWidget::nativeEvent(type, message, result);
+}
+#endif
+
+void TForm1::SetPanelText(int panel, const std::string& text) {
+  if (panel >= 0 && panel < 5) panels_[static_cast<size_t>(panel)]->setText(Text(text));
+}
+
+BoxResult TForm1::ShowMessage(const MessageBoxRequest& box) {
+  MessageBoxRequest b = box;
+  if (b.caption.empty()) b.caption = AppTitleText();
+  return ShowMessageBox(this, b);
+}
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void TForm1::DetectTextChanged(const std::string& text, bool visible) {
+  staticText1_->setText(Text(text));
+  staticText1_->setVisible(visible);
+}
+
+void TForm1::NavigationEnabledChanged(bool enabled) {
+  for (auto& n : nav_) n.button->setEnabled(enabled);
+  image2Load_->setEnabled(enabled);
+  image2Upgrade_->setEnabled(enabled);
+}
+
+void TForm1::UpgradeButtonEnabledChanged(bool enabled) { image2Upgrade_->setEnabled(enabled); }
+
+void TForm1::SlotControlsChanged(int slot, bool visible, bool checked) {
+  if (slot < 0 || slot > 1) return;
+  slotBoxes_[slot]->setChecked(checked);
+  statusTabs_[slot]->setVisible(visible);
+  upgradeTabs_[slot]->setVisible(visible);
+}
+
+void TForm1::LogButtonVisibleChanged(bool visible) { image0Log_->setVisible(visible); }
+
+void TForm1::IdentityChanged() {
+  const MonitorState& ms = Core().ms;
+  setWindowTitle(Text(ms.Caption));
+  for (int s = 0; s < 2; ++s) {
+    const QString hint = Text(ms.SlotNames[s]);
+    slotBoxes_[s]->setToolTip(hint);
+    statusTabs_[s]->setToolTip(hint);
+    upgradeTabs_[s]->setToolTip(hint);
+  }
+}
+
+void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
+  l->setText(Text(m.text));
+  l->setEnabled(m.enabled);
+  QPalette p = l->palette();
+  p.setColor(QPalette::Active, QPalette::WindowText, ColorOf(m.color));
+  p.setColor(QPalette::Inactive, QPalette::WindowText, ColorOf(m.color));
+  l->setPalette(p);
+}
+
+void TForm1::StatusPageChanged() {
+  const StatusPageModel& m = Core().page.Model;
+  ApplyLabel(label17_, m.Label17);
+  ApplyLabel(label27_, m.Label27);
+  ApplyLabel(label25_, m.Label25);
+  ApplyLabel(label51_, m.Label51);
+  ApplyLabel(label26_, m.Label26);
+  ApplyLabel(label52_, m.Label52);
+  label18_->setText(Text(m.Label18.text));
+  ApplyLabel(label48_, m.Label48);
+  ApplyLabel(label5_, m.Label5);
+  ApplyLabel(label7_, m.Label7);
+  panel11_->setVisible(m.Panel11Visible);
+  button3_->setText(Text(m.Button3Caption));
+  button4_->setText(Text(m.Button4Caption));
+  if (!m.Button3Visible) button3_->hide();
+  if (!m.Button4Visible) button4_->hide();
+  if (checkBox6_->isChecked() != m.CheckBox6Checked) checkBox6_->setChecked(m.CheckBox6Checked);
+  if (checkBox7_->isChecked() != m.CheckBox7Checked) checkBox7_->setChecked(m.CheckBox7Checked);
+  upgradeVersion_->setText(Text(m.Label48.text));
+}
+
+void TForm1::NavigationChanged() { RedrawNavigation(); }
+
+void TForm1::ProgressChanged(int bar, uint32_t value) {
+  (bar == 2 ? progressBar2_ : progressBar1_)->setValue(static_cast<int>(value));
+}
+
+void TForm1::OptionControlsChanged() {
+  checkBox6_->setEnabled(Core().st.OptionBoxesEnabled);
+  checkBox7_->setEnabled(Core().st.OptionBoxesEnabled);
+  button3_->setEnabled(Core().st.OptionBoxesEnabled);
+  button4_->setEnabled(Core().st.OptionBoxesEnabled);
+}
+
+}  // namespace raid

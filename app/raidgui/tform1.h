@@ -1,0 +1,115 @@
+// TForm1, the main window: the notebook of pages with its column of
+// navigation pictures, the Status page, the five-panel status bar and the
+// detection text. It owns the core through the runtime and draws what the
+// core's model says; every decision is the core's.
+#pragma once
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "app/common/core_runtime.h"
+#include "app/raidgui/artwork.h"
+#include "app/raidgui/picture_button.h"
+#include "monitor/core_view.h"
+
+namespace raid {
+
+class TForm5;
+
+class TForm1 : public QWidget, public CoreView {
+  Q_OBJECT
+ public:
+  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  RaidCore& Core() { return runtime_->Core(); }
+  CoreRuntime& Runtime() { return *runtime_; }
+  // Starts detection, threads and timers (FormCreate's last steps).
+  void FormCreate();
+
+  // Navigation.
+  void LayoutNavigation(uint8_t mask);
+  void RedrawNavigation();
+  void Image_StsClick() { Core().SelectPage(0); }
+  void Image_SetupClick() { Core().SelectPage(1); }
+  void Image_FWUpgClick() { Core().SelectPage(2); }
+  void Image_EmailClick() { Core().SelectPage(3); }
+  void Image_AboutClick() { Core().SelectPage(4); }
+  void Image0_LogClick();
+  void StatusBar1DblClick();
+  bool LogWindowOpen() const { return logWindowOpen_; }
+  // The log window while it is open (for tests), else null.
+  TForm5* LogWindow() const { return logWindow_; }
+
+  // CoreView
+  void SetPanelText(int panel, const std::string& text) override;
+  BoxResult ShowMessage(const MessageBoxRequest& box) override;
+  void ProcessMessages() override;
+  void DetectTextChanged(const std::string& text, bool visible) override;
+  void NavigationEnabledChanged(bool enabled) override;
+  void UpgradeButtonEnabledChanged(bool enabled) override;
+  void SlotControlsChanged(int slot, bool visible, bool checked) override;
+  void LogButtonVisibleChanged(bool visible) override;
+  void IdentityChanged() override;
+  void StatusPageChanged() override;
+  void NavigationChanged() override;
+  void ProgressChanged(int bar, uint32_t value) override;
+  void OptionControlsChanged() override;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* o, QEvent* e) override;
+#ifdef _WIN32
+  bool nativeEvent(const QByteArray& type, void* message, qintptr* result) override;
+#endif
+
+ private:
+  struct NavEntry {
+    PictureButton* button;
+    QLabel* yellow;
+    QLabel* white;
+    int page;
+  };
+  void BuildFrame();
+  void BuildStatusPage(QWidget* page);
+  void BuildPlainPages();
+  PictureButton* MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page);
+  PictureButton* MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r);
+  QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
+  void ApplyLabel(QLabel* l, const struct LabelModel& m);
+  qreal Dpr() const;
+
+  std::unique_ptr<CoreRuntime> runtime_;
+  QStackedWidget* notebook1_ = nullptr;
+  QStatusBar* statusBar1_ = nullptr;
+  std::array<QLabel*, 5> panels_{};
+  QLabel* staticText1_ = nullptr;
+  std::array<NavEntry, 5> nav_{};
+  std::array<PictureButton*, 2> statusTabs_{}, upgradeTabs_{};
+  std::array<QLabel*, 2> statusTabYellow_{}, statusTabWhite_{};
+  std::array<QCheckBox*, 2> slotBoxes_{};
+  QCheckBox* checkBox6_ = nullptr;
+  QCheckBox* checkBox7_ = nullptr;
+  PictureButton* image0Log_ = nullptr;
+  PictureButton* image2Load_ = nullptr;
+  PictureButton* image2Upgrade_ = nullptr;
+  QLabel* upgradeVersion_ = nullptr;
+  QProgressBar* progressBar1_ = nullptr;
+  QProgressBar* progressBar2_ = nullptr;
+  QPushButton* button3_ = nullptr;
+  QPushButton* button4_ = nullptr;
+  QWidget* panel11_ = nullptr;
+  QLabel *label17_ = nullptr, *label27_ = nullptr, *label25_ = nullptr, *label51_ = nullptr, *label26_ = nullptr,
+         *label52_ = nullptr, *label18_ = nullptr, *label48_ = nullptr, *label5_ = nullptr, *label7_ = nullptr;
+  bool logWindowOpen_ = false;
+  TForm5* logWindow_ = nullptr;
+};
+
+}  // namespace raid

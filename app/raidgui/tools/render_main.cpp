@@ -1,0 +1,62 @@
+// Renders the main window's pages and the event log window to PNG files for
+// review, on a simulated scenario, without a display (offscreen platform).
+//   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <cstdio>
+
+#include "app/common/options.h"
+#include "app/raidgui/event_log_window.h"
+#include "app/raidgui/message_box.h"
+#include "app/raidgui/tform1.h"
+
+int main(int argc, char** argv) {
+  using namespace raid;
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX\n");
+    return 2;
+  }
+  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  QApplication app(argc, argv);
+  ProgramOptions opt;
+  opt.simulate = true;
+  if (std::string(argv[1]) != "default") opt.scenario = argv[1];
+  const double seconds = std::atof(argv[2]);
+  const QString out = argv[3];
+  const QString prefix = argv[4];
+  QDir().mkpath(out);
+  Machine machine;
+  std::string error;
+  if (!BuildMachine(opt, machine, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  machine.speed = 2000;  // render quickly
+  SetMessageBoxHook([](const MessageBoxRequest& b) {
+    std::fprintf(stderr, "message box: %s: %s\n", b.caption.c_str(), b.text.c_str());
+    return BoxResult::Ok;
+  });
+  const QString logDir = out + "/logs-" + prefix;
+  QDir().mkpath(logDir);
+  TForm1 form(machine, logDir.toStdString());
+  form.FormCreate();
+  form.show();
+  QElapsedTimer guard;
+  guard.start();
+  while (form.Runtime().ProgramMs() < seconds * 1000 && guard.elapsed() < 60000) QCoreApplication::processEvents();
+  const char* names[5] = {"status", "setup", "upgrade", "email", "about"};
+  for (int p : {0, 2, 3, 4}) {
+    form.Core().SelectPage(static_cast<uint8_t>(p));
+    QCoreApplication::processEvents();
+    form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
+  }
+  form.Core().SelectPage(0);
+  TForm5 log(form.Core(), &form);
+  log.show();
+  QCoreApplication::processEvents();
+  log.grab().save(out + "/" + prefix + "-eventlog.png");
+  log.close();
+  form.close();
+  return 0;
+}

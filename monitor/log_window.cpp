@@ -1,0 +1,81 @@
+#include "monitor/log_window.h"
+
+#include "device/device_state.h"
+#include "monitor/day_log_file.h"
+
+namespace raid {
+
+bool LogWindowModel::Armed() const { return (requestBits_.load() & request_bits::kArmed) != 0; }
+
+void LogWindowModel::RealTimeCaption() {
+  if (Armed()) {
+    Caption = "Event log - Real Time";
+    Grey = false;
+  } else {
+    Caption = "Event log - Real Time( Paused )";
+    Grey = true;
+  }
+}
+
+void LogWindowModel::ClearMemo() {
+  Memo.clear();
+  ++MemoResets;
+}
+
+void LogWindowModel::FormCreate() {
+  ClearMemo();
+  Shown = dayLog_.size();
+}
+
+void LogWindowModel::FormShow() {
+  RealTimeCaption();
+  for (size_t i = 0; i < Shown && i < dayLog_.size(); ++i) Memo.push_back(dayLog_[i]);
+  TimerEnabled = true;
+}
+
+void LogWindowModel::Timer1Timer() {
+  if (!TimerEnabled) return;
+  const size_t c = dayLog_.size();
+  if (!Armed()) {
+    RealTimeCaption();
+    return;
+  }
+  RealTimeCaption();
+  if (Shown < c) {
+    for (size_t i = Shown; i < c; ++i) Memo.push_back(dayLog_[i]);
+    Shown = c;
+  } else if (c < Shown) {
+    // The buffer restarted (a new day): show it whole again.
+    ClearMemo();
+    Memo.insert(Memo.end(), dayLog_.begin(), dayLog_.end());
+    Shown = c;
+  }
+}
+
+void LogWindowModel::Button1Click() {
+  TimerEnabled = false;
+  RealTimeCaption();
+  Shown = dayLog_.size();
+  ClearMemo();
+  Memo.insert(Memo.end(), dayLog_.begin(), dayLog_.end());
+  TimerEnabled = true;
+}
+
+void LogWindowModel::Button2Click(const std::function<std::string()>& chooseFile) {
+  TimerEnabled = false;
+  Error.clear();
+  const std::string path = chooseFile ? chooseFile() : std::string();
+  if (path.empty()) return;  // cancelled: text and caption stay, the timer stays off
+  std::vector<std::string> lines;
+  const FileResult r = ReadTextLines(path, lines);
+  if (!r.ok) {
+    Error = path + ": " + r.error;
+    return;
+  }
+  ClearMemo();
+  Memo = std::move(lines);
+  const size_t slash = path.find_last_of("/\\");
+  Caption = "Event log - " + (slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+}  // namespace raid

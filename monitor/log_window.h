@@ -1,0 +1,46 @@
+// The event log window's behaviour, apart from its widgets: real-time mode
+// following the day log buffer once a second while polling is armed, the
+// paused state, and viewing a log file chosen from disk.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace raid {
+
+class LogWindowModel {
+ public:
+  LogWindowModel(const std::vector<std::string>& dayLog, const std::atomic<uint8_t>& requestBits)
+      : dayLog_(dayLog), requestBits_(requestBits) {}
+
+  void FormCreate();
+  void FormShow();
+  void Timer1Timer();
+  // "Real Time Log".
+  void Button1Click();
+  // "View Log File": chooseFile returns the chosen path, or "" when the user
+  // cancelled. A file that cannot be read leaves the window as it was and
+  // gives the reason in Error.
+  void Button2Click(const std::function<std::string()>& chooseFile);
+
+  std::vector<std::string> Memo;  // the window's copy of the lines
+  uint64_t MemoResets = 0;        // counts the times Memo was cleared
+  std::string Caption = "Event Log";
+  bool Grey = false;
+  bool TimerEnabled = false;
+  size_t Shown = 0;  // day log lines already copied
+  std::string Error;
+
+ private:
+  bool Armed() const;
+  void RealTimeCaption();
+  void ClearMemo();
+
+  const std::vector<std::string>& dayLog_;
+  const std::atomic<uint8_t>& requestBits_;
+};
+
+}  // namespace raid
