@@ -63,7 +63,7 @@ void CoreRuntime::OnDeviceChangeAnyThread() {
   QMetaObject::invokeMethod(this, [this] { core_->OnDeviceChange(); }, Qt::QueuedConnection);
 }
 
-void CoreRuntime::Start() {
+void CoreRuntime::Start(bool pace) {
   startMs_ = machine_.clock->MonotonicMs();
   core_->Start();
   const bool simulated = machine_.sim != nullptr;
@@ -78,7 +78,7 @@ void CoreRuntime::Start() {
     threads_->Start();
   }
   if (machine_.changes) machine_.changes->Start([this] { OnDeviceChangeAnyThread(); });
-  pace_.start(10);
+  if (pace) pace_.start(10);
   started_ = true;
 }
 
@@ -92,6 +92,12 @@ void CoreRuntime::Step() {
   }
   if (deadlineMs_ >= 0 && target > startMs_ + deadlineMs_) target = startMs_ + deadlineMs_;
   scheduler_->RunUntil(target);
+  emit Stepped();
+}
+
+void CoreRuntime::StepFor(int64_t ms) {
+  if (!scheduler_ || !machine_.manual) return;
+  scheduler_->RunUntil(machine_.manual->MonotonicMs() + ms);
   emit Stepped();
 }
 

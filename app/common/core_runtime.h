@@ -65,7 +65,11 @@ class CoreRuntime : public QObject {
   RaidCore& Core() { return *core_; }
   Machine& Mach() { return machine_; }
   // Starts the core, its threads, device notifications and the timers.
-  void Start();
+  // pace false: nothing runs until StepFor is called (tests, rendering).
+  void Start(bool pace = true);
+  // Runs the program for this much program time at once (simulated
+  // machines only).
+  void StepFor(int64_t ms);
   // Disarms polling, ends the threads and stops the timers.
   void Stop();
   // Stops the pacing at this much program time (ms since start).

@@ -302,7 +302,7 @@ void TForm1::BuildPlainPages() {
       ->setAlignment(Qt::AlignCenter);
 }
 
-void TForm1::FormCreate() {
+void TForm1::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
@@ -310,7 +310,7 @@ void TForm1::FormCreate() {
   for (auto& n : nav_) n.button->setEnabled(false);
   Core().st.CurrentPage = 0;
   RedrawNavigation();
-  runtime_->Start();
+  runtime_->Start(pace);
 }
 
 void TForm1::LayoutNavigation(uint8_t mask) {

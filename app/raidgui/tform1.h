@@ -32,7 +32,7 @@ class TForm1 : public QWidget, public CoreView {
   RaidCore& Core() { return runtime_->Core(); }
   CoreRuntime& Runtime() { return *runtime_; }
   // Starts detection, threads and timers (FormCreate's last steps).
-  void FormCreate();
+  void FormCreate(bool pace = true);
 
   // Navigation.
   void LayoutNavigation(uint8_t mask);

@@ -3,7 +3,6 @@
 //   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <cstdio>
 
 #include "app/common/options.h"
@@ -32,7 +31,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  machine.speed = 2000;  // render quickly
   SetMessageBoxHook([](const MessageBoxRequest& b) {
     std::fprintf(stderr, "message box: %s: %s\n", b.caption.c_str(), b.text.c_str());
     return BoxResult::Ok;
@@ -40,11 +38,12 @@ int main(int argc, char** argv) {
   const QString logDir = out + "/logs-" + prefix;
   QDir().mkpath(logDir);
   TForm1 form(machine, logDir.toStdString());
-  form.FormCreate();
+  form.FormCreate(false);
   form.show();
-  QElapsedTimer guard;
-  guard.start();
-  while (form.Runtime().ProgramMs() < seconds * 1000 && guard.elapsed() < 60000) QCoreApplication::processEvents();
+  for (int64_t t = 0; t < seconds * 1000; t += 100) {
+    form.Runtime().StepFor(100);
+    QCoreApplication::processEvents();
+  }
   const char* names[5] = {"status", "setup", "upgrade", "email", "about"};
   for (int p : {0, 2, 3, 4}) {
     form.Core().SelectPage(static_cast<uint8_t>(p));

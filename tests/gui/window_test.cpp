@@ -1,0 +1,227 @@
+// The main window and the event log window, found by object name, with every
+// message box answered in advance and time moved by hand.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <filesystem>
+
+#include "app/common/options.h"
+#include "app/raidgui/event_log_window.h"
+#include "app/raidgui/message_box.h"
+#include "app/raidgui/tform1.h"
+#include "device/record_layout.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Window {
+  explicit Window(const std::string& scenario = "") {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() / ("raidgui-" + std::string(info->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ProgramOptions opt;
+    opt.simulate = true;
+    if (!scenario.empty()) {
+      const auto path = dir / "scenario.json";
+      FILE* f = std::fopen(path.string().c_str(), "w");
+      std::fputs(scenario.c_str(), f);
+      std::fclose(f);
+      opt.scenario = path.string();
+    }
+    std::string error;
+    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
+    SetMessageBoxHook([this](const MessageBoxRequest& b) {
+      boxes.push_back(b);
+      return BoxResult::Ok;
+    });
+    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
+    fs::create_directories(dir / "logs");
+    form->FormCreate(false);
+    form->show();
+  }
+  ~Window() {
+    form->close();
+    form.reset();
+    SetMessageBoxHook(nullptr);
+    fs::remove_all(dir);
+  }
+  void Run(int64_t ms) {
+    for (int64_t t = 0; t < ms; t += 50) {
+      form->Runtime().StepFor(50);
+      QCoreApplication::processEvents();
+    }
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    T* w = form->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QString Label(const char* name) { return Find<QLabel>(name)->text(); }
+  fs::path dir;
+  Machine machine;
+  std::vector<MessageBoxRequest> boxes;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST(MainWindow, StartsDetectingWithNavigationDisabledThenPublishes) {
+  Window w;
+  EXPECT_EQ(w.form->windowTitle(), "RAID GUI v0.23-1");
+  EXPECT_EQ(w.form->size(), QSize(620, 440));
+  EXPECT_EQ(w.Label("StaticText1"), "Drive detecting");
+  auto* sts = w.Find<PictureButton>("Image_Sts");
+  EXPECT_FALSE(sts->isEnabled());
+  w.Run(1000);
+  EXPECT_TRUE(sts->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel1")->text(), "Detected OK");
+  EXPECT_EQ(w.form->windowTitle(), "RAID GUI v0.23-1 - Two-bay RAID [E]");
+  EXPECT_TRUE(w.Find<PictureButton>("Image0_D1")->isVisible());
+  EXPECT_FALSE(w.Find<PictureButton>("Image0_D2")->isVisible());
+  EXPECT_EQ(w.Label("Label18"), "Normal");
+  EXPECT_EQ(w.Label("Label17"), "Mirroring(RAID1)");
+}
+
+TEST(MainWindow, NavigationLayoutHidesSetupAndPacksTheRest) {
+  Window w;
+  EXPECT_FALSE(w.Find<PictureButton>("Image_Setup")->isVisible());
+  EXPECT_EQ(w.Find<PictureButton>("Image_Sts")->y(), 112);
+  EXPECT_EQ(w.Find<PictureButton>("Image_FWUpg")->y(), 168);
+  EXPECT_EQ(w.Find<PictureButton>("Image_Email")->y(), 224);
+  EXPECT_EQ(w.Find<PictureButton>("Image_About")->y(), 280);
+  for (auto* b : w.form->findChildren<PictureButton*>())
+    if (b->isVisible() && b->parent() == w.form.get()) EXPECT_NE(b->y(), 336) << b->objectName().toStdString();
+  EXPECT_TRUE(w.Find<QLabel>("Image_Sts_Yellow")->isHidden());
+  EXPECT_TRUE(w.Find<QLabel>("Image_Sts_White")->isHidden());
+}
+
+TEST(MainWindow, ClicksBeforeTheFirstRefreshDoNothing) {
+  Window w;
+  auto* notebook = w.Find<QStackedWidget>("Notebook1");
+  auto* about = w.Find<PictureButton>("Image_About");
+  about->setEnabled(true);  // even an enabled picture is refused
+  QTest::mouseClick(about, Qt::LeftButton);
+  EXPECT_EQ(notebook->currentIndex(), 0);
+  w.Run(1000);
+  QTest::mouseClick(about, Qt::LeftButton);
+  EXPECT_EQ(notebook->currentIndex(), 4);
+  EXPECT_EQ(about->picture().cacheKey(), w.Find<QLabel>("Image_About_Yellow")->pixmap().cacheKey());
+  EXPECT_EQ(w.Find<QLabel>("Label65")->text(), "v0.23-1");
+}
+
+TEST(MainWindow, PictureButtonsWorkFromTheKeyboardAndSinkWhilePressed) {
+  Window w;
+  w.Run(1000);
+  auto* email = w.Find<PictureButton>("Image_Email");
+  EXPECT_EQ(email->accessibleName(), "E-mail");
+  EXPECT_EQ(email->focusPolicy(), Qt::StrongFocus);
+  email->setFocus();
+  QTest::keyClick(email, Qt::Key_Space);
+  EXPECT_EQ(w.Find<QStackedWidget>("Notebook1")->currentIndex(), 3);
+  auto* ok = w.Find<PictureButton>("Image3_OK");
+  const int y = ok->y();
+  QTest::mousePress(ok, Qt::LeftButton);
+  EXPECT_EQ(ok->y(), y + 2);
+  QTest::mouseRelease(ok, Qt::LeftButton);
+  EXPECT_EQ(ok->y(), y);
+}
+
+TEST(MainWindow, StatusBarDoubleClickShowsSystemInformation) {
+  Window w;
+  w.form->StatusBar1DblClick();
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.boxes[0].caption, "System Information");
+}
+
+TEST(MainWindow, RebuildMovesTheStateText) {
+  Window w(R"({"enclosures":[{"name":"E1","status":{"activity":1,"progress":10}}],
+              "disks":[{"drive":0,"enclosure":"E1"}],
+              "timeline":[{"at":3,"enclosure":"E1","set":{"progress":11}}]})");
+  w.Run(1000);
+  EXPECT_EQ(w.Label("Label18"), "10%\n<<<<\nRebuilding");
+  EXPECT_TRUE(w.Find<PictureButton>("Image0_Log")->isVisible());
+  w.Run(5000);
+  EXPECT_EQ(w.Label("Label18"), "11%\n<<<<\nRebuilding");
+}
+
+TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
+  Window w;
+  w.Run(1000);
+  TForm5 log(w.form->Core(), w.form.get());
+  log.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
+  const int lines = log.Memo1()->blockCount();
+  EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().log.DayLog.size());
+
+  // Paused: new lines wait, the caption says so.
+  w.form->Core().st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
+  w.form->Core().log.DayLog.push_back("new line");
+  log.Timer1Timer();
+  EXPECT_EQ(log.windowTitle(), "Event log - Real Time( Paused )");
+  EXPECT_TRUE(log.Model().Grey);
+  EXPECT_EQ(log.Memo1()->blockCount(), lines);
+  // Resumed: they appear at the next tick.
+  w.form->Core().st.RequestBits |= request_bits::kArmed;
+  log.Timer1Timer();
+  EXPECT_EQ(log.Memo1()->blockCount(), lines + 1);
+  EXPECT_EQ(log.Memo1()->document()->lastBlock().text(), "new line");
+  // A new day restarted the buffer: the whole buffer is shown again.
+  w.form->Core().log.DayLog = {"-- first line of the new day --"};
+  log.Timer1Timer();
+  EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
+}
+
+TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
+  Window w;
+  w.Run(1000);
+  TForm5 log(w.form->Core(), w.form.get());
+  log.show();
+  const QString before = log.Memo1()->toPlainText();
+  auto saved = TForm5::FileChooser();
+  TForm5::FileChooser() = [](QWidget*) { return std::string(); };
+  log.Button2Click();
+  EXPECT_EQ(log.Memo1()->toPlainText(), before);
+  EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
+  EXPECT_FALSE(log.Timer1().isActive());
+  // A chosen file replaces the text; its name becomes the caption.
+  const std::string file = (w.dir / "100101.log").string();
+  FILE* f = std::fopen(file.c_str(), "wb");
+  std::fputs("line one\r\nline two\r\n", f);
+  std::fclose(f);
+  TForm5::FileChooser() = [file](QWidget*) { return file; };
+  log.Button2Click();
+  EXPECT_EQ(log.Memo1()->toPlainText(), "line one\nline two");
+  EXPECT_EQ(log.windowTitle(), "Event log - 100101.log");
+  // "Real Time Log" goes back to the day's buffer and its timer.
+  log.Button1Click();
+  EXPECT_TRUE(log.Timer1().isActive());
+  EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
+  TForm5::FileChooser() = saved;
+}
+
+TEST(EventLogWindow, LogButtonOpensOneWindowAtATime) {
+  Window w;
+  w.Run(1000);
+  int opened = 0;
+  QTimer::singleShot(0, [&] {
+    ++opened;
+    ASSERT_TRUE(w.form->LogWindowOpen());
+    w.form->Image0_LogClick();  // a second click while open: nothing
+    w.form->LogWindow()->reject();
+  });
+  w.form->Image0_LogClick();
+  EXPECT_EQ(opened, 1);
+  EXPECT_FALSE(w.form->LogWindowOpen());
+}
+
+}  // namespace
+}  // namespace raid
