@@ -16,6 +16,7 @@
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
 #include "device/record_layout.h"
+#include "monitor/day_log_file.h"
 
 namespace raid {
 namespace {
@@ -23,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Window {
+  // scenario: JSON text, or "@path" for a scenario file.
   explicit Window(const std::string& scenario = "") {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = fs::temp_directory_path() / ("raidgui-" + std::string(info->name()));
@@ -30,7 +32,9 @@ struct Window {
     fs::create_directories(dir);
     ProgramOptions opt;
     opt.simulate = true;
-    if (!scenario.empty()) {
+    if (scenario.rfind("@", 0) == 0) {
+      opt.scenario = scenario.substr(1);
+    } else if (!scenario.empty()) {
       const auto path = dir / "scenario.json";
       FILE* f = std::fopen(path.string().c_str(), "w");
       std::fputs(scenario.c_str(), f);
@@ -221,6 +225,18 @@ TEST(EventLogWindow, LogButtonOpensOneWindowAtATime) {
   w.form->Image0_LogClick();
   EXPECT_EQ(opened, 1);
   EXPECT_FALSE(w.form->LogWindowOpen());
+}
+
+TEST(MainWindow, WritesTheSameDayFilesAsTheHeadlessMonitor) {
+  setenv("LC_ALL", "C", 1);  // the stamps of the expected files
+  Window w("@" RAID_SOURCE_DIR "/scenarios/removal-rebuild-badsectors.json");
+  w.Run(150000);
+  for (const char* name : {"100503.log", "100504.log"}) {
+    std::vector<std::string> got, want;
+    ASSERT_TRUE(ReadTextLines((w.dir / "logs" / name).string(), got).ok) << name;
+    ASSERT_TRUE(ReadTextLines(RAID_SOURCE_DIR "/tests/data/removal-rebuild-badsectors/" + std::string(name), want).ok);
+    EXPECT_EQ(got, want) << name;
+  }
 }
 
 }  // namespace
