@@ -37,6 +37,10 @@ QColor ColorOf(TextColor c) {
 
 TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : QWidget(parent) {
   setObjectName("Form1");
+  if (!com_.InitializeSecurity()) {
+    ShowMessageBox(nullptr, {"CoInitializeSecurity error!", "", BoxIcon::Error, BoxButtons::Ok});
+    startedWell_ = false;
+  }
   runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir, this);
   BuildFrame();
 }
@@ -145,6 +149,17 @@ void TForm1::BuildFrame() {
   checkBox7_ = new QCheckBox("Auto Scan", this);
   checkBox7_->setObjectName("CheckBox7");
   checkBox7_->hide();
+
+  // Present in this configuration but never shown.
+  auto hidden = [this](QWidget* w, const char* name) {
+    w->setObjectName(name);
+    w->hide();
+  };
+  hidden(new QPushButton("E-Mail", this), "BitBtn2");
+  hidden(new QPushButton("<<", this), "Button5");
+  hidden(new QPushButton(">>", this), "Button6");
+  hidden(new QLabel("", this), "StaticText10");
+  for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(new QLabel(this), memo);
 
   BuildStatusPage(notebook1_->widget(0));
   BuildPlainPages();

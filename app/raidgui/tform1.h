@@ -18,6 +18,7 @@
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/picture_button.h"
 #include "monitor/core_view.h"
+#include "platform/com_session.h"
 
 namespace raid {
 
@@ -29,6 +30,9 @@ class TForm1 : public QWidget, public CoreView {
   TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr);
   ~TForm1() override;
 
+  // False when COM security could not be set up (the box has been shown and
+  // the program ends).
+  bool StartedWell() const { return startedWell_; }
   RaidCore& Core() { return runtime_->Core(); }
   CoreRuntime& Runtime() { return *runtime_; }
   // Starts detection, threads and timers (FormCreate's last steps).
@@ -86,6 +90,8 @@ class TForm1 : public QWidget, public CoreView {
   void ApplyLabel(QLabel* l, const struct LabelModel& m);
   qreal Dpr() const;
 
+  ComSession com_;
+  bool startedWell_ = true;
   std::unique_ptr<CoreRuntime> runtime_;
   QStackedWidget* notebook1_ = nullptr;
   QStatusBar* statusBar1_ = nullptr;
