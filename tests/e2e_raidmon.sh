@@ -2,6 +2,7 @@
 # End-to-end checks of the headless monitor on the simulated enclosure:
 #   replay    a removal, a rebuild, bad sectors, a day change and an unplug
 #             give exactly the expected lines on stdout and in the day files;
+#   detect    the probe sequence of every transport, and re-detection;
 #   instance  a second copy ends at once with code 0 and says nothing, and
 #             SIGTERM ends the first cleanly with its log saved.
 set -euo pipefail
@@ -18,6 +19,15 @@ case "$what" in
     cmp "$data/100503.log" "$work/logs/100503.log"
     cmp "$data/100504.log" "$work/logs/100504.log"
     grep -q "No Drive found!" "$work/stderr.txt"
+    ;;
+  detect)
+    # Four enclosures, one per transport, and an ordinary disk: each gets
+    # exactly its probe sequence; the unplugged one is dropped after the
+    # countdown and the others are detected again.
+    "$bin" --simulate "$src/scenarios/four-transports.json" --duration 24 --trace "$work/trace.txt" \
+      --log-dir "$work/logs" >"$work/stdout.txt" 2>&1
+    diff -u "$src/tests/data/four-transports.trace" "$work/trace.txt"
+    grep -q "^D1 Device was removed\." "$work/stdout.txt"
     ;;
   instance)
     "$bin" --simulate --log-dir "$work/first" >"$work/first.out" 2>&1 &
