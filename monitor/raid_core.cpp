@@ -177,6 +177,9 @@ void RaidCore::Publish() {
     Timer3Enabled = false;
     st.Detecting = 0;
     SetDetectText("No Drive found! ", true);
+    // Disks that would not open for lack of rights are no empty machine.
+    const std::string problem = io_.AccessProblem();
+    if (!problem.empty()) view_.SetPanelText(4, problem);
   }
 }
 

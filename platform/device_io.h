@@ -87,6 +87,9 @@ class DeviceIo {
 
   // Why the last failing call failed, for the user.
   virtual std::string LastError() const { return {}; }
+  // Non-empty when devices were there but access to them was refused
+  // (missing rights): the user must be told, not shown an empty machine.
+  virtual std::string AccessProblem() const { return {}; }
 };
 
 }  // namespace raid

@@ -1,5 +1,6 @@
 #include "app/common/options.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -53,6 +54,18 @@ std::string UsageText(const std::string& program, bool allowDuration) {
        "  --log-dir DIR          where the daily log files go (default: beside the program)\n";
   if (allowDuration) u += "  --duration SECONDS     stop after this much program time\n";
   return u;
+}
+
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration) {
+  if (opt.help) {
+    std::fputs(UsageText(program, allowDuration).c_str(), stdout);
+    return 0;
+  }
+  if (!opt.error.empty()) {
+    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), opt.error.c_str(), UsageText(program, allowDuration).c_str());
+    return 2;
+  }
+  return -1;
 }
 
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {

@@ -33,14 +33,7 @@ int main(int argc, char** argv) {
   using namespace raid;
   std::vector<std::string> args(argv, argv + argc);
   const ProgramOptions opt = ParseOptions(args, false);
-  if (opt.help) {
-    std::fputs(UsageText("raidgui", false).c_str(), stdout);
-    return 0;
-  }
-  if (!opt.error.empty()) {
-    std::fprintf(stderr, "raidgui: %s\n%s", opt.error.c_str(), UsageText("raidgui", false).c_str());
-    return 2;
-  }
+  if (const int rc = EarlyExitCode(opt, "raidgui", false); rc >= 0) return rc;
   InstanceLock lock;
   if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
 

@@ -22,8 +22,7 @@ void ConsoleView::LogLineAppended(const std::string& line) {
 
 void ConsoleView::DetectTextChanged(const std::string& text, bool visible) {
   if (text == "No Drive found! " && visible) {
-    const std::string why = deviceError ? deviceError() : std::string();
-    std::fprintf(err_, "raidmon: No Drive found!%s%s\n", why.empty() ? "" : " Last device error: ", why.c_str());
+    std::fprintf(err_, "raidmon: No Drive found!\n");
   }
 }
 

@@ -18,8 +18,6 @@ class ConsoleView final : public CoreView {
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void LogLineAppended(const std::string& line) override;
   void DetectTextChanged(const std::string& text, bool visible) override;
-  // Asked for the reason when no enclosure is found (real devices only).
-  std::function<std::string()> deviceError;
 
  private:
   std::FILE* out_;

@@ -23,14 +23,7 @@ int main(int argc, char** argv) {
   using namespace raid;
   std::vector<std::string> args(argv, argv + argc);
   const ProgramOptions opt = ParseOptions(args, true);
-  if (opt.help) {
-    std::fputs(UsageText("raidmon", true).c_str(), stdout);
-    return 0;
-  }
-  if (!opt.error.empty()) {
-    std::fprintf(stderr, "raidmon: %s\n%s", opt.error.c_str(), UsageText("raidmon", true).c_str());
-    return 2;
-  }
+  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
   if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
 
@@ -46,7 +39,6 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(logDir, ec);
 
   ConsoleView view;
-  if (!machine.sim) view.deviceError = [&machine] { return machine.io->LastError(); };
   CoreRuntime runtime(machine, view, logDir);
   std::signal(SIGINT, OnSignal);
   std::signal(SIGTERM, OnSignal);

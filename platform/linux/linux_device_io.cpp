@@ -117,8 +117,15 @@ const LinuxDeviceIo::Volume* LinuxDeviceIo::FindVolume(char letter) const {
 
 void LinuxDeviceIo::SetError(const std::string& what, int err) {
   lastError_ = what + ": " + std::strerror(err);
-  if (err == EPERM || err == EACCES)
+  if (err == EPERM || err == EACCES) {
     lastError_ += " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+    accessProblem_ = lastError_;
+  }
+}
+
+std::string LinuxDeviceIo::AccessProblem() const {
+  std::lock_guard lock(mu_);
+  return accessProblem_;
 }
 
 DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
@@ -141,6 +148,7 @@ DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
     return kInvalidHandle;
   }
   open_.push_back({fd, {fd, dev}});
+  accessProblem_.clear();
   return fd;
 }
 

@@ -30,6 +30,7 @@ class LinuxDeviceIo final : public DeviceIo {
   unsigned DriveTypeOf(char letter) override;
   std::string VolumeName(char letter) override;
   std::string LastError() const override;
+  std::string AccessProblem() const override;
 
   // The disks in drive-number order (exposed for the docs and tests).
   static std::vector<std::string> ListDisks(const std::string& sysBlock = "/sys/block");
@@ -54,6 +55,7 @@ class LinuxDeviceIo final : public DeviceIo {
   };
   std::vector<std::pair<DeviceHandleValue, OpenFile>> open_;
   std::string lastError_;
+  std::string accessProblem_;
 };
 
 // Block-device arrival and removal from a udev monitor.

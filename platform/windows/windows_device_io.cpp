@@ -80,6 +80,7 @@ void WindowsDeviceIo::SetError(const char* what) {
   char msg[256] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg, sizeof msg, nullptr);
   lastError_ = std::string(what) + ": " + msg;
+  if (e == ERROR_ACCESS_DENIED) accessProblem_ = lastError_ + " (the program needs administrator rights)";
 }
 
 DeviceHandleValue WindowsDeviceIo::Open(DeviceId id) {
@@ -94,6 +95,7 @@ DeviceHandleValue WindowsDeviceIo::Open(DeviceId id) {
     SetError(path);
     return kInvalidHandle;
   }
+  accessProblem_.clear();
   return reinterpret_cast<DeviceHandleValue>(h);
 }
 

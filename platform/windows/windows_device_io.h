@@ -20,10 +20,12 @@ class WindowsDeviceIo final : public DeviceIo {
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
   std::string LastError() const override { return lastError_; }
+  std::string AccessProblem() const override { return accessProblem_; }
 
  private:
   void SetError(const char* what);
   std::string lastError_;
+  std::string accessProblem_;
 };
 
 // Registers a window for arrival and removal notifications of USB device

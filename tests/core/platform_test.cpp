@@ -1,0 +1,96 @@
+// The platform pieces that carry no device: clock arithmetic, the instance
+// lock, the Linux disk order and the program options.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/common/options.h"
+#include "platform/clock.h"
+#include "platform/instance_lock.h"
+#ifndef _WIN32
+#include "platform/linux/linux_device_io.h"
+#endif
+
+namespace raid {
+namespace {
+
+TEST(ClockArithmetic, LocalTimeRoundTripsAcrossLeapDaysAndMidnight) {
+  for (const LocalDateTime t : {LocalDateTime{2010, 5, 3, 9, 0, 0, 0}, LocalDateTime{2012, 2, 29, 23, 59, 59, 999},
+                                LocalDateTime{1969, 12, 31, 12, 0, 0, 0}, LocalDateTime{2100, 3, 1, 0, 0, 0, 0}}) {
+    EXPECT_EQ(FromLocalMs(ToLocalMs(t)), t);
+  }
+  EXPECT_EQ(FromLocalMs(ToLocalMs({2010, 5, 3, 23, 59, 59, 500}) + 500), (LocalDateTime{2010, 5, 4, 0, 0, 0, 0}));
+  EXPECT_DOUBLE_EQ(ToDayFraction({1899, 12, 30, 0, 0, 0, 0}), 0.0);
+  EXPECT_DOUBLE_EQ(ToDayFraction({1900, 1, 1, 12, 0, 0, 0}), 2.5);
+}
+
+TEST(ClockArithmetic, ManualClockMovesOnlyWhenTold) {
+  ManualClock c({2010, 5, 3, 9, 0, 0, 0});
+  EXPECT_EQ(c.MonotonicMs(), 0);
+  c.Sleep(500);
+  c.Charge(250);
+  EXPECT_EQ(c.MonotonicMs(), 750);
+  EXPECT_EQ(c.Now().millisecond, 750);
+}
+
+TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-lock-test";
+  std::filesystem::create_directories(dir);
+  setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
+  InstanceLock first, second;
+  ASSERT_TRUE(first.Acquire("QV_GUI_TEST"));
+  EXPECT_FALSE(second.Acquire("QV_GUI_TEST"));
+  EXPECT_EQ(second.Error(), "another copy is running");
+  first.Release();
+  EXPECT_TRUE(second.Acquire("QV_GUI_TEST"));
+  std::filesystem::remove_all(dir);
+}
+
+#ifndef _WIN32
+TEST(LinuxDiskOrder, ScsiDisksFirstInNaturalOrderWithoutVirtualDevices) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-sysblock";
+  std::filesystem::remove_all(dir);
+  for (const char* n : {"sdb", "sdaa", "sda", "loop0", "nvme0n1", "sr0", "dm-0", "zram0", "sdz"})
+    std::filesystem::create_directories(dir / n);
+  EXPECT_EQ(LinuxDeviceIo::ListDisks(dir.string()),
+            (std::vector<std::string>{"sda", "sdb", "sdz", "sdaa", "nvme0n1"}));
+  std::filesystem::remove_all(dir);
+}
+#endif
+
+TEST(ProgramOptions, SimulateTakesAnOptionalScenario) {
+  auto o = ParseOptions({"raidmon", "--simulate"}, true);
+  EXPECT_TRUE(o.simulate);
+  EXPECT_TRUE(o.scenario.empty());
+  o = ParseOptions({"raidmon", "--simulate", "--log-dir", "/tmp/x"}, true);
+  EXPECT_TRUE(o.scenario.empty());
+  EXPECT_EQ(o.logDir, "/tmp/x");
+  o = ParseOptions({"raidmon", "--simulate", "s.json", "--duration", "12.5", "--trace", "t.txt"}, true);
+  EXPECT_EQ(o.scenario, "s.json");
+  EXPECT_DOUBLE_EQ(o.duration, 12.5);
+  EXPECT_EQ(o.trace, "t.txt");
+  EXPECT_TRUE(o.error.empty());
+}
+
+TEST(ProgramOptions, MistakesAreRefusedWithAReason) {
+  EXPECT_NE(ParseOptions({"raidmon", "--duration", "soon"}, true).error, "");
+  EXPECT_NE(ParseOptions({"raidmon", "--duration", "-1"}, true).error, "");
+  EXPECT_NE(ParseOptions({"raidgui", "--duration", "5"}, false).error, "");  // raidmon only
+  EXPECT_NE(ParseOptions({"raidmon", "--trace", "t.txt"}, true).error, "");  // needs --simulate
+  EXPECT_NE(ParseOptions({"raidmon", "--log-dir"}, true).error, "");
+  EXPECT_NE(ParseOptions({"raidmon", "-x"}, true).error, "");
+}
+
+TEST(ProgramOptions, BadScenarioFileStopsTheStartWithItsReason) {
+  ProgramOptions o;
+  o.simulate = true;
+  o.scenario = "/nonexistent/s.json";
+  Machine m;
+  std::string error;
+  EXPECT_FALSE(BuildMachine(o, m, error));
+  EXPECT_NE(error.find("/nonexistent/s.json"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace raid
