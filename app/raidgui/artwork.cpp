@@ -186,11 +186,9 @@ QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr) {
   return pm;
 }
 
-QPixmap LogoPicture(int w, int h, qreal dpr) {
-  QPixmap pm = Canvas(w, h, dpr);
-  QPainter g(&pm);
-  g.setRenderHint(QPainter::Antialiasing);
-  // Two stacked disks, the second offset: a mirrored pair.
+namespace {
+// Two stacked disks, the second offset: a mirrored pair, in a 60 × 62 box.
+void DrawDiskPair(QPainter& g) {
   for (int i = 1; i >= 0; --i) {
     const QRectF d(6 + i * 10, 14 + i * 12, 44, 34);
     QLinearGradient grad(d.topLeft(), d.bottomLeft());
@@ -204,6 +202,24 @@ QPixmap LogoPicture(int w, int h, qreal dpr) {
     g.setBrush(QColor(0x17, 0x35, 0x5E));
     g.drawEllipse(QPointF(d.center().x(), d.center().y()), 2.5, 2.5);
   }
+}
+}  // namespace
+
+QPixmap IconPicture(int size) {
+  QPixmap pm = Canvas(size, size, 1.0);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  g.scale(size / 64.0, size / 64.0);
+  g.translate(1, -6);
+  DrawDiskPair(g);
+  return pm;
+}
+
+QPixmap LogoPicture(int w, int h, qreal dpr) {
+  QPixmap pm = Canvas(w, h, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  DrawDiskPair(g);
   g.setPen(kInk);
   g.setFont(LabelFont(20, true));
   g.drawText(QRectF(66, 10, w - 66, 30), Qt::AlignLeft | Qt::AlignVCenter, "RAID");

@@ -23,5 +23,7 @@ QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr);
 // The program's logo: two disks and the name.
 QPixmap LogoPicture(int w, int h, qreal dpr);
 QPixmap ThermometerPicture(int w, int h, qreal dpr);
+// The window and application icon: the logo's two disks alone.
+QPixmap IconPicture(int size);
 
 }  // namespace raid::art

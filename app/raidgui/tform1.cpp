@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -84,6 +85,10 @@ void TForm1::BuildFrame() {
   pal.setColor(QPalette::Window, QColor(0xF3, 0xF5, 0xF8));
   setPalette(pal);
   setWindowTitle(Text(AppTitleText()));
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128}) icon.addPixmap(art::IconPicture(size));
+  setWindowIcon(icon);
+  QApplication::setWindowIcon(icon);
 
   auto* logo = MakeLabel(this, "Image_Logo", "", QRect(16, 16, 169, 80));
   logo->setPixmap(art::LogoPicture(169, 80, Dpr()));

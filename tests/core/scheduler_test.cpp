@@ -1,0 +1,73 @@
+// The scheduler that runs the window's timers and, for simulated machines,
+// the worker loops: order, restart on enabling, and no bursts after a stall.
+#include <gtest/gtest.h>
+
+#include "core_harness.h"
+#include "monitor/log_window.h"
+
+namespace raid {
+namespace {
+
+TEST(Scheduling, PollingStartsRightAfterPublishAndRepeatsEveryFourSeconds) {
+  test::Harness h(test::kOneEnclosure);
+  std::vector<int64_t> polls;
+  h.m.ClearTrace();
+  for (int i = 0; i < 200; ++i) {
+    const size_t before = h.m.TraceLines().size();
+    h.RunFor(50);
+    if (h.m.TraceLines().size() > before) polls.push_back(h.m.clock.MonotonicMs());
+  }
+  // Detection reads block 33 once (at 600 ms, after the IDENTIFY pause);
+  // then the first poll 50 ms after the publish, then every 4 s.
+  ASSERT_GE(polls.size(), 3u);
+  EXPECT_EQ(polls[1] - polls[0], 50);
+  EXPECT_EQ(polls[2] - polls[1], 4000);
+}
+
+TEST(Scheduling, DisabledTimerRestartsItsIntervalWhenEnabled) {
+  test::Harness h(test::kOneEnclosure);
+  h.RunFor(1000);
+  EXPECT_TRUE(h.core.Timer2Enabled);
+  h.core.Timer2Enabled = false;
+  h.core.st.RequestBits = request_bits::kArmed;
+  h.RunFor(10000);
+  EXPECT_EQ(h.core.st.RequestBits.load(), request_bits::kArmed);  // no tick while off
+  h.m.ClearTrace();
+  h.core.Timer2Enabled = true;
+  h.RunFor(3950);
+  EXPECT_TRUE(h.m.TraceLines().empty());
+  h.RunFor(100);  // 4 s after enabling: a poll
+  EXPECT_EQ(h.m.TraceLines().size(), 1u);
+}
+
+TEST(Scheduling, HungRequestsDoNotMakeTimersFireInABurst) {
+  test::Harness h(test::kOneEnclosure);
+  h.RunFor(1000);
+  h.m.io.AddFault({"read10", "hang", 0, 3});
+  const int before = h.core.ms.PollSkip[0];
+  h.RunFor(12000);
+  // Each hung read costs its 2 s time-out; polls stay 4 s apart.
+  EXPECT_LE(h.core.ms.PollSkip[0] - before, 3);
+}
+
+TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
+  std::vector<std::string> day{"a", "b"};
+  std::atomic<uint8_t> bits{request_bits::kArmed};
+  LogWindowModel w(day, bits);
+  w.FormCreate();
+  w.FormShow();
+  EXPECT_EQ(w.Memo, day);
+  w.Button2Click([] { return std::string("/nonexistent/100101.log"); });
+  EXPECT_EQ(w.Memo, day);
+  EXPECT_NE(w.Error.find("/nonexistent/100101.log"), std::string::npos);
+  EXPECT_EQ(w.Caption, "Event log - Real Time");
+  EXPECT_FALSE(w.TimerEnabled);
+  day.push_back("c");
+  w.Timer1Timer();  // the timer is off until "Real Time Log"
+  EXPECT_EQ(w.Memo.size(), 2u);
+  w.Button1Click();
+  EXPECT_EQ(w.Memo.size(), 3u);
+}
+
+}  // namespace
+}  // namespace raid
