@@ -116,6 +116,8 @@ void RaidCore::Timer4Timer() {
     const int drives = det.CountPhysicalDrives();
     if (letters == oldLetters && drives == det.PhysicalDriveCount) {
       st.Detecting = 0;
+      // Nothing changed: the enclosures are still there, and so is Upgrade.
+      if (st.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);
       return;
     }
     det.PhysicalDriveCount = static_cast<uint8_t>(drives);
