@@ -77,7 +77,8 @@ void CoreRuntime::Start(bool pace) {
     threads_ = std::make_unique<CoreThreads>(*core_, *machine_.clock, invoker_);
     threads_->Start();
   }
-  if (machine_.changes) machine_.changes->Start([this] { OnDeviceChangeAnyThread(); });
+  if (machine_.changes && !machine_.changes->Start([this] { OnDeviceChangeAnyThread(); }))
+    view_.SetPanelText(4, "Device change notifications are not available");
   if (pace) pace_.start(10);
   started_ = true;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #ifdef _WIN32
 #include "platform/windows/windows_device_io.h"
@@ -66,6 +67,13 @@ int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool al
     return 2;
   }
   return -1;
+}
+
+std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir) {
+  const std::string dir = opt.logDir.empty() ? programDir : opt.logDir;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  return dir;
 }
 
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {

@@ -42,6 +42,10 @@ struct Machine {
   std::unique_ptr<std::ofstream> traceFile;
 };
 
+// The folder for the day logs: --log-dir, else the program's folder; it is
+// created when missing.
+std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir);
+
 // Builds the machine the options ask for; returns false with a message.
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error);
 

@@ -4,7 +4,6 @@
 // the loop goes on.
 #include <QApplication>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/common/options.h"
 #include "app/raidgui/event_log_window.h"
@@ -45,10 +44,7 @@ int main(int argc, char** argv) {
     ShowMessageBox(nullptr, {error, "Error", BoxIcon::Error, BoxButtons::Ok});
     return 1;
   }
-  const std::string logDir =
-      opt.logDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : opt.logDir;
-  std::error_code ec;
-  std::filesystem::create_directories(logDir, ec);
+  const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
 
   TForm1 form1(machine, logDir);
   if (!form1.StartedWell()) return 1;

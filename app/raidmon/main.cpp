@@ -7,7 +7,6 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 
 #include "app/common/core_runtime.h"
 #include "app/common/options.h"
@@ -34,9 +33,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: %s\n", error.c_str());
     return 1;
   }
-  std::string logDir = opt.logDir.empty() ? QCoreApplication::applicationDirPath().toStdString() : opt.logDir;
-  std::error_code ec;
-  std::filesystem::create_directories(logDir, ec);
+  const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
 
   ConsoleView view;
   CoreRuntime runtime(machine, view, logDir);

@@ -2,66 +2,22 @@
 // driven by hand (no threads) on a manual clock.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 
 #include "monitor/raid_core.h"
-#include "test_support.h"
+#include "core_harness.h"
 
 namespace raid {
 namespace {
-
-class ViewRecorder : public CoreView {
- public:
-  void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
-  BoxResult ShowMessage(const MessageBoxRequest& box) override {
-    boxes.push_back(box);
-    return BoxResult::Ok;
-  }
-  void NavigationEnabledChanged(bool enabled) override { navigation = enabled; }
-  void DetectTextChanged(const std::string& text, bool visible) override {
-    detectText = text;
-    detectVisible = visible;
-  }
-  void SlotControlsChanged(int slot, bool visible, bool checked) override { slotVisible[slot] = visible; }
-  std::string panels[5];
-  std::vector<MessageBoxRequest> boxes;
-  bool navigation = false;
-  std::string detectText;
-  bool detectVisible = false;
-  bool slotVisible[2] = {false, false};
-};
 
 const char* kTwo = R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"}],
   "disks":[{"drive":0,"enclosure":"E1"},{"drive":1,"enclosure":"E2"}],
   "volumes":[{"letter":"E","drive":0,"length":1000},{"letter":"F","drive":1,"length":1000}]})";
 
-struct CoreRig {
-  explicit CoreRig(const std::string& json = kTwo)
-      : dir(std::filesystem::temp_directory_path() / ("raidcore-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-        m(test::Scenario(json)),
-        core(m.io, m.clock, fmt, view, dir.string()) {
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  ~CoreRig() { std::filesystem::remove_all(dir); }
-  // One 500 ms tick of Timer4, with the detection thread's step run when
-  // a scan is requested.
-  void Tick() {
-    m.clock.Advance(500);
-    core.DetectionStep();
-    core.Timer4Timer();
-  }
-  std::filesystem::path dir;
-  test::SimMachine m;
-  FixedDateTimeFormat fmt;
-  ViewRecorder view;
-  RaidCore core;
-};
+using CoreRig = test::Harness;
 
 TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
-  CoreRig r;
-  r.core.Start();
-  EXPECT_EQ(r.core.StaticText1, "Drive detecting");
+  CoreRig r(kTwo);
+    EXPECT_EQ(r.core.StaticText1, "Drive detecting");
   EXPECT_FALSE(r.view.navigation);
   EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1");
   EXPECT_EQ(r.core.st.RequestBits.load(), 0);
@@ -83,8 +39,7 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
 
 TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
   CoreRig r(R"({"enclosures":[],"disks":[{"drive":0}]})");
-  r.core.Start();
-  r.Tick();
+    r.Tick();
   EXPECT_EQ(r.core.st.DeviceCount, 0);
   EXPECT_FALSE(r.view.navigation);
   EXPECT_EQ(r.core.StaticText1, "No Drive found! ");
@@ -93,18 +48,16 @@ TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
 }
 
 TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
-  CoreRig r;
-  r.core.Start();
-  r.core.Timer4Timer();
+  CoreRig r(kTwo);
+    r.core.Timer4Timer();
   EXPECT_FALSE(r.core.StaticText1Visible);
   r.core.Timer4Timer();
   EXPECT_TRUE(r.core.StaticText1Visible);
 }
 
 TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
-  CoreRig r;
-  r.core.Start();
-  r.Tick();
+  CoreRig r(kTwo);
+    r.Tick();
   r.view.panels[1].clear();
   r.m.ClearTrace();
   r.core.OnDeviceChange();
@@ -123,9 +76,8 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
 }
 
 TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
-  CoreRig r;
-  r.core.Start();
-  r.Tick();
+  CoreRig r(kTwo);
+    r.Tick();
   r.core.st.FirstFill = 0;
   r.core.st.CurrentSlot = 1;
   r.core.st.StatusPageSlot = 1;
@@ -144,9 +96,8 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
 }
 
 TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
-  CoreRig r;
-  r.core.Start();
-  r.Tick();
+  CoreRig r(kTwo);
+    r.Tick();
   r.core.st.OperationBusy = 1;
   r.core.st.RedetectCountdown = 26;
   r.core.Timer4Timer();

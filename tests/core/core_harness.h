@@ -22,9 +22,13 @@ class HarnessView : public CoreView {
     return BoxResult::Ok;
   }
   void LogLineAppended(const std::string& line) override { appended.push_back(line); }
+  void NavigationEnabledChanged(bool enabled) override { navigation = enabled; }
+  void SlotControlsChanged(int slot, bool visible, bool) override { slotVisible[slot] = visible; }
   std::string panels[5];
   std::vector<MessageBoxRequest> boxes;
   std::vector<std::string> appended;
+  bool navigation = false;
+  bool slotVisible[2] = {false, false};
 };
 
 inline std::filesystem::path TestDir() {
@@ -45,6 +49,13 @@ struct Harness {
   }
   ~Harness() { std::filesystem::remove_all(dir); }
   void RunFor(int64_t ms) { sched.RunUntil(m.clock.MonotonicMs() + ms); }
+  // One 500 ms tick of Timer4 by hand, with the detection thread's step run
+  // first (for tests that drive detection without the scheduler).
+  void Tick() {
+    m.clock.Advance(500);
+    core.DetectionStep();
+    core.Timer4Timer();
+  }
   sim::Enclosure& Enc(const std::string& name = "E1") { return *m.io.FindEnclosure(name); }
   // Changes the enclosure's record as its controller would.
   void Set(size_t offset, uint8_t value, const std::string& name = "E1") {
