@@ -1,0 +1,45 @@
+// Damaged and random status records and identification sectors must never
+// crash the program or break the line structure of the log and the mail.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "core_harness.h"
+#include "device/record_layout.h"
+
+namespace raid {
+namespace {
+
+bool OneLine(const std::string& s) { return s.find('\n') == std::string::npos && s.find('\r') == std::string::npos; }
+
+TEST(DamagedRecords, RandomRecordsKeepEveryLogAndMailLineWhole) {
+  test::Harness h(test::kOneEnclosure);
+  h.RunFor(1000);
+  std::mt19937 rng(12345);
+  for (int round = 0; round < 300; ++round) {
+    Sector& s = h.Enc().Status();
+    for (auto& b : s) b = static_cast<uint8_t>(rng());
+    h.Enc().LogStatus();
+    Sector& id = h.core.det.PrevIdentSector[0];
+    for (size_t i = 0; i < 512; i += 1 + rng() % 7) id[i] = static_cast<uint8_t>(rng());
+    h.RunFor(4000);
+    h.core.report.BuildDeviceReport(1 + rng() % 4, 0, rng() % 2);
+  }
+  for (const auto& l : h.core.log.DayLog) ASSERT_TRUE(OneLine(l)) << l;
+  for (const auto& l : h.core.ms.MailEventText) ASSERT_TRUE(OneLine(l)) << l;
+  EXPECT_GT(h.core.log.DayLog.size(), 20u);
+  // The file holds exactly the buffer's lines.
+  EXPECT_EQ(h.DayFile(), h.core.log.DayLog);
+}
+
+TEST(DamagedRecords, GarbageRepliesDuringDetectionLeaveTheMachineUsable) {
+  test::Harness h(R"({"seed":9,"enclosures":[{"name":"E1","transport":"vendor2"}],
+    "disks":[{"drive":0,"enclosure":"E1"},{"drive":1}],
+    "faults":[{"kind":"any","mode":"corrupt","count":40},{"kind":"scsi","mode":"short","after":3,"count":5}]})");
+  h.RunFor(30000);
+  EXPECT_LE(h.core.st.DeviceCount, 2);
+  for (const auto& l : h.core.log.DayLog) ASSERT_TRUE(OneLine(l)) << l;
+}
+
+}  // namespace
+}  // namespace raid
