@@ -335,6 +335,7 @@ bool CommandSet::SettingsPreamble(uint8_t slot) {
     return false;
   }
   st_.OptionBoxesEnabled = false;
+  st_.AutoScanEnabled = false;
   return true;
 }
 

@@ -69,7 +69,10 @@ struct DeviceState {
   // Settings commands: hold-off counters and the scan-stop memory.
   std::array<uint8_t, 4> SettleCounter{};
   std::array<uint8_t, 4> ScanAbortRequest{};
-  bool OptionBoxesEnabled = false;  // "Buzzer Mute" and "Auto Scan"
+  // Enabled states of "Buzzer Mute" with the two scan buttons, and of
+  // "Auto Scan".
+  bool OptionBoxesEnabled = false;
+  bool AutoScanEnabled = false;
 
   // What the settings senders put into the command sector.
   bool BackupEnabled = false;

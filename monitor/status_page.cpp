@@ -131,7 +131,8 @@ void StatusPage::SelectSlot(uint8_t slot) {
   st_.TabSwitching = 1;
   view_.NavigationChanged();
   poller_.RefreshIdentity();
-  Model.CheckBox7Enabled = true;
+  st_.AutoScanEnabled = true;
+  view_.OptionControlsChanged();
   RefreshStatusPage(true);
   st_.TabSwitching = 0;
 }

@@ -35,7 +35,6 @@ struct StatusPageModel {
   bool LogButtonVisible = false;
   bool CheckBox6Checked = false;  // "Buzzer Mute"
   bool CheckBox7Checked = false;  // "Auto Scan"
-  bool CheckBox7Enabled = false;
   uint8_t LastDriveStateDrawn = 255;
   uint8_t LastProgressDrawn = 255;
   int Refreshes = 0;  // how many refreshes drew anything

@@ -131,19 +131,21 @@ void StatusPoller::RefreshIdentity() {
 }
 
 void StatusPoller::Timer5Timer() {
-  bool enabled = st_.OptionBoxesEnabled;
+  bool others = st_.OptionBoxesEnabled;
+  bool autoScan = st_.AutoScanEnabled;
   const uint8_t pageSlot = st_.StatusPageSlot % 4;
   if (st_.FirstFill || st_.DeviceCount == 0 || st_.OperationHoldsSlot()) {
-    enabled = false;
+    others = autoScan = false;
   } else if (st_.TabSwitching) {
-    // only "Auto Scan" would be enabled; the others keep their state
+    autoScan = true;  // the others keep their state
   } else if (st_.AnySlotChecked() && st_.SettleCounter[pageSlot] != 0) {
-    enabled = false;
+    others = autoScan = false;
   } else {
-    enabled = true;
+    others = autoScan = true;
   }
-  if (enabled != st_.OptionBoxesEnabled) {
-    st_.OptionBoxesEnabled = enabled;
+  if (others != st_.OptionBoxesEnabled || autoScan != st_.AutoScanEnabled) {
+    st_.OptionBoxesEnabled = others;
+    st_.AutoScanEnabled = autoScan;
     view_.OptionControlsChanged();
   }
   for (auto& c : st_.SettleCounter)

@@ -488,7 +488,7 @@ void TForm1::ProgressChanged(int bar, uint32_t value) {
 
 void TForm1::OptionControlsChanged() {
   checkBox6_->setEnabled(Core().st.OptionBoxesEnabled);
-  checkBox7_->setEnabled(Core().st.OptionBoxesEnabled);
+  checkBox7_->setEnabled(Core().st.AutoScanEnabled);
   button3_->setEnabled(Core().st.OptionBoxesEnabled);
   button4_->setEnabled(Core().st.OptionBoxesEnabled);
 }

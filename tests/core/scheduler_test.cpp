@@ -71,3 +71,34 @@ TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
 
 }  // namespace
 }  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
+  test::Harness h(test::kOneEnclosure);
+  h.core.Timer5Timer();
+  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);  // FirstFill
+  h.RunFor(2000);
+  EXPECT_TRUE(h.core.st.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.st.AutoScanEnabled);
+  h.core.st.BackupEnabled = true;
+  h.core.st.BackupMinutes = 10;
+  h.core.st.RequestBits |= request_bits::kBackupPeriod;
+  h.RunFor(100);
+  EXPECT_EQ(h.Enc().BackupMinutes(), 10);
+  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+  h.RunFor(3000);
+  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+  h.RunFor(2000);
+  EXPECT_TRUE(h.core.st.OptionBoxesEnabled);
+  // While a tab switch redraws, only "Auto Scan" comes back.
+  h.core.st.OptionBoxesEnabled = h.core.st.AutoScanEnabled = false;
+  h.core.st.TabSwitching = 1;
+  h.core.Timer5Timer();
+  EXPECT_TRUE(h.core.st.AutoScanEnabled);
+  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+}
+
+}  // namespace
+}  // namespace raid
