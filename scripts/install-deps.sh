@@ -9,7 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libudev-dev libcurl4-openssl-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  xvfb xauth
+  xvfb xauth fonts-dejavu-core
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/common/options.h"
+#include "app/common/quit_signals.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
@@ -53,6 +54,8 @@ int main(int argc, char** argv) {
   TForm7 form7(&form1);
   form1.FormCreate();
   form1.show();
+  // SIGINT or SIGTERM closes the window as the user would: log saved.
+  QuitOnSignals quitOnSignals([&form1] { form1.close(); });
   const int rc = app.exec();
   (void)rc;
   return 0;

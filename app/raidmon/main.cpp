@@ -4,19 +4,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 
 #include "app/common/core_runtime.h"
 #include "app/common/options.h"
+#include "app/common/quit_signals.h"
 #include "app/raidmon/console_view.h"
 #include "platform/instance_lock.h"
-
-namespace {
-std::atomic<bool> g_stop{false};
-extern "C" void OnSignal(int) { g_stop = true; }
-}  // namespace
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -37,13 +31,12 @@ int main(int argc, char** argv) {
 
   ConsoleView view;
   CoreRuntime runtime(machine, view, logDir);
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
+  QuitOnSignals quitOnSignals([&app] { app.quit(); });
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
 
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (g_stop || runtime.DeadlineReached()) app.quit();
+    if (runtime.DeadlineReached()) app.quit();
   });
   watch.start(20);
   runtime.Start();
