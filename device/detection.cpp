@@ -48,6 +48,7 @@ void DriveDetector::FillVolumeTable() {
     v = VolumeEntry{};
     v.Letter = DriveLetters[i];
     v.DriveType = static_cast<uint8_t>(io_.DriveTypeOf(v.Letter));
+    v.Name = io_.VolumeName(v.Letter);
     const DeviceHandleValue h = io_.Open(static_cast<DeviceId>(v.Letter));
     if (h == kInvalidHandle) {
       v.DriveType = 255;

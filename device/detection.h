@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 #include "device/bytes.h"
 #include "device/command_set.h"
@@ -23,6 +24,9 @@ struct VolumeEntry {
   uint8_t DiskNumber = 0;  // physical disk of the first extent
   uint64_t StartingOffset = 0;
   uint64_t ExtentLength = 0;
+  // What the user knows the volume by: the letter itself on Windows, the
+  // mount point on Linux.
+  std::string Name;
 };
 
 constexpr int kMaxLetters = 24;

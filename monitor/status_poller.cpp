@@ -119,9 +119,18 @@ void StatusPoller::RefreshIdentity() {
       name = ModelText(det_.PrevIdentSector[d], ident::kModel);
     }
     name += " [";
+    bool first = true;
     for (int v = 0; v < det_.LetterCount && v < kVolumeTableSize; ++v) {
       const VolumeEntry& e = det_.VolumeTable[v];
-      if (e.DriveType == kDriveFixed && e.DiskNumber == volumeDrive) name += e.Letter;
+      if (e.DriveType != kDriveFixed || e.DiskNumber != volumeDrive) continue;
+      // Bare letters run together; longer names (mount points) are spaced.
+      if (e.Name.size() > 1) {
+        if (!first) name += ' ';
+        name += e.Name;
+      } else {
+        name += e.Letter;
+      }
+      first = false;
     }
     name += "]";
     ms_.SlotNames[s] = name;

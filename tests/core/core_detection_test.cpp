@@ -107,5 +107,15 @@ TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
   EXPECT_EQ(r.core.st.RedetectCountdown, 0);
 }
 
+TEST(StartUp, SlotNamesListFixedVolumesByTheNameTheUserKnows) {
+  CoreRig r(R"({"enclosures":[{"name":"E","model":"Box"}],"disks":[{"drive":0,"enclosure":"E"}],
+      "volumes":[{"letter":"E","drive":0},{"letter":"F","drive":0,"name":"/media/backup"},
+                 {"letter":"G","drive":0,"type":2}]})");
+  r.Tick();
+  EXPECT_EQ(r.core.det.VolumeTable[1].Name, "/media/backup");
+  // Six characters of the model always stay; G: is removable, so not listed.
+  EXPECT_EQ(r.core.ms.SlotNames[0], "Box    [E /media/backup]");
+}
+
 }  // namespace
 }  // namespace raid

@@ -154,3 +154,4 @@ TEST(Enumeration, VolumeTableMapsLettersToDisksAndStopsAtTwenty) {
 
 }  // namespace
 }  // namespace raid
+
