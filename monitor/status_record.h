@@ -21,7 +21,6 @@ inline bool SerialEmpty(const Sector& s, size_t offset) { return s[offset + 1] =
 
 uint64_t Sectors40(const Sector& s, size_t offset);  // 5 bytes, little-endian
 inline uint64_t Gigabytes(uint64_t sectors) { return sectors >> 21; }
-inline uint64_t Megabytes(uint64_t sectors) { return sectors >> 11; }
 
 // "Striping(RAID0)" ... "Bypass", any other code "Undefine".
 std::string ModeName(uint8_t code);
