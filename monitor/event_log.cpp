@@ -51,7 +51,8 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
   const bool sameDay = haveDay_ && bufferDay_.SameDay(EventTime);
   if (FileExists(path)) {
     full = false;
-    if (st_.FirstFill) {
+    // (A buffer of today with unsaved lines already holds the file's lines.)
+    if (st_.FirstFill && !(sameDay && dirty_)) {
       std::vector<std::string> lines;
       const FileResult r = ReadTextLines(path, lines);
       if (r.ok) {
