@@ -12,6 +12,11 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core
 )
 
+# The fuzzers want clang and its fuzzer runtime (scripts/fuzz.sh only).
+if [ "${RAID_FUZZ:-}" = 1 ]; then
+  PACKAGES+=(clang libclang-rt-14-dev)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
