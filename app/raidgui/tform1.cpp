@@ -92,6 +92,7 @@ void TForm1::BuildFrame() {
 
   auto* logo = MakeLabel(this, "Image_Logo", "", QRect(16, 16, 169, 80));
   logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
+  logo->setAccessibleName(Text(kAppTitle));
 
   staticText1_ = MakeLabel(this, "StaticText1", "Drive detecting", QRect(216, 40, 385, 26));
   QFont bold = staticText1_->font();
@@ -247,6 +248,14 @@ void TForm1::BuildStatusPage(QWidget* page) {
   auto* thermo = MakeLabel(panel11_, "Image_Thermometer", "", QRect(256, 2, 12, 20));
   thermo->setPixmap(art::ThermometerPicture(12, 20, Dpr()));
   panel11_->hide();
+
+  // Screen readers name the values by what they are.
+  const std::pair<QLabel*, const char*> names[] = {
+      {label17_, "Mode"}, {label27_, "System capacity"}, {label48_, "Firmware version"},
+      {label18_, "Array state"}, {label25_, "HDD1 capacity"}, {label51_, "HDD1 model"},
+      {label26_, "HDD2 capacity"}, {label52_, "HDD2 model"}, {label5_, "Fan speed in RPM"},
+      {label7_, "Temperature"}, {image4, "HDD1 drive bay"}, {image5, "HDD2 drive bay"}};
+  for (const auto& [label, name] : names) label->setAccessibleName(name);
 
   image0Log_ = new PictureButton(page, "Image0_Log", "Event log");
   image0Log_->setGeometry(300, 286, 76, 30);
