@@ -42,7 +42,7 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : Q
     ShowMessageBox(nullptr, {"CoInitializeSecurity error!", "", BoxIcon::Error, BoxButtons::Ok});
     startedWell_ = false;
   }
-  runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir, this);
+  runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir);
   BuildFrame();
 }
 
