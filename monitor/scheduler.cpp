@@ -36,6 +36,8 @@ void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> 
 }
 
 void CoreScheduler::RunUntil(int64_t untilMs) {
+  if (running_) return;
+  running_ = true;
   for (;;) {
     // A timer that was just enabled starts its interval now, as a window
     // timer does.
@@ -60,6 +62,7 @@ void CoreScheduler::RunUntil(int64_t untilMs) {
     if (due->next + due->period < after) due->next = after + due->period;
   }
   if (manual_ && manual_->MonotonicMs() < untilMs) manual_->Advance(untilMs - manual_->MonotonicMs());
+  running_ = false;
 }
 
 }  // namespace raid

@@ -22,6 +22,9 @@ class CoreScheduler {
   CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, bool inlineWorkers, std::function<void()> pump);
 
   // Runs every task due up to program time untilMs (Clock::MonotonicMs).
+  // A call made while a task runs (a modal box's own event loop pacing the
+  // program again) does nothing: tasks never overlap, as on the real threads,
+  // where the status thread waits while its call shows a box.
   void RunUntil(int64_t untilMs);
 
  private:
@@ -39,6 +42,7 @@ class CoreScheduler {
   Clock& clock_;
   ManualClock* manual_;
   std::vector<Task> tasks_;
+  bool running_ = false;
 };
 
 }  // namespace raid

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "monitor/day_log_file.h"
@@ -19,8 +20,11 @@ class HarnessView : public CoreView {
   void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
   BoxResult ShowMessage(const MessageBoxRequest& box) override {
     boxes.push_back(box);
+    if (whileBoxOpen) whileBoxOpen();
     return BoxResult::Ok;
   }
+  // Runs while a box is "open" (a modal box's event loop).
+  std::function<void()> whileBoxOpen;
   void LogLineAppended(const std::string& line) override { appended.push_back(line); }
   void NavigationEnabledChanged(bool enabled) override { navigation = enabled; }
   void SlotControlsChanged(int slot, bool visible, bool) override { slotVisible[slot] = visible; }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core_harness.h"
+#include "device/record_layout.h"
 #include "monitor/log_window.h"
 
 namespace raid {
@@ -98,6 +99,28 @@ TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   h.core.Timer5Timer();
   EXPECT_TRUE(h.core.st.AutoScanEnabled);
   EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+TEST(Scheduling, AModalBoxDoesNotLetThePollRunAgainInsideItself) {
+  test::Harness h(test::kOneEnclosure);
+  h.RunFor(1000);
+  int nested = 0;
+  h.view.whileBoxOpen = [&] {
+    const int64_t before = h.m.clock.MonotonicMs();
+    h.RunFor(8000);  // the box's event loop paces the program
+    if (h.m.clock.MonotonicMs() != before) ++nested;
+  };
+  h.Set(status::kActivity, 0x10);
+  h.Set(status::kState, 0x82);  // "Matched SSD is inserted." during the poll
+  h.RunFor(4000);
+  ASSERT_EQ(h.view.boxes.size(), 1u);
+  EXPECT_EQ(nested, 0);
 }
 
 }  // namespace
