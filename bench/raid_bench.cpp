@@ -6,58 +6,27 @@
 //   SaveDayLog: replacing a day file of 10,000 lines.
 #include <benchmark/benchmark.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
 #include "monitor/raid_core.h"
+#include "sim/instant_device.h"
 #include "sim/scenario.h"
 
 namespace raid {
 namespace {
 
-// Two block-command enclosures on drives 0 and 1 that answer instantly.
-class InstantDevice final : public DeviceIo {
- public:
-  InstantDevice() {
-    sim::ScenarioSpec sc = sim::DefaultScenario();
-    ident_ = sc.enclosures[0].ident;
-    status_ = sc.enclosures[0].status;
-  }
-  DeviceHandleValue Open(DeviceId id) override { return id < 2 ? id + 1 : kInvalidHandle; }
-  void Close(DeviceHandleValue) override {}
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
-    if (r.cdb[0] != 0x28 || !r.data) return false;
-    const uint32_t lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
-    std::memcpy(r.data, lba == 58 ? ident_.data() : status_.data(), 512);
-    r.data[0] = static_cast<uint8_t>(h);  // two distinct enclosures
-    r.transferred = r.transferLength;
-    return true;
-  }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t) override { return false; }
-  bool RescanBus(DeviceHandleValue) override { return true; }
-  bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
-  uint32_t LogicalDriveMask() override { return 0; }
-  unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
-
- private:
-  Sector ident_{}, status_{};
-};
-
-class QuietView final : public CoreView {
- public:
-  void SetPanelText(int, const std::string&) override {}
-  BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
-};
-
 void PollCycle(benchmark::State& state) {
   const auto dir = std::filesystem::temp_directory_path() / "raid-bench-poll";
   std::filesystem::create_directories(dir);
-  InstantDevice io;
+  sim::InstantDevice io(2);  // two enclosures that answer at once
+  const sim::ScenarioSpec sc = sim::DefaultScenario();
+  io.ident = sc.enclosures[0].ident;
+  io.status = sc.enclosures[0].status;
   ManualClock clock;
   FixedDateTimeFormat fmt;
-  QuietView view;
+  SilentView view;
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();

@@ -9,35 +9,11 @@
 #include <filesystem>
 
 #include "monitor/raid_core.h"
+#include "sim/instant_device.h"
 
 namespace {
 
 using namespace raid;
-
-class FuzzDevice final : public DeviceIo {
- public:
-  Sector ident{}, status{};
-  DeviceHandleValue Open(DeviceId id) override { return id == 0 ? 1 : kInvalidHandle; }
-  void Close(DeviceHandleValue) override {}
-  bool Scsi(DeviceHandleValue, ScsiRequest& r) override {
-    if (r.cdb[0] != 0x28 || !r.data || r.transferLength != 512) return false;
-    const uint32_t lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
-    std::memcpy(r.data, lba == 58 ? ident.data() : status.data(), 512);
-    r.transferred = 512;
-    return true;
-  }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t) override { return false; }
-  bool RescanBus(DeviceHandleValue) override { return true; }
-  bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
-  uint32_t LogicalDriveMask() override { return 0; }
-  unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
-};
-
-class QuietView final : public CoreView {
- public:
-  void SetPanelText(int, const std::string&) override {}
-  BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
-};
 
 void CheckLines(const std::vector<std::string>& lines) {
   for (const auto& l : lines)
@@ -52,10 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::filesystem::create_directories(d);
     return d.string();
   }();
-  FuzzDevice io;
+  sim::InstantDevice io;
   ManualClock clock;
   FixedDateTimeFormat fmt;
-  QuietView view;
+  SilentView view;
   RaidCore core(io, clock, fmt, view, dir);
   size_t at = 0;
   auto take = [&](Sector& s) {

@@ -36,4 +36,11 @@ class CoreView : public UserInterface {
   virtual void OptionControlsChanged() {}
 };
 
+// Shows nothing and answers every box with OK: for benchmarks and fuzzers.
+class SilentView final : public CoreView {
+ public:
+  void SetPanelText(int, const std::string&) override {}
+  BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
+};
+
 }  // namespace raid

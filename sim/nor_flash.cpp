@@ -23,7 +23,6 @@ void NorFlash::Program(uint32_t address, const uint8_t* data, uint32_t n) {
     programmed_[at] = true;
     verified_[at] = false;
   }
-  ++programs_;
 }
 
 void NorFlash::Read(uint32_t address, uint8_t* out, uint32_t n) {

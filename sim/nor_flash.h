@@ -33,16 +33,13 @@ class NorFlash {
   // Bytes programmed since their last erase and not read back since.
   uint32_t UnverifiedBytes() const;
   bool Programmed(uint32_t address) const { return programmed_[address % kSize]; }
-  bool Verified(uint32_t address) const { return verified_[address % kSize]; }
   uint32_t EraseCount() const { return erases_; }
-  uint32_t ProgramCount() const { return programs_; }
 
  private:
   std::vector<uint8_t> bytes_;
   std::vector<bool> programmed_;
   std::vector<bool> verified_;
   uint32_t erases_ = 0;
-  uint32_t programs_ = 0;
 };
 
 }  // namespace raid::sim

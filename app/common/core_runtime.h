@@ -63,7 +63,6 @@ class CoreRuntime : public QObject {
   ~CoreRuntime() override;
 
   RaidCore& Core() { return *core_; }
-  Machine& Mach() { return machine_; }
   // Starts the core, its threads, device notifications and the timers.
   // pace false: nothing runs until StepFor is called (tests, rendering).
   void Start(bool pace = true);

@@ -1,0 +1,42 @@
+// The smallest device there is: block-command enclosures on drives
+// 0 .. drives-1 that answer at once, block 58 with `ident` and every other
+// read with `status`. For benchmarks and fuzzers, where the simulator's
+// bookkeeping would only get in the way.
+#pragma once
+
+#include <cstring>
+
+#include "device/bytes.h"
+#include "platform/device_io.h"
+
+namespace raid::sim {
+
+class InstantDevice final : public DeviceIo {
+ public:
+  explicit InstantDevice(int drives = 1) : drives_(drives) {}
+
+  Sector ident{};
+  Sector status{};
+
+  DeviceHandleValue Open(DeviceId id) override { return id < drives_ ? id + 1 : kInvalidHandle; }
+  void Close(DeviceHandleValue) override {}
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+    if (r.cdb[0] != 0x28 || !r.data || r.transferLength != 512) return false;
+    const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
+    std::memcpy(r.data, lba == 58 ? ident.data() : status.data(), 512);
+    // Several drives must not look like one enclosure seen twice.
+    if (drives_ > 1 && lba != 58) r.data[0] = static_cast<uint8_t>(h);
+    r.transferred = 512;
+    return true;
+  }
+  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t) override { return false; }
+  bool RescanBus(DeviceHandleValue) override { return true; }
+  bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
+  uint32_t LogicalDriveMask() override { return 0; }
+  unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
+
+ private:
+  int drives_;
+};
+
+}  // namespace raid::sim
