@@ -1,6 +1,7 @@
 #include "device/command_set.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -36,12 +37,15 @@ void CommandSet::CloseDevice() {
 
 uint32_t CommandSet::NextRandomBlock() { return (static_cast<uint32_t>(rng_()) & 0x7F) + 3; }
 
-bool CommandSet::Execute(DeviceHandleValue h, ScsiRequest& r) {
+bool CommandSet::Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed) {
   r.transferred = 0;
-  if (!io_.Scsi(h, r)) return false;
-  // A reply shorter than asked for would leave stale bytes in the buffer:
-  // it counts as a failed request.
-  return r.direction != DataDirection::In || r.transferred >= r.transferLength;
+  const bool ok = io_.Scsi(h, r);
+  if (r.direction != DataDirection::In) return ok;
+  // Bytes that did not arrive read as zero, never as what the buffer held
+  // before; a reply too short for the bytes its caller reads has failed.
+  const uint32_t got = ok ? std::min(r.transferred, r.transferLength) : 0;
+  if (r.data && got < r.transferLength) std::memset(r.data + got, 0, r.transferLength - got);
+  return ok && got >= std::min(needed, r.transferLength);
 }
 
 bool CommandSet::ReadSectors(DeviceHandleValue h, uint32_t lba, uint8_t* buffer, uint8_t count) {
@@ -56,7 +60,8 @@ bool CommandSet::WriteSectors(DeviceHandleValue h, uint32_t lba, uint8_t* buffer
 
 bool CommandSet::InquiryDevice(DeviceHandleValue h, uint8_t* buffer) {
   ScsiRequest r = MakeInquiry(buffer);
-  return Execute(h, r);
+  // Detection reads the additional length at byte 4.
+  return Execute(h, r, kInquiryBytesRead);
 }
 
 bool CommandSet::AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* buffer, uint32_t sectors) {
@@ -66,14 +71,15 @@ bool CommandSet::AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* bu
     clock_.Sleep(500);
   }
   try {
-    return io_.Ata(h, regs, buffer, sectors);
+    ReplyStatus status;
+    return io_.Ata(h, regs, buffer, sectors, status);
   } catch (const std::bad_alloc&) {
     ui_.ShowMessage({"Menory Alloc Error!!", "", BoxIcon::Error, BoxButtons::Ok});
     return false;
   }
 }
 
-bool CommandSet::VendorQuery(uint8_t row) {
+bool CommandSet::VendorQuery(uint8_t row, uint32_t needed) {
   if (row >= kVendorQueryTable.size()) return false;
   const auto& q = kVendorQueryTable[row];
   ScsiRequest r;
@@ -83,7 +89,7 @@ bool CommandSet::VendorQuery(uint8_t row) {
   r.transferLength = q.replyBytes;
   r.timeoutSeconds = kBlockTimeout;
   r.data = ScratchSector.data();
-  return Execute(handle_, r);
+  return Execute(handle_, r, needed);
 }
 
 bool CommandSet::VendorCommand(uint8_t type, uint8_t* buffer, uint32_t address) {

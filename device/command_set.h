@@ -28,6 +28,9 @@ namespace spi_control {
 constexpr uint8_t kLeave = 2, kEnter = 3, kOpenLowArea = 4, kCloseLowArea = 5, kMode10 = 0x10, kMode11 = 0x11;
 }
 
+// Bytes of an INQUIRY reply detection reads: up to the additional length.
+constexpr uint32_t kInquiryBytesRead = 5;
+
 class CommandSet {
  public:
   CommandSet(DeviceIo& io, Clock& clock, UserInterface& ui, DeviceState& state);
@@ -42,7 +45,9 @@ class CommandSet {
   bool WriteSectors(DeviceHandleValue h, uint32_t lba, uint8_t* buffer, uint8_t count);
   bool InquiryDevice(DeviceHandleValue h, uint8_t* buffer);
   bool AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* buffer, uint32_t sectors);
-  bool VendorQuery(uint8_t row);
+  // A vendor query into ScratchSector; `needed`: how many bytes of the reply
+  // the caller reads (a shorter reply fails, the rest reads as zero).
+  bool VendorQuery(uint8_t row, uint32_t needed = UINT32_MAX);
   bool VendorCommand(uint8_t type, uint8_t* buffer, uint32_t address);
 
   // Transport wrappers: open the device themselves, report failures in
@@ -72,7 +77,8 @@ class CommandSet {
  private:
   enum class Transport { Vendor, BlockCommands, Ata };
   static Transport TransportOf(uint32_t flags);
-  bool Execute(DeviceHandleValue h, ScsiRequest& r);
+  // Sends one SCSI request; `needed` bytes of a data-in reply must arrive.
+  bool Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed = UINT32_MAX);
   void Fail(const std::string& panelText);
   bool NoDeviceGate();
   bool SpiPreamble(bool enterSpiMode);

@@ -68,7 +68,8 @@ void DriveDetector::FillVolumeTable() {
 bool DriveDetector::VendorTries(uint8_t k) {
   if (cs_.VendorCommand(16, IdentSector[k].data(), 0) && HasSignature(IdentSector[k].data())) return true;
   cs_.ScratchSector[0] = 0;
-  return cs_.VendorQuery(3) && cs_.ScratchSector[0] == 0x50 && cs_.ScratchSector[1] == 0x8B;
+  // Only the first two bytes of the 0x78 query's reply are looked at.
+  return cs_.VendorQuery(3, 2) && cs_.ScratchSector[0] == 0x50 && cs_.ScratchSector[1] == 0x8B;
 }
 
 uint32_t DriveDetector::Probe(uint8_t k) {

@@ -34,7 +34,25 @@ constexpr int kVolumeTableSize = 20;
 constexpr int kFoundListSize = 12;
 constexpr int kGroupTableSize = 20;
 
-class DriveDetector {
+// What one identification scan found. A scan fills a set of its own; the
+// main thread publishes a finished set as a whole.
+struct DetectionTables {
+  std::array<VolumeEntry, kVolumeTableSize> VolumeTable{};
+  std::array<Sector, kPhysicalDrives> IdentSector{};
+  std::array<Sector, kPhysicalDrives> ScanStatusSector{};
+  std::array<uint32_t, kFoundListSize> FoundList{};
+  uint8_t FoundCount = 0;
+  std::array<uint32_t, kGroupTableSize> GroupTable{};
+  uint8_t GroupCount = 0;
+  std::array<uint8_t, kGroupTableSize> GroupExtraCount{};
+  std::array<std::array<uint8_t, kPhysicalDrives>, kGroupTableSize> GroupExtraMembers{};
+};
+
+// The drive counts and tables one detector works on. The main thread's
+// detector holds the published tables (written only when a scan is
+// published) and counts letters and drives; the detection thread's detector
+// scans with a copy of what it needs of them.
+class DriveDetector : public DetectionTables {
  public:
   DriveDetector(CommandSet& cs, DeviceIo& io, UserInterface& ui, DeviceState& st);
 
@@ -51,16 +69,8 @@ class DriveDetector {
   std::array<char, kMaxLetters + 1> DriveLetters{};
   uint8_t LetterCount = 0;
   uint8_t PhysicalDriveCount = 0;
-  std::array<VolumeEntry, kVolumeTableSize> VolumeTable{};
-  std::array<Sector, kPhysicalDrives> IdentSector{};
+  // The identification sectors of the last published scan.
   std::array<Sector, kPhysicalDrives> PrevIdentSector{};
-  std::array<Sector, kPhysicalDrives> ScanStatusSector{};
-  std::array<uint32_t, kFoundListSize> FoundList{};
-  uint8_t FoundCount = 0;
-  std::array<uint32_t, kGroupTableSize> GroupTable{};
-  uint8_t GroupCount = 0;
-  std::array<uint8_t, kGroupTableSize> GroupExtraCount{};
-  std::array<std::array<uint8_t, kPhysicalDrives>, kGroupTableSize> GroupExtraMembers{};
 
  private:
   uint32_t Probe(uint8_t k);

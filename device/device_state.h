@@ -44,11 +44,9 @@ struct DeviceState {
   // The drive whose status sector detection is reading.
   uint32_t ScanFlags = 0;
 
-  // Detection hand-over (main thread sets Request/Pending/Detecting, the
-  // detection thread clears Request/Pending and sets Done).
-  std::atomic<uint8_t> DetectRequest{0};
-  std::atomic<uint8_t> DetectPending{0};
-  std::atomic<uint8_t> DetectDone{0};
+  // Set by the main thread from the moment it counts drives again or asks
+  // for a scan until the scan is published (the scan's own state has it set
+  // while it runs). The hand-over itself is DetectionWorker's.
   std::atomic<uint8_t> Detecting{0};
   uint8_t RedetectCountdown = 0;
 

@@ -5,11 +5,11 @@ namespace raid {
 RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir)
     : cs(io, clock, view, st),
       det(cs, io, view, st),
+      detection(io, clock, view),
       report(st, ms, det),
       log(st, ms, det, report, clock, fmt, view, logDir),
       poller(st, ms, cs, det, log, view),
       page(st, ms, poller, view),
-      io_(io),
       clock_(clock),
       view_(view) {
   poller.RefreshStatusPage = [this](bool force) { page.RefreshStatusPage(force); };
@@ -34,9 +34,6 @@ void RaidCore::Start() {
   SetDetectText("Drive detecting", true);
   det.CountLetters();
   det.PhysicalDriveCount = static_cast<uint8_t>(det.CountPhysicalDrives());
-  st.DetectDone = 0;
-  st.DetectPending = 1;
-  st.DetectRequest = 1;
   st.Detecting = 1;
   st.RequestBits = 0;
   st.TabSwitching = 0;
@@ -61,6 +58,19 @@ void RaidCore::Start() {
   st.ScanAbortRequest.fill(0);
   ms.Caption = AppTitleText();
   view_.IdentityChanged();
+  RequestDetection();
+}
+
+void RaidCore::RequestDetection() {
+  DetectionInput in;
+  in.DriveLetters = det.DriveLetters;
+  in.LetterCount = det.LetterCount;
+  in.PhysicalDriveCount = det.PhysicalDriveCount;
+  in.FirstFill = st.FirstFill != 0;
+  in.OperationSlot = st.OperationSlot;
+  in.DeviceList = st.DeviceList;
+  in.PrevIdentSector = det.PrevIdentSector;
+  detection.Request(in);
 }
 
 void RaidCore::Close() {
@@ -79,17 +89,8 @@ void RaidCore::Timer3Timer() {
 
 void RaidCore::OnDeviceChange() { st.RedetectCountdown = 16; }
 
-bool RaidCore::DetectionStep() {
-  if (!st.DetectRequest) return false;
-  st.DetectRequest = 0;
-  det.Rescan();
-  st.DetectPending = 0;
-  st.DetectDone = 1;
-  return true;
-}
-
 bool RaidCore::StatusRequestWaiting() const {
-  return !st.DetectPending && (st.RequestBits.load() & request_bits::kServed) != 0;
+  return !detection.Pending() && (st.RequestBits.load() & request_bits::kServed) != 0;
 }
 
 void RaidCore::ServeMailRequest() {
@@ -121,20 +122,21 @@ void RaidCore::Timer4Timer() {
       return;
     }
     det.PhysicalDriveCount = static_cast<uint8_t>(drives);
-    st.DetectPending = 1;
-    st.DetectRequest = 1;
+    RequestDetection();
     if (st.DeviceCount == 0) SetDetectText("Drive detecting", StaticText1Visible);
     return;
   }
-  if (st.DetectDone) {
-    Publish();
+  if (std::optional<DetectionResult> result = detection.TakeResult()) {
+    Publish(*result);
     return;
   }
-  if (st.DetectPending && StaticText1 == "Drive detecting") SetDetectText(StaticText1, !StaticText1Visible);
+  if (detection.Pending() && StaticText1 == "Drive detecting") SetDetectText(StaticText1, !StaticText1Visible);
 }
 
-void RaidCore::Publish() {
-  st.DetectDone = 0;
+void RaidCore::Publish(const DetectionResult& result) {
+  // The scan's tables become the published ones as a whole; the previous
+  // identification sectors stay until the comparison below is done.
+  static_cast<DetectionTables&>(det) = result.Tables;
   view_.SetPanelText(1, "Detected OK");
   view_.SetPanelText(2, " ");
   for (int s = 0; s < kShownSlots; ++s) {
@@ -180,8 +182,7 @@ void RaidCore::Publish() {
     st.Detecting = 0;
     SetDetectText("No Drive found! ", true);
     // Disks that would not open for lack of rights are no empty machine.
-    const std::string problem = io_.AccessProblem();
-    if (!problem.empty()) view_.SetPanelText(4, problem);
+    if (!result.AccessProblem.empty()) view_.SetPanelText(4, result.AccessProblem);
   }
 }
 

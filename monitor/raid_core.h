@@ -11,6 +11,7 @@
 
 #include "device/command_set.h"
 #include "device/detection.h"
+#include "device/detection_worker.h"
 #include "device/device_state.h"
 #include "monitor/core_view.h"
 #include "monitor/device_report.h"
@@ -49,7 +50,7 @@ class RaidCore {
 
   // Worker thread bodies. DriveDetectThread: runs a requested scan; returns
   // whether it did.
-  bool DetectionStep();
+  bool DetectionStep() { return detection.RunOnce(); }
   // TRaidThread: whether a request waits, and the callback that serves it
   // on the main thread.
   bool StatusRequestWaiting() const;
@@ -66,7 +67,8 @@ class RaidCore {
   DeviceState st;
   MonitorState ms;
   CommandSet cs;
-  DriveDetector det;
+  DriveDetector det;  // counts letters and drives; holds the published tables
+  DetectionWorker detection;
   DeviceReport report;
   EventLog log;
   StatusPoller poller;
@@ -83,10 +85,11 @@ class RaidCore {
   std::vector<std::string> SystemInfoText;
 
  private:
-  void Publish();
+  // Asks the detection thread for a scan of the drives just counted.
+  void RequestDetection();
+  void Publish(const DetectionResult& result);
   void SetDetectText(const std::string& text, bool visible);
 
-  DeviceIo& io_;
   Clock& clock_;
   CoreView& view_;
 };

@@ -12,6 +12,18 @@ namespace raid {
 
 enum class DataDirection : uint8_t { In, Out, None };
 
+// What the device said about a request besides its data, filled in by the
+// backend for every SCSI and ATA request: the SCSI status byte and the sense
+// bytes that came with it.
+struct ReplyStatus {
+  uint8_t scsiStatus = 0;  // 0x00 GOOD, 0x02 CHECK CONDITION, ...
+  uint8_t senseLength = 0;
+  std::array<uint8_t, 32> sense{};
+  // ATA requests: whether the output registers came back from the device
+  // (the registers are then the reply's, otherwise they are left as sent).
+  bool ataRegistersReturned = false;
+};
+
 // One SCSI command with its data phase.
 struct ScsiRequest {
   std::array<uint8_t, 16> cdb{};
@@ -20,8 +32,10 @@ struct ScsiRequest {
   uint32_t transferLength = 0;  // bytes
   uint32_t timeoutSeconds = 2;
   uint8_t* data = nullptr;      // transferLength bytes; in or out per direction
-  // Set by the backend: how many bytes the device really moved.
+  // Set by the backend: how many bytes the device really moved, and the
+  // status of the reply.
   uint32_t transferred = 0;
+  ReplyStatus status;
 };
 
 // The seven ATA task-file registers in register order.
@@ -66,16 +80,19 @@ class DeviceIo {
  public:
   virtual ~DeviceIo() = default;
 
-  // Opens a drive letter or a physical drive number, read and write.
+  // Opens a drive letter or a physical drive number for pass-through
+  // requests (read and write on Windows, read-only on Linux).
   // Returns kInvalidHandle when it does not open (the reason in LastError).
   virtual DeviceHandleValue Open(DeviceId id) = 0;
   virtual void Close(DeviceHandleValue h) = 0;
 
   // Each returns true when the platform reported the request as done.
   virtual bool Scsi(DeviceHandleValue h, ScsiRequest& req) = 0;
-  // ATA register command with `sectors` × 512 bytes of data in. The
-  // registers are updated from the reply whether or not it succeeded.
-  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) = 0;
+  // ATA register command with `sectors` × 512 bytes of data in. Where the
+  // transport returns them, the registers are updated from the reply whether
+  // or not it succeeded (status.ataRegistersReturned says so).
+  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                   ReplyStatus& status) = 0;
   virtual bool RescanBus(DeviceHandleValue h) = 0;
   virtual bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) = 0;
 

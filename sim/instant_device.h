@@ -29,7 +29,7 @@ class InstantDevice final : public DeviceIo {
     r.transferred = 512;
     return true;
   }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t) override { return false; }
+  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { return false; }
   bool RescanBus(DeviceHandleValue) override { return true; }
   bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
   uint32_t LogicalDriveMask() override { return 0; }

@@ -303,7 +303,9 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   return ok;
 }
 
-bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) {
+bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                      ReplyStatus& status) {
+  status = ReplyStatus{};
   std::vector<std::function<void()>> notify;
   bool ok = false;
   {

@@ -28,7 +28,7 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   DeviceHandleValue Open(DeviceId id) override;
   void Close(DeviceHandleValue h) override;
   bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) override;
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
   bool RescanBus(DeviceHandleValue h) override;
   bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) override;
   uint32_t LogicalDriveMask() override;

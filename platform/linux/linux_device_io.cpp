@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "device/requests.h"
+#include "platform/pass_through.h"
 
 namespace raid {
 
@@ -141,8 +142,10 @@ DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
     return kInvalidHandle;
   }
   const std::string path = "/dev/" + dev;
-  // Vendor CDBs are refused on a read-only open: open read-write.
-  const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  // Read-only: SG_IO passes every CDB on a read-only descriptor for root or
+  // the raw-I/O capability, and closing a writable descriptor of a disk makes
+  // udev's watch rule announce a "change" and re-read its partition table.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     SetError(path, errno);
     return kInvalidHandle;
@@ -160,15 +163,17 @@ void LinuxDeviceIo::Close(DeviceHandleValue h) {
   open_.erase(it);
 }
 
-bool LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
+bool LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) { return Transfer(h, req, false); }
+
+bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough) {
   req.transferred = 0;
-  uint8_t sense[32]{};
+  req.status = ReplyStatus{};
   sg_io_hdr_t io{};
   io.interface_id = 'S';
   io.cmd_len = req.cdbLength;
   io.cmdp = req.cdb.data();
-  io.mx_sb_len = sizeof sense;
-  io.sbp = sense;
+  io.mx_sb_len = static_cast<unsigned char>(req.status.sense.size());
+  io.sbp = req.status.sense.data();
   io.dxfer_len = req.transferLength;
   io.dxferp = req.data;
   io.dxfer_direction = req.transferLength == 0 || req.direction == DataDirection::None ? SG_DXFER_NONE
@@ -180,36 +185,43 @@ bool LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     SetError("SG_IO", errno);
     return false;
   }
-  if ((io.info & SG_INFO_OK_MASK) != SG_INFO_OK || io.status != 0 || io.host_status != 0 ||
-      (io.driver_status & 0x0F) != 0) {
+  req.status.scsiStatus = io.status;
+  req.status.senseLength = io.sb_len_wr;
+  // The host adapter or the driver failing is a failure whatever the status;
+  // "sense data came back" alone is not (the status decides).
+  constexpr unsigned kDriverSense = 0x08;
+  if (io.host_status != 0 || (io.driver_status & 0x0F & ~kDriverSense) != 0) {
     std::lock_guard lock(mu_);
-    lastError_ = "device refused the request (status " + std::to_string(io.status) + ")";
+    lastError_ = "request failed (host status " + std::to_string(io.host_status) + ", driver status " +
+                 std::to_string(io.driver_status) + ")";
     return false;
   }
-  req.transferred = req.transferLength - static_cast<uint32_t>(std::max(0, io.resid));
+  std::string why;
+  if (!PassThroughSucceeded(req.status, ataPassThrough, &why)) {
+    std::lock_guard lock(mu_);
+    lastError_ = why;
+    return false;
+  }
+  req.transferred = req.transferLength - static_cast<uint32_t>(std::clamp<int>(io.resid, 0, req.transferLength));
   return true;
 }
 
-bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) {
+bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                        ReplyStatus& status) {
   // ATA PASS-THROUGH(16) of the SCSI/ATA translation layer.
+  const bool in = sectors > 0 && data;
   ScsiRequest r;
   r.cdbLength = 16;
-  r.cdb[0] = 0x85;
-  const bool in = sectors > 0 && data;
-  r.cdb[1] = static_cast<uint8_t>((in ? 4 : 3) << 1);  // PIO data-in or non-data
-  r.cdb[2] = in ? 0x0E : 0x00;  // T_DIR in, byte blocks, length in the sector count
-  r.cdb[4] = regs.features;
-  r.cdb[6] = regs.sectorCount ? regs.sectorCount : static_cast<uint8_t>(sectors);
-  r.cdb[8] = regs.lbaLow;
-  r.cdb[10] = regs.lbaMid;
-  r.cdb[12] = regs.lbaHigh;
-  r.cdb[13] = regs.device;
-  r.cdb[14] = regs.command;
+  r.cdb = EncodeAtaPassThrough16(regs, in ? sectors : 0);
   r.direction = in ? DataDirection::In : DataDirection::None;
   r.transferLength = in ? sectors * 512 : 0;
   r.data = data;
   r.timeoutSeconds = 10;
-  return Scsi(h, r) && (!in || r.transferred == r.transferLength);
+  const bool ok = Transfer(h, r, true);
+  status = r.status;
+  const size_t n = std::min<size_t>(status.senseLength, status.sense.size());
+  status.ataRegistersReturned = DecodeAtaOutputRegisters(status.sense.data(), n, regs);
+  return ok && (!in || r.transferred == r.transferLength);
 }
 
 bool LinuxDeviceIo::RescanBus(DeviceHandleValue) {
@@ -287,8 +299,11 @@ bool UdevDeviceChanges::Start(std::function<void()> onChange) {
       pollfd p{fd, POLLIN, 0};
       if (::poll(&p, 1, 250) > 0) {
         if (udev_device* d = udev_monitor_receive_device(impl->mon)) {
+          const char* action = udev_device_get_action(d);
+          const char* devtype = udev_device_get_devtype(d);
+          const bool relevant = IsDiskArrivalOrRemoval(action ? action : "", devtype ? devtype : "");
           udev_device_unref(d);
-          onChange();
+          if (relevant) onChange();
         }
       }
     }

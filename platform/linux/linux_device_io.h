@@ -23,7 +23,7 @@ class LinuxDeviceIo final : public DeviceIo {
   DeviceHandleValue Open(DeviceId id) override;
   void Close(DeviceHandleValue h) override;
   bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) override;
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
   bool RescanBus(DeviceHandleValue h) override;
   bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) override;
   uint32_t LogicalDriveMask() override;
@@ -43,6 +43,7 @@ class LinuxDeviceIo final : public DeviceIo {
     std::string mountPoint;
   };
   void Refresh();
+  bool Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough);
   const Volume* FindVolume(char letter) const;
   void SetError(const std::string& what, int err);
 

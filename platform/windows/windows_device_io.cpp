@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "device/requests.h"
+#include "platform/pass_through.h"
 
 namespace raid {
 
@@ -105,6 +106,7 @@ void WindowsDeviceIo::Close(DeviceHandleValue h) {
 
 bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   req.transferred = 0;
+  req.status = ReplyStatus{};
   PageBuffer buf(req.transferLength);
   if (!buf.ok()) {
     SetError("VirtualAlloc");
@@ -130,13 +132,28 @@ bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     SetError("IOCTL_SCSI_PASS_THROUGH_DIRECT");
     return false;
   }
+  // The request went through; whether the device carried it out is in its
+  // SCSI status (CHECK CONDITION with no data must never pass as a reply).
+  req.status.scsiStatus = rec.sptd.ScsiStatus;
+  req.status.senseLength = rec.sptd.SenseInfoLength < sizeof rec.sense ? rec.sptd.SenseInfoLength : sizeof rec.sense;
+  std::memcpy(req.status.sense.data(), rec.sense, req.status.senseLength);
+  std::string why;
+  if (!PassThroughSucceeded(req.status, false, &why)) {
+    lastError_ = why;
+    return false;
+  }
   req.transferred = rec.sptd.DataTransferLength;
+  if (req.transferred > req.transferLength) req.transferred = req.transferLength;
   if (req.direction == DataDirection::In && req.data && req.transferLength)
     std::memcpy(req.data, buf.get(), req.transferLength);
   return true;
 }
 
-bool WindowsDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors) {
+bool WindowsDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                          ReplyStatus& status) {
+  // The IDE pass-through gives the registers back and no SCSI status.
+  status = ReplyStatus{};
+  status.ataRegistersReturned = true;
   std::vector<uint8_t> b = EncodeIdeBuffer(regs, sectors);
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(H(h), IOCTL_IDE_PASS_THROUGH, b.data(), static_cast<DWORD>(b.size()), b.data(),

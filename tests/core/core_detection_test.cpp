@@ -70,7 +70,7 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
   r.Tick();  // the 26th: counts taken, unchanged
   EXPECT_EQ(r.core.st.RedetectCountdown, 0);
   EXPECT_EQ(r.core.st.Detecting.load(), 0);
-  EXPECT_EQ(r.core.st.DetectRequest.load(), 0);
+  EXPECT_FALSE(r.core.detection.Pending());
   EXPECT_TRUE(r.view.panels[1].empty());
   for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
 }
