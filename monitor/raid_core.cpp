@@ -62,6 +62,7 @@ void RaidCore::Start() {
 }
 
 void RaidCore::RequestDetection() {
+  changedDuringScan_ = false;
   DetectionInput in;
   in.DriveLetters = det.DriveLetters;
   in.LetterCount = det.LetterCount;
@@ -87,7 +88,13 @@ void RaidCore::Timer3Timer() {
   if (Timer3Enabled) Now = clock_.Now();
 }
 
-void RaidCore::OnDeviceChange() { st.RedetectCountdown = 16; }
+void RaidCore::OnDeviceChange() {
+  st.RedetectCountdown = 16;
+  // A scan that was running (or waiting) when the machine changed may have
+  // seen half of the change: the next count check scans again even when the
+  // counts come out the same.
+  if (detection.Pending()) changedDuringScan_ = true;
+}
 
 bool RaidCore::StatusRequestWaiting() const {
   return !detection.Pending() && (st.RequestBits.load() & request_bits::kServed) != 0;
@@ -115,7 +122,7 @@ void RaidCore::Timer4Timer() {
     const uint8_t oldLetters = det.LetterCount;
     const int letters = det.CountLetters();
     const int drives = det.CountPhysicalDrives();
-    if (letters == oldLetters && drives == det.PhysicalDriveCount) {
+    if (letters == oldLetters && drives == det.PhysicalDriveCount && !changedDuringScan_) {
       st.Detecting = 0;
       // Nothing changed: the enclosures are still there, and so is Upgrade.
       if (st.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);

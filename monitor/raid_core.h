@@ -92,6 +92,7 @@ class RaidCore {
 
   Clock& clock_;
   CoreView& view_;
+  bool changedDuringScan_ = false;
 };
 
 }  // namespace raid

@@ -54,6 +54,23 @@ TEST(StatusSectorRead, BlockCommandDriveReadsBlock33) {
   EXPECT_EQ(r.m.io.OpenHandles(), 0u);
 }
 
+TEST(StatusSectorRead, ShortOrFailedReplyFailsAndLeavesNoStaleBytes) {
+  Rig r("read58");
+  r.m.io.AddFault({"read10", "short", -1, 1});
+  Sector s;
+  s.fill(0xAA);
+  EXPECT_FALSE(r.cs.ReadStatusSector(s.data()));
+  EXPECT_EQ(r.ui.panels[4], "Error code 330");
+  // The half that arrived is the record's; the rest reads as zero.
+  EXPECT_EQ(s[status::kState], 0x22);
+  EXPECT_TRUE(std::all_of(s.begin() + 256, s.end(), [](uint8_t b) { return b == 0; }));
+
+  r.m.io.AddFault({"read10", "fail", -1, 1});
+  s.fill(0xAA);
+  EXPECT_FALSE(r.cs.ReadStatusSector(s.data()));
+  EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](uint8_t b) { return b == 0; }));
+}
+
 TEST(StatusSectorRead, VendorDriveSearchesTheFlashLogForTheNewestRecord) {
   Rig r("vendor2");
   // Three more records logged after the first one.

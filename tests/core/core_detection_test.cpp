@@ -5,6 +5,7 @@
 
 #include "monitor/raid_core.h"
 #include "core_harness.h"
+#include "platform/device_events.h"
 
 namespace raid {
 namespace {
@@ -115,6 +116,64 @@ TEST(StartUp, SlotNamesListFixedVolumesByTheNameTheUserKnows) {
   EXPECT_EQ(r.core.det.VolumeTable[1].Name, "/media/backup");
   // Six characters of the model always stay; G: is removable, so not listed.
   EXPECT_EQ(r.core.ms.SlotNames[0], "Box    [E /media/backup]");
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+// Forwards to the simulated machine and, like udev's watch rule on a
+// desktop, announces a "change" of the disk after every close.
+class ChangeOnEveryClose final : public DeviceIo {
+ public:
+  explicit ChangeOnEveryClose(DeviceIo& inner) : in_(inner) {}
+  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  void Close(DeviceHandleValue h) override {
+    in_.Close(h);
+    if (onEvent) onEvent("change", "disk");
+  }
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+    return in_.Ata(h, regs, d, n, s);
+  }
+  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  bool DiskExtents(DeviceHandleValue h, ExtentsReply& r) override { return in_.DiskExtents(h, r); }
+  uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
+  unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
+  std::function<void(const char*, const char*)> onEvent;
+
+ private:
+  DeviceIo& in_;
+};
+
+TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
+  const auto dir = test::TestDir();
+  test::SimMachine m(test::Scenario(kTwo));
+  ChangeOnEveryClose io(m.io);
+  FixedDateTimeFormat fmt;
+  test::HarnessView view;
+  RaidCore core(io, m.clock, fmt, view, dir.string());
+  CoreScheduler sched(core, m.clock, &m.clock, true, nullptr);
+  int changes = 0;
+  // The hot-plug source passes on what the program counts as a device change.
+  io.onEvent = [&](const char* action, const char* devtype) {
+    if (IsDiskArrivalOrRemoval(action, devtype)) {
+      ++changes;
+      core.OnDeviceChange();
+    }
+  };
+  core.Start();
+  sched.RunUntil(m.clock.MonotonicMs() + 5000);
+  EXPECT_EQ(changes, 0);
+  EXPECT_EQ(view.panels[1], "Detected OK");
+  EXPECT_EQ(core.st.DeviceCount, 2);
+  EXPECT_EQ(core.StaticText1, " ");
+  // A real arrival still counts.
+  io.onEvent("add", "disk");
+  EXPECT_EQ(core.st.RedetectCountdown, 16);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -102,6 +102,28 @@ TEST(Identification, VendorQueryAnswerIdentifiesWhenTheIdentOpcodeIsRefused) {
   EXPECT_EQ(r.det.GroupTable[0], 0xA0u);
 }
 
+TEST(Identification, ShortRepliesCountOnlyWhenTheyHoldWhatIsRead) {
+  // The 0x78 query answered with 10 of its 20 bytes, starting 0x50 0x8B:
+  // the two bytes looked at arrived, so the bridge is identified. The
+  // 512-byte identification reply cut in half is no reply.
+  DetectRig r(R"({"enclosures":[{"name":"V","transport":"vendor1","answersIdentOpcode":false}],
+                  "disks":[{"drive":0,"enclosure":"V"}],
+                  "faults":[{"kind":"vendor","mode":"short"}]})");
+  EXPECT_EQ(r.det.ScanDrives(), 1);
+  EXPECT_EQ(r.det.GroupTable[0], 0xA0u);
+
+  DetectRig shortIdent(R"({"enclosures":[{"name":"V","transport":"vendor1"}],
+                  "disks":[{"drive":0,"enclosure":"V"}],
+                  "faults":[{"kind":"vendor","mode":"short","count":1}]})");
+  shortIdent.m.ClearTrace();
+  EXPECT_EQ(shortIdent.det.ScanDrives(), 1);
+  const auto t = shortIdent.For("PD0");
+  // The halved 0x8B reply did not count: the query had to follow.
+  ASSERT_GE(t.size(), 6u);
+  EXPECT_EQ(t[4], "CDB FE 8B 00 00 00 00 00 00 00 00 IN 512 ok");
+  EXPECT_EQ(t[5], "CDB FE 78 00 00 00 00 00 00 00 00 IN 20 ok");
+}
+
 TEST(Identification, TwoDrivesShowingOneEnclosureFormOneGroup) {
   DetectRig r(R"({"enclosures":[{"name":"E","transport":"read58"}],
                   "disks":[{"drive":0,"enclosure":"E"},{"drive":1,"enclosure":"E"}]})");

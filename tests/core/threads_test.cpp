@@ -7,8 +7,11 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <set>
+#include <thread>
 
 #include "core_harness.h"
+#include "device/record_layout.h"
 #include "monitor/worker_threads.h"
 
 namespace raid {
@@ -93,6 +96,114 @@ TEST(RealThreads, DetectionPollingAndTheLogHandOverWithoutRaces) {
   EXPECT_EQ(core.st.DeviceCount, 1);
   EXPECT_EQ(core.st.FirstFill, 0);
   EXPECT_GE(core.log.DayLog.size(), 15u);
+  std::filesystem::remove_all(dir);
+}
+
+// The simulated machine, with every request of the detection thread slowed
+// down by real time, so that device changes and recounts land in the middle
+// of a scan.
+class SlowDetectionIo final : public DeviceIo {
+ public:
+  SlowDetectionIo(DeviceIo& inner, std::thread::id mainThread) : in_(inner), main_(mainThread) {}
+  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  void Close(DeviceHandleValue h) override { in_.Close(h); }
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+    Delay();
+    return in_.Scsi(h, r);
+  }
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+    Delay();
+    return in_.Ata(h, regs, d, n, s);
+  }
+  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  bool DiskExtents(DeviceHandleValue h, ExtentsReply& r) override { return in_.DiskExtents(h, r); }
+  uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
+  unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
+
+ private:
+  void Delay() {
+    if (std::this_thread::get_id() != main_) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  }
+  DeviceIo& in_;
+  std::thread::id main_;
+};
+
+// Records, at every publish, whether the published tables are those of one
+// complete scan of one state of the machine.
+class PublishCheckingView final : public CoreView {
+ public:
+  void SetPanelText(int, const std::string&) override {}
+  BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
+  void NavigationEnabledChanged(bool) override {
+    if (!core) return;
+    ++publishes;
+    const DriveDetector& d = core->det;
+    std::set<int> drives;
+    bool whole = d.FoundCount == d.GroupCount && core->st.DeviceCount == d.GroupCount;
+    for (int g = 0; g < d.GroupCount; ++g) {
+      const int drive = drive_flags::Drive(d.GroupTable[g]);
+      drives.insert(drive);
+      whole = whole && DriveDetector::HasSignature(d.IdentSector[drive].data()) &&
+              core->st.DeviceList[g] == d.GroupTable[g];
+    }
+    if (!whole || (drives != std::set<int>{0} && drives != std::set<int>{0, 2})) ++torn;
+
+  }
+  RaidCore* core = nullptr;
+  int publishes = 0;
+  int torn = 0;
+};
+
+TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
+  const auto dir = test::TestDir();
+  ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
+  sim::SimDeviceIo sim(clock, test::Scenario(R"({"enclosures":[{"name":"E1"},{"name":"E2","transport":"vendor2","model":"Second"}],
+      "disks":[{"drive":0,"enclosure":"E1"},{"drive":1},{"drive":2,"enclosure":"E2"}]})"));
+  SlowDetectionIo io(sim, std::this_thread::get_id());
+  FixedDateTimeFormat fmt;
+  PublishCheckingView view;
+  RaidCore core(io, clock, fmt, view, dir.string());
+  QueueInvoker invoker;
+  core.Start();
+  view.core = &core;
+  CoreThreads threads(core, clock, invoker);
+  threads.Start();
+  CoreScheduler timers(core, clock, nullptr, false, nullptr);
+  bool plugged = true;
+  int changesDuringScans = 0;  // all but the first of the second burst
+  int64_t lastChange = -100000;
+  const int64_t end = clock.MonotonicMs() + 120000;
+  while (clock.MonotonicMs() < end) {
+    invoker.RunPending();
+    timers.RunUntil(clock.MonotonicMs());
+    // Two bursts of three changes: the second enclosure unplugged or plugged
+    // in and the change announced, at most every 1.5 s of program time and
+    // only while a scan is waiting or running; the second burst starts once
+    // the first one's scan has been published.
+    const int64_t now = clock.MonotonicMs();
+    const bool due = changesDuringScans == 3 ? view.publishes == 1 && !core.detection.Pending()
+                                             : changesDuringScans < 6 && core.detection.Pending();
+    if (due && now - lastChange > 1500) {
+      plugged = !plugged;
+      sim.SetPlugged("E2", plugged);
+      core.OnDeviceChange();
+      ++changesDuringScans;
+
+      lastChange = now;
+    }
+    if (changesDuringScans == 6 && view.publishes == 2 && !core.detection.Pending() && core.st.RedetectCountdown == 0)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  invoker.Close();
+  threads.Stop([&] { invoker.RunPending(); });
+  // Each burst was published once, as one whole scan.
+  EXPECT_EQ(changesDuringScans, 6);
+  EXPECT_EQ(view.publishes, 2);
+  EXPECT_EQ(view.torn, 0);
+  // The last publish shows the machine as it is now.
+  EXPECT_FALSE(core.detection.Pending());
+  EXPECT_EQ(core.st.DeviceCount, plugged ? 2 : 1);
   std::filesystem::remove_all(dir);
 }
 
