@@ -77,7 +77,10 @@ void RaidCore::Timer3Timer() {
   if (Timer3Enabled) Now = clock_.Now();
 }
 
-void RaidCore::OnDeviceChange() { st.RedetectCountdown = 16; }
+void RaidCore::OnDeviceChange() {
+  st.RedetectCountdown = 16;
+  poller.OnDeviceChange();
+}
 
 bool RaidCore::DetectionStep() {
   if (!st.DetectRequest) return false;
