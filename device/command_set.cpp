@@ -315,7 +315,7 @@ bool CommandSet::ReadStatusSector(uint8_t* buffer) {
     if (valid) flags = st_.DeviceList[st_.CurrentSlot];
   }
   if (!valid || OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) {
-    ui_.ShowMessage({"Invalid Drive", "", BoxIcon::None, BoxButtons::Ok});
+    ui_.ShowNotice({"Invalid Drive", "", BoxIcon::None, BoxButtons::Ok});
     return false;
   }
   bool ok;

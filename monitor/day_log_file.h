@@ -1,32 +1,33 @@
 // Reading and writing a day log file: text lines ended by CR LF, read whole,
 // written whole. A save writes a new file beside the old one and renames it
 // over, so a crash, a full disk or a killed process mid-save leaves the
-// previous file intact.
+// previous file intact; no link in the log folder is ever followed.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
+
 namespace raid {
 
 // Files larger than this are not read into memory.
 constexpr uint64_t kMaxDayLogBytes = 64ull * 1024 * 1024;
 
-struct FileResult {
-  bool ok = false;
-  std::string error;  // why not, for the user
-};
-
+// A plain file (not a link) is at path.
 bool FileExists(const std::string& path);
 // Reads the lines of a text file (CR LF, LF or CR ends; a last line without
-// an end counts). Files above maxBytes are refused.
+// an end counts). Files above maxBytes and links are refused.
 FileResult ReadTextLines(const std::string& path, std::vector<std::string>& lines,
-                         uint64_t maxBytes = kMaxDayLogBytes);
+                         uint64_t maxBytes = kMaxDayLogBytes, FileStamp* stamp = nullptr);
 // Replaces the file atomically with the lines, each ended by CR LF.
-FileResult WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines);
-// Moves a file aside to the first free "<path>.old<N>"; returns the new name
-// or "" when it could not be moved.
+FileResult WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines,
+                                FileStamp* written = nullptr);
+// The lines as the file holds them.
+std::string JoinCrLf(const std::vector<std::string>& lines);
+// Moves a file (or a link, never its target) aside to the first free
+// "<path>.old<N>"; returns the new name or "" when it could not be moved.
 std::string MoveAside(const std::string& path);
 
 }  // namespace raid

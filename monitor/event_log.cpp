@@ -30,12 +30,25 @@ std::string EventLog::LogPath(const LocalDateTime& t) const {
 }
 
 void EventLog::SaveNow() {
-  if (dirty_ && haveDay_) Save(LogPath(bufferDay_));
+  if (haveDay_ && (DayLog.size() > savedCount_ || !carried_.empty())) Save(LogPath(bufferDay_));
+}
+
+size_t EventLog::UnsavedLineCount() const {
+  size_t n = DayLog.size() - savedCount_;
+  for (const auto& d : carried_) n += d.lines.size();
+  return n;
+}
+
+std::vector<EventLog::UnsavedDay> EventLog::Unsaved() const {
+  std::vector<UnsavedDay> out = carried_;
+  if (haveDay_ && DayLog.size() > savedCount_)
+    out.push_back({LogPath(bufferDay_), std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_),
+                                                                 DayLog.end())});
+  return out;
 }
 
 void EventLog::Append(const std::string& line) {
   DayLog.push_back(line);
-  dirty_ = true;
   view_.LogLineAppended(line);
 }
 
@@ -47,40 +60,96 @@ void EventLog::TakeOverStates(int limit) {
   for (int s = 0; s < limit; ++s) ms_.PrevDriveState[s] = SlotBlock(static_cast<uint8_t>(s))[status::kState];
 }
 
+void EventLog::DropSavedLines() {
+  DayLog.erase(DayLog.begin(), DayLog.begin() + static_cast<ptrdiff_t>(savedCount_));
+  savedCount_ = 0;
+  fileStamp_ = {};
+}
+
+void EventLog::CarryUnsaved(const std::string& path) {
+  if (DayLog.size() <= savedCount_) return;
+  UnsavedDay day{path, std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end())};
+  for (auto& d : carried_) {
+    if (d.path == path) {
+      d.lines.insert(d.lines.end(), day.lines.begin(), day.lines.end());
+      return;
+    }
+  }
+  carried_.push_back(std::move(day));
+}
+
+bool EventLog::SetAside(const std::string& path, const std::string& why) {
+  const std::string aside = MoveAside(path);
+  view_.SetPanelText(kPanel, aside.empty() ? "Log file " + path + " is " + why + " and cannot be moved"
+                                           : "Log file was " + why + ", kept as " + aside);
+  if (aside.empty()) return false;
+  DropSavedLines();  // they are in the file set aside
+  return true;
+}
+
+bool EventLog::MergeFromFile(const std::string& path) {
+  std::vector<std::string> lines;
+  FileStamp stamp;
+  const FileResult r = ReadTextLines(path, lines, kMaxDayLogBytes, &stamp);
+  if (!r.ok) {
+    if (r.error.rfind("larger than", 0) == 0 || r.error.rfind("not a plain file", 0) == 0) {
+      // Too large to hold, or a link: kept whole under another name (a link
+      // is moved itself, its target never read), and the day restarts.
+      SetAside(path, r.error);
+      return false;
+    }
+    if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be read: " + r.error);
+    saveErrorShown_ = true;
+    return false;
+  }
+  // The file's lines, then ours that it does not hold yet.
+  const size_t fileLines = lines.size();
+  lines.insert(lines.end(), DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end());
+  DayLog = std::move(lines);
+  savedCount_ = fileLines;
+  fileStamp_ = stamp;
+  return true;
+}
+
 void EventLog::OpenDay(const std::string& path, bool& full) {
   const bool sameDay = haveDay_ && bufferDay_.SameDay(EventTime);
-  if (FileExists(path)) {
-    full = false;
-    // (A buffer of today with unsaved lines already holds the file's lines.)
-    if (st_.FirstFill && !(sameDay && dirty_)) {
-      std::vector<std::string> lines;
-      const FileResult r = ReadTextLines(path, lines);
-      if (r.ok) {
-        DayLog = std::move(lines);
-        unreadPath_.clear();
-      } else if (r.error.rfind("larger than", 0) == 0) {
-        // Too large to hold: kept whole under another name, the day restarts.
-        const std::string aside = MoveAside(path);
-        view_.SetPanelText(kPanel, aside.empty() ? "Log file " + path + " is " + r.error + " and cannot be moved"
-                                                 : "Log file was " + r.error + ", kept as " + aside);
-        if (aside.empty()) unreadPath_ = path;
-        if (!sameDay) DayLog.clear();
-        full = true;
-      } else {
-        view_.SetPanelText(kPanel, "Log file cannot be read: " + r.error);
-        unreadPath_ = path;
-      }
-    }
-  } else {
-    // A new day, or the file was removed. Lines of today whose save never
-    // reached the disk are kept, so nothing is lost.
-    if (!(sameDay && !bufferSaved_)) DayLog.clear();
-    if (!st_.FirstFill) Append(DashLine());
-    full = true;
+  if (!sameDay) {
+    // Lines of the day before that never reached its file keep their own
+    // file and are saved with the next save.
+    if (haveDay_) CarryUnsaved(LogPath(bufferDay_));
+    DayLog.clear();
+    savedCount_ = 0;
+    fileStamp_ = {};
+    dropped_ = 0;
+    haveDropLine_ = false;
   }
-  if (!sameDay) bufferSaved_ = false;
   haveDay_ = true;
   bufferDay_ = EventTime;
+  FileStamp now = StatNoFollow(path);
+  if (now.exists && !now.regular && !now.link) {
+    // A folder or a device in the file's place: no save can succeed until
+    // it is gone; the day goes on in the buffer.
+    full = !sameDay;
+    if (!sameDay && !st_.FirstFill) Append(DashLine());
+    return;
+  }
+  if (now.exists && now != fileStamp_ && (st_.FirstFill || !sameDay || now.link)) {
+    if (!MergeFromFile(path)) now = StatNoFollow(path);
+  }
+  if (now.regular) {
+    full = false;
+    return;
+  }
+  if (!sameDay || fileStamp_.exists || savedCount_ > 0) {
+    // A new day, or the file this day had was removed (its lines left with
+    // it; ours that never reached it stay).
+    if (sameDay) DropSavedLines();
+    if (!st_.FirstFill) Append(DashLine());
+    full = true;
+  } else {
+    // The day's file has never been created: the same day goes on.
+    full = false;
+  }
 }
 
 void EventLog::DetectEvents(uint8_t slotMask) {
@@ -131,7 +200,8 @@ void EventLog::DetectEvents(uint8_t slotMask) {
     if (BadSectors(s, b, stamp)) changed = true;
   }
   st_.ScanAbortRequest.fill(0);
-  if (changed) Save(path);
+  // Lines an earlier save could not write are tried again every pass.
+  if (changed || DayLog.size() > savedCount_ || !carried_.empty()) Save(path);
 }
 
 void EventLog::DetailLines(const Sector& b, int x) {
@@ -253,30 +323,70 @@ bool EventLog::BadSectors(uint8_t s, const Sector& b, const std::string& stamp) 
   return true;
 }
 
-void EventLog::Save(const std::string& path) {
-  if (unreadPath_ == path) {
-    // Earlier lines of this file are not in the buffer yet: take them first.
+void EventLog::RetryCarried() {
+  for (auto it = carried_.begin(); it != carried_.end();) {
     std::vector<std::string> lines;
-    const FileResult r = ReadTextLines(path, lines);
-    if (!r.ok) {
-      if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be read: " + r.error);
-      saveErrorShown_ = true;
+    const FileStamp st = StatNoFollow(it->path);
+    bool ok = true;
+    if (st.exists) ok = ReadTextLines(it->path, lines).ok;
+    if (ok) {
+      lines.insert(lines.end(), it->lines.begin(), it->lines.end());
+      ok = WriteTextLinesAtomic(it->path, lines).ok;
+    }
+    if (ok)
+      it = carried_.erase(it);
+    else
+      ++it;
+  }
+}
+
+void EventLog::Bound() {
+  const size_t unsaved = DayLog.size() - savedCount_;
+  if (unsaved <= unsavedLimit_) return;
+  // The counting line stays first among the unsaved lines; the oldest
+  // lines after it make room.
+  const size_t first = savedCount_ + (haveDropLine_ ? 1 : 0);
+  const size_t drop = unsaved - unsavedLimit_ + (haveDropLine_ ? 0 : 1);
+  DayLog.erase(DayLog.begin() + static_cast<ptrdiff_t>(first), DayLog.begin() + static_cast<ptrdiff_t>(first + drop));
+  if (!haveDropLine_) DayLog.insert(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), std::string());
+  haveDropLine_ = true;
+  const bool firstDrop = dropped_ == 0;
+  dropped_ += drop;
+  droppedTotal_ += drop;
+  DayLog[savedCount_] = "*** " + std::to_string(dropped_) + " log lines could not be saved and were dropped ***";
+  if (firstDrop)
+    view_.SetPanelText(kPanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
+}
+
+void EventLog::SaveFailed(const std::string& why) {
+  if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be saved: " + why);
+  saveErrorShown_ = true;
+  Bound();
+}
+
+void EventLog::Save(const std::string& path) {
+  RetryCarried();
+  const FileStamp now = StatNoFollow(path);
+  if (now.exists && now != fileStamp_ && (now.regular || now.link)) {
+    // Changed under us (another writer, an editor, a planted link): its
+    // lines are taken first, ours follow.
+    if (!MergeFromFile(path) && StatNoFollow(path).exists) {
+      Bound();
       return;
     }
-    lines.insert(lines.end(), DayLog.begin(), DayLog.end());
-    DayLog = std::move(lines);
-    unreadPath_.clear();
   }
-  const FileResult r = WriteTextLinesAtomic(path, DayLog);
-  if (r.ok) {
-    bufferSaved_ = true;
-    dirty_ = false;
-    if (saveErrorShown_) view_.SetPanelText(kPanel, " ");
-    saveErrorShown_ = false;
+  FileStamp written;
+  const FileResult r = WriteTextLinesAtomic(path, DayLog, &written);
+  if (!r.ok) {
+    SaveFailed(r.error);
     return;
   }
-  if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be saved: " + r.error);
-  saveErrorShown_ = true;
+  savedCount_ = DayLog.size();
+  fileStamp_ = written;
+  dropped_ = 0;
+  haveDropLine_ = false;
+  if (saveErrorShown_) view_.SetPanelText(kPanel, " ");
+  saveErrorShown_ = false;
 }
 
 void EventLog::DetectDeviceChanges() {

@@ -16,6 +16,7 @@
 #include "monitor/monitor_state.h"
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
+#include "platform/file_io.h"
 
 namespace raid {
 
@@ -29,6 +30,22 @@ class EventLog {
 
   // Saves lines that have not reached the day file yet (at exit).
   void SaveNow();
+
+  // Lines known to be on disk are the only ones that ever leave the buffer.
+  // While saves fail, at most this many unsaved lines of a day are kept; the
+  // oldest give way to one line that counts them.
+  static constexpr size_t kMaxUnsavedLines = 20000;
+  void SetUnsavedLimit(size_t lines) { unsavedLimit_ = lines < 2 ? 2 : lines; }
+  // The lines that have not reached their day file, per file (earlier days
+  // whose last save failed first).
+  struct UnsavedDay {
+    std::string path;
+    std::vector<std::string> lines;
+  };
+  std::vector<UnsavedDay> Unsaved() const;
+  size_t UnsavedLineCount() const;
+  // Lines dropped so far because the buffer was full.
+  uint64_t DroppedLines() const { return droppedTotal_; }
 
   // "yymmdd.log" in the log folder.
   std::string LogPath(const LocalDateTime& t) const;
@@ -51,6 +68,13 @@ class EventLog {
   bool BadSectors(uint8_t s, const Sector& b, const std::string& stamp);
   void TakeOverStates(int limit);
   void Save(const std::string& path);
+  bool MergeFromFile(const std::string& path);
+  bool SetAside(const std::string& path, const std::string& why);
+  void DropSavedLines();
+  void CarryUnsaved(const std::string& path);
+  void RetryCarried();
+  void Bound();
+  void SaveFailed(const std::string& why);
   const Sector& SlotBlock(uint8_t s) const;
 
   DeviceState& st_;
@@ -62,15 +86,23 @@ class EventLog {
   CoreView& view_;
   std::string logDir_;
 
-  // Which day the buffer holds, and whether it has reached its file.
+  // Which day the buffer holds.
   bool haveDay_ = false;
   LocalDateTime bufferDay_;
-  bool bufferSaved_ = false;
-  // A day file that exists but could not be read at start: it is not
-  // written over until its lines have been read and kept.
-  std::string unreadPath_;
+  // The first savedCount_ lines of DayLog are in the day file as it was
+  // when last read or written (fileStamp_). A file that differs from that
+  // stamp changed under us: its lines are read and ours follow them, so a
+  // save never writes over lines it has not seen.
+  size_t savedCount_ = 0;
+  FileStamp fileStamp_;
+  // Unsaved lines of earlier days, retried with every save.
+  std::vector<UnsavedDay> carried_;
+  size_t unsavedLimit_ = kMaxUnsavedLines;
+  // Lines dropped from the current unsaved run, and where its counting line is.
+  uint64_t dropped_ = 0;
+  uint64_t droppedTotal_ = 0;
+  bool haveDropLine_ = false;
   bool saveErrorShown_ = false;
-  bool dirty_ = false;
 };
 
 }  // namespace raid

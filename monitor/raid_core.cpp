@@ -94,6 +94,7 @@ void RaidCore::OnDeviceChange() {
   // seen half of the change: the next count check scans again even when the
   // counts come out the same.
   if (detection.Pending()) changedDuringScan_ = true;
+  poller.OnDeviceChange();
 }
 
 bool RaidCore::StatusRequestWaiting() const {

@@ -70,11 +70,11 @@ void StatusPage::DrivePart(const Sector& b) {
       if (x == 1) {
         const uint8_t a = b[status::kActivity];
         if (a & status::kMatchedSsd)
-          view_.ShowMessage({"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
+          view_.ShowNotice({"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
                              "to start rebuilding.",
                              "Message", BoxIcon::Information, BoxButtons::Ok});
         else if (!(a & status::kActIsScan))
-          view_.ShowMessage({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " +
+          view_.ShowNotice({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " +
                                  AtaText(b, status::kHdd2Serial, status::kSerialLen),
                              "Message", BoxIcon::Information, BoxButtons::Ok});
       }

@@ -62,8 +62,20 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
       st_.SlotChecked[s] = false;
       ms_.PollSkip[s] = 0;
       if (SlotUnchecked) SlotUnchecked(s);
+      if (retryClock_) {
+        switchedOff_[s] = true;
+        retrying_[s] = false;
+        offSinceMs_[s] = retryClock_->MonotonicMs();
+        view_.SetPanelText(4, "D" + std::to_string(s + 1) +
+                                  " does not answer: monitoring switched off, tried again every " +
+                                  std::to_string(retryPeriodMs_ / 60000) + " minutes and at every device change");
+      }
     }
     return;
+  }
+  if (retrying_[s]) {
+    retrying_[s] = false;
+    view_.SetPanelText(4, "D" + std::to_string(s + 1) + " answers again: monitoring resumed");
   }
   const uint8_t d = drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives;
   ms_.SlotStatusDrive = d;
@@ -90,8 +102,36 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
   ms_.PollSkip[s] = 0;
 }
 
+void StatusPoller::EnableSlotRetry(Clock& clock, int64_t periodMs) {
+  retryClock_ = &clock;
+  retryPeriodMs_ = periodMs;
+}
+
+void StatusPoller::OnDeviceChange() { deviceChanged_ = true; }
+
+void StatusPoller::RetrySwitchedOffSlots() {
+  const bool changed = deviceChanged_.exchange(false);
+  if (!retryClock_) return;
+  const int64_t now = retryClock_->MonotonicMs();
+  for (uint8_t s = 0; s < kShownSlots; ++s) {
+    if (!switchedOff_[s]) continue;
+    // Switched on again by a re-detection, or the enclosure is gone.
+    if (st_.SlotChecked[s] || s >= st_.DeviceCount) {
+      switchedOff_[s] = false;
+      continue;
+    }
+    if (!changed && now - offSinceMs_[s] < retryPeriodMs_) continue;
+    switchedOff_[s] = false;
+    retrying_[s] = true;
+    st_.SlotChecked[s] = true;
+    ms_.PollSkip[s] = 0;
+    view_.SlotControlsChanged(s, true, true);
+  }
+}
+
 void StatusPoller::PollStatus() {
   if (st_.RedetectCountdown != 0 || st_.Detecting || st_.OperationBusy) return;
+  RetrySwitchedOffSlots();
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.OperationBusy; ++s) PollSlot(s, mask);
   log_.DetectEvents(mask);

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
+#include <atomic>
 #include <functional>
 
 #include "device/command_set.h"
@@ -13,6 +15,7 @@
 #include "monitor/core_view.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor_state.h"
+#include "platform/clock.h"
 
 namespace raid {
 
@@ -33,8 +36,15 @@ class StatusPoller {
   // A slot's monitoring switch was cleared by the failure rule.
   std::function<void(int slot)> SlotUnchecked;
 
+  // For a front end without the monitoring check boxes (raidmon): a slot
+  // switched off by the failure rule is said on panel 4 and tried again
+  // after periodMs and at the first poll after every device change.
+  void EnableSlotRetry(Clock& clock, int64_t periodMs);
+  void OnDeviceChange();
+
  private:
   void PollSlot(uint8_t s, uint8_t& mask);
+  void RetrySwitchedOffSlots();
 
   DeviceState& st_;
   MonitorState& ms_;
@@ -42,6 +52,13 @@ class StatusPoller {
   DriveDetector& det_;
   EventLog& log_;
   CoreView& view_;
+
+  Clock* retryClock_ = nullptr;
+  int64_t retryPeriodMs_ = 0;
+  std::array<bool, kShownSlots> switchedOff_{};
+  std::array<bool, kShownSlots> retrying_{};
+  std::array<int64_t, kShownSlots> offSinceMs_{};
+  std::atomic<bool> deviceChanged_{false};
 };
 
 }  // namespace raid

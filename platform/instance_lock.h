@@ -1,5 +1,5 @@
-// Keeps the program to one running copy per machine. The lock belongs to the
-// process: a copy that crashed never blocks the next start.
+// Keeps the program to one running copy per user session. The lock belongs
+// to the process: a copy that crashed never blocks the next start.
 #pragma once
 
 #include <string>
@@ -14,13 +14,20 @@ class InstanceLock {
   InstanceLock& operator=(const InstanceLock&) = delete;
 
   // True when this process now holds the named lock; false when another
-  // copy holds it (or it cannot be had, with the reason in Error()).
+  // copy holds it (HeldElsewhere()) or it cannot be had at all (the reason
+  // in Error()).
   bool Acquire(const std::string& name);
   void Release();
+  bool HeldElsewhere() const { return held_; }
   const std::string& Error() const { return error_; }
+#ifndef _WIN32
+  // The lock file a name stands for.
+  static std::string PathFor(const std::string& name);
+#endif
 
  private:
   std::string error_;
+  bool held_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

@@ -1,5 +1,5 @@
 // What the program's logic shows the user leaves through this interface:
-// status-bar panel texts, modal message boxes and a "let the window breathe"
+// status-bar panel texts, message boxes and a "let the window breathe"
 // hook. Each front end implements it; tests implement it with a recorder, so
 // no test ever blocks on a modal box.
 #pragma once
@@ -26,6 +26,10 @@ class UserInterface {
   // Panels are numbered from 0 (five panels).
   virtual void SetPanelText(int panel, const std::string& text) = 0;
   virtual BoxResult ShowMessage(const MessageBoxRequest& box) = 0;
+  // A box that only informs (OK alone) and is raised while monitoring: a
+  // window shows it without waiting for it, so monitoring goes on while
+  // nobody answers, and never opens a second copy of one still open.
+  virtual void ShowNotice(const MessageBoxRequest& box) { ShowMessage(box); }
   // Lets pending window messages be handled during long loops; a no-op
   // where there are none.
   virtual void ProcessMessages() {}

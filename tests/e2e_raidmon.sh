@@ -4,7 +4,12 @@
 #             give exactly the expected lines on stdout and in the day files;
 #   detect    the probe sequence of every transport, and re-detection;
 #   instance  a second copy ends at once with code 0 and says nothing, and
-#             SIGTERM ends the first cleanly with its log saved.
+#             SIGTERM ends the first cleanly with its log saved; a lock that
+#             cannot be had at all is said, with exit code 1;
+#   folder    a second copy on the same log folder says so and ends with
+#             code 1, the first loses nothing; SIGHUP ends it cleanly;
+#   fallback  day files that can never be created: one start report, and at
+#             exit every line is in the state folder, said, exit code 1.
 set -euo pipefail
 bin="$1"; src="$2"; what="$3"
 work=$(mktemp -d)
@@ -44,6 +49,54 @@ case "$what" in
     kill -TERM "$first"
     wait "$first"
     ls "$work/first"/*.log >/dev/null
+    ;;
+  folder)
+    mkdir -p "$work/a" "$work/b"
+    XDG_RUNTIME_DIR="$work/a" "$bin" --simulate --log-dir "$work/logs" >"$work/first.out" 2>&1 &
+    first=$!
+    for _ in $(seq 100); do [ -s "$work/first.out" ] && break; sleep 0.1; done
+    set +e
+    XDG_RUNTIME_DIR="$work/b" timeout 10 "$bin" --simulate --log-dir "$work/logs" >"$work/second.out" 2>"$work/second.err"
+    rc=$?
+    set -e
+    [ "$rc" -eq 1 ] || { echo "second copy on the same folder ended with $rc"; exit 1; }
+    grep -q "another copy is writing its day log in $work/logs" "$work/second.err"
+    [ ! -s "$work/second.out" ] || { echo "second copy logged:"; cat "$work/second.out"; exit 1; }
+    # SIGHUP saves and ends like SIGTERM: every printed line is in the file.
+    kill -HUP "$first"
+    set +e
+    wait "$first"
+    rc=$?
+    set -e
+    [ "$rc" -eq 0 ] || { echo "SIGHUP ended the monitor with $rc"; exit 1; }
+    tr -d '\r' <"$work"/logs/*.log >"$work/file.txt"
+    grep -v '^raidmon: ' "$work/first.out" >"$work/printed.txt"
+    missing=$(grep -vxFf "$work/file.txt" "$work/printed.txt" || true)
+    [ -z "$missing" ] || { echo "printed but not saved: $missing"; exit 1; }
+    # A runtime folder that is not there: said, exit code 1.
+    set +e
+    XDG_RUNTIME_DIR="$work/missing" timeout 10 "$bin" --simulate --log-dir "$work/logs2" --duration 1 \
+      >/dev/null 2>"$work/lock.err"
+    rc=$?
+    set -e
+    [ "$rc" -eq 1 ] || { echo "a lock that cannot be had ended with $rc"; exit 1; }
+    grep -q "cannot create the lock file $work/missing/QV_GUI.lock" "$work/lock.err"
+    ;;
+  fallback)
+    mkdir -p "$work/logs/100503.log" "$work/logs/100504.log"
+    set +e
+    XDG_STATE_HOME="$work/state" "$bin" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 150 \
+      --log-dir "$work/logs" >"$work/stdout.txt" 2>"$work/stderr.txt"
+    rc=$?
+    set -e
+    [ "$rc" -eq 1 ] || { echo "unsaved lines at exit ended with $rc"; exit 1; }
+    n=$(wc -l <"$work/stdout.txt")
+    grep -q "raidmon: $n log lines could not be saved to $work/logs; they are in $work/state/raidgui/100503.log.unsaved-1, $work/state/raidgui/100504.log.unsaved-1" "$work/stderr.txt" \
+      || { cat "$work/stderr.txt"; exit 1; }
+    cat "$work/state/raidgui/100503.log.unsaved-1" "$work/state/raidgui/100504.log.unsaved-1" | tr -d '\r' >"$work/kept.txt"
+    diff -u "$work/stdout.txt" "$work/kept.txt"
+    # The day went on: one start report per day, not one per poll.
+    [ "$(grep -c '^Device1 information :' "$work/stdout.txt")" -le 3 ]
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac

@@ -39,6 +39,15 @@ BoxResult ThreadSafeView::ShowMessage(const MessageBoxRequest& box) {
   return r;
 }
 
+void ThreadSafeView::ShowNotice(const MessageBoxRequest& box) {
+  if (OnMain()) {
+    inner_.ShowNotice(box);
+    return;
+  }
+  // Nothing waits for a notice: it is shown when the main thread comes to it.
+  QMetaObject::invokeMethod(main_, [this, box] { inner_.ShowNotice(box); }, Qt::QueuedConnection);
+}
+
 void ThreadSafeView::ProcessMessages() {
   if (OnMain()) inner_.ProcessMessages();
 }

@@ -35,6 +35,7 @@ class ThreadSafeView final : public CoreView {
       : inner_(inner), main_(mainObject), invoker_(invoker) {}
   void SetPanelText(int panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
+  void ShowNotice(const MessageBoxRequest& box) override;
   void ProcessMessages() override;
   void DetectTextChanged(const std::string& t, bool v) override { inner_.DetectTextChanged(t, v); }
   void NavigationEnabledChanged(bool e) override { inner_.NavigationEnabledChanged(e); }

@@ -10,6 +10,8 @@
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
+#include "monitor/log_fallback.h"
+#include "platform/file_io.h"
 #include "platform/instance_lock.h"
 
 namespace {
@@ -35,10 +37,18 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, false);
   if (const int rc = EarlyExitCode(opt, "raidgui", false); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
+  const bool locked = lock.Acquire("QV_GUI");
+  if (!locked && lock.HeldElsewhere()) return 0;  // another copy runs: leave quietly
 
   Application app(argc, argv);
   QApplication::setApplicationName("");
+  // Told on stderr and in a box, for whoever started it.
+  auto refuse = [](const std::string& text) {
+    std::fprintf(stderr, "raidgui: %s\n", text.c_str());
+    ShowMessageBox(nullptr, {text, "Error", BoxIcon::Error, BoxButtons::Ok});
+    return 1;
+  };
+  if (!locked) return refuse(lock.Error());
   Machine machine;
   std::string error;
   if (!BuildMachine(opt, machine, error)) {
@@ -46,6 +56,13 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
+  // One writer per log folder; a folder that cannot be locked cannot be
+  // written either, and its lines are set aside at exit.
+  FolderLock logLock;
+  const FolderLock::Result folder = logLock.Acquire(logDir);
+  if (folder == FolderLock::Result::Held) return refuse(logLock.Error());
+  if (folder == FolderLock::Result::Failed)
+    std::fprintf(stderr, "raidgui: the log folder cannot be locked: %s\n", logLock.Error().c_str());
 
   TForm1 form1(machine, logDir);
   if (!form1.StartedWell()) return 1;
@@ -54,9 +71,23 @@ int main(int argc, char** argv) {
   TForm7 form7(&form1);
   form1.FormCreate();
   form1.show();
-  // SIGINT or SIGTERM closes the window as the user would: log saved.
-  QuitOnSignals quitOnSignals([&form1] { form1.close(); });
-  const int rc = app.exec();
-  (void)rc;
-  return 0;
+  // SIGINT, SIGTERM or SIGHUP closes the window as the user would: log saved.
+  bool bySignal = false;
+  QuitOnSignals quitOnSignals([&form1, &bySignal] {
+    bySignal = true;
+    form1.close();
+  });
+  app.exec();
+  // The window saved the log as it closed; what could not be saved is set
+  // aside and said (in a box too, unless nobody may be there to answer it).
+  int rc = 0;
+  EventLog& log = form1.Runtime().Core().log;
+  if (log.UnsavedLineCount() > 0) {
+    const std::string text = FallbackMessage(WriteFallbackFiles(log.Unsaved(), FallbackFolder()), logDir);
+    std::fprintf(stderr, "raidgui: %s\n", text.c_str());
+    if (!bySignal) ShowMessageBox(nullptr, {text, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
+    rc = 1;
+  }
+  QuitOnSignals::Finished();
+  return rc;
 }

@@ -1,6 +1,8 @@
 #include "app/raidgui/message_box.h"
 
 #include <QMessageBox>
+#include <QPointer>
+#include <map>
 
 namespace raid {
 
@@ -13,9 +15,7 @@ MessageBoxHook& Hook() {
 
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
-BoxResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& box) {
-  if (Hook()) return Hook()(box);
-  QMessageBox mb(parent);
+static void Fill(QMessageBox& mb, const MessageBoxRequest& box) {
   mb.setWindowTitle(QString::fromLocal8Bit(box.caption.c_str()));
   mb.setText(QString::fromLocal8Bit(box.text.c_str()));
   switch (box.icon) {
@@ -30,6 +30,28 @@ BoxResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& box) {
     case BoxButtons::OkCancel: mb.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
     case BoxButtons::YesNo: mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
   }
+}
+
+QWidget* ShowNoticeBox(QWidget* parent, const MessageBoxRequest& box) {
+  static std::map<std::string, QPointer<QMessageBox>> open;
+  QPointer<QMessageBox>& existing = open[box.caption + '\n' + box.text];
+  if (existing && existing->isVisible()) {
+    existing->raise();
+    return existing;
+  }
+  auto* mb = new QMessageBox(parent);
+  mb->setAttribute(Qt::WA_DeleteOnClose);
+  mb->setWindowModality(Qt::NonModal);
+  Fill(*mb, box);
+  existing = mb;
+  mb->show();
+  return mb;
+}
+
+BoxResult ShowMessageBox(QWidget* parent, const MessageBoxRequest& box) {
+  if (Hook()) return Hook()(box);
+  QMessageBox mb(parent);
+  Fill(mb, box);
   switch (mb.exec()) {
     case QMessageBox::Cancel: return BoxResult::Cancel;
     case QMessageBox::Yes: return BoxResult::Yes;

@@ -423,6 +423,12 @@ BoxResult TForm1::ShowMessage(const MessageBoxRequest& box) {
   return ShowMessageBox(this, b);
 }
 
+void TForm1::ShowNotice(const MessageBoxRequest& box) {
+  MessageBoxRequest b = box;
+  if (b.caption.empty()) b.caption = AppTitleText();
+  ShowNoticeBox(this, b);
+}
+
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
 
 void TForm1::DetectTextChanged(const std::string& text, bool visible) {

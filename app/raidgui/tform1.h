@@ -55,6 +55,7 @@ class TForm1 : public QWidget, public CoreView {
   // CoreView
   void SetPanelText(int panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
+  void ShowNotice(const MessageBoxRequest& box) override;
   void ProcessMessages() override;
   void DetectTextChanged(const std::string& text, bool visible) override;
   void NavigationEnabledChanged(bool enabled) override;

@@ -1,6 +1,8 @@
 // raidmon: the headless monitor. The same core as the window, driven from a
 // console: detection, polling and the day log, with every new log line
-// printed as it is written. SIGINT or SIGTERM saves and ends it cleanly.
+// printed as it is written. SIGINT, SIGTERM or SIGHUP saves and ends it
+// cleanly; lines that could not be saved are set aside and said, and the
+// exit code is then 1.
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
@@ -10,6 +12,8 @@
 #include "app/common/options.h"
 #include "app/common/quit_signals.h"
 #include "app/raidmon/console_view.h"
+#include "monitor/log_fallback.h"
+#include "platform/file_io.h"
 #include "platform/instance_lock.h"
 
 int main(int argc, char** argv) {
@@ -18,7 +22,11 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire("QV_GUI")) return 0;  // another copy runs: leave quietly
+  if (!lock.Acquire("QV_GUI")) {
+    if (lock.HeldElsewhere()) return 0;  // another copy runs: leave quietly
+    std::fprintf(stderr, "raidmon: %s\n", lock.Error().c_str());
+    return 1;
+  }
 
   QCoreApplication app(argc, argv);
   Machine machine;
@@ -28,10 +36,26 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
+  // One writer per log folder. A folder that cannot be locked (missing or
+  // unreadable) cannot be written either: monitoring goes on and the lines
+  // are set aside at exit.
+  FolderLock logLock;
+  switch (logLock.Acquire(logDir)) {
+    case FolderLock::Result::Acquired: break;
+    case FolderLock::Result::Held:
+      std::fprintf(stderr, "raidmon: %s\n", logLock.Error().c_str());
+      return 1;
+    case FolderLock::Result::Failed:
+      std::fprintf(stderr, "raidmon: the log folder cannot be locked: %s\n", logLock.Error().c_str());
+      break;
+  }
 
   ConsoleView view;
   CoreRuntime runtime(machine, view, logDir);
   QuitOnSignals quitOnSignals([&app] { app.quit(); });
+  // Without a check box to tick again, a slot the failure rule switched off
+  // is tried again by itself.
+  runtime.Core().poller.EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
 
   QTimer watch;
@@ -42,6 +66,14 @@ int main(int argc, char** argv) {
   runtime.Start();
   app.exec();
   runtime.Stop();
-  runtime.Core().log.SaveNow();
-  return 0;
+  EventLog& log = runtime.Core().log;
+  log.SaveNow();
+  int rc = 0;
+  if (log.UnsavedLineCount() > 0) {
+    const FallbackResult fr = WriteFallbackFiles(log.Unsaved(), FallbackFolder());
+    std::fprintf(stderr, "raidmon: %s\n", FallbackMessage(fr, logDir).c_str());
+    rc = 1;
+  }
+  QuitOnSignals::Finished();
+  return rc;
 }

@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,31 +11,53 @@
 
 namespace raid {
 
-// An advisory lock on a file in the user's runtime folder; the kernel drops
-// it when the process ends, however it ends.
+std::string InstanceLock::PathFor(const std::string& name) {
+  // The runtime folder is the user's own; without it the shared /tmp gets a
+  // name per user, so one user's lock never shuts out another.
+  const char* dir = std::getenv("XDG_RUNTIME_DIR");
+  if (dir && *dir) return std::string(dir) + "/" + name + ".lock";
+  return "/tmp/" + name + "-" + std::to_string(::geteuid()) + ".lock";
+}
+
+// An advisory lock on a file; the kernel drops it when the process ends,
+// however it ends.
 bool InstanceLock::Acquire(const std::string& name) {
   Release();
-  const char* dir = std::getenv("XDG_RUNTIME_DIR");
-  std::string path = std::string(dir && *dir ? dir : "/tmp") + "/" + name + ".lock";
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  held_ = false;
+  const std::string path = PathFor(name);
+  // No link is followed (the folder may be shared) and a fifo cannot hang
+  // the open; read access is enough for the lock.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
   if (fd_ < 0) {
-    error_ = path + ": " + std::strerror(errno);
+    error_ = "cannot create the lock file " + path + ": " + (errno == ELOOP ? "it is a link" : std::strerror(errno));
+    return false;
+  }
+  struct stat s {};
+  // In the shared /tmp a file planted by someone else must not stand in for
+  // our lock.
+  const bool shared = path.rfind("/tmp/", 0) == 0;
+  if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (shared && s.st_uid != ::geteuid())) {
+    error_ = "the lock file " + path + " is not a plain file of this user";
+    Release();
     return false;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    error_ = errno == EWOULDBLOCK ? "another copy is running" : std::strerror(errno);
-    ::close(fd_);
-    fd_ = -1;
+    const int e = errno;
+    Release();
+    if (e == EWOULDBLOCK) {
+      held_ = true;
+      error_ = "another copy is running";
+    } else {
+      error_ = "cannot lock " + path + ": " + std::strerror(e);
+    }
     return false;
   }
+  error_.clear();
   return true;
 }
 
 void InstanceLock::Release() {
-  if (fd_ >= 0) {
-    ::flock(fd_, LOCK_UN);
-    ::close(fd_);
-  }
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
   fd_ = -1;
 }
 

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <string>
+
 #include "platform/instance_lock.h"
 
 namespace raid {
@@ -8,13 +10,19 @@ namespace raid {
 // the process ends.
 bool InstanceLock::Acquire(const std::string& name) {
   Release();
+  held_ = false;
+  // The name lives in the session's own namespace: one copy per session.
   HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
   if (!h) {
-    error_ = "CreateMutexA failed";
+    const DWORD code = GetLastError();
+    // A mutex of that name made by another account of this session.
+    held_ = code == ERROR_ACCESS_DENIED;
+    error_ = held_ ? "another copy is running" : "cannot create the mutex " + name + ": error " + std::to_string(code);
     return false;
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(h);
+    held_ = true;
     error_ = "another copy is running";
     return false;
   }

@@ -1,11 +1,20 @@
-// The day file survives failed saves, unreadable and oversized files.
+// The day file survives failed saves, unreadable and oversized files,
+// removed files, planted links and other writers; no line leaves the
+// buffer before it is on disk.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "core_harness.h"
 #include "device/record_layout.h"
+#include "monitor/log_fallback.h"
 
 namespace raid {
 namespace {
@@ -14,43 +23,220 @@ namespace fs = std::filesystem;
 using test::Harness;
 using test::kOneEnclosure;
 
+// A disk that takes no more than `bytes` per file while it lives (a full
+// disk, also for root): writes beyond fail with EFBIG.
+struct DiskFull {
+  explicit DiskFull(rlim_t bytes) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit l = saved;
+    l.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &l);
+  }
+  ~DiskFull() { setrlimit(RLIMIT_FSIZE, &saved); }
+  rlimit saved{};
+};
+
+size_t Count(const std::vector<std::string>& lines, const std::string& what) {
+  return static_cast<size_t>(std::count(lines.begin(), lines.end(), what));
+}
+bool Has(const std::vector<std::string>& lines, const std::string& what) { return Count(lines, what) > 0; }
+
 TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
   const auto before = h.DayFile();
   ASSERT_EQ(before.size(), 15u);
-  // The next save cannot write its new file (as if killed or the disk full).
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
-  fs::create_directory(path + ".new");
-  h.Set(status::kState, 0x24);
-  h.RunFor(4000);
-  EXPECT_EQ(h.DayFile(), before);
-  EXPECT_EQ(h.view.panels[4].rfind("Log file cannot be saved", 0), 0u);
-  EXPECT_EQ(h.core.log.DayLog.size(), 16u);
-  // The way clears: the next pass that writes saves everything.
-  fs::remove(path + ".new");
+  {
+    DiskFull full(100);
+    h.Set(status::kState, 0x24);
+    h.RunFor(4000);
+    EXPECT_EQ(h.DayFile(), before);
+    EXPECT_EQ(h.view.panels[4].rfind("Log file cannot be saved", 0), 0u);
+    EXPECT_EQ(h.core.log.DayLog.size(), 16u);
+    EXPECT_EQ(h.core.log.UnsavedLineCount(), 1u);
+  }
+  // The disk has room again: the next pass saves everything, unasked.
   h.view.panels[4].clear();
-  h.Set(status::kState, 0x22);
   h.RunFor(4000);
   const auto after = h.DayFile();
-  ASSERT_GE(after.size(), 17u);
+  ASSERT_EQ(after.size(), 16u);
   EXPECT_EQ(after[15], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+  EXPECT_EQ(h.core.log.UnsavedLineCount(), 0u);
+  // No temporary file is left behind.
+  for (const auto& e : fs::directory_iterator(h.dir)) EXPECT_EQ(e.path().extension(), ".log") << e.path();
 }
 
 TEST(DayFileSafety, UnsavedDayIsNotThrownAwayWhenItsFileNeverAppeared) {
   Harness h(kOneEnclosure);
   const std::string path = h.core.log.LogPath({2010, 5, 3});
-  fs::create_directory(path + ".new");
-  h.RunFor(1000);
-  EXPECT_FALSE(FileExists(path));
-  h.Set(status::kState, 0x24);
-  h.RunFor(4000);
-  fs::remove(path + ".new");
+  {
+    DiskFull full(0);
+    h.RunFor(1000);
+    EXPECT_FALSE(FileExists(path));
+    h.Set(status::kState, 0x24);
+    h.RunFor(4000);
+  }
   h.Set(status::kState, 0x22);
   h.RunFor(4000);
   const auto lines = h.DayFile();
-  ASSERT_GE(lines.size(), 3u);
+  ASSERT_GE(lines.size(), 17u);
   EXPECT_EQ(lines[1], "RAID GUI v0.23-1 has started from 2010/05/03 9:00:00");
+  EXPECT_EQ(lines[15], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+}
+
+TEST(DayFileSafety, FileRemovedWhileSavesFailKeepsTheUnsavedLines) {
+  Harness h(kOneEnclosure);
+  h.RunFor(1000);
+  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  {
+    DiskFull full(0);
+    h.Set(status::kState, 0x24);
+    h.RunFor(4000);
+    fs::remove(path);  // the user removes the day file meanwhile
+    h.RunFor(8000);
+    EXPECT_EQ(h.core.log.DayLog[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+  }
+  h.RunFor(4000);
+  const auto lines = h.DayFile();
+  ASSERT_FALSE(lines.empty());
+  // The removed file's lines are gone with it; the unsaved one is not, and
+  // the day restarts after it with one dash line and report.
+  EXPECT_EQ(lines[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+  EXPECT_EQ(lines[1], EventLog::DashLine());
+  EXPECT_EQ(Count(lines, "Device1 information :"), 1u);
+}
+
+TEST(DayFileSafety, DayFileThatCanNeverBeCreatedKeepsTheDayAndBoundsTheBuffer) {
+  Harness h(kOneEnclosure);
+  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  fs::create_directory(path);  // a folder in the file's place
+  h.core.log.SetUnsavedLimit(40);
+  h.RunFor(60000);
+  // One start, one report: the same day goes on, not a new one every poll.
+  EXPECT_EQ(Count(h.view.appended, EventLog::DashLine()), 2u);
+  EXPECT_EQ(Count(h.view.appended, "Device1 information :"), 1u);
+  EXPECT_EQ(h.core.log.DayLog.size(), 15u);
+  for (int i = 0; i < 12; ++i) {  // 12 x (1 + 4) event lines
+    h.Set(status::kState, 0x24);
+    h.RunFor(4000);
+    h.Set(status::kState, 0x22);
+    h.RunFor(4000);
+  }
+  const auto& buf = h.core.log.DayLog;
+  ASSERT_EQ(buf.size(), 40u);
+  EXPECT_EQ(buf[0], "*** 36 log lines could not be saved and were dropped ***");
+  EXPECT_EQ(buf.back(), "  Capacity : 931 GB(1953525168 Sectors)");
+  EXPECT_EQ(h.core.log.DroppedLines(), 36u);
+  EXPECT_NE(h.view.panels[4].find("dropped"), std::string::npos);
+  // The folder goes: everything kept reaches the file, the counting line first.
+  fs::remove(path);
+  h.RunFor(4000);
+  EXPECT_EQ(h.DayFile(), buf);
+  EXPECT_EQ(h.DayFile()[0].substr(0, 7), "*** 36 ");
+}
+
+TEST(DayFileSafety, UnsavedLinesOfADayReachTheirOwnFileAfterMidnight) {
+  Harness h(kOneEnclosure, {2010, 5, 3, 23, 59, 0, 0});
+  h.RunFor(1000);
+  {
+    DiskFull full(0);
+    h.Set(status::kState, 0x24);
+    h.RunFor(4000);
+    h.RunFor(60000);  // past midnight, saves still failing
+    EXPECT_GE(h.core.log.Unsaved().size(), 2u);
+  }
+  h.RunFor(4000);
+  const auto first = h.DayFile({2010, 5, 3});
+  ASSERT_EQ(first.size(), 16u);
+  EXPECT_EQ(first[15], "D1 HDD1 was removed, 2010/05/03 23:59:04");
+  const auto second = h.DayFile({2010, 5, 4});
+  ASSERT_FALSE(second.empty());
+  EXPECT_FALSE(Has(second, first[15]));
+  EXPECT_EQ(h.core.log.UnsavedLineCount(), 0u);
+}
+
+TEST(DayFileSafety, FileChangedUnderUsIsMergedNotOverwritten) {
+  Harness h(kOneEnclosure);
+  h.RunFor(1000);
+  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  {
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    out << "a line of another writer\r\n";
+  }
+  h.Set(status::kState, 0x24);
+  h.RunFor(4000);
+  const auto lines = h.DayFile();
+  ASSERT_EQ(lines.size(), 17u);
+  EXPECT_EQ(lines[15], "a line of another writer");
+  EXPECT_EQ(lines[16], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+  EXPECT_EQ(h.core.log.DayLog, lines);
+}
+
+TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
+  Harness h(kOneEnclosure);
+  const fs::path outside = h.dir.parent_path() / (h.dir.filename().string() + "-outside");
+  fs::create_directories(outside);
+  const auto write = [](const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; };
+  const auto read = [](const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  write(outside / "victim", "precious\n");
+  write(outside / "secret", "secret text\n");
+  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  // The old fixed temporary name, and the day file itself, as links.
+  fs::create_symlink(outside / "victim", path + ".new");
+  fs::create_symlink(outside / "secret", path);
+  h.RunFor(1000);
+  h.Set(status::kState, 0x24);
+  h.RunFor(4000);
+  EXPECT_EQ(read(outside / "victim"), "precious\n");
+  EXPECT_EQ(read(outside / "secret"), "secret text\n");
+  EXPECT_FALSE(Has(h.core.log.DayLog, "secret text"));
+  EXPECT_TRUE(fs::is_symlink(path + ".old1"));  // the link itself was moved aside
+  EXPECT_FALSE(fs::is_symlink(path));
+  EXPECT_EQ(h.DayFile().back(), "D1 HDD1 was removed, 2010/05/03 9:00:04");
+  fs::remove_all(outside);
+}
+
+TEST(DayFileSafety, OneWriterPerLogFolder) {
+  const fs::path dir = test::TestDir();
+  FolderLock first, second;
+  ASSERT_EQ(first.Acquire(dir.string()), FolderLock::Result::Acquired);
+  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Held);
+  EXPECT_EQ(second.Error(), "another copy is writing its day log in " + dir.string());
+  first.Release();
+  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Acquired);
+  FolderLock missing;
+  EXPECT_EQ(missing.Acquire((dir / "nothing-here").string()), FolderLock::Result::Failed);
+  fs::remove_all(dir);
+}
+
+TEST(DayFileSafety, UnsavedLinesAtExitGoToANewFileInTheStateFolder) {
+  const fs::path dir = test::TestDir();
+  const std::vector<EventLog::UnsavedDay> days = {{"/logs/100503.log", {"a", "b"}}, {"/logs/100504.log", {"c"}}};
+  const FallbackResult r = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.lines, 3u);
+  ASSERT_EQ(r.files.size(), 2u);
+  EXPECT_EQ(r.files[0], (dir / "state" / "raidgui" / "100503.log.unsaved-1").string());
+  std::vector<std::string> lines;
+  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok);
+  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
+  // A second exit never writes over the first one's file.
+  const FallbackResult again = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
+  ASSERT_TRUE(again.ok);
+  EXPECT_EQ(again.files[0], (dir / "state" / "raidgui" / "100503.log.unsaved-2").string());
+  EXPECT_EQ(FallbackMessage(r, "/logs"), "3 log lines could not be saved to /logs; they are in " + r.files[0] + ", " +
+                                             r.files[1]);
+  // Nowhere to go: said, not hidden.
+  fs::create_directories(dir / "file");
+  std::ofstream(dir / "file" / "x") << "x";
+  const FallbackResult none = WriteFallbackFiles(days, (dir / "file" / "x" / "raidgui").string());
+  EXPECT_FALSE(none.ok);
+  EXPECT_NE(FallbackMessage(none, "/logs").find("nor set aside"), std::string::npos);
+  fs::remove_all(dir);
 }
 
 TEST(DayFileSafety, EarlierLinesOfTheDayAreKeptAndCrLfEnded) {

@@ -9,6 +9,8 @@
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
 #ifndef _WIN32
+#include <unistd.h>
+
 #include "platform/linux/linux_device_io.h"
 #endif
 
@@ -42,10 +44,36 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   ASSERT_TRUE(first.Acquire("QV_GUI_TEST"));
   EXPECT_FALSE(second.Acquire("QV_GUI_TEST"));
   EXPECT_EQ(second.Error(), "another copy is running");
+  EXPECT_TRUE(second.HeldElsewhere());
   first.Release();
   EXPECT_TRUE(second.Acquire("QV_GUI_TEST"));
   std::filesystem::remove_all(dir);
 }
+
+#ifndef _WIN32
+TEST(SingleInstance, ALockThatCannotBeHadIsAnErrorNotAnotherCopy) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-lock-missing";
+  std::filesystem::remove_all(dir);
+  setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
+  InstanceLock lock;
+  EXPECT_FALSE(lock.Acquire("QV_GUI_TEST"));
+  EXPECT_FALSE(lock.HeldElsewhere());
+  EXPECT_EQ(lock.Error().rfind("cannot create the lock file " + dir.string() + "/QV_GUI_TEST.lock: ", 0), 0u)
+      << lock.Error();
+  // A link in the lock's place is not followed.
+  std::filesystem::create_directories(dir);
+  std::filesystem::create_symlink(dir / "elsewhere", dir / "QV_GUI_TEST.lock");
+  EXPECT_FALSE(lock.Acquire("QV_GUI_TEST"));
+  EXPECT_FALSE(lock.HeldElsewhere());
+  EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SingleInstance, WithoutARuntimeFolderEachUserHasItsOwnLockName) {
+  unsetenv("XDG_RUNTIME_DIR");
+  EXPECT_EQ(InstanceLock::PathFor("QV_GUI"), "/tmp/QV_GUI-" + std::to_string(geteuid()) + ".lock");
+}
+#endif
 
 #ifndef _WIN32
 TEST(LinuxDiskOrder, ScsiDisksFirstInNaturalOrderWithoutVirtualDevices) {

@@ -4,14 +4,18 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 
 #include "app/common/options.h"
+#include "app/common/quit_signals.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
@@ -154,6 +158,48 @@ TEST(MainWindow, RebuildMovesTheStateText) {
   EXPECT_TRUE(w.Find<PictureButton>("Image0_Log")->isVisible());
   w.Run(5000);
   EXPECT_EQ(w.Label("Label18"), "11%\n<<<<\nRebuilding");
+}
+
+// A box raised by the polling waits for nobody: monitoring goes on while it
+// is open, and a box still open is never opened a second time.
+TEST(MainWindow, PollingBoxesWaitForNobodyAndNeverStack) {
+  Window w(R"({"clock":{"start":"2010-05-03 09:00:00"},"enclosures":[{"name":"E1"}],
+              "disks":[{"drive":0,"enclosure":"E1"}],"volumes":[{"letter":"E","drive":0,"length":1000}],
+              "timeline":[{"at":10,"enclosure":"E1","set":{"hdd2":"failed"}},
+                          {"at":30,"enclosure":"E1","set":{"hdd1":"absent"}},
+                          {"at":40,"enclosure":"E1","set":{"hdd1":"present"}},
+                          {"at":60,"unplug":"E1"}]})");
+  const auto open = [&w] {
+    int n = 0;
+    for (auto* b : w.form->findChildren<QMessageBox*>())
+      if (b->isVisible() && b->text().startsWith("Unmatched SSD is inserted.")) ++n;
+    return n;
+  };
+  w.Run(20000);
+  EXPECT_EQ(open(), 1);
+  w.Run(55000);
+  // Nobody answered, and nothing waited for an answer.
+  for (const auto& b : w.boxes) EXPECT_EQ(b.text.find("SSD"), std::string::npos) << b.text;
+  EXPECT_EQ(open(), 1);
+  const auto& log = w.form->Core().log.DayLog;
+  const auto has = [&log](const std::string& start) {
+    return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+  };
+  EXPECT_TRUE(has("D1 HDD2 was failed, Capacity too small."));
+  EXPECT_TRUE(has("D1 HDD1 was removed, "));
+  EXPECT_TRUE(has("D1 Device was removed."));
+  // Answered, the box goes; the next change may show it again.
+  for (auto* b : w.form->findChildren<QMessageBox*>()) b->close();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(open(), 0);
+}
+
+TEST(QuitSignals, HangUpEndsTheProgramLikeTerminate) {
+  bool fired = false;
+  QuitOnSignals quit([&fired] { fired = true; });
+  std::raise(SIGHUP);
+  quit.Check();
+  EXPECT_TRUE(fired);
 }
 
 TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {

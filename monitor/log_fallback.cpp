@@ -1,0 +1,60 @@
+#include "monitor/log_fallback.h"
+
+#include "monitor/day_log_file.h"
+
+namespace raid {
+
+std::string FallbackFolder() {
+  const std::string state = UserStateFolder();
+  return state.empty() ? std::string() : state + "/raidgui";
+}
+
+FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days, const std::string& folder) {
+  FallbackResult r;
+  for (const auto& d : days) r.lines += d.lines.size();
+  if (r.lines == 0) {
+    r.ok = true;
+    return r;
+  }
+  if (folder.empty()) {
+    r.error = "no state folder (neither XDG_STATE_HOME nor HOME is set)";
+    return r;
+  }
+  const FileResult made = MakeFolders(folder);
+  if (!made.ok) {
+    r.error = made.error;
+    return r;
+  }
+  for (const auto& d : days) {
+    if (d.lines.empty()) continue;
+    const size_t slash = d.path.find_last_of("/\\");
+    const std::string name = slash == std::string::npos ? d.path : d.path.substr(slash + 1);
+    const std::string text = JoinCrLf(d.lines);
+    FileResult w{false, "no free name"};
+    for (int n = 1; n < 10000 && !w.ok; ++n) {
+      const std::string path = folder + "/" + name + ".unsaved-" + std::to_string(n);
+      if (StatNoFollow(path).exists) continue;
+      w = CreateNewFile(path, text);
+      if (w.ok) r.files.push_back(path);
+      else if (StatNoFollow(path).exists) continue;  // taken meanwhile: the next name
+      else break;
+    }
+    if (!w.ok) {
+      r.error = folder + ": " + w.error;
+      return r;
+    }
+  }
+  r.ok = true;
+  return r;
+}
+
+std::string FallbackMessage(const FallbackResult& r, const std::string& logDir) {
+  std::string m = std::to_string(r.lines) + (r.lines == 1 ? " log line" : " log lines") +
+                  " could not be saved to " + logDir;
+  if (!r.ok) return m + ", nor set aside: " + r.error;
+  m += r.lines == 1 ? "; it is in " : "; they are in ";
+  for (size_t i = 0; i < r.files.size(); ++i) m += (i ? ", " : "") + r.files[i];
+  return m;
+}
+
+}  // namespace raid

@@ -1,0 +1,28 @@
+// Where day log lines go when their own file cannot take them at exit: one
+// new file per day file in the user's state folder, never over another.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "monitor/event_log.h"
+
+namespace raid {
+
+struct FallbackResult {
+  bool ok = false;
+  size_t lines = 0;                // lines that were not saved to their day file
+  std::vector<std::string> files;  // where they are now
+  std::string error;               // why they could not be written anywhere
+};
+
+// The folder the fallback files go to: <state folder>/raidgui.
+std::string FallbackFolder();
+// Writes each day's unsaved lines to "<folder>/<day file name>.unsaved-<N>"
+// (the first free N), CR LF ended as in the day file.
+FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days, const std::string& folder);
+// The sentence that tells the user, e.g. "3 log lines could not be saved to
+// /logs; they are in /home/u/.local/state/raidgui/100503.log.unsaved-1".
+std::string FallbackMessage(const FallbackResult& r, const std::string& logDir);
+
+}  // namespace raid

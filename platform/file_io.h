@@ -1,0 +1,78 @@
+// The file calls the day log needs that differ between systems: files read
+// and replaced without following links, a new file created exclusively, the
+// lock that keeps one writer per log folder, and the user's state folder.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace raid {
+
+struct FileResult {
+  bool ok = false;
+  std::string error;  // why not, for the user
+};
+
+// What a path names, looked at without following a link. Two stamps are
+// equal when nothing has replaced or changed the file between them.
+struct FileStamp {
+  bool exists = false;
+  bool regular = false;  // a plain file (not a link, folder or device)
+  bool link = false;
+  uint64_t size = 0;
+  int64_t modifiedNs = 0;
+  uint64_t volume = 0;
+  uint64_t fileId = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StatNoFollow(const std::string& path);
+
+// Reads a plain file whole; a link, a folder or a file above maxBytes is
+// refused (the error then starts with "larger than" or "not a plain file").
+FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes);
+
+// Replaces path with bytes: a new file with a unique name is created
+// exclusively in path's folder (never through a link), written, flushed to
+// the disk and renamed over path; then the folder itself is flushed. path
+// is never opened for writing, so a link planted there is replaced, not
+// followed. written receives the stamp of the new file.
+FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written = nullptr);
+
+// Creates path with bytes, failing when anything (also a link) is there.
+FileResult CreateNewFile(const std::string& path, const std::string& bytes);
+
+// Creates a folder and its parents, readable by the user only when new.
+FileResult MakeFolders(const std::string& path);
+
+// The folder for a user's saved program state: $XDG_STATE_HOME, else
+// ~/.local/state (Windows: %LOCALAPPDATA%).
+std::string UserStateFolder();
+
+// An exclusive lock held in a folder itself, so that one process at a time
+// writes there; the system drops it when the process ends, however it ends.
+// Linux locks the folder (works also while it is read-only); Windows holds
+// the file ".raidlog.lock" in it open without sharing.
+class FolderLock {
+ public:
+  enum class Result { Acquired, Held, Failed };
+  FolderLock() = default;
+  ~FolderLock();
+  FolderLock(const FolderLock&) = delete;
+  FolderLock& operator=(const FolderLock&) = delete;
+
+  // Held: another process holds it. Failed: it could not be had (Error()).
+  Result Acquire(const std::string& folder);
+  void Release();
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::string error_;
+#ifdef _WIN32
+  void* handle_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+};
+
+}  // namespace raid

@@ -1,0 +1,216 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file_io.h"
+
+namespace raid {
+
+namespace {
+
+std::string Why(int err) { return std::strerror(err); }
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+FileStamp StampOf(const struct stat& s) {
+  FileStamp f;
+  f.exists = true;
+  f.regular = S_ISREG(s.st_mode);
+  f.link = S_ISLNK(s.st_mode);
+  f.size = static_cast<uint64_t>(s.st_size);
+  f.modifiedNs = static_cast<int64_t>(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+  f.volume = static_cast<uint64_t>(s.st_dev);
+  f.fileId = static_cast<uint64_t>(s.st_ino);
+  return f;
+}
+
+bool WriteAll(int fd, const std::string& bytes, int& err) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::fsync(fd) != 0) {
+    err = errno;
+    return false;
+  }
+  return true;
+}
+
+// Flushes a folder's entries (a rename in it) to the disk.
+void SyncFolder(const std::string& folder) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+}  // namespace
+
+FileStamp StatNoFollow(const std::string& path) {
+  struct stat s {};
+  if (::lstat(path.c_str(), &s) != 0) return {};
+  return StampOf(s);
+}
+
+FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes) {
+  // O_NONBLOCK: a fifo planted in place of the file must not hang the read.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return {false, errno == ELOOP ? "not a plain file (a link)" : Why(errno)};
+  struct stat s {};
+  if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
+    ::close(fd);
+    return {false, "not a plain file"};
+  }
+  if (static_cast<uint64_t>(s.st_size) > maxBytes) {
+    ::close(fd);
+    return {false, "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB"};
+  }
+  std::string text;
+  char buf[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const std::string why = Why(errno);
+      ::close(fd);
+      return {false, why};
+    }
+    if (n == 0) break;
+    text.append(buf, static_cast<size_t>(n));
+    if (text.size() > maxBytes) {
+      ::close(fd);
+      return {false, "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB"};
+    }
+  }
+  ::close(fd);
+  bytes = std::move(text);
+  return {true, {}};
+}
+
+FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written) {
+  static std::atomic<unsigned> counter{0};
+  const std::string folder = FolderOf(path);
+  std::string tmp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    tmp = folder + "/." + NameOf(path) + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
+          std::to_string(static_cast<unsigned>(std::rand()) & 0xFFFF) + ".tmp";
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return {false, Why(errno)};
+  }
+  if (fd < 0) return {false, "no free name for a new file"};
+  int err = 0;
+  bool ok = WriteAll(fd, bytes, err);
+  struct stat s {};
+  if (ok && ::fstat(fd, &s) != 0) {
+    err = errno;
+    ok = false;
+  }
+  if (::close(fd) != 0 && ok) {
+    err = errno;
+    ok = false;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    return {false, Why(err)};
+  }
+  SyncFolder(folder);
+  if (written) *written = StampOf(s);
+  return {true, {}};
+}
+
+FileResult CreateNewFile(const std::string& path, const std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return {false, Why(errno)};
+  int err = 0;
+  bool ok = WriteAll(fd, bytes, err);
+  if (::close(fd) != 0 && ok) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(path.c_str());
+    return {false, Why(err)};
+  }
+  SyncFolder(FolderOf(path));
+  return {true, {}};
+}
+
+FileResult MakeFolders(const std::string& path) {
+  std::string part;
+  size_t pos = 0;
+  while (pos <= path.size()) {
+    const size_t next = path.find('/', pos);
+    part = path.substr(0, next == std::string::npos ? path.size() : next);
+    pos = next == std::string::npos ? path.size() + 1 : next + 1;
+    if (part.empty()) continue;
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return {false, part + ": " + Why(errno)};
+  }
+  struct stat s {};
+  if (::stat(path.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) return {false, path + ": not a folder"};
+  return {true, {}};
+}
+
+std::string UserStateFolder() {
+  const char* state = std::getenv("XDG_STATE_HOME");
+  if (state && *state == '/') return state;
+  const char* home = std::getenv("HOME");
+  if (home && *home) return std::string(home) + "/.local/state";
+  return {};
+}
+
+FolderLock::Result FolderLock::Acquire(const std::string& folder) {
+  Release();
+  const std::string path = folder.empty() ? std::string(".") : folder;
+  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd_ < 0) {
+    error_ = path + ": " + Why(errno);
+    return Result::Failed;
+  }
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    const int e = errno;
+    Release();
+    if (e == EWOULDBLOCK) {
+      error_ = "another copy is writing its day log in " + path;
+      return Result::Held;
+    }
+    error_ = path + ": " + Why(e);
+    return Result::Failed;
+  }
+  error_.clear();
+  return Result::Acquired;
+}
+
+void FolderLock::Release() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+  fd_ = -1;
+}
+
+FolderLock::~FolderLock() { Release(); }
+
+}  // namespace raid
