@@ -4,15 +4,26 @@
 //     against a device that answers at once, so the time is the program's
 //     own CPU time outside the device requests.
 //   SaveDayLog: replacing a day file of 10,000 lines.
+//   FirmwareUpgrade: the whole upgrade (update mode, record, 128 erases,
+//     2,048 page programs, 1,024 reads and compare) against a block-command
+//     flash that answers at once: the program's own CPU time.
+//   FirmwareUpgradeModelled: the same on the simulator with modelled device
+//     times; reports the CPU time as a share of the modelled device time
+//     (an upper bound: the simulator's own work is included).
 #include <benchmark/benchmark.h>
 
+#include <ctime>
 #include <filesystem>
+#include <random>
 
 #include "device/record_layout.h"
+#include "device/requests.h"
+#include "maintenance/firmware_upgrade.h"
 #include "monitor/day_log_file.h"
 #include "monitor/raid_core.h"
 #include "sim/instant_device.h"
 #include "sim/scenario.h"
+#include "sim/sim_device_io.h"
 
 namespace raid {
 namespace {
@@ -55,6 +66,116 @@ void SaveDayLog(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(SaveDayLog)->Unit(benchmark::kMillisecond);
+
+// A block-command enclosure whose flash answers at once.
+class InstantFlash final : public DeviceIo {
+ public:
+  Sector ident{}, status{};
+  std::vector<uint8_t> flash = std::vector<uint8_t>(kFlashImageLength, 0xFF);
+  uint64_t requests = 0;
+
+  DeviceHandleValue Open(DeviceId id) override { return id == 0 ? 1 : kInvalidHandle; }
+  void Close(DeviceHandleValue) override {}
+  bool Scsi(DeviceHandleValue, ScsiRequest& r) override {
+    ++requests;
+    if (!r.data || r.transferLength != 512) return false;
+    const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
+    if (r.cdb[0] == 0x28) {
+      if (lba == cmd::kSpiReplyLba)
+        std::memcpy(r.data, flash.data() + readAddr_, 512);
+      else
+        std::memcpy(r.data, lba == cmd::kIdentLba ? ident.data() : status.data(), 512);
+      r.transferred = 512;
+      return true;
+    }
+    if (r.cdb[0] != 0x2A || r.data[0] != cmd::kSignature0) return false;
+    const uint32_t a = static_cast<uint32_t>(r.data[4] << 16 | r.data[5] << 8 | r.data[6]) % kFlashImageLength;
+    switch (r.data[cmd::kCode]) {
+      case cmd::kSpiRead: readAddr_ = a & ~511u; break;
+      case cmd::kSpiErase: std::memset(flash.data() + (a & ~4095u), 0xFF, 4096); break;
+      case cmd::kSpiWrite:
+        for (uint32_t i = 0; i < 256; ++i) flash[(a & ~255u) + i] &= r.data[cmd::kPayload + i];
+        break;
+      default: break;
+    }
+    return true;
+  }
+  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { return false; }
+  bool RescanBus(DeviceHandleValue) override { return true; }
+  bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
+  uint32_t LogicalDriveMask() override { return 0; }
+  unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
+
+ private:
+  uint32_t readAddr_ = 0;
+};
+
+std::vector<uint8_t> BenchImage() {
+  std::vector<uint8_t> b(kFlashImageLength);
+  std::mt19937 rng(1);
+  for (auto& x : b) x = static_cast<uint8_t>(rng());
+  std::memcpy(b.data(), "FIPS", 4);
+  b[kImageConfigVersionOffset] = kImageConfigVersion;
+  return b;
+}
+
+void FirmwareUpgradeInstant(benchmark::State& state) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-bench-upgrade";
+  std::filesystem::create_directories(dir);
+  InstantFlash io;
+  const sim::ScenarioSpec sc = sim::DefaultScenario();
+  io.ident = sc.enclosures[0].ident;
+  io.status = sc.enclosures[0].status;
+  ManualClock clock;
+  FixedDateTimeFormat fmt;
+  SilentView view;
+  RaidCore core(io, clock, fmt, view, dir.string());
+  core.Start();
+  core.DetectionStep();
+  core.Timer4Timer();
+  FirmwareUpgrade up(core, view);
+  MemoryImageReader reader(BenchImage());
+  up.OpenDialog1CanClose("fw.bin", reader);
+  uint64_t requests = 0;
+  for (auto _ : state) {
+    const uint64_t before = io.requests;
+    if (up.Image2_UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
+    requests = io.requests - before;
+  }
+  state.counters["requests"] = static_cast<double>(requests);
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(FirmwareUpgradeInstant)->Unit(benchmark::kMillisecond);
+
+void FirmwareUpgradeModelled(benchmark::State& state) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-bench-upgrade-sim";
+  std::filesystem::create_directories(dir);
+  sim::ScenarioSpec sc = sim::DefaultScenario();
+  sc.timing = {1, 0, 1, 45};  // round trip, block read, page program, sector erase (ms)
+  ManualClock clock;
+  sim::SimDeviceIo io(clock, sc);
+  FixedDateTimeFormat fmt;
+  SilentView view;
+  RaidCore core(io, clock, fmt, view, dir.string());
+  core.Start();
+  core.DetectionStep();
+  core.Timer4Timer();
+  FirmwareUpgrade up(core, view);
+  MemoryImageReader reader(BenchImage());
+  up.OpenDialog1CanClose("fw.bin", reader);
+  double cpuMs = 0, deviceMs = 0;
+  for (auto _ : state) {
+    const int64_t t0 = clock.MonotonicMs();
+    const std::clock_t c0 = std::clock();
+    if (up.Image2_UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
+    cpuMs += 1000.0 * static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
+    deviceMs += static_cast<double>(clock.MonotonicMs() - t0);
+  }
+  state.counters["deviceMs"] = benchmark::Counter(deviceMs, benchmark::Counter::kAvgIterations);
+  state.counters["cpuPercentOfDevice"] = deviceMs > 0 ? 100.0 * cpuMs / deviceMs : 0;
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(FirmwareUpgradeModelled)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace raid

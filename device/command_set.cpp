@@ -198,6 +198,10 @@ bool CommandSet::ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer) {
   const Transport tr = TransportOf(openedFlags_);
   bool ok = true;
   for (uint32_t off = 0; off < count && ok; off += 512) {
+    if (StopRequested) {
+      ok = false;
+      break;
+    }
     const uint32_t a = address + off;
     uint8_t* dst = buffer + off;
     if (tr == Transport::Vendor) {
@@ -234,6 +238,10 @@ bool CommandSet::WriteSpi(uint32_t address, uint32_t count, const uint8_t* data)
   bool ok = !lowArea || SpiControlOpen(spi_control::kOpenLowArea);
   const Transport tr = TransportOf(openedFlags_);
   for (uint32_t off = 0; off < count && ok; off += 256) {
+    if (StopRequested) {
+      ok = false;
+      break;
+    }
     const uint32_t a = address + off;
     if (tr == Transport::Vendor) {
       uint8_t page[256];
@@ -263,6 +271,10 @@ bool CommandSet::EraseSpi(uint32_t address, uint32_t count) {
   bool ok = !lowArea || SpiControlOpen(spi_control::kOpenLowArea);
   const Transport tr = TransportOf(openedFlags_);
   for (uint32_t off = 0; off < count && ok; off += 4096) {
+    if (StopRequested) {
+      ok = false;
+      break;
+    }
     const uint32_t a = address + off;
     if (tr == Transport::Vendor) {
       if (!VendorCommand(3, ScratchSector.data(), a)) {

@@ -67,6 +67,9 @@ class CommandSet {
   Sector ScratchSector{};
   CommandBlock Block;
   std::atomic<uint32_t> ProgressValue{0};
+  // Set while a long operation is to end at the next request boundary: the
+  // flash loops send no further chunk, still close the SPI mode and fail.
+  std::atomic<bool> StopRequested{false};
   uint32_t FlashRecordAddr = 0;
   uint32_t StatusAreaLimit = kStatusAreaLimit;
 

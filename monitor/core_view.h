@@ -34,6 +34,12 @@ class CoreView : public UserInterface {
   virtual void ProgressChanged(int bar, uint32_t value) {}
   // The option check boxes and scan buttons changed their enabled state.
   virtual void OptionControlsChanged() {}
+  // The Upgrade page's own controls changed (progress panel, file name,
+  // version text, enabled states).
+  virtual void UpgradePageChanged() {}
+  // The text a status-bar panel shows now (a failed long operation repeats
+  // panel 4 as its last message). Views without panels keep the last text.
+  virtual std::string PanelText(int panel) const { return {}; }
 };
 
 // Shows nothing and answers every box with OK: for benchmarks and fuzzers.

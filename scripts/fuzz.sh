@@ -8,7 +8,7 @@ cmake --preset fuzz
 cmake --build --preset fuzz
 seconds="${1:-60}"
 mkdir -p out/fuzz
-for f in fuzz_scenario fuzz_records; do
+for f in fuzz_scenario fuzz_records fuzz_image; do
   mkdir -p "out/fuzz/$f-corpus"
   [ "$f" = fuzz_scenario ] && cp scenarios/*.json "out/fuzz/$f-corpus/" 2>/dev/null || true
   "build/fuzz/fuzz/$f" -max_total_time="$seconds" -artifact_prefix="out/fuzz/$f-" "out/fuzz/$f-corpus"

@@ -34,6 +34,14 @@ void Enclosure::LogStatus() {
   logged_ = true;
 }
 
+void Enclosure::EraseSector(uint32_t address) {
+  flash_.EraseSector(address);
+  // An erased status log holds no record any more: reads there answer the
+  // flash again.
+  if (logged_ && (logAddr_ & ~(NorFlash::kSectorSize - 1)) == (address % NorFlash::kSize & ~(NorFlash::kSectorSize - 1)))
+    logged_ = false;
+}
+
 bool Enclosure::FlashWriteAllowed(uint32_t address) const {
   return spiMode_ && (address >= kProtectedEnd || lowAreaOpen_);
 }
@@ -113,7 +121,7 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
     case cmd::kSpiErase:
       ok = lba == cmd::kCommandBlockLba && arg == 0x20 && FlashWriteAllowed(address);
       if (ok) {
-        flash_.EraseSector(address);
+        EraseSector(address);
         cost += t.sectorEraseMs;
       }
       break;
@@ -243,7 +251,7 @@ bool Enclosure::Vendor(ScsiRequest& req, const DeviceTiming& t, int64_t& cost) {
       return true;
     case kVendorEraseSpi:
       if (!needIn(8)) return false;
-      flash_.EraseSector(v.address);
+      EraseSector(v.address);
       std::memset(req.data, 0, 8);
       cost += t.sectorEraseMs;
       return true;

@@ -65,6 +65,7 @@ class Enclosure {
  private:
   bool CommandSector(uint32_t lba, const Sector& s, const DeviceTiming& t, int64_t& cost);
   bool FlashWriteAllowed(uint32_t address) const;
+  void EraseSector(uint32_t address);
   bool Vendor(ScsiRequest& req, const DeviceTiming& t, int64_t& cost);
   void ReadFlashOrRecord(uint32_t address, uint8_t* out);
 

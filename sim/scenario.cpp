@@ -23,6 +23,7 @@ struct Field {
 };
 
 constexpr Field kStatusFields[] = {
+    {"configVersion", 1, 1, FieldType::Number},
     {"options", status::kOptions, 1, FieldType::Number},
     {"mode", status::kMode, 1, FieldType::Number},
     {"hdd1Serial", status::kHdd1Serial, 20, FieldType::AtaText},
@@ -223,6 +224,7 @@ EnclosureSpec MakeEnclosure(const std::string& name, EnclosureTransport tr, cons
   e.ident[ident::kSignature + 1] = ident::kSig1;
   // A healthy RAID1 pair of 1 TB drives.
   Sector& s = e.status;
+  s[1] = 0xA0;  // configuration version: the controller takes images made for it
   s[status::kOptions] = 0x01;
   s[status::kMode] = 1;
   PutAtaString(s, status::kHdd1Serial, 20, "WD-WCC3F0123456");

@@ -28,7 +28,11 @@ static void Fill(QMessageBox& mb, const MessageBoxRequest& box) {
   switch (box.buttons) {
     case BoxButtons::Ok: mb.setStandardButtons(QMessageBox::Ok); break;
     case BoxButtons::OkCancel: mb.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
-    case BoxButtons::YesNo: mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case BoxButtons::YesNo:
+      // A question the user may not have read is answered no.
+      mb.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      mb.setDefaultButton(QMessageBox::No);
+      break;
   }
 }
 

@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QTimer>
 #include <QIcon>
 #include <QMouseEvent>
 #include <QWindow>
@@ -43,6 +45,7 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : Q
     startedWell_ = false;
   }
   runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir);
+  upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), *this);
   BuildFrame();
 }
 
@@ -278,29 +281,7 @@ void TForm1::BuildPlainPages() {
   progressBar2_->setObjectName("ProgressBar2");
   progressBar2_->setGeometry(20, 284, 345, 18);
 
-  // Upgrade.
-  QWidget* upg = notebook1_->widget(2);
-  for (int s = 0; s < 2; ++s) {
-    upgradeTabs_[s] = MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2",
-                              QRect(8 + s * 94, 4, 90, 26));
-    upgradeTabs_[s]->setToolTipDuration(kHintMs);
-    upgradeTabs_[s]->hide();
-  }
-  MakeLabel(upg, "Label_UpgradeFirmware", "Firmware Version:", QRect(14, 48, 125, 20));
-  upgradeVersion_ = MakeLabel(upg, "Label_UpgradeVersion", "", QRect(140, 48, 230, 20));
-  image2Load_ = new PictureButton(upg, "Image2_Load", "Load");
-  image2Load_->setGeometry(40, 130, 120, 32);
-  image2Load_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
-  image2Load_->setPressedEffect(true);
-  image2Load_->setEnabled(false);
-  image2Upgrade_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
-  image2Upgrade_->setGeometry(220, 130, 120, 32);
-  image2Upgrade_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
-  image2Upgrade_->setPressedEffect(true);
-  image2Upgrade_->setEnabled(false);
-  progressBar1_ = new QProgressBar(upg);
-  progressBar1_->setObjectName("ProgressBar1");
-  progressBar1_->setGeometry(20, 200, 345, 18);
+  BuildUpgradePage(notebook1_->widget(2));
 
   // E-mail.
   QWidget* mail = notebook1_->widget(3);
@@ -329,6 +310,112 @@ void TForm1::BuildPlainPages() {
   MakeLabel(about, "Label_AboutText", "Monitoring and maintenance of two-drive RAID enclosures.",
             QRect(0, 210, 385, 22))
       ->setAlignment(Qt::AlignCenter);
+}
+
+void TForm1::BuildUpgradePage(QWidget* upg) {
+  for (int s = 0; s < 2; ++s) {
+    upgradeTabs_[s] = MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2",
+                              QRect(8 + s * 94, 4, 90, 26));
+    upgradeTabs_[s]->setToolTipDuration(kHintMs);
+    upgradeTabs_[s]->hide();
+    connect(upgradeTabs_[s], &QAbstractButton::clicked, this, [this, s] { upgrade_->SelectSlot(static_cast<uint8_t>(s)); });
+  }
+  QLabel* caption = MakeLabel(upg, "Label_UpgradeFirmware", "Firmware Version:", QRect(14, 44, 125, 20));
+  QFont bold = caption->font();
+  bold.setBold(true);
+  caption->setFont(bold);
+  label54_ = MakeLabel(upg, "Label54", "", QRect(140, 44, 230, 20));
+  label54_->setAccessibleName("Firmware version");
+  edit9_ = new QLineEdit(upg);
+  edit9_->setObjectName("Edit9");
+  edit9_->setGeometry(14, 72, 357, 22);
+  edit9_->setReadOnly(true);
+  edit9_->setAccessibleName("Firmware file");
+
+  image2Load_ = new PictureButton(upg, "Image2_Load", "Load");
+  image2Load_->setGeometry(40, 104, 120, 32);
+  image2Load_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
+  image2Load_->setPressedEffect(true);
+  image2Load_->setEnabled(false);
+  connect(image2Load_, &QAbstractButton::clicked, this, [this] { Image2_LoadClick(); });
+  image2Upgrade_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
+  image2Upgrade_->setGeometry(220, 104, 120, 32);
+  image2Upgrade_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
+  image2Upgrade_->setPressedEffect(true);
+  image2Upgrade_->setEnabled(false);
+  connect(image2Upgrade_, &QAbstractButton::clicked, this, [this] { Image2_UpgradeClick(); });
+
+  auto* warning = MakeLabel(upg, "Label_UpgradeWarning",
+                            "Keep the enclosure powered and connected until the upgrade has ended: an interrupted "
+                            "upgrade can leave it unable to start.\nStop any rebuild or scan first, and power the "
+                            "enclosure off and on again afterwards.",
+                            QRect(14, 146, 357, 76));
+  warning->setWordWrap(true);
+  warning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  warning->setStyleSheet("color: #D00000;");
+
+  // Panel1: the progress of a running upgrade (hidden otherwise).
+  auto* frame = new QFrame(upg);
+  frame->setObjectName("Panel1");
+  frame->setGeometry(14, 230, 357, 84);
+  frame->setFrameShape(QFrame::StyledPanel);
+  panel1_ = frame;
+  panel1Caption_ = MakeLabel(frame, "Panel1_Caption", "", QRect(4, 4, 349, 20));
+  panel1Caption_->setAlignment(Qt::AlignCenter);
+  panel1Caption_->setFont(bold);
+  label12_ = MakeLabel(frame, "Label12", "", QRect(8, 28, 341, 20));
+  progressBar1_ = new QProgressBar(frame);
+  progressBar1_->setObjectName("ProgressBar1");
+  progressBar1_->setGeometry(6, 54, 345, 18);
+  progressBar1_->setMaximum(static_cast<int>(kUpgradeProgressMax));
+  progressBar1_->setValue(0);
+  panel1_->hide();
+}
+
+void TForm1::Image_FWUpgClick() {
+  if (Core().SelectPage(2)) upgrade_->RedrawHeader();
+}
+
+void TForm1::Image2_LoadClick() {
+  if (!upgrade_->LoadAllowed()) return;
+  const QString name = ChooseFirmwareFile
+                           ? ChooseFirmwareFile()
+                           : QFileDialog::getOpenFileName(this, "Open", QString(),
+                                                          "Binary code (*.bin);;All files (*.*)");
+  if (name.isEmpty()) return;
+  OpenDialog1CanClose(name.toStdString());
+}
+
+void TForm1::OpenDialog1CanClose(const std::string& fileName) {
+  if (!upgrade_->LoadAllowed()) return;
+  // Panel 4 takes the rest of the bar, so the whole file name shows.
+  int rest = statusBar1_->width();
+  for (int i = 0; i < 4; ++i) rest -= panels_[static_cast<size_t>(i)]->width();
+  if (rest > 0) panels_[4]->setFixedWidth(rest);
+  upgrade_->OpenDialog1CanClose(fileName);
+}
+
+void TForm1::Image2_UpgradeClick() {
+  upgrade_->Image2_UpgradeClick();
+  // A close confirmed during the upgrade happens now that it has ended.
+  if (closeAfterUpgrade_ && !upgrade_->Running()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::UpgradePageChanged() {
+  const UpgradePageModel& m = upgrade_->Model;
+  panel1Caption_->setText(Text(m.Panel1Caption));
+  label12_->setText(Text(m.Label12));
+  progressBar1_->setMaximum(static_cast<int>(m.ProgressMax));
+  panel1_->setVisible(m.Panel1Visible);
+  edit9_->setText(QString::fromLocal8Bit(m.Edit9.c_str()));
+  label54_->setText(Text(m.Label54));
+  for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
+}
+
+std::string TForm1::PanelText(int panel) const {
+  if (panel < 0 || panel >= 5) return {};
+  const QByteArray b = panels_[static_cast<size_t>(panel)]->text().toLatin1();
+  return std::string(b.constData(), static_cast<size_t>(b.size()));
 }
 
 void TForm1::FormCreate(bool pace) {
@@ -396,6 +483,23 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+  if (upgrade_->Running()) {
+    // Closing (or SIGTERM) in the middle of an upgrade asks first; the
+    // upgrade goes on unless the user says otherwise.
+    e->ignore();
+    if (stopQuestionOpen_ || closeAfterUpgrade_) return;
+    stopQuestionOpen_ = true;
+    const BoxResult answer = ShowMessage(
+        {"A firmware upgrade is running.\nStop it at the next request and close the program?\n\nThe flash may be "
+         "left half written, and the enclosure may not start until it is upgraded again.",
+         "Firmware Upgrade Message", BoxIcon::Warning, BoxButtons::YesNo});
+    stopQuestionOpen_ = false;
+    if (answer == BoxResult::Yes && upgrade_->Running()) {
+      closeAfterUpgrade_ = true;
+      upgrade_->RequestStop();
+    }
+    return;
+  }
   runtime_->Stop();
   Core().log.SaveNow();
   e->accept();
@@ -492,7 +596,6 @@ void TForm1::StatusPageChanged() {
   if (!m.Button4Visible) button4_->hide();
   if (checkBox6_->isChecked() != m.CheckBox6Checked) checkBox6_->setChecked(m.CheckBox6Checked);
   if (checkBox7_->isChecked() != m.CheckBox7Checked) checkBox7_->setChecked(m.CheckBox7Checked);
-  upgradeVersion_->setText(Text(m.Label48.text));
 }
 
 void TForm1::NavigationChanged() { RedrawNavigation(); }

@@ -6,6 +6,7 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
@@ -17,6 +18,7 @@
 #include "app/common/core_runtime.h"
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/picture_button.h"
+#include "maintenance/firmware_upgrade.h"
 #include "monitor/core_view.h"
 #include "platform/com_session.h"
 
@@ -43,10 +45,18 @@ class TForm1 : public QWidget, public CoreView {
   void RedrawNavigation();
   void Image_StsClick() { Core().SelectPage(0); }
   void Image_SetupClick() { Core().SelectPage(1); }
-  void Image_FWUpgClick() { Core().SelectPage(2); }
+  void Image_FWUpgClick();
   void Image_EmailClick() { Core().SelectPage(3); }
   void Image_AboutClick() { Core().SelectPage(4); }
   void Image0_LogClick();
+  // The Upgrade page.
+  FirmwareUpgrade& Upgrade() { return *upgrade_; }
+  void Image2_LoadClick();
+  void OpenDialog1CanClose(const std::string& fileName);
+  void Image2_UpgradeClick();
+  // Replaces the file dialog of "Load" while set (tests): returns the chosen
+  // file name, empty when cancelled.
+  std::function<QString()> ChooseFirmwareFile;
   void StatusBar1DblClick();
   bool LogWindowOpen() const { return logWindowOpen_; }
   // The log window while it is open (for tests), else null.
@@ -67,6 +77,8 @@ class TForm1 : public QWidget, public CoreView {
   void NavigationChanged() override;
   void ProgressChanged(int bar, uint32_t value) override;
   void OptionControlsChanged() override;
+  void UpgradePageChanged() override;
+  std::string PanelText(int panel) const override;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -85,6 +97,7 @@ class TForm1 : public QWidget, public CoreView {
   void BuildFrame();
   void BuildStatusPage(QWidget* page);
   void BuildPlainPages();
+  void BuildUpgradePage(QWidget* page);
   PictureButton* MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page);
   PictureButton* MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r);
   QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
@@ -107,8 +120,15 @@ class TForm1 : public QWidget, public CoreView {
   PictureButton* image0Log_ = nullptr;
   PictureButton* image2Load_ = nullptr;
   PictureButton* image2Upgrade_ = nullptr;
-  QLabel* upgradeVersion_ = nullptr;
+  QLabel* label54_ = nullptr;
+  QLineEdit* edit9_ = nullptr;
+  QWidget* panel1_ = nullptr;
+  QLabel* panel1Caption_ = nullptr;
+  QLabel* label12_ = nullptr;
   QProgressBar* progressBar1_ = nullptr;
+  std::unique_ptr<FirmwareUpgrade> upgrade_;
+  bool closeAfterUpgrade_ = false;
+  bool stopQuestionOpen_ = false;
   QProgressBar* progressBar2_ = nullptr;
   QPushButton* button3_ = nullptr;
   QPushButton* button4_ = nullptr;

@@ -1,0 +1,140 @@
+#include "app/raidctl/ctl_view.h"
+
+#include <csignal>
+#include <cstring>
+
+#include "maintenance/firmware_upgrade.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace raid {
+
+namespace {
+std::atomic<int> g_quitSignals{0};
+extern "C" void CountQuitSignal(int) { ++g_quitSignals; }
+}  // namespace
+
+std::atomic<int>& QuitSignalCount() { return g_quitSignals; }
+
+void InstallQuitSignalCounter() {
+#ifdef _WIN32
+  std::signal(SIGINT, CountQuitSignal);
+  std::signal(SIGTERM, CountQuitSignal);
+#else
+  // No SA_RESTART: a question waiting on the terminal returns on a signal.
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = CountQuitSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+#endif
+}
+
+void CtlView::EndProgressLine() {
+  if (!lineOpen_) return;
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+  lineOpen_ = false;
+}
+
+void CtlView::SetPanelText(int panel, const std::string& text) {
+  if (panel < 0 || panel > 4) return;
+  panels_[panel] = text;
+  // Panel 4 carries the operations' messages; the others belong to the
+  // window's detection display, except the image sum in panel 0.
+  if (text.empty() || text.find_first_not_of(' ') == std::string::npos) return;
+  if (panel == 4 || (panel == 0 && text.rfind("Chksum:", 0) == 0)) {
+    EndProgressLine();
+    std::fprintf(out_, "raidctl: %s\n", text.c_str());
+    std::fflush(out_);
+  }
+}
+
+std::string CtlView::PanelText(int panel) const { return panel >= 0 && panel < 5 ? panels_[panel] : std::string(); }
+
+BoxResult CtlView::ShowMessage(const MessageBoxRequest& box) {
+  EndProgressLine();
+  std::fprintf(out_, "raidctl: %s%s%s\n", box.caption.c_str(), box.caption.empty() ? "" : ": ", box.text.c_str());
+  std::fflush(out_);
+  return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
+}
+
+void CtlView::WatchUpgrade(FirmwareUpgrade* upgrade, CommandSet* cs, bool progressLine, bool askOnSignal) {
+  upgrade_ = upgrade;
+  cs_ = cs;
+  progressLine_ = progressLine;
+  askOnSignal_ = askOnSignal;
+  signalsHandled_ = QuitSignalCount().load();
+}
+
+void CtlView::UpgradePageChanged() {
+  if (!upgrade_) return;
+  if (!upgrade_->Model.Panel1Visible) {
+    EndProgressLine();
+    lastPercent_ = -1;
+    lastCaption_.clear();
+  }
+}
+
+bool CtlView::AskYesNo(const std::string& question) {
+  EndProgressLine();
+  std::fprintf(stdout, "%s [y/N] ", question.c_str());
+  std::fflush(stdout);
+  char line[64];
+  if (!std::fgets(line, sizeof line, stdin)) {
+    std::fputc('\n', stdout);
+    return false;
+  }
+  return line[0] == 'y' || line[0] == 'Y';
+}
+
+void CtlView::HandleSignals() {
+  const int seen = QuitSignalCount().load();
+  if (seen == signalsHandled_ || !upgrade_ || !upgrade_->Running()) return;
+  signalsHandled_ = seen;
+  if (askOnSignal_) {
+    const int before = QuitSignalCount().load();
+    const bool stop = AskYesNo(
+        "A firmware upgrade is running. Stop it at the next request? The flash may be left half written.");
+    // A second signal while the question waits counts as yes.
+    signalsHandled_ = QuitSignalCount().load();
+    if (stop || signalsHandled_ != before) {
+      std::fprintf(stdout, "raidctl: stopping at the next request\n");
+      upgrade_->RequestStop();
+    }
+    return;
+  }
+  if (!warned_) {
+    warned_ = true;
+    EndProgressLine();
+    std::fprintf(stderr,
+                 "raidctl: a firmware upgrade is running; stopping it now may leave the flash half written. "
+                 "Send the signal again to stop at the next request.\n");
+    return;
+  }
+  std::fprintf(stderr, "raidctl: stopping at the next request\n");
+  upgrade_->RequestStop();
+}
+
+void CtlView::ProcessMessages() {
+  HandleSignals();
+  if (!progressLine_ || !upgrade_ || !cs_ || !upgrade_->Model.Panel1Visible) return;
+  const uint32_t max = upgrade_->Model.ProgressMax ? upgrade_->Model.ProgressMax : 1;
+  const int percent = static_cast<int>(static_cast<uint64_t>(cs_->ProgressValue.load()) * 100 / max);
+  if (percent == lastPercent_ && upgrade_->Model.Panel1Caption == lastCaption_) return;
+  lastPercent_ = percent;
+  lastCaption_ = upgrade_->Model.Panel1Caption;
+  constexpr int kWidth = 40;
+  const int filled = percent * kWidth / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  std::fprintf(stdout, "\r%s %s [%s] %3d%%", upgrade_->Model.Label12.c_str(), lastCaption_.c_str(), bar.c_str(),
+               percent);
+  std::fflush(stdout);
+  lineOpen_ = true;
+}
+
+}  // namespace raid

@@ -1,0 +1,256 @@
+// raidctl: the enclosures from a command line, for machines without a
+// desktop. The same core as the window: one detection, then the listing,
+// one status read per enclosure, or the firmware upgrade of the Upgrade page
+// with its checks, phases and texts. It takes the same single-instance lock
+// as the other two programs, so two programs never talk to one enclosure.
+#include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/common/options.h"
+#include "app/raidctl/ctl_view.h"
+#include "app/raidctl/status_report.h"
+#include "maintenance/firmware_upgrade.h"
+#include "monitor/raid_core.h"
+#include "monitor/status_record.h"
+#include "platform/datetime_text.h"
+#include "platform/instance_lock.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define RAID_ISATTY(f) _isatty(_fileno(f))
+#else
+#include <unistd.h>
+#define RAID_ISATTY(f) isatty(fileno(f))
+#endif
+
+namespace raid {
+namespace {
+
+constexpr int kExitFailed = 1, kExitUsage = 2, kExitLocked = 3, kExitInterrupted = 130;
+
+struct CtlOptions {
+  std::string command;  // list, status, upgrade
+  std::string file;     // upgrade
+  bool json = false;
+  int slot = 0;
+  bool yes = false;
+  std::vector<std::string> common;  // handed to the shared option parser
+  std::string error;
+  bool help = false;
+};
+
+std::string Usage() {
+  return "usage: raidctl COMMAND [options]\n"
+         "  list                            the enclosures found: slot, drive, transport, model, firmware\n"
+         "  status [--json]                 one status read per enclosure, decoded\n"
+         "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
+         "                                  asks before writing unless --yes\n"
+         "options of every command:\n"
+         "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
+         "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
+         "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n";
+}
+
+CtlOptions ParseCtl(const std::vector<std::string>& args) {
+  CtlOptions o;
+  o.common.push_back(args.empty() ? "raidctl" : args[0]);
+  if (args.size() < 2) {
+    o.error = "a command is needed";
+    return o;
+  }
+  o.command = args[1];
+  if (o.command == "--help" || o.command == "-h" || o.command == "help") {
+    o.help = true;
+    return o;
+  }
+  if (o.command != "list" && o.command != "status" && o.command != "upgrade") {
+    o.error = "unknown command \"" + o.command + "\"";
+    return o;
+  }
+  size_t i = 2;
+  if (o.command == "upgrade") {
+    if (args.size() < 3 || args[2].rfind("--", 0) == 0) {
+      o.error = "upgrade needs the image file right after it";
+      return o;
+    }
+    o.file = args[2];
+    i = 3;
+  }
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--json" && o.command == "status") {
+      o.json = true;
+    } else if (a == "--yes" && o.command == "upgrade") {
+      o.yes = true;
+    } else if (a == "--slot" && o.command == "upgrade") {
+      const std::string v = i + 1 < args.size() ? args[++i] : "";
+      if (v.size() != 1 || v[0] < '0' || v[0] > '7') {
+        o.error = "--slot needs a slot number 0-7, not \"" + v + "\"";
+        return o;
+      }
+      o.slot = v[0] - '0';
+    } else if (a == "--log-dir" || a == "--duration") {
+      o.error = a + " is not an option of raidctl (it writes no day logs)";
+      return o;
+    } else if (a.rfind("--", 0) == 0) {
+      o.common.push_back(a);
+      // --simulate takes an optional scenario, --trace a file.
+      if ((a == "--simulate" || a == "--trace") && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+        o.common.push_back(args[++i]);
+    } else {
+      o.error = "unexpected \"" + a + "\"";
+      return o;
+    }
+  }
+  return o;
+}
+
+int Fail(const std::string& text, int code) {
+  std::fprintf(stderr, "raidctl: %s\n", text.c_str());
+  return code;
+}
+
+EnclosureIdentity IdentityOf(RaidCore& core, int slot) {
+  EnclosureIdentity e;
+  e.slot = slot;
+  e.flags = core.st.DeviceList[static_cast<size_t>(slot)];
+  e.ident = core.det.PrevIdentSector[drive_flags::Drive(e.flags) % kPhysicalDrives];
+  return e;
+}
+
+int List(RaidCore& core) {
+  if (core.st.DeviceCount == 0) {
+    std::puts("No enclosure found.");
+    return kExitFailed;
+  }
+  std::puts(ListHeader().c_str());
+  for (int s = 0; s < core.st.DeviceCount; ++s) std::puts(ListLine(IdentityOf(core, s)).c_str());
+  return 0;
+}
+
+int Status(RaidCore& core, bool json) {
+  nlohmann::json all = {{"enclosures", nlohmann::json::array()}};
+  int rc = core.st.DeviceCount == 0 ? kExitFailed : 0;
+  if (!json && core.st.DeviceCount == 0) std::puts("No enclosure found.");
+  for (int s = 0; s < core.st.DeviceCount; ++s) {
+    const EnclosureIdentity e = IdentityOf(core, s);
+    Sector record{};
+    core.st.CurrentSlot = static_cast<uint8_t>(s);
+    if (!core.cs.ReadStatusSector(record.data())) {
+      rc = kExitFailed;
+      if (json)
+        all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "the status read failed"}});
+      else
+        std::printf("%s (slot %d): the status read failed\n", SlotName(s).c_str(), s);
+      continue;
+    }
+    if (json)
+      all["enclosures"].push_back(StatusJson(e, record));
+    else
+      std::fputs(StatusText(e, record).c_str(), stdout);
+  }
+  if (json) std::puts(all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  return rc;
+}
+
+int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions& o) {
+  if (core.st.DeviceCount > 0 && o.slot >= core.st.DeviceCount)
+    return Fail("no enclosure in slot " + std::to_string(o.slot) + " (" + std::to_string(core.st.DeviceCount) +
+                    " found; see raidctl list)",
+                kExitFailed);
+  core.st.UpgradePageSlot = static_cast<uint8_t>(o.slot);
+  if (core.st.DeviceCount > 0) {
+    up.SelectSlot(static_cast<uint8_t>(o.slot));
+    const EnclosureIdentity e = IdentityOf(core, o.slot);
+    std::printf("%s: PD%u, %s, firmware %s\n", SlotName(o.slot).c_str(), drive_flags::Drive(e.flags),
+                TransportName(e.flags).c_str(), ReadFirmware(e.ident).text.c_str());
+  }
+  if (!o.yes) {
+    up.ConfirmWrite = [&] {
+      return view.AskYesNo("Write " + o.file + " into the flash of " + SlotName(o.slot) +
+                           "? The enclosure must stay powered until the upgrade ends.");
+    };
+  }
+  view.SetOutput(stdout);
+  view.WatchUpgrade(&up, &core.cs, RAID_ISATTY(stdout), RAID_ISATTY(stdin));
+  const UpgradeOutcome outcome = up.Image2_UpgradeClick();
+  view.WatchUpgrade(nullptr, nullptr, false, false);
+  switch (outcome) {
+    case UpgradeOutcome::Succeeded: return 0;
+    case UpgradeOutcome::Declined: return Fail("upgrade not confirmed: nothing was written", kExitFailed);
+    default: return kExitFailed;
+  }
+}
+
+}  // namespace
+}  // namespace raid
+
+int main(int argc, char** argv) {
+  using namespace raid;
+  const std::vector<std::string> args(argv, argv + argc);
+  const CtlOptions ctl = ParseCtl(args);
+  if (ctl.help) {
+    std::fputs(Usage().c_str(), stdout);
+    return 0;
+  }
+  if (!ctl.error.empty()) {
+    std::fprintf(stderr, "raidctl: %s\n%s", ctl.error.c_str(), Usage().c_str());
+    return kExitUsage;
+  }
+  const ProgramOptions opt = ParseOptions(ctl.common, false);
+  if (!opt.error.empty()) {
+    std::fprintf(stderr, "raidctl: %s\n%s", opt.error.c_str(), Usage().c_str());
+    return kExitUsage;
+  }
+  if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
+    return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
+
+  InstanceLock lock;
+  if (!lock.Acquire("QV_GUI")) {
+    if (lock.Error() == "another copy is running" || lock.Error().empty())
+      return Fail("raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
+                  "enclosure at once. Close it and try again.",
+                  kExitLocked);
+    return Fail("cannot take the single-instance lock: " + lock.Error(), kExitLocked);
+  }
+  InstallQuitSignalCounter();
+
+  QCoreApplication app(argc, argv);
+  Machine machine;
+  std::string error;
+  if (!BuildMachine(opt, machine, error)) return Fail(error, kExitFailed);
+
+  CtlView view(stderr);
+  auto format = MakePlatformDateTimeFormat();
+  // No day log is written: the core only detects and reads here.
+  RaidCore core(*machine.io, *machine.clock, *format, view, QCoreApplication::applicationDirPath().toStdString());
+  FirmwareUpgrade upgrade(core, view);
+
+  if (ctl.command == "upgrade") {
+    view.SetOutput(stdout);
+    upgrade.OpenDialog1CanClose(ctl.file);
+    if (!upgrade.ImageLoaded()) return kExitFailed;
+    view.SetOutput(stderr);
+  }
+
+  // One detection, published as the window publishes it.
+  core.Start();
+  core.DetectionStep();
+  core.Timer4Timer();
+  if (QuitSignalCount() > 0) return Fail("interrupted", kExitInterrupted);
+
+  int rc = kExitFailed;
+  if (ctl.command == "list")
+    rc = List(core);
+  else if (ctl.command == "status")
+    rc = Status(core, ctl.json);
+  else
+    rc = Upgrade(core, upgrade, view, ctl);
+  core.Close();
+  return rc;
+}

@@ -1,0 +1,217 @@
+#include "maintenance/firmware_upgrade.h"
+
+#include <algorithm>
+
+#include "monitor/status_record.h"
+
+namespace raid {
+
+namespace {
+constexpr int kMessagePanel = 4;
+constexpr int kChecksumPanel = 0;
+const char* const kMessageCaption = "Message";
+}  // namespace
+
+FirmwareUpgrade::FirmwareUpgrade(RaidCore& core, CoreView& view) : core_(core), view_(view) {}
+
+void FirmwareUpgrade::SetPanel4(const std::string& text) { view_.SetPanelText(kMessagePanel, text); }
+
+void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName) {
+  auto reader = MakeFileImageReader();
+  OpenDialog1CanClose(fileName, *reader);
+}
+
+void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageReader& reader) {
+  // The image is the source of a running upgrade: it is never replaced
+  // under it.
+  if (core_.st.OperationBusy) return;
+  SetPanel4("File:" + fileName);
+  Model.Edit9 = fileName;
+  image_.clear();
+  image_.shrink_to_fit();
+  // A sum that belongs to the previous file must not stay beside this name.
+  view_.SetPanelText(kChecksumPanel, "");
+
+  ImageLoad r = LoadFirmwareImage(reader, fileName);
+  if (r.SumKnown()) view_.SetPanelText(kChecksumPanel, ChecksumText(r.sum));
+  using O = ImageLoad::Outcome;
+  switch (r.outcome) {
+    case O::Loaded:
+      image_ = std::move(r.bytes);
+      break;
+    case O::OpenFailed:
+      view_.ShowMessage({upgrade_text::kFileOpenFailed, "Error", BoxIcon::Error, BoxButtons::Ok});
+      break;
+    case O::TooShort:
+      view_.ShowMessage({"The firmware file is too short: " + std::to_string(r.length) +
+                             " bytes. A firmware image has " + std::to_string(kFlashImageLength) + " bytes.",
+                         "Error", BoxIcon::Error, BoxButtons::Ok});
+      break;
+    case O::TooLarge:
+      view_.ShowMessage({"The firmware file is too large: " + std::to_string(r.length) +
+                             " bytes. A firmware image has at most " + std::to_string(kLargestImageFile) + " bytes.",
+                         "Error", BoxIcon::Error, BoxButtons::Ok});
+      break;
+    case O::ReadFailed:
+      view_.ShowMessage({"Error read from Source file. ByteCount = " + std::to_string(r.failedOffset), "Warning:",
+                         BoxIcon::Error, BoxButtons::Ok});
+      break;
+    case O::BadMarks:
+      view_.ShowMessage({upgrade_text::kFileNotCorrect, "Error", BoxIcon::Error, BoxButtons::Ok});
+      break;
+  }
+  view_.UpgradePageChanged();
+}
+
+void FirmwareUpgrade::BeginDeviceOperation() {
+  core_.st.OperationBusy = 1;
+  Model.SlotBoxesEnabled = false;
+  view_.UpgradePageChanged();
+}
+
+void FirmwareUpgrade::EndDeviceOperation() {
+  core_.st.OperationSlot = kNoOperationSlot;
+  Model.SlotBoxesEnabled = true;
+  core_.cs.StopRequested = false;
+  core_.st.OperationBusy = 0;
+  view_.UpgradePageChanged();
+}
+
+void FirmwareUpgrade::RequestStop() {
+  if (running_) core_.cs.StopRequested = true;
+}
+
+void FirmwareUpgrade::ShowProgress() { view_.ProgressChanged(1, core_.cs.ProgressValue.load()); }
+
+void FirmwareUpgrade::LeaveUpdateMode() { core_.cs.SpiControl(spi_control::kMode10); }
+
+UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
+  DeviceState& st = core_.st;
+  // A detection that is publishing would change the device table under the
+  // operation.
+  if (st.OperationBusy || st.Detecting) return UpgradeOutcome::Ignored;
+  BeginDeviceOperation();
+  running_ = true;
+  core_.cs.StopRequested = false;
+  struct Finish {
+    FirmwareUpgrade& u;
+    ~Finish() {
+      u.running_ = false;
+      u.EndDeviceOperation();
+    }
+  } finish{*this};
+
+  if (image_.empty()) {
+    view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
+    return UpgradeOutcome::NoImage;
+  }
+  st.OperationSlot = st.UpgradePageSlot;
+  if (!core_.cs.SpiControl(spi_control::kMode11)) return UpgradeOutcome::ModeFailed;
+
+  // From here on every path leaves update mode before the operation ends
+  // (ending it first would release the slot that 0x10 is addressed to).
+  Sector record{};
+  st.UpgradeRunning = 1;
+  const bool read = core_.cs.ReadStatusSector(record.data());
+  st.UpgradeRunning = 0;
+  if (!read) {
+    view_.ShowMessage({upgrade_text::kRecordFailed, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
+    LeaveUpdateMode();
+    return UpgradeOutcome::RecordFailed;
+  }
+  if (image_[kImageConfigVersionOffset] != record[1]) {
+    view_.ShowMessage({upgrade_text::kVersionError, "", BoxIcon::None, BoxButtons::Ok});
+    LeaveUpdateMode();
+    return UpgradeOutcome::VersionMismatch;
+  }
+  if (record[status::kActivity] & 0x03) {
+    view_.ShowMessage({upgrade_text::kActivityRunning, "", BoxIcon::None, BoxButtons::Ok});
+    LeaveUpdateMode();
+    return UpgradeOutcome::ActivityRunning;
+  }
+  if (ConfirmWrite && !ConfirmWrite()) {
+    LeaveUpdateMode();
+    return UpgradeOutcome::Declined;
+  }
+  return FlashPhases();
+}
+
+UpgradeOutcome FirmwareUpgrade::FlashPhases() {
+  CommandSet& cs = core_.cs;
+  Model.Label12 = upgrade_text::kUpdating;
+  cs.ProgressValue = 0;
+  Model.ProgressMax = kUpgradeProgressMax;
+  ShowProgress();
+  Model.Panel1Caption = "Process 1 / 3";
+  Model.Panel1Visible = true;
+  core_.Timer1Enabled = true;
+  view_.UpgradePageChanged();
+
+  bool verified = false;
+  if (cs.StopRequested) {
+    SetPanel4(upgrade_text::kStoppedUnchanged);
+  } else if (!cs.EraseSpi(0, kFlashImageLength)) {
+    ShowProgress();
+    SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kEraseFail);
+  } else {
+    ShowProgress();
+    SetPanel4(upgrade_text::kEraseOk);
+    Model.Panel1Caption = "Process 2 / 3";
+    view_.UpgradePageChanged();
+    if (cs.StopRequested || !cs.WriteSpi(0, kFlashImageLength, image_.data())) {
+      ShowProgress();
+      SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
+    } else {
+      ShowProgress();
+      SetPanel4(upgrade_text::kProgramOk);
+      std::vector<uint8_t> back(kFlashImageLength);
+      Model.Panel1Caption = "Process 3 / 3";
+      view_.UpgradePageChanged();
+      if (!cs.StopRequested && cs.ReadSpi(0, kFlashImageLength, back.data())) {
+        ShowProgress();
+        verified = std::equal(back.begin(), back.end(), image_.begin());
+        SetPanel4(verified ? upgrade_text::kVerifyOk : upgrade_text::kVerifyFail);
+      } else {
+        ShowProgress();
+        // A failed read leaves the text the read set; one that failed
+        // before any request (the drive would not open) must not leave
+        // "SPI Program OK" as the failure's message.
+        if (cs.StopRequested)
+          SetPanel4(upgrade_text::kStopped);
+        else if (view_.PanelText(kMessagePanel) == upgrade_text::kProgramOk)
+          SetPanel4(upgrade_text::kVerifyFail);
+      }
+    }
+  }
+  const bool stopped = !verified && cs.StopRequested;
+
+  LeaveUpdateMode();
+  core_.Timer1Enabled = false;
+  Model.Panel1Visible = false;
+  view_.UpgradePageChanged();
+
+  if (verified) {
+    view_.ShowMessage({upgrade_text::kCompleted, upgrade_text::kCompletedCaption, BoxIcon::Warning, BoxButtons::Ok});
+    return UpgradeOutcome::Succeeded;
+  }
+  view_.ShowMessage({view_.PanelText(kMessagePanel), kMessageCaption, BoxIcon::None, BoxButtons::Ok});
+  return stopped ? UpgradeOutcome::Stopped : UpgradeOutcome::Failed;
+}
+
+void FirmwareUpgrade::SelectSlot(uint8_t slot) {
+  if (core_.st.DeviceCount == 0 || slot >= kShownSlots || slot >= core_.st.DeviceCount) return;
+  core_.st.UpgradePageSlot = slot;
+  RedrawHeader();
+}
+
+void FirmwareUpgrade::RedrawHeader() {
+  DeviceState& st = core_.st;
+  view_.NavigationChanged();  // the tabs show the page's slot
+  st.CurrentSlot = st.UpgradePageSlot;
+  core_.poller.RefreshIdentity();
+  const uint8_t d = drive_flags::Drive(st.DeviceList[st.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
+  Model.Label54 = ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
+  view_.UpgradePageChanged();
+}
+
+}  // namespace raid

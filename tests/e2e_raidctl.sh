@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# End-to-end checks of raidctl on the simulated enclosure:
+#   commands  list and status of four transports, an upgrade with its exact
+#             request counts, refused files and a failing write;
+#   instance  while raidmon holds the instance lock raidctl says so and
+#             ends with code 3.
+set -euo pipefail
+ctl="$1"; mon="$2"; src="$3"; what="$4"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export LC_ALL=C XDG_RUNTIME_DIR="$work"
+fail() { echo "$*"; exit 1; }
+
+# An image of 0xFF bytes with its two marks.
+image="$work/fw.bin"
+head -c 524288 /dev/zero | tr '\0' '\377' >"$image"
+printf 'FIPS' | dd of="$image" conv=notrunc status=none
+printf '\240' | dd of="$image" bs=1 seek=491521 conv=notrunc status=none
+
+case "$what" in
+  commands)
+    "$ctl" list --simulate "$src/scenarios/four-transports.json" >"$work/list.txt"
+    grep -q "^0 .*PD0 .*read58 .*Block enclosure" "$work/list.txt" || fail "list: $(cat "$work/list.txt")"
+    grep -q "^2 .*PD3 .*vendor1" "$work/list.txt" || fail "list: $(cat "$work/list.txt")"
+    "$ctl" status --json --simulate "$src/scenarios/rebuilding.json" >"$work/status.json"
+    grep -q '"kind": "rebuild"' "$work/status.json" || fail "status: $(cat "$work/status.json")"
+    "$ctl" status --simulate >"$work/status.txt"
+    grep -q "HDD2: *present, ST1000DM003-1SB102, serial Z1D2X3C4, 931 GB" "$work/status.txt" || fail "$(cat "$work/status.txt")"
+
+    # A whole upgrade: 128 erases, 2,048 pages, 1,024 reads, update mode
+    # entered once and left once, exit code 0.
+    "$ctl" upgrade "$image" --simulate --yes --trace "$work/trace.txt" >"$work/up.txt" </dev/null
+    grep -q "raidctl: Chksum:07F7FCD7" "$work/up.txt" || fail "$(cat "$work/up.txt")"
+    grep -q "raidctl: SPI Verify OK" "$work/up.txt" || fail "$(cat "$work/up.txt")"
+    [ "$(grep -c ' CMD 33 58 01 20 ' "$work/trace.txt")" -eq 128 ] || fail "erase count"
+    [ "$(grep -c ' CMD 33 58 02 02 ' "$work/trace.txt")" -eq 2048 ] || fail "program count"
+    [ "$(grep -c ' CMD 33 58 00 03 ' "$work/trace.txt")" -eq 1024 ] || fail "read count"
+    [ "$(grep -c ' CMD 33 58 10 01 ' "$work/trace.txt")" -eq 1 ] || fail "0x11 count"
+    tail -1 "$work/trace.txt" | grep -q " CMD 33 58 10 00 " || fail "0x10 is not the last request"
+
+    # Without --yes and without a terminal it refuses before anything.
+    set +e
+    "$ctl" upgrade "$image" --simulate </dev/null >"$work/noyes.txt" 2>&1; rc=$?
+    [ "$rc" -eq 2 ] || fail "no --yes: code $rc"
+    # A short file and a folder are refused with their messages.
+    head -c 1000 "$image" >"$work/short.bin"
+    "$ctl" upgrade "$work/short.bin" --simulate --yes >"$work/short.txt" 2>&1; rc=$?
+    [ "$rc" -eq 1 ] && grep -q "too short: 1000 bytes" "$work/short.txt" || fail "short: $rc $(cat "$work/short.txt")"
+    "$ctl" upgrade "$work" --simulate --yes >"$work/dir.txt" 2>&1; rc=$?
+    [ "$rc" -eq 1 ] && grep -q "Fail to open firmware file" "$work/dir.txt" || fail "folder: $rc"
+    # A program request failing: the designed texts and code 1, update mode left.
+    cat >"$work/fault.json" <<JSON
+{"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
+ "faults":[{"kind":"write10","mode":"fail","after":1000,"count":1}]}
+JSON
+    "$ctl" upgrade "$image" --simulate "$work/fault.json" --yes --trace "$work/fault.trace" >"$work/fault.txt" 2>&1; rc=$?
+    set -e
+    [ "$rc" -eq 1 ] || fail "fault: code $rc"
+    grep -q "raidctl: Message: SPI Program Fail." "$work/fault.txt" || fail "$(cat "$work/fault.txt")"
+    tail -1 "$work/fault.trace" | grep -q " CMD 33 58 10 00 " || fail "0x10 not sent after the failure"
+    ;;
+  instance)
+    "$mon" --simulate --log-dir "$work/logs" >"$work/mon.out" 2>&1 &
+    mon_pid=$!
+    for _ in $(seq 100); do [ -s "$work/mon.out" ] && break; sleep 0.1; done
+    set +e
+    "$ctl" list --simulate >"$work/ctl.out" 2>&1; rc=$?
+    set -e
+    kill -TERM "$mon_pid"; wait "$mon_pid" || true
+    [ "$rc" -eq 3 ] || fail "raidctl beside raidmon ended with $rc"
+    grep -q "raidgui or raidmon is running" "$work/ctl.out" || fail "$(cat "$work/ctl.out")"
+    ;;
+  *) echo "unknown check $what"; exit 2 ;;
+esac
+echo "$what: ok"

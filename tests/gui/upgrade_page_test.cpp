@@ -1,0 +1,137 @@
+// The Upgrade page of the window on the simulated enclosure: load, upgrade,
+// the progress panel, and closing the window in the middle of an upgrade.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTimer>
+#include <filesystem>
+#include <fstream>
+
+#include "app/common/options.h"
+#include "app/raidgui/message_box.h"
+#include "app/raidgui/tform1.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct UpgradeWindow {
+  UpgradeWindow() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() / ("raidgui-upgrade-" + std::string(info->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "logs");
+    ProgramOptions opt;
+    opt.simulate = true;
+    std::string error;
+    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
+    SetMessageBoxHook([this](const MessageBoxRequest& b) {
+      boxes.push_back(b);
+      return b.buttons == BoxButtons::YesNo ? answer : BoxResult::Ok;
+    });
+    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
+    form->FormCreate(false);
+    form->show();
+    Run(3000);
+    form->Image_FWUpgClick();
+  }
+  ~UpgradeWindow() {
+    form->close();
+    form.reset();
+    SetMessageBoxHook(nullptr);
+    fs::remove_all(dir);
+  }
+  void Run(int64_t ms) {
+    for (int64_t t = 0; t < ms; t += 50) {
+      form->Runtime().StepFor(50);
+      QCoreApplication::processEvents();
+    }
+  }
+  std::string WriteImage() {
+    std::vector<char> b(0x80000, '\x5A');
+    std::memcpy(b.data(), "FIPS", 4);
+    b[0x78001] = static_cast<char>(0xA0);
+    const auto path = dir / "fw.bin";
+    std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+    return path.string();
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    T* w = form->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  fs::path dir;
+  Machine machine;
+  std::vector<MessageBoxRequest> boxes;
+  BoxResult answer = BoxResult::No;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
+  UpgradeWindow w;
+  EXPECT_EQ(w.Find<QLabel>("Label54")->text(), "100607.1.A12");
+  EXPECT_FALSE(w.Find<QWidget>("Panel1")->isVisible());
+  const std::string file = w.WriteImage();
+  w.form->ChooseFirmwareFile = [&] { return QString::fromStdString(file); };
+  w.form->Image2_LoadClick();
+  EXPECT_TRUE(w.boxes.empty());
+  EXPECT_EQ(w.Find<QLineEdit>("Edit9")->text().toStdString(), file);
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel4")->text().toStdString(), "File:" + file);
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel0")->text(), "Chksum:02D00010");
+  // Panel 4 takes what the first four leave of the bar.
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel4")->width(), 620 - 100 - 80 - 80 - 100);
+
+  bool panelSeen = false;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] { panelSeen |= w.Find<QWidget>("Panel1")->isVisible(); });
+  probe.start(0);
+  w.form->Image2_UpgradeClick();
+  probe.stop();
+  EXPECT_TRUE(panelSeen);
+  EXPECT_FALSE(w.Find<QWidget>("Panel1")->isVisible());
+  EXPECT_EQ(w.Find<QProgressBar>("ProgressBar1")->maximum(), 2206);
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel4")->text(), "SPI Verify OK");
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.boxes[0].caption, "Firmware Upgrade Message");
+  const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
+  EXPECT_EQ(flash.Peek(0x40000), 0x5A);
+  EXPECT_EQ(flash.UnverifiedBytes(), 0u);
+  EXPECT_EQ(w.form->Core().st.OperationBusy, 0);
+}
+
+TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
+  UpgradeWindow w;
+  const std::string file = w.WriteImage();
+  w.form->OpenDialog1CanClose(file);
+  ASSERT_TRUE(w.form->Upgrade().ImageLoaded());
+
+  // Declined: the upgrade runs to its end and the window stays.
+  w.answer = BoxResult::No;
+  QTimer::singleShot(0, w.form.get(), [&] { w.form->close(); });
+  w.form->Image2_UpgradeClick();
+  ASSERT_EQ(w.boxes.size(), 2u);
+  EXPECT_EQ(w.boxes[0].buttons, BoxButtons::YesNo);
+  EXPECT_EQ(w.boxes[1].caption, "Firmware Upgrade Message");
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(w.form->isVisible());
+
+  // Confirmed: stops, leaves update mode, says so, then closes.
+  w.boxes.clear();
+  w.answer = BoxResult::Yes;
+  QTimer::singleShot(0, w.form.get(), [&] { w.form->close(); });
+  w.form->Image2_UpgradeClick();
+  ASSERT_EQ(w.boxes.size(), 2u);
+  EXPECT_EQ(w.boxes[1].text, upgrade_text::kStopped);
+  EXPECT_FALSE(w.machine.sim->FindEnclosure("E1")->SpiMode());
+  EXPECT_EQ(w.form->Core().st.OperationBusy, 0);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(w.form->isVisible());
+}
+
+}  // namespace
+}  // namespace raid
