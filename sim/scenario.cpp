@@ -60,7 +60,8 @@ std::string Item(const std::string& where, size_t i) { return where + "[" + std:
 
 // Refuses every key of an object that is not one of `allowed`.
 void OnlyKeys(const json& j, const std::string& where, std::initializer_list<const char*> allowed) {
-  for (const auto& [key, value] : j.items()) {
+  for (auto it = j.begin(); it != j.end(); ++it) {
+    const std::string& key = it.key();
     if (std::none_of(allowed.begin(), allowed.end(), [&](const char* a) { return key == a; })) {
       std::string list;
       for (const char* a : allowed) list += std::string(list.empty() ? "" : ", ") + a;
