@@ -2,11 +2,19 @@
 // status records, all taken from the fuzzer's bytes, go through detection,
 // polling, event detection, the Status page and both report forms. Nothing
 // may crash, and no log or mail line may hold a line break.
+//
+// Every input starts from a fresh core and an empty log folder, so one
+// input's day file never feeds the next. The folder lies in memory
+// (/dev/shm) where the machine has one, so the day-log saves touch no disk.
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "monitor/raid_core.h"
 #include "sim/instant_device.h"
@@ -14,25 +22,49 @@
 namespace {
 
 using namespace raid;
+namespace fs = std::filesystem;
 
 void CheckLines(const std::vector<std::string>& lines) {
   for (const auto& l : lines)
     if (l.find('\n') != std::string::npos || l.find('\r') != std::string::npos) std::abort();
 }
 
+// A private folder of this process, emptied before every input and
+// removed when the fuzzer ends.
+struct LogFolder {
+  LogFolder() {
+    std::error_code ec;
+    const fs::path base = fs::is_directory("/dev/shm", ec) ? fs::path("/dev/shm") : fs::temp_directory_path();
+    dir = base / ("raid-fuzz-records-" + std::to_string(::getpid()));
+    text = dir.string() + "/";
+  }
+  ~LogFolder() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+  }
+  const std::string& Fresh() {
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    fs::create_directories(dir, ec);
+    return text;
+  }
+  fs::path dir;
+  std::string text;
+};
+
+const std::string& FreshLogDir() {
+  static LogFolder folder;
+  return folder.Fresh();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const std::string dir = [] {
-    auto d = std::filesystem::temp_directory_path() / "raid-fuzz-records";
-    std::filesystem::create_directories(d);
-    return d.string();
-  }();
   sim::InstantDevice io;
   ManualClock clock;
   FixedDateTimeFormat fmt;
   SilentView view;
-  RaidCore core(io, clock, fmt, view, dir);
+  RaidCore core(io, clock, fmt, view, FreshLogDir());
   size_t at = 0;
   auto take = [&](Sector& s) {
     const size_t n = size - at < 512 ? size - at : 512;

@@ -1,15 +1,36 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a while
-# (SECONDS, default 60). Findings are written to out/fuzz/.
+# Builds the libFuzzer targets with clang under AddressSanitizer and
+# UndefinedBehaviorSanitizer and runs each for SECONDS (default 20):
+#   fuzz_scenario  scenario files, parsed and then played out on the simulator
+#   fuzz_records   identification sectors and status records through detection,
+#                  polling, the event log, the Status page and both report forms
+# Every input starts from a fresh state; nothing is written to disk but the
+# corpus. A finding stops the run with a non-zero exit; the input that caused
+# it is kept as out/fuzz/<target>-crash-* (replay: build/fuzz/fuzz/<target> FILE).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 RAID_FUZZ=1 bash scripts/install-deps.sh
-cmake --preset fuzz
-cmake --build --preset fuzz
-seconds="${1:-60}"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j2
+seconds="${1:-20}"
 mkdir -p out/fuzz
 for f in fuzz_scenario fuzz_records fuzz_image; do
-  mkdir -p "out/fuzz/$f-corpus"
-  [ "$f" = fuzz_scenario ] && cp scenarios/*.json "out/fuzz/$f-corpus/" 2>/dev/null || true
-  "build/fuzz/fuzz/$f" -max_total_time="$seconds" -artifact_prefix="out/fuzz/$f-" "out/fuzz/$f-corpus"
+  corpus="out/fuzz/$f-corpus"
+  mkdir -p "$corpus"
+  extra=()
+  if [ "$f" = fuzz_scenario ]; then
+    cp scenarios/*.json "$corpus/" 2>/dev/null || true
+    extra=(-dict=fuzz/scenario.dict -max_len=8192)
+  else
+    extra=(-max_len=4096)
+  fi
+  echo "== $f: ${seconds}s"
+  if ! "build/fuzz/fuzz/$f" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="out/fuzz/$f-" "${extra[@]}" "$corpus" >"out/fuzz/$f.log" 2>&1; then
+    tail -n 60 "out/fuzz/$f.log"
+    echo "fuzz: $f found a problem (log: out/fuzz/$f.log)" >&2
+    exit 1
+  fi
+  grep -E "^(Done|stat::number_of_executed_units|stat::average_exec_per_sec)" "out/fuzz/$f.log" || true
 done
+echo "fuzz: every target ran ${seconds}s without a finding"

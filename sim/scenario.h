@@ -20,6 +20,18 @@ struct ScenarioError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// What a scenario may ask for (docs/simulator.md). Past these a run would
+// wrap a number, outgrow memory or no longer answer a stop request.
+inline constexpr double kMaxScenarioSpeed = 10000;            // program seconds per real second
+inline constexpr double kMaxScenarioSeconds = 10 * 366 * 86400.0;  // ten years of program time
+inline constexpr uint64_t kMaxDeviceTimeMs = 60000;           // one modelled request
+inline constexpr uint64_t kMaxFaultCount = 1000000000;        // fault count and after
+inline constexpr uint64_t kMaxRampSteps = 100000;             // values of one ramp
+inline constexpr size_t kMaxTimelineEvents = 1000000;         // after ramps are counted out
+inline constexpr size_t kMaxFaults = 1000;
+inline constexpr size_t kMaxEnclosures = 10;
+inline constexpr size_t kMaxScenarioBytes = 16 * 1024 * 1024;
+
 struct EnclosureSpec {
   std::string name;
   EnclosureTransport transport = EnclosureTransport::Read58;

@@ -113,7 +113,7 @@ void SimDeviceIo::PumpLocked(std::vector<std::function<void()>>& notify) {
       case TimelineEvent::Kind::Patch: {
         Enclosure* enc = FindEnclosure(e.enclosure);
         if (!enc) break;
-        for (size_t i = 0; i < e.bytes.size() && e.offset + i < 512; ++i) {
+        for (size_t i = 0; i < e.bytes.size() && i < 512 && e.offset < 512 - i; ++i) {
           uint8_t& b = enc->Status()[e.offset + i];
           b = static_cast<uint8_t>((b & ~e.mask) | (e.bytes[i] & e.mask));
         }

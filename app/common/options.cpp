@@ -1,5 +1,8 @@
 #include "app/common/options.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,8 +15,41 @@
 
 namespace raid {
 
+namespace {
+
+// Longest --duration: ten years of program time, as a scenario's timeline.
+constexpr double kMaxDurationSeconds = 10 * 366 * 86400.0;
+
+// Seconds written as digits with at most one decimal point ("90", "12.5",
+// ".5"): no sign, exponent, hex, blanks, inf or nan. Locale-independent.
+bool ParseSeconds(const std::string& v, double& out) {
+  size_t digits = 0, points = 0;
+  for (const char c : v) {
+    if (c >= '0' && c <= '9') ++digits;
+    else if (c == '.') ++points;
+    else return false;
+  }
+  if (digits == 0 || points > 1) return false;
+  const auto r = std::from_chars(v.data(), v.data() + v.size(), out, std::chars_format::fixed);
+  return r.ec == std::errc() && r.ptr == v.data() + v.size() && std::isfinite(out) && out >= 0 &&
+         out <= kMaxDurationSeconds;
+}
+
+bool IsFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(path, ec);
+}
+
+bool ExistsAsNonFolder(const std::string& path) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec) && !std::filesystem::is_directory(path, ec);
+}
+
+}  // namespace
+
 ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration) {
   ProgramOptions o;
+  std::vector<std::string> seen;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     auto value = [&](const char* what) -> std::string {
@@ -21,21 +57,37 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
         o.error = a + " needs " + what;
         return {};
       }
-      return args[++i];
+      std::string v = args[++i];
+      if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
+      return v;
     };
+    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || (a == "--duration" && allowDuration);
+    if (known) {
+      if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
+        o.error = a + " is given twice";
+        break;
+      }
+      seen.push_back(a);
+    }
     if (a == "--simulate") {
       o.simulate = true;
-      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) o.scenario = args[++i];
+      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
+        o.scenario = args[++i];
+        if (o.scenario.empty()) o.error = "--simulate takes a scenario file, not an empty text (leave it out for the built-in one)";
+        else if (IsFolder(o.scenario)) o.error = "--simulate: " + o.scenario + " is a folder, not a scenario file";
+      }
     } else if (a == "--trace") {
       o.trace = value("a file name");
+      if (o.error.empty() && IsFolder(o.trace)) o.error = "--trace: " + o.trace + " is a folder, not a file";
     } else if (a == "--log-dir") {
       o.logDir = value("a folder");
+      if (o.error.empty() && ExistsAsNonFolder(o.logDir)) o.error = "--log-dir: " + o.logDir + " is not a folder";
     } else if (a == "--duration" && allowDuration) {
       const std::string v = value("seconds");
       if (!o.error.empty()) break;
-      char* end = nullptr;
-      o.duration = std::strtod(v.c_str(), &end);
-      if (v.empty() || *end != 0 || o.duration < 0 || o.duration > 1e9) o.error = "--duration needs seconds, not \"" + v + "\"";
+      if (!ParseSeconds(v, o.duration))
+        o.error = "--duration needs seconds from 0 to " + std::to_string(static_cast<int64_t>(kMaxDurationSeconds)) +
+                  " (like 90 or 12.5), not \"" + v + "\"";
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {

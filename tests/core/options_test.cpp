@@ -1,0 +1,66 @@
+// Command-line options: every value is checked before anything starts, and
+// a mistake is named with the option it belongs to (exit code 2).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/common/options.h"
+
+namespace raid {
+namespace {
+
+std::string ErrorOf(std::vector<std::string> args, bool allowDuration = true) {
+  args.insert(args.begin(), "raidmon");
+  return ParseOptions(args, allowDuration).error;
+}
+
+TEST(OptionValues, DurationIsAPlainFiniteNumberOfSeconds) {
+  // NaN used to pass every comparison and run forever.
+  for (const char* bad : {"nan", "NaN", "inf", "-inf", "-0", "-5", "+5", "1e400", "0x10", " 5", "5 ", "5s", "",
+                          ".", "1.2.3", "316224001", "99999999999999999999"}) {
+    const std::string e = ErrorOf({"--duration", bad});
+    EXPECT_NE(e.find("--duration"), std::string::npos) << "accepted \"" << bad << "\": " << e;
+  }
+  for (const auto& [text, seconds] : std::vector<std::pair<std::string, double>>{
+           {"0", 0}, {"12.5", 12.5}, {".5", 0.5}, {"7.", 7}, {"316224000", 316224000}}) {
+    const auto o = ParseOptions({"raidmon", "--duration", text}, true);
+    EXPECT_EQ(o.error, "") << text;
+    EXPECT_DOUBLE_EQ(o.duration, seconds) << text;
+  }
+}
+
+TEST(OptionValues, EmptyNamesAndFilesWhereFoldersBelongAreRefused) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-option-values";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::string file = (dir / "plain.txt").string();
+  std::ofstream(file) << "x";
+  // An empty folder used to mean "beside the program" without a word.
+  EXPECT_NE(ErrorOf({"--log-dir", ""}).find("--log-dir"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--log-dir", file}).find("not a folder"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", "--trace", ""}).find("--trace"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", "--trace", dir.string()}).find("folder"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", ""}).find("--simulate"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", dir.string()}).find("folder"), std::string::npos);
+  // A missing log folder is created later; a missing trace file is written.
+  EXPECT_EQ(ErrorOf({"--simulate", "--log-dir", (dir / "new").string(), "--trace", (dir / "t.txt").string()}), "");
+  std::filesystem::remove_all(dir);
+}
+
+TEST(OptionValues, AnOptionGivenTwiceIsRefused) {
+  EXPECT_NE(ErrorOf({"--log-dir", "a", "--log-dir", "b"}).find("--log-dir"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", "a.json", "--simulate"}).find("--simulate"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--duration", "1", "--duration", "2"}).find("--duration"), std::string::npos);
+  EXPECT_NE(ErrorOf({"--simulate", "a.json", "b.json"}).find("b.json"), std::string::npos);
+}
+
+TEST(OptionValues, MistakesEndWithExitCodeTwo) {
+  ProgramOptions o = ParseOptions({"raidmon", "--duration", "nan"}, true);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(EarlyExitCode(o, "raidmon", true), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("raidmon: --duration"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace raid
