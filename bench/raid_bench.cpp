@@ -102,7 +102,7 @@ class InstantFlash final : public DeviceIo {
   }
   bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { return false; }
   bool RescanBus(DeviceHandleValue) override { return true; }
-  bool DiskExtents(DeviceHandleValue, ExtentsReply&) override { return false; }
+  bool DiskExtents(DeviceHandleValue, VolumeExtent&) override { return false; }
   uint32_t LogicalDriveMask() override { return 0; }
   unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
 

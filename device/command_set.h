@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "device/device_state.h"
 #include "device/requests.h"
 #include "platform/clock.h"

@@ -54,9 +54,8 @@ void DriveDetector::FillVolumeTable() {
       v.DriveType = 255;
       continue;
     }
-    ExtentsReply reply{};
-    if (io_.DiskExtents(h, reply)) {
-      const VolumeExtent e = ParseExtents(reply);
+    VolumeExtent e;
+    if (io_.DiskExtents(h, e)) {
       v.DiskNumber = e.diskNumber;
       v.StartingOffset = e.startingOffset;
       v.ExtentLength = e.extentLength;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "device/command_set.h"
 #include "device/device_state.h"
 #include "platform/clock.h"

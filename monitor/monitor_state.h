@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "device/device_state.h"
 
 namespace raid {

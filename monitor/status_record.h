@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "device/record_layout.h"
 
 namespace raid {

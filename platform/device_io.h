@@ -54,9 +54,13 @@ struct AtaRegisters {
   bool operator==(const AtaRegisters&) const = default;
 };
 
-// The reply of the volume disk-extents query for one extent: 32 bytes in the
-// platform's layout (count at 0, disk number at 8, offset at 16, length at 24).
-using ExtentsReply = std::array<uint8_t, 32>;
+// Where a volume lies: the physical disk of its first extent, and the
+// extent's place on it in bytes.
+struct VolumeExtent {
+  uint8_t diskNumber = 0;  // low byte
+  uint64_t startingOffset = 0;
+  uint64_t extentLength = 0;
+};
 
 using DeviceId = uint8_t;  // a drive letter ('C'..'Z') or a physical drive number 0-9
 constexpr DeviceId kFirstLetterId = 0x43;  // ids above 'B' are letters
@@ -94,7 +98,7 @@ class DeviceIo {
   virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
                    ReplyStatus& status) = 0;
   virtual bool RescanBus(DeviceHandleValue h) = 0;
-  virtual bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) = 0;
+  virtual bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) = 0;
 
   // Bit n set: the letter 'A' + n exists.
   virtual uint32_t LogicalDriveMask() = 0;

@@ -6,13 +6,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --preset windows
+cmake --preset windows -DRAID_WERROR=ON
 cmake --build --preset windows
 echo "windows cross-build: ok"
 # The tests that start real threads, under ThreadSanitizer.
 cmake --preset tsan
 cmake --build --preset tsan
 ctest --preset tsan
-cmake --preset default
+cmake --preset default -DRAID_WERROR=ON
 cmake --build --preset default
 ctest --preset default

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "platform/device_io.h"
 #include "sim/nor_flash.h"
 

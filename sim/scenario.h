@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 #include "platform/clock.h"
 #include "sim/enclosure.h"
 

@@ -343,13 +343,13 @@ bool SimDeviceIo::RescanBus(DeviceHandleValue h) {
   return ok;
 }
 
-bool SimDeviceIo::DiskExtents(DeviceHandleValue h, ExtentsReply& reply) {
+bool SimDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
   std::lock_guard lock(mu_);
   auto it = handles_.find(h);
   if (it == handles_.end()) return false;
   const VolumeSpec* v = it->second.letter ? Volume(it->second.letter) : nullptr;
   const bool ok = v && !MatchFault("extents", it->second.drive);
-  if (ok) reply = MakeExtentsReply(static_cast<uint32_t>(v->drive), v->offset, v->length);
+  if (ok) extent = {static_cast<uint8_t>(v->drive), v->offset, v->length};
   Trace(Who(it->second), "EXTENTS", DataDirection::In, 32, ok);
   return ok;
 }

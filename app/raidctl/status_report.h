@@ -7,7 +7,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "device/bytes.h"
+#include "platform/bytes.h"
 
 namespace raid {
 

@@ -17,7 +17,6 @@
 #include <sstream>
 #include <thread>
 
-#include "device/requests.h"
 #include "platform/pass_through.h"
 
 namespace raid {
@@ -229,7 +228,7 @@ bool LinuxDeviceIo::RescanBus(DeviceHandleValue) {
   return true;
 }
 
-bool LinuxDeviceIo::DiskExtents(DeviceHandleValue h, ExtentsReply& reply) {
+bool LinuxDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
   std::lock_guard lock(mu_);
   auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& p) { return p.first == h; });
   if (it == open_.end()) return false;
@@ -241,7 +240,9 @@ bool LinuxDeviceIo::DiskExtents(DeviceHandleValue h, ExtentsReply& reply) {
   const std::string size = ReadLine("/sys/class/block/" + dev + "/size");
   const uint64_t s = start.empty() ? 0 : std::stoull(start);
   const uint64_t n = size.empty() ? 0 : std::stoull(size);
-  reply = MakeExtentsReply(static_cast<uint32_t>(pos - disks_.begin()), s * 512, n * 512);
+  extent.diskNumber = static_cast<uint8_t>(pos - disks_.begin());
+  extent.startingOffset = s * 512;
+  extent.extentLength = n * 512;
   return true;
 }
 

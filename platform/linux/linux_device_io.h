@@ -25,7 +25,7 @@ class LinuxDeviceIo final : public DeviceIo {
   bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
   bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
   bool RescanBus(DeviceHandleValue h) override;
-  bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) override;
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) override;
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
   std::string VolumeName(char letter) override;

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "device/requests.h"
+#include "platform/windows/windows_records.h"
 #include "platform/pass_through.h"
 
 namespace raid {
@@ -170,13 +170,17 @@ bool WindowsDeviceIo::RescanBus(DeviceHandleValue h) {
   return ok != FALSE;
 }
 
-bool WindowsDeviceIo::DiskExtents(DeviceHandleValue h, ExtentsReply& reply) {
-  reply.fill(0);
+bool WindowsDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
+  ExtentsReply reply{};
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(H(h), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, reply.data(),
                                   static_cast<DWORD>(reply.size()), &returned, nullptr);
-  if (!ok) SetError("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
-  return ok != FALSE;
+  if (!ok) {
+    SetError("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
+    return false;
+  }
+  extent = ParseExtents(reply);
+  return true;
 }
 
 uint32_t WindowsDeviceIo::LogicalDriveMask() { return GetLogicalDrives(); }

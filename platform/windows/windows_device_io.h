@@ -16,7 +16,7 @@ class WindowsDeviceIo final : public DeviceIo {
   bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
   bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
   bool RescanBus(DeviceHandleValue h) override;
-  bool DiskExtents(DeviceHandleValue h, ExtentsReply& reply) override;
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) override;
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
   std::string LastError() const override { return lastError_; }

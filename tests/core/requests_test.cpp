@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "device/requests.h"
+#include "platform/windows/windows_records.h"
 
 namespace raid {
 namespace {

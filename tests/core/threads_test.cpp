@@ -116,7 +116,7 @@ class SlowDetectionIo final : public DeviceIo {
     return in_.Ata(h, regs, d, n, s);
   }
   bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, ExtentsReply& r) override { return in_.DiskExtents(h, r); }
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
 

@@ -78,7 +78,7 @@ class RequestTap final : public DeviceIo {
     return inner_.Ata(h, regs, data, sectors, status);
   }
   bool RescanBus(DeviceHandleValue h) override { return inner_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, ExtentsReply& r) override { return inner_.DiskExtents(h, r); }
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return inner_.DiskExtents(h, e); }
   uint32_t LogicalDriveMask() override { return inner_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return inner_.DriveTypeOf(l); }
 

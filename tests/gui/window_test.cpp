@@ -106,7 +106,9 @@ TEST(MainWindow, NavigationLayoutHidesSetupAndPacksTheRest) {
   EXPECT_EQ(w.Find<PictureButton>("Image_Email")->y(), 224);
   EXPECT_EQ(w.Find<PictureButton>("Image_About")->y(), 280);
   for (auto* b : w.form->findChildren<PictureButton*>())
-    if (b->isVisible() && b->parent() == w.form.get()) EXPECT_NE(b->y(), 336) << b->objectName().toStdString();
+    if (b->isVisible() && b->parent() == w.form.get()) {
+      EXPECT_NE(b->y(), 336) << b->objectName().toStdString();
+    }
   EXPECT_TRUE(w.Find<QLabel>("Image_Sts_Yellow")->isHidden());
   EXPECT_TRUE(w.Find<QLabel>("Image_Sts_White")->isHidden());
 }
