@@ -5,6 +5,7 @@
 
 #include "monitor/day_log_file.h"
 #include "monitor/status_record.h"
+#include "platform/app_version.h"
 
 namespace raid {
 
@@ -163,7 +164,7 @@ void EventLog::DetectEvents(uint8_t slotMask) {
 
   if (st_.FirstFill) {
     Append(DashLine());
-    Append("RAID GUI v0.23-1 has started from " + stamp);
+    Append(AppTitleText() + " has started from " + stamp);
     TakeOverStates(limit);
     full = true;
   } else if (PendingDeviceLines) {

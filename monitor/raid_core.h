@@ -22,12 +22,10 @@
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/device_io.h"
+#include "platform/app_version.h"
 
 namespace raid {
 
-inline constexpr const char* kAppTitle = "RAID GUI";
-inline constexpr const char* kAppVersion = "v0.23-1";
-inline std::string AppTitleText() { return std::string(kAppTitle) + " " + kAppVersion; }
 
 class RaidCore {
  public:

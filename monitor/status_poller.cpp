@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "monitor/status_record.h"
+#include "platform/app_version.h"
 
 namespace raid {
 
@@ -175,7 +176,7 @@ void StatusPoller::RefreshIdentity() {
     name += "]";
     ms_.SlotNames[s] = name;
   }
-  ms_.Caption = "RAID GUI v0.23-1 - " + ms_.SlotNames[st_.CurrentSlot % kShownSlots];
+  ms_.Caption = AppTitleText() + " - " + ms_.SlotNames[st_.CurrentSlot % kShownSlots];
   view_.IdentityChanged();
 }
 
