@@ -35,10 +35,19 @@ TEST(DamagedRecords, RandomRecordsKeepEveryLogAndMailLineWhole) {
 TEST(DamagedRecords, GarbageRepliesDuringDetectionLeaveTheMachineUsable) {
   test::Harness h(R"({"seed":9,"enclosures":[{"name":"E1","transport":"vendor2"}],
     "disks":[{"drive":0,"enclosure":"E1"},{"drive":1}],
-    "faults":[{"kind":"any","mode":"corrupt","count":40},{"kind":"scsi","mode":"short","after":3,"count":5}]})");
+    "faults":[{"kind":"any","mode":"corrupt","count":40,"until":20},{"kind":"scsi","mode":"short","after":3,"count":5,"until":20}]})");
   h.RunFor(30000);
-  EXPECT_LE(h.core.st.DeviceCount, 2);
   for (const auto& l : h.core.log.DayLog) ASSERT_TRUE(OneLine(l)) << l;
+  // Once the faults are over, unplugging and plugging the enclosure back
+  // in finds it again on its drive, and it is polled.
+  h.m.io.SetPlugged("E1", false);
+  h.RunFor(10000);
+  h.m.io.SetPlugged("E1", true);
+  h.RunFor(12000);
+  ASSERT_EQ(h.core.st.DeviceCount, 1);
+  EXPECT_EQ(drive_flags::Drive(h.core.st.DeviceList[0]), 0);
+  EXPECT_EQ(h.core.ms.PollSkip[0], 0);
+  EXPECT_EQ(h.core.ms.StatusBlock[0], h.Enc().Status());
 }
 
 }  // namespace
