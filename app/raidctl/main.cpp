@@ -17,6 +17,7 @@
 #include "monitor/status_record.h"
 #include "platform/datetime_text.h"
 #include "platform/instance_lock.h"
+#include "app/common/text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -228,7 +229,7 @@ int main(int argc, char** argv) {
   CtlView view(stderr);
   auto format = MakePlatformDateTimeFormat();
   // No day log is written: the core only detects and reads here.
-  RaidCore core(*machine.io, *machine.clock, *format, view, QCoreApplication::applicationDirPath().toStdString());
+  RaidCore core(*machine.io, *machine.clock, *format, view, FromQt(QCoreApplication::applicationDirPath()));
   FirmwareUpgrade upgrade(core, view);
 
   if (ctl.command == "upgrade") {

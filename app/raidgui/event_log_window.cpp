@@ -6,17 +6,17 @@
 #include <QScrollBar>
 
 #include "app/raidgui/message_box.h"
+#include "app/common/text.h"
 
 namespace raid {
 
 namespace {
-QString Text(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+QString Text(const std::string& s) { return ToQt(s); }
 }  // namespace
 
 std::function<std::string(QWidget*)>& TForm5::FileChooser() {
   static std::function<std::string(QWidget*)> chooser = [](QWidget* parent) {
-    return QFileDialog::getOpenFileName(parent, "View Log File", QString(), "Log File (*.log);;All File (*)")
-        .toStdString();
+    return FromQt(QFileDialog::getOpenFileName(parent, "View Log File", QString(), "Log File (*.log);;All File (*)"));
   };
   return chooser;
 }

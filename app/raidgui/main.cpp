@@ -13,6 +13,7 @@
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
+#include "app/common/text.h"
 
 namespace {
 class Application final : public QApplication {
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     ShowMessageBox(nullptr, {error, "Error", BoxIcon::Error, BoxButtons::Ok});
     return 1;
   }
-  const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
+  const std::string logDir = PrepareLogDir(opt, FromQt(QCoreApplication::applicationDirPath()));
   // One writer per log folder; a folder that cannot be locked cannot be
   // written either, and its lines are set aside at exit.
   FolderLock logLock;

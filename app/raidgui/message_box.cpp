@@ -1,4 +1,5 @@
 #include "app/raidgui/message_box.h"
+#include "app/common/text.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -16,8 +17,8 @@ MessageBoxHook& Hook() {
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
 static void Fill(QMessageBox& mb, const MessageBoxRequest& box) {
-  mb.setWindowTitle(QString::fromLocal8Bit(box.caption.c_str()));
-  mb.setText(QString::fromLocal8Bit(box.text.c_str()));
+  mb.setWindowTitle(ToQt(box.caption));
+  mb.setText(ToQt(box.text));
   switch (box.icon) {
     case BoxIcon::Information: mb.setIcon(QMessageBox::Information); break;
     case BoxIcon::Warning: mb.setIcon(QMessageBox::Warning); break;

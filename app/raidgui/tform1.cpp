@@ -8,6 +8,7 @@
 #include <QMouseEvent>
 #include <QWindow>
 
+#include "app/common/text.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "monitor/status_page.h"
@@ -25,7 +26,7 @@ constexpr int kNavLeft = 16, kNavW = 169, kNavH = 44;
 constexpr int kNavTops[5] = {112, 168, 224, 280, 336};
 constexpr int kHintMs = 6000;
 
-QString Text(const std::string& s) { return QString::fromLatin1(s.data(), static_cast<int>(s.size())); }
+QString Text(const std::string& s) { return ToQt(s); }
 
 QColor ColorOf(TextColor c) {
   switch (c) {
@@ -383,7 +384,7 @@ void TForm1::Image2_LoadClick() {
                            : QFileDialog::getOpenFileName(this, "Open", QString(),
                                                           "Binary code (*.bin);;All files (*.*)");
   if (name.isEmpty()) return;
-  OpenDialog1CanClose(name.toStdString());
+  OpenDialog1CanClose(FromQt(name));
 }
 
 void TForm1::OpenDialog1CanClose(const std::string& fileName) {
@@ -407,15 +408,14 @@ void TForm1::UpgradePageChanged() {
   label12_->setText(Text(m.Label12));
   progressBar1_->setMaximum(static_cast<int>(m.ProgressMax));
   panel1_->setVisible(m.Panel1Visible);
-  edit9_->setText(QString::fromLocal8Bit(m.Edit9.c_str()));
+  edit9_->setText(ToQt(m.Edit9));
   label54_->setText(Text(m.Label54));
   for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
 }
 
 std::string TForm1::PanelText(int panel) const {
   if (panel < 0 || panel >= 5) return {};
-  const QByteArray b = panels_[static_cast<size_t>(panel)]->text().toLatin1();
-  return std::string(b.constData(), static_cast<size_t>(b.size()));
+  return FromQt(panels_[static_cast<size_t>(panel)]->text());
 }
 
 void TForm1::FormCreate(bool pace) {

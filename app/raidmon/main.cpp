@@ -15,6 +15,7 @@
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
+#include "app/common/text.h"
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: %s\n", error.c_str());
     return 1;
   }
-  const std::string logDir = PrepareLogDir(opt, QCoreApplication::applicationDirPath().toStdString());
+  const std::string logDir = PrepareLogDir(opt, FromQt(QCoreApplication::applicationDirPath()));
   // One writer per log folder. A folder that cannot be locked (missing or
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
