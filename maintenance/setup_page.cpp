@@ -50,6 +50,7 @@ void SetupPage::TakeScheduleFromRecord() {
     Model.PeriodChecked = period == 180 ? 3 : period == 60 ? 2 : period == 30 ? 1 : 0;
   } else {
     SetBackupChecked(false);
+    core_.st.BackupMinutes = 0;  // no period until one is chosen
   }
 }
 
