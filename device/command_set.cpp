@@ -399,7 +399,9 @@ bool CommandSet::SendScanCommand(uint64_t lastSector) {
 }
 
 bool CommandSet::SendCommandBlock() {
-  if (!SettingsPreamble(st_.UpgradePageSlot)) return false;
+  // A long operation addresses the slot it holds.
+  const uint8_t slot = st_.OperationSlot < kMaxSlots ? static_cast<uint8_t>(st_.OperationSlot) : st_.UpgradePageSlot;
+  if (!SettingsPreamble(slot)) return false;
   const bool ok = SendCommand(cmd::kCommandBlockLba);
   CloseDevice();
   return ok;

@@ -60,6 +60,8 @@ class CommandSet {
   bool SendBackupPeriod();
   // lastSector: the array capacity of the slot's status record minus 1.
   bool SendScanCommand(uint64_t lastSector);
+  // The command sector as the caller prepared it, to the slot a long
+  // operation holds (else the Upgrade page's slot).
   bool SendCommandBlock();
 
   // The vendor CDB layout of the next vendor command: 1 one 0xFE, 0 two.

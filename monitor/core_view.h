@@ -37,6 +37,9 @@ class CoreView : public UserInterface {
   // The Upgrade page's own controls changed (progress panel, file name,
   // version text, enabled states).
   virtual void UpgradePageChanged() {}
+  // The Setup page's own controls changed (sub-page, schedule controls,
+  // initialisation panel).
+  virtual void SetupPageChanged() {}
   // The text a status-bar panel shows now (a failed long operation repeats
   // panel 4 as its last message). Views without panels keep the last text.
   virtual std::string PanelText(int panel) const { return {}; }

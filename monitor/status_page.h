@@ -31,7 +31,7 @@ struct StatusPageModel {
   LabelModel Label5, Label7;  // fan RPM, temperature
   bool Panel11Visible = false;  // fan and temperature panel
   bool Button3Visible = false, Button4Visible = false;
-  std::string Button3Caption = "HDD1 Scan", Button4Caption = "HDD2 Scan";
+  std::string Button3Caption = "Start P0 Scan", Button4Caption = "Start P1 Scan";
   bool LogButtonVisible = false;
   bool CheckBox6Checked = false;  // "Buzzer Mute"
   bool CheckBox7Checked = false;  // "Auto Scan"

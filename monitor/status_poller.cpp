@@ -26,16 +26,18 @@ void StatusPoller::ServeRequest() {
     PollStatus();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
-    cs_.SendBackupPeriod();
+    const bool ok = cs_.SendBackupPeriod();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
+    if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
     const uint8_t slot = st_.StatusPageSlot;
     const uint64_t cap = slot < kMaxSlots
                              ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives],
                                          status::kCapacity)
                              : 0;
-    cs_.SendScanCommand(cap ? cap - 1 : 0);
+    const bool ok = cs_.SendScanCommand(cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
+    if (RequestServed) RequestServed(request_bits::kScan, ok);
   }
 }
 

@@ -33,6 +33,8 @@ class StatusPoller {
 
   // The Status page refresh run after a cycle that read a record.
   std::function<void(bool force)> RefreshStatusPage;
+  // A settings (0x02) or scan (0x04) request was served; ok: it was sent.
+  std::function<void(uint8_t bit, bool ok)> RequestServed;
   // A slot's monitoring switch was cleared by the failure rule.
   std::function<void(int slot)> SlotUnchecked;
 

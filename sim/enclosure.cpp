@@ -155,6 +155,11 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
       if (ok) {
         backupOn_ = s[5];
         backupMinutes_ = s[6];
+        // The record reports the schedule (option bit and period).
+        status_[status::kOptions] = static_cast<uint8_t>((status_[status::kOptions] & ~status::kScheduleOn) |
+                                                         (backupOn_ ? status::kScheduleOn : 0));
+        status_[status::kSchedulePeriod] = backupOn_ ? backupMinutes_ : 0;
+        LogStatus();
       }
       break;
     case cmd::kInitialise:

@@ -3,7 +3,9 @@
 #   commands  list and status of four transports, an upgrade with its exact
 #             request counts, refused files and a failing write;
 #   instance  while raidmon holds the instance lock raidctl says so and
-#             ends with code 3.
+#             ends with code 3;
+#   setup     schedule, scan and initialize: their command sectors, texts
+#             and exit codes, a failing initialisation step and wrong use.
 set -euo pipefail
 ctl="$1"; mon="$2"; src="$3"; what="$4"
 work=$(mktemp -d)
@@ -69,6 +71,48 @@ JSON
     kill -TERM "$mon_pid"; wait "$mon_pid" || true
     [ "$rc" -eq 3 ] || fail "raidctl beside raidmon ended with $rc"
     grep -q "raidgui or raidmon is running" "$work/ctl.out" || fail "$(cat "$work/ctl.out")"
+    ;;
+  setup)
+    "$ctl" schedule on --period 30 --simulate --trace "$work/sched.trace" >"$work/sched.txt"
+    grep -qx "Backup period: 30 min" "$work/sched.txt" || fail "schedule on: $(cat "$work/sched.txt")"
+    grep -q " CMD 33 58 20 00 00 01 1E 00 .* sum ok$" "$work/sched.trace" || fail "schedule on: $(grep CMD "$work/sched.trace")"
+    "$ctl" schedule off --simulate --trace "$work/off.trace" >"$work/off.txt"
+    grep -qx "Schedule Backup Disable" "$work/off.txt" || fail "schedule off: $(cat "$work/off.txt")"
+    grep -q " CMD 33 58 20 00 00 00 00 00 " "$work/off.trace" || fail "schedule off: $(grep CMD "$work/off.trace")"
+
+    "$ctl" scan start --drive 2 --simulate --trace "$work/scan.trace" >"$work/scan.txt"
+    grep -q "HDD2 scan requested: sectors 0 to 1953525167" "$work/scan.txt" || fail "scan: $(cat "$work/scan.txt")"
+    grep -q " CMD 33 58 24 00 01 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok$" "$work/scan.trace" ||
+      fail "scan start: $(grep CMD "$work/scan.trace")"
+    "$ctl" scan stop --drive 1 --simulate --trace "$work/stop.trace" >/dev/null
+    grep -q " CMD 33 58 24 01 00 " "$work/stop.trace" || fail "scan stop: $(grep CMD "$work/stop.trace")"
+
+    # The eight steps: seven command sectors in order, then the completion.
+    "$ctl" initialize --yes-destroy-data --simulate --trace "$work/init.trace" >"$work/init.txt"
+    [ "$(grep ' CMD ' "$work/init.trace" | cut -d' ' -f7-8 | tr '\n' ' ')" = "02 00 01 00 04 00 04 10 04 20 04 30 03 01 " ] ||
+      fail "init steps: $(grep CMD "$work/init.trace")"
+    grep -q "raidctl: Create partition OK" "$work/init.txt" || fail "$(cat "$work/init.txt")"
+    grep -q "raidctl: Auto Patition Message: Auto Patition 8/8 completed!" "$work/init.txt" || fail "$(cat "$work/init.txt")"
+
+    set +e
+    # Step 3 failing: its text in the final message, nothing sent after it.
+    cat >"$work/initfault.json" <<JSON
+{"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
+ "faults":[{"kind":"write10","mode":"fail","after":2,"count":1}]}
+JSON
+    "$ctl" initialize --yes-destroy-data --simulate "$work/initfault.json" --trace "$work/if.trace" >"$work/if.txt" 2>&1; rc=$?
+    [ "$rc" -eq 1 ] || fail "failing step: code $rc"
+    grep -q "raidctl: Auto Patition Message: Clr LBA0 Fail." "$work/if.txt" || fail "$(cat "$work/if.txt")"
+    [ "$(grep -c ' CMD 33 58 22 ' "$work/if.trace")" -eq 3 ] || fail "steps after the failure were sent"
+    # Wrong use: code 2 and nothing sent.
+    "$ctl" initialize --simulate --trace "$work/none.trace" >"$work/noconfirm.txt" 2>&1; rc=$?
+    [ "$rc" -eq 2 ] && grep -q "yes-destroy-data" "$work/noconfirm.txt" || fail "no confirmation: $rc"
+    [ ! -s "$work/none.trace" ] || fail "initialize without confirmation sent requests"
+    "$ctl" schedule on --period 45 --simulate >/dev/null 2>&1; rc=$?
+    [ "$rc" -eq 2 ] || fail "--period 45: code $rc"
+    "$ctl" scan start --drive 3 --simulate >/dev/null 2>&1; rc=$?
+    [ "$rc" -eq 2 ] || fail "--drive 3: code $rc"
+    set -e
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac

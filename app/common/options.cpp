@@ -47,7 +47,7 @@ bool ExistsAsNonFolder(const std::string& path) {
 
 }  // namespace
 
-ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration) {
+ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration, bool allowMaintenance) {
   ProgramOptions o;
   std::vector<std::string> seen;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -61,7 +61,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
       return v;
     };
-    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || (a == "--duration" && allowDuration);
+    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || (a == "--duration" && allowDuration) ||
+                       (a == "--maintenance" && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
         o.error = a + " is given twice";
@@ -88,6 +89,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (!ParseSeconds(v, o.duration))
         o.error = "--duration needs seconds from 0 to " + std::to_string(static_cast<int64_t>(kMaxDurationSeconds)) +
                   " (like 90 or 12.5), not \"" + v + "\"";
+    } else if (a == "--maintenance" && allowMaintenance) {
+      o.maintenance = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {
@@ -99,23 +102,28 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
   return o;
 }
 
-std::string UsageText(const std::string& program, bool allowDuration) {
+std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR]";
   if (allowDuration) u += " [--duration SECONDS]";
+  if (allowMaintenance) u += " [--maintenance]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
        "  --log-dir DIR          where the daily log files go (default: beside the program)\n";
   if (allowDuration) u += "  --duration SECONDS     stop after this much program time\n";
+  if (allowMaintenance)
+    u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
+         "                         auto-scan switches\n";
   return u;
 }
 
-int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration) {
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration, bool allowMaintenance) {
   if (opt.help) {
-    std::fputs(UsageText(program, allowDuration).c_str(), stdout);
+    std::fputs(UsageText(program, allowDuration, allowMaintenance).c_str(), stdout);
     return 0;
   }
   if (!opt.error.empty()) {
-    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), opt.error.c_str(), UsageText(program, allowDuration).c_str());
+    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), opt.error.c_str(),
+                 UsageText(program, allowDuration, allowMaintenance).c_str());
     return 2;
   }
   return -1;

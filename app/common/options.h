@@ -20,15 +20,18 @@ struct ProgramOptions {
   std::string trace;
   std::string logDir;
   double duration = -1;  // seconds of program time; raidmon only
+  bool maintenance = false;  // raidgui only: service mode with the Setup page
   bool help = false;
   std::string error;
 };
 
-ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration);
-std::string UsageText(const std::string& program, bool allowDuration);
+// allowMaintenance: the program knows --maintenance (the window).
+ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration, bool allowMaintenance = false);
+std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance = false);
 // Prints the usage or the option error; returns the exit code when the
 // program should end here (0 after --help, 2 after an error), else -1.
-int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration);
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration,
+                  bool allowMaintenance = false);
 
 // Where the requests go and where time comes from.
 struct Machine {

@@ -11,6 +11,7 @@
 
 #include "app/common/options.h"
 #include "app/raidctl/ctl_view.h"
+#include "app/raidctl/setup_commands.h"
 #include "app/raidctl/status_report.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
@@ -41,6 +42,7 @@ struct CtlOptions {
   std::vector<std::string> common;  // handed to the shared option parser
   std::string error;
   bool help = false;
+  SetupCommand setup;  // schedule, scan, initialize
 };
 
 std::string Usage() {
@@ -48,7 +50,8 @@ std::string Usage() {
          "  list                            the enclosures found: slot, drive, transport, model, firmware\n"
          "  status [--json]                 one status read per enclosure, decoded\n"
          "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
-         "                                  asks before writing unless --yes\n"
+         "                                  asks before writing unless --yes\n" +
+         SetupUsage() +
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
@@ -65,6 +68,10 @@ CtlOptions ParseCtl(const std::vector<std::string>& args) {
   o.command = args[1];
   if (o.command == "--help" || o.command == "-h" || o.command == "help") {
     o.help = true;
+    return o;
+  }
+  if (IsSetupCommand(o.command)) {
+    o.error = ParseSetupCommand(args, o.setup, o.common, o.help);
     return o;
   }
   if (o.command != "list" && o.command != "status" && o.command != "upgrade") {
@@ -250,6 +257,8 @@ int main(int argc, char** argv) {
     rc = List(core);
   else if (ctl.command == "status")
     rc = Status(core, ctl.json);
+  else if (IsSetupCommand(ctl.command))
+    rc = RunSetupCommand(core, upgrade, view, ctl.setup);
   else
     rc = Upgrade(core, upgrade, view, ctl);
   core.Close();

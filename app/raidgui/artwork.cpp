@@ -242,4 +242,49 @@ QPixmap ThermometerPicture(int w, int h, qreal dpr) {
   return pm;
 }
 
+QPixmap ClockPicture(int minutes, int size, qreal dpr) {
+  QPixmap pm = Canvas(size, size, dpr);
+  QPainter g(&pm);
+  g.setRenderHint(QPainter::Antialiasing);
+  const QPointF c(size / 2.0, size / 2.0);
+  const qreal r = size / 2.0 - 2;
+  QRadialGradient face(c, r);
+  face.setColorAt(0, kPaperTop);
+  face.setColorAt(1, kPaperBottom);
+  g.setPen(QPen(kInk, 1.6));
+  g.setBrush(face);
+  g.drawEllipse(c, r, r);
+  // The period swept from twelve o'clock, clockwise.
+  const bool hours = minutes >= 60;
+  const qreal sweep = hours ? minutes / 60.0 * 30.0 : minutes * 6.0;
+  const qreal inner = r - 3;
+  g.setPen(Qt::NoPen);
+  g.setBrush(QColor(kAmberBottom.red(), kAmberBottom.green(), kAmberBottom.blue(), 170));
+  g.drawPie(QRectF(c.x() - inner, c.y() - inner, 2 * inner, 2 * inner), 90 * 16, static_cast<int>(-sweep * 16));
+  // Hour marks.
+  g.setPen(QPen(kInk, 1.2, Qt::SolidLine, Qt::RoundCap));
+  for (int i = 0; i < 12; ++i) {
+    g.save();
+    g.translate(c);
+    g.rotate(i * 30);
+    g.drawLine(QPointF(0, -r + 2), QPointF(0, -r + (i % 3 == 0 ? 6 : 4)));
+    g.restore();
+  }
+  // The hands at the end of the period, seen from twelve o'clock.
+  auto hand = [&](qreal degrees, qreal length, qreal width) {
+    g.save();
+    g.translate(c);
+    g.rotate(degrees);
+    g.setPen(QPen(kInk, width, Qt::SolidLine, Qt::RoundCap));
+    g.drawLine(QPointF(0, 0), QPointF(0, -length));
+    g.restore();
+  };
+  hand(hours ? sweep : 0, r * 0.5, 2.4);         // hour hand
+  hand(hours ? 0 : sweep, r * 0.78, 1.6);        // minute hand
+  g.setBrush(kInk);
+  g.setPen(Qt::NoPen);
+  g.drawEllipse(c, 2, 2);
+  return pm;
+}
+
 }  // namespace raid::art

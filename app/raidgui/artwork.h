@@ -23,6 +23,9 @@ QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr);
 // The program's logo: two disks and the name.
 QPixmap LogoPicture(int w, int h, qreal dpr);
 QPixmap ThermometerPicture(int w, int h, qreal dpr);
+// A clock face for a schedule period: the sweep of the minute hand for
+// periods under an hour, of the hour hand from an hour on.
+QPixmap ClockPicture(int minutes, int size, qreal dpr);
 // The window and application icon: the logo's two disks alone.
 QPixmap IconPicture(int size);
 

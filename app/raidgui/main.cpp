@@ -35,8 +35,8 @@ class Application final : public QApplication {
 int main(int argc, char** argv) {
   using namespace raid;
   std::vector<std::string> args(argv, argv + argc);
-  const ProgramOptions opt = ParseOptions(args, false);
-  if (const int rc = EarlyExitCode(opt, "raidgui", false); rc >= 0) return rc;
+  const ProgramOptions opt = ParseOptions(args, false, true);
+  if (const int rc = EarlyExitCode(opt, "raidgui", false, true); rc >= 0) return rc;
   InstanceLock lock;
   const bool locked = lock.Acquire("QV_GUI");
   if (!locked && lock.HeldElsewhere()) return 0;  // another copy runs: leave quietly
@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
 
   TForm1 form1(machine, logDir);
   if (!form1.StartedWell()) return 1;
+  form1.SetMaintenanceMode(opt.maintenance);
   TForm2 form2(&form1);
   TForm3 form3(&form1);
   TForm7 form7(&form1);

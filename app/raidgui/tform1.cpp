@@ -47,6 +47,7 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : Q
   }
   runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir);
   upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), *this);
+  setup_ = std::make_unique<SetupPage>(runtime_->Core(), *this, *upgrade_);
   BuildFrame();
 }
 
@@ -153,19 +154,30 @@ void TForm1::BuildFrame() {
       Core().page.SetSlotMonitored(static_cast<uint8_t>(s), on);
     });
   }
+  // Only the user's clicks make requests: the Status page refresh sets the
+  // boxes to what the enclosure reports without sending anything back.
   checkBox6_ = new QCheckBox("Buzzer Mute", this);
   checkBox6_->setObjectName("CheckBox6");
+  checkBox6_->setGeometry(16, 392, 100, 22);
   checkBox6_->hide();
+  connect(checkBox6_, &QCheckBox::clicked, this, [this] { setup_->CheckBox6Click(); });
   checkBox7_ = new QCheckBox("Auto Scan", this);
   checkBox7_->setObjectName("CheckBox7");
+  checkBox7_->setGeometry(118, 392, 90, 22);
   checkBox7_->hide();
+  connect(checkBox7_, &QCheckBox::clicked, this, [this] { setup_->CheckBox7Click(); });
 
   // Present in this configuration but never shown.
   auto hidden = [this](QWidget* w, const char* name) {
     w->setObjectName(name);
     w->hide();
   };
-  hidden(new QPushButton("E-Mail", this), "BitBtn2");
+  auto* bitBtn2 = new QPushButton("E-Mail", this);
+  bitBtn2->setGeometry(521, 397, 80, 20);
+  hidden(bitBtn2, "BitBtn2");
+  bitBtn2_ = bitBtn2;
+  // The e-mail settings live on the E-mail page.
+  connect(bitBtn2, &QPushButton::clicked, this, [this] { Image_EmailClick(); });
   hidden(new QPushButton("<<", this), "Button5");
   hidden(new QPushButton(">>", this), "Button6");
   hidden(new QLabel("", this), "StaticText10");
@@ -231,14 +243,16 @@ void TForm1::BuildStatusPage(QWidget* page) {
   label52_->setWordWrap(true);
   label52_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-  button3_ = new QPushButton("HDD1 Scan", page);
+  button3_ = new QPushButton("Start P0 Scan", page);
   button3_->setObjectName("Button3");
-  button3_->setGeometry(8, 266, 110, 24);
+  button3_->setGeometry(8, 264, 110, 22);
   button3_->hide();
-  button4_ = new QPushButton("HDD2 Scan", page);
+  connect(button3_, &QPushButton::clicked, this, [this] { setup_->Button3Click(); });
+  button4_ = new QPushButton("Start P1 Scan", page);
   button4_->setObjectName("Button4");
-  button4_->setGeometry(198, 266, 110, 24);
+  button4_->setGeometry(198, 264, 100, 22);
   button4_->hide();
+  connect(button4_, &QPushButton::clicked, this, [this] { setup_->Button4Click(); });
 
   panel11_ = new QWidget(page);
   panel11_->setObjectName("Panel11");
@@ -270,18 +284,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
 }
 
 void TForm1::BuildPlainPages() {
-  // Setup (kept hidden by the navigation mask).
-  QWidget* setup = notebook1_->widget(1);
-  MakeTab(setup, "Image1_Initialize", "Initialize", QRect(8, 4, 90, 26));
-  MakeTab(setup, "Image1_Schedule", "Schedule", QRect(102, 4, 90, 26));
-  auto* set = new PictureButton(setup, "Image1_Set", "Set");
-  set->setGeometry(140, 240, 100, 30);
-  set->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
-  set->setPressedEffect(true);
-  progressBar2_ = new QProgressBar(setup);
-  progressBar2_->setObjectName("ProgressBar2");
-  progressBar2_->setGeometry(20, 284, 345, 18);
-
+  // Setup (reached only in service mode, by the navigation mask).
+  BuildSetupPage(notebook1_->widget(1));
   BuildUpgradePage(notebook1_->widget(2));
 
   // E-mail.
@@ -373,6 +377,130 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   panel1_->hide();
 }
 
+void TForm1::BuildSetupPage(QWidget* setup) {
+  const char* tabNames[2] = {"Image1_Initialize", "Image1_Schedule"};
+  const char* tabLabels[2] = {"Initialize", "Schedule"};
+  for (int t = 0; t < 2; ++t) {
+    const QRect r(8 + t * 94, 4, 90, 26);
+    setupTabs_[t] = MakeTab(setup, tabNames[t], tabLabels[t], r);
+    setupTabYellow_[t] = MakePictureStore(setup, QString(tabNames[t]) + "_Yellow",
+                                          art::TabPicture(tabLabels[t], true, 90, 26, Dpr()), r);
+    setupTabWhite_[t] = MakePictureStore(setup, QString(tabNames[t]) + "_White",
+                                         art::TabPicture(tabLabels[t], false, 90, 26, Dpr()), r);
+  }
+  connect(setupTabs_[0], &QAbstractButton::clicked, this, [this] { setup_->Image1_InitializeClick(); });
+  connect(setupTabs_[1], &QAbstractButton::clicked, this, [this] { setup_->Image1_ScheduleClick(); });
+
+  notebook3_ = new QStackedWidget(setup);
+  notebook3_->setObjectName("Notebook3");
+  notebook3_->setGeometry(8, 36, 369, 196);
+  auto* initialize = new QWidget;
+  initialize->setObjectName("Page_Default");
+  auto* schedule = new QWidget;
+  schedule->setObjectName("Page_1");
+  notebook3_->addWidget(initialize);
+  notebook3_->addWidget(schedule);
+
+  // Initialize: the warning, then the progress panel of a running
+  // initialisation.
+  QLabel* label2 = MakeLabel(initialize, "Label2", "Initialize sets up the enclosure's two drives as a new array.",
+                             QRect(6, 8, 357, 36));
+  label2->setWordWrap(true);
+  QFont bold = label2->font();
+  bold.setBold(true);
+  label2->setFont(bold);
+  QLabel* label3 = MakeLabel(initialize, "Label3",
+                             "It formats both drives: every partition and all data on them is lost. Save your data "
+                             "first, and keep the enclosure powered until it has ended.",
+                             QRect(6, 46, 357, 54));
+  label3->setWordWrap(true);
+  label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  label3->setStyleSheet("color: #D00000;");
+  auto* frame = new QFrame(initialize);
+  frame->setObjectName("Panel8");
+  frame->setGeometry(6, 110, 357, 62);
+  frame->setFrameShape(QFrame::StyledPanel);
+  panel8_ = frame;
+  panel8Caption_ = MakeLabel(frame, "Panel8_Caption", "", QRect(4, 6, 349, 20));
+  panel8Caption_->setAlignment(Qt::AlignCenter);
+  panel8Caption_->setFont(bold);
+  label1_ = MakeLabel(frame, "Label1", "", QRect(8, 32, 341, 20));
+  panel8_->hide();
+
+  // Schedule: the switch, the four periods with their clocks, the message.
+  checkBoxBackup_ = new QCheckBox("Schedule Backup enable", schedule);
+  checkBoxBackup_->setObjectName("CheckBox_Backup");
+  checkBoxBackup_->setGeometry(8, 6, 300, 22);
+  connect(checkBoxBackup_, &QCheckBox::clicked, this, [this](bool on) { setup_->CheckBox_BackupClick(on); });
+  periodGroup_ = new QButtonGroup(this);
+  const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
+  const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
+  for (int i = 0; i < 4; ++i) {
+    const int left = 6 + i * 90;
+    auto* clock = MakeLabel(schedule, QString("Image_Clock%1").arg(kBackupPeriods[static_cast<size_t>(i)]), "",
+                            QRect(left + 19, 38, 48, 48));
+    clock->setPixmap(art::ClockPicture(kBackupPeriods[static_cast<size_t>(i)], 48, Dpr()));
+    clock->setAccessibleName(radioLabels[i]);
+    periodButtons_[i] = new QRadioButton(radioLabels[i], schedule);
+    periodButtons_[i]->setObjectName(radioNames[i]);
+    periodButtons_[i]->setGeometry(left, 92, 88, 22);
+    periodGroup_->addButton(periodButtons_[i], i);
+    connect(periodButtons_[i], &QRadioButton::clicked, this, [this, i] { setup_->SelectPeriod(i); });
+  }
+  labelBackupMess_ = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(8, 130, 353, 22));
+  labelBackupMess_->setFont(bold);
+  labelBackupMess_->hide();
+
+  image1Set_ = new PictureButton(setup, "Image1_Set", "Set");
+  image1Set_->setGeometry(140, 240, 100, 30);
+  image1Set_->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
+  image1Set_->setPressedEffect(true);
+  connect(image1Set_, &QAbstractButton::clicked, this, [this] { Image1_SetClick(); });
+  progressBar2_ = new QProgressBar(setup);
+  progressBar2_->setObjectName("ProgressBar2");
+  progressBar2_->setGeometry(20, 284, 345, 18);
+  progressBar2_->setMaximum(100);
+  progressBar2_->setValue(0);
+  SetupPageChanged();
+}
+
+void TForm1::SetMaintenanceMode(bool on) {
+  maintenance_ = on;
+  if (on) {
+    setup_->ConfirmInitialize = [this](const std::string& question) {
+      return ShowMessage({question, setup_text::kCaption, BoxIcon::Warning, BoxButtons::YesNo}) == BoxResult::Yes;
+    };
+  } else {
+    setup_->ConfirmInitialize = nullptr;
+  }
+}
+
+void TForm1::Image1_SetClick() {
+  setup_->Image1_SetClick();
+  // A close asked for during the initialisation happens now that it ended.
+  if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
+}
+
+void TForm1::SetupPageChanged() {
+  const SetupPageModel& m = setup_->Model;
+  for (int t = 0; t < 2; ++t)
+    setupTabs_[t]->setPicture((m.SetupSubPage == t ? setupTabYellow_[t] : setupTabWhite_[t])->pixmap());
+  notebook3_->setCurrentIndex(m.SetupSubPage);
+  checkBoxBackup_->setChecked(m.CheckBoxBackupChecked);
+  checkBoxBackup_->setEnabled(m.CheckBoxBackupEnabled);
+  // Loading unchecks all four; a group keeps one checked unless told not to.
+  periodGroup_->setExclusive(false);
+  for (int i = 0; i < 4; ++i) periodButtons_[i]->setChecked(m.PeriodChecked == i);
+  periodGroup_->setExclusive(true);
+  labelBackupMess_->setText(Text(m.LabelBackupMess));
+  labelBackupMess_->setVisible(m.LabelBackupMessVisible);
+  image1Set_->setVisible(m.Image1SetVisible);
+  label1_->setText(Text(m.Label1));
+  panel8Caption_->setText(Text(m.Panel8Caption));
+  panel8_->setVisible(m.Panel8Visible);
+  progressBar2_->setMaximum(static_cast<int>(m.ProgressMax));
+}
+
 void TForm1::Image_FWUpgClick() {
   if (Core().SelectPage(2)) upgrade_->RedrawHeader();
 }
@@ -422,7 +550,13 @@ void TForm1::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
-  LayoutNavigation(0x1D);
+  // The Setup button only in service mode.
+  LayoutNavigation(maintenance_ ? 0x1F : 0x1D);
+  if (maintenance_) {
+    for (QWidget* w : {static_cast<QWidget*>(checkBox6_), static_cast<QWidget*>(checkBox7_), bitBtn2_,
+                       static_cast<QWidget*>(button3_), static_cast<QWidget*>(button4_)})
+      w->show();
+  }
   for (auto& n : nav_) n.button->setEnabled(false);
   Core().st.CurrentPage = 0;
   RedrawNavigation();
@@ -483,6 +617,13 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
 }
 
 void TForm1::closeEvent(QCloseEvent* e) {
+  if (setup_->Running()) {
+    // The initialisation's few steps run to their end; the window closes
+    // after it.
+    e->ignore();
+    closeAfterInitialisation_ = true;
+    return;
+  }
   if (upgrade_->Running()) {
     // Closing (or SIGTERM) in the middle of an upgrade asks first; the
     // upgrade goes on unless the user says otherwise.
@@ -592,8 +733,9 @@ void TForm1::StatusPageChanged() {
   panel11_->setVisible(m.Panel11Visible);
   button3_->setText(Text(m.Button3Caption));
   button4_->setText(Text(m.Button4Caption));
-  if (!m.Button3Visible) button3_->hide();
-  if (!m.Button4Visible) button4_->hide();
+  // Service mode keeps the scan buttons; otherwise nothing shows them.
+  if (!m.Button3Visible && !maintenance_) button3_->hide();
+  if (!m.Button4Visible && !maintenance_) button4_->hide();
   if (checkBox6_->isChecked() != m.CheckBox6Checked) checkBox6_->setChecked(m.CheckBox6Checked);
   if (checkBox7_->isChecked() != m.CheckBox7Checked) checkBox7_->setChecked(m.CheckBox7Checked);
 }

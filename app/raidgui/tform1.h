@@ -4,7 +4,9 @@
 // core's model says; every decision is the core's.
 #pragma once
 
+#include <QButtonGroup>
 #include <QCheckBox>
+#include <QRadioButton>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -19,6 +21,7 @@
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/picture_button.h"
 #include "maintenance/firmware_upgrade.h"
+#include "maintenance/setup_page.h"
 #include "monitor/core_view.h"
 #include "platform/com_session.h"
 
@@ -37,6 +40,11 @@ class TForm1 : public QWidget, public CoreView {
   bool StartedWell() const { return startedWell_; }
   RaidCore& Core() { return runtime_->Core(); }
   CoreRuntime& Runtime() { return *runtime_; }
+  // Service mode (--maintenance), set before FormCreate: the navigation
+  // gets the Setup button, and the scan buttons, "Buzzer Mute", "Auto Scan"
+  // and "E-Mail" are shown; initialising asks first.
+  void SetMaintenanceMode(bool on);
+  bool MaintenanceMode() const { return maintenance_; }
   // Starts detection, threads and timers (FormCreate's last steps).
   void FormCreate(bool pace = true);
 
@@ -44,7 +52,7 @@ class TForm1 : public QWidget, public CoreView {
   void LayoutNavigation(uint8_t mask);
   void RedrawNavigation();
   void Image_StsClick() { Core().SelectPage(0); }
-  void Image_SetupClick() { Core().SelectPage(1); }
+  void Image_SetupClick() { setup_->Image_SetupClick(); }
   void Image_FWUpgClick();
   void Image_EmailClick() { Core().SelectPage(3); }
   void Image_AboutClick() { Core().SelectPage(4); }
@@ -54,6 +62,9 @@ class TForm1 : public QWidget, public CoreView {
   void Image2_LoadClick();
   void OpenDialog1CanClose(const std::string& fileName);
   void Image2_UpgradeClick();
+  // The Setup page.
+  SetupPage& Setup() { return *setup_; }
+  void Image1_SetClick();
   // Replaces the file dialog of "Load" while set (tests): returns the chosen
   // file name, empty when cancelled.
   std::function<QString()> ChooseFirmwareFile;
@@ -78,6 +89,7 @@ class TForm1 : public QWidget, public CoreView {
   void ProgressChanged(int bar, uint32_t value) override;
   void OptionControlsChanged() override;
   void UpgradePageChanged() override;
+  void SetupPageChanged() override;
   std::string PanelText(int panel) const override;
 
  protected:
@@ -98,6 +110,7 @@ class TForm1 : public QWidget, public CoreView {
   void BuildStatusPage(QWidget* page);
   void BuildPlainPages();
   void BuildUpgradePage(QWidget* page);
+  void BuildSetupPage(QWidget* page);
   PictureButton* MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page);
   PictureButton* MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r);
   QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
@@ -130,6 +143,21 @@ class TForm1 : public QWidget, public CoreView {
   bool closeAfterUpgrade_ = false;
   bool stopQuestionOpen_ = false;
   QProgressBar* progressBar2_ = nullptr;
+  std::unique_ptr<SetupPage> setup_;
+  bool maintenance_ = false;
+  bool closeAfterInitialisation_ = false;
+  std::array<PictureButton*, 2> setupTabs_{};
+  std::array<QLabel*, 2> setupTabYellow_{}, setupTabWhite_{};
+  QStackedWidget* notebook3_ = nullptr;
+  QCheckBox* checkBoxBackup_ = nullptr;
+  std::array<QRadioButton*, 4> periodButtons_{};
+  QButtonGroup* periodGroup_ = nullptr;
+  QLabel* labelBackupMess_ = nullptr;
+  PictureButton* image1Set_ = nullptr;
+  QWidget* panel8_ = nullptr;
+  QLabel* panel8Caption_ = nullptr;
+  QLabel* label1_ = nullptr;
+  QWidget* bitBtn2_ = nullptr;
   QPushButton* button3_ = nullptr;
   QPushButton* button4_ = nullptr;
   QWidget* panel11_ = nullptr;

@@ -21,8 +21,15 @@ class HarnessView : public CoreView {
   BoxResult ShowMessage(const MessageBoxRequest& box) override {
     boxes.push_back(box);
     if (whileBoxOpen) whileBoxOpen();
-    return BoxResult::Ok;
+    return box.buttons == BoxButtons::YesNo ? yesNoAnswer : BoxResult::Ok;
   }
+  // The answer to Yes/No questions.
+  BoxResult yesNoAnswer = BoxResult::Ok;
+  // Runs when a long loop lets the window breathe.
+  void ProcessMessages() override {
+    if (pump) pump();
+  }
+  std::function<void()> pump;
   // Runs while a box is "open" (a modal box's event loop).
   std::function<void()> whileBoxOpen;
   void LogLineAppended(const std::string& line) override { appended.push_back(line); }

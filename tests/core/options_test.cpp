@@ -62,5 +62,15 @@ TEST(OptionValues, MistakesEndWithExitCodeTwo) {
   EXPECT_NE(testing::internal::GetCapturedStderr().find("raidmon: --duration"), std::string::npos);
 }
 
+TEST(OptionValues, MaintenanceIsTheWindowsOptionOnly) {
+  EXPECT_TRUE(ParseOptions({"raidgui", "--maintenance", "--simulate"}, false, true).maintenance);
+  EXPECT_FALSE(ParseOptions({"raidgui", "--simulate"}, false, true).maintenance);
+  EXPECT_NE(ErrorOf({"--maintenance"}).find("unknown option"), std::string::npos);
+  EXPECT_NE(ParseOptions({"raidgui", "--maintenance", "--maintenance"}, false, true).error.find("twice"),
+            std::string::npos);
+  EXPECT_NE(UsageText("raidgui", false, true).find("--maintenance"), std::string::npos);
+  EXPECT_EQ(UsageText("raidmon", true).find("--maintenance"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace raid

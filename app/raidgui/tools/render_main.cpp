@@ -1,6 +1,8 @@
 // Renders the main window's pages and the event log window to PNG files for
 // review, on a simulated scenario, without a display (offscreen platform).
-//   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX
+//   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX [maintenance]
+// With "maintenance" the window is in service mode and the Setup page's two
+// sub-pages are rendered too.
 #include <QApplication>
 #include <QDir>
 #include <cstdio>
@@ -12,8 +14,9 @@
 
 int main(int argc, char** argv) {
   using namespace raid;
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX\n");
+  const bool maintenance = argc == 6 && std::string(argv[5]) == "maintenance";
+  if (argc != 5 && !maintenance) {
+    std::fprintf(stderr, "usage: raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX [maintenance]\n");
     return 2;
   }
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
   const QString logDir = out + "/logs-" + prefix;
   QDir().mkpath(logDir);
   TForm1 form(machine, logDir.toStdString());
+  form.SetMaintenanceMode(maintenance);
   form.FormCreate(false);
   form.show();
   for (int64_t t = 0; t < seconds * 1000; t += 100) {
@@ -49,6 +53,14 @@ int main(int argc, char** argv) {
     form.Core().SelectPage(static_cast<uint8_t>(p));
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
+  }
+  if (maintenance) {
+    form.Image_SetupClick();
+    QCoreApplication::processEvents();
+    form.grab().save(out + "/" + prefix + "-setup.png");
+    form.Setup().Image1_ScheduleClick();
+    QCoreApplication::processEvents();
+    form.grab().save(out + "/" + prefix + "-schedule.png");
   }
   form.Core().SelectPage(0);
   TForm5 log(form.Core(), &form);

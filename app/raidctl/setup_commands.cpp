@@ -1,0 +1,170 @@
+#include "app/raidctl/setup_commands.h"
+
+#include <cstdio>
+
+#include "app/raidctl/status_report.h"
+#include "maintenance/setup_page.h"
+#include "monitor/status_record.h"
+
+namespace raid {
+
+namespace {
+
+constexpr int kExitFailed = 1;
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "raidctl: %s\n", text.c_str());
+  return kExitFailed;
+}
+
+// Serves the one request the page queued, as the status thread would.
+bool Serve(RaidCore& core, const SetupPage& page, uint8_t bit) {
+  if (!(core.st.RequestBits.load() & bit)) return false;
+  core.ServeStatusRequest();
+  return page.LastServed() == bit && page.LastServedOk();
+}
+
+int Schedule(RaidCore& core, SetupPage& page, const SetupCommand& c) {
+  page.LoadFromStatus();
+  page.Image1_ScheduleClick();
+  if (c.on) {
+    if (!page.Model.CheckBoxBackupChecked) page.CheckBox_BackupClick(true);
+    for (size_t i = 0; i < kBackupPeriods.size(); ++i)
+      if (kBackupPeriods[i] == c.period) page.SelectPeriod(static_cast<int>(i));
+    if (page.Image1_SetClick() == SetOutcome::NoPeriod)
+      return Fail("the schedule is off on this enclosure, so it has no period to keep: add --period");
+  } else if (page.Model.CheckBoxBackupChecked) {
+    page.CheckBox_BackupClick(false);  // unchecking sends at once
+  } else {
+    page.Image1_SetClick();
+  }
+  if (!Serve(core, page, request_bits::kBackupPeriod)) return Fail("the schedule setting was not sent");
+  std::printf("%s\n", c.on ? page.Model.LabelBackupMess.c_str() : setup_text::kScheduleDisabled);
+  return 0;
+}
+
+int Scan(RaidCore& core, SetupPage& page, const SetupCommand& c) {
+  const auto drive = static_cast<uint8_t>(c.drive - 1);
+  switch (page.RequestScan(drive, c.stop)) {
+    case ScanOutcome::Queued: break;
+    case ScanOutcome::NoCapacity: return kExitFailed;  // said in panel 4
+    default: return Fail("no enclosure is monitored");
+  }
+  if (!Serve(core, page, request_bits::kScan)) return Fail("the scan request was not sent");
+  const std::string name = drive == 0 ? "HDD1" : "HDD2";
+  if (c.stop)
+    std::printf("%s scan stop requested\n", name.c_str());
+  else
+    std::printf("%s scan requested: sectors 0 to %llu\n", name.c_str(),
+                static_cast<unsigned long long>(page.ScanLastSector()));
+  return 0;
+}
+
+}  // namespace
+
+bool IsSetupCommand(const std::string& command) {
+  return command == "schedule" || command == "scan" || command == "initialize";
+}
+
+std::string SetupUsage() {
+  return "  schedule on|off [--period 10|30|60|180] [--slot N]\n"
+         "                                  switch the schedule backup on (keeping its period unless given) or off\n"
+         "  scan start|stop --drive 1|2 [--slot N]\n"
+         "                                  start or stop a media scan of HDD1 or HDD2 over the whole array\n"
+         "  initialize --yes-destroy-data [--slot N]\n"
+         "                                  set the enclosure's drives up as a new array: ALL DATA IS LOST\n";
+}
+
+std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out,
+                              std::vector<std::string>& common, bool& help) {
+  out.command = args[1];
+  size_t i = 2;
+  const std::string word = args.size() > 2 ? args[2] : "";
+  if (out.command == "schedule") {
+    if (word != "on" && word != "off") return "schedule needs on or off right after it";
+    out.on = word == "on";
+    i = 3;
+  } else if (out.command == "scan") {
+    if (word != "start" && word != "stop") return "scan needs start or stop right after it";
+    out.stop = word == "stop";
+    i = 3;
+  }
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto value = [&]() { return i + 1 < args.size() ? args[++i] : std::string(); };
+    if (a == "--help" || a == "-h") {
+      help = true;
+    } else if (a == "--slot") {
+      const std::string v = value();
+      if (v.size() != 1 || v[0] < '0' || v[0] > '7') return "--slot needs a slot number 0-7, not \"" + v + "\"";
+      out.slot = v[0] - '0';
+    } else if (a == "--period" && out.command == "schedule") {
+      if (!out.on) return "--period belongs to schedule on";
+      const std::string v = value();
+      if (v != "10" && v != "30" && v != "60" && v != "180")
+        return "--period needs 10, 30, 60 or 180 minutes, not \"" + v + "\"";
+      out.period = std::stoi(v);
+    } else if (a == "--drive" && out.command == "scan") {
+      const std::string v = value();
+      if (v != "1" && v != "2") return "--drive needs 1 (HDD1) or 2 (HDD2), not \"" + v + "\"";
+      out.drive = v[0] - '0';
+    } else if (a == "--yes-destroy-data" && out.command == "initialize") {
+      out.destroyConfirmed = true;
+    } else if (a == "--log-dir" || a == "--duration" || a == "--maintenance") {
+      return a + " is not an option of raidctl";
+    } else if (a.rfind("--", 0) == 0) {
+      common.push_back(a);
+      if ((a == "--simulate" || a == "--trace") && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+        common.push_back(args[++i]);
+    } else {
+      return "unexpected \"" + a + "\"";
+    }
+  }
+  if (help) return {};
+  if (out.command == "scan" && out.drive == 0) return "scan needs --drive 1 or --drive 2";
+  if (out.command == "initialize" && !out.destroyConfirmed)
+    return "initialize sets the drives up anew and destroys all data on them: confirm with --yes-destroy-data";
+  return {};
+}
+
+int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, const SetupCommand& c) {
+  DeviceState& st = core.st;
+  if (st.DeviceCount == 0) {
+    std::puts("No enclosure found.");
+    return kExitFailed;
+  }
+  if (c.slot >= st.DeviceCount)
+    return Fail("no enclosure in slot " + std::to_string(c.slot) + " (" + std::to_string(st.DeviceCount) +
+                " found; see raidctl list)");
+  // No poll is made (raidctl keeps no day log): the page reads the
+  // enclosure's record once, as the first Status page refresh would.
+  st.RequestBits = 0;
+  st.StatusPageSlot = static_cast<uint8_t>(c.slot);
+  st.CurrentSlot = static_cast<uint8_t>(c.slot);
+  const uint32_t flags = st.DeviceList[static_cast<size_t>(c.slot)];
+  const uint8_t d = drive_flags::Drive(flags) % kPhysicalDrives;
+  if (!core.cs.ReadStatusSector(core.ms.StatusBlock[d].data())) return Fail("the status read failed");
+  st.FirstFill = 0;
+  std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(), d, TransportName(flags).c_str(),
+              ReadFirmware(core.det.PrevIdentSector[d]).text.c_str(), ModeName(core.ms.StatusBlock[d][status::kMode]).c_str(),
+              static_cast<unsigned long long>(Gigabytes(Sectors40(core.ms.StatusBlock[d], status::kCapacity))));
+  std::fflush(stdout);
+
+  view.SetOutput(stdout);
+  SetupPage page(core, view, framing);
+  int rc = kExitFailed;
+  if (c.command == "schedule") {
+    rc = Schedule(core, page, c);
+  } else if (c.command == "scan") {
+    rc = Scan(core, page, c);
+  } else {
+    // --yes-destroy-data was the question; the sequence and its texts are
+    // the page's.
+    page.Image1_InitializeClick();
+    rc = page.Image1_SetClick() == SetOutcome::Succeeded ? 0 : kExitFailed;
+  }
+  view.SetOutput(stderr);
+  return rc;
+}
+
+}  // namespace raid

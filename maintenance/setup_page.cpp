@@ -1,0 +1,268 @@
+#include "maintenance/setup_page.h"
+
+#include "device/record_layout.h"
+#include "monitor/status_record.h"
+
+namespace raid {
+
+namespace {
+constexpr int kMessagePanel = 4;
+constexpr int kSetupBar = 2;
+
+std::string DriveName(uint8_t drive) { return drive == 0 ? "HDD1" : "HDD2"; }
+}  // namespace
+
+SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
+    : core_(core), view_(view), framing_(framing) {
+  core_.poller.RequestServed = [this](uint8_t bit, bool ok) { RequestServed(bit, ok); };
+}
+
+const Sector& SetupPage::PageRecord() const {
+  const uint8_t slot = core_.st.StatusPageSlot % kMaxSlots;
+  return core_.ms.StatusBlock[drive_flags::Drive(core_.st.DeviceList[slot]) % kPhysicalDrives];
+}
+
+bool SetupPage::RecordScheduleOn() const { return (PageRecord()[status::kOptions] & status::kScheduleOn) != 0; }
+uint8_t SetupPage::RecordSchedulePeriod() const { return PageRecord()[status::kSchedulePeriod]; }
+
+void SetupPage::SetPanel4(const std::string& text) {
+  panel4_ = text;
+  view_.SetPanelText(kMessagePanel, text);
+}
+
+void SetupPage::ShowProgress(uint32_t value) {
+  core_.cs.ProgressValue = value;
+  view_.ProgressChanged(kSetupBar, value);
+}
+
+void SetupPage::SetBackupChecked(bool checked) {
+  Model.CheckBoxBackupChecked = checked;
+  core_.st.BackupEnabled = checked;
+}
+
+void SetupPage::TakeScheduleFromRecord() {
+  Model.PeriodChecked = -1;
+  periodChosen_ = false;
+  if (RecordScheduleOn()) {
+    SetBackupChecked(true);
+    const uint8_t period = RecordSchedulePeriod();
+    core_.st.BackupMinutes = period;
+    Model.PeriodChecked = period == 180 ? 3 : period == 60 ? 2 : period == 30 ? 1 : 0;
+  } else {
+    SetBackupChecked(false);
+    core_.st.BackupMinutes = 0;  // no period until one is chosen
+  }
+}
+
+void SetupPage::LoadFromStatus() {
+  Model.CheckBoxBackupEnabled = false;
+  TakeScheduleFromRecord();
+  Model.CheckBoxBackupEnabled = true;
+  // Switching sub-pages redraws the label; the page shows it as loaded.
+  if (Model.SetupSubPage == 1) RefreshScheduleLabel();
+  view_.SetupPageChanged();
+}
+
+bool SetupPage::Image_SetupClick() {
+  if (!core_.NavigationAccepted()) return false;
+  LoadFromStatus();
+  core_.SelectPage(1);
+  RedrawTabs();
+  return true;
+}
+
+void SetupPage::RedrawTabs() { view_.SetupPageChanged(); }
+
+void SetupPage::Image1_InitializeClick() {
+  Model.SetupSubPage = 0;
+  Model.Image1SetVisible = true;
+  RedrawTabs();
+}
+
+void SetupPage::Image1_ScheduleClick() {
+  Model.SetupSubPage = 1;
+  RedrawTabs();
+  RefreshScheduleLabel();
+}
+
+void SetupPage::SelectPeriod(int index) {
+  if (index < 0 || index >= static_cast<int>(kBackupPeriods.size())) return;
+  Model.PeriodChecked = index;
+  core_.st.BackupMinutes = kBackupPeriods[static_cast<size_t>(index)];
+  periodChosen_ = true;
+  view_.SetupPageChanged();
+}
+
+void SetupPage::RefreshScheduleLabel() {
+  if (Model.CheckBoxBackupChecked) {
+    if (RecordScheduleOn()) {
+      const uint8_t period = RecordSchedulePeriod();
+      // A period the user has just chosen stays what "Set" sends; the label
+      // tells what the enclosure has now.
+      if (!periodChosen_) core_.st.BackupMinutes = period;
+      Model.LabelBackupMess = "Backup period: " + std::to_string(period) + " minutes";
+    } else {
+      Model.LabelBackupMess = setup_text::kScheduleDisabled;
+    }
+    Model.LabelBackupMessVisible = true;
+    Model.Image1SetVisible = true;
+  } else {
+    Model.LabelBackupMessVisible = false;
+    Model.LabelBackupMess = setup_text::kScheduleDisabled;
+    Model.Image1SetVisible = false;
+  }
+  view_.SetupPageChanged();
+}
+
+void SetupPage::CheckBox_BackupClick(bool checked) {
+  SetBackupChecked(checked);
+  if (core_.st.FirstFill) {
+    view_.SetupPageChanged();
+    return;
+  }
+  RefreshScheduleLabel();
+  // Switching the schedule off is sent at once; switching it on waits for
+  // "Set".
+  if (!checked) core_.st.RequestBits |= request_bits::kBackupPeriod;
+}
+
+std::string SetupPage::InitializeQuestion() const {
+  const DeviceState& st = core_.st;
+  const uint8_t slot = st.StatusPageSlot % kMaxSlots;
+  const uint8_t d = drive_flags::Drive(st.DeviceList[slot]) % kPhysicalDrives;
+  std::string name = "Device" + std::to_string(slot + 1);
+  if (slot < st.DeviceCount) {
+    name += " (" + ModelText(core_.det.PrevIdentSector[d], ident::kModel) + ", " +
+            std::to_string(Gigabytes(Sectors40(PageRecord(), status::kCapacity))) + " GB)";
+  }
+  return "Initialize the array of " + name +
+         "?\n\nBoth drives of this enclosure are set up anew: all data on them is lost.";
+}
+
+SetOutcome SetupPage::Image1_SetClick() {
+  DeviceState& st = core_.st;
+  if (Model.SetupSubPage == 1) {
+    st.BackupEnabled = Model.CheckBoxBackupChecked;
+    // Switching on needs a period: the enclosure must never be told "on,
+    // every 0 minutes".
+    if (st.BackupEnabled && st.BackupMinutes == 0) {
+      SetPanel4(setup_text::kChoosePeriod);
+      return SetOutcome::NoPeriod;
+    }
+    st.RequestBits |= request_bits::kBackupPeriod;
+    return SetOutcome::ScheduleQueued;
+  }
+  // A detection that is publishing would change the device table under the
+  // operation.
+  if (st.OperationBusy || st.Detecting) return SetOutcome::Ignored;
+  if (ConfirmInitialize) {
+    if (!ConfirmInitialize(InitializeQuestion())) return SetOutcome::Declined;
+    if (st.OperationBusy || st.Detecting) return SetOutcome::Ignored;  // started while the question was open
+  }
+  framing_.BeginDeviceOperation();
+  running_ = true;
+  st.OperationSlot = st.StatusPageSlot;
+  Model.Label1 = setup_text::kAutoPartition;
+  Model.ProgressMax = 100;
+  ShowProgress(0);
+  Model.Panel8Caption = kInitialisationSteps[0].caption;
+  Model.Panel8Visible = true;
+  core_.Timer1Enabled = true;
+  view_.SetupPageChanged();
+
+  bool ok = true;
+  CommandSet& cs = core_.cs;
+  for (size_t i = 0; i < kInitialisationSteps.size(); ++i) {
+    const InitialisationStep& step = kInitialisationSteps[i];
+    // The payload is whatever earlier commands left; its checksum is made
+    // to match before the header bytes are set.
+    cs.Block.UpdateChecksum();
+    cs.Block.SetHeader(cmd::kInitialise, step.code);
+    if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
+    const bool sent = cs.SendCommandBlock();
+    view_.OptionControlsChanged();
+    ShowProgress(step.progressAfter);
+    if (!sent) {
+      SetPanel4(step.failureText);
+      ok = false;
+      break;
+    }
+    SetPanel4(step.successText);
+    Model.Panel8Caption = i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
+    view_.SetupPageChanged();
+    view_.ProcessMessages();
+  }
+  if (ok) {
+    ShowProgress(100);
+    SetPanel4(setup_text::kCreatePartitionOk);
+  }
+  core_.Timer1Enabled = false;
+  Model.Panel8Visible = false;
+  view_.SetupPageChanged();
+  if (ok)
+    view_.ShowMessage({setup_text::kCompleted, setup_text::kCaption, BoxIcon::Warning, BoxButtons::Ok});
+  else
+    view_.ShowMessage({panel4_, setup_text::kCaption, BoxIcon::None, BoxButtons::Ok});
+  running_ = false;
+  framing_.EndDeviceOperation();
+  return ok ? SetOutcome::Succeeded : SetOutcome::Failed;
+}
+
+ScanOutcome SetupPage::ScanClick(uint8_t drive) {
+  if (drive > 1 || !core_.st.AnySlotChecked()) return ScanOutcome::Ignored;
+  const uint8_t slot = core_.st.StatusPageSlot % 4;
+  bool stop = false;
+  if (core_.ms.ScanRunning[slot]) {
+    const BoxResult answer = view_.ShowMessage({drive == 0 ? setup_text::kTerminateHdd1 : setup_text::kTerminateHdd2,
+                                                "Message", BoxIcon::Question, BoxButtons::YesNo});
+    if (answer != BoxResult::Yes) return ScanOutcome::Declined;
+    stop = true;
+  }
+  return RequestScan(drive, stop);
+}
+
+ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
+  if (drive > 1 || !core_.st.AnySlotChecked()) return ScanOutcome::Ignored;
+  // A start needs the array's last sector; without a capacity it would be
+  // sent as sector 0 (or all of the 48-bit range).
+  if (!stop && Sectors40(PageRecord(), status::kCapacity) == 0) {
+    SetPanel4(setup_text::kNoCapacity);
+    return ScanOutcome::NoCapacity;
+  }
+  std::string& caption = drive == 0 ? core_.page.Model.Button3Caption : core_.page.Model.Button4Caption;
+  caption = (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan";
+  core_.st.ScanStop = stop ? 1 : 0;
+  core_.st.ScanDrive = drive;
+  core_.st.RequestBits |= request_bits::kScan;
+  view_.StatusPageChanged();
+  return ScanOutcome::Queued;
+}
+
+uint64_t SetupPage::ScanLastSector() const {
+  const uint64_t capacity = Sectors40(PageRecord(), status::kCapacity);
+  return capacity ? capacity - 1 : 0;
+}
+
+void SetupPage::OptionBoxClick() {
+  DeviceState& st = core_.st;
+  if (st.TabSwitching || st.FirstFill) return;
+  // The settings command carries the schedule: away from the Setup page it
+  // repeats what the enclosure has, so a click here never switches the
+  // schedule off behind the user's back.
+  if (st.CurrentPage != 1) TakeScheduleFromRecord();
+  st.BackupEnabled = Model.CheckBoxBackupChecked;
+  st.RequestBits |= request_bits::kBackupPeriod;
+}
+
+void SetupPage::RequestServed(uint8_t bit, bool ok) {
+  lastServed_ = bit;
+  lastServedOk_ = ok;
+  if (bit == request_bits::kBackupPeriod && ok && core_.st.BackupEnabled && !core_.st.BackupMessage.empty()) {
+    Model.LabelBackupMess = core_.st.BackupMessage;
+    view_.SetupPageChanged();
+  }
+  // The sender has locked the option controls for the hold-off.
+  view_.OptionControlsChanged();
+}
+
+}  // namespace raid

@@ -1,0 +1,169 @@
+// The Setup page as logic: the array initialisation ("Auto Partition", eight
+// steps of command 0x22), the schedule backup setting (command 0x20), the
+// media scan requests (command 0x24) and the buzzer and auto-scan switches.
+// The settings and scan requests are queued in RequestBits and sent by the
+// status thread; the initialisation runs on the main thread inside the
+// framing of long device operations that the firmware upgrade owns. Both the
+// window and raidctl drive this one class; what it shows leaves through the
+// CoreView it is given.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "maintenance/firmware_upgrade.h"
+#include "monitor/core_view.h"
+#include "monitor/raid_core.h"
+
+namespace raid {
+
+namespace setup_text {
+inline constexpr const char* kAutoPartition = "Auto Partition...";
+inline constexpr const char* kCaption = "Auto Patition Message";
+inline constexpr const char* kCompleted =
+    "Auto Patition 8/8 completed!\n\nPlease power off this device or the system,\nand power on it to start data "
+    "synchronize!";
+inline constexpr const char* kCreatePartitionOk = "Create partition OK";
+inline constexpr const char* kScheduleDisabled = "Schedule Backup Disable";
+inline constexpr const char* kTerminateHdd1 = "Do You Want to terminate the scan process?";
+inline constexpr const char* kTerminateHdd2 = "Do You want to terminate the scan process?";
+// Without an array capacity there is no last sector to scan to.
+inline constexpr const char* kNoCapacity = "No array capacity known: the scan was not requested.";
+// Switching the schedule on needs one of the four periods.
+inline constexpr const char* kChoosePeriod = "Choose a backup period first.";
+}  // namespace setup_text
+
+// One step of the initialisation: the command bytes 3 and 4 (byte 4 < 0:
+// left as it is), the words shown and the progress after it.
+struct InitialisationStep {
+  const char* caption;
+  uint8_t code;
+  int argument;
+  const char* successText;
+  const char* failureText;
+  uint32_t progressAfter;
+};
+inline constexpr std::array<InitialisationStep, 7> kInitialisationSteps{{
+    {"Process 1 / 8", 2, -1, "HDD2 ID OK", "HDD2 ID Fail.", 10},
+    {"Process 2 / 8", 1, -1, "HDD1 ID OK", "HDD1 ID Fail.", 20},
+    {"Process 3 / 8", 4, 0, "Clr HDD LBA0 OK", "Clr LBA0 Fail.", 35},
+    {"Process 4 / 8", 4, 16, "Clr HDD LBA16 OK", "Clr LBA16 Fail.", 50},
+    {"Process 5 / 8", 4, 32, "Clr HDD LBA32 OK", "Clr LBA32 Fail.", 65},
+    {"Process 6 / 8", 4, 48, "Clr HDD LBA48 OK", "Clr LBA48 Fail.", 80},
+    {"Process 7 / 8", 3, 1, "Save configure OK", "Save configure Fail.", 90},
+}};
+inline constexpr const char* kLastStepCaption = "Process 8 / 8";
+
+// The schedule periods of the four radio buttons, in their order.
+inline constexpr std::array<uint8_t, 4> kBackupPeriods{10, 30, 60, 180};
+
+struct SetupPageModel {
+  uint8_t SetupSubPage = 0;  // 0 Initialize ("Default"), 1 Schedule ("1")
+  bool CheckBoxBackupChecked = false;
+  bool CheckBoxBackupEnabled = true;
+  int PeriodChecked = -1;  // index into kBackupPeriods, -1 none
+  bool LabelBackupMessVisible = false;
+  std::string LabelBackupMess = setup_text::kScheduleDisabled;
+  bool Image1SetVisible = true;
+  std::string Label1;
+  bool Panel8Visible = false;
+  std::string Panel8Caption;
+  uint32_t ProgressMax = 100;
+};
+
+enum class SetOutcome {
+  ScheduleQueued,  // the schedule settings wait for the status thread
+  NoPeriod,        // schedule on without a period: nothing queued
+  Ignored,         // an operation (or a detection) was running
+  Declined,        // the confirmation was answered no
+  Failed,          // a step failed; its text is in panel 4
+  Succeeded,       // all eight steps done
+};
+
+enum class ScanOutcome {
+  Ignored,     // no enclosure is monitored
+  Declined,    // "terminate?" answered no
+  NoCapacity,  // the record gives no array capacity
+  Queued,      // the request waits for the status thread
+};
+
+class SetupPage {
+ public:
+  // The framing of long device operations is the upgrade's (one busy flag
+  // for both operations).
+  SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing);
+
+  // Image_SetupClick: loads the page from the Status page slot's record and
+  // makes it current. False when navigation is not accepted yet.
+  bool Image_SetupClick();
+  // Steps 1-3 of the loading without the page change.
+  void LoadFromStatus();
+
+  void Image1_InitializeClick();
+  void Image1_ScheduleClick();
+  void RadioButton_10minClick() { SelectPeriod(0); }
+  void RadioButton_30minClick() { SelectPeriod(1); }
+  void RadioButton_1HourClick() { SelectPeriod(2); }
+  void RadioButton_3HourClick() { SelectPeriod(3); }
+  void SelectPeriod(int index);
+  void RefreshScheduleLabel();
+  // A user click on "Schedule Backup enable"; `checked`: its new state.
+  void CheckBox_BackupClick(bool checked);
+  SetOutcome Image1_SetClick();
+
+  // Button3Click (HDD1) and Button4Click (HDD2).
+  ScanOutcome Button3Click() { return ScanClick(0); }
+  ScanOutcome Button4Click() { return ScanClick(1); }
+  ScanOutcome ScanClick(uint8_t drive);
+  // The request itself, once any question is answered (raidctl names start
+  // or stop itself).
+  ScanOutcome RequestScan(uint8_t drive, bool stop);
+  // The last sector a scan of the Status page's enclosure covers.
+  uint64_t ScanLastSector() const;
+
+  // "Buzzer Mute" and "Auto Scan" clicked by the user.
+  void CheckBox6Click() { OptionBoxClick(); }
+  void CheckBox7Click() { OptionBoxClick(); }
+
+  // Asked before the initialisation starts (service mode: the window with
+  // --maintenance). Unset: the designed sequence without a question.
+  std::function<bool(const std::string& question)> ConfirmInitialize;
+  // The question naming the enclosure of the Status page and its capacity.
+  std::string InitializeQuestion() const;
+
+  // The schedule the enclosure's record reports (offset 56 bit 2, 190).
+  bool RecordScheduleOn() const;
+  uint8_t RecordSchedulePeriod() const;
+
+  // Whether an initialisation is running now.
+  bool Running() const { return running_; }
+  // The last settings or scan request the status thread served: its bit
+  // (0 none yet) and whether it was sent.
+  uint8_t LastServed() const { return lastServed_; }
+  bool LastServedOk() const { return lastServedOk_; }
+
+  SetupPageModel Model;
+
+ private:
+  const Sector& PageRecord() const;
+  void SetBackupChecked(bool checked);
+  void TakeScheduleFromRecord();
+  void RedrawTabs();
+  void SetPanel4(const std::string& text);
+  void ShowProgress(uint32_t value);
+  void OptionBoxClick();
+  void RequestServed(uint8_t bit, bool ok);
+
+  RaidCore& core_;
+  CoreView& view_;
+  FirmwareUpgrade& framing_;
+  std::string panel4_;
+  bool periodChosen_ = false;  // a radio button was clicked since the load
+  bool running_ = false;
+  uint8_t lastServed_ = 0;
+  bool lastServedOk_ = false;
+};
+
+}  // namespace raid
