@@ -8,22 +8,12 @@
 namespace raid {
 
 namespace {
-constexpr int kPanel = 4;
-const char* const kNoDevicePanel = "Device not found!!!";
-const char* const kNoDeviceBox = "No Device found !";
-const char* const kMessageCaption = "Message";
-
+// "Error code 201" for block 20: the block number and the digit 1.
 std::string WriteFailureText(uint32_t lba) { return "Error code " + std::to_string(lba) + "1"; }
-
-std::string Hex2(uint8_t v) {
-  char b[3];
-  std::snprintf(b, sizeof b, "%02X", v);
-  return b;
-}
 }  // namespace
 
-CommandSet::CommandSet(DeviceIo& io, Clock& clock, UserInterface& ui, DeviceState& state)
-    : io_(io), clock_(clock), ui_(ui), st_(state) {}
+CommandSet::CommandSet(DeviceIo& io, Clock& clock, DeviceState& state)
+    : io_(io), clock_(clock), st_(state), vendor_(*this), block_(*this), ata_(*this) {}
 
 DeviceHandleValue CommandSet::OpenDevice(DeviceId id) {
   handle_ = io_.Open(id);
@@ -74,7 +64,7 @@ bool CommandSet::AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* bu
     ReplyStatus status;
     return io_.Ata(h, regs, buffer, sectors, status);
   } catch (const std::bad_alloc&) {
-    ui_.ShowMessage({"Menory Alloc Error!!", "", BoxIcon::Error, BoxButtons::Ok});
+    memoryShort_ = true;
     return false;
   }
 }
@@ -105,216 +95,107 @@ bool CommandSet::VendorCommand(uint8_t type, uint8_t* buffer, uint32_t address) 
   return Execute(handle_, r);
 }
 
-CommandSet::Transport CommandSet::TransportOf(uint32_t flags) {
-  if (flags & drive_flags::kVendor) return Transport::Vendor;
-  if (flags & drive_flags::kRead58) return Transport::BlockCommands;
-  return Transport::Ata;
+SpiTransport& CommandSet::TransportFor(uint32_t flags) {
+  if (flags & drive_flags::kVendor) return vendor_;
+  if (flags & drive_flags::kRead58) return block_;
+  return ata_;
 }
 
-void CommandSet::Fail(const std::string& text) { ui_.SetPanelText(kPanel, text); }
-
-bool CommandSet::NoDeviceGate() {
-  Fail(kNoDevicePanel);
-  ui_.ShowMessage({kNoDeviceBox, kMessageCaption, BoxIcon::Information, BoxButtons::Ok});
-  return false;
-}
-
-bool CommandSet::SendCommand(uint32_t lba) {
+bool CommandSet::SendCommand(uint32_t lba, std::string& failure) {
   if (WriteSectors(handle_, lba, Block.Bytes().data(), 1)) return true;
-  Fail(WriteFailureText(lba));
+  failure = WriteFailureText(lba);
   return false;
 }
 
-bool CommandSet::SpiPreamble(bool enterSpiMode) {
-  if (st_.DeviceCount == 0) return NoDeviceGate();
-  if (st_.OperationSlot >= st_.DeviceCount || st_.OperationSlot >= kMaxSlots) {
-    Fail("No Upgrade Mode!!!");
-    ui_.ShowMessage({"No Upgrade Mode !", kMessageCaption, BoxIcon::Information, BoxButtons::Ok});
-    return false;
-  }
-  openedFlags_ = st_.DeviceList[st_.OperationSlot];
-  CdbShift = (openedFlags_ & drive_flags::kVendorShift) ? 1 : 0;
-  if (OpenDevice(drive_flags::Drive(openedFlags_)) == kInvalidHandle) {
-    ui_.ShowMessage({"Invalid Drive", "", BoxIcon::None, BoxButtons::Ok});
-    return false;
-  }
-  if (enterSpiMode && !SpiControlOpen(spi_control::kEnter)) {
+DeviceResult CommandSet::OpenHeldEnclosure(bool enterSpiMode) {
+  memoryShort_ = false;
+  if (st_.DeviceCount == 0) return DeviceResult::Failed(DeviceFailure::NoDevice);
+  if (st_.OperationSlot >= st_.DeviceCount || st_.OperationSlot >= kMaxSlots)
+    return DeviceResult::Failed(DeviceFailure::NoUpgradeMode);
+  const uint32_t flags = st_.DeviceList[st_.OperationSlot];
+  CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
+  transport_ = &TransportFor(flags);
+  if (OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
+  std::string failure;
+  if (enterSpiMode && !transport_->Control(spi_control::kEnter, failure)) {
     CloseDevice();
-    return false;
+    DeviceResult r = DeviceResult::RequestFailed(failure);
+    r.outOfMemory = memoryShort_;
+    return r;
   }
-  return true;
+  return DeviceResult::Success();
 }
 
-bool CommandSet::SpiControlOpen(uint8_t request) {
-  switch (TransportOf(openedFlags_)) {
-    case Transport::Vendor:
-      return true;  // the vendor transport has no mode controls
-    case Transport::BlockCommands: {
-      uint8_t code = 0, arg = 0;
-      switch (request) {
-        case spi_control::kLeave: code = cmd::kSpiAccess; arg = 0; break;
-        case spi_control::kEnter: code = cmd::kSpiAccess; arg = 1; break;
-        case spi_control::kOpenLowArea: code = cmd::kSpiOpenLowArea; arg = 1; break;
-        case spi_control::kCloseLowArea: code = cmd::kSpiOpenLowArea; arg = 0; break;
-        case spi_control::kMode10: code = cmd::kSpiMode10; arg = 0; break;
-        case spi_control::kMode11: code = cmd::kSpiMode10; arg = 1; break;
-        default: return false;
-      }
-      Block.SetHeader(code, arg);
-      return SendCommand(NextRandomBlock());
-    }
-    case Transport::Ata: {
-      AtaRegisters regs;
-      regs.features = request;
-      regs.command = 0x88;
-      if (AtaCommand(handle_, regs, nullptr, 0)) return true;
-      Fail("VU command 0x88 FEA " + Hex2(request) + " Error");
-      return false;
-    }
-  }
-  return false;
-}
-
-bool CommandSet::SpiControl(uint8_t request) {
-  if (request == spi_control::kMode10 || request == spi_control::kMode11) {
-    if (!SpiPreamble(false)) return false;
-    const bool ok = SpiControlOpen(request);
-    CloseDevice();
-    return ok;
-  }
-  return SpiControlOpen(request);
-}
-
-bool CommandSet::CloseSpi(bool lowArea, bool ok) {
-  if (lowArea && !SpiControlOpen(spi_control::kCloseLowArea)) ok = false;
-  if (!SpiControlOpen(spi_control::kLeave)) ok = false;
+DeviceResult CommandSet::CloseSpi(bool lowArea, bool ok, std::string failure) {
+  if (lowArea && !transport_->Control(spi_control::kCloseLowArea, failure)) ok = false;
+  if (!transport_->Control(spi_control::kLeave, failure)) ok = false;
   CloseDevice();
-  return ok;
+  if (ok) return DeviceResult::Success();
+  // Stopped at a request boundary with nothing failing: nothing to show.
+  DeviceResult r = failure.empty() ? DeviceResult::Failed(DeviceFailure::Silent) : DeviceResult::RequestFailed(failure);
+  r.outOfMemory = memoryShort_;
+  return r;
 }
 
-bool CommandSet::ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer) {
-  if (!buffer || count % 512 != 0) return false;
-  if (!SpiPreamble(true)) return false;
-  const Transport tr = TransportOf(openedFlags_);
-  bool ok = true;
-  for (uint32_t off = 0; off < count && ok; off += 512) {
+template <typename Step>
+DeviceResult CommandSet::WalkFlash(uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress,
+                                   bool lowAreaGate, Step step) {
+  DeviceResult opened = OpenHeldEnclosure(true);
+  if (!opened) return opened;
+  // Below 0xC000 the controller takes writes only while that area is open.
+  const bool lowArea = lowAreaGate && address < kProtectedAreaEnd;
+  std::string failure;
+  bool ok = !lowArea || transport_->Control(spi_control::kOpenLowArea, failure);
+  for (uint32_t off = 0; off < count && ok; off += stride) {
     if (StopRequested) {
       ok = false;
       break;
     }
-    const uint32_t a = address + off;
-    uint8_t* dst = buffer + off;
-    if (tr == Transport::Vendor) {
-      if (!VendorCommand(1, dst, a)) {
-        Fail("Read SPI Error USB");
-        ok = false;
-      }
-    } else {
-      if (tr == Transport::BlockCommands) {
-        Block.SetHeader(cmd::kSpiRead, 3);
-        Block.SetAddress(a);
-        ok = SendCommand(NextRandomBlock());
-      } else {
-        AtaRegisters regs{0x01, 0, static_cast<uint8_t>(a), static_cast<uint8_t>(a >> 8),
-                          static_cast<uint8_t>(a >> 16), 0xE0, 0x88};
-        ok = AtaCommand(handle_, regs, nullptr, 0);
-        if (!ok) Fail("VU command 0x88 FEA 0x01 Read Error");
-      }
-      if (ok && !ReadSectors(handle_, cmd::kSpiReplyLba, dst, 1)) {
-        Fail("Error code 600");
-        ok = false;
-      }
-    }
-    if (ok) ++ProgressValue;
-    ui_.ProcessMessages();
+    ok = step(address + off, off, failure);
+    if (ok && (off + stride) % bytesPerProgress == 0) ++ProgressValue;
+    if (BetweenRequests) BetweenRequests();
   }
-  return CloseSpi(false, ok);
+  return CloseSpi(lowArea, ok, failure);
 }
 
-bool CommandSet::WriteSpi(uint32_t address, uint32_t count, const uint8_t* data) {
-  if (!data || count % 256 != 0) return false;
-  if (!SpiPreamble(true)) return false;
-  const bool lowArea = address < kProtectedAreaEnd;
-  bool ok = !lowArea || SpiControlOpen(spi_control::kOpenLowArea);
-  const Transport tr = TransportOf(openedFlags_);
-  for (uint32_t off = 0; off < count && ok; off += 256) {
-    if (StopRequested) {
-      ok = false;
-      break;
-    }
-    const uint32_t a = address + off;
-    if (tr == Transport::Vendor) {
-      uint8_t page[256];
-      std::memcpy(page, data + off, 256);
-      if (!VendorCommand(2, page, a)) {
-        Fail("Write SPI Error USB");
-        ok = false;
-      }
-    } else {
-      Block.SetHeader(cmd::kSpiWrite, 2);
-      Block.SetAddress(a);
-      std::memcpy(&Block.Bytes()[cmd::kPayload], data + off, 256);
-      Block.Bytes()[cmd::kWriteMark] = cmd::kWriteMarkValue;
-      Block.UpdateChecksum();
-      ok = SendCommand(cmd::kCommandBlockLba);
-    }
-    if (ok && (off + 256) % 512 == 0) ++ProgressValue;
-    ui_.ProcessMessages();
-  }
-  return CloseSpi(lowArea, ok);
+DeviceResult CommandSet::ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer) {
+  if (!buffer || count % 512 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
+  return WalkFlash(address, count, 512, 512, false, [&](uint32_t a, uint32_t off, std::string& failure) {
+    return transport_->ReadBlock(a, buffer + off, failure);
+  });
 }
 
-bool CommandSet::EraseSpi(uint32_t address, uint32_t count) {
-  if (count % 4096 != 0) return false;
-  if (!SpiPreamble(true)) return false;
-  const bool lowArea = address < kProtectedAreaEnd;
-  bool ok = !lowArea || SpiControlOpen(spi_control::kOpenLowArea);
-  const Transport tr = TransportOf(openedFlags_);
-  for (uint32_t off = 0; off < count && ok; off += 4096) {
-    if (StopRequested) {
-      ok = false;
-      break;
-    }
-    const uint32_t a = address + off;
-    if (tr == Transport::Vendor) {
-      if (!VendorCommand(3, ScratchSector.data(), a)) {
-        Fail("Erase SPI Error USB");
-        ok = false;
-      }
-    } else {
-      Block.SetHeader(cmd::kSpiErase, 0x20);
-      Block.SetAddress(a);
-      ok = SendCommand(cmd::kCommandBlockLba);
-    }
-    if (ok) ++ProgressValue;
-    ui_.ProcessMessages();
-  }
-  return CloseSpi(lowArea, ok);
+DeviceResult CommandSet::WriteSpi(uint32_t address, uint32_t count, const uint8_t* data) {
+  if (!data || count % 256 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
+  return WalkFlash(address, count, 256, 512, true, [&](uint32_t a, uint32_t off, std::string& failure) {
+    return transport_->WritePage(a, data + off, failure);
+  });
 }
 
-bool CommandSet::SearchStatusRecord(uint8_t* buffer) {
-  const uint32_t limit = StatusAreaLimit;
-  if (limit < kStatusAreaStart + kStatusRecordStep) return false;
-  const uint32_t last = limit - kStatusRecordStep;
-  uint32_t a = kStatusAreaStart;
-  // The first record in use, then the first erased one after it.
-  for (; a <= last; a += kStatusRecordStep) {
-    if (!VendorCommand(4, buffer, a)) return false;
-    if (buffer[0] != 0xFF) break;
-  }
-  for (; a <= last; a += kStatusRecordStep) {
-    if (!VendorCommand(4, buffer, a)) return false;
-    if (buffer[0] == 0xFF) break;
-  }
-  a -= kStatusRecordStep;
-  if (!VendorCommand(1, buffer, a)) return false;
-  FlashRecordAddr = a;
-  return true;
+DeviceResult CommandSet::EraseSpi(uint32_t address, uint32_t count) {
+  if (count % 4096 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
+  return WalkFlash(address, count, 4096, 4096, true, [&](uint32_t a, uint32_t, std::string& failure) {
+    return transport_->EraseSector(a, failure);
+  });
 }
 
-bool CommandSet::ReadStatusSector(uint8_t* buffer) {
-  if (!buffer) return false;
-  if (st_.DeviceCount == 0 && !st_.Detecting) return NoDeviceGate();
+DeviceResult CommandSet::SpiControl(uint8_t request) {
+  if (request != spi_control::kMode10 && request != spi_control::kMode11)
+    return DeviceResult::Failed(DeviceFailure::Silent);
+  DeviceResult r = OpenHeldEnclosure(false);
+  if (!r) return r;
+  std::string failure;
+  const bool ok = transport_->Control(request, failure);
+  CloseDevice();
+  if (ok) return DeviceResult::Success();
+  r = DeviceResult::RequestFailed(failure);
+  r.outOfMemory = memoryShort_;
+  return r;
+}
+
+DeviceResult CommandSet::ReadStatusSector(uint8_t* buffer) {
+  if (!buffer) return DeviceResult::Failed(DeviceFailure::Silent);
+  if (st_.DeviceCount == 0 && !st_.Detecting) return DeviceResult::Failed(DeviceFailure::NoDevice);
   uint32_t flags = 0;
   bool valid = true;
   if (st_.UpgradeRunning) {
@@ -326,85 +207,25 @@ bool CommandSet::ReadStatusSector(uint8_t* buffer) {
     valid = st_.CurrentSlot < kMaxSlots;
     if (valid) flags = st_.DeviceList[st_.CurrentSlot];
   }
-  if (!valid || OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) {
-    ui_.ShowNotice({"Invalid Drive", "", BoxIcon::None, BoxButtons::Ok});
-    return false;
-  }
-  bool ok;
-  if (TransportOf(flags) == Transport::Vendor) {
-    CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
-    ok = SearchStatusRecord(buffer);
-    if (!ok) Fail("Read Error for USB");
-  } else {
-    ok = ReadSectors(handle_, cmd::kStatusLba, buffer, 1);
-    if (!ok) Fail("Error code 330");
-  }
+  if (!valid || OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle)
+    return DeviceResult::Failed(DeviceFailure::InvalidDrive);
+  if (flags & drive_flags::kVendor) CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
+  std::string failure;
+  const bool ok = TransportFor(flags).ReadStatus(buffer, failure);
   CloseDevice();
-  return ok;
+  return ok ? DeviceResult::Success() : DeviceResult::RequestFailed(failure);
 }
 
-bool CommandSet::SettingsPreamble(uint8_t slot) {
-  if (st_.DeviceCount == 0) return NoDeviceGate();
-  if (!st_.AnySlotChecked()) return false;
-  st_.CurrentSlot = slot;
+DeviceResult CommandSet::OpenSlot(uint8_t slot) {
   if (slot >= st_.DeviceCount || slot >= kMaxSlots ||
-      OpenDevice(drive_flags::Drive(st_.DeviceList[slot])) == kInvalidHandle) {
-    ui_.ShowMessage({"Invalid Drive", "", BoxIcon::None, BoxButtons::Ok});
-    return false;
-  }
-  st_.OptionBoxesEnabled = false;
-  st_.AutoScanEnabled = false;
-  return true;
+      OpenDevice(drive_flags::Drive(st_.DeviceList[slot])) == kInvalidHandle)
+    return DeviceResult::Failed(DeviceFailure::InvalidDrive);
+  return DeviceResult::Success();
 }
 
-bool CommandSet::SendBackupPeriod() {
-  if (st_.OperationHoldsSlot() || st_.TabSwitching) return false;
-  const uint8_t slot = st_.StatusPageSlot;
-  if (!SettingsPreamble(slot)) return false;
-  Block.UpdateChecksum();
-  Block.SetHeader(cmd::kBackupPeriod, 0);
-  auto& b = Block.Bytes();
-  b[4] = 0;
-  if (st_.BackupEnabled) {
-    b[5] = 1;
-    b[6] = st_.BackupMinutes;
-    st_.BackupMessage = "Backup period: " + std::to_string(st_.BackupMinutes) + " min";
-  } else {
-    b[5] = 0;
-    b[6] = 0;
-  }
-  const bool ok = SendCommand(cmd::kCommandBlockLba);
-  CloseDevice();
-  if (slot < st_.SettleCounter.size()) st_.SettleCounter[slot] = 4;
-  return ok;
-}
-
-bool CommandSet::SendScanCommand(uint64_t lastSector) {
-  if (st_.OperationHoldsSlot()) return false;
-  const uint8_t slot = st_.StatusPageSlot;
-  if (!SettingsPreamble(slot)) return false;
-  auto& b = Block.Bytes();
-  Block.SetHeader(cmd::kScan, st_.ScanStop);
-  b[4] = st_.ScanDrive;
-  StoreLE(b, 7, 6, 0);
-  StoreLE(b, 13, 6, lastSector & 0xFFFFFFFFFFFFULL);
-  Block.UpdateChecksum();
-  const bool ok = SendCommand(cmd::kCommandBlockLba);
-  CloseDevice();
-  if (slot < st_.SettleCounter.size()) {
-    st_.SettleCounter[slot] = 4;
-    if (st_.ScanStop == 1) st_.ScanAbortRequest[slot] = 1;
-  }
-  return ok;
-}
-
-bool CommandSet::SendCommandBlock() {
-  // A long operation addresses the slot it holds.
-  const uint8_t slot = st_.OperationSlot < kMaxSlots ? static_cast<uint8_t>(st_.OperationSlot) : st_.UpgradePageSlot;
-  if (!SettingsPreamble(slot)) return false;
-  const bool ok = SendCommand(cmd::kCommandBlockLba);
-  CloseDevice();
-  return ok;
+DeviceResult CommandSet::SendCommandSector() {
+  std::string failure;
+  return SendCommand(cmd::kCommandBlockLba, failure) ? DeviceResult::Success() : DeviceResult::RequestFailed(failure);
 }
 
 }  // namespace raid

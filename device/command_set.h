@@ -1,20 +1,24 @@
 // The pass-through command set: the primitives that turn one request of the
-// program into exactly one device request, and the transport wrappers that
-// read and write the controller's SPI flash, read its status sector and send
-// its settings commands, whichever of the three transports the drive answers.
+// program into exactly one device request, and the operations that read and
+// write the controller's SPI flash, read its status record and send its
+// command sector, whichever of the three transports the drive answers on.
+// Every operation returns a DeviceResult; what the user is told is decided
+// by the layer that asked.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 
 #include "platform/bytes.h"
+#include "device/device_result.h"
 #include "device/device_state.h"
 #include "device/requests.h"
+#include "device/spi_transport.h"
 #include "platform/clock.h"
 #include "platform/device_io.h"
-#include "platform/user_interface.h"
 
 namespace raid {
 
@@ -33,7 +37,7 @@ constexpr uint32_t kInquiryBytesRead = 5;
 
 class CommandSet {
  public:
-  CommandSet(DeviceIo& io, Clock& clock, UserInterface& ui, DeviceState& state);
+  CommandSet(DeviceIo& io, Clock& clock, DeviceState& state);
 
   // Opens a drive letter or physical drive number into DeviceHandle.
   DeviceHandleValue OpenDevice(DeviceId id);
@@ -50,19 +54,28 @@ class CommandSet {
   bool VendorQuery(uint8_t row, uint32_t needed = UINT32_MAX);
   bool VendorCommand(uint8_t type, uint8_t* buffer, uint32_t address);
 
-  // Transport wrappers: open the device themselves, report failures in
-  // status-bar panel 4 and close the device before they return.
-  bool ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer);
-  bool WriteSpi(uint32_t address, uint32_t count, const uint8_t* data);
-  bool EraseSpi(uint32_t address, uint32_t count);
-  bool SpiControl(uint8_t request);
-  bool ReadStatusSector(uint8_t* buffer);
-  bool SendBackupPeriod();
-  // lastSector: the array capacity of the slot's status record minus 1.
-  bool SendScanCommand(uint64_t lastSector);
-  // The command sector as the caller prepared it, to the slot a long
-  // operation holds (else the Upgrade page's slot).
-  bool SendCommandBlock();
+  // Flash operations on the enclosure a long operation holds
+  // (OperationSlot): open the drive, enter SPI access mode, walk the range,
+  // leave the mode and close the drive, whichever transport the drive
+  // answers on. Each 4 KiB erased, 512 bytes programmed or 512 bytes read
+  // adds one to ProgressValue.
+  DeviceResult ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer);
+  DeviceResult WriteSpi(uint32_t address, uint32_t count, const uint8_t* data);
+  DeviceResult EraseSpi(uint32_t address, uint32_t count);
+  // Update mode on (0x11) or off (0x10) for the held enclosure.
+  DeviceResult SpiControl(uint8_t request);
+  // The status record of the drive the next request addresses: the held
+  // enclosure during an upgrade, the drive being identified during a scan,
+  // else CurrentSlot's.
+  DeviceResult ReadStatusSector(uint8_t* buffer);
+  // Opens the drive of a published slot for a command sector.
+  DeviceResult OpenSlot(uint8_t slot);
+  // Writes Block, as the caller prepared it, to block 20 of the open drive.
+  DeviceResult SendCommandSector();
+
+  // Called after every request of a flash walk (the window lets pending
+  // messages through there).
+  std::function<void()> BetweenRequests;
 
   // The vendor CDB layout of the next vendor command: 1 one 0xFE, 0 two.
   uint8_t CdbShift = 1;
@@ -80,25 +93,34 @@ class CommandSet {
   void SeedRandom(uint32_t seed) { rng_.seed(seed); }
 
  private:
-  enum class Transport { Vendor, BlockCommands, Ata };
-  static Transport TransportOf(uint32_t flags);
+  friend class VendorTransport;
+  friend class BlockTransport;
+  friend class AtaTransport;
+
+  SpiTransport& TransportFor(uint32_t flags);
   // Sends one SCSI request; `needed` bytes of a data-in reply must arrive.
   bool Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed = UINT32_MAX);
-  void Fail(const std::string& panelText);
-  bool NoDeviceGate();
-  bool SpiPreamble(bool enterSpiMode);
-  bool SpiControlOpen(uint8_t request);
-  bool SendCommand(uint32_t lba);
-  bool SearchStatusRecord(uint8_t* buffer);
-  bool SettingsPreamble(uint8_t slot);
-  bool CloseSpi(bool lowArea, bool ok);
+  // Writes Block to `lba`; the failure text names the block.
+  bool SendCommand(uint32_t lba, std::string& failure);
+  // Opens the held enclosure and, when asked, enters SPI access mode.
+  DeviceResult OpenHeldEnclosure(bool enterSpiMode);
+  // The address walk shared by the three flash operations.
+  template <typename Step>
+  DeviceResult WalkFlash(uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress, bool lowAreaGate,
+                         Step step);
+  // Leaves SPI mode (closing the low area first when it was opened) and
+  // closes the drive; a failure there fails the operation too.
+  DeviceResult CloseSpi(bool lowArea, bool ok, std::string failure);
 
   DeviceIo& io_;
   Clock& clock_;
-  UserInterface& ui_;
   DeviceState& st_;
+  VendorTransport vendor_;
+  BlockTransport block_;
+  AtaTransport ata_;
+  SpiTransport* transport_ = nullptr;  // of the open held enclosure
   DeviceHandleValue handle_ = kInvalidHandle;
-  uint32_t openedFlags_ = 0;
+  bool memoryShort_ = false;
   std::minstd_rand rng_{1};
 };
 

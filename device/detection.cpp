@@ -6,8 +6,8 @@
 
 namespace raid {
 
-DriveDetector::DriveDetector(CommandSet& cs, DeviceIo& io, UserInterface& ui, DeviceState& st)
-    : cs_(cs), io_(io), ui_(ui), st_(st) {}
+DriveDetector::DriveDetector(CommandSet& cs, DeviceIo& io, DetectionProgress& progress, DeviceState& st)
+    : cs_(cs), io_(io), progress_(progress), st_(st) {}
 
 bool DriveDetector::HasSignature(const uint8_t* s) {
   return s[ident::kSignature] == ident::kSig0 && s[ident::kSignature + 1] == ident::kSig1;
@@ -17,7 +17,7 @@ int DriveDetector::CountLetters() {
   uint32_t mask = io_.LogicalDriveMask() >> 2;  // bit 0 is now "C"
   int n = 0;
   for (char letter = 'C'; mask != 0 && letter <= 'Z'; ++letter, mask >>= 1) {
-    ui_.ProcessMessages();
+    progress_.BetweenRequests();
     if ((mask & 1) && n < kMaxLetters) DriveLetters[n++] = letter;
   }
   DriveLetters[n] = 0;
@@ -28,7 +28,7 @@ int DriveDetector::CountLetters() {
 int DriveDetector::CountPhysicalDrives() {
   int n = 0;
   for (uint8_t d = 0; d < kPhysicalDrives; ++d) {
-    ui_.ProcessMessages();
+    progress_.BetweenRequests();
     const DeviceHandleValue h = io_.Open(d);
     if (h == kInvalidHandle) continue;
     ++n;
@@ -40,10 +40,10 @@ int DriveDetector::CountPhysicalDrives() {
 void DriveDetector::FillVolumeTable() {
   for (int i = 0; i < LetterCount; ++i) {
     if (i >= kVolumeTableSize) {
-      ui_.ShowMessage({"Drive Count Must less than 20.", "", BoxIcon::None, BoxButtons::Ok});
+      progress_.TooManyVolumes();
       return;
     }
-    ui_.ProcessMessages();
+    progress_.BetweenRequests();
     VolumeEntry& v = VolumeTable[i];
     v = VolumeEntry{};
     v.Letter = DriveLetters[i];
@@ -74,14 +74,14 @@ bool DriveDetector::VendorTries(uint8_t k) {
 uint32_t DriveDetector::Probe(uint8_t k) {
   uint32_t f = k;
   const DeviceHandleValue h = cs_.Handle();
-  ui_.SetPanelText(1, "Detecting D" + std::to_string(k));
-  ui_.SetPanelText(2, "Mode 1");
+  progress_.Probing(k);
+  progress_.TryingMode(1);
   if (!cs_.ReadSectors(h, cmd::kIdentLba, IdentSector[k].data(), 1))
-    ui_.SetPanelText(4, "Error code 580");
+    progress_.IdentReadFailed();
   else if (HasSignature(IdentSector[k].data()))
     f |= drive_flags::kRead58;
 
-  ui_.SetPanelText(2, "Mode 2");
+  progress_.TryingMode(2);
   AtaRegisters regs{0, 0, 0, 0, 0, 0xE0, 0xEC};
   if (cs_.AtaCommand(h, regs, cs_.ScratchSector.data(), 1) && HasSignature(cs_.ScratchSector.data())) {
     f |= drive_flags::kAtaIdentify;
@@ -93,10 +93,10 @@ uint32_t DriveDetector::Probe(uint8_t k) {
 
   if (!cs_.InquiryDevice(h, IdentSector[k].data()) || IdentSector[k][4] != 31) return f;
   cs_.CdbShift = 1;
-  ui_.SetPanelText(2, "Mode 3");
+  progress_.TryingMode(3);
   if (VendorTries(k)) return f | drive_flags::kVendor | drive_flags::kVendorShift;
   cs_.CdbShift = 0;
-  ui_.SetPanelText(2, "Mode 4");
+  progress_.TryingMode(4);
   if (VendorTries(k)) f |= drive_flags::kVendor;
   return f;
 }
@@ -123,7 +123,7 @@ int DriveDetector::ScanDrives() {
   int opened = 0;
   for (auto& s : IdentSector) s.fill(0);
   for (uint8_t k = 0; k < kPhysicalDrives; ++k) {
-    ui_.ProcessMessages();
+    progress_.BetweenRequests();
     // A drive held by a running firmware upgrade or initialisation is not
     // opened; its entry is carried into the new result unchanged.
     if (!st_.FirstFill && st_.OperationSlot < kMaxSlots &&
@@ -143,7 +143,7 @@ int DriveDetector::ScanDrives() {
     cs_.CloseDevice();
     if (f & drive_flags::kIdentified) {
       st_.ScanFlags = f;
-      cs_.ReadStatusSector(ScanStatusSector[k].data());
+      if (const DeviceResult r = cs_.ReadStatusSector(ScanStatusSector[k].data()); !r) progress_.Failed(r);
       Group(k, f);
     }
     if (++opened >= PhysicalDriveCount) break;

@@ -1,8 +1,8 @@
 // Finds the enclosures among the machine's disks: counts drive letters and
 // physical drives, maps volumes to disks, probes drives 0-9 with up to four
 // identification methods and groups drives that show the same enclosure.
-// Runs on the detection thread; its progress texts go to the status bar
-// through the user interface, which delivers them on the main thread.
+// Runs on the detection thread; it reports its progress to a
+// DetectionProgress, and the layer above decides what the user sees.
 #pragma once
 
 #include <array>
@@ -14,7 +14,6 @@
 #include "device/device_state.h"
 #include "platform/clock.h"
 #include "platform/device_io.h"
-#include "platform/user_interface.h"
 
 namespace raid {
 
@@ -27,6 +26,24 @@ struct VolumeEntry {
   // What the user knows the volume by: the letter itself on Windows, the
   // mount point on Linux.
   std::string Name;
+};
+
+// What a scan reports while it runs.
+class DetectionProgress {
+ public:
+  virtual ~DetectionProgress() = default;
+  // Drive k is being probed.
+  virtual void Probing(uint8_t drive) = 0;
+  // Identification method 1-4 is being tried.
+  virtual void TryingMode(int mode) = 0;
+  // The block-58 read of a drive failed; the other methods follow.
+  virtual void IdentReadFailed() = 0;
+  // More drive letters than the volume table holds.
+  virtual void TooManyVolumes() = 0;
+  // A request of the scan failed in a way the user is shown.
+  virtual void Failed(const DeviceResult& result) = 0;
+  // Between two requests (a window lets pending messages through there).
+  virtual void BetweenRequests() {}
 };
 
 constexpr int kMaxLetters = 24;
@@ -54,7 +71,7 @@ struct DetectionTables {
 // scans with a copy of what it needs of them.
 class DriveDetector : public DetectionTables {
  public:
-  DriveDetector(CommandSet& cs, DeviceIo& io, UserInterface& ui, DeviceState& st);
+  DriveDetector(CommandSet& cs, DeviceIo& io, DetectionProgress& progress, DeviceState& st);
 
   int CountLetters();
   int CountPhysicalDrives();
@@ -79,7 +96,7 @@ class DriveDetector : public DetectionTables {
 
   CommandSet& cs_;
   DeviceIo& io_;
-  UserInterface& ui_;
+  DetectionProgress& progress_;
   DeviceState& st_;
 };
 

@@ -2,8 +2,10 @@
 
 namespace raid {
 
-DetectionWorker::DetectionWorker(DeviceIo& io, Clock& clock, UserInterface& ui)
-    : io_(io), scanCs_(io, clock, ui, scanState_), scanner_(scanCs_, io, ui, scanState_) {}
+DetectionWorker::DetectionWorker(DeviceIo& io, Clock& clock, DetectionProgress& progress)
+    : io_(io), scanCs_(io, clock, scanState_), scanner_(scanCs_, io, progress, scanState_) {
+  scanCs_.BetweenRequests = [&progress] { progress.BetweenRequests(); };
+}
 
 uint64_t DetectionWorker::Request(const DetectionInput& input) {
   std::lock_guard lock(mu_);

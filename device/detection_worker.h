@@ -42,7 +42,7 @@ struct DetectionResult {
 
 class DetectionWorker {
  public:
-  DetectionWorker(DeviceIo& io, Clock& clock, UserInterface& ui);
+  DetectionWorker(DeviceIo& io, Clock& clock, DetectionProgress& progress);
 
   // Main thread: asks for a scan; a request or result not yet taken is
   // superseded. Returns the request's generation.

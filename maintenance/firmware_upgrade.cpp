@@ -1,5 +1,7 @@
 #include "maintenance/firmware_upgrade.h"
 
+#include "monitor/device_messages.h"
+
 #include <algorithm>
 
 #include "monitor/status_record.h"
@@ -7,8 +9,6 @@
 namespace raid {
 
 namespace {
-constexpr int kMessagePanel = 4;
-constexpr int kChecksumPanel = 0;
 const char* const kMessageCaption = "Message";
 }  // namespace
 
@@ -83,7 +83,12 @@ void FirmwareUpgrade::RequestStop() {
 
 void FirmwareUpgrade::ShowProgress() { view_.ProgressChanged(1, core_.cs.ProgressValue.load()); }
 
-void FirmwareUpgrade::LeaveUpdateMode() { core_.cs.SpiControl(spi_control::kMode10); }
+bool FirmwareUpgrade::Shown(const DeviceResult& result) {
+  ShowDeviceResult(view_, result);
+  return result.ok();
+}
+
+void FirmwareUpgrade::LeaveUpdateMode() { Shown(core_.cs.SpiControl(spi_control::kMode10)); }
 
 UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
   DeviceState& st = core_.st;
@@ -106,13 +111,13 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     return UpgradeOutcome::NoImage;
   }
   st.OperationSlot = st.UpgradePageSlot;
-  if (!core_.cs.SpiControl(spi_control::kMode11)) return UpgradeOutcome::ModeFailed;
+  if (!Shown(core_.cs.SpiControl(spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
 
   // From here on every path leaves update mode before the operation ends
   // (ending it first would release the slot that 0x10 is addressed to).
   Sector record{};
   st.UpgradeRunning = 1;
-  const bool read = core_.cs.ReadStatusSector(record.data());
+  const bool read = Shown(core_.cs.ReadStatusSector(record.data()));
   st.UpgradeRunning = 0;
   if (!read) {
     view_.ShowMessage({upgrade_text::kRecordFailed, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
@@ -150,7 +155,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   bool verified = false;
   if (cs.StopRequested) {
     SetPanel4(upgrade_text::kStoppedUnchanged);
-  } else if (!cs.EraseSpi(0, kFlashImageLength)) {
+  } else if (!Shown(cs.EraseSpi(0, kFlashImageLength))) {
     ShowProgress();
     SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kEraseFail);
   } else {
@@ -158,7 +163,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
     SetPanel4(upgrade_text::kEraseOk);
     Model.Panel1Caption = "Process 2 / 3";
     view_.UpgradePageChanged();
-    if (cs.StopRequested || !cs.WriteSpi(0, kFlashImageLength, image_.data())) {
+    if (cs.StopRequested || !Shown(cs.WriteSpi(0, kFlashImageLength, image_.data()))) {
       ShowProgress();
       SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
     } else {
@@ -167,7 +172,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
       std::vector<uint8_t> back(kFlashImageLength);
       Model.Panel1Caption = "Process 3 / 3";
       view_.UpgradePageChanged();
-      if (!cs.StopRequested && cs.ReadSpi(0, kFlashImageLength, back.data())) {
+      if (!cs.StopRequested && Shown(cs.ReadSpi(0, kFlashImageLength, back.data()))) {
         ShowProgress();
         verified = std::equal(back.begin(), back.end(), image_.begin());
         SetPanel4(verified ? upgrade_text::kVerifyOk : upgrade_text::kVerifyFail);

@@ -6,7 +6,6 @@
 namespace raid {
 
 namespace {
-constexpr int kMessagePanel = 4;
 constexpr int kSetupBar = 2;
 
 std::string DriveName(uint8_t drive) { return drive == 0 ? "HDD1" : "HDD2"; }
@@ -179,7 +178,7 @@ SetOutcome SetupPage::Image1_SetClick() {
     cs.Block.UpdateChecksum();
     cs.Block.SetHeader(cmd::kInitialise, step.code);
     if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
-    const bool sent = cs.SendCommandBlock();
+    const bool sent = core_.settings.SendCommandBlock();
     view_.OptionControlsChanged();
     ShowProgress(step.progressAfter);
     if (!sent) {

@@ -3,15 +3,18 @@
 namespace raid {
 
 RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir)
-    : cs(io, clock, view, st),
-      det(cs, io, view, st),
-      detection(io, clock, view),
+    : detectionMessages(view),
+      cs(io, clock, st),
+      det(cs, io, detectionMessages, st),
+      detection(io, clock, detectionMessages),
+      settings(st, cs, view),
       report(st, ms, det),
       log(st, ms, det, report, clock, fmt, view, logDir),
-      poller(st, ms, cs, det, log, view),
+      poller(st, ms, cs, settings, det, log, view),
       page(st, ms, poller, view),
       clock_(clock),
       view_(view) {
+  cs.BetweenRequests = [this] { view_.ProcessMessages(); };
   poller.RefreshStatusPage = [this](bool force) { page.RefreshStatusPage(force); };
   poller.SlotUnchecked = [this](int slot) { page.SetSlotMonitored(static_cast<uint8_t>(slot), false); };
 }

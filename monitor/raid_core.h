@@ -14,6 +14,8 @@
 #include "device/detection_worker.h"
 #include "device/device_state.h"
 #include "monitor/core_view.h"
+#include "monitor/device_messages.h"
+#include "monitor/settings_commands.h"
 #include "monitor/device_report.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor_state.h"
@@ -64,9 +66,13 @@ class RaidCore {
 
   DeviceState st;
   MonitorState ms;
+  // The status-bar texts of a running detection (before the pieces that
+  // report to it).
+  StatusBarDetectionProgress detectionMessages;
   CommandSet cs;
   DriveDetector det;  // counts letters and drives; holds the published tables
   DetectionWorker detection;
+  SettingsCommands settings;
   DeviceReport report;
   EventLog log;
   StatusPoller poller;

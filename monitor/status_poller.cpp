@@ -1,5 +1,7 @@
 #include "monitor/status_poller.h"
 
+#include "monitor/device_messages.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -16,9 +18,9 @@ std::string Hex2(uint8_t v) {
 }
 }  // namespace
 
-StatusPoller::StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, DriveDetector& det, EventLog& log,
-                           CoreView& view)
-    : st_(st), ms_(ms), cs_(cs), det_(det), log_(log), view_(view) {}
+StatusPoller::StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
+                           DriveDetector& det, EventLog& log, CoreView& view)
+    : st_(st), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
 
 void StatusPoller::ServeRequest() {
   const uint8_t bits = st_.RequestBits.load();
@@ -26,7 +28,7 @@ void StatusPoller::ServeRequest() {
     PollStatus();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
-    const bool ok = cs_.SendBackupPeriod();
+    const bool ok = settings_.SendBackupPeriod();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
     if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
@@ -35,7 +37,7 @@ void StatusPoller::ServeRequest() {
                              ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives],
                                          status::kCapacity)
                              : 0;
-    const bool ok = cs_.SendScanCommand(cap ? cap - 1 : 0);
+    const bool ok = settings_.SendScanCommand(cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
     if (RequestServed) RequestServed(request_bits::kScan, ok);
   }
@@ -60,7 +62,10 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     return;
   }
   Sector r{};
-  if (!cs_.ReadStatusSector(r.data())) {
+  if (const DeviceResult read = cs_.ReadStatusSector(r.data()); !read) {
+    // Shown without holding up the polling; the read failure texts stay in
+    // panel 4.
+    ShowDeviceResult(view_, read, true);
     if (++ms_.PollSkip[s] > 10) {
       st_.SlotChecked[s] = false;
       ms_.PollSkip[s] = 0;

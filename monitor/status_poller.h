@@ -15,14 +15,15 @@
 #include "monitor/core_view.h"
 #include "monitor/event_log.h"
 #include "monitor/monitor_state.h"
+#include "monitor/settings_commands.h"
 #include "platform/clock.h"
 
 namespace raid {
 
 class StatusPoller {
  public:
-  StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, DriveDetector& det, EventLog& log,
-               CoreView& view);
+  StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, SettingsCommands& settings, DriveDetector& det,
+               EventLog& log, CoreView& view);
 
   // Serves one request of RequestBits (poll, backup period, scan command).
   void ServeRequest();
@@ -51,6 +52,7 @@ class StatusPoller {
   DeviceState& st_;
   MonitorState& ms_;
   CommandSet& cs_;
+  SettingsCommands& settings_;
   DriveDetector& det_;
   EventLog& log_;
   CoreView& view_;

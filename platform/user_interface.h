@@ -20,10 +20,18 @@ struct MessageBoxRequest {
   BoxButtons buttons = BoxButtons::Ok;
 };
 
+// The five panels of the main window's status bar, numbered from 0.
+enum StatusPanel : int {
+  kChecksumPanel = 0,   // the loaded firmware file's byte sum
+  kDetectionPanel = 1,  // "Detecting D<k>", "Detected OK"
+  kProbePanel = 2,      // the identification method tried; the mail request flags
+  kMailPanel = 3,       // the state of a mail being sent
+  kMessagePanel = 4,    // the messages of device operations and the log
+};
+
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
-  // Panels are numbered from 0 (five panels).
   virtual void SetPanelText(int panel, const std::string& text) = 0;
   virtual BoxResult ShowMessage(const MessageBoxRequest& box) = 0;
   // A box that only informs (OK alone) and is raised while monitoring: a

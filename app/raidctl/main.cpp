@@ -11,6 +11,7 @@
 
 #include "app/common/options.h"
 #include "app/raidctl/ctl_view.h"
+#include "monitor/device_messages.h"
 #include "app/raidctl/setup_commands.h"
 #include "app/raidctl/status_report.h"
 #include "maintenance/firmware_upgrade.h"
@@ -141,7 +142,7 @@ int List(RaidCore& core) {
   return 0;
 }
 
-int Status(RaidCore& core, bool json) {
+int Status(RaidCore& core, UserInterface& view, bool json) {
   nlohmann::json all = {{"enclosures", nlohmann::json::array()}};
   int rc = core.st.DeviceCount == 0 ? kExitFailed : 0;
   if (!json && core.st.DeviceCount == 0) std::puts("No enclosure found.");
@@ -149,7 +150,8 @@ int Status(RaidCore& core, bool json) {
     const EnclosureIdentity e = IdentityOf(core, s);
     Sector record{};
     core.st.CurrentSlot = static_cast<uint8_t>(s);
-    if (!core.cs.ReadStatusSector(record.data())) {
+    if (const DeviceResult read = core.cs.ReadStatusSector(record.data()); !read) {
+      ShowDeviceResult(view, read);
       rc = kExitFailed;
       if (json)
         all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "the status read failed"}});
@@ -256,7 +258,7 @@ int main(int argc, char** argv) {
   if (ctl.command == "list")
     rc = List(core);
   else if (ctl.command == "status")
-    rc = Status(core, ctl.json);
+    rc = Status(core, view, ctl.json);
   else if (IsSetupCommand(ctl.command))
     rc = RunSetupCommand(core, upgrade, view, ctl.setup);
   else

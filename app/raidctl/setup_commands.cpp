@@ -5,6 +5,7 @@
 #include "app/raidctl/status_report.h"
 #include "maintenance/setup_page.h"
 #include "monitor/status_record.h"
+#include "monitor/device_messages.h"
 
 namespace raid {
 
@@ -143,7 +144,10 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
   st.CurrentSlot = static_cast<uint8_t>(c.slot);
   const uint32_t flags = st.DeviceList[static_cast<size_t>(c.slot)];
   const uint8_t d = drive_flags::Drive(flags) % kPhysicalDrives;
-  if (!core.cs.ReadStatusSector(core.ms.StatusBlock[d].data())) return Fail("the status read failed");
+  if (const DeviceResult read = core.cs.ReadStatusSector(core.ms.StatusBlock[d].data()); !read) {
+    ShowDeviceResult(view, read);
+    return Fail("the status read failed");
+  }
   st.FirstFill = 0;
   std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(), d, TransportName(flags).c_str(),
               ReadFirmware(core.det.PrevIdentSector[d]).text.c_str(), ModeName(core.ms.StatusBlock[d][status::kMode]).c_str(),

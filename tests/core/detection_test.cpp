@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "device/detection.h"
+#include "monitor/device_messages.h"
 #include "test_support.h"
 
 namespace raid {
@@ -30,7 +31,7 @@ const char* kFourTransports = R"({
 
 struct DetectRig {
   explicit DetectRig(const std::string& json)
-      : m(test::Scenario(json)), cs(m.io, m.clock, ui, st), det(cs, m.io, ui, st) {
+      : m(test::Scenario(json)), cs(m.io, m.clock, st), det(cs, m.io, progress, st) {
     st.Detecting = 1;
     st.FirstFill = 1;
     det.CountLetters();
@@ -44,6 +45,7 @@ struct DetectRig {
   }
   SimMachine m;
   RecordingUi ui;
+  StatusBarDetectionProgress progress{ui};
   DeviceState st;
   CommandSet cs;
   DriveDetector det;

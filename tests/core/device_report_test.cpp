@@ -5,13 +5,14 @@
 #include "monitor/device_report.h"
 #include "monitor/status_record.h"
 #include "sim/scenario.h"
+#include "monitor/device_messages.h"
 #include "test_support.h"
 
 namespace raid {
 namespace {
 
 struct ReportRig {
-  ReportRig() : m(test::Scenario(R"({"enclosures":[]})")), cs(m.io, m.clock, ui, st), det(cs, m.io, ui, st), rep(st, ms, det) {
+  ReportRig() : m(test::Scenario(R"({"enclosures":[]})")), cs(m.io, m.clock, st), det(cs, m.io, progress, st), rep(st, ms, det) {
     st.DeviceCount = 1;
     st.DeviceList[0] = 0x40 | 3;
     sim::PutAtaString(det.PrevIdentSector[3], ident::kModel, 40, "Two-bay RAID");
@@ -37,6 +38,7 @@ struct ReportRig {
   }
   test::SimMachine m;
   test::RecordingUi ui;
+  StatusBarDetectionProgress progress{ui};
   DeviceState st;
   MonitorState ms;
   CommandSet cs;

@@ -3,6 +3,8 @@
 
 #include "device/command_set.h"
 #include "device/record_layout.h"
+#include "monitor/device_messages.h"
+#include "monitor/settings_commands.h"
 #include "test_support.h"
 
 namespace raid {
@@ -64,7 +66,7 @@ TEST(ScenarioFile, MissingFileIsReported) {
 struct FaultRig {
   FaultRig() : m(test::Scenario(R"({"seed":3,"enclosures":[{"name":"E1","transport":"vendor1"}],
                                     "disks":[{"drive":0,"enclosure":"E1"}]})")),
-               cs(m.io, m.clock, ui, st) {
+               cs(m.io, m.clock, st) {
     st.DeviceCount = 1;
     st.DeviceList[0] = drive_flags::kVendor | drive_flags::kVendorShift;
     st.OperationSlot = 0;
@@ -73,29 +75,33 @@ struct FaultRig {
   test::RecordingUi ui;
   DeviceState st;
   CommandSet cs;
+  bool Shown(const DeviceResult& result) {
+    ShowDeviceResult(ui, result);
+    return result.ok();
+  }
 };
 
 TEST(FaultInjection, CorruptAndFlippedRepliesChangeTheDataButNotTheResult) {
   FaultRig r;
   std::vector<uint8_t> clean(512), bad(512);
-  ASSERT_TRUE(r.cs.ReadSpi(0x1000, 512, clean.data()));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, clean.data())));
   r.m.io.AddFault({"vendor", "flip", -1, 1});
-  ASSERT_TRUE(r.cs.ReadSpi(0x1000, 512, bad.data()));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, bad.data())));
   int bits = 0;
   for (size_t i = 0; i < 512; ++i) bits += __builtin_popcount(clean[i] ^ bad[i]);
   EXPECT_EQ(bits, 1);
   r.m.io.AddFault({"vendor", "corrupt", -1, 1});
-  ASSERT_TRUE(r.cs.ReadSpi(0x1000, 512, bad.data()));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, bad.data())));
   EXPECT_NE(clean, bad);
 }
 
 TEST(FaultInjection, DroppedWriteIsCaughtByReadingBack) {
   FaultRig r;
   std::vector<uint8_t> page(256, 0x00), back(512);
-  ASSERT_TRUE(r.cs.EraseSpi(0x20000, 4096));
+  ASSERT_TRUE(r.Shown(r.cs.EraseSpi(0x20000, 4096)));
   r.m.io.AddFault({"vendor", "drop-write", -1, 1});
-  ASSERT_TRUE(r.cs.WriteSpi(0x20000, 256, page.data()));  // reported as done
-  ASSERT_TRUE(r.cs.ReadSpi(0x20000, 512, back.data()));
+  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0x20000, 256, page.data())));  // reported as done
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x20000, 512, back.data())));
   EXPECT_EQ(back[0], 0xFF);  // nothing was stored
 }
 
