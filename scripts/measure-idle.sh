@@ -3,20 +3,25 @@
 # over a stretch of wall time (from /proc/PID/stat) and resident memory
 # (VmRSS and VmHWM from /proc/PID/status), for raidmon and for the window.
 #
-#   bash scripts/measure-idle.sh [SECONDS] [-- EXTRA PROGRAM ARGUMENTS]
+#   bash scripts/measure-idle.sh [SECONDS] [real | -- PROGRAM ARGUMENTS]
 #
 # Default: 60 s each on the built-in simulated enclosure (healthy, so idle
-# after the start block), the window under Xvfb when it is installed (else
-# the offscreen platform). Goals: at most 0.2 % of one core for either
+# after the start block); "real": on this machine's own disks (worker
+# threads, udev); the window under Xvfb when it is installed (else the
+# offscreen platform). Goals: at most 0.2 % of one core for either
 # program, raidmon at most 8 MB resident, the window at most 40 MB.
 # Exit code 1 when a goal is missed. Needs a built tree (build/default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-60}"
 shift || true
-[ "${1:-}" = "--" ] && shift
-extra=("$@")
-[ "${#extra[@]}" -gt 0 ] || extra=(--simulate)
+extra=(--simulate)
+if [ "${1:-}" = "real" ]; then
+  extra=()
+elif [ "${1:-}" = "--" ]; then
+  shift
+  extra=("$@")
+fi
 bin=build/default/app
 work=$(mktemp -d)
 xvfb_pid=""
@@ -73,7 +78,7 @@ measure() {
     "$(awk -v k="$hwm" 'BEGIN {print k / 1024}')" "$verdict"
 }
 
-measure raidmon 0.2 8192 "$bin/raidmon" "${extra[@]}" --log-dir "$work/logs-mon"
+measure raidmon 0.2 8192 "$bin/raidmon" ${extra[@]+"${extra[@]}"} --log-dir "$work/logs-mon"
 
 if command -v Xvfb >/dev/null; then
   Xvfb :97 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
@@ -85,6 +90,6 @@ else
   export QT_QPA_PLATFORM=offscreen
   shown="offscreen"
 fi
-measure raidgui 0.2 40960 "$bin/raidgui" "${extra[@]}" --log-dir "$work/logs-gui"
+measure raidgui 0.2 40960 "$bin/raidgui" ${extra[@]+"${extra[@]}"} --log-dir "$work/logs-gui"
 echo "(window on $shown; goals: cpu <= 0.2 %, raidmon rss <= 8 MB, window rss <= 40 MB)"
 exit "$fail"
