@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScrollBar>
+#include <QTextLayout>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QTest>
@@ -230,6 +232,38 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
 }
 
+TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
+  Window w;
+  w.Run(1000);
+  for (int i = 0; i < 60; ++i) w.form->Core().log.DayLog.push_back("filler line " + std::to_string(i));
+  TForm5 log(w.form->Core(), w.form.get());
+  log.show();
+  QCoreApplication::processEvents();
+  QScrollBar* bar = log.Memo1()->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
+  w.form->Core().log.DayLog.push_back("followed");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // Scrolled up by the user: new lines do not pull the view away.
+  bar->setValue(0);
+  w.form->Core().log.DayLog.push_back("not followed");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), 0);
+  // Back at the end: followed again.
+  bar->setValue(bar->maximum());
+  w.form->Core().log.DayLog.push_back("followed again");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // The separators fit the width, every line is still one block, and
+  // nothing scrolls sideways.
+  EXPECT_EQ(log.Memo1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(static_cast<size_t>(log.Memo1()->blockCount()), w.form->Core().log.DayLog.size());
+  const QTextBlock first = log.Memo1()->document()->firstBlock();
+  ASSERT_TRUE(first.text().startsWith("----"));
+  EXPECT_EQ(first.layout()->lineCount(), 1);
+}
+
 TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   Window w;
   w.Run(1000);
@@ -237,7 +271,7 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   log.show();
   const QString before = log.Memo1()->toPlainText();
   auto saved = TForm5::FileChooser();
-  TForm5::FileChooser() = [](QWidget*) { return std::string(); };
+  TForm5::FileChooser() = [](QWidget*, const std::string&) { return std::string(); };
   log.Button2Click();
   EXPECT_EQ(log.Memo1()->toPlainText(), before);
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
@@ -247,8 +281,14 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   FILE* f = std::fopen(file.c_str(), "wb");
   std::fputs("line one\r\nline two\r\n", f);
   std::fclose(f);
-  TForm5::FileChooser() = [file](QWidget*) { return file; };
+  std::string folder;
+  TForm5::FileChooser() = [file, &folder](QWidget*, const std::string& f) {
+    folder = f;
+    return file;
+  };
   log.Button2Click();
+  // The dialog starts in the day log folder, not the working folder.
+  EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(w.form->Core().log.LogDir()));
   EXPECT_EQ(log.Memo1()->toPlainText(), "line one\nline two");
   EXPECT_EQ(log.windowTitle(), "Event log - 100101.log");
   // "Real Time Log" goes back to the day's buffer and its timer.
