@@ -9,7 +9,9 @@
 #   folder    a second copy on the same log folder says so and ends with
 #             code 1, the first loses nothing; SIGHUP ends it cleanly;
 #   fallback  day files that can never be created: one start report, and at
-#             exit every line is in the state folder, said, exit code 1.
+#             exit every line is in the state folder, said, exit code 1;
+#   console   the log folder and one status line per enclosure on stderr at
+#             start, one per poll with --verbose; stdout stays the log.
 set -euo pipefail
 bin="$1"; src="$2"; what="$3"
 work=$(mktemp -d)
@@ -97,6 +99,21 @@ case "$what" in
     diff -u "$work/stdout.txt" "$work/kept.txt"
     # The day went on: one start report per day, not one per poll.
     [ "$(grep -c '^Device1 information :' "$work/stdout.txt")" -le 3 ]
+    ;;
+  console)
+    mkdir -p "$work/here"
+    (cd "$work/here" && "$bin" --simulate "$src/scenarios/rebuilding.json" --duration 20 --log-dir logs \
+      >"$work/stdout.txt" 2>"$work/stderr.txt")
+    grep -qx "raidmon: day log folder: $work/here/logs" "$work/stderr.txt" || { cat "$work/stderr.txt"; exit 1; }
+    [ "$(grep -c '^raidmon: Device1 (PD0): Mirroring(RAID1), 931 GB, rebuild of HDD2 ' "$work/stderr.txt")" -eq 1 ] \
+      || { cat "$work/stderr.txt"; exit 1; }
+    ! grep -q '^raidmon: ' "$work/stdout.txt"
+    tr -d '\r' <"$work/here/logs/100503.log" | diff - "$work/stdout.txt"
+    "$bin" --simulate "$src/scenarios/rebuilding.json" --duration 20 --verbose --log-dir "$work/v" \
+      >/dev/null 2>"$work/verbose.txt"
+    # Polls every 4 s from the first one: five in 20 s.
+    [ "$(grep -c '^raidmon: Device1 (PD0): ' "$work/verbose.txt")" -ge 4 ] || { cat "$work/verbose.txt"; exit 1; }
+    grep -q "rebuild of HDD2 44%" "$work/verbose.txt"
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac
