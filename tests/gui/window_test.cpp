@@ -20,6 +20,7 @@
 #include "app/common/quit_signals.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
+#include "app/raidgui/status_panel.h"
 #include "app/raidgui/tform1.h"
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
@@ -98,6 +99,56 @@ TEST(MainWindow, StartsDetectingWithNavigationDisabledThenPublishes) {
   EXPECT_FALSE(w.Find<PictureButton>("Image0_D2")->isVisible());
   EXPECT_EQ(w.Label("Label18"), "Normal");
   EXPECT_EQ(w.Label("Label17"), "Mirroring(RAID1)");
+}
+
+TEST(MainWindow, StatusBarPanelsFitTheWindowAndCutLongTextsWithATooltip) {
+  Window w;
+  w.Run(1000);
+  const int widths[5] = {100, 80, 80, 100, 250};
+  int left = 0;
+  for (int i = 0; i < 5; ++i) {
+    auto* p = w.Find<StatusPanel>(QString("StatusBar1_Panel%1").arg(i).toLatin1().constData());
+    EXPECT_EQ(p->x(), left) << i;
+    EXPECT_EQ(p->width(), widths[i]) << i;
+    EXPECT_LE(p->mapTo(w.form.get(), QPoint(p->width(), 0)).x(), 620) << i;
+    left += widths[i];
+  }
+  auto* p1 = w.Find<StatusPanel>("StatusBar1_Panel1");
+  EXPECT_FALSE(p1->Elided());
+  EXPECT_TRUE(p1->toolTip().isEmpty());
+  // Panel 4 names the log folder; a text too long for it is cut, whole in
+  // the tooltip, and still read back whole.
+  EXPECT_EQ(w.form->PanelText(4), "Day log folder: " + (w.dir / "logs").string());
+  const std::string longText(200, 'x');
+  w.form->SetPanelText(4, longText);
+  auto* p4 = w.Find<StatusPanel>("StatusBar1_Panel4");
+  EXPECT_TRUE(p4->Elided());
+  EXPECT_EQ(p4->toolTip().toStdString(), longText);
+  EXPECT_EQ(w.form->PanelText(4), longText);
+}
+
+TEST(MainWindow, AfterTheLastEnclosureLeavesTheCaptionsStayGreyed) {
+  Window w(R"({"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
+    "volumes":[{"letter":"E","drive":0,"length":1000}],
+    "timeline":[{"at":12,"enclosure":"E1","set":{"hdd2":"failed"}},{"at":20,"unplug":"E1"},
+                {"at":40,"plug":"E1"}]})");
+  w.Run(10000);
+  auto* mode = w.Find<QLabel>("Label17");
+  EXPECT_TRUE(mode->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "present");
+  w.Run(6000);
+  EXPECT_EQ(w.Find<QLabel>("Image5")->property("driveLook").toString(), "failed");
+  w.Run(16000);
+  EXPECT_EQ(w.Label("StaticText1"), "No Drive found! ");
+  // The designed captions stay, greyed; the bays no longer claim a state.
+  EXPECT_EQ(mode->text(), "Mirroring(RAID1)");
+  EXPECT_FALSE(mode->isEnabled());
+  EXPECT_FALSE(w.Find<QLabel>("Label25")->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "unknown");
+  // Back again: live.
+  w.Run(20000);
+  EXPECT_TRUE(mode->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "present");
 }
 
 TEST(MainWindow, NavigationLayoutHidesSetupAndPacksTheRest) {
