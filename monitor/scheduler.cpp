@@ -5,17 +5,22 @@
 namespace raid {
 
 CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, bool inlineWorkers,
-                             std::function<void()> pump)
+                             std::function<void()> pump, std::function<int64_t()> pumpWorkFrom)
     : core_(core), clock_(clock), manual_(manual) {
-  if (pump) Add("pump", 100, std::move(pump));
+  constexpr int64_t kNone = std::numeric_limits<int64_t>::max();
+  if (pump) Add("pump", 100, std::move(pump), nullptr, std::move(pumpWorkFrom));
   if (inlineWorkers) {
-    Add("DriveDetectThread", 100, [this] { core_.DetectionStep(); });
+    // The loops only look at their request flags; they have work from the
+    // moment a flag is set, and flags are set only by other tasks or by the
+    // front end (which then asks for the next wake again).
+    Add("DriveDetectThread", 100, [this] { core_.DetectionStep(); }, nullptr,
+        [this] { return core_.detection.Pending() ? int64_t{0} : kNone; });
     Add("TRaidThread", 50, [this] {
       if (core_.StatusRequestWaiting()) core_.ServeStatusRequest();
-    });
+    }, nullptr, [this] { return core_.StatusRequestWaiting() ? int64_t{0} : kNone; });
     Add("TEmailThread", 200, [this] {
       if (core_.MailRequestWaiting()) core_.ServeMailRequest();
-    });
+    }, nullptr, [this] { return core_.MailRequestWaiting() ? int64_t{0} : kNone; });
   }
   Add("Timer4", 500, [this] { core_.Timer4Timer(); }, &core_.Timer4Enabled);
   Add("Timer3", 1000, [this] { core_.Timer3Timer(); });
@@ -24,8 +29,10 @@ CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, 
   Add("Timer2", 4000, [this] { core_.Timer2Timer(); }, &core_.Timer2Enabled);
 }
 
-void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled) {
+void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled,
+                        std::function<int64_t()> workFrom) {
   Task t;
+  t.workFrom = std::move(workFrom);
   t.name = name;
   t.period = period;
   t.next = clock_.MonotonicMs() + period;
@@ -33,6 +40,24 @@ void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> 
   t.enabled = enabled;
   t.wasEnabled = enabled ? *enabled : true;
   tasks_.push_back(std::move(t));
+}
+
+int64_t CoreScheduler::NextWakeMs() const {
+  int64_t best = std::numeric_limits<int64_t>::max();
+  for (const auto& t : tasks_) {
+    if (t.enabled && !*t.enabled) continue;
+    // A timer just enabled is restarted by the next run; its interval
+    // counts from then at the latest.
+    int64_t at = t.next;
+    if (t.workFrom) {
+      const int64_t from = t.workFrom();
+      if (from == std::numeric_limits<int64_t>::max()) continue;
+      // The first run of the loop at or after the moment work is there.
+      if (from > at) at += (from - at + t.period - 1) / t.period * t.period;
+    }
+    if (at < best) best = at;
+  }
+  return best;
 }
 
 void CoreScheduler::RunUntil(int64_t untilMs) {

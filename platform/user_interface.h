@@ -21,7 +21,7 @@ struct MessageBoxRequest {
 };
 
 // The five panels of the main window's status bar, numbered from 0.
-enum StatusPanel : int {
+enum StatusBarPanel : int {
   kChecksumPanel = 0,   // the loaded firmware file's byte sum
   kDetectionPanel = 1,  // "Detecting D<k>", "Detected OK"
   kProbePanel = 2,      // the identification method tried; the mail request flags

@@ -30,7 +30,9 @@ if [ "${#missing[@]}" -eq 0 ]; then
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: missing packages (${missing[*]}); run this script as root" >&2
+  echo "install-deps: missing packages: ${missing[*]}" >&2
+  echo "install-deps: installing needs root, once:  sudo bash scripts/install-deps.sh" >&2
+  echo "install-deps: building, testing and running then work as yourself" >&2
   exit 1
 fi
 

@@ -5,7 +5,13 @@
 # ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+if ! bash scripts/install-deps.sh; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "test: install the packages once as root:  sudo bash scripts/install-deps.sh" >&2
+    echo "test: then run the tests as yourself:  bash scripts/test.sh" >&2
+  fi
+  exit 1
+fi
 cmake --preset windows -DRAID_WERROR=ON
 cmake --build --preset windows
 echo "windows cross-build: ok"

@@ -1,7 +1,9 @@
 #include "sim/sim_device_io.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "device/requests.h"
 
@@ -46,6 +48,12 @@ SimDeviceIo::SimDeviceIo(Clock& clock, const ScenarioSpec& sc)
 }
 
 double SimDeviceIo::Elapsed() const { return static_cast<double>(clock_.MonotonicMs() - startMs_) / 1000.0; }
+
+int64_t SimDeviceIo::NextEventMs() const {
+  std::lock_guard lock(mu_);
+  if (nextEvent_ >= events_.size()) return std::numeric_limits<int64_t>::max();
+  return startMs_ + static_cast<int64_t>(std::ceil(events_[nextEvent_].at * 1000.0));
+}
 
 void SimDeviceIo::SetTrace(std::ostream* out) {
   std::lock_guard lock(mu_);

@@ -44,6 +44,9 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   void Pump();
   // Seconds of scenario time so far.
   double Elapsed() const;
+  // The clock's MonotonicMs at which the next timeline event is due;
+  // INT64_MAX when the timeline is over.
+  int64_t NextEventMs() const;
 
   // One text line per request (docs/simulator.md).
   void SetTrace(std::ostream* out);

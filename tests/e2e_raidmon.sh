@@ -9,7 +9,9 @@
 #   folder    a second copy on the same log folder says so and ends with
 #             code 1, the first loses nothing; SIGHUP ends it cleanly;
 #   fallback  day files that can never be created: one start report, and at
-#             exit every line is in the state folder, said, exit code 1.
+#             exit every line is in the state folder, said, exit code 1;
+#   console   the log folder and one status line per enclosure on stderr at
+#             start, one per poll with --verbose; stdout stays the log.
 set -euo pipefail
 bin="$1"; src="$2"; what="$3"
 work=$(mktemp -d)
@@ -37,8 +39,9 @@ case "$what" in
   instance)
     "$bin" --simulate --log-dir "$work/first" >"$work/first.out" 2>&1 &
     first=$!
-    for _ in $(seq 100); do [ -s "$work/first.out" ] && break; sleep 0.1; done
-    [ -s "$work/first.out" ] || { echo "first copy printed nothing"; exit 1; }
+    # Running once it has logged (its stderr lines come first).
+    for _ in $(seq 100); do grep -qv '^raidmon: ' "$work/first.out" && break; sleep 0.1; done
+    grep -qv '^raidmon: ' "$work/first.out" || { echo "first copy logged nothing"; exit 1; }
     set +e
     timeout 10 "$bin" --simulate --log-dir "$work/second" >"$work/second.out" 2>&1
     rc=$?
@@ -54,7 +57,7 @@ case "$what" in
     mkdir -p "$work/a" "$work/b"
     XDG_RUNTIME_DIR="$work/a" "$bin" --simulate --log-dir "$work/logs" >"$work/first.out" 2>&1 &
     first=$!
-    for _ in $(seq 100); do [ -s "$work/first.out" ] && break; sleep 0.1; done
+    for _ in $(seq 100); do grep -qv '^raidmon: ' "$work/first.out" && break; sleep 0.1; done
     set +e
     XDG_RUNTIME_DIR="$work/b" timeout 10 "$bin" --simulate --log-dir "$work/logs" >"$work/second.out" 2>"$work/second.err"
     rc=$?
@@ -97,6 +100,24 @@ case "$what" in
     diff -u "$work/stdout.txt" "$work/kept.txt"
     # The day went on: one start report per day, not one per poll.
     [ "$(grep -c '^Device1 information :' "$work/stdout.txt")" -le 3 ]
+    ;;
+  console)
+    mkdir -p "$work/here"
+    # The rebuilding enclosure, a hundred times as fast.
+    sed 's/"speed": 1}/"speed": 100}/' "$src/scenarios/rebuilding.json" >"$work/fast.json"
+    grep -q '"speed": 100' "$work/fast.json"
+    (cd "$work/here" && "$bin" --simulate ../fast.json --duration 20 --log-dir logs \
+      >"$work/stdout.txt" 2>"$work/stderr.txt")
+    grep -qx "raidmon: day log folder: $work/here/logs" "$work/stderr.txt" || { cat "$work/stderr.txt"; exit 1; }
+    [ "$(grep -c '^raidmon: Device1 (PD0): Mirroring(RAID1), 931 GB, rebuild of HDD2 ' "$work/stderr.txt")" -eq 1 ] \
+      || { cat "$work/stderr.txt"; exit 1; }
+    ! grep -q '^raidmon: ' "$work/stdout.txt"
+    tr -d '\r' <"$work/here/logs/100503.log" | diff - "$work/stdout.txt"
+    "$bin" --simulate "$work/fast.json" --duration 20 --verbose --log-dir "$work/v" \
+      >/dev/null 2>"$work/verbose.txt"
+    # Polls every 4 s from the first one: five in 20 s.
+    [ "$(grep -c '^raidmon: Device1 (PD0): ' "$work/verbose.txt")" -ge 4 ] || { cat "$work/verbose.txt"; exit 1; }
+    grep -q "rebuild of HDD2 44%" "$work/verbose.txt"
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac

@@ -1,6 +1,6 @@
-// The Qt side shared by both front ends: the main-thread invoker, a view
-// wrapper that moves worker-thread calls to the main thread, and the runtime
-// that owns the core, paces its scheduler and starts and stops its threads.
+// The runtime in a Qt event loop: the main-thread calls of the worker
+// threads go through queued calls, and the wake-ups the runtime asks for are
+// one single-shot timer, so an idle window wakes only when something is due.
 #pragma once
 
 #include <QObject>
@@ -8,95 +8,53 @@
 #include <atomic>
 #include <memory>
 
-#include "app/common/options.h"
-#include "monitor/raid_core.h"
-#include "monitor/scheduler.h"
-#include "monitor/worker_threads.h"
-#include "platform/datetime_text.h"
+#include "app/common/runtime.h"
 
 namespace raid {
 
-class QtInvoker final : public MainThreadInvoker {
- public:
-  explicit QtInvoker(QObject* mainObject) : main_(mainObject) {}
-  bool RunAndWait(const std::function<void()>& fn) override;
-  void SetClosing() { closing_ = true; }
-
- private:
-  QObject* main_;
-  std::atomic<bool> closing_{false};
-};
-
-// Forwards to the front end's view; status-bar texts and message boxes that
-// come from a worker thread are delivered on the main thread.
-class ThreadSafeView final : public CoreView {
- public:
-  ThreadSafeView(CoreView& inner, QObject* mainObject, QtInvoker& invoker)
-      : inner_(inner), main_(mainObject), invoker_(invoker) {}
-  void SetPanelText(int panel, const std::string& text) override;
-  BoxResult ShowMessage(const MessageBoxRequest& box) override;
-  void ShowNotice(const MessageBoxRequest& box) override;
-  void ProcessMessages() override;
-  void DetectTextChanged(const std::string& t, bool v) override { inner_.DetectTextChanged(t, v); }
-  void NavigationEnabledChanged(bool e) override { inner_.NavigationEnabledChanged(e); }
-  void UpgradeButtonEnabledChanged(bool e) override { inner_.UpgradeButtonEnabledChanged(e); }
-  void SlotControlsChanged(int s, bool v, bool c) override { inner_.SlotControlsChanged(s, v, c); }
-  void LogButtonVisibleChanged(bool v) override { inner_.LogButtonVisibleChanged(v); }
-  void IdentityChanged() override { inner_.IdentityChanged(); }
-  void StatusPageChanged() override { inner_.StatusPageChanged(); }
-  void LogLineAppended(const std::string& l) override { inner_.LogLineAppended(l); }
-  void NavigationChanged() override { inner_.NavigationChanged(); }
-  void ProgressChanged(int b, uint32_t v) override { inner_.ProgressChanged(b, v); }
-  void OptionControlsChanged() override { inner_.OptionControlsChanged(); }
-
- private:
-  bool OnMain() const;
-  CoreView& inner_;
-  QObject* main_;
-  QtInvoker& invoker_;
-};
-
-class CoreRuntime : public QObject {
+class CoreRuntime : public QObject, public LoopHost {
   Q_OBJECT
  public:
   // The machine and the view must outlive the runtime.
   CoreRuntime(Machine& machine, CoreView& view, const std::string& logDir, QObject* parent = nullptr);
   ~CoreRuntime() override;
 
-  RaidCore& Core() { return *core_; }
-  // Starts the core, its threads, device notifications and the timers.
+  RaidCore& Core() { return runtime_.Core(); }
+  // Starts the core, its threads, device notifications and the pacing.
   // pace false: nothing runs until StepFor is called (tests, rendering).
   void Start(bool pace = true);
   // Runs the program for this much program time at once (simulated
   // machines only).
-  void StepFor(int64_t ms);
-  // Disarms polling, ends the threads and stops the timers.
+  void StepFor(int64_t ms) { runtime_.StepFor(ms); }
+  // Disarms polling, ends the threads and stops the pacing.
   void Stop();
   // Stops the pacing at this much program time (ms since start).
-  void SetDeadline(int64_t ms) { deadlineMs_ = ms; }
-  bool DeadlineReached() const { return deadlineMs_ >= 0 && ProgramMs() >= deadlineMs_; }
+  void SetDeadline(int64_t ms) { runtime_.SetDeadline(ms); }
+  bool DeadlineReached() const { return runtime_.DeadlineReached(); }
   // Program time since start, milliseconds.
-  int64_t ProgramMs() const { return machine_.clock->MonotonicMs() - startMs_; }
+  int64_t ProgramMs() const { return runtime_.ProgramMs(); }
+
+  // LoopHost
+  bool OnMainThread() const override;
+  void Post(std::function<void()> fn) override;
+  void WakeIn(int64_t realMs) override;
+  void SetClosing() override { closing_ = true; }
+  bool RunAndWait(const std::function<void()>& fn) override;
 
  signals:
   // After each pacing step (the front end may look at the core).
   void Stepped();
 
- private:
-  void Step();
-  void OnDeviceChangeAnyThread();
+ protected:
+  // A click or key may have asked the core for work: the next wake-up is
+  // planned again once the event has been handled.
+  bool eventFilter(QObject* o, QEvent* e) override;
 
-  Machine& machine_;
-  std::unique_ptr<DateTimeFormat> format_;
-  QtInvoker invoker_;
-  ThreadSafeView view_;
-  std::unique_ptr<RaidCore> core_;
-  std::unique_ptr<CoreScheduler> scheduler_;
-  std::unique_ptr<CoreThreads> threads_;
-  QTimer pace_;
-  int64_t startMs_ = 0;
-  int64_t deadlineMs_ = -1;
-  bool started_ = false;
+ private:
+  std::atomic<bool> closing_{false};
+  QTimer wake_;
+  Runtime runtime_;
+  bool wakeQueued_ = false;
 };
 
 }  // namespace raid

@@ -61,7 +61,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
       return v;
     };
-    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || (a == "--duration" && allowDuration) ||
+    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" ||
+                       ((a == "--duration" || a == "--verbose") && allowDuration) ||
                        (a == "--maintenance" && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
@@ -91,6 +92,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
                   " (like 90 or 12.5), not \"" + v + "\"";
     } else if (a == "--maintenance" && allowMaintenance) {
       o.maintenance = true;
+    } else if (a == "--verbose" && allowDuration) {
+      o.verbose = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {
@@ -104,12 +107,14 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR]";
-  if (allowDuration) u += " [--duration SECONDS]";
+  if (allowDuration) u += " [--duration SECONDS] [--verbose]";
   if (allowMaintenance) u += " [--maintenance]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
        "  --log-dir DIR          where the daily log files go (default: beside the program)\n";
-  if (allowDuration) u += "  --duration SECONDS     stop after this much program time\n";
+  if (allowDuration)
+    u += "  --duration SECONDS     stop after this much program time\n"
+         "  --verbose              a status line per enclosure after every poll (stderr)\n";
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
          "                         auto-scan switches\n";
@@ -133,7 +138,22 @@ std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programD
   const std::string dir = opt.logDir.empty() ? programDir : opt.logDir;
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
-  return dir;
+  const std::filesystem::path abs = std::filesystem::absolute(dir, ec);
+  return ec ? dir : abs.lexically_normal().string();
+}
+
+std::string ProgramDir(const char* argv0) {
+  std::error_code ec;
+#ifdef _WIN32
+  char buf[MAX_PATH * 4];
+  const DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
+  if (n > 0 && n < sizeof buf) return std::filesystem::path(std::string(buf, n)).parent_path().string();
+#else
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (!ec) return exe.parent_path().string();
+#endif
+  const std::filesystem::path p = std::filesystem::absolute(argv0 ? argv0 : ".", ec);
+  return ec ? std::string(".") : p.parent_path().string();
 }
 
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {

@@ -21,6 +21,7 @@ struct ProgramOptions {
   std::string logDir;
   double duration = -1;  // seconds of program time; raidmon only
   bool maintenance = false;  // raidgui only: service mode with the Setup page
+  bool verbose = false;  // raidmon only: a status line per enclosure and poll
   bool help = false;
   std::string error;
 };
@@ -46,8 +47,11 @@ struct Machine {
 };
 
 // The folder for the day logs: --log-dir, else the program's folder; it is
-// created when missing.
+// created when missing. The result is absolute, as the programs tell it.
 std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir);
+// The folder the running program's file lies in (argv0 when the system
+// cannot tell).
+std::string ProgramDir(const char* argv0);
 
 // Builds the machine the options ask for; returns false with a message.
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error);

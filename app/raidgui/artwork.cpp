@@ -129,11 +129,24 @@ QPixmap TabPicture(const QString& label, bool selected, int w, int h, qreal dpr)
   return pm;
 }
 
-QPixmap DrivePicture(int w, int h, qreal dpr) {
+QPixmap DrivePicture(int w, int h, qreal dpr, DriveLook look) {
   QPixmap pm = Canvas(w, h, dpr);
   QPainter g(&pm);
   g.setRenderHint(QPainter::Antialiasing);
   const QRectF body(4, 8, w - 8, h - 16);
+  if (look == DriveLook::Absent) {
+    // An empty bay: the outline of the slot and its rails.
+    g.setPen(QPen(QColor(0x8A, 0x95, 0xA1), 1.5, Qt::DashLine));
+    g.setBrush(QColor(0xE6, 0xEA, 0xEF));
+    g.drawRoundedRect(body, 6, 6);
+    g.setPen(QPen(QColor(0xA9, 0xB3, 0xBD), 2));
+    g.drawLine(QPointF(body.left() + 8, body.top() + 10), QPointF(body.right() - 8, body.top() + 10));
+    g.drawLine(QPointF(body.left() + 8, body.bottom() - 10), QPointF(body.right() - 8, body.bottom() - 10));
+    g.setPen(QColor(0x6E, 0x7B, 0x88));
+    g.setFont(LabelFont(11, true));
+    g.drawText(body, Qt::AlignCenter, "empty");
+    return pm;
+  }
   QLinearGradient grad(body.topLeft(), body.bottomRight());
   grad.setColorAt(0, QColor(0xB8, 0xC2, 0xCC));
   grad.setColorAt(1, QColor(0x6E, 0x7B, 0x88));
@@ -152,10 +165,30 @@ QPixmap DrivePicture(int w, int h, qreal dpr) {
   g.drawEllipse(c, r * 0.15, r * 0.15);
   g.setPen(QPen(QColor(0x2B, 0x33, 0x3C), 3, Qt::SolidLine, Qt::RoundCap));
   g.drawLine(QPointF(body.right() - 10, body.bottom() - 12), QPointF(c.x() + r * 0.35, c.y() + r * 0.25));
-  // The activity light.
-  g.setPen(Qt::NoPen);
-  g.setBrush(QColor(0x3C, 0xC8, 0x5A));
-  g.drawEllipse(QPointF(body.left() + 10, body.bottom() - 9), 3, 3);
+  if (look == DriveLook::Failed) {
+    g.setPen(QPen(QColor(0xD0, 0x1F, 0x1F), 4, Qt::SolidLine, Qt::RoundCap));
+    g.drawLine(QPointF(c.x() - r * 0.7, c.y() - r * 0.7), QPointF(c.x() + r * 0.7, c.y() + r * 0.7));
+    g.drawLine(QPointF(c.x() + r * 0.7, c.y() - r * 0.7), QPointF(c.x() - r * 0.7, c.y() + r * 0.7));
+  } else if (look == DriveLook::Rebuilding) {
+    // Two arrows turning round the platter.
+    g.setPen(QPen(QColor(0xE0, 0x8A, 0x00), 2.5, Qt::SolidLine, Qt::RoundCap));
+    g.setBrush(Qt::NoBrush);
+    const QRectF ring(c.x() - r * 1.15, c.y() - r * 1.15, r * 2.3, r * 2.3);
+    g.drawArc(ring, 20 * 16, 120 * 16);
+    g.drawArc(ring, 200 * 16, 120 * 16);
+  }
+  // The activity light: the drive's state.
+  QColor light(0x9A, 0xA5, 0xB1);
+  switch (look) {
+    case DriveLook::Present: light = QColor(0x2E, 0xB8, 0x4B); break;
+    case DriveLook::Failed: light = QColor(0xE0, 0x22, 0x22); break;
+    case DriveLook::Inserted:
+    case DriveLook::Rebuilding: light = QColor(0xF5, 0xA6, 0x23); break;
+    default: break;
+  }
+  g.setPen(QPen(QColor(0x2B, 0x33, 0x3C), 0.8));
+  g.setBrush(light);
+  g.drawEllipse(QPointF(body.left() + 10, body.bottom() - 9), 3.5, 3.5);
   return pm;
 }
 
@@ -187,20 +220,26 @@ QPixmap ButtonPicture(const QString& label, int w, int h, qreal dpr) {
 }
 
 namespace {
-// Two stacked disks, the second offset: a mirrored pair, in a 60 × 62 box.
+// The enclosure: a box with two drive bays, one above the other, each with
+// its light, in a 60 × 62 box. Nothing overlaps, so it stays clear when small.
 void DrawDiskPair(QPainter& g) {
-  for (int i = 1; i >= 0; --i) {
-    const QRectF d(6 + i * 10, 14 + i * 12, 44, 34);
-    QLinearGradient grad(d.topLeft(), d.bottomLeft());
-    grad.setColorAt(0, i ? QColor(0x7F, 0xB3, 0xE6) : QColor(0x3D, 0x7E, 0xC9));
-    grad.setColorAt(1, i ? QColor(0x4A, 0x86, 0xC2) : QColor(0x1F, 0x4E, 0x8C));
-    g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1.2));
-    g.setBrush(grad);
-    g.drawRoundedRect(d, 5, 5);
-    g.setBrush(Qt::white);
-    g.drawEllipse(QPointF(d.center().x(), d.center().y()), 9, 9);
-    g.setBrush(QColor(0x17, 0x35, 0x5E));
-    g.drawEllipse(QPointF(d.center().x(), d.center().y()), 2.5, 2.5);
+  const QRectF box(4, 10, 52, 48);
+  QLinearGradient grad(box.topLeft(), box.bottomLeft());
+  grad.setColorAt(0, QColor(0x3D, 0x7E, 0xC9));
+  grad.setColorAt(1, QColor(0x1F, 0x4E, 0x8C));
+  g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1.5));
+  g.setBrush(grad);
+  g.drawRoundedRect(box, 7, 7);
+  for (int i = 0; i < 2; ++i) {
+    const QRectF bay(box.left() + 7, box.top() + 8 + i * 18, box.width() - 14, 13);
+    g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1));
+    g.setBrush(QColor(0xE9, 0xF1, 0xFA));
+    g.drawRoundedRect(bay, 3, 3);
+    g.setPen(QPen(QColor(0x7F, 0x9C, 0xBD), 1.5, Qt::SolidLine, Qt::RoundCap));
+    g.drawLine(QPointF(bay.left() + 5, bay.center().y()), QPointF(bay.right() - 14, bay.center().y()));
+    g.setPen(Qt::NoPen);
+    g.setBrush(QColor(0x2E, 0xB8, 0x4B));
+    g.drawEllipse(QPointF(bay.right() - 6, bay.center().y()), 2.6, 2.6);
   }
 }
 }  // namespace

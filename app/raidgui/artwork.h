@@ -14,8 +14,17 @@ enum class Glyph { Status, Setup, Upgrade, Mail, About, None };
 QPixmap NavPicture(const QString& label, Glyph glyph, bool selected, qreal dpr);
 // Tab picture of a slot or sub-page, w × h.
 QPixmap TabPicture(const QString& label, bool selected, int w, int h, qreal dpr);
-// A drive bay with a disk in it.
-QPixmap DrivePicture(int w, int h, qreal dpr);
+// What a drive bay picture shows: its light and whether a disk is in it.
+enum class DriveLook {
+  Unknown,     // nothing known yet, or the last state is stale: grey light
+  Present,     // a member of the array: green light
+  Failed,      // failed (too small): red light and a red cross
+  Absent,      // no drive: an empty bay
+  Inserted,    // just inserted, not yet a member: amber light
+  Rebuilding,  // being rebuilt or scanned: amber light and arrows
+};
+// A drive bay with a disk in it, showing the drive's state.
+QPixmap DrivePicture(int w, int h, qreal dpr, DriveLook look = DriveLook::Present);
 // The log button: a page with lines.
 QPixmap LogPicture(int w, int h, qreal dpr);
 // A plain action button picture (Load, Upgrade, OK, ...).

@@ -4,6 +4,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QScrollBar>
+#include <algorithm>
+#include <cmath>
 
 #include "app/raidgui/message_box.h"
 #include "app/common/text.h"
@@ -14,9 +16,10 @@ namespace {
 QString Text(const std::string& s) { return ToQt(s); }
 }  // namespace
 
-std::function<std::string(QWidget*)>& TForm5::FileChooser() {
-  static std::function<std::string(QWidget*)> chooser = [](QWidget* parent) {
-    return FromQt(QFileDialog::getOpenFileName(parent, "View Log File", QString(), "Log File (*.log);;All File (*)"));
+std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() {
+  static std::function<std::string(QWidget*, const std::string&)> chooser = [](QWidget* parent,
+                                                                               const std::string& folder) {
+    return FromQt(QFileDialog::getOpenFileName(parent, "View Log File", ToQt(folder), "Log File (*.log);;All File (*)"));
   };
   return chooser;
 }
@@ -31,7 +34,10 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   memo1_->setObjectName("Memo1");
   memo1_->setGeometry(0, 0, 465, 241);
   memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  memo1_->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // Lines that do not fit wrap; there is no sideways scrolling.
+  memo1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  memo1_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   QFont f("System");
   f.setStyleHint(QFont::TypeWriter);
   f.setBold(true);
@@ -58,21 +64,36 @@ void TForm5::showEvent(QShowEvent* e) {
   timer1_.start();
 }
 
+QString TForm5::Shown(const std::string& line) const {
+  if (line.empty() || line.find_first_not_of('-') != std::string::npos) return Text(line);
+  const QFontMetrics fm(memo1_->font());
+  const int room = memo1_->viewport()->width() - 2 * static_cast<int>(std::ceil(memo1_->document()->documentMargin())) - 4;
+  int fit = static_cast<int>(line.size());
+  while (fit > 1 && fm.horizontalAdvance(QString(fit, '-')) > room) --fit;
+  return QString(fit, '-');
+}
+
 void TForm5::Render() {
   setWindowTitle(Text(model_.Caption));
   QPalette p = memo1_->palette();
   p.setColor(QPalette::Text, model_.Grey ? palette().color(QPalette::Disabled, QPalette::Text)
                                          : palette().color(QPalette::Active, QPalette::WindowText));
   memo1_->setPalette(p);
+  // The memo follows the end as new lines come, as long as the user has not
+  // scrolled up to read something; it opens at the end.
+  QScrollBar* bar = memo1_->verticalScrollBar();
+  const bool follow = renderedResets_ == ~0ull || bar->value() >= bar->maximum();
+  const bool changed = renderedResets_ != model_.MemoResets || renderedLines_ != model_.Memo.size();
   if (renderedResets_ != model_.MemoResets || renderedLines_ > model_.Memo.size()) {
     QStringList all;
-    for (const auto& l : model_.Memo) all << Text(l);
+    for (const auto& l : model_.Memo) all << Shown(l);
     memo1_->setPlainText(all.join('\n'));
     renderedResets_ = model_.MemoResets;
   } else {
-    for (size_t i = renderedLines_; i < model_.Memo.size(); ++i) memo1_->appendPlainText(Text(model_.Memo[i]));
+    for (size_t i = renderedLines_; i < model_.Memo.size(); ++i) memo1_->appendPlainText(Shown(model_.Memo[i]));
   }
   renderedLines_ = model_.Memo.size();
+  if (changed && follow) bar->setValue(bar->maximum());
   if (!model_.TimerEnabled) timer1_.stop();
 }
 
@@ -89,7 +110,7 @@ void TForm5::Button1Click() {
 
 void TForm5::Button2Click() {
   timer1_.stop();
-  model_.Button2Click([this] { return FileChooser()(this); });
+  model_.Button2Click([this] { return FileChooser()(this, core_.log.LogDir()); });
   if (!model_.Error.empty())
     ShowMessageBox(this, {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
   Render();

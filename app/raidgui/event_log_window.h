@@ -18,9 +18,10 @@ class TForm5 : public QDialog {
  public:
   TForm5(RaidCore& core, QWidget* parent = nullptr);
 
-  // Picks the file for "View Log File"; returns "" when cancelled. Tests
-  // replace the file dialog with their own answer.
-  static std::function<std::string(QWidget*)>& FileChooser();
+  // Picks the file for "View Log File", starting in the given folder (the
+  // day log folder); returns "" when cancelled. Tests replace the file
+  // dialog with their own answer.
+  static std::function<std::string(QWidget*, const std::string&)>& FileChooser();
 
   void Timer1Timer();
   void Button1Click();
@@ -34,6 +35,10 @@ class TForm5 : public QDialog {
 
  private:
   void Render();
+  // The text Memo1 shows for a log line: a separator of dashes longer than
+  // the memo is wide is shortened to its width (it only separates), every
+  // other line is shown whole and wraps.
+  QString Shown(const std::string& line) const;
 
   RaidCore& core_;
   LogWindowModel model_;

@@ -15,6 +15,8 @@ PictureButton::PictureButton(QWidget* parent, const QString& objectName, const Q
   setText(accessibleName);
   setFocusPolicy(Qt::StrongFocus);
   setCursor(Qt::PointingHandCursor);
+  // Repainted when the mouse comes and goes, for the hover highlight.
+  setAttribute(Qt::WA_Hover);
 }
 
 void PictureButton::setPicture(const QPixmap& p) {
@@ -30,6 +32,13 @@ void PictureButton::paintEvent(QPaintEvent*) {
   QPainter g(this);
   if (!isEnabled()) g.setOpacity(0.45);
   g.drawPixmap(rect(), picture_);
+  if (isEnabled() && underMouse() && !isDown()) {
+    // Hover: a light wash and a blue edge say the picture can be clicked.
+    g.setRenderHint(QPainter::Antialiasing);
+    g.setPen(QPen(QColor(0x1F, 0x5F, 0xBF, 170), 1.5));
+    g.setBrush(QColor(255, 255, 255, 60));
+    g.drawRoundedRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5), 7, 7);
+  }
   if (hasFocus()) {
     g.setOpacity(1.0);
     QPen pen(QColor(0x1F, 0x5F, 0xBF), 1, Qt::DotLine);

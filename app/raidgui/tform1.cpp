@@ -11,6 +11,7 @@
 #include "app/common/text.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
+#include "device/record_layout.h"
 #include "monitor/status_page.h"
 
 #ifdef _WIN32
@@ -39,7 +40,7 @@ QColor ColorOf(TextColor c) {
 }
 }  // namespace
 
-TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : QWidget(parent) {
+TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : QWidget(parent), logDir_(logDir) {
   setObjectName("Form1");
   if (!com_.InitializeSecurity()) {
     ShowMessageBox(nullptr, {"CoInitializeSecurity error!", "", BoxIcon::Error, BoxButtons::Ok});
@@ -132,14 +133,15 @@ void TForm1::BuildFrame() {
   statusBar1_->setObjectName("StatusBar1");
   statusBar1_->setSizeGripEnabled(false);
   statusBar1_->setGeometry(0, kClientH - 22, kClientW, 22);
+  // The five panels sit side by side at their designed widths (610 of the
+  // 620 pixels); the bar's own layout, which adds gaps and margins, is not
+  // used, so the last panel ends inside the window with its border.
   const int widths[5] = {100, 80, 80, 100, 250};
   for (int i = 0; i < 5; ++i) {
-    panels_[i] = new QLabel(statusBar1_);
-    panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
+    panels_[i] = new StatusPanel(statusBar1_, QString("StatusBar1_Panel%1").arg(i));
     panels_[i]->setFixedWidth(widths[i]);
-    panels_[i]->setFrameShape(QFrame::StyledPanel);
-    statusBar1_->addWidget(panels_[i]);
   }
+  LayoutPanels();
   statusBar1_->installEventFilter(this);
   for (auto* p : panels_) p->installEventFilter(this);
 
@@ -187,6 +189,14 @@ void TForm1::BuildFrame() {
   BuildPlainPages();
 }
 
+void TForm1::LayoutPanels() {
+  int left = 0;
+  for (auto* p : panels_) {
+    p->setGeometry(left, 0, p->width(), statusBar1_->height());
+    left += p->width();
+  }
+}
+
 void TForm1::BuildStatusPage(QWidget* page) {
   for (int s = 0; s < 2; ++s) {
     const QString label = s == 0 ? "Device1" : "Device2";
@@ -207,21 +217,26 @@ void TForm1::BuildStatusPage(QWidget* page) {
     l->setFont(f);
     return l;
   };
-  caption("Label_Mode", "Mode:", QRect(14, 40, 120, 20));
-  label17_ = MakeLabel(page, "Label17", "", QRect(140, 40, 235, 20));
-  caption("Label_SystemCapacity", "System Capacity:", QRect(14, 62, 120, 20));
-  label27_ = MakeLabel(page, "Label27", "", QRect(140, 62, 235, 20));
-  caption("Label_Firmware", "Firmware Version:", QRect(14, 84, 125, 20));
-  label48_ = MakeLabel(page, "Label48", "", QRect(140, 84, 235, 20));
+  // Captions in one column, values in the next, with room between them.
+  caption("Label_Mode", "Mode:", QRect(14, 40, 130, 20));
+  label17_ = MakeLabel(page, "Label17", "", QRect(152, 40, 225, 20));
+  caption("Label_SystemCapacity", "System Capacity:", QRect(14, 62, 130, 20));
+  label27_ = MakeLabel(page, "Label27", "", QRect(152, 62, 225, 20));
+  caption("Label_Firmware", "Firmware Version:", QRect(14, 84, 130, 20));
+  label48_ = MakeLabel(page, "Label48", "", QRect(152, 84, 225, 20));
 
-  auto* image4 = MakeLabel(page, "Image4", "", QRect(26, 112, 90, 80));
-  image4->setPixmap(art::DrivePicture(90, 80, Dpr()));
-  auto* image5 = MakeLabel(page, "Image5", "", QRect(269, 112, 90, 80));
-  image5->setPixmap(art::DrivePicture(90, 80, Dpr()));
-  caption("Label_HDD1", "HDD1", QRect(26, 192, 90, 16))->setAlignment(Qt::AlignCenter);
-  caption("Label_HDD2", "HDD2", QRect(269, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+  // Two bays, each a column: the picture, its name, then its capacity and
+  // model centred under it.
+  const int centres[2] = {96, 289};
+  image4_ = MakeLabel(page, "Image4", "", QRect(centres[0] - 45, 112, 90, 80));
+  image5_ = MakeLabel(page, "Image5", "", QRect(centres[1] - 45, 112, 90, 80));
+  QLabel* image4 = image4_;
+  QLabel* image5 = image5_;
+  DrawDrivePictures();
+  caption("Label_HDD1", "HDD1", QRect(centres[0] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+  caption("Label_HDD2", "HDD2", QRect(centres[1] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
 
-  label18_ = MakeLabel(page, "Label18", "", QRect(118, 112, 149, 80));
+  label18_ = MakeLabel(page, "Label18", "", QRect(centres[0] + 45, 112, centres[1] - centres[0] - 90, 80));
   label18_->setAlignment(Qt::AlignCenter);
   QFont stateFont = label18_->font();
   stateFont.setBold(true);
@@ -230,18 +245,17 @@ void TForm1::BuildStatusPage(QWidget* page) {
   label18_->setStyleSheet("color: #FF00FF;");
 
   // The capacity texts end in a line feed: their labels have room for it.
-  caption("Label_Capacity1", "Capacity", QRect(8, 212, 60, 18))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label25_ = MakeLabel(page, "Label25", "", QRect(70, 212, 110, 36));
-  label25_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label51_ = MakeLabel(page, "Label51", "", QRect(8, 234, 180, 32));
-  label51_->setWordWrap(true);
-  label51_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  caption("Label_Capacity2", "Capacity", QRect(198, 212, 60, 18))->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label26_ = MakeLabel(page, "Label26", "", QRect(260, 212, 110, 36));
-  label26_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label52_ = MakeLabel(page, "Label52", "", QRect(198, 234, 180, 32));
-  label52_->setWordWrap(true);
-  label52_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  auto bay = [&](int cx, const char* captionName, const char* capName, const char* modelName, QLabel*& cap,
+                 QLabel*& model) {
+    caption(captionName, "Capacity", QRect(cx - 70, 212, 66, 18))->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    cap = MakeLabel(page, capName, "", QRect(cx, 212, 90, 36));
+    cap->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    model = MakeLabel(page, modelName, "", QRect(cx - 90, 234, 180, 32));
+    model->setWordWrap(true);
+    model->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+  };
+  bay(centres[0], "Label_Capacity1", "Label25", "Label51", label25_, label51_);
+  bay(centres[1], "Label_Capacity2", "Label26", "Label52", label26_, label52_);
 
   button3_ = new QPushButton("Start P0 Scan", page);
   button3_->setObjectName("Button3");
@@ -254,16 +268,27 @@ void TForm1::BuildStatusPage(QWidget* page) {
   button4_->hide();
   connect(button4_, &QPushButton::clicked, this, [this] { setup_->Button4Click(); });
 
+  // Fan and temperature: captions bold like those above, values plain,
+  // each followed by its unit.
   panel11_ = new QWidget(page);
   panel11_->setObjectName("Panel11");
-  panel11_->setGeometry(8, 290, 280, 24);
-  MakeLabel(panel11_, "Label_Fan", "Fan:", QRect(4, 2, 32, 20));
-  label5_ = MakeLabel(panel11_, "Label5", "", QRect(38, 2, 48, 20));
+  panel11_->setGeometry(8, 290, 286, 24);
+  auto boldLabel = [&](const char* name, const char* text, const QRect& r) {
+    QLabel* l = MakeLabel(panel11_, name, text, r);
+    QFont f = l->font();
+    f.setBold(true);
+    l->setFont(f);
+    return l;
+  };
+  boldLabel("Label_Fan", "Fan:", QRect(6, 2, 34, 20));
+  label5_ = MakeLabel(panel11_, "Label5", "", QRect(40, 2, 42, 20));
   label5_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(panel11_, "Label_Rpm", "RPM", QRect(90, 2, 34, 20));
-  MakeLabel(panel11_, "Label_Temperature", "Temperature:", QRect(132, 2, 92, 20));
-  label7_ = MakeLabel(panel11_, "Label7", "", QRect(224, 2, 30, 20));
-  auto* thermo = MakeLabel(panel11_, "Image_Thermometer", "", QRect(256, 2, 12, 20));
+  MakeLabel(panel11_, "Label_Rpm", "RPM", QRect(86, 2, 34, 20));
+  boldLabel("Label_Temperature", "Temperature:", QRect(124, 2, 100, 20));
+  label7_ = MakeLabel(panel11_, "Label7", "", QRect(224, 2, 26, 20));
+  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(panel11_, "Label_TemperatureUnit", QString::fromUtf8("\u00B0C"), QRect(252, 2, 18, 20));
+  auto* thermo = MakeLabel(panel11_, "Image_Thermometer", "", QRect(272, 2, 12, 20));
   thermo->setPixmap(art::ThermometerPicture(12, 20, Dpr()));
   panel11_->hide();
 
@@ -521,6 +546,7 @@ void TForm1::OpenDialog1CanClose(const std::string& fileName) {
   int rest = statusBar1_->width();
   for (int i = 0; i < 4; ++i) rest -= panels_[static_cast<size_t>(i)]->width();
   if (rest > 0) panels_[4]->setFixedWidth(rest);
+  LayoutPanels();
   upgrade_->OpenDialog1CanClose(fileName);
 }
 
@@ -560,6 +586,8 @@ void TForm1::FormCreate(bool pace) {
   for (auto& n : nav_) n.button->setEnabled(false);
   Core().st.CurrentPage = 0;
   RedrawNavigation();
+  // Where the day log goes, until the device operations need the panel.
+  SetPanelText(4, "Day log folder: " + logDir_);
   runtime_->Start(pace);
 }
 
@@ -659,7 +687,7 @@ bool TForm1::nativeEvent(const QByteArray& type, void* message, qintptr* result)
 #endif
 
 void TForm1::SetPanelText(int panel, const std::string& text) {
-  if (panel >= 0 && panel < 5) panels_[static_cast<size_t>(panel)]->setText(Text(text));
+  if (panel >= 0 && panel < 5) panels_[static_cast<size_t>(panel)]->SetFullText(Text(text));
 }
 
 BoxResult TForm1::ShowMessage(const MessageBoxRequest& box) {
@@ -682,6 +710,12 @@ void TForm1::DetectTextChanged(const std::string& text, bool visible) {
 }
 
 void TForm1::NavigationEnabledChanged(bool enabled) {
+  // Navigation is enabled exactly while an enclosure is ready; without one
+  // the Status page's captions are the last ones read, shown greyed.
+  if (stale_ == enabled) {
+    stale_ = !enabled;
+    StatusPageChanged();
+  }
   for (auto& n : nav_) n.button->setEnabled(enabled);
   image2Load_->setEnabled(enabled);
   image2Upgrade_->setEnabled(enabled);
@@ -711,7 +745,7 @@ void TForm1::IdentityChanged() {
 
 void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
   l->setText(Text(m.text));
-  l->setEnabled(m.enabled);
+  l->setEnabled(m.enabled && !stale_);
   QPalette p = l->palette();
   p.setColor(QPalette::Active, QPalette::WindowText, ColorOf(m.color));
   p.setColor(QPalette::Inactive, QPalette::WindowText, ColorOf(m.color));
@@ -727,10 +761,13 @@ void TForm1::StatusPageChanged() {
   ApplyLabel(label26_, m.Label26);
   ApplyLabel(label52_, m.Label52);
   label18_->setText(Text(m.Label18.text));
+  label18_->setStyleSheet(stale_ ? "color: #A0A0A0;" : "color: #FF00FF;");
   ApplyLabel(label48_, m.Label48);
   ApplyLabel(label5_, m.Label5);
   ApplyLabel(label7_, m.Label7);
   panel11_->setVisible(m.Panel11Visible);
+  panel11_->setEnabled(!stale_);
+  DrawDrivePictures();
   button3_->setText(Text(m.Button3Caption));
   button4_->setText(Text(m.Button4Caption));
   // Service mode keeps the scan buttons; otherwise nothing shows them.
@@ -738,6 +775,37 @@ void TForm1::StatusPageChanged() {
   if (!m.Button4Visible && !maintenance_) button4_->hide();
   if (checkBox6_->isChecked() != m.CheckBox6Checked) checkBox6_->setChecked(m.CheckBox6Checked);
   if (checkBox7_->isChecked() != m.CheckBox7Checked) checkBox7_->setChecked(m.CheckBox7Checked);
+}
+
+void TForm1::DrawDrivePictures() {
+  // The state bits and activity of the Status page's slot: each bay's light
+  // says present (green), failed (red), inserted or rebuilding (amber); an
+  // absent drive leaves the bay empty; grey while nothing is known or the
+  // state is stale.
+  std::array<art::DriveLook, 2> looks{art::DriveLook::Unknown, art::DriveLook::Unknown};
+  const RaidCore& core = runtime_->Core();
+  const uint8_t slot = core.st.StatusPageSlot;
+  if (!stale_ && core.st.DeviceCount > slot && core.page.Model.Refreshes > 0) {
+    const Sector& b = core.ms.StatusBlock[drive_flags::Drive(core.st.DeviceList[slot]) % kPhysicalDrives];
+    for (int x = 0; x < 2; ++x) {
+      const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
+      const bool active = (b[status::kActivity] & (x == 0 ? status::kActHdd1 : status::kActHdd2)) != 0;
+      looks[x] = (bits & status::kAbsent)     ? art::DriveLook::Absent
+                 : active                     ? art::DriveLook::Rebuilding
+                 : (bits & status::kPresent)  ? art::DriveLook::Present
+                 : (bits & status::kFailed)   ? art::DriveLook::Failed
+                 : (bits & status::kInserted) ? art::DriveLook::Inserted
+                                              : art::DriveLook::Unknown;
+    }
+  }
+  QLabel* pictures[2] = {image4_, image5_};
+  static const char* const kLookNames[] = {"unknown", "present", "failed", "absent", "inserted", "rebuilding"};
+  for (int x = 0; x < 2; ++x) {
+    const auto name = QString::fromLatin1(kLookNames[static_cast<int>(looks[x])]);
+    if (pictures[x]->property("driveLook").toString() == name) continue;
+    pictures[x]->setProperty("driveLook", name);
+    pictures[x]->setPixmap(art::DrivePicture(90, 80, Dpr(), looks[x]));
+  }
 }
 
 void TForm1::NavigationChanged() { RedrawNavigation(); }

@@ -20,6 +20,7 @@
 #include "app/common/core_runtime.h"
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/picture_button.h"
+#include "app/raidgui/status_panel.h"
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/setup_page.h"
 #include "monitor/core_view.h"
@@ -115,6 +116,10 @@ class TForm1 : public QWidget, public CoreView {
   PictureButton* MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r);
   QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
   void ApplyLabel(QLabel* l, const struct LabelModel& m);
+  // Places the status-bar panels side by side from the left by their widths.
+  void LayoutPanels();
+  // The drive pictures show the drive state bits of the shown slot.
+  void DrawDrivePictures();
   qreal Dpr() const;
 
   ComSession com_;
@@ -122,7 +127,7 @@ class TForm1 : public QWidget, public CoreView {
   std::unique_ptr<CoreRuntime> runtime_;
   QStackedWidget* notebook1_ = nullptr;
   QStatusBar* statusBar1_ = nullptr;
-  std::array<QLabel*, 5> panels_{};
+  std::array<StatusPanel*, 5> panels_{};
   QLabel* staticText1_ = nullptr;
   std::array<NavEntry, 5> nav_{};
   std::array<PictureButton*, 2> statusTabs_{}, upgradeTabs_{};
@@ -163,6 +168,10 @@ class TForm1 : public QWidget, public CoreView {
   QWidget* panel11_ = nullptr;
   QLabel *label17_ = nullptr, *label27_ = nullptr, *label25_ = nullptr, *label51_ = nullptr, *label26_ = nullptr,
          *label52_ = nullptr, *label18_ = nullptr, *label48_ = nullptr, *label5_ = nullptr, *label7_ = nullptr;
+  QLabel *image4_ = nullptr, *image5_ = nullptr;
+  // No enclosure is ready: the Status page keeps its last captions, greyed.
+  bool stale_ = false;
+  std::string logDir_;
   bool logWindowOpen_ = false;
   TForm5* logWindow_ = nullptr;
 };

@@ -1,5 +1,8 @@
 #include "app/raidmon/console_view.h"
 
+#include "app/raidmon/status_line.h"
+#include "monitor/raid_core.h"
+
 namespace raid {
 
 void ConsoleView::SetPanelText(int panel, const std::string& text) {
@@ -24,6 +27,24 @@ void ConsoleView::DetectTextChanged(const std::string& text, bool visible) {
   if (text == "No Drive found! " && visible) {
     std::fprintf(err_, "raidmon: No Drive found!\n");
   }
+}
+
+void ConsoleView::NavigationEnabledChanged(bool enabled) {
+  // Enclosures were found: the first refresh after it says how they are.
+  if (enabled) announce_ = true;
+}
+
+void ConsoleView::StatusPageChanged() {
+  if (!core_ || !(announce_ || verbose_)) return;
+  announce_ = false;
+  for (int s = 0; s < kShownSlots && s < core_->st.DeviceCount; ++s) {
+    if (!core_->st.SlotChecked[s]) continue;
+    const uint32_t flags = core_->st.DeviceList[s];
+    const unsigned drive = drive_flags::Drive(flags) % kPhysicalDrives;
+    std::fprintf(err_, "raidmon: %s\n",
+                 EnclosureStatusLine(s, flags, core_->det.IdentSector[drive], core_->ms.StatusBlock[drive]).c_str());
+  }
+  std::fflush(err_);
 }
 
 }  // namespace raid

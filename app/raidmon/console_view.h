@@ -1,6 +1,8 @@
 // raidmon's view of the core: every line appended to the day log goes to
 // standard output as it is appended; status and message texts go to
-// standard error. Nothing waits for an answer.
+// standard error, and so do the enclosures' status lines (one per enclosure
+// after each detection, or after every poll when verbose). Nothing waits
+// for an answer.
 #pragma once
 
 #include <cstdio>
@@ -11,18 +13,31 @@
 
 namespace raid {
 
+class RaidCore;
+
 class ConsoleView final : public CoreView {
  public:
   explicit ConsoleView(std::FILE* out = stdout, std::FILE* err = stderr) : out_(out), err_(err) {}
+  // The core whose enclosures the status lines describe; verbose: a line
+  // per enclosure after every poll, not only after a detection.
+  void ShowStatusLines(const RaidCore* core, bool verbose) {
+    core_ = core;
+    verbose_ = verbose;
+  }
   void SetPanelText(int panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void LogLineAppended(const std::string& line) override;
   void DetectTextChanged(const std::string& text, bool visible) override;
+  void NavigationEnabledChanged(bool enabled) override;
+  void StatusPageChanged() override;
 
  private:
   std::FILE* out_;
   std::FILE* err_;
   std::string lastPanel4_;
+  const RaidCore* core_ = nullptr;
+  bool verbose_ = false;
+  bool announce_ = false;
 };
 
 }  // namespace raid

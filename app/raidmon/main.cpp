@@ -2,20 +2,17 @@
 // console: detection, polling and the day log, with every new log line
 // printed as it is written. SIGINT, SIGTERM or SIGHUP saves and ends it
 // cleanly; lines that could not be saved are set aside and said, and the
-// exit code is then 1.
-#include <QCoreApplication>
-#include <QDir>
-#include <QTimer>
+// exit code is then 1. It needs no GUI toolkit: its event loop sleeps until
+// the next timer, request or timeline event is due.
 #include <cstdio>
 
-#include "app/common/core_runtime.h"
 #include "app/common/options.h"
-#include "app/common/quit_signals.h"
+#include "app/common/runtime.h"
+#include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
-#include "app/common/text.h"
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -29,14 +26,16 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  QCoreApplication app(argc, argv);
+  // Before any thread starts, so the signals reach only the loop.
+  ConsoleLoop loop;
+  loop.QuitOnSignals();
   Machine machine;
   std::string error;
   if (!BuildMachine(opt, machine, error)) {
     std::fprintf(stderr, "raidmon: %s\n", error.c_str());
     return 1;
   }
-  const std::string logDir = PrepareLogDir(opt, FromQt(QCoreApplication::applicationDirPath()));
+  const std::string logDir = PrepareLogDir(opt, ProgramDir(argc > 0 ? argv[0] : nullptr));
   // One writer per log folder. A folder that cannot be locked (missing or
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
@@ -50,23 +49,22 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "raidmon: the log folder cannot be locked: %s\n", logLock.Error().c_str());
       break;
   }
+  std::fprintf(stderr, "raidmon: day log folder: %s\n", logDir.c_str());
+  std::fflush(stderr);
 
   ConsoleView view;
-  CoreRuntime runtime(machine, view, logDir);
-  QuitOnSignals quitOnSignals([&app] { app.quit(); });
+  Runtime runtime(machine, view, logDir, loop);
+  view.ShowStatusLines(&runtime.Core(), opt.verbose);
   // Without a check box to tick again, a slot the failure rule switched off
   // is tried again by itself.
   runtime.Core().poller.EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
-
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (runtime.DeadlineReached()) app.quit();
-  });
-  watch.start(20);
+  runtime.OnStepped = [&] {
+    if (runtime.DeadlineReached()) loop.Quit();
+  };
   runtime.Start();
-  app.exec();
-  runtime.Stop();
+  loop.Run([&] { runtime.Step(); });
+  runtime.Stop([&] { loop.RunPosted(); });
   EventLog& log = runtime.Core().log;
   log.SaveNow();
   int rc = 0;
@@ -75,6 +73,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: %s\n", FallbackMessage(fr, logDir).c_str());
     rc = 1;
   }
-  QuitOnSignals::Finished();
+  ConsoleLoop::Finished();
   return rc;
 }

@@ -55,6 +55,21 @@ TEST(OptionValues, AnOptionGivenTwiceIsRefused) {
   EXPECT_NE(ErrorOf({"--simulate", "a.json", "b.json"}).find("b.json"), std::string::npos);
 }
 
+TEST(OptionValues, VerboseIsTheMonitorsAndTheLogFolderIsSaidAbsolute) {
+  EXPECT_TRUE(ParseOptions({"raidmon", "--simulate", "--verbose"}, true).verbose);
+  EXPECT_FALSE(ParseOptions({"raidmon", "--simulate"}, true).verbose);
+  EXPECT_NE(ErrorOf({"--verbose"}, false).find("--verbose"), std::string::npos);  // not the window's
+  EXPECT_NE(ErrorOf({"--verbose", "--verbose"}).find("given twice"), std::string::npos);
+  // A relative --log-dir is the user's folder's; the programs say it whole.
+  ProgramOptions o;
+  o.logDir = "raid-options-test-logs";
+  const std::string dir = PrepareLogDir(o, "/nonexistent");
+  EXPECT_TRUE(std::filesystem::path(dir).is_absolute());
+  EXPECT_EQ(std::filesystem::path(dir), std::filesystem::current_path() / "raid-options-test-logs");
+  EXPECT_TRUE(std::filesystem::is_directory(dir));
+  std::filesystem::remove_all(dir);
+}
+
 TEST(OptionValues, MistakesEndWithExitCodeTwo) {
   ProgramOptions o = ParseOptions({"raidmon", "--duration", "nan"}, true);
   testing::internal::CaptureStderr();

@@ -31,6 +31,7 @@ TEST(WorkerThreads, DetectPollLogAndStopCleanly) {
   std::filesystem::create_directories(dir);
   Machine m;
   m.clock = std::make_unique<ScaledClock>(LocalDateTime{2010, 5, 3, 9, 0, 0, 0}, 40.0);
+  m.speed = 40.0;  // the runtime plans its wake-ups by it
   auto io = std::make_unique<sim::SimDeviceIo>(*m.clock, sim::DefaultScenario());
   m.changes = io.get();
   m.io = std::move(io);  // sim left unset: the runtime treats it as real devices

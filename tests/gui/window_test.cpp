@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QScrollBar>
+#include <QTextLayout>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QTest>
@@ -18,6 +20,7 @@
 #include "app/common/quit_signals.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
+#include "app/raidgui/status_panel.h"
 #include "app/raidgui/tform1.h"
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
@@ -96,6 +99,56 @@ TEST(MainWindow, StartsDetectingWithNavigationDisabledThenPublishes) {
   EXPECT_FALSE(w.Find<PictureButton>("Image0_D2")->isVisible());
   EXPECT_EQ(w.Label("Label18"), "Normal");
   EXPECT_EQ(w.Label("Label17"), "Mirroring(RAID1)");
+}
+
+TEST(MainWindow, StatusBarPanelsFitTheWindowAndCutLongTextsWithATooltip) {
+  Window w;
+  w.Run(1000);
+  const int widths[5] = {100, 80, 80, 100, 250};
+  int left = 0;
+  for (int i = 0; i < 5; ++i) {
+    auto* p = w.Find<StatusPanel>(QString("StatusBar1_Panel%1").arg(i).toLatin1().constData());
+    EXPECT_EQ(p->x(), left) << i;
+    EXPECT_EQ(p->width(), widths[i]) << i;
+    EXPECT_LE(p->mapTo(w.form.get(), QPoint(p->width(), 0)).x(), 620) << i;
+    left += widths[i];
+  }
+  auto* p1 = w.Find<StatusPanel>("StatusBar1_Panel1");
+  EXPECT_FALSE(p1->Elided());
+  EXPECT_TRUE(p1->toolTip().isEmpty());
+  // Panel 4 names the log folder; a text too long for it is cut, whole in
+  // the tooltip, and still read back whole.
+  EXPECT_EQ(w.form->PanelText(4), "Day log folder: " + (w.dir / "logs").string());
+  const std::string longText(200, 'x');
+  w.form->SetPanelText(4, longText);
+  auto* p4 = w.Find<StatusPanel>("StatusBar1_Panel4");
+  EXPECT_TRUE(p4->Elided());
+  EXPECT_EQ(p4->toolTip().toStdString(), longText);
+  EXPECT_EQ(w.form->PanelText(4), longText);
+}
+
+TEST(MainWindow, AfterTheLastEnclosureLeavesTheCaptionsStayGreyed) {
+  Window w(R"({"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
+    "volumes":[{"letter":"E","drive":0,"length":1000}],
+    "timeline":[{"at":12,"enclosure":"E1","set":{"hdd2":"failed"}},{"at":20,"unplug":"E1"},
+                {"at":40,"plug":"E1"}]})");
+  w.Run(10000);
+  auto* mode = w.Find<QLabel>("Label17");
+  EXPECT_TRUE(mode->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "present");
+  w.Run(6000);
+  EXPECT_EQ(w.Find<QLabel>("Image5")->property("driveLook").toString(), "failed");
+  w.Run(16000);
+  EXPECT_EQ(w.Label("StaticText1"), "No Drive found! ");
+  // The designed captions stay, greyed; the bays no longer claim a state.
+  EXPECT_EQ(mode->text(), "Mirroring(RAID1)");
+  EXPECT_FALSE(mode->isEnabled());
+  EXPECT_FALSE(w.Find<QLabel>("Label25")->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "unknown");
+  // Back again: live.
+  w.Run(20000);
+  EXPECT_TRUE(mode->isEnabled());
+  EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "present");
 }
 
 TEST(MainWindow, NavigationLayoutHidesSetupAndPacksTheRest) {
@@ -232,6 +285,38 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
 }
 
+TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
+  Window w;
+  w.Run(1000);
+  for (int i = 0; i < 60; ++i) w.form->Core().log.DayLog.push_back("filler line " + std::to_string(i));
+  TForm5 log(w.form->Core(), w.form.get());
+  log.show();
+  QCoreApplication::processEvents();
+  QScrollBar* bar = log.Memo1()->verticalScrollBar();
+  ASSERT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
+  w.form->Core().log.DayLog.push_back("followed");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // Scrolled up by the user: new lines do not pull the view away.
+  bar->setValue(0);
+  w.form->Core().log.DayLog.push_back("not followed");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), 0);
+  // Back at the end: followed again.
+  bar->setValue(bar->maximum());
+  w.form->Core().log.DayLog.push_back("followed again");
+  log.Timer1Timer();
+  EXPECT_EQ(bar->value(), bar->maximum());
+  // The separators fit the width, every line is still one block, and
+  // nothing scrolls sideways.
+  EXPECT_EQ(log.Memo1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(static_cast<size_t>(log.Memo1()->blockCount()), w.form->Core().log.DayLog.size());
+  const QTextBlock first = log.Memo1()->document()->firstBlock();
+  ASSERT_TRUE(first.text().startsWith("----"));
+  EXPECT_EQ(first.layout()->lineCount(), 1);
+}
+
 TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   Window w;
   w.Run(1000);
@@ -239,7 +324,7 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   log.show();
   const QString before = log.Memo1()->toPlainText();
   auto saved = TForm5::FileChooser();
-  TForm5::FileChooser() = [](QWidget*) { return std::string(); };
+  TForm5::FileChooser() = [](QWidget*, const std::string&) { return std::string(); };
   log.Button2Click();
   EXPECT_EQ(log.Memo1()->toPlainText(), before);
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
@@ -249,8 +334,14 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   FILE* f = std::fopen(file.c_str(), "wb");
   std::fputs("line one\r\nline two\r\n", f);
   std::fclose(f);
-  TForm5::FileChooser() = [file](QWidget*) { return file; };
+  std::string folder;
+  TForm5::FileChooser() = [file, &folder](QWidget*, const std::string& f) {
+    folder = f;
+    return file;
+  };
   log.Button2Click();
+  // The dialog starts in the day log folder, not the working folder.
+  EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(w.form->Core().log.LogDir()));
   EXPECT_EQ(log.Memo1()->toPlainText(), "line one\nline two");
   EXPECT_EQ(log.windowTitle(), "Event log - 100101.log");
   // "Real Time Log" goes back to the day's buffer and its timer.

@@ -1,0 +1,163 @@
+#include "app/common/runtime.h"
+
+#include <cmath>
+#include <limits>
+
+namespace raid {
+
+namespace {
+// A simulated machine that cannot keep up with its speed (a slow machine, a
+// long modal box) is not made to catch up in one burst: program time then
+// runs behind the wall, at most this much real time per step.
+constexpr int64_t kMaxStepRealMs = 200;
+constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+}  // namespace
+
+void LoopView::SetPanelText(int panel, const std::string& text) {
+  if (host_.OnMainThread()) {
+    inner_.SetPanelText(panel, text);
+    return;
+  }
+  host_.Post([this, panel, text] { inner_.SetPanelText(panel, text); });
+}
+
+BoxResult LoopView::ShowMessage(const MessageBoxRequest& box) {
+  if (host_.OnMainThread()) return inner_.ShowMessage(box);
+  BoxResult r = BoxResult::Cancel;
+  host_.RunAndWait([&] { r = inner_.ShowMessage(box); });
+  return r;
+}
+
+void LoopView::ShowNotice(const MessageBoxRequest& box) {
+  if (host_.OnMainThread()) {
+    inner_.ShowNotice(box);
+    return;
+  }
+  // Nothing waits for a notice: it is shown when the main thread comes to it.
+  host_.Post([this, box] { inner_.ShowNotice(box); });
+}
+
+void LoopView::ProcessMessages() {
+  if (host_.OnMainThread()) inner_.ProcessMessages();
+}
+
+Runtime::Runtime(Machine& machine, CoreView& view, const std::string& logDir, LoopHost& host)
+    : machine_(machine), host_(host), format_(MakePlatformDateTimeFormat()), view_(view, host) {
+  core_ = std::make_unique<RaidCore>(*machine_.io, *machine_.clock, *format_, view_, logDir);
+}
+
+Runtime::~Runtime() = default;
+
+int64_t Runtime::RealMs() { return wall_.MonotonicMs(); }
+
+void Runtime::OnDeviceChangeAnyThread() {
+  auto change = [this] {
+    if (!started_) return;
+    core_->OnDeviceChange();
+    Wake();
+  };
+  if (host_.OnMainThread()) change();
+  else host_.Post(change);
+}
+
+void Runtime::Start(bool pace) {
+  startMs_ = machine_.clock->MonotonicMs();
+  core_->Start();
+  const bool simulated = machine_.sim != nullptr;
+  std::function<void()> pump;
+  std::function<int64_t()> pumpWorkFrom;
+  if (simulated) {
+    pump = [this] { machine_.sim->Pump(); };
+    pumpWorkFrom = [this] { return machine_.sim->NextEventMs(); };
+  }
+  // A simulated machine runs every loop on this thread by the program's
+  // clock, so a scenario replays the same way every time; real devices get
+  // the worker threads.
+  scheduler_ = std::make_unique<CoreScheduler>(*core_, *machine_.clock, machine_.manual, simulated, pump, pumpWorkFrom);
+  if (!simulated) {
+    threads_ = std::make_unique<CoreThreads>(*core_, *machine_.clock, host_);
+    threads_->Start();
+  }
+  started_ = true;
+  if (machine_.changes && !machine_.changes->Start([this] { OnDeviceChangeAnyThread(); }))
+    view_.SetPanelText(4, "Device change notifications are not available");
+  pacing_ = pace;
+  anchorReal_ = RealMs();
+  anchorProgram_ = machine_.clock->MonotonicMs();
+  if (pacing_) PlanWake();
+}
+
+void Runtime::Step() {
+  if (!pacing_ || !scheduler_) return;
+  // A step asked for while a task runs (a modal box's own event loop): the
+  // task's own step plans the next wake-up when it is done.
+  if (scheduler_->Running()) return;
+  int64_t target;
+  const int64_t real = RealMs();
+  if (machine_.manual) {
+    const double speed = machine_.speed > 0 ? machine_.speed : 1.0;
+    target = anchorProgram_ + static_cast<int64_t>(std::floor(static_cast<double>(real - anchorReal_) * speed));
+    const int64_t now = machine_.manual->MonotonicMs();
+    const auto maxStep = static_cast<int64_t>(std::ceil(kMaxStepRealMs * speed));
+    if (target - now > maxStep) {
+      target = now + maxStep;
+      anchorReal_ = real;
+      anchorProgram_ = target;
+    }
+    if (target < now) target = now;
+  } else {
+    target = machine_.clock->MonotonicMs();
+  }
+  if (deadlineMs_ >= 0 && target > startMs_ + deadlineMs_) target = startMs_ + deadlineMs_;
+  scheduler_->RunUntil(target);
+  PlanWake();
+  if (OnStepped) OnStepped();
+}
+
+void Runtime::Wake() {
+  if (pacing_ && scheduler_ && !scheduler_->Running()) PlanWake();
+}
+
+void Runtime::PlanWake() {
+  int64_t next = scheduler_->NextWakeMs();
+  if (deadlineMs_ >= 0 && startMs_ + deadlineMs_ < next) next = startMs_ + deadlineMs_;
+  if (deadlineMs_ >= 0 && DeadlineReached()) return;  // the front end ends it
+  if (next == kNever) return;
+  const double speed = machine_.speed > 0 ? machine_.speed : 1.0;
+  const int64_t real = RealMs();
+  const int64_t now = machine_.clock->MonotonicMs();
+  if (machine_.manual) {
+    // Device time charged during the step moved the program ahead of the
+    // wall: it goes on from there.
+    const auto projected =
+        anchorProgram_ + static_cast<int64_t>(std::floor(static_cast<double>(real - anchorReal_) * speed));
+    if (now > projected) {
+      anchorReal_ = real;
+      anchorProgram_ = now;
+    }
+    const double wallAt = static_cast<double>(anchorReal_) + static_cast<double>(next - anchorProgram_) / speed;
+    const auto in = static_cast<int64_t>(std::ceil(wallAt)) - real;
+    host_.WakeIn(in > 0 ? in : 0);
+    return;
+  }
+  const auto in = static_cast<int64_t>(std::ceil(static_cast<double>(next - now) / speed));
+  host_.WakeIn(in > 0 ? in : 0);
+}
+
+void Runtime::StepFor(int64_t ms) {
+  if (!scheduler_ || !machine_.manual) return;
+  scheduler_->RunUntil(machine_.manual->MonotonicMs() + ms);
+  if (OnStepped) OnStepped();
+}
+
+void Runtime::Stop(const std::function<void()>& pump) {
+  if (!started_) return;
+  started_ = false;
+  pacing_ = false;
+  core_->Close();
+  if (machine_.changes) machine_.changes->Stop();
+  host_.SetClosing();
+  if (threads_) threads_->Stop(pump);
+}
+
+}  // namespace raid

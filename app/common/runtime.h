@@ -1,0 +1,120 @@
+// The runtime both front ends share, in plain C++: it owns the core, runs
+// its timers (and on a simulated machine its worker loops) by the program's
+// clock, and starts and stops the worker threads. It never polls: after each
+// step it asks its host's event loop for one wake-up, when the next timer,
+// request or timeline event is due, so an idle monitor sleeps.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "app/common/options.h"
+#include "monitor/raid_core.h"
+#include "monitor/scheduler.h"
+#include "monitor/worker_threads.h"
+#include "platform/clock.h"
+#include "platform/datetime_text.h"
+
+namespace raid {
+
+// The front end's event loop, as the runtime uses it.
+class LoopHost : public MainThreadInvoker {
+ public:
+  virtual bool OnMainThread() const = 0;
+  // Runs fn on the main thread soon; any thread may call it.
+  virtual void Post(std::function<void()> fn) = 0;
+  // Main thread: calls Runtime::Step once after this many real
+  // milliseconds (0: as soon as possible), replacing an earlier request.
+  virtual void WakeIn(int64_t realMs) = 0;
+  // The program is ending: RunAndWait from now on runs nothing and returns
+  // false, so a worker thread waiting for the main thread is let go.
+  virtual void SetClosing() = 0;
+};
+
+// Forwards to the front end's view; status-bar texts and message boxes that
+// come from a worker thread are delivered on the main thread.
+class LoopView final : public CoreView {
+ public:
+  LoopView(CoreView& inner, LoopHost& host) : inner_(inner), host_(host) {}
+  void SetPanelText(int panel, const std::string& text) override;
+  BoxResult ShowMessage(const MessageBoxRequest& box) override;
+  void ShowNotice(const MessageBoxRequest& box) override;
+  void ProcessMessages() override;
+  void DetectTextChanged(const std::string& t, bool v) override { inner_.DetectTextChanged(t, v); }
+  void NavigationEnabledChanged(bool e) override { inner_.NavigationEnabledChanged(e); }
+  void UpgradeButtonEnabledChanged(bool e) override { inner_.UpgradeButtonEnabledChanged(e); }
+  void SlotControlsChanged(int s, bool v, bool c) override { inner_.SlotControlsChanged(s, v, c); }
+  void LogButtonVisibleChanged(bool v) override { inner_.LogButtonVisibleChanged(v); }
+  void IdentityChanged() override { inner_.IdentityChanged(); }
+  void StatusPageChanged() override { inner_.StatusPageChanged(); }
+  void LogLineAppended(const std::string& l) override { inner_.LogLineAppended(l); }
+  void NavigationChanged() override { inner_.NavigationChanged(); }
+  void ProgressChanged(int b, uint32_t v) override { inner_.ProgressChanged(b, v); }
+  void OptionControlsChanged() override { inner_.OptionControlsChanged(); }
+  void UpgradePageChanged() override { inner_.UpgradePageChanged(); }
+  std::string PanelText(int panel) const override { return inner_.PanelText(panel); }
+
+ private:
+  CoreView& inner_;
+  LoopHost& host_;
+};
+
+class Runtime {
+ public:
+  // The machine, the view and the host must outlive the runtime.
+  Runtime(Machine& machine, CoreView& view, const std::string& logDir, LoopHost& host);
+  ~Runtime();
+
+  RaidCore& Core() { return *core_; }
+  // Starts the core, its threads, device notifications and the pacing.
+  // pace false: nothing runs until StepFor is called (tests, rendering).
+  void Start(bool pace = true);
+  // The host's wake-up: runs what is due by now and asks for the next one.
+  void Step();
+  // Something outside the tasks changed the core (a device change, the
+  // user): plan the next wake-up again.
+  void Wake();
+  // Runs the program for this much program time at once (simulated
+  // machines only).
+  void StepFor(int64_t ms);
+  // Disarms polling, ends the threads and stops the pacing; pump lets the
+  // host run what the threads wait for.
+  void Stop(const std::function<void()>& pump);
+  // Stops the pacing at this much program time (ms since start).
+  void SetDeadline(int64_t ms) { deadlineMs_ = ms; }
+  bool DeadlineReached() const { return deadlineMs_ >= 0 && ProgramMs() >= deadlineMs_; }
+  // Program time since start, milliseconds.
+  int64_t ProgramMs() const { return machine_.clock->MonotonicMs() - startMs_; }
+  // Called on the main thread after each step and from a device change.
+  std::function<void()> OnStepped;
+  // Called from any thread when a device arrives or leaves, before the core
+  // hears of it (the host moves the call to the main thread).
+  void OnDeviceChangeAnyThread();
+
+ private:
+  // Real milliseconds, for relating program time to the wall.
+  int64_t RealMs();
+  void PlanWake();
+
+  Machine& machine_;
+  LoopHost& host_;
+  std::unique_ptr<DateTimeFormat> format_;
+  LoopView view_;
+  std::unique_ptr<RaidCore> core_;
+  std::unique_ptr<CoreScheduler> scheduler_;
+  std::unique_ptr<CoreThreads> threads_;
+  SystemClock wall_;
+  int64_t startMs_ = 0;
+  int64_t deadlineMs_ = -1;
+  // A simulated machine's program time runs `speed` times the wall from
+  // this pair on (moved when the program falls behind or device time is
+  // charged).
+  int64_t anchorReal_ = 0, anchorProgram_ = 0;
+  bool started_ = false;
+  bool pacing_ = false;
+};
+
+}  // namespace raid

@@ -1,0 +1,46 @@
+#include "app/raidgui/status_panel.h"
+
+#include <QPainter>
+#include <QResizeEvent>
+
+namespace raid {
+
+namespace {
+constexpr int kIndent = 4;
+}
+
+StatusPanel::StatusPanel(QWidget* parent, const QString& objectName) : QLabel(parent) {
+  setObjectName(objectName);
+  setFrameShape(QFrame::StyledPanel);
+  setFrameShadow(QFrame::Sunken);
+  QFont f = font();
+  f.setPixelSize(11);
+  setFont(f);
+}
+
+QString StatusPanel::Shown() const {
+  return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width() - 2 * kIndent);
+}
+
+bool StatusPanel::Elided() const { return Shown() != text(); }
+
+void StatusPanel::UpdateTip() { setToolTip(Elided() ? text() : QString()); }
+
+void StatusPanel::SetFullText(const QString& t) {
+  setText(t);
+  UpdateTip();
+}
+
+void StatusPanel::paintEvent(QPaintEvent* e) {
+  QFrame::paintEvent(e);  // the frame alone
+  QPainter g(this);
+  g.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
+  g.drawText(contentsRect().adjusted(kIndent, 0, -kIndent, 0), Qt::AlignVCenter | Qt::AlignLeft, Shown());
+}
+
+void StatusPanel::resizeEvent(QResizeEvent* e) {
+  QLabel::resizeEvent(e);
+  UpdateTip();
+}
+
+}  // namespace raid
