@@ -64,6 +64,8 @@ class CoreRuntime : public QObject {
   ~CoreRuntime() override;
 
   RaidCore& Core() { return *core_; }
+  // The view the core talks to: texts from any thread reach the main thread.
+  CoreView& SafeView() { return view_; }
   // Starts the core, its threads, device notifications and the timers.
   // pace false: nothing runs until StepFor is called (tests, rendering).
   void Start(bool pace = true);

@@ -19,6 +19,7 @@ struct ProgramOptions {
   std::string scenario;  // empty: the built-in default
   std::string trace;
   std::string logDir;
+  std::string configDir;  // the mail settings folder; empty: the system's store
   double duration = -1;  // seconds of program time; raidmon only
   bool help = false;
   std::string error;

@@ -17,10 +17,14 @@
 
 #include "app/common/core_runtime.h"
 #include "app/raidgui/artwork.h"
+#include "app/raidgui/email_page.h"
 #include "app/raidgui/picture_button.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/core_view.h"
+#include "notify/mail_page.h"
+#include "notify/notifier.h"
 #include "platform/com_session.h"
+#include "platform/settings_store.h"
 
 namespace raid {
 
@@ -29,7 +33,8 @@ class TForm5;
 class TForm1 : public QWidget, public CoreView {
   Q_OBJECT
  public:
-  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr);
+  // configDir: the mail settings folder (--config-dir); empty: the system's store.
+  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr, const std::string& configDir = {});
   ~TForm1() override;
 
   // False when COM security could not be set up (the box has been shown and
@@ -46,7 +51,11 @@ class TForm1 : public QWidget, public CoreView {
   void Image_StsClick() { Core().SelectPage(0); }
   void Image_SetupClick() { Core().SelectPage(1); }
   void Image_FWUpgClick();
-  void Image_EmailClick() { Core().SelectPage(3); }
+  void Image_EmailClick();
+  // The E-mail page, its model and the notification sender.
+  EmailPage& Email() { return *emailPage_; }
+  MailPage& EmailModel() { return *mailPage_; }
+  MailNotifier& Notifier() { return *notifier_; }
   void Image_AboutClick() { Core().SelectPage(4); }
   void Image0_LogClick();
   // The Upgrade page.
@@ -137,6 +146,11 @@ class TForm1 : public QWidget, public CoreView {
          *label52_ = nullptr, *label18_ = nullptr, *label48_ = nullptr, *label5_ = nullptr, *label7_ = nullptr;
   bool logWindowOpen_ = false;
   TForm5* logWindow_ = nullptr;
+  // Declared after the runtime: the sender ends before the core goes.
+  std::unique_ptr<SettingsStore> mailStore_;
+  std::unique_ptr<MailNotifier> notifier_;
+  std::unique_ptr<MailPage> mailPage_;
+  EmailPage* emailPage_ = nullptr;
 };
 
 }  // namespace raid

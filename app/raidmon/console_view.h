@@ -18,6 +18,9 @@ class ConsoleView final : public CoreView {
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void LogLineAppended(const std::string& line) override;
   void DetectTextChanged(const std::string& text, bool visible) override;
+  // The mail sender's texts ("Send mail Success!", a failure and its
+  // reason); safe from any thread.
+  void MailStatus(const std::string& text);
 
  private:
   std::FILE* out_;

@@ -13,6 +13,10 @@
 #include "app/common/quit_signals.h"
 #include "app/raidmon/console_view.h"
 #include "monitor/log_fallback.h"
+#include "notify/mail_message.h"
+#include "notify/notifier.h"
+#include "platform/settings_store.h"
+#include "platform/system_info.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
 
@@ -58,6 +62,18 @@ int main(int argc, char** argv) {
   runtime.Core().poller.EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
 
+  // Notifications by mail, with the same settings as the window. The
+  // sender's texts are printed from its own thread (panel 3: the outcome).
+  RaidCore& core = runtime.Core();
+  core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
+  const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
+  MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,
+                        [&view](int panel, const std::string& text) {
+                          if (panel == 3) view.MailStatus(text);
+                        });
+  core.MailHandler = [&notifier] { notifier.SendNotification(); };
+  notifier.Start();
+
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (runtime.DeadlineReached()) app.quit();
@@ -66,6 +82,9 @@ int main(int argc, char** argv) {
   runtime.Start();
   app.exec();
   runtime.Stop();
+  // Mails already composed are still sent (each bounded by its time-outs).
+  notifier.Stop(true);
+  core.MailHandler = nullptr;
   EventLog& log = runtime.Core().log;
   log.SaveNow();
   int rc = 0;
