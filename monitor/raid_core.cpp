@@ -105,8 +105,12 @@ bool RaidCore::StatusRequestWaiting() const {
 }
 
 void RaidCore::ServeMailRequest() {
-  // Sending arrives with the notification settings; until they exist a
-  // request is taken off the queue here so the thread stays quiet.
+  if (MailHandler) {
+    MailHandler();
+    return;
+  }
+  // No notification settings in this program: the request is dropped so
+  // the thread stays quiet.
   ms.MailRequestFlags = 0;
 }
 

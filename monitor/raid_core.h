@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <atomic>
 #include <memory>
 #include <string>
@@ -58,6 +59,9 @@ class RaidCore {
   // TEmailThread.
   bool MailRequestWaiting() const { return ms.MailRequestFlags.load() != 0; }
   void ServeMailRequest();
+  // The notification callback the front end installs (SendNotification);
+  // without one a request is dropped.
+  std::function<void()> MailHandler;
 
   // Navigation: accepted only once the first refresh has happened.
   bool NavigationAccepted() const;

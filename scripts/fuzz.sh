@@ -2,6 +2,7 @@
 # Builds the libFuzzer targets with clang under AddressSanitizer and
 # UndefinedBehaviorSanitizer and runs each for SECONDS (default 20):
 #   fuzz_scenario  scenario files, parsed and then played out on the simulator
+#   fuzz_settings  settings files and password records: parse, write back, load
 #   fuzz_records   identification sectors and status records through detection,
 #                  polling, the event log, the Status page and both report forms
 # Every input starts from a fresh state; nothing is written to disk but the
@@ -14,13 +15,17 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 seconds="${1:-20}"
 mkdir -p out/fuzz
-for f in fuzz_scenario fuzz_records fuzz_image; do
+for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings; do
   corpus="out/fuzz/$f-corpus"
   mkdir -p "$corpus"
   extra=()
   if [ "$f" = fuzz_scenario ]; then
     cp scenarios/*.json "$corpus/" 2>/dev/null || true
     extra=(-dict=fuzz/scenario.dict -max_len=8192)
+  elif [ "$f" = fuzz_settings ]; then
+    printf '[SOFTWARE\\KX_RAID_GUI]\n"Port"="25"\n"ToAddrCount"=dword:00000002\n"ProductID"=hex:a5,3c\n' \
+      > "$corpus/seed.conf"
+    extra=(-max_len=4096)
   else
     extra=(-max_len=4096)
   fi

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the build, the tests and the Windows
+# Installs every Debian 12 package the build, the tests (python3-aiosmtpd: the
+# SMTP server the mail tests start on 127.0.0.1; openssl: its certificate) and the Windows
 # cross-build need. Idempotent: quick when everything is already there.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ PACKAGES=(
   nlohmann-json3-dev libudev-dev libcurl4-openssl-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   xvfb xauth fonts-dejavu-core
+  python3-aiosmtpd openssl
 )
 
 # The fuzzers want clang and its fuzzer runtime (scripts/fuzz.sh only).

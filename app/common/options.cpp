@@ -13,6 +13,12 @@
 #include "platform/linux/linux_device_io.h"
 #endif
 
+#ifdef _WIN32
+#define CONFIG_DIR_DEFAULT "the registry"
+#else
+#define CONFIG_DIR_DEFAULT "/etc/raidgui"
+#endif
+
 namespace raid {
 
 namespace {
@@ -61,7 +67,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
       return v;
     };
-    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" ||
+    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
                        ((a == "--duration" || a == "--verbose") && allowDuration) ||
                        (a == "--maintenance" && allowMaintenance);
     if (known) {
@@ -84,6 +90,9 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
     } else if (a == "--log-dir") {
       o.logDir = value("a folder");
       if (o.error.empty() && ExistsAsNonFolder(o.logDir)) o.error = "--log-dir: " + o.logDir + " is not a folder";
+    } else if (a == "--config-dir") {
+      o.configDir = value("a folder");
+      if (o.error.empty() && ExistsAsNonFolder(o.configDir)) o.error = "--config-dir: " + o.configDir + " is not a folder";
     } else if (a == "--duration" && allowDuration) {
       const std::string v = value("seconds");
       if (!o.error.empty()) break;
@@ -106,12 +115,14 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 }
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
-  std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR]";
+  std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
   if (allowDuration) u += " [--duration SECONDS] [--verbose]";
   if (allowMaintenance) u += " [--maintenance]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
-       "  --log-dir DIR          where the daily log files go (default: beside the program)\n";
+       "  --log-dir DIR          where the daily log files go (default: beside the program)\n"
+       "  --config-dir DIR       where the mail settings and templates are kept\n"
+       "                         (default: " CONFIG_DIR_DEFAULT ")\n";
   if (allowDuration)
     u += "  --duration SECONDS     stop after this much program time\n"
          "  --verbose              a status line per enclosure after every poll (stderr)\n";

@@ -19,6 +19,7 @@ struct ProgramOptions {
   std::string scenario;  // empty: the built-in default
   std::string trace;
   std::string logDir;
+  std::string configDir;  // the mail settings folder; empty: the system's store
   double duration = -1;  // seconds of program time; raidmon only
   bool maintenance = false;  // raidgui only: service mode with the Setup page
   bool verbose = false;  // raidmon only: a status line per enclosure and poll

@@ -69,6 +69,8 @@ class Runtime {
   ~Runtime();
 
   RaidCore& Core() { return *core_; }
+  // The view the core talks to: texts from any thread reach the main thread.
+  CoreView& SafeView() { return view_; }
   // Starts the core, its threads, device notifications and the pacing.
   // pace false: nothing runs until StepFor is called (tests, rendering).
   void Start(bool pace = true);

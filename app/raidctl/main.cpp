@@ -13,6 +13,7 @@
 #include "app/raidctl/ctl_view.h"
 #include "monitor/device_messages.h"
 #include "app/raidctl/setup_commands.h"
+#include "app/raidctl/mail_commands.h"
 #include "app/raidctl/status_report.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
@@ -56,7 +57,8 @@ std::string Usage() {
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
-         "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n";
+         "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n" +
+         MailUsage();
 }
 
 CtlOptions ParseCtl(const std::vector<std::string>& args) {
@@ -109,7 +111,8 @@ CtlOptions ParseCtl(const std::vector<std::string>& args) {
     } else if (a.rfind("--", 0) == 0) {
       o.common.push_back(a);
       // --simulate takes an optional scenario, --trace a file.
-      if ((a == "--simulate" || a == "--trace") && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
+      if ((a == "--simulate" || a == "--trace" || a == "--config-dir") && i + 1 < args.size() &&
+          args[i + 1].rfind("--", 0) != 0)
         o.common.push_back(args[++i]);
     } else {
       o.error = "unexpected \"" + a + "\"";
@@ -203,6 +206,8 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
 int main(int argc, char** argv) {
   using namespace raid;
   const std::vector<std::string> args(argv, argv + argc);
+  // The mail settings touch no enclosure: no detection, no lock.
+  if (IsMailCommand(args)) return RunMailCommand(args);
   const CtlOptions ctl = ParseCtl(args);
   if (ctl.help) {
     std::fputs(Usage().c_str(), stdout);

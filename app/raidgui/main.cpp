@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
   if (folder == FolderLock::Result::Failed)
     std::fprintf(stderr, "raidgui: the log folder cannot be locked: %s\n", logLock.Error().c_str());
 
-  TForm1 form1(machine, logDir);
+  TForm1 form1(machine, logDir, nullptr, opt.configDir);
   if (!form1.StartedWell()) return 1;
   form1.SetMaintenanceMode(opt.maintenance);
   TForm2 form2(&form1);

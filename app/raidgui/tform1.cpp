@@ -13,6 +13,8 @@
 #include "app/raidgui/message_box.h"
 #include "device/record_layout.h"
 #include "monitor/status_page.h"
+#include "notify/mail_message.h"
+#include "platform/system_info.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -40,7 +42,8 @@ QColor ColorOf(TextColor c) {
 }
 }  // namespace
 
-TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : QWidget(parent), logDir_(logDir) {
+TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, const std::string& configDir)
+    : QWidget(parent), logDir_(logDir) {
   setObjectName("Form1");
   if (!com_.InitializeSecurity()) {
     ShowMessageBox(nullptr, {"CoInitializeSecurity error!", "", BoxIcon::Error, BoxButtons::Ok});
@@ -49,6 +52,16 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent) : Q
   runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir);
   upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), *this);
   setup_ = std::make_unique<SetupPage>(runtime_->Core(), *this, *upgrade_);
+  // The system information block, then the mail settings' start-up hook.
+  Core().SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
+  mailStore_ = MakeSettingsStore(configDir);
+  notifier_ = std::make_unique<MailNotifier>(
+      *mailStore_, Core().ms, Core().SystemInfoText, *machine.clock,
+      [this](int panel, const std::string& text) { runtime_->SafeView().SetPanelText(panel, text); },
+      [this] { ProcessMessages(); });
+  Core().MailHandler = [this] { notifier_->SendNotification(); };
+  mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().ms.MailRequestFlags, *this);
+  notifier_->Start();
   BuildFrame();
 }
 
@@ -314,16 +327,7 @@ void TForm1::BuildPlainPages() {
   BuildUpgradePage(notebook1_->widget(2));
 
   // E-mail.
-  QWidget* mail = notebook1_->widget(3);
-  MakeTab(mail, "Image3_Setup", "Setup", QRect(8, 4, 90, 26));
-  MakeTab(mail, "Image3_HDDFail", "HDD Fail", QRect(102, 4, 90, 26));
-  MakeTab(mail, "Image3_DeviceRemove", "Removal", QRect(196, 4, 90, 26));
-  for (auto [name, label, left] : {std::tuple{"Image3_OK", "OK", 80}, std::tuple{"Image3_Ignore", "Ignore", 200}}) {
-    auto* b = new PictureButton(mail, name, label);
-    b->setGeometry(left, 270, 100, 30);
-    b->setPicture(art::ButtonPicture(label, 100, 30, Dpr()));
-    b->setPressedEffect(true);
-  }
+  emailPage_ = new EmailPage(notebook1_->widget(3), *mailPage_, *notifier_, *this, Dpr());
 
   // About.
   QWidget* about = notebook1_->widget(4);
@@ -526,6 +530,10 @@ void TForm1::SetupPageChanged() {
   progressBar2_->setMaximum(static_cast<int>(m.ProgressMax));
 }
 
+void TForm1::Image_EmailClick() {
+  if (Core().SelectPage(3)) emailPage_->Enter();
+}
+
 void TForm1::Image_FWUpgClick() {
   if (Core().SelectPage(2)) upgrade_->RedrawHeader();
 }
@@ -670,6 +678,9 @@ void TForm1::closeEvent(QCloseEvent* e) {
     return;
   }
   runtime_->Stop();
+  // A mail still being sent is stopped: closing never waits for a server.
+  notifier_->Stop(false);
+  Core().MailHandler = nullptr;
   Core().log.SaveNow();
   e->accept();
 }

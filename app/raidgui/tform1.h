@@ -19,12 +19,16 @@
 
 #include "app/common/core_runtime.h"
 #include "app/raidgui/artwork.h"
+#include "app/raidgui/email_page.h"
 #include "app/raidgui/picture_button.h"
 #include "app/raidgui/status_panel.h"
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/setup_page.h"
 #include "monitor/core_view.h"
+#include "notify/mail_page.h"
+#include "notify/notifier.h"
 #include "platform/com_session.h"
+#include "platform/settings_store.h"
 
 namespace raid {
 
@@ -33,7 +37,8 @@ class TForm5;
 class TForm1 : public QWidget, public CoreView {
   Q_OBJECT
  public:
-  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr);
+  // configDir: the mail settings folder (--config-dir); empty: the system's store.
+  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr, const std::string& configDir = {});
   ~TForm1() override;
 
   // False when COM security could not be set up (the box has been shown and
@@ -55,7 +60,11 @@ class TForm1 : public QWidget, public CoreView {
   void Image_StsClick() { Core().SelectPage(0); }
   void Image_SetupClick() { setup_->Image_SetupClick(); }
   void Image_FWUpgClick();
-  void Image_EmailClick() { Core().SelectPage(3); }
+  void Image_EmailClick();
+  // The E-mail page, its model and the notification sender.
+  EmailPage& Email() { return *emailPage_; }
+  MailPage& EmailModel() { return *mailPage_; }
+  MailNotifier& Notifier() { return *notifier_; }
   void Image_AboutClick() { Core().SelectPage(4); }
   void Image0_LogClick();
   // The Upgrade page.
@@ -174,6 +183,11 @@ class TForm1 : public QWidget, public CoreView {
   std::string logDir_;
   bool logWindowOpen_ = false;
   TForm5* logWindow_ = nullptr;
+  // Declared after the runtime: the sender ends before the core goes.
+  std::unique_ptr<SettingsStore> mailStore_;
+  std::unique_ptr<MailNotifier> notifier_;
+  std::unique_ptr<MailPage> mailPage_;
+  EmailPage* emailPage_ = nullptr;
 };
 
 }  // namespace raid

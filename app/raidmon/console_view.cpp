@@ -18,6 +18,11 @@ BoxResult ConsoleView::ShowMessage(const MessageBoxRequest& box) {
   return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
 }
 
+void ConsoleView::MailStatus(const std::string& text) {
+  std::fprintf(err_, "raidmon: %s\n", text.c_str());
+  std::fflush(err_);
+}
+
 void ConsoleView::LogLineAppended(const std::string& line) {
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);

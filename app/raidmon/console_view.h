@@ -30,6 +30,9 @@ class ConsoleView final : public CoreView {
   void DetectTextChanged(const std::string& text, bool visible) override;
   void NavigationEnabledChanged(bool enabled) override;
   void StatusPageChanged() override;
+  // The mail sender's texts ("Send mail Success!", a failure and its
+  // reason); safe from any thread.
+  void MailStatus(const std::string& text);
 
  private:
   std::FILE* out_;

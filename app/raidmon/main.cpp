@@ -11,6 +11,10 @@
 #include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
 #include "monitor/log_fallback.h"
+#include "notify/mail_message.h"
+#include "notify/notifier.h"
+#include "platform/settings_store.h"
+#include "platform/system_info.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
 
@@ -59,12 +63,28 @@ int main(int argc, char** argv) {
   // is tried again by itself.
   runtime.Core().poller.EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
+
+  // Notifications by mail, with the same settings as the window. The
+  // sender's texts are printed from its own thread (panel 3: the outcome).
+  RaidCore& core = runtime.Core();
+  core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
+  const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
+  MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,
+                        [&view](int panel, const std::string& text) {
+                          if (panel == kMailPanel) view.MailStatus(text);
+                        });
+  core.MailHandler = [&notifier] { notifier.SendNotification(); };
+  notifier.Start();
+
   runtime.OnStepped = [&] {
     if (runtime.DeadlineReached()) loop.Quit();
   };
   runtime.Start();
   loop.Run([&] { runtime.Step(); });
   runtime.Stop([&] { loop.RunPosted(); });
+  // Mails already composed are still sent (each bounded by its time-outs).
+  notifier.Stop(true);
+  core.MailHandler = nullptr;
   EventLog& log = runtime.Core().log;
   log.SaveNow();
   int rc = 0;

@@ -108,7 +108,7 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
   return {true, {}};
 }
 
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written) {
+FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, bool ownerOnly) {
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
   std::string tmp;
@@ -116,7 +116,7 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     tmp = folder + "/." + NameOf(path) + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
           std::to_string(static_cast<unsigned>(std::rand()) & 0xFFFF) + ".tmp";
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
     if (fd < 0 && errno != EEXIST) return {false, Why(errno)};
   }
   if (fd < 0) return {false, "no free name for a new file"};

@@ -54,7 +54,7 @@ struct Window {
       boxes.push_back(b);
       return BoxResult::Ok;
     });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
+    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
     fs::create_directories(dir / "logs");
     form->FormCreate(false);
     form->show();

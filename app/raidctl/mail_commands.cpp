@@ -1,0 +1,290 @@
+#include "app/raidctl/mail_commands.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "monitor/monitor_state.h"
+#include "notify/mail_message.h"
+#include "notify/mail_page.h"
+#include "notify/notifier.h"
+#include "platform/com_session.h"
+#include "platform/file_io.h"
+#include "platform/settings_store.h"
+#include "platform/system_info.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace raid {
+
+namespace {
+
+constexpr int kOk = 0, kFailed = 1, kUsage = 2;
+
+// Boxes of the page become lines on stderr.
+class CtlBoxes final : public UserInterface {
+ public:
+  void SetPanelText(int, const std::string&) override {}
+  BoxResult ShowMessage(const MessageBoxRequest& box) override {
+    std::fprintf(stderr, "raidctl: %s\n", box.text.c_str());
+    ++shown;
+    return BoxResult::Ok;
+  }
+  int shown = 0;
+};
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "raidctl: %s\n%s", why.c_str(), MailUsage().c_str());
+  return kUsage;
+}
+
+bool Digits(const std::string& s, size_t maxLen) {
+  if (s.empty() || s.size() > maxLen) return false;
+  for (const char c : s)
+    if (c < '0' || c > '9') return false;
+  return true;
+}
+
+// The password from standard input: without echo on a terminal, else the
+// first line of whatever is piped in.
+bool ReadPassword(std::string& pw) {
+#ifdef _WIN32
+  const bool tty = _isatty(_fileno(stdin));
+  HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (tty) {
+    std::fprintf(stderr, "Password: ");
+    GetConsoleMode(in, &mode);
+    SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+  }
+#else
+  const bool tty = isatty(STDIN_FILENO);
+  termios old{};
+  if (tty) {
+    std::fprintf(stderr, "Password: ");
+    tcgetattr(STDIN_FILENO, &old);
+    termios quiet = old;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+  }
+#endif
+  const bool got = static_cast<bool>(std::getline(std::cin, pw));
+#ifdef _WIN32
+  if (tty) SetConsoleMode(in, mode);
+#else
+  if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &old);
+#endif
+  if (tty) std::fprintf(stderr, "\n");
+  if (!pw.empty() && pw.back() == '\r') pw.pop_back();
+  return got || !pw.empty();
+}
+
+struct Session {
+  std::unique_ptr<SettingsStore> store;
+  MailSettingsState settings;
+  std::atomic<uint8_t> flags{0};
+  CtlBoxes boxes;
+  std::unique_ptr<MailPage> page;
+
+  // The stored settings, as the window has them when its page is entered.
+  bool Open(const std::string& configDir) {
+    store = MakeSettingsStore(configDir);
+    PrepareMailSettings(*store, settings, flags);
+    if (settings.SettingsKeyExists) {
+      const SettingsResult r = LoadMailSettings(*store, settings, flags);
+      if (!r.ok) {
+        std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
+        return false;
+      }
+    }
+    page = std::make_unique<MailPage>(settings, *store, flags, boxes);
+    page->Fill();
+    return true;
+  }
+  int Save() { return page->Image3_OKClick() ? kOk : kFailed; }
+};
+
+int Show(Session& s) {
+  std::printf("Settings: %s%s\n", s.store->Location().c_str(), s.settings.SettingsKeyExists ? "" : " (none stored yet)");
+  const MailPageModel& m = s.page->Model;
+  std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", m.Edit1.c_str(), m.Edit2.c_str(),
+              m.Edit3.c_str(), m.Edit4.c_str(), m.Edit5.c_str());
+  const char* auth = s.settings.MailAuthState == kAuthInvalid ? "off (the stored password record is damaged)"
+                                                               : (m.CheckBox8 ? "on" : "off");
+  std::printf("SMTP Login Authentication: %s\n", auth);
+  std::printf("Password: %s\n", s.settings.MailAuthState == kAuthInvalid ? "unreadable"
+                                : m.Edit8.empty()                       ? "none"
+                                                                        : "set");
+  std::printf("Recipients: %zu\n", m.Recipients.size());
+  for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
+  std::printf("Templates: %s\n", s.settings.MailTemplateDir.c_str());
+  for (int k = 1; k <= 4; ++k) {
+    const TextLines& subj = s.settings.MailSubjectTemplate[static_cast<size_t>(k)];
+    const TextLines& cont = s.settings.MailContentsTemplate[static_cast<size_t>(k)];
+    std::printf("  %d %s: subject %s, contents %zu line(s)\n", k, kMailCategoryNames[k],
+                subj.empty() ? "(none)" : ("\"" + subj.front() + "\"").c_str(), cont.size());
+  }
+  return kOk;
+}
+
+int Set(Session& s, const std::vector<std::string>& a) {
+  MailPage& p = *s.page;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const std::string& o = a[i];
+    if (o == "--password-stdin") {
+      std::string pw;
+      if (!ReadPassword(pw)) return Usage("--password-stdin: no password on standard input");
+      if (pw.size() > kPasswordMaxLength) return Usage("the password has at most 15 characters");
+      p.EditChanged(8, pw);
+      continue;
+    }
+    if (i + 1 >= a.size()) return Usage(o + " needs a value");
+    const std::string v = a[++i];
+    if (o == "--server") p.EditChanged(2, v);
+    else if (o == "--port") {
+      if (!Digits(v, 5) || std::stoi(v) < 1 || std::stoi(v) > 65535) return Usage("--port needs a number 1-65535");
+      p.EditChanged(1, v);
+    } else if (o == "--name") p.EditChanged(3, v);
+    else if (o == "--address") p.EditChanged(4, v);
+    else if (o == "--timeout") {
+      if (!Digits(v, 2)) return Usage("--timeout needs seconds 0-99");
+      p.EditChanged(5, v);
+    } else if (o == "--auth") {
+      if (v != "on" && v != "off") return Usage("--auth takes on or off");
+      p.CheckBox8Click(v == "on");
+    } else {
+      return Usage("unknown option \"" + o + "\" of mail set");
+    }
+  }
+  return s.Save();
+}
+
+int Recipients(Session& s, const std::vector<std::string>& a) {
+  if (a.size() != 2 || (a[0] != "add" && a[0] != "remove")) return Usage("mail recipients add|remove ADDRESS");
+  MailPage& p = *s.page;
+  p.Image3_HDDFailClick();
+  if (a[0] == "add") {
+    if (p.Model.Recipients.size() >= kMaxRecipients) {
+      std::fprintf(stderr, "raidctl: the list already holds %zu addresses\n", kMaxRecipients);
+      return kFailed;
+    }
+    p.Model.Edit7 = a[1];
+    p.Image3_1PClick();
+    if (s.boxes.shown) return kFailed;  // "E-Mail Address formula error!"
+  } else {
+    const auto& list = p.Model.Recipients;
+    size_t row = 0;
+    while (row < list.size() && list[row] != a[1]) ++row;
+    if (row == list.size()) {
+      std::fprintf(stderr, "raidctl: %s is not in the list\n", a[1].c_str());
+      return kFailed;
+    }
+    p.SelectCell(1, static_cast<int>(row));
+    p.Image3_1MClick();
+  }
+  return s.Save();
+}
+
+int Template(Session& s, const std::vector<std::string>& a) {
+  if (a.size() != 3 || (a[0] != "1" && a[0] != "2") || (a[1] != "subject" && a[1] != "contents"))
+    return Usage("mail template 1|2 subject|contents FILE");
+  TextLines lines;
+  if (!StatNoFollow(a[2]).regular) {
+    std::fprintf(stderr, "raidctl: %s is not a plain file\n", a[2].c_str());
+    return kFailed;
+  }
+  const SettingsResult r = ReadTemplateFile(a[2], lines);
+  if (!r.ok) {
+    std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
+    return kFailed;
+  }
+  MailPageModel& m = s.page->Model;
+  TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.Memo5 : m.Memo6) : (a[1] == "subject" ? m.Memo3 : m.Memo4);
+  memo = lines;
+  return s.Save();
+}
+
+int TestMail(Session& s) {
+  ComSession com;
+  com.InitializeSecurity();
+  const std::vector<std::string> info = BuildSystemInfoText(QuerySystemProperties());
+  MonitorState ms;
+  SystemClock clock;
+  MailNotifier n(*s.store, ms, info, clock, [](int, const std::string& t) { std::printf("%s\n", t.c_str()); });
+  const SmtpOutcome o = n.SendTestMailNow();
+  if (!o.ok) {
+    std::printf("Send mail failed: %s\n", o.error.c_str());
+    return kFailed;
+  }
+  std::printf("Send mail Success!\n");
+  if (!o.refused.empty()) {
+    std::printf("%s\n", RefusedText(o).c_str());
+    return kFailed;
+  }
+  return kOk;
+}
+
+}  // namespace
+
+std::string MailUsage() {
+  return "mail commands (the settings the window's E-mail page edits; every one takes --config-dir DIR):\n"
+         "  mail show                                  the stored settings (never the password)\n"
+         "  mail set [--server HOST] [--port N] [--name TEXT] [--address ADDR] [--timeout S]\n"
+         "           [--auth on|off] [--password-stdin]   change them; the password is read from\n"
+         "                                             standard input (no echo on a terminal)\n"
+         "  mail recipients add|remove ADDR            the recipient list (at most 10)\n"
+         "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
+         "                                             or 2 (Device Removed); an empty FILE removes it\n"
+         "  test-mail                                  a short mail to every recipient, now\n";
+}
+
+bool IsMailCommand(const std::vector<std::string>& args) {
+  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail");
+}
+
+int RunMailCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> rest;
+  std::string configDir;
+  bool configSeen = false;
+  for (size_t i = 2; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") {
+      std::fputs(MailUsage().c_str(), stdout);
+      return kOk;
+    }
+    if (args[i] == "--config-dir") {
+      if (configSeen) return Usage("--config-dir is given twice");
+      if (i + 1 >= args.size() || args[i + 1].empty()) return Usage("--config-dir needs a folder");
+      configSeen = true;
+      configDir = args[++i];
+      const FileStamp st = StatNoFollow(configDir);
+      if (st.exists && (st.regular || st.link)) return Usage("--config-dir: " + configDir + " is not a folder");
+      continue;
+    }
+    rest.push_back(args[i]);
+  }
+  std::string sub;
+  if (args[1] == "mail") {
+    if (rest.empty()) return Usage("mail needs show, set, recipients or template");
+    sub = rest.front();
+    rest.erase(rest.begin());
+    if (sub != "show" && sub != "set" && sub != "recipients" && sub != "template")
+      return Usage("unknown mail command \"" + sub + "\"");
+    if (sub == "show" && !rest.empty()) return Usage("mail show takes no arguments");
+  } else if (!rest.empty()) {
+    return Usage("test-mail takes no arguments");
+  }
+  Session s;
+  if (!s.Open(configDir)) return kFailed;
+  if (args[1] == "test-mail") return TestMail(s);
+  if (sub == "show") return Show(s);
+  if (sub == "set") return Set(s, rest);
+  if (sub == "recipients") return Recipients(s, rest);
+  return Template(s, rest);
+}
+
+}  // namespace raid

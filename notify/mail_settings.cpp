@@ -1,0 +1,132 @@
+#include "notify/mail_settings.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/file_io.h"
+
+namespace raid {
+
+namespace {
+constexpr uint8_t kReloadBit = 0x01;
+constexpr uint64_t kTemplateMaxBytes = 1024 * 1024;
+const char* const kServerValueNames[5] = {"Port", "SMTP", "UserName", "Addr", "TimeOut"};
+
+std::string RecipientValueName(size_t j) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "ToAddr_%02X", static_cast<unsigned>(j & 0xFF));
+  return buf;
+}
+}  // namespace
+
+std::string RecipientName(size_t j) { return RecipientValueName(j); }
+const char* ServerValueName(size_t i) { return i < 5 ? kServerValueNames[i] : ""; }
+
+void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags) {
+  s.SettingsKeyExists = store.KeyExists();
+  if (s.SettingsKeyExists) requestFlags |= kReloadBit;
+  else s.MailTemplateDir = store.DefaultTemplateDir();
+}
+
+SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
+                                const std::function<void()>& pump) {
+  // Settings loaded before stay in use, so notifications still go out.
+  auto fail = [&](SettingsResult r) {
+    requestFlags &= static_cast<uint8_t>(~kReloadBit);
+    return r;
+  };
+  uint32_t count = 0;
+  SettingsResult r = store.ReadDword("ToAddrCount", count);
+  if (!r.ok) return fail(r);
+  std::string dir;
+  if (!(r = store.ReadString("FilePath", dir)).ok) return fail(r);
+  std::vector<std::string> settings;
+  for (const char* name : kServerValueNames) {
+    std::string v;
+    if (!(r = store.ReadString(name, v)).ok) return fail(r);
+    settings.push_back(v);
+  }
+  std::vector<uint8_t> bytes;
+  bool found = false;
+  if (!(r = store.ReadBinary("ProductID", bytes, found)).ok) return fail(r);
+  PasswordRecord record = s.RecordBuffer;
+  if (found) {
+    // A record of another length is copied as far as it goes.
+    for (size_t i = 0; i < record.size() && i < bytes.size(); ++i) record[i] = bytes[i];
+  }
+  const DecodedPassword pw = DecodePasswordRecord(record);
+  settings.push_back(pw.password);
+  // At most ten recipients exist; a larger count is a damaged store.
+  std::vector<std::string> recipients;
+  for (uint32_t j = 0; j < count && j < kMaxRecipients; ++j) {
+    std::string a;
+    if (!(r = store.ReadString(RecipientValueName(j), a)).ok) return fail(r);
+    recipients.push_back(a);
+  }
+  std::array<TextLines, 5> subjects, contents;
+  for (int k = 1; k <= 4; ++k) {
+    if (pump) pump();
+    if (!(r = ReadTemplateFile(SubjectFileName(dir, k), subjects[static_cast<size_t>(k)])).ok) return fail(r);
+    if (!(r = ReadTemplateFile(ContentsFileName(dir, k), contents[static_cast<size_t>(k)])).ok) return fail(r);
+  }
+  s.MailRecipientCount = count;
+  s.MailTemplateDir = dir;
+  s.MailSettings = std::move(settings);
+  s.RecordBuffer = record;
+  s.MailSalt = record[16];
+  s.MailAuthState = pw.authState;
+  s.MailRecipients = std::move(recipients);
+  s.MailSubjectTemplate = std::move(subjects);
+  s.MailContentsTemplate = std::move(contents);
+  s.MailSettingsLoaded = true;
+  requestFlags &= static_cast<uint8_t>(~kReloadBit);
+  return {};
+}
+
+std::string SubjectFileName(const std::string& dir, int category) {
+  return dir + "EmailSubject " + kMailCategoryNames[category] + ".txt";
+}
+
+std::string ContentsFileName(const std::string& dir, int category) {
+  return dir + "EmailContens " + kMailCategoryNames[category] + ".txt";
+}
+
+SettingsResult ReadTemplateFile(const std::string& path, TextLines& lines) {
+  lines.clear();
+  if (!StatNoFollow(path).exists) return {};
+  std::string text;
+  const FileResult f = ReadPlainFile(path, kTemplateMaxBytes, text);
+  if (!f.ok) return {false, "cannot read the mail template " + path + ": " + f.error};
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return {};
+}
+
+SettingsResult WriteTemplateFile(const std::string& path, const TextLines& lines) {
+  if (lines.empty()) {
+    std::error_code ec;
+    const FileStamp st = StatNoFollow(path);
+    if (st.exists && !std::filesystem::remove(path, ec) && ec)
+      return {false, "cannot delete the mail template " + path + ": " + ec.message()};
+    return {};
+  }
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  const FileResult f = ReplaceFile(path, text);
+  if (!f.ok) return {false, "cannot write the mail template " + path + ": " + f.error};
+  return {};
+}
+
+std::string LoginUser(const std::string& senderAddress) {
+  const size_t at = senderAddress.find('@');
+  return at == std::string::npos ? senderAddress : senderAddress.substr(0, at);
+}
+
+}  // namespace raid

@@ -1,0 +1,72 @@
+// The notification settings in memory and their load from the settings
+// store: server, sender, time-out, password record, recipients and the
+// subject and contents templates of the four notification categories.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "notify/password_record.h"
+#include "platform/settings_store.h"
+
+namespace raid {
+
+// MailSettings entries.
+enum MailSetting : size_t { kPort = 0, kSmtpHost, kSenderName, kSenderAddress, kTimeOut, kPassword, kMailSettingCount };
+
+// Category k (1-4) names its template files.
+inline constexpr const char* kMailCategoryNames[5] = {"", "Hard Disks Fail", "Device Removed", "Over Heat",
+                                                      "Fan Fail"};
+inline constexpr size_t kMaxRecipients = 10;
+
+using TextLines = std::vector<std::string>;
+
+struct MailSettingsState {
+  std::vector<std::string> MailSettings;  // kMailSettingCount entries once loaded
+  uint8_t MailAuthState = kAuthOff;
+  uint8_t MailSalt = 0;
+  uint32_t MailRecipientCount = 0;
+  std::vector<std::string> MailRecipients;
+  std::string MailTemplateDir;
+  std::array<TextLines, 5> MailSubjectTemplate;  // by category, 1-4
+  std::array<TextLines, 5> MailContentsTemplate;
+  bool SettingsKeyExists = false;
+  bool MailSettingsLoaded = false;
+  // The last record read; a missing "ProductID" leaves it as it was.
+  PasswordRecord RecordBuffer{};
+
+  std::string Setting(MailSetting s) const { return s < MailSettings.size() ? MailSettings[s] : std::string(); }
+};
+
+// The start-up hook: whether the store exists, and a reload requested when
+// it does; else the template folder is the store's default.
+void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags);
+
+// LoadMailSettings. pump lets pending window messages be handled between
+// categories. On a read failure nothing in memory changes (settings loaded
+// before stay in use) and the error is returned; the reload request is
+// cleared either way.
+SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
+                                const std::function<void()>& pump = {});
+
+std::string SubjectFileName(const std::string& dir, int category);
+std::string ContentsFileName(const std::string& dir, int category);
+
+// A template file as lines (CR LF or LF); a missing file is empty.
+SettingsResult ReadTemplateFile(const std::string& path, TextLines& lines);
+// At least one line: the file is replaced, every line ended by CR LF; no
+// line: the file is deleted when it exists.
+SettingsResult WriteTemplateFile(const std::string& path, const TextLines& lines);
+
+// "ToAddr_" + two upper-case hexadecimal digits; "Port", "SMTP", ... by entry.
+std::string RecipientName(size_t j);
+const char* ServerValueName(size_t i);
+
+// The login user: the sender address up to its first "@".
+std::string LoginUser(const std::string& senderAddress);
+
+}  // namespace raid

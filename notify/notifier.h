@@ -1,0 +1,84 @@
+// The notification path of both front ends: the start-up hook, the callback
+// TEmailThread runs on the main thread (SendNotification: reload, compose,
+// hand over) and the sender thread that talks to the SMTP server, so the
+// window never waits for the network. Status texts go to panels 2 and 3.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "monitor/monitor_state.h"
+#include "notify/mail_message.h"
+#include "notify/mail_settings.h"
+#include "notify/smtp_client.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+
+namespace raid {
+
+// SmtpState values.
+namespace smtp_state {
+constexpr uint8_t kIdle = 0, kConnected = 1, kDisconnected = 2, kSending = 16, kSent = 17;
+}
+
+class MailNotifier {
+ public:
+  // panel: shows a status-bar text; called on the main thread and on the
+  // sender thread, so it must be safe from any thread. pump: lets window
+  // messages be handled during a load (main thread).
+  MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo, Clock& clock,
+               std::function<void(int, const std::string&)> panel, std::function<void()> pump = {});
+  ~MailNotifier();
+
+  // The start-up hook: looks for the stored settings, starts the sender.
+  void Start();
+  // TEmailThread's callback (main thread).
+  void SendNotification();
+  // The "Send test mail" button: composed now, sent by the sender thread.
+  // False with the reason when there is nothing to send with.
+  bool QueueTestMail(std::string& why);
+  // raidctl test-mail: loads, composes and sends on the calling thread.
+  SmtpOutcome SendTestMailNow();
+  // Ends the sender thread. drain: mails already handed over are sent
+  // first (each bounded by the limits); else a running transfer is stopped.
+  // Returns how many mails were left unsent.
+  size_t Stop(bool drain);
+  // Waits until every mail handed over has been sent or has failed (tests).
+  void WaitIdle();
+
+  MailSettingsState Settings;
+  SmtpLimits Limits;
+  std::string AppTitle = "RAID GUI v0.23-1";
+  std::atomic<uint8_t> SmtpState{smtp_state::kIdle};
+  std::atomic<int> Sent{0}, Failed{0};
+  std::string LastError;  // of the last failed mail (guarded by the sender's lock; read after WaitIdle)
+
+ private:
+  void Enqueue(MailJob job);
+  void Run();
+  void Deliver(const MailJob& job);
+  void Stamp(MailJob& job);
+
+  SettingsStore& store_;
+  MonitorState& ms_;
+  const std::vector<std::string>& systemInfo_;
+  Clock& clock_;
+  std::function<void(int, const std::string&)> panel_;
+  std::function<void()> pump_;
+  std::mutex mu_;
+  std::condition_variable cv_, idle_;
+  std::deque<MailJob> queue_;
+  bool busy_ = false;
+  bool stop_ = false;
+  bool drain_ = false;
+  std::atomic<bool> cancel_{false};
+  std::thread sender_;
+};
+
+}  // namespace raid

@@ -1,0 +1,210 @@
+#include "notify/smtp_client.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace raid {
+
+namespace {
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool PlainAddress(const std::string& a) {
+  if (a.empty() || a.size() > 254) return false;
+  for (const char c : a) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u <= 0x20 || u == 0x7F || c == '<' || c == '>' || c == '"' || c == ',') return false;
+  }
+  return true;
+}
+
+bool ParsePort(const std::string& text, long& port) {
+  if (text.empty() || text.size() > 5) return false;
+  port = 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return false;
+    port = port * 10 + (c - '0');
+  }
+  return port >= 1 && port <= 65535;
+}
+
+struct Transfer {
+  const SmtpEvents* events = nullptr;
+  std::string message;
+  size_t sent = 0;
+  bool greeted = false;
+  bool begun = false;
+  std::string rcpt;          // the recipient whose RCPT reply is awaited
+  std::string lastError;     // the last server reply of 400 or above
+  std::vector<std::pair<std::string, std::string>> refused;
+};
+
+std::string Trim(std::string s) {
+  while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+// Follows the dialogue for the connected event, refused recipients and
+// the server's reason of a failure. The lines we send are looked at only
+// for RCPT, so login data is never kept.
+int OnDebug(CURL*, curl_infotype type, char* data, size_t size, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  if (type == CURLINFO_HEADER_OUT) {
+    const std::string line(data, size);
+    t->rcpt.clear();
+    if (line.rfind("RCPT TO:<", 0) == 0) {
+      const size_t end = line.find('>');
+      if (end != std::string::npos) t->rcpt = line.substr(9, end - 9);
+    }
+  } else if (type == CURLINFO_HEADER_IN) {
+    const std::string line = Trim(std::string(data, size));
+    if (!t->greeted) {
+      t->greeted = true;
+      if (line.rfind("220", 0) == 0 && t->events->connected) t->events->connected();
+    }
+    if (line.size() >= 3 && line[0] >= '4' && line[0] <= '5') {
+      t->lastError = line;
+      if (!t->rcpt.empty()) t->refused.emplace_back(t->rcpt, line);
+    }
+    if (line.size() >= 4 && line[3] == ' ') t->rcpt.clear();
+  }
+  return 0;
+}
+
+size_t OnRead(char* buffer, size_t size, size_t count, void* user) {
+  auto* t = static_cast<Transfer*>(user);
+  if (!t->begun) {
+    t->begun = true;
+    if (t->events->transferBegin) t->events->transferBegin();
+  }
+  const size_t n = std::min(size * count, t->message.size() - t->sent);
+  std::memcpy(buffer, t->message.data() + t->sent, n);
+  t->sent += n;
+  return n;
+}
+
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  auto* t = static_cast<Transfer*>(user);
+  return t->events->cancelled && t->events->cancelled() ? 1 : 0;
+}
+
+}  // namespace
+
+std::string RefusedText(const SmtpOutcome& o) {
+  std::string s;
+  for (const auto& [addr, why] : o.refused) s += (s.empty() ? "" : "; ") + addr + " (" + why + ")";
+  return s.empty() ? s : "Mail refused for " + s;
+}
+
+SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEvents& events) {
+  SmtpOutcome out;
+  long port = 0;
+  if (job.host.empty()) {
+    out.error = "no mail server (SMTP) is set";
+    return out;
+  }
+  if (job.host.find_first_of("/@?#[] \t\r\n\\") != std::string::npos && job.host.front() != '[') {
+    out.error = "the mail server name \"" + job.host + "\" is not a host name or address";
+    return out;
+  }
+  if (!ParsePort(job.port, port)) {
+    out.error = "the port \"" + job.port + "\" is not a number from 1 to 65535";
+    return out;
+  }
+  if (!PlainAddress(job.senderAddress)) {
+    out.error = job.senderAddress.empty() ? "no sender e-mail address is set"
+                                          : "the sender address \"" + job.senderAddress + "\" is not a mail address";
+    return out;
+  }
+  curl_slist* rcpts = nullptr;
+  size_t usable = 0;
+  for (const std::string& r : job.recipients) {
+    if (!PlainAddress(r)) {
+      out.refused.emplace_back(r, "not a mail address");
+      continue;
+    }
+    rcpts = curl_slist_append(rcpts, ("<" + r + ">").c_str());
+    ++usable;
+  }
+  if (usable == 0) {
+    curl_slist_free_all(rcpts);
+    out.error = "no recipient address to send to";
+    return out;
+  }
+  GlobalInit();
+  CURL* c = curl_easy_init();
+  if (!c) {
+    curl_slist_free_all(rcpts);
+    out.error = "the mail client could not be started";
+    return out;
+  }
+  Transfer t;
+  t.events = &events;
+  t.message = BuildMessageText(job);
+  const bool ipv6 = job.host.find(':') != std::string::npos && job.host.front() != '[';
+  const std::string host = ipv6 ? "[" + job.host + "]" : job.host;
+  const std::string url = std::string(port == 465 ? "smtps://" : "smtp://") + host + ":" + std::to_string(port);
+  int connectMs = limits.connectMs;
+  long stored = 0;
+  if (ParsePort(job.timeOut, stored) && stored > 0 && stored < 100) connectMs = static_cast<int>(stored * 1000);
+  char errbuf[CURL_ERROR_SIZE] = {};
+  const std::string user = LoginUser(job.senderAddress);
+  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!limits.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, limits.caFile.c_str());
+  curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
+  curl_easy_setopt(c, CURLOPT_PASSWORD, job.password.c_str());
+  curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+  curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + job.senderAddress + ">").c_str());
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts);
+  curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+  curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
+  curl_easy_setopt(c, CURLOPT_READFUNCTION, OnRead);
+  curl_easy_setopt(c, CURLOPT_READDATA, &t);
+  curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(t.message.size()));
+  curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, OnDebug);
+  curl_easy_setopt(c, CURLOPT_DEBUGDATA, &t);
+  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(limits.responseS));
+  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalMs));
+  const CURLcode rc = curl_easy_perform(c);
+  curl_easy_cleanup(c);
+  curl_slist_free_all(rcpts);
+  for (auto& r : t.refused) out.refused.push_back(std::move(r));
+  if (rc == CURLE_OK) {
+    out.ok = true;
+    return out;
+  }
+  const std::string server = t.lastError.empty() ? std::string() : " (server: " + t.lastError + ")";
+  const std::string detail = errbuf[0] ? Trim(errbuf) : curl_easy_strerror(rc);
+  const std::string where = job.host + " port " + std::to_string(port);
+  switch (rc) {
+    case CURLE_COULDNT_RESOLVE_HOST: out.error = "the mail server " + job.host + " cannot be found"; break;
+    case CURLE_COULDNT_CONNECT: out.error = "cannot connect to " + where + ": " + detail; break;
+    case CURLE_OPERATION_TIMEDOUT: out.error = "no answer from " + where + " in time: " + detail + server; break;
+    case CURLE_LOGIN_DENIED: out.error = "the server refused the login of \"" + user + "\"" + server; break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CACERT_BADFILE:
+      out.error = "the certificate of " + job.host + " could not be verified: " + detail;
+      break;
+    case CURLE_ABORTED_BY_CALLBACK: out.error = "sending was stopped"; break;
+    default: out.error = detail + server; break;
+  }
+  return out;
+}
+
+}  // namespace raid

@@ -1,0 +1,269 @@
+#include "platform/settings_file.h"
+
+#include <cstdio>
+
+#include "platform/file_io.h"
+
+namespace raid {
+
+namespace {
+
+constexpr const char* kKeyLine = "[SOFTWARE\\KX_RAID_GUI]";
+constexpr size_t kMaxNameBytes = 255;
+constexpr size_t kMaxValueBytes = 64 * 1024;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Reads a quoted text at line[pos] (pos at the opening quote); pos ends
+// after the closing quote.
+bool ReadQuoted(const std::string& line, size_t& pos, std::string& out, std::string& why) {
+  if (pos >= line.size() || line[pos] != '"') {
+    why = "a quoted text is expected";
+    return false;
+  }
+  ++pos;
+  out.clear();
+  while (pos < line.size()) {
+    const char c = line[pos++];
+    if (c == '"') return true;
+    if (out.size() >= kMaxValueBytes) {
+      why = "a text longer than 65536 bytes";
+      return false;
+    }
+    if (c != '\\') {
+      out.push_back(c);
+      continue;
+    }
+    if (pos >= line.size()) break;
+    const char e = line[pos++];
+    switch (e) {
+      case '\\': out.push_back('\\'); break;
+      case '"': out.push_back('"'); break;
+      case 'r': out.push_back('\r'); break;
+      case 'n': out.push_back('\n'); break;
+      case 't': out.push_back('\t'); break;
+      case 'x': {
+        const int hi = pos < line.size() ? HexDigit(line[pos]) : -1;
+        const int lo = pos + 1 < line.size() ? HexDigit(line[pos + 1]) : -1;
+        if (hi < 0 || lo < 0) {
+          why = "\\x needs two hexadecimal digits";
+          return false;
+        }
+        out.push_back(static_cast<char>(hi * 16 + lo));
+        pos += 2;
+        break;
+      }
+      default: why = std::string("unknown escape \\") + e; return false;
+    }
+  }
+  why = "the closing quote is missing";
+  return false;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "\"";
+  for (const char c : s) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\\') q += "\\\\";
+    else if (c == '"') q += "\\\"";
+    else if (c == '\r') q += "\\r";
+    else if (c == '\n') q += "\\n";
+    else if (c == '\t') q += "\\t";
+    else if (u < 0x20 || u == 0x7F) {
+      char buf[5];
+      std::snprintf(buf, sizeof buf, "\\x%02x", u);
+      q += buf;
+    } else {
+      q.push_back(c);
+    }
+  }
+  return q + "\"";
+}
+
+bool ParseValue(const std::string& line, size_t pos, SettingsValue& v, std::string& why) {
+  const std::string rest = line.substr(pos);
+  if (!rest.empty() && rest[0] == '"') {
+    v.type = SettingsType::String;
+    size_t p = pos;
+    if (!ReadQuoted(line, p, v.text, why)) return false;
+    if (p != line.size()) {
+      why = "text after the closing quote";
+      return false;
+    }
+    return true;
+  }
+  if (rest.rfind("dword:", 0) == 0) {
+    const std::string digits = rest.substr(6);
+    if (digits.size() != 8) {
+      why = "dword: needs exactly 8 hexadecimal digits";
+      return false;
+    }
+    uint32_t n = 0;
+    for (const char c : digits) {
+      const int d = HexDigit(c);
+      if (d < 0) {
+        why = "dword: needs exactly 8 hexadecimal digits";
+        return false;
+      }
+      n = n * 16 + static_cast<uint32_t>(d);
+    }
+    v.type = SettingsType::Dword;
+    v.number = n;
+    return true;
+  }
+  if (rest.rfind("hex:", 0) == 0) {
+    v.type = SettingsType::Binary;
+    const std::string list = rest.substr(4);
+    if (list.empty()) return true;
+    for (size_t i = 0;; i += 3) {
+      if (i + 2 > list.size() || HexDigit(list[i]) < 0 || HexDigit(list[i + 1]) < 0) {
+        why = "hex: needs bytes of two hexadecimal digits separated by commas";
+        return false;
+      }
+      if (v.bytes.size() >= kMaxValueBytes) {
+        why = "more than 65536 bytes";
+        return false;
+      }
+      v.bytes.push_back(static_cast<uint8_t>(HexDigit(list[i]) * 16 + HexDigit(list[i + 1])));
+      if (i + 2 == list.size()) return true;
+      if (list[i + 2] != ',') {
+        why = "hex: needs bytes of two hexadecimal digits separated by commas";
+        return false;
+      }
+    }
+  }
+  why = "a value must be \"text\", dword:XXXXXXXX or hex:XX,XX,...";
+  return false;
+}
+
+}  // namespace
+
+bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string& error) {
+  out.clear();
+  if (text.size() > kSettingsFileMaxBytes) {
+    error = "larger than 1 MiB";
+    return false;
+  }
+  bool keySeen = false;
+  size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    auto fail = [&](const std::string& why) {
+      error = "line " + std::to_string(number) + ": " + why;
+      out.clear();
+      return false;
+    };
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (!keySeen) {
+      if (line != kKeyLine) return fail(std::string("the first line must be ") + kKeyLine);
+      keySeen = true;
+      continue;
+    }
+    size_t pos = 0;
+    std::string name, why;
+    if (!ReadQuoted(line, pos, name, why)) return fail(why);
+    if (name.empty() || name.size() > kMaxNameBytes) return fail("a value name has 1 to 255 bytes");
+    if (pos >= line.size() || line[pos] != '=') return fail("\"=\" is expected after the value name");
+    SettingsValue v;
+    if (!ParseValue(line, pos + 1, v, why)) return fail(why);
+    if (!out.emplace(name, std::move(v)).second) return fail("\"" + name + "\" is given twice");
+  }
+  if (!keySeen) {
+    error = std::string("the line ") + kKeyLine + " is missing";
+    return false;
+  }
+  return true;
+}
+
+std::string FormatSettingsFile(const SettingsValues& values) {
+  std::string s = "; Notification settings of RAID GUI (format: see the README).\n";
+  s += kKeyLine;
+  s += "\n";
+  for (const auto& [name, v] : values) {
+    s += Quote(name) + "=";
+    char buf[16];
+    switch (v.type) {
+      case SettingsType::String: s += Quote(v.text); break;
+      case SettingsType::Dword:
+        std::snprintf(buf, sizeof buf, "dword:%08x", v.number);
+        s += buf;
+        break;
+      case SettingsType::Binary:
+        s += "hex:";
+        for (size_t i = 0; i < v.bytes.size(); ++i) {
+          std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x", v.bytes[i]);
+          s += buf;
+        }
+        break;
+    }
+    s += "\n";
+  }
+  return s;
+}
+
+FileSettingsStore::FileSettingsStore(std::string dir) : dir_(std::move(dir)) {
+  while (dir_.size() > 1 && (dir_.back() == '/' || dir_.back() == '\\')) dir_.pop_back();
+  path_ = dir_ + "/" + kSettingsFileName;
+}
+
+std::string FileSettingsStore::DefaultTemplateDir() const { return dir_ + "/"; }
+
+bool FileSettingsStore::KeyExists() { return StatNoFollow(path_).exists; }
+
+SettingsResult FileSettingsStore::Load(SettingsValues& values, bool& missing) {
+  values.clear();
+  const FileStamp st = StatNoFollow(path_);
+  missing = !st.exists;
+  if (missing) return {};
+  std::string text;
+  const FileResult r = ReadPlainFile(path_, kSettingsFileMaxBytes, text);
+  if (!r.ok) return {false, "cannot read the settings file " + path_ + ": " + r.error};
+  std::string why;
+  if (!ParseSettingsFile(text, values, why)) return {false, "the settings file " + path_ + " is damaged, " + why};
+  return {};
+}
+
+SettingsResult FileSettingsStore::CreateKey() {
+  if (KeyExists()) return {};
+  const FileResult folder = MakeFolders(dir_);
+  if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
+  const FileResult r = ReplaceFile(path_, FormatSettingsFile({}), nullptr, true);
+  if (!r.ok) return {false, "cannot write the settings file " + path_ + ": " + r.error};
+  return {};
+}
+
+SettingsResult FileSettingsStore::Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) {
+  out.reset();
+  SettingsValues values;
+  bool missing = false;
+  SettingsResult r = Load(values, missing);
+  if (!r.ok || missing) return r;
+  const auto it = values.find(name);
+  if (it == values.end()) return {};
+  r = CheckSettingsType(name, it->second, type);
+  if (r.ok) out = it->second;
+  return r;
+}
+
+SettingsResult FileSettingsStore::Write(const std::string& name, const SettingsValue& value) {
+  SettingsValues values;
+  bool missing = false;
+  SettingsResult r = Load(values, missing);
+  if (!r.ok) return r;
+  if (missing) return {false, "the settings file " + path_ + " does not exist"};
+  values[name] = value;
+  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, true);
+  if (!w.ok) return {false, "cannot write \"" + name + "\" to the settings file " + path_ + ": " + w.error};
+  return {};
+}
+
+}  // namespace raid

@@ -1,0 +1,294 @@
+// Notification mails against a real SMTP server on 127.0.0.1 (aiosmtpd,
+// started per test): what arrives, the status texts in their order, and
+// the bounded outcome of a server that is down, hangs or refuses.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include <nlohmann/json.hpp>
+
+#include "notify/mail_message.h"
+#include "notify/notifier.h"
+#include "tests/mail/smtp_test_server.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+using test::SmtpServer;
+
+// A port nobody listens on.
+int ClosedPort() {
+  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t n = sizeof a;
+  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
+  ::close(s);
+  return ntohs(a.sin_port);
+}
+
+struct Rig {
+  MemorySettingsStore store;
+  MonitorState ms;
+  std::vector<std::string> systemInfo =
+      BuildSystemInfoText({"Board Maker", "X99", "raidhost", "192.168.1.5, fe80::1"});
+  ManualClock clock{{2010, 5, 3, 9, 15, 30, 0}};
+  std::mutex mu;
+  std::vector<std::string> panels;
+  std::unique_ptr<MailNotifier> n;
+  fs::path dir;
+
+  explicit Rig(int port, const std::string& password = "s3cret") {
+    dir = fs::temp_directory_path() / ("raidgui-mailsend-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    store.exists = true;
+    auto text = [&](const char* name, const std::string& v) { store.values[name] = {SettingsType::String, v, 0, {}}; };
+    text("Port", std::to_string(port));
+    text("SMTP", "127.0.0.1");
+    text("UserName", "RAID Box");
+    text("Addr", "alerts@example.com");
+    text("TimeOut", "0");
+    text("FilePath", dir.string() + "/");
+    const PasswordRecord rec = EncodePasswordRecord(password, true, 0x21);
+    store.values["ProductID"] = {SettingsType::Binary, "", 0, {rec.begin(), rec.end()}};
+    SetRecipients({"ops@example.com", "dev@example.com"});
+    std::ofstream(dir / "EmailSubject Hard Disks Fail.txt", std::ios::binary) << "Drive failure\r\nignored line\r\n";
+    std::ofstream(dir / "EmailContens Hard Disks Fail.txt", std::ios::binary) << "Replace the drive.\r\n";
+    n = std::make_unique<MailNotifier>(store, ms, systemInfo, clock, [this](int p, const std::string& t) {
+      std::lock_guard<std::mutex> lock(mu);
+      panels.push_back(std::to_string(p) + ":" + t);
+    });
+    n->Limits.connectMs = 3000;
+    n->Limits.responseS = 2;
+    n->Limits.totalMs = 8000;
+    n->Start();
+  }
+  ~Rig() {
+    n.reset();
+    fs::remove_all(dir);
+  }
+  void SetRecipients(const std::vector<std::string>& r) {
+    store.values["ToAddrCount"] = {SettingsType::Dword, "", static_cast<uint32_t>(r.size()), {}};
+    for (size_t j = 0; j < r.size(); ++j) store.values[RecipientName(j)] = {SettingsType::String, r[j], 0, {}};
+  }
+  void Raise(uint8_t category, std::vector<std::string> lines) {
+    ms.MailEventText = std::move(lines);
+    ms.MailCategory = category;
+    ms.MailRequestFlags |= mail_request::kPending;
+  }
+  void Serve() {
+    n->SendNotification();
+    n->WaitIdle();
+  }
+  std::vector<std::string> Panels() {
+    std::lock_guard<std::mutex> lock(mu);
+    return panels;
+  }
+};
+
+std::vector<std::string> SplitCrLf(const std::string& s) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t p; (p = s.find("\r\n", start)) != std::string::npos; start = p + 2) out.push_back(s.substr(start, p - start));
+  if (start < s.size()) out.push_back(s.substr(start));
+  return out;
+}
+
+TEST(MailSend, ReloadThenSendDeliversTheExactMessage) {
+  SmtpServer server("auth");
+  ASSERT_GT(server.port, 0);
+  Rig rig(server.port);
+  EXPECT_EQ(rig.ms.MailRequestFlags.load(), 1);  // the start-up hook asks for a load
+  rig.Raise(1, {"Device1 P0 Hard Disk Drive fail.", "Device1 information :"});
+  rig.Serve();
+  EXPECT_EQ(rig.ms.MailRequestFlags.load(), 0);
+  EXPECT_EQ(rig.Panels(), (std::vector<std::string>{"2:Email=3", "2:Connect", "3:Mail is Sending...",
+                                                      "3:Send mail Success!"}));
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0]["mail_from"], "alerts@example.com");
+  EXPECT_EQ(mails[0]["rcpt_tos"], nlohmann::json({"ops@example.com", "dev@example.com"}));
+  EXPECT_EQ(mails[0]["login"], "alerts");
+  const std::vector<std::string> lines = SplitCrLf(mails[0]["data"].get<std::string>());
+  const LocalDateTime when{2010, 5, 3, 9, 15, 30, 0};
+  ASSERT_GE(lines.size(), 9u);
+  EXPECT_EQ(lines[0], "Date: " + MailDate(when, UtcOffsetMinutes(when)));
+  EXPECT_EQ(lines[1], "From: \"RAID Box\" <alerts@example.com>");
+  EXPECT_EQ(lines[2], "To: <ops@example.com>,");
+  EXPECT_EQ(lines[3], " <dev@example.com>");
+  EXPECT_EQ(lines[4], "Subject: [RAID GUI v0.23-1 Message] Drive failure");
+  EXPECT_EQ(lines[5].rfind("Message-ID: <", 0), 0u);
+  EXPECT_NE(lines[5].find("@example.com>"), std::string::npos);
+  const std::vector<std::string> rest(lines.begin() + 6, lines.end());
+  EXPECT_EQ(rest, (std::vector<std::string>{
+                      "MIME-Version: 1.0",
+                      "Content-Type: text/plain; charset=us-ascii",
+                      "Content-Transfer-Encoding: 7bit",
+                      "",
+                      "Device1 P0 Hard Disk Drive fail.",
+                      "Device1 information :",
+                      "",
+                      "=========== [System Information] ==============",
+                      "",
+                      "MotherBoard : Board Maker - X99",
+                      "",
+                      "System Name : raidhost",
+                      "",
+                      "IP Address  : 192.168.1.5, fe80::1",
+                      "",
+                      "===============================================",
+                      "Replace the drive.",
+                  }));
+}
+
+TEST(MailSend, TwoEventsInOnePeriodGiveOneMailWithTheSecondsLines) {
+  SmtpServer server("auth");
+  Rig rig(server.port);
+  rig.ms.MailRequestFlags = 0;
+  ASSERT_TRUE(LoadMailSettings(rig.store, rig.n->Settings, rig.ms.MailRequestFlags).ok);
+  rig.Raise(1, {"Device1 P0 Hard Disk Drive fail."});
+  rig.Raise(2, {"Device1 RAID system fail."});
+  rig.Serve();
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  const std::string data = mails[0]["data"];
+  EXPECT_NE(data.find("\r\n\r\nDevice1 RAID system fail.\r\n"), std::string::npos);
+  EXPECT_EQ(data.find("Hard Disk Drive fail"), std::string::npos);
+  // Category 2 has no subject file: the bare prefix, ending in a blank.
+  EXPECT_NE(data.find("Subject: [RAID GUI v0.23-1 Message] \r\n"), std::string::npos);
+}
+
+TEST(MailSend, NothingStoredOrNoRecipientsDropsTheRequest) {
+  SmtpServer server("auth");
+  Rig rig(server.port);
+  rig.SetRecipients({});
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  EXPECT_EQ(rig.ms.MailRequestFlags.load(), 0);
+  EXPECT_EQ(rig.n->Sent + rig.n->Failed, 0);
+  EXPECT_TRUE(server.Mails().empty());
+}
+
+TEST(MailSend, FailuresAreBoundedShownAndLaterMailsStillGo) {
+  const auto timed = [](Rig& rig) {
+    const auto t0 = std::chrono::steady_clock::now();
+    rig.Raise(1, {"x"});
+    rig.Serve();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  };
+  {
+    Rig rig(ClosedPort());
+    EXPECT_LT(timed(rig), 5000);
+    EXPECT_EQ(rig.n->Failed, 1);
+    EXPECT_EQ(rig.Panels().back().rfind("3:Send mail failed: cannot connect to 127.0.0.1 port", 0), 0u)
+        << rig.Panels().back();
+  }
+  {
+    SmtpServer hang("hang");
+    Rig rig(hang.port);
+    const auto ms = timed(rig);
+    EXPECT_GE(ms, 1000);
+    EXPECT_LT(ms, 9500);
+    EXPECT_EQ(rig.n->Failed, 1);
+    EXPECT_NE(rig.Panels().back().find("no answer from 127.0.0.1"), std::string::npos) << rig.Panels().back();
+  }
+  {
+    SmtpServer server("auth");
+    Rig rig(server.port, "wrong-password");
+    timed(rig);
+    EXPECT_EQ(rig.n->Failed, 1);
+    const std::string last = rig.Panels().back();
+    EXPECT_NE(last.find("refused the login of \"alerts\""), std::string::npos) << last;
+    EXPECT_NE(last.find("535"), std::string::npos) << last;
+    for (const std::string& p : rig.Panels()) EXPECT_EQ(p.find("wrong-password"), std::string::npos);
+    EXPECT_TRUE(server.Mails().empty());
+    // The failed request is gone; the next one is served.
+    EXPECT_EQ(rig.ms.MailRequestFlags.load(), 0);
+    rig.store.values["ProductID"].bytes = [] {
+      const PasswordRecord r = EncodePasswordRecord("s3cret", true, 0);
+      return std::vector<uint8_t>(r.begin(), r.end());
+    }();
+    rig.ms.MailRequestFlags |= mail_request::kReloadSettings;
+    timed(rig);
+    EXPECT_EQ(rig.n->Sent, 1);
+    EXPECT_EQ(server.Mails().size(), 1u);
+  }
+}
+
+TEST(MailSend, OneRefusedRecipientDoesNotStopTheOthers) {
+  SmtpServer server("refuse-rcpt");
+  Rig rig(server.port);
+  rig.SetRecipients({"nobody@example.com", "ops@example.com", "bad address@x"});
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0]["rcpt_tos"], nlohmann::json({"ops@example.com"}));
+  const auto panels = rig.Panels();
+  ASSERT_GE(panels.size(), 2u);
+  EXPECT_EQ(panels[panels.size() - 2], "3:Send mail Success!");
+  EXPECT_NE(panels.back().find("nobody@example.com (550 5.1.1 No such user here)"), std::string::npos) << panels.back();
+  EXPECT_NE(panels.back().find("bad address@x (not a mail address)"), std::string::npos);
+}
+
+TEST(MailSend, RelayWithoutAuthAndHeadersThatCannotBeInjected) {
+  SmtpServer server("relay");
+  Rig rig(server.port);
+  rig.store.values["UserName"].text = "Evil\r\nBcc: victim@example.com";
+  std::ofstream(rig.dir / "EmailContens Hard Disks Fail.txt", std::ios::binary) << "Caf\xC3\xA9 ok\r\n.\r\n";
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_TRUE(mails[0]["login"].is_null());
+  const std::string data = mails[0]["data"];
+  EXPECT_EQ(data.find("\r\nBcc:"), std::string::npos);
+  EXPECT_NE(data.find("From: \"Evil  Bcc: victim@example.com\" <alerts@example.com>\r\n"), std::string::npos);
+  EXPECT_NE(data.find("Content-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: quoted-printable"),
+            std::string::npos);
+  EXPECT_NE(data.find("\r\nCaf=C3=A9 ok\r\n"), std::string::npos);
+  // A line of one dot is stuffed on the wire and arrives as it was.
+  EXPECT_NE(data.find("\r\n.\r\n"), std::string::npos);
+}
+
+TEST(MailSend, TestMailAndCertificateChecks) {
+  const fs::path d = fs::temp_directory_path() / ("raidgui-cert-" + std::to_string(::getpid()));
+  fs::create_directories(d);
+  const std::string cert = (d / "cert.pem").string(), key = (d / "key.pem").string();
+  const std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+                          "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  SmtpServer server("tls", {cert, key});
+  Rig rig(server.port);
+  // The server offers STARTTLS, so it is used, and a certificate nobody
+  // vouches for stops the mail with a clear reason.
+  SmtpOutcome o = rig.n->SendTestMailNow();
+  EXPECT_FALSE(o.ok);
+  EXPECT_NE(o.error.find("certificate of 127.0.0.1 could not be verified"), std::string::npos) << o.error;
+  rig.n->Limits.caFile = cert;
+  o = rig.n->SendTestMailNow();
+  ASSERT_TRUE(o.ok) << o.error;
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_TRUE(mails[0]["tls"].get<bool>());
+  const std::string data = mails[0]["data"];
+  EXPECT_NE(data.find("Subject: [RAID GUI v0.23-1 Message] Test mail\r\n"), std::string::npos);
+  EXPECT_NE(data.find("\r\n=========== [System Information] ==============\r\n"), std::string::npos);
+  fs::remove_all(d);
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,359 @@
+// The notification settings: the password record, the settings file and its
+// store, the load, and the E-mail page's edits and OK.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "notify/mail_page.h"
+#include "notify/mail_settings.h"
+#include "notify/password_record.h"
+#include "platform/settings_file.h"
+#include "tests/core/test_support.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path FreshDir(const std::string& name) {
+  const fs::path d = fs::temp_directory_path() / ("raidgui-mail-" + name + "-" + std::to_string(::getpid()));
+  fs::remove_all(d);
+  fs::create_directories(d);
+  return d;
+}
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+TEST(PasswordRecord, NumbersOfTheLayout) {
+  // Empty password, switch off: every c(i) = i, so byte 17 = 120 XOR S.
+  for (uint8_t salt : {0x00, 0x5A, 0xFF}) {
+    const PasswordRecord off = EncodePasswordRecord("", false, salt);
+    EXPECT_EQ(off[16], salt);
+    EXPECT_EQ(off[17], 120 ^ salt);
+    // The switch flips exactly bit 0 of the check byte and nothing else.
+    const PasswordRecord on = EncodePasswordRecord("", true, salt);
+    for (size_t i = 0; i < 17; ++i) EXPECT_EQ(on[i], off[i]);
+    EXPECT_EQ(on[17], off[17] ^ 1);
+  }
+  const PasswordRecord r = EncodePasswordRecord("A", false, 0);
+  EXPECT_EQ(r[0], 'A' ^ 0xA5);  // c(0) = 'A' + 0
+  EXPECT_EQ(r[8], 8 ^ 0xA5);    // beyond the text: c(i) = i, mask wraps at 8
+}
+
+TEST(PasswordRecord, RoundTripsAndRejectsForeignRecords) {
+  const std::string fifteen = "abcdefghijklmn\xFF";
+  ASSERT_EQ(fifteen.size(), 15u);
+  for (bool auth : {false, true}) {
+    const DecodedPassword d = DecodePasswordRecord(EncodePasswordRecord(fifteen, auth, 0x33));
+    EXPECT_EQ(d.password, fifteen);
+    EXPECT_EQ(d.authState, auth ? kAuthOn : kAuthOff);
+  }
+  // A sixteenth character is cut off by the field's limit.
+  EXPECT_EQ(DecodePasswordRecord(EncodePasswordRecord(fifteen + "x", false, 0)).password, fifteen);
+  PasswordRecord bad = EncodePasswordRecord("secret", true, 7);
+  bad[17] ^= 0x80;
+  const DecodedPassword d = DecodePasswordRecord(bad);
+  EXPECT_EQ(d.password, "ErrorFormat");
+  EXPECT_EQ(d.authState, kAuthInvalid);
+  // An all-zero buffer (a key without "ProductID") does not decode either.
+  EXPECT_EQ(DecodePasswordRecord(PasswordRecord{}).authState, kAuthInvalid);
+}
+
+TEST(SettingsFile, FormatParsesBackExactly) {
+  SettingsValues v;
+  v["Port"] = {SettingsType::String, "25", 0, {}};
+  v["UserName"] = {SettingsType::String, "A \"quoted\" \\ name\r\nX-Injected: yes\x01\xE9", 0, {}};
+  v["ToAddrCount"] = {SettingsType::Dword, "", 0xDEADBEEF, {}};
+  v["ProductID"] = {SettingsType::Binary, "", 0, {0x00, 0xFF, 0x10}};
+  v["Empty"] = {SettingsType::Binary, "", 0, {}};
+  const std::string text = FormatSettingsFile(v);
+  EXPECT_EQ(text.find("X-Injected: yes\n"), std::string::npos) << "a value never spans lines";
+  SettingsValues back;
+  std::string error;
+  ASSERT_TRUE(ParseSettingsFile(text, back, error)) << error;
+  EXPECT_EQ(back, v);
+}
+
+TEST(SettingsFile, BrokenFilesAreRefusedWithTheirLine) {
+  const std::string key = "[SOFTWARE\\KX_RAID_GUI]\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"Port\"=\"25\"\n", "line 1"},                                     // no key line
+      {key + "\"Port\"=\"25\"\n\"Port\"=\"26\"\n", "given twice"},
+      {key + "\"Port\"=\"25\n", "closing quote"},
+      {key + "\"N\"=dword:1234\n", "8 hexadecimal"},
+      {key + "\"N\"=dword:1234567g\n", "8 hexadecimal"},
+      {key + "\"N\"=hex:0,11\n", "two hexadecimal"},
+      {key + "\"N\"=hex:00,11,\n", "two hexadecimal"},
+      {key + "\"N\"=\"a\\q\"\n", "unknown escape"},
+      {key + "\"N\"=\"a\" trailing\n", "after the closing quote"},
+      {key + "\"\"=\"a\"\n", "1 to 255"},
+      {key + "N=\"a\"\n", "quoted"},
+      {"", "missing"},
+  };
+  for (const auto& [text, why] : cases) {
+    SettingsValues v;
+    std::string error;
+    EXPECT_FALSE(ParseSettingsFile(text, v, error)) << text;
+    EXPECT_NE(error.find(why), std::string::npos) << text << " -> " << error;
+    EXPECT_TRUE(v.empty());
+  }
+  SettingsValues v;
+  std::string error;
+  EXPECT_TRUE(ParseSettingsFile("; c\r\n# c\r\n\r\n" + key + "\"A\"=\"b\"\r\n", v, error)) << error;
+  EXPECT_EQ(v["A"].text, "b");
+}
+
+TEST(FileSettingsStore, RoundTripPrivateAtomicAndDamagedFileKept) {
+  const fs::path dir = FreshDir("store") / "etc";
+  FileSettingsStore store(dir.string());
+  EXPECT_FALSE(store.KeyExists());
+  std::string s;
+  EXPECT_TRUE(store.ReadString("Port", s).ok);  // no file: empty, no error
+  EXPECT_FALSE(store.WriteString("Port", "25").ok);
+  ASSERT_TRUE(store.CreateKey().ok);
+  ASSERT_TRUE(store.WriteString("Port", "2525").ok);
+  ASSERT_TRUE(store.WriteDword("ToAddrCount", 3).ok);
+  ASSERT_TRUE(store.WriteBinary("ProductID", {1, 2, 3}).ok);
+  const fs::path file = dir / "raidgui.conf";
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(store.DefaultTemplateDir(), dir.string() + "/");
+  FileSettingsStore again(dir.string());
+  uint32_t n = 0;
+  std::vector<uint8_t> bytes;
+  bool found = false;
+  EXPECT_TRUE(again.ReadString("Port", s).ok);
+  EXPECT_EQ(s, "2525");
+  EXPECT_TRUE(again.ReadDword("ToAddrCount", n).ok);
+  EXPECT_EQ(n, 3u);
+  EXPECT_TRUE(again.ReadBinary("ProductID", bytes, found).ok);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 3}));
+  // A value of the wrong type is an error, not a silent default.
+  EXPECT_FALSE(again.ReadDword("Port", n).ok);
+  // A damaged file is reported and never written over.
+  std::ofstream(file, std::ios::app) << "garbage\n";
+  const std::string damaged = ReadAll(file);
+  const SettingsResult r = again.WriteString("SMTP", "mail.example.com");
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("line"), std::string::npos) << r.error;
+  EXPECT_EQ(ReadAll(file), damaged);
+  EXPECT_FALSE(again.ReadString("Port", s).ok);
+}
+
+// The page and its store, as the window has them.
+struct PageRig {
+  MemorySettingsStore store;
+  MailSettingsState settings;
+  std::atomic<uint8_t> flags{0};
+  test::RecordingUi ui;
+  MailPage page{settings, store, flags, ui};
+  fs::path dir;
+
+  explicit PageRig(const std::string& name) {
+    dir = FreshDir(name);
+    store.templateDir = dir.string() + "/";
+  }
+  void Start() { PrepareMailSettings(store, settings, flags); }
+  void Load() { ASSERT_TRUE(LoadMailSettings(store, settings, flags).ok); }
+  void Add(const std::string& a) {
+    page.Model.Edit7 = a;
+    page.Image3_1PClick();
+  }
+};
+
+TEST(MailPage, FreshMachineFirstOkWritesEverything) {
+  PageRig rig("fresh");
+  rig.Start();
+  EXPECT_EQ(rig.flags.load(), 0);
+  rig.page.Fill();
+  EXPECT_EQ(rig.page.Model.Edit1, "25");
+  EXPECT_EQ(rig.page.Model.Edit5, "0");
+  EXPECT_FALSE(rig.page.Model.Edit8Visible);
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_TRUE(rig.store.exists);
+  EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"Port", "SMTP", "UserName", "Addr", "TimeOut", "ProductID",
+                                                          "ToAddrCount", "FilePath"}));
+  EXPECT_EQ(rig.store.values["ToAddrCount"].number, 0u);
+  EXPECT_EQ(rig.store.values["FilePath"].text, rig.dir.string() + "/");
+  EXPECT_EQ(rig.store.values["ProductID"].bytes[17], 120);
+  EXPECT_EQ(rig.flags.load(), 1);
+  EXPECT_TRUE(rig.settings.SettingsKeyExists);
+}
+
+TEST(MailPage, OnlyEditedFieldsAreWrittenAndPasswordSurvives) {
+  PageRig rig("dirty");
+  rig.Start();
+  rig.page.Fill();
+  rig.page.EditChanged(2, "smtp.example.com");
+  rig.page.CheckBox8Click(true);
+  rig.page.EditChanged(8, "fifteen-chars!!xyz");  // the field keeps 15
+  rig.page.SelectSubPage(1);
+  rig.Add("ops@example.com");
+  rig.Add("second@example.com");
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.Load();
+  EXPECT_EQ(rig.settings.Setting(kPassword), "fifteen-chars!!");
+  EXPECT_EQ(rig.settings.MailAuthState, kAuthOn);
+  EXPECT_EQ(rig.settings.MailRecipients, (std::vector<std::string>{"ops@example.com", "second@example.com"}));
+  EXPECT_EQ(rig.settings.MailRecipientCount, 2u);
+  EXPECT_EQ(rig.store.values["ToAddr_01"].text, "second@example.com");
+
+  rig.page.Fill();
+  rig.store.writeLog.clear();
+  rig.page.EditChanged(3, "RAID box");
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"UserName", "ProductID", "FilePath"}));
+  // Nothing touched: only the template folder is written again.
+  rig.Load();
+  rig.page.Fill();
+  rig.store.writeLog.clear();
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"FilePath"}));
+  // Emptying the list stores a count of 0; old entries stay but are ignored.
+  rig.Load();
+  rig.page.Fill();
+  rig.page.SelectSubPage(2);
+  rig.page.SelectCell(2, 0);
+  EXPECT_EQ(rig.page.Model.Edit6, "ops@example.com");
+  rig.page.Image3_1MClick();
+  rig.page.SelectCell(2, 0);
+  rig.page.Image3_1MClick();
+  EXPECT_EQ(rig.page.Model.Grid[0], " ");
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_EQ(rig.store.values["ToAddrCount"].number, 0u);
+  rig.Load();
+  EXPECT_TRUE(rig.settings.MailRecipients.empty());
+}
+
+TEST(MailPage, AddressRules) {
+  PageRig rig("addresses");
+  rig.Start();
+  rig.page.Fill();
+  rig.page.Model.Edit7 = "x@y";
+  rig.page.Image3_1PClick();  // sub-page 0: nothing happens
+  EXPECT_TRUE(rig.page.Model.Recipients.empty());
+  rig.page.SelectSubPage(1);
+  rig.Add("no-at-sign");
+  ASSERT_EQ(rig.ui.boxes.size(), 1u);
+  EXPECT_EQ(rig.ui.boxes[0].text, "E-Mail Address formula error!");
+  EXPECT_EQ(rig.ui.boxes[0].caption, "E-Mail Message");
+  EXPECT_TRUE(rig.page.Model.Edit7.empty());
+  rig.Add("");
+  for (int i = 0; i < 10; ++i) rig.Add("a" + std::to_string(i) + "@x");
+  rig.Add("eleventh@x");  // refused without a word, input left as it is
+  EXPECT_EQ(rig.page.Model.Recipients.size(), 10u);
+  EXPECT_EQ(rig.page.Model.Edit7, "eleventh@x");
+  EXPECT_EQ(rig.ui.boxes.size(), 1u);
+  rig.page.SelectSubPage(2);  // choosing a sub-page clears both inputs
+  EXPECT_TRUE(rig.page.Model.Edit7.empty());
+  // A row past the list removes nothing.
+  rig.page.Model.Recipients.resize(3);
+  rig.page.SelectCell(2, 5);
+  rig.page.Image3_1MClick();
+  EXPECT_EQ(rig.page.Model.Recipients.size(), 3u);
+}
+
+TEST(MailPage, IgnoreAndReentryShowTheStoredValues) {
+  PageRig rig("ignore");
+  rig.Start();
+  rig.page.Fill();
+  rig.page.EditChanged(2, "stored.example.com");
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.Load();
+  rig.page.Fill();
+  rig.page.EditChanged(2, "unsaved.example.com");
+  rig.page.CheckBox8Click(true);
+  rig.page.Fill();  // entering the page again
+  EXPECT_EQ(rig.page.Model.Edit2, "stored.example.com");
+  EXPECT_FALSE(rig.page.Model.CheckBox8);
+  EXPECT_EQ(rig.page.Model.MailPageDirty, 0);
+}
+
+TEST(MailPage, TemplatesSavedLoadedAndDeleted) {
+  PageRig rig("templates");
+  rig.Start();
+  rig.page.Fill();
+  rig.page.Model.Memo5 = {"Drive failed", "second line"};
+  rig.page.Model.Memo6 = {"Please replace it."};
+  rig.page.Model.Memo3 = {"Enclosure gone"};
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  const fs::path subject = rig.dir / "EmailSubject Hard Disks Fail.txt";
+  EXPECT_EQ(ReadAll(subject), "Drive failed\r\nsecond line\r\n");
+  EXPECT_TRUE(fs::exists(rig.dir / "EmailContens Hard Disks Fail.txt"));
+  EXPECT_TRUE(fs::exists(rig.dir / "EmailSubject Device Removed.txt"));
+  EXPECT_FALSE(fs::exists(rig.dir / "EmailContens Device Removed.txt"));
+  std::ofstream(rig.dir / "EmailSubject Over Heat.txt", std::ios::binary) << "Hot\nno CR";
+  rig.Load();
+  EXPECT_EQ(rig.settings.MailSubjectTemplate[1], (TextLines{"Drive failed", "second line"}));
+  EXPECT_EQ(rig.settings.MailSubjectTemplate[3], (TextLines{"Hot", "no CR"}));
+  rig.page.Fill();
+  rig.page.Model.Memo5.clear();
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_FALSE(fs::exists(subject));
+  rig.Load();
+  EXPECT_TRUE(rig.settings.MailSubjectTemplate[1].empty());
+}
+
+TEST(MailPage, BadRecordAndFailedWrites) {
+  PageRig rig("badrecord");
+  rig.store.exists = true;
+  rig.store.values["ProductID"] = {SettingsType::Binary, "", 0, std::vector<uint8_t>(18, 0x42)};
+  rig.store.values["FilePath"] = {SettingsType::String, rig.dir.string() + "/", 0, {}};
+  rig.Start();
+  EXPECT_EQ(rig.flags.load(), 1);
+  rig.Load();
+  EXPECT_EQ(rig.settings.Setting(kPassword), "ErrorFormat");
+  EXPECT_EQ(rig.settings.MailAuthState, kAuthInvalid);
+  rig.page.Fill();
+  EXPECT_FALSE(rig.page.Model.CheckBox8);
+  // Editing another field never stores "ErrorFormat" as the password.
+  rig.page.EditChanged(1, "587");
+  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_EQ(rig.store.values["ProductID"].bytes, std::vector<uint8_t>(18, 0x42));
+  // A refused write is said, and what was written before it stays.
+  rig.Load();
+  rig.page.Fill();
+  rig.page.EditChanged(2, "host");
+  rig.page.EditChanged(8, "pw");
+  rig.store.failWrites = {"ProductID"};
+  EXPECT_FALSE(rig.page.Image3_OKClick());
+  ASSERT_FALSE(rig.ui.boxes.empty());
+  EXPECT_NE(rig.ui.boxes.back().text.find("could not be saved"), std::string::npos);
+  EXPECT_EQ(rig.store.values["SMTP"].text, "host");
+  EXPECT_EQ(rig.flags.load() & 1, 1);
+}
+
+TEST(MailSettings, LoadIsBoundedAndKeepsMemoryOnFailure) {
+  MemorySettingsStore store;
+  store.exists = true;
+  store.values["ToAddrCount"] = {SettingsType::Dword, "", 0xFFFFFFFF, {}};
+  store.values["ToAddr_00"] = {SettingsType::String, "a@b", 0, {}};
+  MailSettingsState s;
+  std::atomic<uint8_t> flags{3};
+  ASSERT_TRUE(LoadMailSettings(store, s, flags).ok);
+  EXPECT_EQ(flags.load(), 2);
+  EXPECT_EQ(s.MailRecipients.size(), 10u);  // never more than the list holds
+  EXPECT_EQ(s.MailRecipients[0], "a@b");
+  store.values["Port"] = {SettingsType::Dword, "", 25, {}};  // wrong type
+  flags = 1;
+  EXPECT_FALSE(LoadMailSettings(store, s, flags).ok);
+  EXPECT_EQ(flags.load(), 0);
+  EXPECT_TRUE(s.MailSettingsLoaded);  // what was loaded before stays in use
+  EXPECT_EQ(s.MailRecipients[0], "a@b");
+}
+
+TEST(MailSettings, LoginUser) {
+  EXPECT_EQ(LoginUser("alerts@example.com"), "alerts");
+  EXPECT_EQ(LoginUser("a@b@c"), "a");
+  EXPECT_EQ(LoginUser("plainuser"), "plainuser");
+}
+
+}  // namespace
+}  // namespace raid

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# End-to-end mail checks: raidctl configures the settings file, sends a test
+# mail, and raidmon mails a drive removal of a simulated scenario, all to the
+# test SMTP server on 127.0.0.1.
+#   e2e_mail.sh RAIDCTL RAIDMON SOURCE_DIR
+set -euo pipefail
+ctl="$1"; mon="$2"; src="$3"
+work="$(mktemp -d)"
+srv_pid=""
+cleanup() {
+  exec 9>&- 2>/dev/null || true
+  [ -n "$srv_pid" ] && wait "$srv_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# The server ends when its standard input (fd 9 here) closes.
+mkfifo "$work/in"
+/usr/bin/python3 "$src/tests/mail/smtp_server.py" auth "$work/mails.jsonl" <"$work/in" >"$work/port" 2>/dev/null &
+srv_pid=$!
+exec 9>"$work/in"
+for _ in $(seq 100); do grep -q PORT "$work/port" 2>/dev/null && break; sleep 0.1; done
+port="$(cut -d' ' -f2 "$work/port")"
+[ -n "$port" ] || fail "the SMTP server did not start"
+cfg="$work/config"
+
+# Nothing stored yet.
+"$ctl" mail show --config-dir "$cfg" | grep -q "none stored yet" || fail "mail show on a fresh folder"
+"$ctl" test-mail --config-dir "$cfg" >/dev/null && fail "test-mail without settings succeeded"
+
+# Wrong use: exit code 2, nothing written.
+set +e
+"$ctl" mail set --port 99999 --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "a bad port is not wrong use"
+"$ctl" mail set --password s3cret --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "a password on the command line was taken"
+set -e
+[ ! -e "$cfg/raidgui.conf" ] || fail "wrong use wrote the settings"
+
+echo s3cret | "$ctl" mail set --server 127.0.0.1 --port "$port" --name "RAID Box" --address alerts@example.com \
+  --auth on --password-stdin --config-dir "$cfg"
+[ "$(stat -c %a "$cfg/raidgui.conf")" = 600 ] || fail "the settings file is not private"
+grep -q s3cret "$cfg/raidgui.conf" && fail "the password is stored in clear"
+set +e
+"$ctl" mail recipients add no-at-sign --config-dir "$cfg" 2>"$work/err"; rc=$?
+set -e
+[ $rc -eq 1 ] && grep -q "E-Mail Address formula error!" "$work/err" || fail "an address without @ was taken"
+"$ctl" mail recipients add ops@example.com --config-dir "$cfg"
+"$ctl" mail recipients add dev@example.com --config-dir "$cfg"
+"$ctl" mail recipients remove dev@example.com --config-dir "$cfg"
+printf 'Drive failure\r\n' > "$work/subject.txt"
+"$ctl" mail template 1 subject "$work/subject.txt" --config-dir "$cfg"
+"$ctl" mail show --config-dir "$cfg" > "$work/show"
+grep -q "^SMTP: 127.0.0.1$" "$work/show" && grep -q "^Recipients: 1$" "$work/show" && \
+  grep -q "^SMTP Login Authentication: on$" "$work/show" && grep -q "^Password: set$" "$work/show" && \
+  grep -q 'subject "Drive failure"' "$work/show" || { cat "$work/show"; fail "mail show"; }
+grep -q s3cret "$work/show" && fail "mail show printed the password"
+
+"$ctl" test-mail --config-dir "$cfg" > "$work/test" || { cat "$work/test"; fail "test-mail"; }
+grep -q "Send mail Success!" "$work/test" || fail "test-mail did not say success"
+
+# raidmon: hdd2 leaves 10 s into the scenario; the mail goes out.
+"$mon" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 20 --log-dir "$work/logs" \
+  --config-dir "$cfg" >/dev/null 2>"$work/mon.err" || { cat "$work/mon.err"; fail "raidmon"; }
+grep -q "raidmon: Send mail Success!" "$work/mon.err" || { cat "$work/mon.err"; fail "raidmon sent no mail"; }
+
+/usr/bin/python3 - "$work/mails.jsonl" <<'PY' || fail "the mails received"
+import json, sys
+mails = [json.loads(l) for l in open(sys.argv[1])]
+assert len(mails) == 2, len(mails)
+test, removal = mails
+for m in mails:
+    assert m["mail_from"] == "alerts@example.com" and m["rcpt_tos"] == ["ops@example.com"], m
+    assert m["login"] == "alerts", m
+assert "Subject: [RAID GUI v0.23-1 Message] Test mail\r\n" in test["data"]
+assert "Subject: [RAID GUI v0.23-1 Message] Drive failure\r\n" in removal["data"]
+assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n" in removal["data"]
+PY
+echo "e2e mail: ok"

@@ -1,0 +1,167 @@
+// The window's E-mail page: fields, sub-pages and grids drawn from the page
+// model, OK writing the settings file, and a drive removal in a simulated
+// scenario mailed to a real SMTP server.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+
+#include "app/common/options.h"
+#include "app/raidgui/message_box.h"
+#include "app/raidgui/tform1.h"
+#include "platform/settings_file.h"
+#include "tests/mail/smtp_test_server.h"
+
+namespace raid {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct MailWindow {
+  explicit MailWindow(const std::string& scenario = "") {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir = fs::temp_directory_path() / ("raidgui-email-" + std::string(info->name()));
+    fs::remove_all(dir);
+    fs::create_directories(dir / "logs");
+    ProgramOptions opt;
+    opt.simulate = true;
+    opt.scenario = scenario;
+    std::string error;
+    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
+    SetMessageBoxHook([this](const MessageBoxRequest& b) {
+      boxes.push_back(b);
+      return BoxResult::Ok;
+    });
+    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
+    form->FormCreate(false);
+    form->show();
+    Run(1000);
+  }
+  ~MailWindow() {
+    form->close();
+    form.reset();
+    SetMessageBoxHook(nullptr);
+    fs::remove_all(dir);
+  }
+  void Run(int64_t ms) {
+    for (int64_t t = 0; t < ms; t += 50) {
+      form->Runtime().StepFor(50);
+      QCoreApplication::processEvents();
+    }
+  }
+  template <typename T>
+  T* Find(const char* name) {
+    T* w = form->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
+  void Type(const char* edit, const QString& text) {
+    auto* e = Find<QLineEdit>(edit);
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClicks(e, text);
+  }
+  std::string Cell(const char* grid, int row) { return Find<QTableWidget>(grid)->item(row, 0)->text().toStdString(); }
+  fs::path dir;
+  Machine machine;
+  std::vector<MessageBoxRequest> boxes;
+  std::unique_ptr<TForm1> form;
+};
+
+TEST(EmailPage, FreshMachineEditsAddressesAndOk) {
+  MailWindow w;
+  w.Click("Image_Email");
+  EXPECT_EQ(w.Find<QStackedWidget>("Notebook1")->currentIndex(), 3);
+  EXPECT_EQ(w.Find<QLineEdit>("Edit1")->text(), "25");
+  EXPECT_EQ(w.Find<QLineEdit>("Edit5")->text(), "0");
+  EXPECT_FALSE(w.Find<QLineEdit>("Edit8")->isVisible());
+  EXPECT_TRUE(w.Find<QWidget>("Page_Setup")->isVisible());
+  w.Type("Edit2", "127.0.0.1");
+  w.Type("Edit4", "alerts@example.com");
+  w.Click("CheckBox8");
+  EXPECT_TRUE(w.Find<QLineEdit>("Edit8")->isVisible());
+  w.Type("Edit8", "s3cret");
+  EXPECT_EQ(w.form->EmailModel().Model.MailPageDirty, 0x02 | 0x08 | 0x20);
+
+  w.Click("Image3_HDDFail");
+  EXPECT_TRUE(w.Find<QWidget>("Page_HDD_Fail")->isVisible());
+  w.Type("Edit7", "no-at-sign");
+  w.Click("Image3_1P");
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.boxes[0].text, "E-Mail Address formula error!");
+  EXPECT_EQ(w.Find<QLineEdit>("Edit7")->text(), "");
+  w.Type("Edit7", "ops@example.com");
+  w.Click("Image3_1P");
+  // Both grids show the one list.
+  EXPECT_EQ(w.Cell("StringGrid1", 0), "ops@example.com");
+  EXPECT_EQ(w.Cell("StringGrid2", 0), "ops@example.com");
+  EXPECT_EQ(w.Cell("StringGrid2", 1), " ");
+  QTest::keyClicks(w.Find<QPlainTextEdit>("Memo5"), "Drive failure");
+
+  w.Click("Image3_OK");
+  const fs::path file = w.dir / "config" / "raidgui.conf";
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  FileSettingsStore store((w.dir / "config").string());
+  std::string host;
+  uint32_t count = 0;
+  EXPECT_TRUE(store.ReadString("SMTP", host).ok);
+  EXPECT_EQ(host, "127.0.0.1");
+  EXPECT_TRUE(store.ReadDword("ToAddrCount", count).ok);
+  EXPECT_EQ(count, 1u);
+  EXPECT_TRUE(fs::exists(w.dir / "config" / "EmailSubject Hard Disks Fail.txt"));
+
+  // Unsaved edits are gone when the page is entered again.
+  w.Type("Edit2", "unsaved.example.com");
+  w.Click("Image_Sts");
+  w.Run(500);  // the reload happens within a poll of the mail thread
+  w.Click("Image_Email");
+  EXPECT_EQ(w.Find<QLineEdit>("Edit2")->text(), "127.0.0.1");
+  EXPECT_TRUE(w.Find<QCheckBox>("CheckBox8")->isChecked());
+  EXPECT_EQ(w.form->EmailModel().Model.MailPageDirty, 0);
+}
+
+TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
+  test::SmtpServer server("auth");
+  ASSERT_GT(server.port, 0);
+  MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
+  w.Click("Image_Email");
+  w.Type("Edit1", QString::number(server.port));
+  w.Type("Edit2", "127.0.0.1");
+  w.Type("Edit3", "RAID Box");
+  w.Type("Edit4", "alerts@example.com");
+  w.Type("Edit8", "s3cret");
+  w.Click("Image3_DeviceRemove");
+  w.Type("Edit6", "ops@example.com");
+  w.Click("Image3_2P");
+  w.Click("Image3_OK");
+  w.Run(12000);  // hdd2 leaves at 10 s
+  w.form->Notifier().WaitIdle();
+  QCoreApplication::processEvents();
+  auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  const std::string data = mails[0]["data"];
+  EXPECT_NE(data.find("Subject: [RAID GUI v0.23-1 Message] \r\n"), std::string::npos);
+  EXPECT_NE(data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n"), std::string::npos);
+  EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel3")->text(), "Send mail Success!");
+
+  w.Click("Image3_Setup");
+  w.Click("Button_SendTestMail");
+  w.form->Notifier().WaitIdle();
+  mails = server.Mails();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_NE(mails[1]["data"].get<std::string>().find("Test mail"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace raid
