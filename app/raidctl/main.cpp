@@ -11,6 +11,7 @@
 
 #include "app/common/options.h"
 #include "app/raidctl/ctl_view.h"
+#include "app/raidctl/make_image.h"
 #include "app/raidctl/status_report.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
@@ -47,7 +48,8 @@ std::string Usage() {
          "  list                            the enclosures found: slot, drive, transport, model, firmware\n"
          "  status [--json]                 one status read per enclosure, decoded\n"
          "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
-         "                                  asks before writing unless --yes\n"
+         "                                  asks before writing unless --yes\n" +
+         MakeImageUsage() +
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
@@ -193,6 +195,8 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
 int main(int argc, char** argv) {
   using namespace raid;
   const std::vector<std::string> args(argv, argv + argc);
+  // Building an image talks to no enclosure: no lock, no detection.
+  if (args.size() >= 2 && args[1] == "make-image") return RunMakeImage(args);
   const CtlOptions ctl = ParseCtl(args);
   if (ctl.help) {
     std::fputs(Usage().c_str(), stdout);
