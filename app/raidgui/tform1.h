@@ -25,6 +25,7 @@
 namespace raid {
 
 class TForm5;
+class TForm2;
 
 class TForm1 : public QWidget, public CoreView {
   Q_OBJECT
@@ -58,6 +59,11 @@ class TForm1 : public QWidget, public CoreView {
   // file name, empty when cancelled.
   std::function<QString()> ChooseFirmwareFile;
   void StatusBar1DblClick();
+  // The image builder "Make Bin" ("Make Bin..." on the Upgrade page, Ctrl+M):
+  // opened while no long operation runs; what it builds becomes the
+  // Upgrade page's image.
+  void MakeBinClick();
+  TForm2& MakeBinForm() { return *form2_; }
   bool LogWindowOpen() const { return logWindowOpen_; }
   // The log window while it is open (for tests), else null.
   TForm5* LogWindow() const { return logWindow_; }
@@ -137,6 +143,7 @@ class TForm1 : public QWidget, public CoreView {
          *label52_ = nullptr, *label18_ = nullptr, *label48_ = nullptr, *label5_ = nullptr, *label7_ = nullptr;
   bool logWindowOpen_ = false;
   TForm5* logWindow_ = nullptr;
+  TForm2* form2_ = nullptr;
 };
 
 }  // namespace raid
