@@ -63,6 +63,17 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
   view_.UpgradePageChanged();
 }
 
+bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::string& name) {
+  if (core_.st.OperationBusy) return false;
+  Model.Edit9 = name;
+  view_.SetPanelText(kChecksumPanel, ChecksumText(ImageByteSum(image)));
+  image_.clear();
+  image_.shrink_to_fit();
+  if (ImageMarksOk(image) && image.size() <= kLargestImageFile) image_ = std::move(image);
+  view_.UpgradePageChanged();
+  return !image_.empty();
+}
+
 void FirmwareUpgrade::BeginDeviceOperation() {
   core_.st.OperationBusy = 1;
   Model.SlotBoxesEnabled = false;

@@ -80,6 +80,12 @@ class FirmwareUpgrade {
   void OpenDialog1CanClose(const std::string& fileName);
   void OpenDialog1CanClose(const std::string& fileName, ImageReader& reader);
   bool ImageLoaded() const { return !image_.empty(); }
+  // An image made by the image builder takes the loaded image's place, so it
+  // can be upgraded at once. It passes the same check as a loaded file: one
+  // that does not leaves no image, as such a file does. name (the file it
+  // was saved as, if any) is shown as a loaded file's name is. Refused while
+  // an operation runs; returns whether an image is now loaded.
+  bool UseBuiltImage(std::vector<uint8_t> image, const std::string& name);
   const std::vector<uint8_t>& Image() const { return image_; }
 
   // Image2_UpgradeClick.

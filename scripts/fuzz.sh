@@ -5,6 +5,8 @@
 #   fuzz_settings  settings files and password records: parse, write back, load
 #   fuzz_records   identification sectors and status records through detection,
 #                  polling, the event log, the Status page and both report forms
+#   fuzz_image     firmware image files of any length, content and broken reads
+#   fuzz_builder   the image builder's typed numbers, names and input files
 # Every input starts from a fresh state; nothing is written to disk but the
 # corpus. A finding stops the run with a non-zero exit; the input that caused
 # it is kept as out/fuzz/<target>-crash-* (replay: build/fuzz/fuzz/<target> FILE).
@@ -15,7 +17,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 seconds="${1:-20}"
 mkdir -p out/fuzz
-for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings; do
+for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings fuzz_builder; do
   corpus="out/fuzz/$f-corpus"
   mkdir -p "$corpus"
   extra=()

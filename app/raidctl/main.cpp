@@ -14,6 +14,7 @@
 #include "monitor/device_messages.h"
 #include "app/raidctl/setup_commands.h"
 #include "app/raidctl/mail_commands.h"
+#include "app/raidctl/make_image.h"
 #include "app/raidctl/status_report.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
@@ -54,6 +55,7 @@ std::string Usage() {
          "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
          "                                  asks before writing unless --yes\n" +
          SetupUsage() +
+         MakeImageUsage() +
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
@@ -208,6 +210,8 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   // The mail settings touch no enclosure: no detection, no lock.
   if (IsMailCommand(args)) return RunMailCommand(args);
+  // Building an image talks to no enclosure: no lock, no detection.
+  if (args.size() >= 2 && args[1] == "make-image") return RunMakeImage(args);
   const CtlOptions ctl = ParseCtl(args);
   if (ctl.help) {
     std::fputs(Usage().c_str(), stdout);

@@ -116,11 +116,6 @@ void TForm5::Button2Click() {
   Render();
 }
 
-TForm2::TForm2(QWidget* parent) : QDialog(parent) {
-  setObjectName("Form2");
-  setWindowTitle("Make Bin");
-}
-
 TForm3::TForm3(QWidget* parent) : QDialog(parent) {
   setObjectName("Form3");
   setWindowTitle("GoTo");

@@ -50,11 +50,8 @@ class TForm5 : public QDialog {
   size_t renderedLines_ = 0;
 };
 
-// The windows that exist but have no control that shows them here.
-class TForm2 : public QDialog {
- public:
-  explicit TForm2(QWidget* parent = nullptr);
-};
+// The windows that exist but have no control that shows them here (the
+// image builder TForm2 is app/raidgui/tform2.h, owned by the main window).
 class TForm3 : public QDialog {
  public:
   explicit TForm3(QWidget* parent = nullptr);

@@ -68,7 +68,6 @@ int main(int argc, char** argv) {
   TForm1 form1(machine, logDir, nullptr, opt.configDir);
   if (!form1.StartedWell()) return 1;
   form1.SetMaintenanceMode(opt.maintenance);
-  TForm2 form2(&form1);
   TForm3 form3(&form1);
   TForm7 form7(&form1);
   form1.FormCreate();

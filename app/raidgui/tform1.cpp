@@ -6,12 +6,14 @@
 #include <QTimer>
 #include <QIcon>
 #include <QMouseEvent>
+#include <QShortcut>
 #include <QWindow>
 
 #include "app/common/text.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "device/record_layout.h"
+#include "app/raidgui/tform2.h"
 #include "monitor/status_page.h"
 #include "notify/mail_message.h"
 #include "platform/system_info.h"
@@ -63,6 +65,17 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().ms.MailRequestFlags, *this);
   notifier_->Start();
   BuildFrame();
+  // The image builder lives as long as the window; its filler generator is
+  // seeded with the time it was made.
+  form2_ = new TForm2(*upgrade_, SeedFromTime(machine.clock->Now()), this);
+  auto* makeBin = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+  connect(makeBin, &QShortcut::activated, this, [this] { MakeBinClick(); });
+}
+
+void TForm1::MakeBinClick() {
+  // The image is the source of a running upgrade: it is never replaced under it.
+  if (!upgrade_->LoadAllowed() || form2_->isVisible()) return;
+  if (form2_->exec() == QDialog::Accepted && !form2_->SaveResult().empty()) SetPanelText(4, form2_->SaveResult());
 }
 
 TForm1::~TForm1() = default;
@@ -378,6 +391,11 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   image2Upgrade_->setPressedEffect(true);
   image2Upgrade_->setEnabled(false);
   connect(image2Upgrade_, &QAbstractButton::clicked, this, [this] { Image2_UpgradeClick(); });
+  auto* makeBin = new QPushButton("Make Bin...", upg);
+  makeBin->setObjectName("Button_MakeBin");
+  makeBin->setGeometry(289, 6, 82, 24);
+  makeBin->setToolTip("Build a firmware image from a boot loader and sub-codes (Ctrl+M)");
+  connect(makeBin, &QPushButton::clicked, this, [this] { MakeBinClick(); });
 
   auto* warning = MakeLabel(upg, "Label_UpgradeWarning",
                             "Keep the enclosure powered and connected until the upgrade has ended: an interrupted "

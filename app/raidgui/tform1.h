@@ -33,6 +33,7 @@
 namespace raid {
 
 class TForm5;
+class TForm2;
 
 class TForm1 : public QWidget, public CoreView {
   Q_OBJECT
@@ -79,6 +80,11 @@ class TForm1 : public QWidget, public CoreView {
   // file name, empty when cancelled.
   std::function<QString()> ChooseFirmwareFile;
   void StatusBar1DblClick();
+  // The image builder "Make Bin" ("Make Bin..." on the Upgrade page, Ctrl+M):
+  // opened while no long operation runs; what it builds becomes the
+  // Upgrade page's image.
+  void MakeBinClick();
+  TForm2& MakeBinForm() { return *form2_; }
   bool LogWindowOpen() const { return logWindowOpen_; }
   // The log window while it is open (for tests), else null.
   TForm5* LogWindow() const { return logWindow_; }
@@ -188,6 +194,7 @@ class TForm1 : public QWidget, public CoreView {
   std::unique_ptr<MailNotifier> notifier_;
   std::unique_ptr<MailPage> mailPage_;
   EmailPage* emailPage_ = nullptr;
+  TForm2* form2_ = nullptr;
 };
 
 }  // namespace raid

@@ -1,0 +1,388 @@
+#include "app/raidgui/tform2.h"
+
+#include <QButtonGroup>
+#include <QCoreApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "app/raidgui/message_box.h"
+
+namespace raid {
+
+namespace {
+constexpr int kFormW = 560, kFormH = 420;
+const char* const kFilter = "Binary code (*.bin);;All files (*.*)";
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QLabel* Label(QWidget* parent, const QString& text, const QRect& r) {
+  auto* l = new QLabel(text, parent);
+  l->setGeometry(r);
+  return l;
+}
+
+QLineEdit* Field(QWidget* parent, const char* name, const QString& text, const QRect& r, const QString& accessible) {
+  auto* e = new QLineEdit(text, parent);
+  e->setObjectName(name);
+  e->setGeometry(r);
+  e->setAccessibleName(accessible);
+  return e;
+}
+}  // namespace
+
+TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
+    : QDialog(parent), upgrade_(upgrade), filler_(seed) {
+  setObjectName("Form2");
+  setWindowTitle(builder_text::kCaption);
+  setFixedSize(kFormW, kFormH);
+
+  pages_ = new QTabWidget(this);
+  pages_->setObjectName("PageControl1");
+  pages_->setGeometry(6, 6, kFormW - 12, kFormH - 36);
+  auto* make = new QWidget;
+  make->setObjectName("TabSheet_Make");
+  auto* setting = new QWidget;
+  setting->setObjectName("TabSheet_Setting");
+  pages_->addTab(make, "Make");
+  pages_->addTab(setting, "Setting");
+  BuildMakePage(make);
+  BuildSettingPage(setting);
+
+  auto* bar = new QStatusBar(this);
+  bar->setObjectName("StatusBar1");
+  bar->setSizeGripEnabled(false);
+  bar->setGeometry(0, kFormH - 24, kFormW, 24);
+  const int widths[4] = {90, 90, 90, 280};
+  for (int i = 0; i < 4; ++i) {
+    panels_[i] = new QLabel(bar);
+    panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
+    panels_[i]->setFrameShape(QFrame::StyledPanel);
+    panels_[i]->setMinimumWidth(widths[i]);
+    bar->addWidget(panels_[i], i == 3 ? 1 : 0);
+  }
+  RefreshGrid();
+}
+
+void TForm2::BuildMakePage(QWidget* page) {
+  grid_ = new QTableWidget(ImageBuilder::kRows, ImageBuilder::kColumns, page);
+  grid_->setObjectName("StringGrid1");
+  grid_->setAccessibleName("Boot loader and sub-codes");
+  grid_->setGeometry(8, 8, 530, 250);
+  grid_->horizontalHeader()->hide();
+  grid_->verticalHeader()->hide();
+  grid_->verticalHeader()->setDefaultSectionSize(19);
+  grid_->setColumnWidth(0, 90);
+  grid_->setColumnWidth(1, 250);
+  grid_->setColumnWidth(2, 80);
+  grid_->setColumnWidth(3, 85);
+  grid_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid_->setTabKeyNavigation(false);
+  const QBrush fixed = palette().brush(QPalette::Button);
+  for (int r = 0; r < ImageBuilder::kRows; ++r) {
+    for (int c = 0; c < ImageBuilder::kColumns; ++c) {
+      auto* item = new QTableWidgetItem;
+      if (r == 0 || c == 0) {
+        // The title row and column: shown, never selected.
+        item->setFlags(Qt::ItemIsEnabled);
+        item->setBackground(fixed);
+      } else {
+        item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+      }
+      grid_->setItem(r, c, item);
+    }
+  }
+  grid_->installEventFilter(this);
+  connect(grid_, &QTableWidget::currentCellChanged, this,
+          [this](int row, int col, int, int) { StringGrid1SelectCell(row, col); });
+  connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int col) { StringGrid1DblClick(row, col); });
+
+  edit1_ = new QLineEdit(grid_->viewport());
+  edit1_->setObjectName("Edit1");
+  edit1_->setAccessibleName("Code type");
+  edit1_->hide();
+  edit1_->installEventFilter(this);
+  combo1_ = new QComboBox(grid_->viewport());
+  combo1_->setObjectName("ComboBox1");
+  combo1_->setAccessibleName("Update flag");
+  combo1_->addItems({"FALSE", "TRUE"});
+  combo1_->hide();
+  connect(combo1_, &QComboBox::activated, this, [this](int i) { ComboBox1Change(i); });
+
+  auto* add = new QPushButton("Add Sub-code", page);
+  add->setObjectName("Button1");
+  add->setGeometry(8, 270, 120, 28);
+  // Enter belongs to the grid and its editors, never to a default button.
+  add->setAutoDefault(false);
+  connect(add, &QPushButton::clicked, this, [this] { Button1Click(); });
+  auto* save = new QPushButton("Save Bin", page);
+  save->setObjectName("Button2");
+  save->setGeometry(8, 306, 120, 28);
+  save->setAutoDefault(false);
+  connect(save, &QPushButton::clicked, this, [this] { Button2Click(); });
+
+  autoSize_ = new QCheckBox(builder_text::kAutoSize, page);
+  autoSize_->setObjectName("CheckBox1");
+  autoSize_->setGeometry(150, 270, 200, 22);
+  autoSize_->setChecked(true);
+  connect(autoSize_, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
+  sizeGroup_ = new QGroupBox("  Bin Size  ", page);
+  sizeGroup_->setObjectName("GroupBox_BinSize");
+  sizeGroup_->setGeometry(150, 294, 388, 50);
+  auto* group = new QButtonGroup(this);
+  for (size_t k = 0; k < sizes_.size(); ++k) {
+    sizes_[k] = new QRadioButton(kImageSizeNames[k], sizeGroup_);
+    sizes_[k]->setObjectName(QString("RadioButton%1").arg(k + 1));
+    sizes_[k]->setGeometry(10 + static_cast<int>(k) * 92, 20, 88, 22);
+    group->addButton(sizes_[k]);
+  }
+  sizeGroup_->setEnabled(false);
+}
+
+void TForm2::BuildSettingPage(QWidget* page) {
+  jumper_ = new QCheckBox("RAID Mode setting by  jumper", page);
+  jumper_->setObjectName("CheckBox2");
+  jumper_->setGeometry(16, 12, 300, 22);
+  jumper_->setChecked(true);
+  chip_ = new QCheckBox("KX5080A chip", page);
+  chip_->setObjectName("CheckBox3");
+  chip_->setGeometry(16, 38, 300, 22);
+  chip_->setChecked(true);
+
+  auto* fan = new QGroupBox(" FAN ", page);
+  fan->setObjectName("GroupBox_Fan");
+  fan->setGeometry(16, 70, 250, 90);
+  Label(fan, "Supported:", QRect(10, 24, 90, 22));
+  fanSupported_ = Field(fan, "Edit2", "1", QRect(100, 24, 60, 22), "Fan supported");
+  Label(fan, "Alarm Limit:", QRect(10, 54, 90, 22));
+  fanLimit_ = Field(fan, "Edit3", "2000", QRect(100, 54, 60, 22), "Fan alarm limit in RPM");
+  Label(fan, "RPM", QRect(166, 54, 40, 22));
+
+  auto* thermal = new QGroupBox(" Thermal sensor ", page);
+  thermal->setObjectName("GroupBox_Thermal");
+  thermal->setGeometry(276, 70, 250, 90);
+  Label(thermal, "Supported:", QRect(10, 24, 90, 22));
+  thermalSupported_ = Field(thermal, "Edit4", "1", QRect(100, 24, 60, 22), "Thermal sensor supported");
+  Label(thermal, "Alarm Limit:", QRect(10, 54, 90, 22));
+  thermalLimit_ = Field(thermal, "Edit5", "50", QRect(100, 54, 60, 22), "Thermal alarm limit in degrees Celsius");
+  Label(thermal, QString::fromUtf8("\u2103"), QRect(166, 54, 40, 22));
+
+  auto* functions = new QGroupBox(" Function Supported ", page);
+  functions->setObjectName("GroupBox_Function");
+  functions->setGeometry(16, 172, 510, 56);
+  scheduleBackup_ = new QCheckBox("Schedule Backup", functions);
+  scheduleBackup_->setObjectName("CheckBox4");
+  scheduleBackup_->setGeometry(10, 24, 200, 22);
+  fastBackup_ = new QCheckBox("Fast Backup", functions);
+  fastBackup_->setObjectName("CheckBox5");
+  fastBackup_->setGeometry(220, 24, 200, 22);
+}
+
+QString TForm2::ProgramDir() const { return QCoreApplication::applicationDirPath(); }
+
+void TForm2::SetPanel(int panel, const std::string& text) {
+  if (panel >= 0 && panel < 4) panels_[static_cast<size_t>(panel)]->setText(Q(text));
+}
+
+QString TForm2::PanelText(int panel) const {
+  return panel >= 0 && panel < 4 ? panels_[static_cast<size_t>(panel)]->text() : QString();
+}
+
+void TForm2::RefreshGrid() {
+  for (int r = 0; r < ImageBuilder::kRows; ++r)
+    for (int c = 0; c < ImageBuilder::kColumns; ++c) grid_->item(r, c)->setText(Q(builder_.CellText(r, c)));
+}
+
+void TForm2::Button1Click() {
+  const QStringList files = ChooseFiles ? ChooseFiles()
+                                        : QFileDialog::getOpenFileNames(this, "Open", ProgramDir(), kFilter);
+  std::vector<std::string> paths;
+  for (const QString& f : files) paths.push_back(f.toStdString());
+  const std::string refused = builder_.AddFiles(paths);
+  RefreshGrid();
+  if (!refused.empty()) ShowMessageBox(this, {refused, "Error", BoxIcon::Error, BoxButtons::Ok});
+}
+
+void TForm2::CheckBox1Click() { sizeGroup_->setEnabled(!autoSize_->isChecked()); }
+
+BuilderSettings TForm2::Settings() const {
+  BuilderSettings s;
+  s.autoSize = autoSize_->isChecked();
+  s.sizeChoice = -1;
+  for (size_t k = 0; k < sizes_.size(); ++k)
+    if (sizes_[k]->isChecked()) s.sizeChoice = static_cast<int>(k);
+  s.jumper = jumper_->isChecked();
+  s.chip = chip_->isChecked();
+  s.fanSupported = fanSupported_->text().toStdString();
+  s.fanLimit = fanLimit_->text().toStdString();
+  s.thermalSupported = thermalSupported_->text().toStdString();
+  s.thermalLimit = thermalLimit_->text().toStdString();
+  s.scheduleBackup = scheduleBackup_->isChecked();
+  s.fastBackup = fastBackup_->isChecked();
+  return s;
+}
+
+bool TForm2::Button2Click() {
+  HideEditors();
+  BuildResult r = builder_.Assemble(Settings(), filler_, [] { return MakeFileImageReader(); });
+  if (r.configKnown) SetPanel(1, std::to_string(r.configOffset));
+  if (r.size) SetPanel(0, std::to_string(r.size));
+  if (!r.ok) {
+    // The form stays open so the input can be put right; the file
+    // concerned shows in panel 3, the field at fault gets the focus.
+    SetPanel(3, r.detail);
+    if (r.field != BuilderField::None) {
+      QWidget* at = r.field == BuilderField::FanSupported       ? fanSupported_
+                    : r.field == BuilderField::FanLimit         ? fanLimit_
+                    : r.field == BuilderField::ThermalSupported ? thermalSupported_
+                    : r.field == BuilderField::ThermalLimit     ? thermalLimit_
+                                                                : static_cast<QWidget*>(autoSize_);
+      pages_->setCurrentIndex(at == autoSize_ ? 0 : 1);
+      at->setFocus();
+    }
+    ShowMessageBox(this, r.error);
+    return false;
+  }
+  if (!r.warnings.empty()) {
+    std::string text;
+    for (const auto& w : r.warnings) text += (text.empty() ? "" : "\n") + w;
+    ShowMessageBox(this, {text, "Warning", BoxIcon::Warning, BoxButtons::Ok});
+  }
+
+  const QString chosen = ChooseSaveName ? ChooseSaveName()
+                                        : QFileDialog::getSaveFileName(this, "Save As", ProgramDir(), kFilter);
+  std::string saved;
+  saveResult_.clear();
+  if (!chosen.isEmpty()) {
+    const std::string name = BinFileName(chosen.toStdString());
+    SetPanel(3, name);
+    SetPanel(2, std::to_string(r.size));
+    const FileResult f = SaveImageFile(name, r.image);
+    if (f.ok) {
+      saved = name;
+      saveResult_ = builder_text::kSaved + name;
+      SetPanel(3, saveResult_);
+    } else {
+      saveResult_ = builder_text::kCreateFailed;
+      ShowMessageBox(this, {builder_text::kCreateFailed, "Error", BoxIcon::Error, BoxButtons::Ok});
+    }
+  }
+  // The image stays where the Upgrade page's image lives, saved or not.
+  upgrade_.UseBuiltImage(std::move(r.image), saved);
+  accept();
+  return true;
+}
+
+void TForm2::HideEditors() {
+  edit1_->hide();
+  combo1_->hide();
+}
+
+void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
+  editRow_ = row;
+  editor->setGeometry(grid_->visualItemRect(grid_->item(row, col)));
+  editor->show();
+  editor->raise();
+  editor->setFocus();
+}
+
+void TForm2::StringGrid1SelectCell(int row, int col) {
+  HideEditors();
+  if (row < 1 || col < 1) return;
+  SetPanel(2, builder_.SelectedEntryText(row));
+  SetPanel(3, builder_.SelectedDetailText(row, col));
+}
+
+void TForm2::StringGrid1DblClick(int row, int col) {
+  HideEditors();
+  // Only the code type and update flag of an existing sub-code are edited.
+  if (row < 2 || row > builder_.SubCodeCount() + 1) return;
+  if (col == 2) {
+    edit1_->setText(grid_->item(row, col)->text());
+    edit1_->selectAll();
+    PlaceEditor(edit1_, row, col);
+  } else if (col == 3) {
+    combo1_->setCurrentIndex(builder_.Entry(row - 1).updateFlag ? 1 : 0);
+    PlaceEditor(combo1_, row, col);
+  }
+}
+
+void TForm2::Edit1KeyEnter() {
+  if (!edit1_->isVisible()) return;
+  std::string problem;
+  if (!builder_.SetCodeType(editRow_ - 1, edit1_->text().toStdString(), problem)) {
+    ShowMessageBox(this, {problem + ".", "Error", BoxIcon::Error, BoxButtons::Ok});
+    edit1_->setFocus();
+    return;
+  }
+  HideEditors();
+  RefreshGrid();
+  grid_->setFocus();
+}
+
+void TForm2::ComboBox1Change(int index) {
+  builder_.SetUpdateFlag(editRow_ - 1, index == 1);
+  HideEditors();
+  RefreshGrid();
+  grid_->setFocus();
+}
+
+bool TForm2::StringGrid1KeyDown(int key) {
+  HideEditors();
+  const int row = grid_->currentRow();
+  const int col = grid_->currentColumn();
+  if (row < 1) return false;
+  const int index = row - 1;
+  switch (key) {
+    case Qt::Key_Delete:
+      if (builder_.DeleteEntry(index)) RefreshGrid();
+      StringGrid1SelectCell(row, col);
+      return true;
+    case Qt::Key_Plus:
+      if (builder_.MoveUp(index)) {
+        RefreshGrid();
+        grid_->setCurrentCell(row - 1, col);
+      }
+      return true;
+    case Qt::Key_Minus:
+      if (builder_.MoveDown(index)) {
+        RefreshGrid();
+        grid_->setCurrentCell(row + 1, col);
+      }
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      StringGrid1DblClick(row, col);
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TForm2::eventFilter(QObject* o, QEvent* e) {
+  if (e->type() == QEvent::KeyPress) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (o == edit1_) {
+      // Enter stores the code type here, before the key could travel on to
+      // the grid (which would open the editor again); Escape leaves the
+      // cell as it was, not the form.
+      if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
+        Edit1KeyEnter();
+        return true;
+      }
+      if (k->key() == Qt::Key_Escape) {
+        HideEditors();
+        grid_->setFocus();
+        return true;
+      }
+      return false;
+    }
+    if (o == grid_) return StringGrid1KeyDown(k->key());
+  }
+  return QDialog::eventFilter(o, e);
+}
+
+}  // namespace raid
