@@ -41,7 +41,7 @@ void PollCycle(benchmark::State& state) {
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();
-  core.Timer4Timer();  // publish: two enclosures
+  core.OnDetectionTimer();  // publish: two enclosures
   core.poller.PollStatus();  // first pass: banner and full report
   for (auto _ : state) {
     core.poller.PollStatus();
@@ -132,7 +132,7 @@ void FirmwareUpgradeInstant(benchmark::State& state) {
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();
-  core.Timer4Timer();
+  core.OnDetectionTimer();
   FirmwareUpgrade up(core, view);
   MemoryImageReader reader(BenchImage());
   up.OpenDialog1CanClose("fw.bin", reader);
@@ -159,7 +159,7 @@ void FirmwareUpgradeModelled(benchmark::State& state) {
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();
-  core.Timer4Timer();
+  core.OnDetectionTimer();
   FirmwareUpgrade up(core, view);
   MemoryImageReader reader(BenchImage());
   up.OpenDialog1CanClose("fw.bin", reader);

@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   take(io.status);
   core.Start();
   core.DetectionStep();
-  core.Timer4Timer();
+  core.OnDetectionTimer();
   do {
     core.poller.PollStatus();
     core.page.RefreshStatusPage(true);

@@ -26,7 +26,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
   // under it.
   if (core_.st.OperationBusy) return;
   SetPanel4("File:" + fileName);
-  Model.Edit9 = fileName;
+  Model.FileNameText = fileName;
   image_.clear();
   image_.shrink_to_fit();
   // A sum that belongs to the previous file must not stay beside this name.
@@ -65,7 +65,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
 
 bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::string& name) {
   if (core_.st.OperationBusy) return false;
-  Model.Edit9 = name;
+  Model.FileNameText = name;
   view_.SetPanelText(kChecksumPanel, ChecksumText(ImageByteSum(image)));
   image_.clear();
   image_.shrink_to_fit();
@@ -154,13 +154,13 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
 
 UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   CommandSet& cs = core_.cs;
-  Model.Label12 = upgrade_text::kUpdating;
+  Model.ProgressText = upgrade_text::kUpdating;
   cs.ProgressValue = 0;
   Model.ProgressMax = kUpgradeProgressMax;
   ShowProgress();
-  Model.Panel1Caption = "Process 1 / 3";
-  Model.Panel1Visible = true;
-  core_.Timer1Enabled = true;
+  Model.ProgressPanelCaption = "Process 1 / 3";
+  Model.ProgressPanelVisible = true;
+  core_.ProgressTimerEnabled = true;
   view_.UpgradePageChanged();
 
   bool verified = false;
@@ -172,7 +172,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   } else {
     ShowProgress();
     SetPanel4(upgrade_text::kEraseOk);
-    Model.Panel1Caption = "Process 2 / 3";
+    Model.ProgressPanelCaption = "Process 2 / 3";
     view_.UpgradePageChanged();
     if (cs.StopRequested || !Shown(cs.WriteSpi(0, kFlashImageLength, image_.data()))) {
       ShowProgress();
@@ -181,7 +181,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
       ShowProgress();
       SetPanel4(upgrade_text::kProgramOk);
       std::vector<uint8_t> back(kFlashImageLength);
-      Model.Panel1Caption = "Process 3 / 3";
+      Model.ProgressPanelCaption = "Process 3 / 3";
       view_.UpgradePageChanged();
       if (!cs.StopRequested && Shown(cs.ReadSpi(0, kFlashImageLength, back.data()))) {
         ShowProgress();
@@ -202,8 +202,8 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   const bool stopped = !verified && cs.StopRequested;
 
   LeaveUpdateMode();
-  core_.Timer1Enabled = false;
-  Model.Panel1Visible = false;
+  core_.ProgressTimerEnabled = false;
+  Model.ProgressPanelVisible = false;
   view_.UpgradePageChanged();
 
   if (verified) {
@@ -226,7 +226,7 @@ void FirmwareUpgrade::RedrawHeader() {
   st.CurrentSlot = st.UpgradePageSlot;
   core_.poller.RefreshIdentity();
   const uint8_t d = drive_flags::Drive(st.DeviceList[st.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
-  Model.Label54 = ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
+  Model.FirmwareVersionText = ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
   view_.UpgradePageChanged();
 }
 

@@ -47,12 +47,12 @@ inline constexpr const char* kStoppedUnchanged = "Firmware upgrade stopped befor
 constexpr uint32_t kUpgradeProgressMax = kFlashImageLength / 512 * 2 + kFlashImageLength / 4096 + 30;
 
 struct UpgradePageModel {
-  bool Panel1Visible = false;
-  std::string Panel1Caption;  // "Process 1 / 3" ...
-  std::string Label12;        // "Firmware Update..."
+  bool ProgressPanelVisible = false;
+  std::string ProgressPanelCaption;  // "Process 1 / 3" ...
+  std::string ProgressText;        // "Firmware Update..."
   uint32_t ProgressMax = kUpgradeProgressMax;
-  std::string Edit9;          // full name of the last chosen file
-  std::string Label54;        // firmware version of the page's enclosure
+  std::string FileNameText;          // full name of the last chosen file
+  std::string FirmwareVersionText;        // firmware version of the page's enclosure
   bool SlotBoxesEnabled = true;
 };
 

@@ -74,7 +74,7 @@ void SetupPage::RedrawTabs() { view_.SetupPageChanged(); }
 
 void SetupPage::Image1_InitializeClick() {
   Model.SetupSubPage = 0;
-  Model.Image1SetVisible = true;
+  Model.SetButtonVisible = true;
   RedrawTabs();
 }
 
@@ -104,11 +104,11 @@ void SetupPage::RefreshScheduleLabel() {
       Model.LabelBackupMess = setup_text::kScheduleDisabled;
     }
     Model.LabelBackupMessVisible = true;
-    Model.Image1SetVisible = true;
+    Model.SetButtonVisible = true;
   } else {
     Model.LabelBackupMessVisible = false;
     Model.LabelBackupMess = setup_text::kScheduleDisabled;
-    Model.Image1SetVisible = false;
+    Model.SetButtonVisible = false;
   }
   view_.SetupPageChanged();
 }
@@ -164,9 +164,9 @@ SetOutcome SetupPage::Image1_SetClick() {
   Model.Label1 = setup_text::kAutoPartition;
   Model.ProgressMax = 100;
   ShowProgress(0);
-  Model.Panel8Caption = kInitialisationSteps[0].caption;
-  Model.Panel8Visible = true;
-  core_.Timer1Enabled = true;
+  Model.StepPanelCaption = kInitialisationSteps[0].caption;
+  Model.StepPanelVisible = true;
+  core_.ProgressTimerEnabled = true;
   view_.SetupPageChanged();
 
   bool ok = true;
@@ -187,7 +187,7 @@ SetOutcome SetupPage::Image1_SetClick() {
       break;
     }
     SetPanel4(step.successText);
-    Model.Panel8Caption = i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
+    Model.StepPanelCaption = i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
     view_.SetupPageChanged();
     view_.ProcessMessages();
   }
@@ -195,8 +195,8 @@ SetOutcome SetupPage::Image1_SetClick() {
     ShowProgress(100);
     SetPanel4(setup_text::kCreatePartitionOk);
   }
-  core_.Timer1Enabled = false;
-  Model.Panel8Visible = false;
+  core_.ProgressTimerEnabled = false;
+  Model.StepPanelVisible = false;
   view_.SetupPageChanged();
   if (ok)
     view_.ShowMessage({setup_text::kCompleted, setup_text::kCaption, BoxIcon::Warning, BoxButtons::Ok});
@@ -228,7 +228,7 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
     SetPanel4(setup_text::kNoCapacity);
     return ScanOutcome::NoCapacity;
   }
-  std::string& caption = drive == 0 ? core_.page.Model.Button3Caption : core_.page.Model.Button4Caption;
+  std::string& caption = drive == 0 ? core_.page.Model.Hdd1ScanButtonCaption : core_.page.Model.Hdd2ScanButtonCaption;
   caption = (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan";
   core_.st.ScanStop = stop ? 1 : 0;
   core_.st.ScanDrive = drive;

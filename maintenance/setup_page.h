@@ -66,10 +66,10 @@ struct SetupPageModel {
   int PeriodChecked = -1;  // index into kBackupPeriods, -1 none
   bool LabelBackupMessVisible = false;
   std::string LabelBackupMess = setup_text::kScheduleDisabled;
-  bool Image1SetVisible = true;
+  bool SetButtonVisible = true;
   std::string Label1;
-  bool Panel8Visible = false;
-  std::string Panel8Caption;
+  bool StepPanelVisible = false;
+  std::string StepPanelCaption;
   uint32_t ProgressMax = 100;
 };
 
@@ -113,9 +113,9 @@ class SetupPage {
   void CheckBox_BackupClick(bool checked);
   SetOutcome Image1_SetClick();
 
-  // Button3Click (HDD1) and Button4Click (HDD2).
-  ScanOutcome Button3Click() { return ScanClick(0); }
-  ScanOutcome Button4Click() { return ScanClick(1); }
+  // Hdd1ScanClick (HDD1) and Hdd2ScanClick (HDD2).
+  ScanOutcome Hdd1ScanClick() { return ScanClick(0); }
+  ScanOutcome Hdd2ScanClick() { return ScanClick(1); }
   ScanOutcome ScanClick(uint8_t drive);
   // The request itself, once any question is answered (raidctl names start
   // or stop itself).
@@ -124,8 +124,8 @@ class SetupPage {
   uint64_t ScanLastSector() const;
 
   // "Buzzer Mute" and "Auto Scan" clicked by the user.
-  void CheckBox6Click() { OptionBoxClick(); }
-  void CheckBox7Click() { OptionBoxClick(); }
+  void BuzzerMuteClick() { OptionBoxClick(); }
+  void AutoScanClick() { OptionBoxClick(); }
 
   // Asked before the initialisation starts (service mode: the window with
   // --maintenance). Unset: the designed sequence without a question.

@@ -12,7 +12,7 @@ namespace raid {
 
 class CoreView : public UserInterface {
  public:
-  // StaticText1: the detection text and whether it is shown.
+  // DetectionBanner: the detection text and whether it is shown.
   virtual void DetectTextChanged(const std::string& text, bool visible) {}
   // The seven navigation and Upgrade page buttons.
   virtual void NavigationEnabledChanged(bool enabled) {}

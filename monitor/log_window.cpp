@@ -33,7 +33,7 @@ void LogWindowModel::FormShow() {
   TimerEnabled = true;
 }
 
-void LogWindowModel::Timer1Timer() {
+void LogWindowModel::OnFollowTimer() {
   if (!TimerEnabled) return;
   const size_t c = dayLog_.size();
   if (!Armed()) {

@@ -18,7 +18,7 @@ class LogWindowModel {
 
   void FormCreate();
   void FormShow();
-  void Timer1Timer();
+  void OnFollowTimer();
   // "Real Time Log".
   void Button1Click();
   // "View Log File": chooseFile returns the chosen path, or "" when the user

@@ -20,8 +20,8 @@ RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreVi
 }
 
 void RaidCore::SetDetectText(const std::string& text, bool visible) {
-  StaticText1 = text;
-  StaticText1Visible = visible;
+  DetectionBanner = text;
+  DetectionBannerVisible = visible;
   view_.DetectTextChanged(text, visible);
 }
 
@@ -44,10 +44,10 @@ void RaidCore::Start() {
   log.PendingDeviceLines = 0;
   StartTime = clock_.Now();
   Now = StartTime;
-  Timer3Enabled = true;
-  Timer4Enabled = true;
-  Timer1Enabled = false;
-  Timer2Enabled = false;
+  ClockTimerEnabled = true;
+  DetectionTimerEnabled = true;
+  ProgressTimerEnabled = false;
+  PollTimerEnabled = false;
   cs.StatusAreaLimit = kStatusAreaLimit;
   cs.FlashRecordAddr = 0;
   NavigationEnabled = false;
@@ -78,17 +78,17 @@ void RaidCore::RequestDetection() {
 }
 
 void RaidCore::Close() {
-  Timer3Enabled = false;
+  ClockTimerEnabled = false;
   st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
 }
 
-void RaidCore::Timer1Timer() {
-  if (!Timer1Enabled) return;
+void RaidCore::OnProgressTimer() {
+  if (!ProgressTimerEnabled) return;
   view_.ProgressChanged(st.CurrentPage == 1 ? 2 : 1, cs.ProgressValue.load());
 }
 
-void RaidCore::Timer3Timer() {
-  if (Timer3Enabled) Now = clock_.Now();
+void RaidCore::OnClockTimer() {
+  if (ClockTimerEnabled) Now = clock_.Now();
 }
 
 void RaidCore::OnDeviceChange() {
@@ -114,7 +114,7 @@ void RaidCore::ServeMailRequest() {
   ms.MailRequestFlags = 0;
 }
 
-void RaidCore::Timer4Timer() {
+void RaidCore::OnDetectionTimer() {
   if (st.RedetectCountdown >= 1 && st.RedetectCountdown <= 25) {
     ++st.RedetectCountdown;
     return;
@@ -138,14 +138,14 @@ void RaidCore::Timer4Timer() {
     }
     det.PhysicalDriveCount = static_cast<uint8_t>(drives);
     RequestDetection();
-    if (st.DeviceCount == 0) SetDetectText("Drive detecting", StaticText1Visible);
+    if (st.DeviceCount == 0) SetDetectText("Drive detecting", DetectionBannerVisible);
     return;
   }
   if (std::optional<DetectionResult> result = detection.TakeResult()) {
     Publish(*result);
     return;
   }
-  if (detection.Pending() && StaticText1 == "Drive detecting") SetDetectText(StaticText1, !StaticText1Visible);
+  if (detection.Pending() && DetectionBanner == "Drive detecting") SetDetectText(DetectionBanner, !DetectionBannerVisible);
 }
 
 void RaidCore::Publish(const DetectionResult& result) {
@@ -187,13 +187,13 @@ void RaidCore::Publish(const DetectionResult& result) {
     poller.RefreshIdentity();
     st.Detecting = 0;
     st.RequestBits |= request_bits::kPoll | request_bits::kArmed;
-    Timer2Enabled = true;
-    Timer3Enabled = true;
+    PollTimerEnabled = true;
+    ClockTimerEnabled = true;
     SetDetectText(" ", false);
   } else {
     NavigationEnabled = false;
     view_.NavigationEnabledChanged(false);
-    Timer3Enabled = false;
+    ClockTimerEnabled = false;
     st.Detecting = 0;
     SetDetectText("No Drive found! ", true);
     // Disks that would not open for lack of rights are no empty machine.

@@ -41,11 +41,11 @@ class RaidCore {
   void Close();
 
   // Timer handlers.
-  void Timer1Timer();
-  void Timer2Timer() { poller.Timer2Timer(); }
-  void Timer3Timer();
-  void Timer4Timer();
-  void Timer5Timer() { poller.Timer5Timer(); }
+  void OnProgressTimer();
+  void OnPollTimer() { poller.OnPollTimer(); }
+  void OnClockTimer();
+  void OnDetectionTimer();
+  void OnHoldOffTimer() { poller.OnHoldOffTimer(); }
   // A device arrived or left (WM_DEVICECHANGE, udev, the simulator).
   void OnDeviceChange();
 
@@ -82,10 +82,10 @@ class RaidCore {
   StatusPoller poller;
   StatusPage page;
 
-  std::string StaticText1 = "Drive detecting";
-  bool StaticText1Visible = true;
+  std::string DetectionBanner = "Drive detecting";
+  bool DetectionBannerVisible = true;
   bool NavigationEnabled = false;
-  bool Timer1Enabled = false, Timer2Enabled = false, Timer3Enabled = false, Timer4Enabled = false;
+  bool ProgressTimerEnabled = false, PollTimerEnabled = false, ClockTimerEnabled = false, DetectionTimerEnabled = false;
   LocalDateTime StartTime;
   LocalDateTime Now;  // sampled by Timer3
   std::array<double, kPhysicalDrives> ConnectTime{};

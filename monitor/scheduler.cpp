@@ -22,11 +22,11 @@ CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, 
       if (core_.MailRequestWaiting()) core_.ServeMailRequest();
     }, nullptr, [this] { return core_.MailRequestWaiting() ? int64_t{0} : kNone; });
   }
-  Add("Timer4", 500, [this] { core_.Timer4Timer(); }, &core_.Timer4Enabled);
-  Add("Timer3", 1000, [this] { core_.Timer3Timer(); });
-  Add("Timer1", 1000, [this] { core_.Timer1Timer(); });
-  Add("Timer5", 1000, [this] { core_.Timer5Timer(); });
-  Add("Timer2", 4000, [this] { core_.Timer2Timer(); }, &core_.Timer2Enabled);
+  Add("Timer4", 500, [this] { core_.OnDetectionTimer(); }, &core_.DetectionTimerEnabled);
+  Add("Timer3", 1000, [this] { core_.OnClockTimer(); });
+  Add("Timer1", 1000, [this] { core_.OnProgressTimer(); });
+  Add("Timer5", 1000, [this] { core_.OnHoldOffTimer(); });
+  Add("Timer2", 4000, [this] { core_.OnPollTimer(); }, &core_.PollTimerEnabled);
 }
 
 void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled,

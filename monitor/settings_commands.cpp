@@ -18,7 +18,7 @@ bool SettingsCommands::Send(uint8_t slot) {
     return false;
   }
   // "Buzzer Mute", the scan buttons and "Auto Scan" stay locked until the
-  // command has settled (Timer5Timer counts the hold-off down).
+  // command has settled (OnHoldOffTimer counts the hold-off down).
   st_.OptionBoxesEnabled = false;
   st_.AutoScanEnabled = false;
   return true;

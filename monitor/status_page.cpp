@@ -13,22 +13,22 @@ int StatusPage::RefreshStatusPage(bool force) {
   const uint8_t slot = st_.StatusPageSlot % kMaxSlots;
   const Sector& b = ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives];
 
-  m.Label48.text = ms_.FirmwareVersion + "." + ConfigCode(b);
+  m.FirmwareVersionText.text = ms_.FirmwareVersion + "." + ConfigCode(b);
 
   const uint8_t env = b[status::kEnvironment];
-  m.Label5.color = (env & 0x01) ? TextColor::Red : TextColor::Blue;
-  m.Label7.color = (env & 0x04) ? TextColor::Red : TextColor::Blue;
-  m.Label5.text = std::to_string(LoadLE(b, status::kFanRpm, 2));
-  m.Label7.text = std::to_string(b[status::kTemperature]);
-  m.Panel11Visible = ms_.FanCapable && (env >> 4) == 0xA && env != 0xAA;
+  m.FanSpeedText.color = (env & 0x01) ? TextColor::Red : TextColor::Blue;
+  m.TemperatureText.color = (env & 0x04) ? TextColor::Red : TextColor::Blue;
+  m.FanSpeedText.text = std::to_string(LoadLE(b, status::kFanRpm, 2));
+  m.TemperatureText.text = std::to_string(b[status::kTemperature]);
+  m.EnvironmentPanelVisible = ms_.FanCapable && (env >> 4) == 0xA && env != 0xAA;
 
   const bool mute = !(b[status::kOptions] & 0x01);
   const bool autoScan = (b[status::kOptions] & 0x02) != 0;
-  if (m.CheckBox6Checked != mute) m.CheckBox6Checked = mute;
-  if (m.CheckBox7Checked != autoScan) m.CheckBox7Checked = autoScan;
+  if (m.BuzzerMuteChecked != mute) m.BuzzerMuteChecked = mute;
+  if (m.AutoScanChecked != autoScan) m.AutoScanChecked = autoScan;
   st_.FirstFill = 0;
 
-  m.Label17.text = ModeName(b[status::kMode]);
+  m.ModeText.text = ModeName(b[status::kMode]);
 
   if (force || b[status::kState] != m.LastDriveStateDrawn) {
     m.LastDriveStateDrawn = b[status::kState];
@@ -44,8 +44,8 @@ void StatusPage::DrivePart(const Sector& b) {
   StatusPageModel& m = Model;
   const uint8_t state = b[status::kState];
   for (int x = 0; x < 2; ++x) {
-    LabelModel& cap = x == 0 ? m.Label25 : m.Label26;
-    LabelModel& name = x == 0 ? m.Label51 : m.Label52;
+    LabelModel& cap = x == 0 ? m.Hdd1CapacityText : m.Hdd2CapacityText;
+    LabelModel& name = x == 0 ? m.Hdd1IdentityText : m.Hdd2IdentityText;
     const int shift = x * 4;
     const size_t modelAt = x == 0 ? status::kHdd1Model : status::kHdd2Model;
     const size_t capAt = x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity;
@@ -87,7 +87,7 @@ void StatusPage::DrivePart(const Sector& b) {
       name.text.clear();
     }
   }
-  m.Label27.text = std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB";
+  m.ArrayCapacityText.text = std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB";
 }
 
 void StatusPage::StateText(const Sector& b) {
@@ -100,14 +100,14 @@ void StatusPage::StateText(const Sector& b) {
       const std::string pct = std::to_string(p);
       if (ms_.ScanCapable && (a & status::kActIsScan)) {
         if (a & status::kActHdd1) {
-          m.Label18.text = pct + "%\nHDD1 Scan";
-          m.Button3Caption = "Stop HDD1 Scan";
+          m.StateText.text = pct + "%\nHDD1 Scan";
+          m.Hdd1ScanButtonCaption = "Stop HDD1 Scan";
         } else {
-          m.Label18.text = pct + "%\nHDD2 Scan";
-          m.Button4Caption = "Stop HDD2 Scan";
+          m.StateText.text = pct + "%\nHDD2 Scan";
+          m.Hdd2ScanButtonCaption = "Stop HDD2 Scan";
         }
       } else {
-        m.Label18.text = pct + ((a & status::kActHdd1) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+        m.StateText.text = pct + ((a & status::kActHdd1) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
       }
       m.LastProgressDrawn = p;
     }
@@ -116,10 +116,10 @@ void StatusPage::StateText(const Sector& b) {
       view_.LogButtonVisibleChanged(true);
     }
   } else {
-    m.Button3Visible = false;
-    m.Button4Visible = false;
+    m.Hdd1ScanButtonVisible = false;
+    m.Hdd2ScanButtonVisible = false;
     const uint8_t present = b[status::kState] & status::kBothPresent;
-    m.Label18.text = present == 0 ? "Failure" : present == status::kBothPresent ? "Normal" : "Single HDD\nPresent";
+    m.StateText.text = present == 0 ? "Failure" : present == status::kBothPresent ? "Normal" : "Single HDD\nPresent";
     m.LastProgressDrawn = 255;
   }
 }

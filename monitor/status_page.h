@@ -22,19 +22,19 @@ struct LabelModel {
 };
 
 struct StatusPageModel {
-  LabelModel Label17;  // mode
-  LabelModel Label27;  // system capacity
-  LabelModel Label25, Label51;  // HDD1 capacity and identity
-  LabelModel Label26, Label52;  // HDD2 capacity and identity
-  LabelModel Label18{"", TextColor::Fuchsia, true};  // state text
-  LabelModel Label48;  // firmware version
-  LabelModel Label5, Label7;  // fan RPM, temperature
-  bool Panel11Visible = false;  // fan and temperature panel
-  bool Button3Visible = false, Button4Visible = false;
-  std::string Button3Caption = "Start P0 Scan", Button4Caption = "Start P1 Scan";
+  LabelModel ModeText;  // mode
+  LabelModel ArrayCapacityText;  // system capacity
+  LabelModel Hdd1CapacityText, Hdd1IdentityText;  // HDD1 capacity and identity
+  LabelModel Hdd2CapacityText, Hdd2IdentityText;  // HDD2 capacity and identity
+  LabelModel StateText{"", TextColor::Fuchsia, true};  // state text
+  LabelModel FirmwareVersionText;  // firmware version
+  LabelModel FanSpeedText, TemperatureText;  // fan RPM, temperature
+  bool EnvironmentPanelVisible = false;  // fan and temperature panel
+  bool Hdd1ScanButtonVisible = false, Hdd2ScanButtonVisible = false;
+  std::string Hdd1ScanButtonCaption = "Start P0 Scan", Hdd2ScanButtonCaption = "Start P1 Scan";
   bool LogButtonVisible = false;
-  bool CheckBox6Checked = false;  // "Buzzer Mute"
-  bool CheckBox7Checked = false;  // "Auto Scan"
+  bool BuzzerMuteChecked = false;  // "Buzzer Mute"
+  bool AutoScanChecked = false;  // "Auto Scan"
   uint8_t LastDriveStateDrawn = 255;
   uint8_t LastProgressDrawn = 255;
   int Refreshes = 0;  // how many refreshes drew anything

@@ -43,7 +43,7 @@ void StatusPoller::ServeRequest() {
   }
 }
 
-void StatusPoller::Timer2Timer() {
+void StatusPoller::OnPollTimer() {
   if (st_.RedetectCountdown == 0 && !st_.Detecting && !st_.OperationBusy) {
     if (st_.RequestBits & request_bits::kArmed)
       st_.RequestBits |= request_bits::kPoll;
@@ -187,7 +187,7 @@ void StatusPoller::RefreshIdentity() {
   view_.IdentityChanged();
 }
 
-void StatusPoller::Timer5Timer() {
+void StatusPoller::OnHoldOffTimer() {
   bool others = st_.OptionBoxesEnabled;
   bool autoScan = st_.AutoScanEnabled;
   const uint8_t pageSlot = st_.StatusPageSlot % 4;

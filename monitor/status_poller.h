@@ -29,8 +29,8 @@ class StatusPoller {
   void ServeRequest();
   void PollStatus();
   void RefreshIdentity();
-  void Timer2Timer();
-  void Timer5Timer();
+  void OnPollTimer();
+  void OnHoldOffTimer();
 
   // The Status page refresh run after a cycle that read a record.
   std::function<void(bool force)> RefreshStatusPage;

@@ -72,7 +72,7 @@ void CtlView::WatchUpgrade(FirmwareUpgrade* upgrade, CommandSet* cs, bool progre
 
 void CtlView::UpgradePageChanged() {
   if (!upgrade_) return;
-  if (!upgrade_->Model.Panel1Visible) {
+  if (!upgrade_->Model.ProgressPanelVisible) {
     EndProgressLine();
     lastPercent_ = -1;
     lastCaption_.clear();
@@ -121,17 +121,17 @@ void CtlView::HandleSignals() {
 
 void CtlView::ProcessMessages() {
   HandleSignals();
-  if (!progressLine_ || !upgrade_ || !cs_ || !upgrade_->Model.Panel1Visible) return;
+  if (!progressLine_ || !upgrade_ || !cs_ || !upgrade_->Model.ProgressPanelVisible) return;
   const uint32_t max = upgrade_->Model.ProgressMax ? upgrade_->Model.ProgressMax : 1;
   const int percent = static_cast<int>(static_cast<uint64_t>(cs_->ProgressValue.load()) * 100 / max);
-  if (percent == lastPercent_ && upgrade_->Model.Panel1Caption == lastCaption_) return;
+  if (percent == lastPercent_ && upgrade_->Model.ProgressPanelCaption == lastCaption_) return;
   lastPercent_ = percent;
-  lastCaption_ = upgrade_->Model.Panel1Caption;
+  lastCaption_ = upgrade_->Model.ProgressPanelCaption;
   constexpr int kWidth = 40;
   const int filled = percent * kWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::fprintf(stdout, "\r%s %s [%s] %3d%%", upgrade_->Model.Label12.c_str(), lastCaption_.c_str(), bar.c_str(),
+  std::fprintf(stdout, "\r%s %s [%s] %3d%%", upgrade_->Model.ProgressText.c_str(), lastCaption_.c_str(), bar.c_str(),
                percent);
   std::fflush(stdout);
   lineOpen_ = true;

@@ -260,7 +260,7 @@ int main(int argc, char** argv) {
   // One detection, published as the window publishes it.
   core.Start();
   core.DetectionStep();
-  core.Timer4Timer();
+  core.OnDetectionTimer();
   if (QuitSignalCount() > 0) return Fail("interrupted", kExitInterrupted);
 
   int rc = kExitFailed;

@@ -52,7 +52,7 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   connect(button2_, &QPushButton::clicked, this, &TForm5::Button2Click);
   timer1_.setObjectName("Timer1");
   timer1_.setInterval(1000);
-  connect(&timer1_, &QTimer::timeout, this, &TForm5::Timer1Timer);
+  connect(&timer1_, &QTimer::timeout, this, &TForm5::OnFollowTimer);
   model_.FormCreate();
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
@@ -97,8 +97,8 @@ void TForm5::Render() {
   if (!model_.TimerEnabled) timer1_.stop();
 }
 
-void TForm5::Timer1Timer() {
-  model_.Timer1Timer();
+void TForm5::OnFollowTimer() {
+  model_.OnFollowTimer();
   Render();
 }
 

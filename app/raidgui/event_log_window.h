@@ -23,7 +23,7 @@ class TForm5 : public QDialog {
   // dialog with their own answer.
   static std::function<std::string(QWidget*, const std::string&)>& FileChooser();
 
-  void Timer1Timer();
+  void OnFollowTimer();
   void Button1Click();
   void Button2Click();
   LogWindowModel& Model() { return model_; }

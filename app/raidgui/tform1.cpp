@@ -188,12 +188,12 @@ void TForm1::BuildFrame() {
   checkBox6_->setObjectName("CheckBox6");
   checkBox6_->setGeometry(16, 392, 100, 22);
   checkBox6_->hide();
-  connect(checkBox6_, &QCheckBox::clicked, this, [this] { setup_->CheckBox6Click(); });
+  connect(checkBox6_, &QCheckBox::clicked, this, [this] { setup_->BuzzerMuteClick(); });
   checkBox7_ = new QCheckBox("Auto Scan", this);
   checkBox7_->setObjectName("CheckBox7");
   checkBox7_->setGeometry(118, 392, 90, 22);
   checkBox7_->hide();
-  connect(checkBox7_, &QCheckBox::clicked, this, [this] { setup_->CheckBox7Click(); });
+  connect(checkBox7_, &QCheckBox::clicked, this, [this] { setup_->AutoScanClick(); });
 
   // Present in this configuration but never shown.
   auto hidden = [this](QWidget* w, const char* name) {
@@ -287,12 +287,12 @@ void TForm1::BuildStatusPage(QWidget* page) {
   button3_->setObjectName("Button3");
   button3_->setGeometry(8, 264, 110, 22);
   button3_->hide();
-  connect(button3_, &QPushButton::clicked, this, [this] { setup_->Button3Click(); });
+  connect(button3_, &QPushButton::clicked, this, [this] { setup_->Hdd1ScanClick(); });
   button4_ = new QPushButton("Start P1 Scan", page);
   button4_->setObjectName("Button4");
   button4_->setGeometry(198, 264, 100, 22);
   button4_->hide();
-  connect(button4_, &QPushButton::clicked, this, [this] { setup_->Button4Click(); });
+  connect(button4_, &QPushButton::clicked, this, [this] { setup_->Hdd2ScanClick(); });
 
   // Fan and temperature: captions bold like those above, values plain,
   // each followed by its unit.
@@ -541,10 +541,10 @@ void TForm1::SetupPageChanged() {
   periodGroup_->setExclusive(true);
   labelBackupMess_->setText(Text(m.LabelBackupMess));
   labelBackupMess_->setVisible(m.LabelBackupMessVisible);
-  image1Set_->setVisible(m.Image1SetVisible);
+  image1Set_->setVisible(m.SetButtonVisible);
   label1_->setText(Text(m.Label1));
-  panel8Caption_->setText(Text(m.Panel8Caption));
-  panel8_->setVisible(m.Panel8Visible);
+  panel8Caption_->setText(Text(m.StepPanelCaption));
+  panel8_->setVisible(m.StepPanelVisible);
   progressBar2_->setMaximum(static_cast<int>(m.ProgressMax));
 }
 
@@ -584,12 +584,12 @@ void TForm1::Image2_UpgradeClick() {
 
 void TForm1::UpgradePageChanged() {
   const UpgradePageModel& m = upgrade_->Model;
-  panel1Caption_->setText(Text(m.Panel1Caption));
-  label12_->setText(Text(m.Label12));
+  panel1Caption_->setText(Text(m.ProgressPanelCaption));
+  label12_->setText(Text(m.ProgressText));
   progressBar1_->setMaximum(static_cast<int>(m.ProgressMax));
-  panel1_->setVisible(m.Panel1Visible);
-  edit9_->setText(ToQt(m.Edit9));
-  label54_->setText(Text(m.Label54));
+  panel1_->setVisible(m.ProgressPanelVisible);
+  edit9_->setText(ToQt(m.FileNameText));
+  label54_->setText(Text(m.FirmwareVersionText));
   for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
 }
 
@@ -783,27 +783,27 @@ void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
 
 void TForm1::StatusPageChanged() {
   const StatusPageModel& m = Core().page.Model;
-  ApplyLabel(label17_, m.Label17);
-  ApplyLabel(label27_, m.Label27);
-  ApplyLabel(label25_, m.Label25);
-  ApplyLabel(label51_, m.Label51);
-  ApplyLabel(label26_, m.Label26);
-  ApplyLabel(label52_, m.Label52);
-  label18_->setText(Text(m.Label18.text));
+  ApplyLabel(label17_, m.ModeText);
+  ApplyLabel(label27_, m.ArrayCapacityText);
+  ApplyLabel(label25_, m.Hdd1CapacityText);
+  ApplyLabel(label51_, m.Hdd1IdentityText);
+  ApplyLabel(label26_, m.Hdd2CapacityText);
+  ApplyLabel(label52_, m.Hdd2IdentityText);
+  label18_->setText(Text(m.StateText.text));
   label18_->setStyleSheet(stale_ ? "color: #A0A0A0;" : "color: #FF00FF;");
-  ApplyLabel(label48_, m.Label48);
-  ApplyLabel(label5_, m.Label5);
-  ApplyLabel(label7_, m.Label7);
-  panel11_->setVisible(m.Panel11Visible);
+  ApplyLabel(label48_, m.FirmwareVersionText);
+  ApplyLabel(label5_, m.FanSpeedText);
+  ApplyLabel(label7_, m.TemperatureText);
+  panel11_->setVisible(m.EnvironmentPanelVisible);
   panel11_->setEnabled(!stale_);
   DrawDrivePictures();
-  button3_->setText(Text(m.Button3Caption));
-  button4_->setText(Text(m.Button4Caption));
+  button3_->setText(Text(m.Hdd1ScanButtonCaption));
+  button4_->setText(Text(m.Hdd2ScanButtonCaption));
   // Service mode keeps the scan buttons; otherwise nothing shows them.
-  if (!m.Button3Visible && !maintenance_) button3_->hide();
-  if (!m.Button4Visible && !maintenance_) button4_->hide();
-  if (checkBox6_->isChecked() != m.CheckBox6Checked) checkBox6_->setChecked(m.CheckBox6Checked);
-  if (checkBox7_->isChecked() != m.CheckBox7Checked) checkBox7_->setChecked(m.CheckBox7Checked);
+  if (!m.Hdd1ScanButtonVisible && !maintenance_) button3_->hide();
+  if (!m.Hdd2ScanButtonVisible && !maintenance_) button4_->hide();
+  if (checkBox6_->isChecked() != m.BuzzerMuteChecked) checkBox6_->setChecked(m.BuzzerMuteChecked);
+  if (checkBox7_->isChecked() != m.AutoScanChecked) checkBox7_->setChecked(m.AutoScanChecked);
 }
 
 void TForm1::DrawDrivePictures() {

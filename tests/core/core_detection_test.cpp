@@ -18,7 +18,7 @@ using CoreRig = test::Harness;
 
 TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   CoreRig r(kTwo);
-    EXPECT_EQ(r.core.StaticText1, "Drive detecting");
+    EXPECT_EQ(r.core.DetectionBanner, "Drive detecting");
   EXPECT_FALSE(r.view.navigation);
   EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1");
   EXPECT_EQ(r.core.st.RequestBits.load(), 0);
@@ -31,7 +31,7 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   EXPECT_TRUE(r.view.navigation);
   EXPECT_TRUE(r.view.slotVisible[0] && r.view.slotVisible[1]);
   EXPECT_EQ(r.core.st.RequestBits.load(), 0x11);
-  EXPECT_FALSE(r.core.StaticText1Visible);
+  EXPECT_FALSE(r.core.DetectionBannerVisible);
   EXPECT_EQ(r.core.ms.SlotNames[0], "First  [E]");
   EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
   // Clicks are refused until the first Status page refresh.
@@ -43,17 +43,17 @@ TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
     r.Tick();
   EXPECT_EQ(r.core.st.DeviceCount, 0);
   EXPECT_FALSE(r.view.navigation);
-  EXPECT_EQ(r.core.StaticText1, "No Drive found! ");
-  EXPECT_TRUE(r.core.StaticText1Visible);
-  EXPECT_FALSE(r.core.Timer3Enabled);
+  EXPECT_EQ(r.core.DetectionBanner, "No Drive found! ");
+  EXPECT_TRUE(r.core.DetectionBannerVisible);
+  EXPECT_FALSE(r.core.ClockTimerEnabled);
 }
 
 TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
   CoreRig r(kTwo);
-    r.core.Timer4Timer();
-  EXPECT_FALSE(r.core.StaticText1Visible);
-  r.core.Timer4Timer();
-  EXPECT_TRUE(r.core.StaticText1Visible);
+    r.core.OnDetectionTimer();
+  EXPECT_FALSE(r.core.DetectionBannerVisible);
+  r.core.OnDetectionTimer();
+  EXPECT_TRUE(r.core.DetectionBannerVisible);
 }
 
 TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
@@ -101,10 +101,10 @@ TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
     r.Tick();
   r.core.st.OperationBusy = 1;
   r.core.st.RedetectCountdown = 26;
-  r.core.Timer4Timer();
+  r.core.OnDetectionTimer();
   EXPECT_EQ(r.core.st.RedetectCountdown, 26);  // checked again next tick
   r.core.st.OperationBusy = 0;
-  r.core.Timer4Timer();
+  r.core.OnDetectionTimer();
   EXPECT_EQ(r.core.st.RedetectCountdown, 0);
 }
 
@@ -169,7 +169,7 @@ TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(view.panels[1], "Detected OK");
   EXPECT_EQ(core.st.DeviceCount, 2);
-  EXPECT_EQ(core.StaticText1, " ");
+  EXPECT_EQ(core.DetectionBanner, " ");
   // A real arrival still counts.
   io.onEvent("add", "disk");
   EXPECT_EQ(core.st.RedetectCountdown, 16);

@@ -65,7 +65,7 @@ struct Harness {
   void Tick() {
     m.clock.Advance(500);
     core.DetectionStep();
-    core.Timer4Timer();
+    core.OnDetectionTimer();
   }
   sim::Enclosure& Enc(const std::string& name = "E1") { return *m.io.FindEnclosure(name); }
   // Changes the enclosure's record as its controller would.

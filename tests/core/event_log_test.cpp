@@ -232,7 +232,7 @@ TEST(Polling, ArmingDropsPendingSettingsRequests) {
   Harness h(kOneEnclosure);
   h.core.st.RequestBits = request_bits::kBackupPeriod;
   h.core.st.Detecting = 0;
-  h.core.Timer2Timer();
+  h.core.OnPollTimer();
   EXPECT_EQ(h.core.st.RequestBits.load(), request_bits::kArmed);
 }
 

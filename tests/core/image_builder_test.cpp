@@ -530,7 +530,7 @@ TEST(ImageBuilderUpgrade, ABuiltImageUpgradesTheSimulatedEnclosure) {
   ASSERT_TRUE(r.passesUpgradeCheck);
   const std::vector<uint8_t> image = r.image;
   ASSERT_TRUE(up.UseBuiltImage(std::move(r.image), "/out/fw.bin"));
-  EXPECT_EQ(up.Model.Edit9, "/out/fw.bin");
+  EXPECT_EQ(up.Model.FileNameText, "/out/fw.bin");
   EXPECT_EQ(h.view.panels[0], ChecksumText(ImageByteSum(image)));
 
   EXPECT_EQ(up.Image2_UpgradeClick(), UpgradeOutcome::Succeeded);

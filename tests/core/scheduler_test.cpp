@@ -30,13 +30,13 @@ TEST(Scheduling, PollingStartsRightAfterPublishAndRepeatsEveryFourSeconds) {
 TEST(Scheduling, DisabledTimerRestartsItsIntervalWhenEnabled) {
   test::Harness h(test::kOneEnclosure);
   h.RunFor(1000);
-  EXPECT_TRUE(h.core.Timer2Enabled);
-  h.core.Timer2Enabled = false;
+  EXPECT_TRUE(h.core.PollTimerEnabled);
+  h.core.PollTimerEnabled = false;
   h.core.st.RequestBits = request_bits::kArmed;
   h.RunFor(10000);
   EXPECT_EQ(h.core.st.RequestBits.load(), request_bits::kArmed);  // no tick while off
   h.m.ClearTrace();
-  h.core.Timer2Enabled = true;
+  h.core.PollTimerEnabled = true;
   h.RunFor(3950);
   EXPECT_TRUE(h.m.TraceLines().empty());
   h.RunFor(100);  // 4 s after enabling: a poll
@@ -73,7 +73,7 @@ TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
   EXPECT_EQ(w.Caption, "Event log - Real Time");
   EXPECT_FALSE(w.TimerEnabled);
   day.push_back("c");
-  w.Timer1Timer();  // the timer is off until "Real Time Log"
+  w.OnFollowTimer();  // the timer is off until "Real Time Log"
   EXPECT_EQ(w.Memo.size(), 2u);
   w.Button1Click();
   EXPECT_EQ(w.Memo.size(), 3u);
@@ -87,7 +87,7 @@ namespace {
 
 TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   test::Harness h(test::kOneEnclosure);
-  h.core.Timer5Timer();
+  h.core.OnHoldOffTimer();
   EXPECT_FALSE(h.core.st.OptionBoxesEnabled);  // FirstFill
   h.RunFor(2000);
   EXPECT_TRUE(h.core.st.OptionBoxesEnabled);
@@ -105,7 +105,7 @@ TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   // While a tab switch redraws, only "Auto Scan" comes back.
   h.core.st.OptionBoxesEnabled = h.core.st.AutoScanEnabled = false;
   h.core.st.TabSwitching = 1;
-  h.core.Timer5Timer();
+  h.core.OnHoldOffTimer();
   EXPECT_TRUE(h.core.st.AutoScanEnabled);
   EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
 }

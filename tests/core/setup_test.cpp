@@ -75,9 +75,9 @@ TEST(Initialisation, SendsSevenStepsInOrderAndEndsWithTheCompletionBox) {
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::Warning);
     EXPECT_EQ(r.h.core.st.OperationBusy, 0);
     EXPECT_EQ(r.h.core.st.OperationSlot, kNoOperationSlot);
-    EXPECT_FALSE(r.h.core.Timer1Enabled);
-    EXPECT_FALSE(r.page.Model.Panel8Visible);
-    EXPECT_EQ(r.page.Model.Panel8Caption, "Process 8 / 8");
+    EXPECT_FALSE(r.h.core.ProgressTimerEnabled);
+    EXPECT_FALSE(r.page.Model.StepPanelVisible);
+    EXPECT_EQ(r.page.Model.StepPanelCaption, "Process 8 / 8");
   }
 }
 
@@ -106,7 +106,7 @@ TEST(Initialisation, AFailureAtEachStepEndsThereWithItsTextAndProgress) {
     EXPECT_EQ(r.h.view.boxes[0].text, kInitialisationSteps[k].failureText);
     EXPECT_EQ(r.h.view.boxes[0].caption, "Auto Patition Message");
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::None);
-    EXPECT_EQ(r.page.Model.Panel8Caption, kInitialisationSteps[k].caption);
+    EXPECT_EQ(r.page.Model.StepPanelCaption, kInitialisationSteps[k].caption);
     EXPECT_EQ(r.h.core.st.OperationBusy, 0);
   }
 }
@@ -167,7 +167,7 @@ TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   ASSERT_TRUE(r.page.Image_SetupClick());
   EXPECT_EQ(r.h.core.st.CurrentPage, 1);
   r.page.Image1_ScheduleClick();
-  EXPECT_FALSE(r.page.Model.Image1SetVisible);
+  EXPECT_FALSE(r.page.Model.SetButtonVisible);
   EXPECT_FALSE(r.page.Model.LabelBackupMessVisible);
   r.page.RadioButton_3HourClick();
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::ScheduleQueued);
@@ -180,7 +180,7 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   ASSERT_TRUE(r.page.Image_SetupClick());
   r.page.Image1_ScheduleClick();
   r.page.CheckBox_BackupClick(true);
-  EXPECT_TRUE(r.page.Model.Image1SetVisible);
+  EXPECT_TRUE(r.page.Model.SetButtonVisible);
   EXPECT_EQ(r.page.Model.LabelBackupMess, "Schedule Backup Disable");
   EXPECT_TRUE(r.h.core.st.RequestBits.load() == request_bits::kArmed);  // checking waits for Set
   // On without a period is refused: the enclosure would be told "every 0 minutes".
@@ -225,7 +225,7 @@ TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
   r.h.RunFor(200);
   ASSERT_EQ(r.h.core.st.FirstFill, 1);
   r.page.CheckBox_BackupClick(false);
-  r.page.CheckBox6Click();
+  r.page.BuzzerMuteClick();
   EXPECT_EQ(r.h.core.st.RequestBits.load() & request_bits::kBackupPeriod, 0);
   r.h.RunFor(3000);
   ASSERT_EQ(r.h.core.st.FirstFill, 0);
@@ -236,7 +236,7 @@ TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
   SetupRig r(R"({"enclosures":[{"name":"E1","status":{"options":5,"raw":[{"offset":190,"bytes":[30]}]}}],
     "disks":[{"drive":0,"enclosure":"E1"}]})");
   ASSERT_EQ(r.h.core.st.CurrentPage, 0);
-  r.page.CheckBox6Click();
+  r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 1E 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
 }
@@ -245,12 +245,12 @@ TEST(Schedule, TwoRequestsInQuickSuccessionHoldTheControlsUntilFourTicksAfterThe
   SetupRig r;
   r.h.RunFor(2000);  // a whole second: Timer5 has just run
   ASSERT_TRUE(r.h.core.st.OptionBoxesEnabled);
-  r.page.CheckBox6Click();
+  r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_FALSE(r.h.core.st.OptionBoxesEnabled);
   r.h.RunFor(1900);  // two ticks
   EXPECT_FALSE(r.h.core.st.OptionBoxesEnabled);
-  r.page.CheckBox7Click();
+  r.page.AutoScanClick();
   r.Serve();
   for (int tick = 1; tick <= 4; ++tick) {
     r.h.RunFor(1000);
@@ -265,9 +265,9 @@ TEST(Schedule, TwoRequestsInQuickSuccessionHoldTheControlsUntilFourTicksAfterThe
 
 TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   SetupRig r;
-  EXPECT_EQ(r.h.core.page.Model.Button3Caption, "Start P0 Scan");
-  EXPECT_EQ(r.page.Button3Click(), ScanOutcome::Queued);
-  EXPECT_EQ(r.h.core.page.Model.Button3Caption, "Stop HDD1 Scan");
+  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Start P0 Scan");
+  EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Queued);
+  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Stop HDD1 Scan");
   EXPECT_EQ(r.page.ScanLastSector(), 1953525167u);
   r.Serve();
   // 1,953,525,167 = 0x74706DAF.
@@ -278,7 +278,7 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   r.h.RunFor(4000);
   ASSERT_EQ(r.h.core.ms.ScanRunning[0], 1);
   r.h.m.ClearTrace();
-  EXPECT_EQ(r.page.Button4Click(), ScanOutcome::Declined);
+  EXPECT_EQ(r.page.Hdd2ScanClick(), ScanOutcome::Declined);
   ASSERT_EQ(r.h.view.boxes.size(), 1u);
   EXPECT_EQ(r.h.view.boxes[0].text, "Do You want to terminate the scan process?");
   EXPECT_EQ(r.h.view.boxes[0].caption, "Message");
@@ -287,9 +287,9 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
 
   r.h.view.yesNoAnswer = BoxResult::Yes;
   r.h.RunFor(4000);  // past the hold-off
-  EXPECT_EQ(r.page.Button3Click(), ScanOutcome::Queued);
+  EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Queued);
   EXPECT_EQ(r.h.view.boxes.back().text, "Do You Want to terminate the scan process?");
-  EXPECT_EQ(r.h.core.page.Model.Button3Caption, "Start HDD1 Scan");
+  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Start HDD1 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 01 00 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
   EXPECT_EQ(r.h.core.st.ScanAbortRequest[0], 1);
@@ -299,13 +299,13 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
 TEST(Scan, HDD2AndItsRefusals) {
   SetupRig r;
   EXPECT_EQ(r.page.RequestScan(1, false), ScanOutcome::Queued);
-  EXPECT_EQ(r.h.core.page.Model.Button4Caption, "Stop HDD2 Scan");
+  EXPECT_EQ(r.h.core.page.Model.Hdd2ScanButtonCaption, "Stop HDD2 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 00 01 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
 
   // No monitored enclosure: nothing.
   r.h.core.st.SlotChecked = {false, false};
-  EXPECT_EQ(r.page.Button3Click(), ScanOutcome::Ignored);
+  EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Ignored);
   r.h.core.st.SlotChecked = {true, true};
   // A record without a capacity gives no last sector: no start.
   StoreLE(r.h.core.ms.StatusBlock[0], status::kCapacity, 5, 0);

@@ -19,29 +19,29 @@ struct PageRig : Harness {
 
 TEST(StatusPageView, ModeNamesAndCapacities) {
   PageRig r;
-  EXPECT_EQ(r.M().Label17.text, "Mirroring(RAID1)");
-  EXPECT_EQ(r.M().Label25.text, "931 GB\n");  // 1,953,525,168 sectors: 931.5 truncated
-  EXPECT_EQ(r.M().Label27.text, "931 GB");
-  EXPECT_EQ(r.M().Label51.text, "WDC WD10EZEX-00BN5A0                    ");
-  EXPECT_EQ(r.M().Label25.color, TextColor::Navy);
+  EXPECT_EQ(r.M().ModeText.text, "Mirroring(RAID1)");
+  EXPECT_EQ(r.M().Hdd1CapacityText.text, "931 GB\n");  // 1,953,525,168 sectors: 931.5 truncated
+  EXPECT_EQ(r.M().ArrayCapacityText.text, "931 GB");
+  EXPECT_EQ(r.M().Hdd1IdentityText.text, "WDC WD10EZEX-00BN5A0                    ");
+  EXPECT_EQ(r.M().Hdd1CapacityText.color, TextColor::Navy);
   r.Block()[status::kMode] = 4;
   r.Refresh();
-  EXPECT_EQ(r.M().Label17.text, "Undefine");
+  EXPECT_EQ(r.M().ModeText.text, "Undefine");
   r.Block()[status::kMode] = 63;
   r.Refresh();
-  EXPECT_EQ(r.M().Label17.text, "Bypass");
+  EXPECT_EQ(r.M().ModeText.text, "Bypass");
 }
 
 TEST(StatusPageView, StateTextFollowsThePresentBits) {
   PageRig r;
-  EXPECT_EQ(r.M().Label18.text, "Normal");
+  EXPECT_EQ(r.M().StateText.text, "Normal");
   for (auto [state, text] : {std::pair<uint8_t, const char*>{0x02, "Single HDD\nPresent"},
                              {0x20, "Single HDD\nPresent"},
                              {0x44, "Failure"},
                              {0x22, "Normal"}}) {
     r.Block()[status::kState] = state;
     r.Refresh();
-    EXPECT_EQ(r.M().Label18.text, text) << int(state);
+    EXPECT_EQ(r.M().StateText.text, text) << int(state);
   }
 }
 
@@ -49,24 +49,24 @@ TEST(StatusPageView, InsertedOnlyDriveKeepsItsCaptionsAndAbsentGreysThem) {
   PageRig r;
   r.Block()[status::kState] = 0x21;  // HDD1 only inserted
   r.Refresh();
-  EXPECT_EQ(r.M().Label25.text, "931 GB\n");
+  EXPECT_EQ(r.M().Hdd1CapacityText.text, "931 GB\n");
   r.Block()[status::kState] = 0x20;  // no bit at all: cleared
   r.Refresh();
-  EXPECT_EQ(r.M().Label25.text, "");
+  EXPECT_EQ(r.M().Hdd1CapacityText.text, "");
   r.Block()[status::kState] = 0x24;
   r.Refresh();
-  EXPECT_FALSE(r.M().Label25.enabled);
-  EXPECT_FALSE(r.M().Label51.enabled);
-  EXPECT_EQ(r.M().Label25.text, "931 GB\n");  // the serial is kept, so is the caption
+  EXPECT_FALSE(r.M().Hdd1CapacityText.enabled);
+  EXPECT_FALSE(r.M().Hdd1IdentityText.enabled);
+  EXPECT_EQ(r.M().Hdd1CapacityText.text, "931 GB\n");  // the serial is kept, so is the caption
 }
 
 TEST(StatusPageView, DrivePartRedrawsOnlyOnAChangeOrWhenForced) {
   PageRig r;
-  r.M().Label51.text = "drawn by hand";
+  r.M().Hdd1IdentityText.text = "drawn by hand";
   r.Refresh();
-  EXPECT_EQ(r.M().Label51.text, "drawn by hand");  // same state byte
+  EXPECT_EQ(r.M().Hdd1IdentityText.text, "drawn by hand");  // same state byte
   r.Refresh(true);
-  EXPECT_NE(r.M().Label51.text, "drawn by hand");
+  EXPECT_NE(r.M().Hdd1IdentityText.text, "drawn by hand");
 }
 
 TEST(StatusPageView, ProgressIsRedrawnOnlyWhenItChanges) {
@@ -74,19 +74,19 @@ TEST(StatusPageView, ProgressIsRedrawnOnlyWhenItChanges) {
   r.Block()[status::kActivity] = 0x01;
   r.Block()[status::kProgress] = 42;
   r.Refresh();
-  EXPECT_EQ(r.M().Label18.text, "42%\n<<<<\nRebuilding");
-  r.M().Label18.text = "marker";
+  EXPECT_EQ(r.M().StateText.text, "42%\n<<<<\nRebuilding");
+  r.M().StateText.text = "marker";
   r.Block()[status::kActivity] = 0x02;  // another side, same percentage: not redrawn
   r.Refresh();
-  EXPECT_EQ(r.M().Label18.text, "marker");
+  EXPECT_EQ(r.M().StateText.text, "marker");
   r.Block()[status::kProgress] = 43;
   r.Refresh();
-  EXPECT_EQ(r.M().Label18.text, "43%\n>>>>\nRebuilding");
+  EXPECT_EQ(r.M().StateText.text, "43%\n>>>>\nRebuilding");
   r.Block()[status::kActivity] = 0x81;
   r.Block()[status::kProgress] = 5;
   r.Refresh();
-  EXPECT_EQ(r.M().Label18.text, "5%\nHDD1 Scan");
-  EXPECT_EQ(r.M().Button3Caption, "Stop HDD1 Scan");
+  EXPECT_EQ(r.M().StateText.text, "5%\nHDD1 Scan");
+  EXPECT_EQ(r.M().Hdd1ScanButtonCaption, "Stop HDD1 Scan");
   EXPECT_TRUE(r.M().LogButtonVisible);
 }
 
@@ -95,7 +95,7 @@ TEST(StatusPageView, FirmwareTextCarriesTheConfigurationCode) {
   auto code = [&](const char* c) {
     std::copy(c, c + 3, r.Block().begin() + status::kConfig);
     r.Refresh();
-    return r.M().Label48.text;
+    return r.M().FirmwareVersionText.text;
   };
   EXPECT_EQ(code("G12"), "100607.1.G12");
   EXPECT_EQ(code("A1G"), "100607.1.C00");
@@ -109,18 +109,18 @@ TEST(StatusPageView, FanAndTemperaturePanel) {
     r.Refresh();
   };
   env(0xAA);
-  EXPECT_FALSE(r.M().Panel11Visible);
+  EXPECT_FALSE(r.M().EnvironmentPanelVisible);
   env(0xA0);
-  EXPECT_TRUE(r.M().Panel11Visible);
-  EXPECT_EQ(r.M().Label5.color, TextColor::Blue);
-  EXPECT_EQ(r.M().Label7.color, TextColor::Blue);
-  EXPECT_EQ(r.M().Label5.text, "2400");
+  EXPECT_TRUE(r.M().EnvironmentPanelVisible);
+  EXPECT_EQ(r.M().FanSpeedText.color, TextColor::Blue);
+  EXPECT_EQ(r.M().TemperatureText.color, TextColor::Blue);
+  EXPECT_EQ(r.M().FanSpeedText.text, "2400");
   env(0xA5);
-  EXPECT_EQ(r.M().Label5.color, TextColor::Red);
-  EXPECT_EQ(r.M().Label7.color, TextColor::Red);
+  EXPECT_EQ(r.M().FanSpeedText.color, TextColor::Red);
+  EXPECT_EQ(r.M().TemperatureText.color, TextColor::Red);
   r.core.ms.FanCapable = false;  // older firmware: never shown
   env(0xA0);
-  EXPECT_FALSE(r.M().Panel11Visible);
+  EXPECT_FALSE(r.M().EnvironmentPanelVisible);
 }
 
 TEST(StatusPageView, ReplacementSsdMessagesOncePerStateChange) {
@@ -154,7 +154,7 @@ TEST(StatusPageView, NothingChangesWithBothSwitchesCleared) {
   const int before = r.M().Refreshes;
   r.Block()[status::kMode] = 63;
   EXPECT_EQ(r.core.page.RefreshStatusPage(true), -1);
-  EXPECT_EQ(r.M().Label17.text, "Mirroring(RAID1)");
+  EXPECT_EQ(r.M().ModeText.text, "Mirroring(RAID1)");
   EXPECT_EQ(r.M().Refreshes, before);
 }
 

@@ -303,7 +303,7 @@ TEST(UpgradePage, LoadShowsNameAndSumAndKeepsOnlyGoodImages) {
   r.Load(MakeImage());
   EXPECT_TRUE(r.up.ImageLoaded());
   EXPECT_EQ(r.view.panels[4], "File:/images/fw.bin");
-  EXPECT_EQ(r.up.Model.Edit9, "/images/fw.bin");
+  EXPECT_EQ(r.up.Model.FileNameText, "/images/fw.bin");
   EXPECT_EQ(r.view.panels[0], ChecksumText(ImageByteSum(MakeImage())));
   EXPECT_TRUE(r.view.boxes.empty());
 
@@ -428,9 +428,9 @@ TEST_P(EveryTransport, FullUpgradeProgramsAndVerifiesEveryByteInTheDesignedOrder
   EXPECT_EQ(r.up.Model.ProgressMax, 2206u);
   EXPECT_EQ(r.core.cs.ProgressValue.load(), 128u + 1024u + 1024u);
   EXPECT_EQ(r.view.progress, (std::vector<uint32_t>{0, 128, 128 + 1024, 128 + 1024 + 1024}));
-  EXPECT_FALSE(r.up.Model.Panel1Visible);
-  EXPECT_EQ(r.up.Model.Panel1Caption, "Process 3 / 3");
-  EXPECT_EQ(r.up.Model.Label12, "Firmware Update...");
+  EXPECT_FALSE(r.up.Model.ProgressPanelVisible);
+  EXPECT_EQ(r.up.Model.ProgressPanelCaption, "Process 3 / 3");
+  EXPECT_EQ(r.up.Model.ProgressText, "Firmware Update...");
   EXPECT_EQ(r.m.io.OpenHandles(), 0u);
   EXPECT_FALSE(r.m.io.FindEnclosure("E1")->SpiMode());
 }
@@ -449,7 +449,7 @@ TEST(Upgrade, WithDeviceTimeTheProgressMovesAndNothingElseTalksToTheDevice) {
   // Timer1 copied the counter into the bar many times while the phases ran.
   EXPECT_GT(r.view.progress.size(), 10u);
   EXPECT_TRUE(std::is_sorted(r.view.progress.begin(), r.view.progress.end()));
-  EXPECT_FALSE(r.core.Timer1Enabled);
+  EXPECT_FALSE(r.core.ProgressTimerEnabled);
 
   // Polling comes back two Timer2 ticks after the operation.
   r.tap.events.clear();
@@ -641,8 +641,8 @@ TEST_P(EveryRequestFails, EndsWithTheDesignedTextsAndReleasesEverything) {
     EXPECT_EQ(r.core.st.OperationBusy, 0);
     EXPECT_EQ(r.core.st.OperationSlot, kNoOperationSlot);
     EXPECT_EQ(r.core.st.UpgradeRunning, 0);
-    EXPECT_FALSE(r.core.Timer1Enabled);
-    EXPECT_FALSE(r.up.Model.Panel1Visible);
+    EXPECT_FALSE(r.core.ProgressTimerEnabled);
+    EXPECT_FALSE(r.up.Model.ProgressPanelVisible);
     EXPECT_TRUE(r.up.Model.SlotBoxesEnabled);
     EXPECT_EQ(r.m.io.OpenHandles(), 0u);
 

@@ -270,18 +270,18 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   // Paused: new lines wait, the caption says so.
   w.form->Core().st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
   w.form->Core().log.DayLog.push_back("new line");
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time( Paused )");
   EXPECT_TRUE(log.Model().Grey);
   EXPECT_EQ(log.Memo1()->blockCount(), lines);
   // Resumed: they appear at the next tick.
   w.form->Core().st.RequestBits |= request_bits::kArmed;
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(log.Memo1()->blockCount(), lines + 1);
   EXPECT_EQ(log.Memo1()->document()->lastBlock().text(), "new line");
   // A new day restarted the buffer: the whole buffer is shown again.
   w.form->Core().log.DayLog = {"-- first line of the new day --"};
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
 }
 
@@ -296,17 +296,17 @@ TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   ASSERT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
   w.form->Core().log.DayLog.push_back("followed");
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // Scrolled up by the user: new lines do not pull the view away.
   bar->setValue(0);
   w.form->Core().log.DayLog.push_back("not followed");
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(bar->value(), 0);
   // Back at the end: followed again.
   bar->setValue(bar->maximum());
   w.form->Core().log.DayLog.push_back("followed again");
-  log.Timer1Timer();
+  log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // The separators fit the width, every line is still one block, and
   // nothing scrolls sideways.
