@@ -1,6 +1,9 @@
 // The device table and the one-byte flags that the main window owns and the
-// worker threads hand over. Flags written by one thread and read by another
-// are atomics with one writer per direction.
+// worker threads hand over: which enclosures are published and which slot
+// the next request addresses. The table is written only when a detection is
+// published; flags written by one thread and read by another are atomics
+// with one writer per direction. What the window's controls show lives in
+// WindowControls (monitor/window_controls.h).
 #pragma once
 
 #include <array>
@@ -57,29 +60,6 @@ struct DeviceState {
   std::atomic<uint8_t> RequestBits{0};
   uint8_t FirstFill = 1;
 
-  // The monitoring switches "Device1" (CheckBox1) and "Device2" (CheckBox3).
-  std::array<bool, kShownSlots> SlotChecked{true, true};
-  uint8_t StatusPageSlot = 0;
-  uint8_t UpgradePageSlot = 0;
-  uint8_t CurrentPage = 0;
-  uint8_t TabSwitching = 0;
-
-  // Settings commands: hold-off counters and the scan-stop memory.
-  std::array<uint8_t, 4> SettleCounter{};
-  std::array<uint8_t, 4> ScanAbortRequest{};
-  // Enabled states of "Buzzer Mute" with the two scan buttons, and of
-  // "Auto Scan".
-  bool OptionBoxesEnabled = false;
-  bool AutoScanEnabled = false;
-
-  // What the settings senders put into the command sector.
-  bool BackupEnabled = false;
-  uint8_t BackupMinutes = 0;
-  std::string BackupMessage;
-  uint8_t ScanStop = 0;   // 0 start a scan, 1 stop it
-  uint8_t ScanDrive = 0;  // 0 HDD1, 1 HDD2
-
-  bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
   bool OperationHoldsSlot() const { return OperationSlot != kNoOperationSlot; }
 };
 

@@ -121,7 +121,7 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     return UpgradeOutcome::NoImage;
   }
-  st.OperationSlot = st.UpgradePageSlot;
+  st.OperationSlot = core_.controls.UpgradePageSlot;
   if (!Shown(core_.cs.SpiControl(spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
 
   // From here on every path leaves update mode before the operation ends
@@ -216,16 +216,16 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
 
 void FirmwareUpgrade::SelectSlot(uint8_t slot) {
   if (core_.st.DeviceCount == 0 || slot >= kShownSlots || slot >= core_.st.DeviceCount) return;
-  core_.st.UpgradePageSlot = slot;
+  core_.controls.UpgradePageSlot = slot;
   RedrawHeader();
 }
 
 void FirmwareUpgrade::RedrawHeader() {
   DeviceState& st = core_.st;
   view_.NavigationChanged();  // the tabs show the page's slot
-  st.CurrentSlot = st.UpgradePageSlot;
+  st.CurrentSlot = core_.controls.UpgradePageSlot;
   core_.poller.RefreshIdentity();
-  const uint8_t d = drive_flags::Drive(st.DeviceList[st.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
+  const uint8_t d = drive_flags::Drive(st.DeviceList[core_.controls.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
   Model.FirmwareVersionText = ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
   view_.UpgradePageChanged();
 }

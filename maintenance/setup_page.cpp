@@ -17,7 +17,7 @@ SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
 }
 
 const Sector& SetupPage::PageRecord() const {
-  const uint8_t slot = core_.st.StatusPageSlot % kMaxSlots;
+  const uint8_t slot = core_.controls.StatusPageSlot % kMaxSlots;
   return core_.ms.StatusBlock[drive_flags::Drive(core_.st.DeviceList[slot]) % kPhysicalDrives];
 }
 
@@ -36,7 +36,7 @@ void SetupPage::ShowProgress(uint32_t value) {
 
 void SetupPage::SetBackupChecked(bool checked) {
   Model.CheckBoxBackupChecked = checked;
-  core_.st.BackupEnabled = checked;
+  core_.controls.BackupEnabled = checked;
 }
 
 void SetupPage::TakeScheduleFromRecord() {
@@ -45,11 +45,11 @@ void SetupPage::TakeScheduleFromRecord() {
   if (RecordScheduleOn()) {
     SetBackupChecked(true);
     const uint8_t period = RecordSchedulePeriod();
-    core_.st.BackupMinutes = period;
+    core_.controls.BackupMinutes = period;
     Model.PeriodChecked = period == 180 ? 3 : period == 60 ? 2 : period == 30 ? 1 : 0;
   } else {
     SetBackupChecked(false);
-    core_.st.BackupMinutes = 0;  // no period until one is chosen
+    core_.controls.BackupMinutes = 0;  // no period until one is chosen
   }
 }
 
@@ -87,7 +87,7 @@ void SetupPage::Image1_ScheduleClick() {
 void SetupPage::SelectPeriod(int index) {
   if (index < 0 || index >= static_cast<int>(kBackupPeriods.size())) return;
   Model.PeriodChecked = index;
-  core_.st.BackupMinutes = kBackupPeriods[static_cast<size_t>(index)];
+  core_.controls.BackupMinutes = kBackupPeriods[static_cast<size_t>(index)];
   periodChosen_ = true;
   view_.SetupPageChanged();
 }
@@ -98,7 +98,7 @@ void SetupPage::RefreshScheduleLabel() {
       const uint8_t period = RecordSchedulePeriod();
       // A period the user has just chosen stays what "Set" sends; the label
       // tells what the enclosure has now.
-      if (!periodChosen_) core_.st.BackupMinutes = period;
+      if (!periodChosen_) core_.controls.BackupMinutes = period;
       Model.LabelBackupMess = "Backup period: " + std::to_string(period) + " minutes";
     } else {
       Model.LabelBackupMess = setup_text::kScheduleDisabled;
@@ -127,7 +127,7 @@ void SetupPage::CheckBox_BackupClick(bool checked) {
 
 std::string SetupPage::InitializeQuestion() const {
   const DeviceState& st = core_.st;
-  const uint8_t slot = st.StatusPageSlot % kMaxSlots;
+  const uint8_t slot = core_.controls.StatusPageSlot % kMaxSlots;
   const uint8_t d = drive_flags::Drive(st.DeviceList[slot]) % kPhysicalDrives;
   std::string name = "Device" + std::to_string(slot + 1);
   if (slot < st.DeviceCount) {
@@ -141,10 +141,10 @@ std::string SetupPage::InitializeQuestion() const {
 SetOutcome SetupPage::Image1_SetClick() {
   DeviceState& st = core_.st;
   if (Model.SetupSubPage == 1) {
-    st.BackupEnabled = Model.CheckBoxBackupChecked;
+    core_.controls.BackupEnabled = Model.CheckBoxBackupChecked;
     // Switching on needs a period: the enclosure must never be told "on,
     // every 0 minutes".
-    if (st.BackupEnabled && st.BackupMinutes == 0) {
+    if (core_.controls.BackupEnabled && core_.controls.BackupMinutes == 0) {
       SetPanel4(setup_text::kChoosePeriod);
       return SetOutcome::NoPeriod;
     }
@@ -160,7 +160,7 @@ SetOutcome SetupPage::Image1_SetClick() {
   }
   framing_.BeginDeviceOperation();
   running_ = true;
-  st.OperationSlot = st.StatusPageSlot;
+  st.OperationSlot = core_.controls.StatusPageSlot;
   Model.Label1 = setup_text::kAutoPartition;
   Model.ProgressMax = 100;
   ShowProgress(0);
@@ -208,8 +208,8 @@ SetOutcome SetupPage::Image1_SetClick() {
 }
 
 ScanOutcome SetupPage::ScanClick(uint8_t drive) {
-  if (drive > 1 || !core_.st.AnySlotChecked()) return ScanOutcome::Ignored;
-  const uint8_t slot = core_.st.StatusPageSlot % 4;
+  if (drive > 1 || !core_.controls.AnySlotChecked()) return ScanOutcome::Ignored;
+  const uint8_t slot = core_.controls.StatusPageSlot % 4;
   bool stop = false;
   if (core_.ms.ScanRunning[slot]) {
     const BoxResult answer = view_.ShowMessage({drive == 0 ? setup_text::kTerminateHdd1 : setup_text::kTerminateHdd2,
@@ -221,7 +221,7 @@ ScanOutcome SetupPage::ScanClick(uint8_t drive) {
 }
 
 ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
-  if (drive > 1 || !core_.st.AnySlotChecked()) return ScanOutcome::Ignored;
+  if (drive > 1 || !core_.controls.AnySlotChecked()) return ScanOutcome::Ignored;
   // A start needs the array's last sector; without a capacity it would be
   // sent as sector 0 (or all of the 48-bit range).
   if (!stop && Sectors40(PageRecord(), status::kCapacity) == 0) {
@@ -230,8 +230,8 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
   }
   std::string& caption = drive == 0 ? core_.page.Model.Hdd1ScanButtonCaption : core_.page.Model.Hdd2ScanButtonCaption;
   caption = (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan";
-  core_.st.ScanStop = stop ? 1 : 0;
-  core_.st.ScanDrive = drive;
+  core_.controls.ScanStop = stop ? 1 : 0;
+  core_.controls.ScanDrive = drive;
   core_.st.RequestBits |= request_bits::kScan;
   view_.StatusPageChanged();
   return ScanOutcome::Queued;
@@ -244,20 +244,20 @@ uint64_t SetupPage::ScanLastSector() const {
 
 void SetupPage::OptionBoxClick() {
   DeviceState& st = core_.st;
-  if (st.TabSwitching || st.FirstFill) return;
+  if (core_.controls.TabSwitching || st.FirstFill) return;
   // The settings command carries the schedule: away from the Setup page it
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
-  if (st.CurrentPage != 1) TakeScheduleFromRecord();
-  st.BackupEnabled = Model.CheckBoxBackupChecked;
+  if (core_.controls.CurrentPage != 1) TakeScheduleFromRecord();
+  core_.controls.BackupEnabled = Model.CheckBoxBackupChecked;
   st.RequestBits |= request_bits::kBackupPeriod;
 }
 
 void SetupPage::RequestServed(uint8_t bit, bool ok) {
   lastServed_ = bit;
   lastServedOk_ = ok;
-  if (bit == request_bits::kBackupPeriod && ok && core_.st.BackupEnabled && !core_.st.BackupMessage.empty()) {
-    Model.LabelBackupMess = core_.st.BackupMessage;
+  if (bit == request_bits::kBackupPeriod && ok && core_.controls.BackupEnabled && !core_.controls.BackupMessage.empty()) {
+    Model.LabelBackupMess = core_.controls.BackupMessage;
     view_.SetupPageChanged();
   }
   // The sender has locked the option controls for the hold-off.

@@ -18,9 +18,9 @@ const std::string& EventLog::DashLine() {
   return dash;
 }
 
-EventLog::EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+EventLog::EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
                    const DateTimeFormat& fmt, CoreView& view, std::string logDir)
-    : st_(st), ms_(ms), det_(det), report_(report), clock_(clock), fmt_(fmt), view_(view), logDir_(std::move(logDir)) {
+    : st_(st), controls_(controls), ms_(ms), det_(det), report_(report), clock_(clock), fmt_(fmt), view_(view), logDir_(std::move(logDir)) {
   if (!logDir_.empty() && logDir_.back() != '/' && logDir_.back() != '\\') logDir_ += '/';
 }
 
@@ -200,7 +200,7 @@ void EventLog::DetectEvents(uint8_t slotMask) {
     if (Activity(s, b, stamp)) changed = true;
     if (BadSectors(s, b, stamp)) changed = true;
   }
-  st_.ScanAbortRequest.fill(0);
+  controls_.ScanAbortRequest.fill(0);
   // Lines an earlier save could not write are tried again every pass.
   if (changed || DayLog.size() > savedCount_ || !carried_.empty()) Save(path);
 }
@@ -269,7 +269,7 @@ bool EventLog::Activity(uint8_t s, const Sector& b, const std::string& stamp) {
   bool changed = false;
   if (ms_.ScanRunning[s] == 1) {
     const std::string scan = target0 ? " HDD1 Scan " : " HDD2 Scan ";
-    if (st_.ScanAbortRequest[s]) {
+    if (controls_.ScanAbortRequest[s]) {
       Append(d + scan + "User Abort, " + stamp);
       changed = true;
     } else if (last != kNoProgress && bothPresent) {

@@ -17,12 +17,13 @@
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/file_io.h"
+#include "monitor/window_controls.h"
 
 namespace raid {
 
 class EventLog {
  public:
-  EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+  EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
            const DateTimeFormat& fmt, CoreView& view, std::string logDir);
 
   void DetectEvents(uint8_t slotMask);
@@ -78,6 +79,7 @@ class EventLog {
   const Sector& SlotBlock(uint8_t s) const;
 
   DeviceState& st_;
+  WindowControls& controls_;
   MonitorState& ms_;
   DriveDetector& det_;
   DeviceReport& report_;

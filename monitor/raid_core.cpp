@@ -7,11 +7,11 @@ RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreVi
       cs(io, clock, st),
       det(cs, io, detectionMessages, st),
       detection(io, clock, detectionMessages),
-      settings(st, cs, view),
+      settings(st, controls, cs, view),
       report(st, ms, det),
-      log(st, ms, det, report, clock, fmt, view, logDir),
-      poller(st, ms, cs, settings, det, log, view),
-      page(st, ms, poller, view),
+      log(st, controls, ms, det, report, clock, fmt, view, logDir),
+      poller(st, controls, ms, cs, settings, det, log, view),
+      page(st, controls, ms, poller, view),
       clock_(clock),
       view_(view) {
   cs.BetweenRequests = [this] { view_.ProcessMessages(); };
@@ -39,7 +39,7 @@ void RaidCore::Start() {
   det.PhysicalDriveCount = static_cast<uint8_t>(det.CountPhysicalDrives());
   st.Detecting = 1;
   st.RequestBits = 0;
-  st.TabSwitching = 0;
+  controls.TabSwitching = 0;
   log.ReportListSelector = 0;
   log.PendingDeviceLines = 0;
   StartTime = clock_.Now();
@@ -57,8 +57,8 @@ void RaidCore::Start() {
   st.FirstFill = 1;
   ms.PollSkip.fill(0);
   ms.LastProgress[0] = ms.LastProgress[1] = kNoProgress;
-  st.SettleCounter.fill(0);
-  st.ScanAbortRequest.fill(0);
+  controls.SettleCounter.fill(0);
+  controls.ScanAbortRequest.fill(0);
   ms.Caption = AppTitleText();
   view_.IdentityChanged();
   RequestDetection();
@@ -84,7 +84,7 @@ void RaidCore::Close() {
 
 void RaidCore::OnProgressTimer() {
   if (!ProgressTimerEnabled) return;
-  view_.ProgressChanged(st.CurrentPage == 1 ? 2 : 1, cs.ProgressValue.load());
+  view_.ProgressChanged(controls.CurrentPage == 1 ? 2 : 1, cs.ProgressValue.load());
 }
 
 void RaidCore::OnClockTimer() {
@@ -157,7 +157,7 @@ void RaidCore::Publish(const DetectionResult& result) {
   for (int s = 0; s < kShownSlots; ++s) {
     view_.ProcessMessages();
     const bool present = s < det.GroupCount;
-    st.SlotChecked[s] = present;
+    controls.SlotChecked[s] = present;
     view_.SlotControlsChanged(s, present, present);
   }
   const double now = ToDayFraction(clock_.Now());
@@ -179,8 +179,8 @@ void RaidCore::Publish(const DetectionResult& result) {
   if (st.DeviceCount > 0) {
     if (st.CurrentSlot >= st.DeviceCount) st.CurrentSlot = st.DeviceCount - 1;
     // The pages' own slots follow, so that no page shows a slot that is gone.
-    if (st.StatusPageSlot >= st.DeviceCount) st.StatusPageSlot = st.DeviceCount - 1;
-    if (st.UpgradePageSlot >= st.DeviceCount) st.UpgradePageSlot = st.DeviceCount - 1;
+    if (controls.StatusPageSlot >= st.DeviceCount) controls.StatusPageSlot = st.DeviceCount - 1;
+    if (controls.UpgradePageSlot >= st.DeviceCount) controls.UpgradePageSlot = st.DeviceCount - 1;
     NavigationEnabled = true;
     view_.NavigationEnabledChanged(true);
     view_.LogButtonVisibleChanged(true);
@@ -205,13 +205,13 @@ bool RaidCore::NavigationAccepted() const { return NavigationEnabled && st.Devic
 
 bool RaidCore::SelectPage(uint8_t p) {
   if (!NavigationAccepted() || p > 4) return false;
-  st.CurrentPage = p;
+  controls.CurrentPage = p;
   view_.NavigationChanged();
   if (p == 0) {
-    st.CurrentSlot = st.StatusPageSlot;
+    st.CurrentSlot = controls.StatusPageSlot;
     page.RefreshStatusPage(false);
   } else if (p == 2) {
-    st.CurrentSlot = st.UpgradePageSlot;
+    st.CurrentSlot = controls.UpgradePageSlot;
     poller.RefreshIdentity();
   }
   return true;

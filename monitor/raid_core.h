@@ -69,6 +69,7 @@ class RaidCore {
   bool SelectPage(uint8_t page);
 
   DeviceState st;
+  WindowControls controls;
   MonitorState ms;
   // The status-bar texts of a running detection (before the pieces that
   // report to it).

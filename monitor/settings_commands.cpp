@@ -11,7 +11,7 @@ bool SettingsCommands::Send(uint8_t slot) {
     ShowDeviceResult(ui_, DeviceResult::Failed(DeviceFailure::NoDevice));
     return false;
   }
-  if (!st_.AnySlotChecked()) return false;
+  if (!controls_.AnySlotChecked()) return false;
   st_.CurrentSlot = slot;
   if (const DeviceResult opened = cs_.OpenSlot(slot); !opened) {
     ShowDeviceResult(ui_, opened);
@@ -19,24 +19,24 @@ bool SettingsCommands::Send(uint8_t slot) {
   }
   // "Buzzer Mute", the scan buttons and "Auto Scan" stay locked until the
   // command has settled (OnHoldOffTimer counts the hold-off down).
-  st_.OptionBoxesEnabled = false;
-  st_.AutoScanEnabled = false;
+  controls_.OptionBoxesEnabled = false;
+  controls_.AutoScanEnabled = false;
   return true;
 }
 
 bool SettingsCommands::SendBackupPeriod() {
-  if (st_.OperationHoldsSlot() || st_.TabSwitching) return false;
-  const uint8_t slot = st_.StatusPageSlot;
+  if (st_.OperationHoldsSlot() || controls_.TabSwitching) return false;
+  const uint8_t slot = controls_.StatusPageSlot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
   block.UpdateChecksum();
   block.SetHeader(cmd::kBackupPeriod, 0);
   auto& b = block.Bytes();
   b[4] = 0;
-  if (st_.BackupEnabled) {
+  if (controls_.BackupEnabled) {
     b[5] = 1;
-    b[6] = st_.BackupMinutes;
-    st_.BackupMessage = "Backup period: " + std::to_string(st_.BackupMinutes) + " min";
+    b[6] = controls_.BackupMinutes;
+    controls_.BackupMessage = "Backup period: " + std::to_string(controls_.BackupMinutes) + " min";
   } else {
     b[5] = 0;
     b[6] = 0;
@@ -44,27 +44,27 @@ bool SettingsCommands::SendBackupPeriod() {
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();
   ShowDeviceResult(ui_, sent);
-  if (slot < st_.SettleCounter.size()) st_.SettleCounter[slot] = 4;
+  if (slot < controls_.SettleCounter.size()) controls_.SettleCounter[slot] = 4;
   return sent.ok();
 }
 
 bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
   if (st_.OperationHoldsSlot()) return false;
-  const uint8_t slot = st_.StatusPageSlot;
+  const uint8_t slot = controls_.StatusPageSlot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
   auto& b = block.Bytes();
-  block.SetHeader(cmd::kScan, st_.ScanStop);
-  b[4] = st_.ScanDrive;
+  block.SetHeader(cmd::kScan, controls_.ScanStop);
+  b[4] = controls_.ScanDrive;
   StoreLE(b, 7, 6, 0);
   StoreLE(b, 13, 6, lastSector & 0xFFFFFFFFFFFFULL);
   block.UpdateChecksum();
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();
   ShowDeviceResult(ui_, sent);
-  if (slot < st_.SettleCounter.size()) {
-    st_.SettleCounter[slot] = 4;
-    if (st_.ScanStop == 1) st_.ScanAbortRequest[slot] = 1;
+  if (slot < controls_.SettleCounter.size()) {
+    controls_.SettleCounter[slot] = 4;
+    if (controls_.ScanStop == 1) controls_.ScanAbortRequest[slot] = 1;
   }
   return sent.ok();
 }
@@ -72,7 +72,7 @@ bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
 bool SettingsCommands::SendCommandBlock() {
   // A long operation addresses the slot it holds.
   const uint8_t slot =
-      st_.OperationSlot < kMaxSlots ? static_cast<uint8_t>(st_.OperationSlot) : st_.UpgradePageSlot;
+      st_.OperationSlot < kMaxSlots ? static_cast<uint8_t>(st_.OperationSlot) : controls_.UpgradePageSlot;
   if (!Send(slot)) return false;
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();

@@ -10,12 +10,14 @@
 #include "device/command_set.h"
 #include "device/device_state.h"
 #include "platform/user_interface.h"
+#include "monitor/window_controls.h"
 
 namespace raid {
 
 class SettingsCommands {
  public:
-  SettingsCommands(DeviceState& st, CommandSet& cs, UserInterface& ui) : st_(st), cs_(cs), ui_(ui) {}
+  SettingsCommands(DeviceState& st, WindowControls& controls, CommandSet& cs, UserInterface& ui)
+      : st_(st), controls_(controls), cs_(cs), ui_(ui) {}
 
   // Backup period from BackupEnabled / BackupMinutes.
   bool SendBackupPeriod();
@@ -31,6 +33,7 @@ class SettingsCommands {
   bool Send(uint8_t slot);
 
   DeviceState& st_;
+  WindowControls& controls_;
   CommandSet& cs_;
   UserInterface& ui_;
 };

@@ -4,13 +4,14 @@
 
 namespace raid {
 
-StatusPage::StatusPage(DeviceState& st, MonitorState& ms, StatusPoller& poller, CoreView& view)
-    : st_(st), ms_(ms), poller_(poller), view_(view) {}
+StatusPage::StatusPage(DeviceState& st, WindowControls& controls, MonitorState& ms, StatusPoller& poller,
+                       CoreView& view)
+    : st_(st), controls_(controls), ms_(ms), poller_(poller), view_(view) {}
 
 int StatusPage::RefreshStatusPage(bool force) {
-  if (!st_.AnySlotChecked()) return -1;
+  if (!controls_.AnySlotChecked()) return -1;
   StatusPageModel& m = Model;
-  const uint8_t slot = st_.StatusPageSlot % kMaxSlots;
+  const uint8_t slot = controls_.StatusPageSlot % kMaxSlots;
   const Sector& b = ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives];
 
   m.FirmwareVersionText.text = ms_.FirmwareVersion + "." + ConfigCode(b);
@@ -126,38 +127,38 @@ void StatusPage::StateText(const Sector& b) {
 
 void StatusPage::SelectSlot(uint8_t slot) {
   if (slot >= kShownSlots) return;
-  st_.StatusPageSlot = slot;
+  controls_.StatusPageSlot = slot;
   st_.CurrentSlot = slot;
-  st_.TabSwitching = 1;
+  controls_.TabSwitching = 1;
   view_.NavigationChanged();
   poller_.RefreshIdentity();
-  st_.AutoScanEnabled = true;
+  controls_.AutoScanEnabled = true;
   view_.OptionControlsChanged();
   RefreshStatusPage(true);
-  st_.TabSwitching = 0;
+  controls_.TabSwitching = 0;
 }
 
 void StatusPage::SetSlotMonitored(uint8_t slot, bool checked) {
   if (slot >= kShownSlots) return;
   const uint8_t other = slot ^ 1;
-  st_.SlotChecked[slot] = checked;
+  controls_.SlotChecked[slot] = checked;
   view_.SlotControlsChanged(slot, checked, checked);
   if (checked) {
-    if (!st_.SlotChecked[other]) {
-      st_.StatusPageSlot = slot;
+    if (!controls_.SlotChecked[other]) {
+      controls_.StatusPageSlot = slot;
       st_.CurrentSlot = slot;
       view_.NavigationChanged();
     }
   } else {
-    if (!st_.SlotChecked[other]) return;
-    st_.StatusPageSlot = other;
+    if (!controls_.SlotChecked[other]) return;
+    controls_.StatusPageSlot = other;
     st_.CurrentSlot = other;
     view_.NavigationChanged();
   }
   ms_.PollSkip[slot] = 0;
   poller_.RefreshIdentity();
   view_.NavigationChanged();
-  if (st_.CurrentPage == 0) RefreshStatusPage(true);
+  if (controls_.CurrentPage == 0) RefreshStatusPage(true);
 }
 
 }  // namespace raid

@@ -10,6 +10,7 @@
 #include "monitor/core_view.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_poller.h"
+#include "monitor/window_controls.h"
 
 namespace raid {
 
@@ -42,7 +43,7 @@ struct StatusPageModel {
 
 class StatusPage {
  public:
-  StatusPage(DeviceState& st, MonitorState& ms, StatusPoller& poller, CoreView& view);
+  StatusPage(DeviceState& st, WindowControls& controls, MonitorState& ms, StatusPoller& poller, CoreView& view);
 
   // Returns -1 when no slot is monitored (nothing drawn), else 0.
   int RefreshStatusPage(bool force);
@@ -58,6 +59,7 @@ class StatusPage {
   void StateText(const Sector& b);
 
   DeviceState& st_;
+  WindowControls& controls_;
   MonitorState& ms_;
   StatusPoller& poller_;
   CoreView& view_;

@@ -18,9 +18,9 @@ std::string Hex2(uint8_t v) {
 }
 }  // namespace
 
-StatusPoller::StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
+StatusPoller::StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
                            DriveDetector& det, EventLog& log, CoreView& view)
-    : st_(st), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
+    : st_(st), controls_(controls), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
 
 void StatusPoller::ServeRequest() {
   const uint8_t bits = st_.RequestBits.load();
@@ -32,7 +32,7 @@ void StatusPoller::ServeRequest() {
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
     if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
-    const uint8_t slot = st_.StatusPageSlot;
+    const uint8_t slot = controls_.StatusPageSlot;
     const uint64_t cap = slot < kMaxSlots
                              ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives],
                                          status::kCapacity)
@@ -55,7 +55,7 @@ void StatusPoller::OnPollTimer() {
 }
 
 void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
-  if (s >= st_.DeviceCount || !st_.SlotChecked[s] || s == st_.OperationSlot) return;
+  if (s >= st_.DeviceCount || !controls_.SlotChecked[s] || s == st_.OperationSlot) return;
   st_.CurrentSlot = s;
   if (ms_.PollSkip[s] & 1) {
     ++ms_.PollSkip[s];
@@ -67,7 +67,7 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     // panel 4.
     ShowDeviceResult(view_, read, true);
     if (++ms_.PollSkip[s] > 10) {
-      st_.SlotChecked[s] = false;
+      controls_.SlotChecked[s] = false;
       ms_.PollSkip[s] = 0;
       if (SlotUnchecked) SlotUnchecked(s);
       if (retryClock_) {
@@ -124,14 +124,14 @@ void StatusPoller::RetrySwitchedOffSlots() {
   for (uint8_t s = 0; s < kShownSlots; ++s) {
     if (!switchedOff_[s]) continue;
     // Switched on again by a re-detection, or the enclosure is gone.
-    if (st_.SlotChecked[s] || s >= st_.DeviceCount) {
+    if (controls_.SlotChecked[s] || s >= st_.DeviceCount) {
       switchedOff_[s] = false;
       continue;
     }
     if (!changed && now - offSinceMs_[s] < retryPeriodMs_) continue;
     switchedOff_[s] = false;
     retrying_[s] = true;
-    st_.SlotChecked[s] = true;
+    controls_.SlotChecked[s] = true;
     ms_.PollSkip[s] = 0;
     view_.SlotControlsChanged(s, true, true);
   }
@@ -143,12 +143,12 @@ void StatusPoller::PollStatus() {
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.OperationBusy; ++s) PollSlot(s, mask);
   log_.DetectEvents(mask);
-  if (mask != 0 && st_.CurrentPage == 0 && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
+  if (mask != 0 && controls_.CurrentPage == 0 && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
 }
 
 void StatusPoller::RefreshIdentity() {
-  if (!st_.AnySlotChecked()) return;
-  st_.CurrentSlot = st_.CurrentPage == 2 ? st_.UpgradePageSlot : st_.StatusPageSlot;
+  if (!controls_.AnySlotChecked()) return;
+  st_.CurrentSlot = controls_.CurrentPage == 2 ? controls_.UpgradePageSlot : controls_.StatusPageSlot;
   const uint8_t cd = drive_flags::Drive(st_.DeviceList[st_.CurrentSlot % kMaxSlots]) % kPhysicalDrives;
   const FirmwareInfo fw = ReadFirmware(det_.PrevIdentSector[cd]);
   ms_.FirmwareVersion = fw.text;
@@ -188,24 +188,24 @@ void StatusPoller::RefreshIdentity() {
 }
 
 void StatusPoller::OnHoldOffTimer() {
-  bool others = st_.OptionBoxesEnabled;
-  bool autoScan = st_.AutoScanEnabled;
-  const uint8_t pageSlot = st_.StatusPageSlot % 4;
+  bool others = controls_.OptionBoxesEnabled;
+  bool autoScan = controls_.AutoScanEnabled;
+  const uint8_t pageSlot = controls_.StatusPageSlot % 4;
   if (st_.FirstFill || st_.DeviceCount == 0 || st_.OperationHoldsSlot()) {
     others = autoScan = false;
-  } else if (st_.TabSwitching) {
+  } else if (controls_.TabSwitching) {
     autoScan = true;  // the others keep their state
-  } else if (st_.AnySlotChecked() && st_.SettleCounter[pageSlot] != 0) {
+  } else if (controls_.AnySlotChecked() && controls_.SettleCounter[pageSlot] != 0) {
     others = autoScan = false;
   } else {
     others = autoScan = true;
   }
-  if (others != st_.OptionBoxesEnabled || autoScan != st_.AutoScanEnabled) {
-    st_.OptionBoxesEnabled = others;
-    st_.AutoScanEnabled = autoScan;
+  if (others != controls_.OptionBoxesEnabled || autoScan != controls_.AutoScanEnabled) {
+    controls_.OptionBoxesEnabled = others;
+    controls_.AutoScanEnabled = autoScan;
     view_.OptionControlsChanged();
   }
-  for (auto& c : st_.SettleCounter)
+  for (auto& c : controls_.SettleCounter)
     if (c) --c;
 }
 

@@ -17,12 +17,13 @@
 #include "monitor/monitor_state.h"
 #include "monitor/settings_commands.h"
 #include "platform/clock.h"
+#include "monitor/window_controls.h"
 
 namespace raid {
 
 class StatusPoller {
  public:
-  StatusPoller(DeviceState& st, MonitorState& ms, CommandSet& cs, SettingsCommands& settings, DriveDetector& det,
+  StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings, DriveDetector& det,
                EventLog& log, CoreView& view);
 
   // Serves one request of RequestBits (poll, backup period, scan command).
@@ -50,6 +51,7 @@ class StatusPoller {
   void RetrySwitchedOffSlots();
 
   DeviceState& st_;
+  WindowControls& controls_;
   MonitorState& ms_;
   CommandSet& cs_;
   SettingsCommands& settings_;

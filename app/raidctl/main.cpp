@@ -178,7 +178,7 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
     return Fail("no enclosure in slot " + std::to_string(o.slot) + " (" + std::to_string(core.st.DeviceCount) +
                     " found; see raidctl list)",
                 kExitFailed);
-  core.st.UpgradePageSlot = static_cast<uint8_t>(o.slot);
+  core.controls.UpgradePageSlot = static_cast<uint8_t>(o.slot);
   if (core.st.DeviceCount > 0) {
     up.SelectSlot(static_cast<uint8_t>(o.slot));
     const EnclosureIdentity e = IdentityOf(core, o.slot);

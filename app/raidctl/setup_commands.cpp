@@ -140,7 +140,7 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
   // No poll is made (raidctl keeps no day log): the page reads the
   // enclosure's record once, as the first Status page refresh would.
   st.RequestBits = 0;
-  st.StatusPageSlot = static_cast<uint8_t>(c.slot);
+  core.controls.StatusPageSlot = static_cast<uint8_t>(c.slot);
   st.CurrentSlot = static_cast<uint8_t>(c.slot);
   const uint32_t flags = st.DeviceList[static_cast<size_t>(c.slot)];
   const uint8_t d = drive_flags::Drive(flags) % kPhysicalDrives;

@@ -610,7 +610,7 @@ void TForm1::FormCreate(bool pace) {
       w->show();
   }
   for (auto& n : nav_) n.button->setEnabled(false);
-  Core().st.CurrentPage = 0;
+  Core().controls.CurrentPage = 0;
   RedrawNavigation();
   // Where the day log goes, until the device operations need the panel.
   SetPanelText(4, "Day log folder: " + logDir_);
@@ -635,13 +635,13 @@ void TForm1::LayoutNavigation(uint8_t mask) {
 }
 
 void TForm1::RedrawNavigation() {
-  const int current = Core().st.CurrentPage;
+  const int current = Core().controls.CurrentPage;
   for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
   notebook1_->setCurrentIndex(current);
   for (int s = 0; s < 2; ++s) {
-    const bool sel = Core().st.StatusPageSlot == s;
+    const bool sel = Core().controls.StatusPageSlot == s;
     statusTabs_[s]->setPicture((sel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
-    const bool upSel = Core().st.UpgradePageSlot == s;
+    const bool upSel = Core().controls.UpgradePageSlot == s;
     upgradeTabs_[s]->setPicture((upSel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
   }
 }
@@ -813,7 +813,7 @@ void TForm1::DrawDrivePictures() {
   // state is stale.
   std::array<art::DriveLook, 2> looks{art::DriveLook::Unknown, art::DriveLook::Unknown};
   const RaidCore& core = runtime_->Core();
-  const uint8_t slot = core.st.StatusPageSlot;
+  const uint8_t slot = core.controls.StatusPageSlot;
   if (!stale_ && core.st.DeviceCount > slot && core.page.Model.Refreshes > 0) {
     const Sector& b = core.ms.StatusBlock[drive_flags::Drive(core.st.DeviceList[slot]) % kPhysicalDrives];
     for (int x = 0; x < 2; ++x) {
@@ -844,10 +844,10 @@ void TForm1::ProgressChanged(int bar, uint32_t value) {
 }
 
 void TForm1::OptionControlsChanged() {
-  checkBox6_->setEnabled(Core().st.OptionBoxesEnabled);
-  checkBox7_->setEnabled(Core().st.AutoScanEnabled);
-  button3_->setEnabled(Core().st.OptionBoxesEnabled);
-  button4_->setEnabled(Core().st.OptionBoxesEnabled);
+  checkBox6_->setEnabled(Core().controls.OptionBoxesEnabled);
+  checkBox7_->setEnabled(Core().controls.AutoScanEnabled);
+  button3_->setEnabled(Core().controls.OptionBoxesEnabled);
+  button4_->setEnabled(Core().controls.OptionBoxesEnabled);
 }
 
 }  // namespace raid

@@ -43,7 +43,7 @@ void ConsoleView::StatusPageChanged() {
   if (!core_ || !(announce_ || verbose_)) return;
   announce_ = false;
   for (int s = 0; s < kShownSlots && s < core_->st.DeviceCount; ++s) {
-    if (!core_->st.SlotChecked[s]) continue;
+    if (!core_->controls.SlotChecked[s]) continue;
     const uint32_t flags = core_->st.DeviceList[s];
     const unsigned drive = drive_flags::Drive(flags) % kPhysicalDrives;
     std::fprintf(err_, "raidmon: %s\n",

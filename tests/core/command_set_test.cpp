@@ -45,7 +45,8 @@ struct Rig {
   RecordingUi ui;
   DeviceState st;
   CommandSet cs;
-  SettingsCommands settings{st, cs, ui};
+  WindowControls controls;
+  SettingsCommands settings{st, controls, cs, ui};
   // What the layer above does with a result: shows it, and goes on by
   // whether it succeeded.
   bool Shown(const DeviceResult& result) {
@@ -319,8 +320,8 @@ TEST(NorFlashRules, ProgramOnlyClearsBitsAndWritesNeedSpiModeAndTheOpenArea) {
 TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls) {
   Rig r("read58");
   r.st.OperationSlot = kNoOperationSlot;
-  r.st.ScanStop = 1;
-  r.st.ScanDrive = 1;
+  r.controls.ScanStop = 1;
+  r.controls.ScanDrive = 1;
   ASSERT_TRUE(r.settings.SendScanCommand(1953525168ULL - 1));
   ASSERT_EQ(r.Enc().AcceptedCommands().size(), 1u);
   const Sector& s = r.Enc().AcceptedCommands()[0];
@@ -329,9 +330,9 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
   EXPECT_EQ(s[4], 1);
   EXPECT_EQ(LoadLE(s, 7, 6), 0u);
   EXPECT_EQ(LoadLE(s, 13, 6), 1953525167ULL);
-  EXPECT_EQ(r.st.SettleCounter[0], 4);
-  EXPECT_EQ(r.st.ScanAbortRequest[0], 1);
-  EXPECT_FALSE(r.st.OptionBoxesEnabled);
+  EXPECT_EQ(r.controls.SettleCounter[0], 4);
+  EXPECT_EQ(r.controls.ScanAbortRequest[0], 1);
+  EXPECT_FALSE(r.controls.OptionBoxesEnabled);
 
   r.st.OperationSlot = 0;  // an operation holds a slot: refused, nothing sent
   EXPECT_FALSE(r.settings.SendScanCommand(0));
@@ -341,17 +342,17 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
 TEST(SettingsCommands, BackupPeriodIsStoredByTheControllerAndShown) {
   Rig r("read58");
   r.st.OperationSlot = kNoOperationSlot;
-  r.st.BackupEnabled = true;
-  r.st.BackupMinutes = 30;
+  r.controls.BackupEnabled = true;
+  r.controls.BackupMinutes = 30;
   ASSERT_TRUE(r.settings.SendBackupPeriod());
   EXPECT_EQ(r.Enc().BackupOn(), 1);
   EXPECT_EQ(r.Enc().BackupMinutes(), 30);
-  EXPECT_EQ(r.st.BackupMessage, "Backup period: 30 min");
-  r.st.SlotChecked = {false, false};  // no slot monitored: silently refused
+  EXPECT_EQ(r.controls.BackupMessage, "Backup period: 30 min");
+  r.controls.SlotChecked = {false, false};  // no slot monitored: silently refused
   EXPECT_FALSE(r.settings.SendBackupPeriod());
   EXPECT_TRUE(r.ui.boxes.empty());
-  r.st.SlotChecked = {true, false};
-  r.st.TabSwitching = 1;
+  r.controls.SlotChecked = {true, false};
+  r.controls.TabSwitching = 1;
   EXPECT_FALSE(r.settings.SendBackupPeriod());
 }
 

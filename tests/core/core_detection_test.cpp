@@ -81,14 +81,14 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
     r.Tick();
   r.core.st.FirstFill = 0;
   r.core.st.CurrentSlot = 1;
-  r.core.st.StatusPageSlot = 1;
+  r.core.controls.StatusPageSlot = 1;
   r.m.io.SetPlugged("E2", false);
   r.core.OnDeviceChange();
   for (int i = 0; i < 11 && r.core.st.DeviceCount == 2; ++i) r.Tick();
   r.Tick();
   EXPECT_EQ(r.core.st.DeviceCount, 1);
   EXPECT_EQ(r.core.st.CurrentSlot, 0);
-  EXPECT_EQ(r.core.st.StatusPageSlot, 0);
+  EXPECT_EQ(r.core.controls.StatusPageSlot, 0);
   EXPECT_EQ(r.core.log.PendingLines,
             (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
   EXPECT_EQ(r.core.ms.MailCategory, 2);

@@ -102,8 +102,8 @@ TEST(DayLog, ScanStoppedByTheUserIsLoggedAsUserAbort) {
   h.Set(status::kActivity, 0x81);
   h.RunFor(4000);
   // The stop command goes out on the status thread, then the scan ends.
-  h.core.st.ScanStop = 1;
-  h.core.st.ScanDrive = 0;
+  h.core.controls.ScanStop = 1;
+  h.core.controls.ScanDrive = 0;
   h.core.st.RequestBits |= request_bits::kScan;
   h.RunFor(4000);
   EXPECT_EQ(h.Events(), (V{"D1 HDD1 Scan 12%, 2010/05/03 9:00:04", "D1 HDD1 Scan User Abort, 2010/05/03 9:00:08"}));
@@ -184,7 +184,7 @@ TEST(Polling, SixthFailureInARowClearsTheSlotsMonitoringSwitch) {
     skips.push_back(h.core.ms.PollSkip[0]);
   }
   EXPECT_EQ(skips, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-  EXPECT_FALSE(h.core.st.SlotChecked[0]);
+  EXPECT_FALSE(h.core.controls.SlotChecked[0]);
   EXPECT_EQ(h.view.panels[4], "Error code 330");
 }
 
@@ -220,7 +220,7 @@ TEST(Polling, DriveLeavingTheArrayKeepsItsIdentity) {
 TEST(Polling, BothSwitchesClearedReadsNothingButStillRunsTheDetector) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
-  h.core.st.SlotChecked = {false, false};
+  h.core.controls.SlotChecked = {false, false};
   h.m.ClearTrace();
   h.Set(status::kState, 0x24);
   h.RunFor(8000);

@@ -88,26 +88,26 @@ namespace {
 TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   test::Harness h(test::kOneEnclosure);
   h.core.OnHoldOffTimer();
-  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);  // FirstFill
+  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);  // FirstFill
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.st.OptionBoxesEnabled);
-  EXPECT_TRUE(h.core.st.AutoScanEnabled);
-  h.core.st.BackupEnabled = true;
-  h.core.st.BackupMinutes = 10;
+  EXPECT_TRUE(h.core.controls.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.controls.AutoScanEnabled);
+  h.core.controls.BackupEnabled = true;
+  h.core.controls.BackupMinutes = 10;
   h.core.st.RequestBits |= request_bits::kBackupPeriod;
   h.RunFor(100);
   EXPECT_EQ(h.Enc().BackupMinutes(), 10);
-  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
   h.RunFor(3000);
-  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.st.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.controls.OptionBoxesEnabled);
   // While a tab switch redraws, only "Auto Scan" comes back.
-  h.core.st.OptionBoxesEnabled = h.core.st.AutoScanEnabled = false;
-  h.core.st.TabSwitching = 1;
+  h.core.controls.OptionBoxesEnabled = h.core.controls.AutoScanEnabled = false;
+  h.core.controls.TabSwitching = 1;
   h.core.OnHoldOffTimer();
-  EXPECT_TRUE(h.core.st.AutoScanEnabled);
-  EXPECT_FALSE(h.core.st.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.controls.AutoScanEnabled);
+  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
 }
 
 }  // namespace

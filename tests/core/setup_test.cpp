@@ -165,7 +165,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
 TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   SetupRig r;
   ASSERT_TRUE(r.page.Image_SetupClick());
-  EXPECT_EQ(r.h.core.st.CurrentPage, 1);
+  EXPECT_EQ(r.h.core.controls.CurrentPage, 1);
   r.page.Image1_ScheduleClick();
   EXPECT_FALSE(r.page.Model.SetButtonVisible);
   EXPECT_FALSE(r.page.Model.LabelBackupMessVisible);
@@ -190,7 +190,7 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 3C 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
   EXPECT_EQ(r.page.Model.LabelBackupMess, "Backup period: 60 min");
-  EXPECT_EQ(r.h.core.st.SettleCounter[0], 4);
+  EXPECT_EQ(r.h.core.controls.SettleCounter[0], 4);
 
   // The next poll brings the schedule back in the record; loading shows it.
   r.h.RunFor(4000);
@@ -235,7 +235,7 @@ TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
 TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
   SetupRig r(R"({"enclosures":[{"name":"E1","status":{"options":5,"raw":[{"offset":190,"bytes":[30]}]}}],
     "disks":[{"drive":0,"enclosure":"E1"}]})");
-  ASSERT_EQ(r.h.core.st.CurrentPage, 0);
+  ASSERT_EQ(r.h.core.controls.CurrentPage, 0);
   r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 1E 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
@@ -244,22 +244,22 @@ TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
 TEST(Schedule, TwoRequestsInQuickSuccessionHoldTheControlsUntilFourTicksAfterTheLast) {
   SetupRig r;
   r.h.RunFor(2000);  // a whole second: Timer5 has just run
-  ASSERT_TRUE(r.h.core.st.OptionBoxesEnabled);
+  ASSERT_TRUE(r.h.core.controls.OptionBoxesEnabled);
   r.page.BuzzerMuteClick();
   r.Serve();
-  EXPECT_FALSE(r.h.core.st.OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled);
   r.h.RunFor(1900);  // two ticks
-  EXPECT_FALSE(r.h.core.st.OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled);
   r.page.AutoScanClick();
   r.Serve();
   for (int tick = 1; tick <= 4; ++tick) {
     r.h.RunFor(1000);
-    EXPECT_FALSE(r.h.core.st.OptionBoxesEnabled) << tick;
-    EXPECT_FALSE(r.h.core.st.AutoScanEnabled) << tick;
+    EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled) << tick;
+    EXPECT_FALSE(r.h.core.controls.AutoScanEnabled) << tick;
   }
   r.h.RunFor(1000);
-  EXPECT_TRUE(r.h.core.st.OptionBoxesEnabled);
-  EXPECT_TRUE(r.h.core.st.AutoScanEnabled);
+  EXPECT_TRUE(r.h.core.controls.OptionBoxesEnabled);
+  EXPECT_TRUE(r.h.core.controls.AutoScanEnabled);
   EXPECT_EQ(r.Commands().size(), 2u);
 }
 
@@ -292,7 +292,7 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Start HDD1 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 01 00 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
-  EXPECT_EQ(r.h.core.st.ScanAbortRequest[0], 1);
+  EXPECT_EQ(r.h.core.controls.ScanAbortRequest[0], 1);
   EXPECT_FALSE(r.h.Enc().Status()[status::kActivity] & status::kActIsScan);
 }
 
@@ -304,9 +304,9 @@ TEST(Scan, HDD2AndItsRefusals) {
   EXPECT_EQ(r.Commands(), (V{"33 58 24 00 01 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
 
   // No monitored enclosure: nothing.
-  r.h.core.st.SlotChecked = {false, false};
+  r.h.core.controls.SlotChecked = {false, false};
   EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Ignored);
-  r.h.core.st.SlotChecked = {true, true};
+  r.h.core.controls.SlotChecked = {true, true};
   // A record without a capacity gives no last sector: no start.
   StoreLE(r.h.core.ms.StatusBlock[0], status::kCapacity, 5, 0);
   EXPECT_EQ(r.page.RequestScan(0, false), ScanOutcome::NoCapacity);

@@ -150,7 +150,7 @@ TEST(StatusPageView, ReplacementSsdMessagesOncePerStateChange) {
 
 TEST(StatusPageView, NothingChangesWithBothSwitchesCleared) {
   PageRig r;
-  r.core.st.SlotChecked = {false, false};
+  r.core.controls.SlotChecked = {false, false};
   const int before = r.M().Refreshes;
   r.Block()[status::kMode] = 63;
   EXPECT_EQ(r.core.page.RefreshStatusPage(true), -1);
@@ -163,13 +163,13 @@ TEST(StatusPageView, SlotSwitchesMoveTheShownSlot) {
                "disks":[{"drive":0,"enclosure":"A"},{"drive":1,"enclosure":"B"}]})");
   h.RunFor(3000);
   h.core.page.SelectSlot(1);
-  EXPECT_EQ(h.core.st.StatusPageSlot, 1);
+  EXPECT_EQ(h.core.controls.StatusPageSlot, 1);
   EXPECT_EQ(h.core.ms.Caption, "RAID GUI v0.23-1 - Beta   []");
   h.core.page.SetSlotMonitored(1, false);
-  EXPECT_EQ(h.core.st.StatusPageSlot, 0);
+  EXPECT_EQ(h.core.controls.StatusPageSlot, 0);
   EXPECT_EQ(h.core.st.CurrentSlot, 0);
   h.core.page.SetSlotMonitored(0, false);
-  EXPECT_EQ(h.core.st.StatusPageSlot, 0);  // nothing left to show: stays
+  EXPECT_EQ(h.core.controls.StatusPageSlot, 0);  // nothing left to show: stays
 }
 
 }  // namespace

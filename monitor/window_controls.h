@@ -1,0 +1,42 @@
+// The state of the window's controls that the logic reads and sets: the
+// page shown, which enclosure each page shows, the monitoring switches, the
+// enabled states of the option controls and what the settings controls
+// hold. Owned by the core and written on the main thread only; the device
+// layer never sees it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "device/device_state.h"
+
+namespace raid {
+
+struct WindowControls {
+  // The monitoring switches "Device1" (CheckBox1) and "Device2" (CheckBox3).
+  std::array<bool, kShownSlots> SlotChecked{true, true};
+  uint8_t StatusPageSlot = 0;
+  uint8_t UpgradePageSlot = 0;
+  uint8_t CurrentPage = 0;
+  uint8_t TabSwitching = 0;
+
+  // Settings commands: hold-off counters and the scan-stop memory.
+  std::array<uint8_t, 4> SettleCounter{};
+  std::array<uint8_t, 4> ScanAbortRequest{};
+  // Enabled states of "Buzzer Mute" with the two scan buttons, and of
+  // "Auto Scan".
+  bool OptionBoxesEnabled = false;
+  bool AutoScanEnabled = false;
+
+  // What the settings senders put into the command sector.
+  bool BackupEnabled = false;
+  uint8_t BackupMinutes = 0;
+  std::string BackupMessage;
+  uint8_t ScanStop = 0;   // 0 start a scan, 1 stop it
+  uint8_t ScanDrive = 0;  // 0 HDD1, 1 HDD2
+
+  bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
+};
+
+}  // namespace raid
