@@ -4,16 +4,9 @@
 #include <cstring>
 
 #include "device/command_set.h"
+#include "platform/bytes.h"
 
 namespace raid {
-
-namespace {
-std::string Hex2(uint8_t v) {
-  char b[3];
-  std::snprintf(b, sizeof b, "%02X", v);
-  return b;
-}
-}  // namespace
 
 // Vendor CDBs.
 
@@ -122,7 +115,7 @@ bool AtaTransport::Control(uint8_t request, std::string& failure) {
   regs.features = request;
   regs.command = 0x88;
   if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return true;
-  failure = "VU command 0x88 FEA " + Hex2(request) + " Error";
+  failure = "VU command 0x88 FEA " + HexByte(request) + " Error";
   return false;
 }
 

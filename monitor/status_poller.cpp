@@ -7,16 +7,9 @@
 
 #include "monitor/status_record.h"
 #include "platform/app_version.h"
+#include "platform/bytes.h"
 
 namespace raid {
-
-namespace {
-std::string Hex2(uint8_t v) {
-  char b[3];
-  std::snprintf(b, sizeof b, "%02X", v);
-  return b;
-}
-}  // namespace
 
 StatusPoller::StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
                            DriveDetector& det, EventLog& log, CoreView& view)
@@ -103,7 +96,7 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     }
     o = r;
   } else {
-    view_.SetPanelText(4, "HDD Status = 0x" + Hex2(r[status::kState]) + ", Err Count = 0x" + Hex2(ms_.StatusErrCount));
+    view_.SetPanelText(4, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" + HexByte(ms_.StatusErrCount));
     ++ms_.StatusErrCount;
   }
   mask |= static_cast<uint8_t>(1u << s);

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace raid {
 
@@ -34,6 +35,12 @@ inline uint64_t LoadBE(std::span<const uint8_t> b, size_t off, size_t width) {
   if (off > b.size() || width > 8 || width > b.size() - off) return 0;
   for (size_t i = 0; i < width; ++i) v = (v << 8) | b[off + i];
   return v;
+}
+
+// Two upper-case hexadecimal digits ("0A").
+inline std::string HexByte(uint8_t v) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string{kDigits[v >> 4], kDigits[v & 0x0F]};
 }
 
 }  // namespace raid

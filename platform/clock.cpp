@@ -6,6 +6,18 @@
 
 namespace raid {
 
+std::tm ToTm(const LocalDateTime& t) {
+  std::tm tm{};
+  tm.tm_year = t.year - 1900;
+  tm.tm_mon = t.month - 1;
+  tm.tm_mday = t.day;
+  tm.tm_hour = t.hour;
+  tm.tm_min = t.minute;
+  tm.tm_sec = t.second;
+  tm.tm_isdst = -1;
+  return tm;
+}
+
 namespace {
 constexpr int64_t kMsPerDay = 86'400'000;
 

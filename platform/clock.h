@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 
@@ -31,6 +32,9 @@ struct LocalDateTime {
 // Milliseconds since 1970-01-01 00:00 of the local wall clock, and back.
 int64_t ToLocalMs(const LocalDateTime& t);
 LocalDateTime FromLocalMs(int64_t ms);
+// The C library's broken-down local time of a date-time (daylight saving
+// left to the library).
+std::tm ToTm(const LocalDateTime& t);
 // Date-time as fractional days since 1899-12-30, the usual desktop
 // date-time value (ConnectTime keeps this form).
 double ToDayFraction(const LocalDateTime& t);

@@ -15,14 +15,7 @@ class PosixDateTimeFormat final : public DateTimeFormat {
 
  private:
   static std::string Render(const LocalDateTime& t, const char* fmt) {
-    std::tm tm{};
-    tm.tm_year = t.year - 1900;
-    tm.tm_mon = t.month - 1;
-    tm.tm_mday = t.day;
-    tm.tm_hour = t.hour;
-    tm.tm_min = t.minute;
-    tm.tm_sec = t.second;
-    tm.tm_isdst = -1;
+    std::tm tm = ToTm(t);
     char buf[128];
     const size_t n = std::strftime(buf, sizeof buf, fmt, &tm);
     return std::string(buf, n);

@@ -63,14 +63,7 @@ SystemProperties QuerySystemProperties() {
 namespace raid {
 
 int UtcOffsetMinutes(const LocalDateTime& t) {
-  std::tm tm{};
-  tm.tm_year = t.year - 1900;
-  tm.tm_mon = t.month - 1;
-  tm.tm_mday = t.day;
-  tm.tm_hour = t.hour;
-  tm.tm_min = t.minute;
-  tm.tm_sec = t.second;
-  tm.tm_isdst = -1;
+  std::tm tm = ToTm(t);
   const std::time_t when = std::mktime(&tm);
   if (when == static_cast<std::time_t>(-1)) return 0;
   std::tm local{};

@@ -1,20 +1,12 @@
 #include <windows.h>
 
+#include "platform/windows/windows_time.h"
+
 #include "platform/datetime_text.h"
 
 namespace raid {
 
 namespace {
-SYSTEMTIME ToSystemTime(const LocalDateTime& t) {
-  SYSTEMTIME s{};
-  s.wYear = static_cast<WORD>(t.year);
-  s.wMonth = static_cast<WORD>(t.month);
-  s.wDay = static_cast<WORD>(t.day);
-  s.wHour = static_cast<WORD>(t.hour);
-  s.wMinute = static_cast<WORD>(t.minute);
-  s.wSecond = static_cast<WORD>(t.second);
-  return s;
-}
 
 // The user's locale: short date format and long time format.
 class WindowsDateTimeFormat final : public DateTimeFormat {

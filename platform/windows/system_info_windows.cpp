@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/system_info.h"
+#include "platform/windows/windows_time.h"
 
 namespace raid {
 
@@ -142,13 +143,7 @@ SystemProperties QuerySystemProperties() {
 namespace raid {
 
 int UtcOffsetMinutes(const LocalDateTime& t) {
-  SYSTEMTIME local{};
-  local.wYear = static_cast<WORD>(t.year);
-  local.wMonth = static_cast<WORD>(t.month);
-  local.wDay = static_cast<WORD>(t.day);
-  local.wHour = static_cast<WORD>(t.hour);
-  local.wMinute = static_cast<WORD>(t.minute);
-  local.wSecond = static_cast<WORD>(t.second);
+  SYSTEMTIME local = ToSystemTime(t);
   SYSTEMTIME utc{};
   if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc)) return 0;
   FILETIME a{}, b{};
