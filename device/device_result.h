@@ -1,5 +1,5 @@
 // What a device operation tells the layer that asked for it: success, or a
-// failure kind with the designed status-bar text of the request that
+// failure kind with the status-bar text of the request that
 // failed. The device layer never talks to the user; the layer above turns a
 // result into the panel text and box the user sees.
 #pragma once

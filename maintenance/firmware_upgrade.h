@@ -116,7 +116,7 @@ class FirmwareUpgrade {
   void SetPanel4(const std::string& text);
   void ShowProgress();
   void LeaveUpdateMode();
-  // Shows a failed result with its designed texts; true on success.
+  // Shows a failed result with its fixed texts; true on success.
   bool Shown(const DeviceResult& result);
   UpgradeOutcome FlashPhases();
 

@@ -128,7 +128,7 @@ class SetupPage {
   void AutoScanClick() { OptionBoxClick(); }
 
   // Asked before the initialisation starts (service mode: the window with
-  // --maintenance). Unset: the designed sequence without a question.
+  // --maintenance). Unset: the sequence runs without a question.
   std::function<bool(const std::string& question)> ConfirmInitialize;
   // The question naming the enclosure of the Status page and its capacity.
   std::string InitializeQuestion() const;

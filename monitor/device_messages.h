@@ -1,4 +1,4 @@
-// What the user is shown of the device layer's results: the designed
+// What the user is shown of the device layer's results: the fixed
 // status-bar texts and message boxes for each kind of failure, and the
 // status-bar texts of a running detection.
 #pragma once

@@ -2,7 +2,7 @@
 // Status page (the backup period and the scan start or stop), and the
 // command sector a long operation sends to the enclosure it holds. They fill
 // the command sector, lock the option controls while a command settles and
-// show their failures with the designed texts.
+// show their failures with their fixed texts.
 #pragma once
 
 #include <cstdint>

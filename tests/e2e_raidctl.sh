@@ -50,7 +50,7 @@ case "$what" in
     [ "$rc" -eq 1 ] && grep -q "too short: 1000 bytes" "$work/short.txt" || fail "short: $rc $(cat "$work/short.txt")"
     "$ctl" upgrade "$work" --simulate --yes >"$work/dir.txt" 2>&1; rc=$?
     [ "$rc" -eq 1 ] && grep -q "Fail to open firmware file" "$work/dir.txt" || fail "folder: $rc"
-    # A program request failing: the designed texts and code 1, update mode left.
+    # A program request failing: the fixed texts and code 1, update mode left.
     cat >"$work/fault.json" <<JSON
 {"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
  "faults":[{"kind":"write10","mode":"fail","after":1000,"count":1}]}

@@ -159,7 +159,7 @@ void TForm1::BuildFrame() {
   statusBar1_->setObjectName("StatusBar1");
   statusBar1_->setSizeGripEnabled(false);
   statusBar1_->setGeometry(0, kClientH - 22, kClientW, 22);
-  // The five panels sit side by side at their designed widths (610 of the
+  // The five panels sit side by side at their fixed widths (610 of the
   // 620 pixels); the bar's own layout, which adds gaps and margins, is not
   // used, so the last panel ends inside the window with its border.
   const int widths[5] = {100, 80, 80, 100, 250};

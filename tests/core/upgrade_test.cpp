@@ -1,7 +1,7 @@
 // The firmware image check and the upgrade against the simulated enclosure
 // on every transport: the flash ends equal to the image, the requests go in
 // their exact order, and a request failing or hanging anywhere ends with the
-// designed texts, update mode left and the operation released.
+// fixed texts, update mode left and the operation released.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -391,7 +391,7 @@ std::vector<std::string> ExpectedTrace(const std::string& transport) {
 
 class EveryTransport : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(EveryTransport, FullUpgradeProgramsAndVerifiesEveryByteInTheDesignedOrder) {
+TEST_P(EveryTransport, FullUpgradeProgramsAndVerifiesEveryByteInOrder) {
   Rig r(OneEnclosure(GetParam()));
   const auto image = MakeImage(11);
   r.Load(image);
@@ -570,7 +570,7 @@ std::vector<int> Interesting(const std::vector<RequestTap::Event>& events) {
   return picks;
 }
 
-TEST_P(EveryRequestFails, EndsWithTheDesignedTextsAndReleasesEverything) {
+TEST_P(EveryRequestFails, EndsWithTheFixedTextsAndReleasesEverything) {
   const Failure f = GetParam();
   const bool vendor = f.transport.rfind("vendor", 0) == 0;
   std::vector<RequestTap::Event> clean;

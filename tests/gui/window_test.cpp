@@ -140,7 +140,7 @@ TEST(MainWindow, AfterTheLastEnclosureLeavesTheCaptionsStayGreyed) {
   EXPECT_EQ(w.Find<QLabel>("Image5")->property("driveLook").toString(), "failed");
   w.Run(16000);
   EXPECT_EQ(w.Label("StaticText1"), "No Drive found! ");
-  // The designed captions stay, greyed; the bays no longer claim a state.
+  // The captions stay, greyed; the bays no longer claim a state.
   EXPECT_EQ(mode->text(), "Mirroring(RAID1)");
   EXPECT_FALSE(mode->isEnabled());
   EXPECT_FALSE(w.Find<QLabel>("Label25")->isEnabled());
