@@ -11,6 +11,7 @@
 #include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
 #include "app/raidmon/systemd_link.h"
+#include "app/common/drive_health.h"
 #include "app/common/log_event.h"
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
@@ -87,9 +88,15 @@ int main(int argc, char** argv) {
                           if (panel == kMailPanel) view.MailStatus(text);
                         });
   core.MailHandler = [&notifier] { notifier.SendNotification(); };
+  // Retries and reminders (when switched on) say what they did in the day
+  // log, on the main thread.
+  notifier.LogNote = [&loop, &core](const std::string& text) {
+    loop.Post([&core, text] { core.log.AppendNote(text); });
+  };
   notifier.Start();
 
   runtime.OnStepped = [&] {
+    notifier.Observe(AnyDriveDown(core));
     if (runtime.DeadlineReached()) loop.Quit();
   };
   runtime.Start();
@@ -100,6 +107,7 @@ int main(int argc, char** argv) {
   runtime.Stop([&] { loop.RunPosted(); });
   // Mails already composed are still sent (each bounded by its time-outs).
   notifier.Stop(true);
+  loop.RunPosted();  // the notes of the last sends
   core.MailHandler = nullptr;
   EventLog& log = runtime.Core().log;
   log.SaveNow();
