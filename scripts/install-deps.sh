@@ -14,6 +14,12 @@ PACKAGES=(
   python3-aiosmtpd openssl
 )
 
+# The package install check builds a clean Debian 12 root
+# (scripts/test-package-install.sh only).
+if [ "${RAID_PACKAGE:-}" = 1 ]; then
+  PACKAGES+=(debootstrap)
+fi
+
 # The fuzzers want clang and its fuzzer runtime (scripts/fuzz.sh only).
 if [ "${RAID_FUZZ:-}" = 1 ]; then
   PACKAGES+=(clang libclang-rt-14-dev)

@@ -51,7 +51,7 @@ QColor HealthColour(Health h) {
 
 QIcon HealthIcon(Health h) {
   QIcon icon;
-  for (int size : {16, 22, 24, 32, 48, 64}) {
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
     QPixmap pm(size, size);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
