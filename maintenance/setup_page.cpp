@@ -161,7 +161,7 @@ SetOutcome SetupPage::Image1_SetClick() {
   framing_.BeginDeviceOperation();
   running_ = true;
   st.OperationSlot = core_.controls.StatusPageSlot;
-  Model.Label1 = setup_text::kAutoPartition;
+  Model.StepText = setup_text::kAutoPartition;
   Model.ProgressMax = 100;
   ShowProgress(0);
   Model.StepPanelCaption = kInitialisationSteps[0].caption;

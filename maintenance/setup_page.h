@@ -67,7 +67,7 @@ struct SetupPageModel {
   bool LabelBackupMessVisible = false;
   std::string LabelBackupMess = setup_text::kScheduleDisabled;
   bool SetButtonVisible = true;
-  std::string Label1;
+  std::string StepText;  // the running step's text
   bool StepPanelVisible = false;
   std::string StepPanelCaption;
   uint32_t ProgressMax = 100;

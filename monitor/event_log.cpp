@@ -30,7 +30,27 @@ std::string EventLog::LogPath(const LocalDateTime& t) const {
   return logDir_ + name;
 }
 
+void EventLog::AppendNote(const std::string& text) {
+  const LocalDateTime now = clock_.Now();
+  const std::string line = text + ", " + fmt_.Stamp(now);
+  if (!haveDay_ || !bufferDay_.SameDay(now) || st_.FirstFill || !notes_.empty()) {
+    notes_.push_back(line);
+    return;
+  }
+  EventTime = now;
+  bool full = false;
+  OpenDay(LogPath(now), full);
+  // The file was gone: the next pass writes the enclosures' block again.
+  if (full) noteOpenedDay_ = true;
+  Append(line);
+  Save(LogPath(now));
+}
+
 void EventLog::SaveNow() {
+  if (haveDay_) {
+    for (const auto& l : notes_) Append(l);
+    notes_.clear();
+  }
   if (haveDay_ && (DayLog.size() > savedCount_ || !carried_.empty())) Save(LogPath(bufferDay_));
 }
 
@@ -161,6 +181,8 @@ void EventLog::DetectEvents(uint8_t slotMask) {
   const std::string path = LogPath(EventTime);
   bool full = false;
   OpenDay(path, full);
+  if (noteOpenedDay_) full = true;
+  noteOpenedDay_ = false;
 
   if (st_.FirstFill) {
     Append(DashLine());
@@ -184,6 +206,12 @@ void EventLog::DetectEvents(uint8_t slotMask) {
       for (const auto& l : block) Append(l);
     }
     Append(DashLine());
+    changed = true;
+  }
+
+  if (!notes_.empty()) {
+    for (const auto& l : notes_) Append(l);
+    notes_.clear();
     changed = true;
   }
 

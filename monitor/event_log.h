@@ -32,6 +32,11 @@ class EventLog {
   // Saves lines that have not reached the day file yet (at exit).
   void SaveNow();
 
+  // A line about the program's own doings (the mail retries and reminders),
+  // time-stamped like the event lines and saved at once. Before the day's
+  // first pass it waits for that pass, after the start lines.
+  void AppendNote(const std::string& text);
+
   // Lines known to be on disk are the only ones that ever leave the buffer.
   // While saves fail, at most this many unsaved lines of a day are kept; the
   // oldest give way to one line that counts them.
@@ -62,6 +67,8 @@ class EventLog {
 
  private:
   void Append(const std::string& line);
+  std::vector<std::string> notes_;  // notes waiting for the next pass
+  bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);
   void DriveEvents(uint8_t s, const Sector& b, uint8_t oldState, const std::string& stamp);
   void DetailLines(const Sector& b, int x);

@@ -1,5 +1,8 @@
 #include "notify/notifier.h"
 
+#include <algorithm>
+#include <chrono>
+
 #include "platform/system_info.h"
 
 namespace raid {
@@ -12,6 +15,7 @@ MailNotifier::~MailNotifier() { Stop(false); }
 
 void MailNotifier::Start() {
   PrepareMailSettings(store_, Settings, ms_.MailRequestFlags);
+  LoadFollowUpSettings();
   std::lock_guard<std::mutex> lock(mu_);
   if (sender_.joinable()) return;
   stop_ = false;
@@ -31,13 +35,22 @@ void MailNotifier::SendNotification() {
   if (flags & mail_request::kReloadSettings) {
     const SettingsResult r = LoadMailSettings(store_, Settings, ms_.MailRequestFlags, pump_);
     if (!r.ok) panel_(3, "Mail settings cannot be read: " + r.error);
+    else LoadFollowUpSettings();
   }
   if (!(ms_.MailRequestFlags.load() & mail_request::kPending)) return;
   if (Settings.MailSettingsLoaded && Settings.MailRecipientCount != 0) {
     MailJob job;
     ComposeNotification(Settings, ms_.MailCategory, ms_.MailEventText, systemInfo_, AppTitle, job);
     Stamp(job);
-    Enqueue(std::move(job));
+    bool replaced = false;
+    uint64_t serial = 0;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      replaced = followUp_.NewNotification(job, clock_.MonotonicMs());
+      serial = followUp_.LastSerial();
+    }
+    if (replaced) Note("Mail: the notification waiting to be sent again was replaced by a newer one");
+    Enqueue(std::move(job), serial);
   }
   ms_.MailRequestFlags &= static_cast<uint8_t>(~mail_request::kPending);
 }
@@ -90,10 +103,47 @@ SmtpOutcome MailNotifier::SendTestMailNow() {
   return SendSmtp(job, Limits, events);
 }
 
-void MailNotifier::Enqueue(MailJob job) {
+void MailNotifier::Enqueue(MailJob job, uint64_t serial) {
   {
     std::lock_guard<std::mutex> lock(mu_);
-    queue_.push_back(std::move(job));
+    queue_.push_back(Outgoing{std::move(job), serial, 1, false});
+  }
+  cv_.notify_one();
+}
+
+void MailNotifier::LoadFollowUpSettings() {
+  if (!store_.KeyExists()) return;
+  uint32_t retry = 0, reminder = 0;
+  store_.ReadDword(kRetryFailedMailSetting, retry);
+  store_.ReadDword(kDailyReminderSetting, reminder);
+  std::lock_guard<std::mutex> lock(mu_);
+  followUp_.retryEnabled = retry != 0;
+  followUp_.reminderEnabled = reminder != 0;
+}
+
+void MailNotifier::Note(const std::string& text) {
+  if (LogNote) LogNote(text);
+}
+
+void MailNotifier::TakeDueLocked() {
+  while (auto due = followUp_.TakeDue(clock_.MonotonicMs())) {
+    Outgoing out{std::move(due->job), due->serial, due->attempt, due->kind == MailFollowUp::Due::Reminder};
+    if (out.reminder) {
+      // A new message: its own date and Message-ID, the subject marked.
+      out.job.subject = "Reminder: " + out.job.subject;
+      out.job.messageId.clear();
+      Stamp(out.job);
+    }
+    queue_.push_back(std::move(out));
+  }
+}
+
+void MailNotifier::Observe(bool driveDown) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    followUp_.SetDriveDown(driveDown, clock_.MonotonicMs());
+    if (!sender_.joinable() || stop_) return;
+    TakeDueLocked();
   }
   cv_.notify_one();
 }
@@ -101,9 +151,19 @@ void MailNotifier::Enqueue(MailJob job) {
 void MailNotifier::Run() {
   std::unique_lock<std::mutex> lock(mu_);
   while (true) {
-    cv_.wait(lock, [this] { return stop_ || !queue_.empty(); });
+    TakeDueLocked();
+    const int64_t next = followUp_.NextDueMs();
+    const auto ready = [this] { return stop_ || !queue_.empty(); };
+    if (next < 0) {
+      cv_.wait(lock, ready);
+    } else {
+      // Woken at the time the next retry or reminder is due (by the
+      // program's clock, looked at again after the wait; Observe looks too).
+      const int64_t wait = std::clamp<int64_t>(next - clock_.MonotonicMs(), 1, 60'000);
+      if (!cv_.wait_for(lock, std::chrono::milliseconds(wait), ready)) continue;
+    }
     if (queue_.empty() || (stop_ && !drain_)) break;
-    MailJob job = std::move(queue_.front());
+    Outgoing job = std::move(queue_.front());
     queue_.pop_front();
     busy_ = true;
     lock.unlock();
@@ -116,7 +176,8 @@ void MailNotifier::Run() {
   idle_.notify_all();
 }
 
-void MailNotifier::Deliver(const MailJob& job) {
+void MailNotifier::Deliver(const Outgoing& out) {
+  const MailJob& job = out.job;
   SmtpState = smtp_state::kDisconnected;
   SmtpEvents events;
   events.connected = [this] {
@@ -135,6 +196,7 @@ void MailNotifier::Deliver(const MailJob& job) {
     if (!o.refused.empty()) panel_(3, RefusedText(o));
     ++Sent;
   } else {
+    // (The day log note about it follows below.)
     // The request is done with: later notifications still go out.
     panel_(3, "Send mail failed: " + o.error);
     {
@@ -144,6 +206,29 @@ void MailNotifier::Deliver(const MailJob& job) {
     ++Failed;
   }
   SmtpState = smtp_state::kDisconnected;
+  if (out.serial == 0) return;  // a test mail
+  int nextMinutes = 0;
+  bool retrying = false;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    nextMinutes = followUp_.SendFinished(out.serial, o.ok, clock_.MonotonicMs());
+    retrying = followUp_.retryEnabled;
+  }
+  // What the retries and reminders did; without them switched on nothing is
+  // added to the day log.
+  const std::string what = out.reminder ? "Mail: the daily reminder" : "Mail: the notification";
+  const std::string attempt = out.attempt > 1 ? " (try " + std::to_string(out.attempt) + ")" : "";
+  if (out.reminder)
+    Note(o.ok ? what + " was sent: a drive is still failed or missing" : what + " could not be sent: " + o.error);
+  else if (o.ok && out.attempt > 1)
+    Note(what + " was sent" + attempt);
+  else if (!o.ok && nextMinutes > 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error + "; next try in " + std::to_string(nextMinutes) +
+         " min");
+  else if (!o.ok && retrying && nextMinutes == 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error + "; given up");
+  else if (!o.ok && retrying)
+    Note(what + " could not be sent" + attempt + ": " + o.error + "; a newer notification replaced it");
 }
 
 void MailNotifier::WaitIdle() {

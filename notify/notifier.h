@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "monitor/monitor_state.h"
+#include "notify/mail_follow_up.h"
 #include "notify/mail_message.h"
 #include "notify/mail_settings.h"
 #include "notify/smtp_client.h"
@@ -51,6 +52,15 @@ class MailNotifier {
   size_t Stop(bool drain);
   // Waits until every mail handed over has been sent or has failed (tests).
   void WaitIdle();
+  // Main thread, after each poll: whether a drive of a monitored enclosure
+  // is failed or missing now (the daily reminder), and a look at what the
+  // retries and reminders have due by the program's clock.
+  void Observe(bool driveDown);
+
+  // Called with each line the retries and reminders have for the day log
+  // (on the sender thread or in Observe); the front end appends it on its
+  // main thread. Set before Start.
+  std::function<void(const std::string&)> LogNote;
 
   MailSettingsState Settings;
   SmtpLimits Limits;
@@ -60,9 +70,21 @@ class MailNotifier {
   std::string LastError;  // of the last failed mail (guarded by the sender's lock; read after WaitIdle)
 
  private:
-  void Enqueue(MailJob job);
+  // A mail handed over: the notification's first try, a retry, a reminder,
+  // or a test mail (serial 0: not followed up).
+  struct Outgoing {
+    MailJob job;
+    uint64_t serial = 0;
+    int attempt = 1;
+    bool reminder = false;
+  };
+  void Enqueue(MailJob job, uint64_t serial = 0);
   void Run();
-  void Deliver(const MailJob& job);
+  void Deliver(const Outgoing& out);
+  void LoadFollowUpSettings();
+  // With mu_ held: moves what is due into the queue.
+  void TakeDueLocked();
+  void Note(const std::string& text);
   void Stamp(MailJob& job);
 
   SettingsStore& store_;
@@ -73,7 +95,8 @@ class MailNotifier {
   std::function<void()> pump_;
   std::mutex mu_;
   std::condition_variable cv_, idle_;
-  std::deque<MailJob> queue_;
+  std::deque<Outgoing> queue_;
+  MailFollowUp followUp_;  // guarded by mu_
   bool busy_ = false;
   bool stop_ = false;
   bool drain_ = false;

@@ -10,9 +10,15 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   nlohmann-json3-dev libudev-dev libcurl4-openssl-dev
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core clang-format
   python3-aiosmtpd openssl
 )
+
+# The package install check builds a clean Debian 12 root
+# (scripts/test-package-install.sh only).
+if [ "${RAID_PACKAGE:-}" = 1 ]; then
+  PACKAGES+=(debootstrap)
+fi
 
 # The fuzzers want clang and its fuzzer runtime (scripts/fuzz.sh only).
 if [ "${RAID_FUZZ:-}" = 1 ]; then

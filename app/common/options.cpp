@@ -68,8 +68,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       return v;
     };
     const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-                       ((a == "--duration" || a == "--verbose") && allowDuration) ||
-                       (a == "--maintenance" && allowMaintenance);
+                       ((a == "--duration" || a == "--verbose" || a == "--journal") && allowDuration) ||
+                       ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
         o.error = a + " is given twice";
@@ -103,6 +103,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.maintenance = true;
     } else if (a == "--verbose" && allowDuration) {
       o.verbose = true;
+    } else if (a == "--journal" && allowDuration) {
+      o.journal = true;
+    } else if (a == "--minimized" && allowMaintenance) {
+      o.minimized = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {
@@ -116,8 +120,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
-  if (allowDuration) u += " [--duration SECONDS] [--verbose]";
-  if (allowMaintenance) u += " [--maintenance]";
+  if (allowDuration) u += " [--duration SECONDS] [--verbose] [--journal]";
+  if (allowMaintenance) u += " [--maintenance] [--minimized]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
        "  --log-dir DIR          where the daily log files go (default: beside the program)\n"
@@ -125,10 +129,12 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
        "                         (default: " CONFIG_DIR_DEFAULT ")\n";
   if (allowDuration)
     u += "  --duration SECONDS     stop after this much program time\n"
-         "  --verbose              a status line per enclosure after every poll (stderr)\n";
+         "  --verbose              a status line per enclosure after every poll (stderr)\n"
+         "  --journal              day log lines to the system journal with their priority, not to stdout\n";
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
-         "                         auto-scan switches\n";
+         "                         auto-scan switches\n"
+         "  --minimized            start in the notification area, the window hidden\n";
   return u;
 }
 

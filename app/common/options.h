@@ -23,6 +23,8 @@ struct ProgramOptions {
   double duration = -1;  // seconds of program time; raidmon only
   bool maintenance = false;  // raidgui only: service mode with the Setup page
   bool verbose = false;  // raidmon only: a status line per enclosure and poll
+  bool journal = false;  // raidmon only: day log lines to the system journal
+  bool minimized = false;  // raidgui only: start in the notification area
   bool help = false;
   std::string error;
 };

@@ -6,6 +6,7 @@
 #include "monitor/monitor_state.h"
 #include "notify/mail_message.h"
 #include "notify/mail_page.h"
+#include "notify/mail_follow_up.h"
 #include "notify/notifier.h"
 #include "platform/com_session.h"
 #include "platform/file_io.h"
@@ -122,6 +123,11 @@ int Show(Session& s) {
                                                                         : "set");
   std::printf("Recipients: %zu\n", m.Recipients.size());
   for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
+  uint32_t retry = 0, reminder = 0;
+  s.store->ReadDword(kRetryFailedMailSetting, retry);
+  s.store->ReadDword(kDailyReminderSetting, reminder);
+  std::printf("Retry failed mail (after 1, 5, 15 min): %s\n", retry ? "on" : "off");
+  std::printf("Daily reminder while a drive is down: %s\n", reminder ? "on" : "off");
   std::printf("Templates: %s\n", s.settings.MailTemplateDir.c_str());
   for (int k = 1; k <= 4; ++k) {
     const TextLines& subj = s.settings.MailSubjectTemplate[static_cast<size_t>(k)];
@@ -134,6 +140,9 @@ int Show(Session& s) {
 
 int Set(Session& s, const std::vector<std::string>& a) {
   MailPage& p = *s.page;
+  // Switches of the retries and the daily reminder: stored beside the
+  // page's settings, after them.
+  std::vector<std::pair<const char*, uint32_t>> switches;
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
     if (o == "--password-stdin") {
@@ -157,11 +166,22 @@ int Set(Session& s, const std::vector<std::string>& a) {
     } else if (o == "--auth") {
       if (v != "on" && v != "off") return Usage("--auth takes on or off");
       p.CheckBox8Click(v == "on");
+    } else if (o == "--retry" || o == "--reminder") {
+      if (v != "on" && v != "off") return Usage(o + " takes on or off");
+      switches.emplace_back(o == "--retry" ? kRetryFailedMailSetting : kDailyReminderSetting, v == "on" ? 1u : 0u);
     } else {
       return Usage("unknown option \"" + o + "\" of mail set");
     }
   }
-  return s.Save();
+  if (const int rc = s.Save(); rc != kOk) return rc;
+  for (const auto& [name, on] : switches) {
+    const SettingsResult r = s.store->WriteDword(name, on);
+    if (!r.ok) {
+      std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
+      return kFailed;
+    }
+  }
+  return kOk;
 }
 
 int Recipients(Session& s, const std::vector<std::string>& a) {
@@ -237,6 +257,9 @@ std::string MailUsage() {
          "  mail set [--server HOST] [--port N] [--name TEXT] [--address ADDR] [--timeout S]\n"
          "           [--auth on|off] [--password-stdin]   change them; the password is read from\n"
          "                                             standard input (no echo on a terminal)\n"
+         "           [--retry on|off] [--reminder on|off]  a failed notification tried again after\n"
+         "                                             1, 5, 15 min; a daily reminder while a drive\n"
+         "                                             stays failed or missing (both off by default)\n"
          "  mail recipients add|remove ADDR            the recipient list (at most 10)\n"
          "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
          "                                             or 2 (Device Removed); an empty FILE removes it\n"

@@ -16,6 +16,7 @@
 #include "app/raidctl/mail_commands.h"
 #include "app/raidctl/make_image.h"
 #include "app/raidctl/status_report.h"
+#include "app/raidctl/check_command.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
 #include "monitor/status_record.h"
@@ -46,12 +47,14 @@ struct CtlOptions {
   std::string error;
   bool help = false;
   SetupCommand setup;  // schedule, scan, initialize
+  CheckOptions check;
 };
 
 std::string Usage() {
   return "usage: raidctl COMMAND [options]\n"
          "  list                            the enclosures found: slot, drive, transport, model, firmware\n"
-         "  status [--json]                 one status read per enclosure, decoded\n"
+         "  status [--json]                 one status read per enclosure, decoded (JSON: a versioned document)\n" +
+         CheckUsage() +
          "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
          "                                  asks before writing unless --yes\n" +
          SetupUsage() +
@@ -73,6 +76,10 @@ CtlOptions ParseCtl(const std::vector<std::string>& args) {
   o.command = args[1];
   if (o.command == "--help" || o.command == "-h" || o.command == "help") {
     o.help = true;
+    return o;
+  }
+  if (o.command == "check") {
+    o.error = ParseCheckCommand(args, o.check, o.common, o.help);
     return o;
   }
   if (IsSetupCommand(o.command)) {
@@ -147,30 +154,52 @@ int List(RaidCore& core) {
   return 0;
 }
 
-int Status(RaidCore& core, UserInterface& view, bool json) {
-  nlohmann::json all = {{"enclosures", nlohmann::json::array()}};
-  int rc = core.st.DeviceCount == 0 ? kExitFailed : 0;
-  if (!json && core.st.DeviceCount == 0) std::puts("No enclosure found.");
+// One status read per enclosure, as the versioned document of status --json
+// and, when text is given, as the decoded text; failed is set when an
+// enclosure could not be read.
+nlohmann::json StatusDocument(RaidCore& core, UserInterface& view, bool& failed, std::string* text) {
+  nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
   for (int s = 0; s < core.st.DeviceCount; ++s) {
     const EnclosureIdentity e = IdentityOf(core, s);
     Sector record{};
     core.st.CurrentSlot = static_cast<uint8_t>(s);
     if (const DeviceResult read = core.cs.ReadStatusSector(record.data()); !read) {
       ShowDeviceResult(view, read);
-      rc = kExitFailed;
-      if (json)
-        all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "the status read failed"}});
-      else
-        std::printf("%s (slot %d): the status read failed\n", SlotName(s).c_str(), s);
+      failed = true;
+      all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "the status read failed"}});
+      if (text) *text += SlotName(s) + " (slot " + std::to_string(s) + "): the status read failed\n";
       continue;
     }
-    if (json)
-      all["enclosures"].push_back(StatusJson(e, record));
-    else
-      std::fputs(StatusText(e, record).c_str(), stdout);
+    all["enclosures"].push_back(StatusJson(e, record));
+    if (text) *text += StatusText(e, record);
   }
-  if (json) std::puts(all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  return rc;
+  return all;
+}
+
+int Status(RaidCore& core, UserInterface& view, bool json) {
+  bool failed = false;
+  std::string text;
+  const nlohmann::json all = StatusDocument(core, view, failed, json ? nullptr : &text);
+  if (json)
+    std::puts(all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
+  else if (core.st.DeviceCount == 0)
+    std::puts("No enclosure found.");
+  else
+    std::fputs(text.c_str(), stdout);
+  return core.st.DeviceCount == 0 || failed ? kExitFailed : 0;
+}
+
+int Check(RaidCore& core, UserInterface& view, const CheckOptions& options) {
+  bool failed = false;
+  const CheckResult r = EvaluateStatus(StatusDocument(core, view, failed, nullptr), options);
+  std::puts(r.line.c_str());
+  return static_cast<int>(r.state);
+}
+
+// A check that could not look: the plugin's UNKNOWN line and exit code 3.
+int CheckUnknown(const std::string& reason) {
+  std::puts(UnknownResult(reason).line.c_str());
+  return static_cast<int>(CheckState::Unknown);
 }
 
 int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions& o) {
@@ -217,12 +246,15 @@ int main(int argc, char** argv) {
     std::fputs(Usage().c_str(), stdout);
     return 0;
   }
+  const bool check = ctl.command == "check";
   if (!ctl.error.empty()) {
+    if (check) return CheckUnknown(ctl.error);
     std::fprintf(stderr, "raidctl: %s\n%s", ctl.error.c_str(), Usage().c_str());
     return kExitUsage;
   }
   const ProgramOptions opt = ParseOptions(ctl.common, false);
   if (!opt.error.empty()) {
+    if (check) return CheckUnknown(opt.error);
     std::fprintf(stderr, "raidctl: %s\n%s", opt.error.c_str(), Usage().c_str());
     return kExitUsage;
   }
@@ -231,6 +263,9 @@ int main(int argc, char** argv) {
 
   InstanceLock lock;
   if (!lock.Acquire("QV_GUI")) {
+    if (check)
+      return CheckUnknown(lock.HeldElsewhere() ? "raidgui or raidmon is running and holds the enclosures"
+                                               : "cannot take the single-instance lock: " + lock.Error());
     if (lock.Error() == "another copy is running" || lock.Error().empty())
       return Fail("raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
                   "enclosure at once. Close it and try again.",
@@ -242,7 +277,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   Machine machine;
   std::string error;
-  if (!BuildMachine(opt, machine, error)) return Fail(error, kExitFailed);
+  if (!BuildMachine(opt, machine, error)) return check ? CheckUnknown(error) : Fail(error, kExitFailed);
 
   CtlView view(stderr);
   auto format = MakePlatformDateTimeFormat();
@@ -261,13 +296,15 @@ int main(int argc, char** argv) {
   core.Start();
   core.DetectionStep();
   core.OnDetectionTimer();
-  if (QuitSignalCount() > 0) return Fail("interrupted", kExitInterrupted);
+  if (QuitSignalCount() > 0) return check ? CheckUnknown("interrupted") : Fail("interrupted", kExitInterrupted);
 
   int rc = kExitFailed;
   if (ctl.command == "list")
     rc = List(core);
   else if (ctl.command == "status")
     rc = Status(core, view, ctl.json);
+  else if (check)
+    rc = Check(core, view, ctl.check);
   else if (IsSetupCommand(ctl.command))
     rc = RunSetupCommand(core, upgrade, view, ctl.setup);
   else

@@ -10,6 +10,9 @@
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
+#include "app/raidgui/tray_monitor.h"
+#include "app/common/core_runtime.h"
+#include "platform/settings_store.h"
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
@@ -71,14 +74,28 @@ int main(int argc, char** argv) {
   TForm3 form3(&form1);
   TForm7 form7(&form1);
   form1.FormCreate();
-  form1.show();
+  // The notification area: only with the stored option or --minimized.
+  const std::unique_ptr<SettingsStore> trayStore = MakeSettingsStore(opt.configDir);
+  TrayMonitor tray(form1, form1.Core(), *trayStore, MakeSystemTrayHost(&form1), opt.minimized);
+  form1.LogLineHook = [&tray](const std::string& line) { tray.OnLogLine(line); };
+  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
+  if (tray.ShowWindowAtStart()) {
+    if (opt.minimized)
+      std::fprintf(stderr, "raidgui: --minimized: %s, so the window is shown\n",
+                   FromQt(tray.UnavailableReason()).c_str());
+    form1.show();
+  }
   // SIGINT, SIGTERM or SIGHUP closes the window as the user would: log saved.
   bool bySignal = false;
-  QuitOnSignals quitOnSignals([&form1, &bySignal] {
+  QuitOnSignals quitOnSignals([&form1, &tray, &bySignal] {
     bySignal = true;
-    form1.close();
+    if (tray.Active())
+      tray.RequestQuit();
+    else
+      form1.close();
   });
   app.exec();
+  form1.LogLineHook = nullptr;
   // The window saved the log as it closed; what could not be saved is set
   // aside and said (in a box too, unless nobody may be there to answer it).
   int rc = 0;

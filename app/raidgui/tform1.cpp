@@ -1,4 +1,5 @@
 #include "app/raidgui/tform1.h"
+#include "app/common/drive_health.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -63,7 +64,13 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
       [this] { ProcessMessages(); });
   Core().MailHandler = [this] { notifier_->SendNotification(); };
   mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().ms.MailRequestFlags, *this);
+  // Retries and reminders (when switched on) say what they did in the day
+  // log; after each step they look at what is due.
+  notifier_->LogNote = [this](const std::string& text) {
+    runtime_->Post([this, text] { Core().log.AppendNote(text); });
+  };
   notifier_->Start();
+  connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { notifier_->Observe(AnyDriveDown(Core())); });
   BuildFrame();
   // The image builder lives as long as the window; its filler generator is
   // seeded with the time it was made.
@@ -542,7 +549,7 @@ void TForm1::SetupPageChanged() {
   labelBackupMess_->setText(Text(m.LabelBackupMess));
   labelBackupMess_->setVisible(m.LabelBackupMessVisible);
   image1Set_->setVisible(m.SetButtonVisible);
-  label1_->setText(Text(m.Label1));
+  label1_->setText(Text(m.StepText));
   panel8Caption_->setText(Text(m.StepPanelCaption));
   panel8_->setVisible(m.StepPanelVisible);
   progressBar2_->setMaximum(static_cast<int>(m.ProgressMax));

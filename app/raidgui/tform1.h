@@ -4,6 +4,8 @@
 // core's model says; every decision is the core's.
 #pragma once
 
+#include <functional>
+
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QRadioButton>
@@ -66,6 +68,12 @@ class TForm1 : public QWidget, public CoreView {
   EmailPage& Email() { return *emailPage_; }
   MailPage& EmailModel() { return *mailPage_; }
   MailNotifier& Notifier() { return *notifier_; }
+  // Called with every line appended to the day log (the tray's
+  // notifications); main thread.
+  std::function<void(const std::string&)> LogLineHook;
+  void LogLineAppended(const std::string& line) override {
+    if (LogLineHook) LogLineHook(line);
+  }
   void Image_AboutClick() { Core().SelectPage(4); }
   void Image0_LogClick();
   // The Upgrade page.

@@ -24,6 +24,7 @@ void ConsoleView::MailStatus(const std::string& text) {
 }
 
 void ConsoleView::LogLineAppended(const std::string& line) {
+  if (lineSink_ && lineSink_(line)) return;
   std::fprintf(out_, "%s\n", line.c_str());
   std::fflush(out_);
 }

@@ -24,6 +24,9 @@ class ConsoleView final : public CoreView {
     core_ = core;
     verbose_ = verbose;
   }
+  // Where the day log lines go instead of standard output (the journal);
+  // a line the sink does not take is printed as before, so none is lost.
+  void SendLogLinesTo(std::function<bool(const std::string&)> sink) { lineSink_ = std::move(sink); }
   void SetPanelText(int panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void LogLineAppended(const std::string& line) override;
@@ -41,6 +44,7 @@ class ConsoleView final : public CoreView {
   const RaidCore* core_ = nullptr;
   bool verbose_ = false;
   bool announce_ = false;
+  std::function<bool(const std::string&)> lineSink_;
 };
 
 }  // namespace raid

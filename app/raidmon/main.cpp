@@ -10,6 +10,9 @@
 #include "app/common/runtime.h"
 #include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
+#include "app/raidmon/systemd_link.h"
+#include "app/common/drive_health.h"
+#include "app/common/log_event.h"
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
 #include "notify/notifier.h"
@@ -57,6 +60,17 @@ int main(int argc, char** argv) {
   std::fflush(stderr);
 
   ConsoleView view;
+  // --journal: each day log line becomes a journal entry whose priority
+  // matches its event (removal and failure are warnings).
+  std::unique_ptr<JournalWriter> journal;
+  if (opt.journal) {
+    journal = std::make_unique<JournalWriter>("raidmon");
+    if (!journal->Available())
+      std::fprintf(stderr, "raidmon: no system journal here: the day log lines go to standard output\n");
+    view.SendLogLinesTo([&journal](const std::string& line) {
+      return journal->Write(LogLinePriority(line), line);
+    });
+  }
   Runtime runtime(machine, view, logDir, loop);
   view.ShowStatusLines(&runtime.Core(), opt.verbose);
   // Without a check box to tick again, a slot the failure rule switched off
@@ -74,16 +88,26 @@ int main(int argc, char** argv) {
                           if (panel == kMailPanel) view.MailStatus(text);
                         });
   core.MailHandler = [&notifier] { notifier.SendNotification(); };
+  // Retries and reminders (when switched on) say what they did in the day
+  // log, on the main thread.
+  notifier.LogNote = [&loop, &core](const std::string& text) {
+    loop.Post([&core, text] { core.log.AppendNote(text); });
+  };
   notifier.Start();
 
   runtime.OnStepped = [&] {
+    notifier.Observe(AnyDriveDown(core));
     if (runtime.DeadlineReached()) loop.Quit();
   };
   runtime.Start();
+  // Under systemd (Type=notify) the service counts as started from here.
+  NotifyServiceManager("READY=1\nSTATUS=Monitoring; day log folder " + logDir);
   loop.Run([&] { runtime.Step(); });
+  NotifyServiceManager("STOPPING=1");
   runtime.Stop([&] { loop.RunPosted(); });
   // Mails already composed are still sent (each bounded by its time-outs).
   notifier.Stop(true);
+  loop.RunPosted();  // the notes of the last sends
   core.MailHandler = nullptr;
   EventLog& log = runtime.Core().log;
   log.SaveNow();

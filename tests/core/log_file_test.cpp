@@ -67,6 +67,29 @@ TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
   for (const auto& e : fs::directory_iterator(h.dir)) EXPECT_EQ(e.path().extension(), ".log") << e.path();
 }
 
+TEST(DayFileSafety, NotesAreStampedSavedAtOnceAndWaitForTheFirstPass) {
+  Harness h(kOneEnclosure);
+  // Before the first pass a note waits, and comes after the start block.
+  h.core.log.AppendNote("Mail: early");
+  h.RunFor(1000);
+  auto lines = h.DayFile();
+  ASSERT_EQ(lines.size(), 16u);
+  EXPECT_EQ(lines[15], "Mail: early, 2010/05/03 9:00:00");  // stamped when noted
+  // Later notes reach the file without waiting for a pass.
+  h.m.clock.Advance(500);
+  h.core.log.AppendNote("Mail: the notification was sent (try 2)");
+  lines = h.DayFile();
+  ASSERT_EQ(lines.size(), 17u);
+  EXPECT_EQ(lines[16], "Mail: the notification was sent (try 2), 2010/05/03 9:00:01");
+  // The file removed meanwhile: the next pass writes the enclosure block again.
+  fs::remove(h.core.log.LogPath(h.m.clock.Now()));
+  h.core.log.AppendNote("Mail: after removal");
+  h.RunFor(4000);
+  lines = h.DayFile();
+  EXPECT_TRUE(Has(lines, "Mail: after removal, 2010/05/03 9:00:01"));
+  EXPECT_GT(lines.size(), 10u) << "the enclosure block was not written again";
+}
+
 TEST(DayFileSafety, UnsavedDayIsNotThrownAwayWhenItsFileNeverAppeared) {
   Harness h(kOneEnclosure);
   const std::string path = h.core.log.LogPath({2010, 5, 3});

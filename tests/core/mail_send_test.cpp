@@ -290,5 +290,122 @@ TEST(MailSend, TestMailAndCertificateChecks) {
   fs::remove_all(d);
 }
 
+
+// Retries and the daily reminder: the notes they leave for the day log and
+// what reaches the server, on the program's clock.
+struct FollowUpRig : Rig {
+  std::mutex notesMu;
+  std::vector<std::string> notes;
+  FollowUpRig(int port, bool retry, bool reminder) : Rig(port) {
+    n->LogNote = [this](const std::string& t) {
+      std::lock_guard<std::mutex> lock(notesMu);
+      notes.push_back(t);
+    };
+    store.values[kRetryFailedMailSetting] = {SettingsType::Dword, "", retry ? 1u : 0u, {}};
+    store.values[kDailyReminderSetting] = {SettingsType::Dword, "", reminder ? 1u : 0u, {}};
+    ms.MailRequestFlags |= mail_request::kReloadSettings;
+  }
+  std::vector<std::string> Notes() {
+    std::lock_guard<std::mutex> lock(notesMu);
+    return notes;
+  }
+  // Program time passes; the front end's next poll looks at what is due.
+  void After(int64_t ms, bool driveDown = false) {
+    clock.Advance(ms);
+    n->Observe(driveDown);
+    n->WaitIdle();
+  }
+};
+
+TEST(MailFollowUp, AFailedNotificationIsSentAgainWhenTheServerIsBack) {
+  SmtpServer server("fail-first");
+  FollowUpRig rig(server.port, true, false);
+  rig.Raise(1, {"D1 HDD2 was removed, 2010/05/03 09:15:30"});
+  rig.Serve();
+  EXPECT_EQ(rig.n->Failed, 1);
+  ASSERT_EQ(rig.Notes().size(), 1u);
+  EXPECT_EQ(rig.Notes()[0].rfind("Mail: the notification could not be sent: ", 0), 0u) << rig.Notes()[0];
+  EXPECT_NE(rig.Notes()[0].find("451"), std::string::npos) << rig.Notes()[0];
+  EXPECT_NE(rig.Notes()[0].find("; next try in 1 min"), std::string::npos) << rig.Notes()[0];
+  rig.After(59'000);
+  EXPECT_TRUE(server.Mails().empty());  // not before its minute
+  rig.After(1'000);
+  ASSERT_EQ(server.Mails().size(), 1u);
+  EXPECT_NE(server.Mails()[0]["data"].get<std::string>().find("D1 HDD2 was removed"), std::string::npos);
+  EXPECT_EQ(rig.Notes().back(), "Mail: the notification was sent (try 2)");
+  rig.After(30 * 60'000);
+  EXPECT_EQ(server.Mails().size(), 1u);  // nothing more once sent
+}
+
+TEST(MailFollowUp, TriedAfterOneFiveAndFifteenMinutesThenGivenUp) {
+  FollowUpRig rig(ClosedPort(), true, false);
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  rig.After(60'000 - 1);
+  EXPECT_EQ(rig.n->Failed, 1);
+  rig.After(1);
+  EXPECT_EQ(rig.n->Failed, 2);
+  rig.After(5 * 60'000 - 1);
+  EXPECT_EQ(rig.n->Failed, 2);
+  rig.After(1);
+  EXPECT_EQ(rig.n->Failed, 3);
+  rig.After(15 * 60'000);
+  EXPECT_EQ(rig.n->Failed, 4);
+  rig.After(60 * 60'000);
+  EXPECT_EQ(rig.n->Failed, 4);
+  const auto notes = rig.Notes();
+  ASSERT_EQ(notes.size(), 4u);
+  EXPECT_NE(notes[1].find("(try 2): "), std::string::npos) << notes[1];
+  EXPECT_NE(notes[1].find("; next try in 5 min"), std::string::npos) << notes[1];
+  EXPECT_NE(notes[2].find("; next try in 15 min"), std::string::npos) << notes[2];
+  EXPECT_NE(notes[3].find("(try 4): "), std::string::npos) << notes[3];
+  EXPECT_NE(notes[3].find("; given up"), std::string::npos) << notes[3];
+}
+
+TEST(MailFollowUp, ANewerNotificationReplacesTheOneWaiting) {
+  SmtpServer server("fail-first");
+  FollowUpRig rig(server.port, true, false);
+  rig.Raise(1, {"first event"});
+  rig.Serve();
+  rig.Raise(1, {"second event"});
+  rig.Serve();
+  rig.After(20 * 60'000);
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_NE(mails[0]["data"].get<std::string>().find("second event"), std::string::npos);
+  EXPECT_EQ(mails[0]["data"].get<std::string>().find("first event"), std::string::npos);
+  const auto notes = rig.Notes();
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[1], "Mail: the notification waiting to be sent again was replaced by a newer one");
+}
+
+TEST(MailFollowUp, OffByDefaultAFailureIsNotTriedAgainNorNoted) {
+  FollowUpRig rig(ClosedPort(), false, false);
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  rig.After(48 * 3600'000LL, true);
+  EXPECT_EQ(rig.n->Failed, 1);
+  EXPECT_TRUE(rig.Notes().empty());
+}
+
+TEST(MailFollowUp, ADailyReminderWhileADriveStaysDown) {
+  SmtpServer server("auth");
+  FollowUpRig rig(server.port, false, true);
+  rig.Raise(2, {"D1 HDD2 was removed"});
+  rig.Serve();
+  rig.After(1000, true);
+  rig.After(24 * 3600'000LL - 1, true);  // a day after the drive was seen down, less 1 ms
+  EXPECT_EQ(server.Mails().size(), 1u);
+  rig.After(1, true);
+  ASSERT_EQ(server.Mails().size(), 2u);
+  EXPECT_NE(server.Mails()[1]["data"].get<std::string>().find("Subject: Reminder: "), std::string::npos)
+      << server.Mails()[1]["data"];
+  EXPECT_EQ(rig.Notes().back(), "Mail: the daily reminder was sent: a drive is still failed or missing");
+  // The drive is back: no more reminders.
+  rig.After(1000, false);
+  rig.After(48 * 3600'000LL, false);
+  EXPECT_EQ(server.Mails().size(), 2u);
+}
+
 }  // namespace
 }  // namespace raid

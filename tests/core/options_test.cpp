@@ -87,5 +87,17 @@ TEST(OptionValues, MaintenanceIsTheWindowsOptionOnly) {
   EXPECT_EQ(UsageText("raidmon", true).find("--maintenance"), std::string::npos);
 }
 
+TEST(OptionValues, JournalIsTheMonitorsAndMinimizedTheWindows) {
+  EXPECT_TRUE(ParseOptions({"raidmon", "--journal"}, true).journal);
+  EXPECT_NE(ParseOptions({"raidgui", "--journal"}, false, true).error, "");
+  EXPECT_TRUE(ParseOptions({"raidgui", "--minimized"}, false, true).minimized);
+  EXPECT_NE(ParseOptions({"raidmon", "--minimized"}, true).error, "");
+  EXPECT_EQ(ParseOptions({"raidmon", "--journal", "--journal"}, true).error, "--journal is given twice");
+  // Without them nothing changes.
+  const ProgramOptions plain = ParseOptions({"raidgui"}, false, true);
+  EXPECT_FALSE(plain.journal);
+  EXPECT_FALSE(plain.minimized);
+}
+
 }  // namespace
 }  // namespace raid

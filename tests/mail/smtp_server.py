@@ -7,6 +7,8 @@ usage: smtp_server.py MODE OUTFILE [CERT KEY]
   refuse-rcpt  as auth, and refuses every recipient starting with "nobody"
   hang         accepts connections and never says a word
   tls          as auth, and offers STARTTLS with CERT and KEY
+  fail-first   as auth, and answers the first mail's DATA with 451 (a
+               server that comes back after the first try)
 Prints "PORT <n>" once it listens; ends when its standard input closes.
 Every mail taken is appended to OUTFILE as one JSON line.
 """
@@ -63,6 +65,8 @@ from aiosmtpd.smtp import AuthResult, LoginPassword  # noqa: E402
 
 
 class Handler:
+    failed_once = False
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if MODE == "refuse-rcpt" and address.startswith("nobody"):
             return "550 5.1.1 No such user here"
@@ -70,6 +74,9 @@ class Handler:
         return "250 OK"
 
     async def handle_DATA(self, server, session, envelope):
+        if MODE == "fail-first" and not Handler.failed_once:
+            Handler.failed_once = True
+            return "451 4.3.0 Try again later"
         record = {
             "mail_from": envelope.mail_from,
             "rcpt_tos": envelope.rcpt_tos,

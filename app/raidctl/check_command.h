@@ -1,0 +1,45 @@
+// raidctl check: the enclosures' health for a monitoring system, in the
+// plugin convention those systems share: one line "RAID STATE - summary |
+// performance data" on standard output and the exit code 0 OK, 1 WARNING,
+// 2 CRITICAL, 3 UNKNOWN. The health is judged from the same versioned
+// document `raidctl status --json` prints, so the two never disagree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace raid {
+
+// The version of the `status --json` document. Raised only when a field
+// changes its meaning or goes away; new fields may be added within a version.
+constexpr int kStatusJsonVersion = 1;
+
+enum class CheckState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
+
+struct CheckOptions {
+  int expect = 0;  // enclosures that must be found; fewer is CRITICAL (0: at least one)
+};
+
+struct CheckResult {
+  CheckState state = CheckState::Unknown;
+  std::string line;  // the whole output line, without its newline
+};
+
+const char* CheckStateName(CheckState s);
+
+// Judges a status document ({"version":1,"enclosures":[...]}). Anything that
+// does not have the expected shape is UNKNOWN, never OK.
+CheckResult EvaluateStatus(const nlohmann::json& doc, const CheckOptions& options);
+// The line for a check that could not look at the enclosures (exit code 3).
+CheckResult UnknownResult(const std::string& reason);
+
+// Reads the check's own options from args (args[1] is "check"); --simulate,
+// --trace and --config-dir with their values go to `common`. Returns the
+// mistake, empty when there is none.
+std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out,
+                              std::vector<std::string>& common, bool& help);
+std::string CheckUsage();
+
+}  // namespace raid

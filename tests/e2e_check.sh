@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# raidctl check end to end: the monitoring plugin's exit code and line for
+# each state of a simulated enclosure, UNKNOWN while raidmon holds the
+# enclosures and on wrong use; status --json carries its version.
+set -euo pipefail
+ctl="$1"; mon="$2"; src="$3"
+work=$(mktemp -d)
+mon_pid=""
+trap '[ -n "$mon_pid" ] && kill -TERM "$mon_pid" 2>/dev/null; rm -rf "$work"' EXIT
+export LC_ALL=C XDG_RUNTIME_DIR="$work"
+fail() { echo "$*"; exit 1; }
+
+one() {  # one(name, status-object): a one-enclosure scenario
+  printf '{"enclosures":[{"name":"E1","status":%s}],"disks":[{"drive":0,"enclosure":"E1"}]}\n' "$2" >"$work/$1.json"
+}
+one healthy '{"hdd1":"present","hdd2":"present"}'
+one scanning '{"hdd1":"present","hdd2":"present","activity":130,"progress":5}'
+one absent '{"hdd2":"absent"}'
+one failed '{"hdd1":"failed"}'
+echo '{"enclosures":[]}' >"$work/none.json"
+
+expect() {  # expect(code, pattern, args...)
+  local want="$1" pattern="$2"; shift 2
+  set +e; "$ctl" check "$@" >"$work/out.txt" 2>"$work/err.txt"; local rc=$?; set -e
+  [ "$rc" -eq "$want" ] || fail "check $*: code $rc, not $want: $(cat "$work/out.txt" "$work/err.txt")"
+  [ "$(wc -l <"$work/out.txt")" -eq 1 ] || fail "check $*: not one line: $(cat "$work/out.txt")"
+  grep -qE "$pattern" "$work/out.txt" || fail "check $*: $(cat "$work/out.txt")"
+}
+
+expect 0 "^RAID OK - Device1: Normal \| 'enclosures'=1;;1:;0 'Device1_temperature'=[0-9]+ 'Device1_fan'=[0-9]+$" \
+  --simulate "$work/healthy.json"
+expect 1 "^RAID WARNING - Device1: rebuilding towards HDD2 40% \|.* 'Device1_progress'=40%;;;0;100" \
+  --simulate "$src/scenarios/rebuilding.json"
+expect 1 "^RAID WARNING - Device1: scanning HDD2 5% \|" --simulate "$work/scanning.json"
+expect 2 "^RAID CRITICAL - Device1: HDD2 absent" --simulate "$work/absent.json"
+expect 2 "^RAID CRITICAL - Device1: HDD1 failed" --simulate "$work/failed.json"
+expect 2 "^RAID CRITICAL - no enclosure found" --simulate "$work/none.json"
+expect 2 "^RAID CRITICAL - 1 of 2 enclosures found" --simulate "$work/healthy.json" --expect 2
+expect 0 "^RAID OK - Device1: Normal; Device2: Normal; Device3: Normal; Device4: Normal \|" \
+  --simulate "$src/scenarios/four-transports.json"
+expect 3 "^RAID UNKNOWN - unexpected \"--bogus\"" --bogus
+expect 3 "^RAID UNKNOWN - .*no-such-file" --simulate "$work/no-such-file.json"
+
+# status --json is the versioned document the check judges.
+"$ctl" status --json --simulate "$work/healthy.json" >"$work/status.json"
+grep -q '^  "version": 1,\?$' "$work/status.json" || fail "no version: $(cat "$work/status.json")"
+
+# While raidmon holds the enclosures the check cannot look: UNKNOWN.
+"$mon" --simulate --log-dir "$work/logs" >"$work/mon.out" 2>&1 &
+mon_pid=$!
+for _ in $(seq 100); do [ -s "$work/mon.out" ] && break; sleep 0.1; done
+expect 3 "^RAID UNKNOWN - raidgui or raidmon is running" --simulate
+kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
+echo "check: all states as expected"
