@@ -45,10 +45,19 @@ expect 3 "^RAID UNKNOWN - .*no-such-file" --simulate "$work/no-such-file.json"
 "$ctl" status --json --simulate "$work/healthy.json" >"$work/status.json"
 grep -q '^  "version": 1,\?$' "$work/status.json" || fail "no version: $(cat "$work/status.json")"
 
-# While raidmon holds the enclosures the check cannot look: UNKNOWN.
-"$mon" --simulate --log-dir "$work/logs" >"$work/mon.out" 2>&1 &
+# While raidmon holds the enclosures the check cannot look at them itself
+# (UNKNOWN), but it judges the status file the monitor writes.
+mkdir -p "$work/run"
+"$mon" --simulate "$work/absent.json" --log-dir "$work/logs" --status-file "$work/run/status.json" \
+  >"$work/mon.out" 2>&1 &
 mon_pid=$!
-for _ in $(seq 100); do [ -s "$work/mon.out" ] && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$work/run/status.json" ] && break; sleep 0.1; done
 expect 3 "^RAID UNKNOWN - raidgui or raidmon is running" --simulate
+expect 2 "^RAID CRITICAL - Device1: HDD2 absent" --status-file "$work/run/status.json"
+grep -q '^  "version": 1,\?$' "$work/run/status.json" || fail "status file: $(cat "$work/run/status.json")"
 kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
+# A status file that stopped being written, or none at all: UNKNOWN.
+touch -d '10 minutes ago' "$work/run/status.json"
+expect 3 "^RAID UNKNOWN - the status file .* s old" --status-file "$work/run/status.json"
+expect 3 "^RAID UNKNOWN - the status file .* cannot be read" --status-file "$work/run/missing.json"
 echo "check: all states as expected"

@@ -68,7 +68,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       return v;
     };
     const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-                       ((a == "--duration" || a == "--verbose" || a == "--journal") && allowDuration) ||
+                       ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file") && allowDuration) ||
                        ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
@@ -105,6 +105,9 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.verbose = true;
     } else if (a == "--journal" && allowDuration) {
       o.journal = true;
+    } else if (a == "--status-file" && allowDuration) {
+      o.statusFile = value("a file name");
+      if (o.error.empty() && IsFolder(o.statusFile)) o.error = "--status-file: " + o.statusFile + " is a folder, not a file";
     } else if (a == "--minimized" && allowMaintenance) {
       o.minimized = true;
     } else if (a == "--help" || a == "-h") {
@@ -130,6 +133,7 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
   if (allowDuration)
     u += "  --duration SECONDS     stop after this much program time\n"
          "  --verbose              a status line per enclosure after every poll (stderr)\n"
+         "  --status-file FILE     the status records as JSON, rewritten after every poll\n"
          "  --journal              day log lines to the system journal with their priority, not to stdout\n";
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"

@@ -24,6 +24,9 @@ struct ProgramOptions {
   bool maintenance = false;  // raidgui only: service mode with the Setup page
   bool verbose = false;  // raidmon only: a status line per enclosure and poll
   bool journal = false;  // raidmon only: day log lines to the system journal
+  // raidmon only: the accepted status records, as `raidctl status --json`
+  // prints them, rewritten after every poll (for `raidctl check --status-file`).
+  std::string statusFile;
   bool minimized = false;  // raidgui only: start in the notification area
   bool help = false;
   std::string error;

@@ -1,5 +1,10 @@
 #include "app/raidctl/check_command.h"
 
+#include <chrono>
+#include <filesystem>
+
+#include "platform/file_io.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -170,7 +175,9 @@ CheckResult EvaluateStatus(const json& doc, const CheckOptions& options) {
 std::string CheckUsage() {
   return "  check [--expect N]              health for a monitoring system: one line, exit code 0 OK,\n"
          "                                  1 WARNING, 2 CRITICAL, 3 UNKNOWN; fewer than N enclosures\n"
-         "                                  (default 1) is CRITICAL\n";
+         "                                  (default 1) is CRITICAL\n"
+         "  check --status-file FILE         the same from the file a running raidmon --status-file\n"
+         "                                  writes (no lock, no enclosure; older than 120 s: UNKNOWN)\n";
 }
 
 std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out,
@@ -183,6 +190,10 @@ std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions
       const std::string v = i + 1 < args.size() ? args[++i] : "";
       if (v.size() != 1 || v[0] < '1' || v[0] > '8') return "--expect needs a number 1-8, not \"" + v + "\"";
       out.expect = v[0] - '0';
+    } else if (a == "--status-file") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0)
+        return "--status-file needs the file raidmon writes";
+      out.statusFile = args[++i];
     } else if (a == "--simulate" || a == "--trace" || a == "--config-dir") {
       common.push_back(a);
       if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) common.push_back(args[++i]);
@@ -191,6 +202,25 @@ std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions
     }
   }
   return {};
+}
+
+CheckResult CheckStatusFile(const CheckOptions& options) {
+  std::string text;
+  const FileResult read = ReadPlainFile(options.statusFile, 1 << 20, text);
+  if (!read.ok) return UnknownResult("the status file " + options.statusFile + " cannot be read: " + read.error);
+  std::error_code ec;
+  const auto written = std::filesystem::last_write_time(options.statusFile, ec);
+  if (!ec) {
+    const auto age = std::chrono::duration_cast<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() -
+                                                                      written)
+                         .count();
+    if (age > kStatusFileMaxAgeSeconds)
+      return UnknownResult("the status file " + options.statusFile + " is " + std::to_string(age) +
+                           " s old: is raidmon running?");
+  }
+  const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
+  if (doc.is_discarded()) return UnknownResult("the status file " + options.statusFile + " is no status document");
+  return EvaluateStatus(doc, options);
 }
 
 }  // namespace raid

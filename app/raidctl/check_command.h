@@ -10,17 +10,22 @@
 
 #include <nlohmann/json.hpp>
 
+#include "app/common/status_report.h"
+
 namespace raid {
 
-// The version of the `status --json` document. Raised only when a field
-// changes its meaning or goes away; new fields may be added within a version.
-constexpr int kStatusJsonVersion = 1;
 
 enum class CheckState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
 struct CheckOptions {
   int expect = 0;  // enclosures that must be found; fewer is CRITICAL (0: at least one)
+  // Judge the file a running raidmon writes (--status-file) instead of
+  // reading the enclosures: the only way while the monitor holds them.
+  std::string statusFile;
 };
+
+// A status file older than this means the monitor that writes it stopped.
+constexpr int kStatusFileMaxAgeSeconds = 120;
 
 struct CheckResult {
   CheckState state = CheckState::Unknown;
@@ -32,6 +37,9 @@ const char* CheckStateName(CheckState s);
 // Judges a status document ({"version":1,"enclosures":[...]}). Anything that
 // does not have the expected shape is UNKNOWN, never OK.
 CheckResult EvaluateStatus(const nlohmann::json& doc, const CheckOptions& options);
+// Judges options.statusFile: UNKNOWN when it is missing, unreadable, not a
+// status document or older than kStatusFileMaxAgeSeconds.
+CheckResult CheckStatusFile(const CheckOptions& options);
 // The line for a check that could not look at the enclosures (exit code 3).
 CheckResult UnknownResult(const std::string& reason);
 

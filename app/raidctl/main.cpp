@@ -15,7 +15,7 @@
 #include "app/raidctl/setup_commands.h"
 #include "app/raidctl/mail_commands.h"
 #include "app/raidctl/make_image.h"
-#include "app/raidctl/status_report.h"
+#include "app/common/status_report.h"
 #include "app/raidctl/check_command.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
@@ -136,14 +136,6 @@ int Fail(const std::string& text, int code) {
   return code;
 }
 
-EnclosureIdentity IdentityOf(RaidCore& core, int slot) {
-  EnclosureIdentity e;
-  e.slot = slot;
-  e.flags = core.st.DeviceList[static_cast<size_t>(slot)];
-  e.ident = core.det.PrevIdentSector[drive_flags::Drive(e.flags) % kPhysicalDrives];
-  return e;
-}
-
 int List(RaidCore& core) {
   if (core.st.DeviceCount == 0) {
     std::puts("No enclosure found.");
@@ -260,6 +252,14 @@ int main(int argc, char** argv) {
   }
   if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
     return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
+
+  // A check of the file a running monitor writes needs neither the lock nor
+  // the enclosures.
+  if (check && !ctl.check.statusFile.empty()) {
+    const CheckResult r = CheckStatusFile(ctl.check);
+    std::puts(r.line.c_str());
+    return static_cast<int>(r.state);
+  }
 
   InstanceLock lock;
   if (!lock.Acquire("QV_GUI")) {

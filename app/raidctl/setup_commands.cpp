@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/raidctl/status_report.h"
+#include "app/common/status_report.h"
 #include "maintenance/setup_page.h"
 #include "monitor/status_record.h"
 #include "monitor/device_messages.h"

@@ -4,10 +4,12 @@
 // cleanly; lines that could not be saved are set aside and said, and the
 // exit code is then 1. It needs no GUI toolkit: its event loop sleeps until
 // the next timer, request or timeline event is due.
+#include <chrono>
 #include <cstdio>
 
 #include "app/common/options.h"
 #include "app/common/runtime.h"
+#include "app/common/status_report.h"
 #include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
 #include "app/raidmon/systemd_link.h"
@@ -95,7 +97,30 @@ int main(int argc, char** argv) {
   };
   notifier.Start();
 
+  // --status-file: what `raidctl check --status-file` reads while this
+  // program holds the enclosures. Rewritten when it changes, and at least
+  // every 30 s so its age shows that the monitor is alive.
+  std::string lastStatus;
+  auto lastStatusWrite = std::chrono::steady_clock::time_point{};
+  bool statusErrorSaid = false;
+  auto writeStatus = [&] {
+    if (opt.statusFile.empty()) return;
+    const std::string text = AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace);
+    const auto now = std::chrono::steady_clock::now();
+    if (text == lastStatus && now - lastStatusWrite < std::chrono::seconds(30)) return;
+    std::string error;
+    if (WriteStatusFile(core, opt.statusFile, error)) {
+      lastStatus = text;
+      lastStatusWrite = now;
+      statusErrorSaid = false;
+    } else if (!statusErrorSaid) {
+      std::fprintf(stderr, "raidmon: the status file cannot be written: %s\n", error.c_str());
+      statusErrorSaid = true;
+    }
+  };
+
   runtime.OnStepped = [&] {
+    writeStatus();
     notifier.Observe(AnyDriveDown(core));
     if (runtime.DeadlineReached()) loop.Quit();
   };

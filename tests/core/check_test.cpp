@@ -60,7 +60,7 @@ TEST(CheckTest, MissingEnclosuresAreCritical) {
   CheckResult r = EvaluateStatus(Doc({}), {});
   EXPECT_EQ(r.state, CheckState::Critical);
   EXPECT_EQ(r.line, "RAID CRITICAL - no enclosure found | 'enclosures'=0;;1:;0");
-  r = EvaluateStatus(Doc({Enclosure("Device1", "present", "present")}), CheckOptions{2});
+  r = EvaluateStatus(Doc({Enclosure("Device1", "present", "present")}), CheckOptions{2, {}});
   EXPECT_EQ(r.state, CheckState::Critical);
   EXPECT_NE(r.line.find("1 of 2 enclosures found"), std::string::npos) << r.line;
 }

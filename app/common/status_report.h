@@ -11,6 +11,12 @@
 
 namespace raid {
 
+// The version of the `status --json` document. Raised only when a field
+// changes its meaning or goes away; new fields may be added within a version.
+constexpr int kStatusJsonVersion = 1;
+
+class RaidCore;
+
 struct EnclosureIdentity {
   int slot = 0;
   uint32_t flags = 0;  // DriveFlags
@@ -27,5 +33,14 @@ std::string ListLine(const EnclosureIdentity& e);
 
 nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& record);
 std::string StatusText(const EnclosureIdentity& e, const Sector& record);
+
+// The identity of a published slot.
+EnclosureIdentity IdentityOf(const RaidCore& core, int slot);
+// The status document (`raidctl status --json`) of the records the core
+// accepted last, without a request of its own: what a running monitor
+// publishes for `raidctl check --status-file`.
+nlohmann::json AcceptedStatusDocument(const RaidCore& core);
+// Writes the document atomically to path; false with the reason on failure.
+bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error);
 
 }  // namespace raid

@@ -1,10 +1,12 @@
-#include "app/raidctl/status_report.h"
+#include "app/common/status_report.h"
 
 #include <cstdio>
 
 #include "device/device_state.h"
 #include "device/record_layout.h"
+#include "monitor/raid_core.h"
 #include "monitor/status_record.h"
+#include "platform/file_io.h"
 
 namespace raid {
 
@@ -160,6 +162,31 @@ std::string StatusText(const EnclosureIdentity& e, const Sector& b) {
     t += "  temperature: " + std::to_string(b[status::kTemperature]) + " C" + ((env & 0x04) ? " (alarm)" : "") + "\n";
   }
   return t;
+}
+
+EnclosureIdentity IdentityOf(const RaidCore& core, int slot) {
+  EnclosureIdentity e;
+  e.slot = slot;
+  e.flags = core.st.DeviceList[static_cast<size_t>(slot) % kMaxSlots];
+  e.ident = core.det.PrevIdentSector[drive_flags::Drive(e.flags) % kPhysicalDrives];
+  return e;
+}
+
+nlohmann::json AcceptedStatusDocument(const RaidCore& core) {
+  nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
+  for (int s = 0; s < core.st.DeviceCount; ++s) {
+    const EnclosureIdentity e = IdentityOf(core, s);
+    all["enclosures"].push_back(StatusJson(e, core.ms.StatusBlock[drive_flags::Drive(e.flags) % kPhysicalDrives]));
+  }
+  return all;
+}
+
+bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error) {
+  const std::string text =
+      AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  const FileResult r = ReplaceFile(path, text);
+  if (!r.ok) error = r.error;
+  return r.ok;
 }
 
 }  // namespace raid
