@@ -41,7 +41,7 @@ void PollCycle(benchmark::State& state) {
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();
-  core.OnDetectionTimer();  // publish: two enclosures
+  core.OnDetectionTimer();   // publish: two enclosures
   core.poller.PollStatus();  // first pass: banner and full report
   for (auto _ : state) {
     core.poller.PollStatus();
@@ -62,7 +62,8 @@ void SaveDayLog(benchmark::State& state) {
   for (auto _ : state) {
     if (!WriteTextLinesAtomic(path, lines).ok) state.SkipWithError("save failed");
   }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(std::filesystem::file_size(path)));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(std::filesystem::file_size(path)));
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(SaveDayLog)->Unit(benchmark::kMillisecond);

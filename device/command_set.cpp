@@ -174,9 +174,8 @@ DeviceResult CommandSet::WriteSpi(uint32_t address, uint32_t count, const uint8_
 
 DeviceResult CommandSet::EraseSpi(uint32_t address, uint32_t count) {
   if (count % 4096 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(address, count, 4096, 4096, true, [&](uint32_t a, uint32_t, std::string& failure) {
-    return transport_->EraseSector(a, failure);
-  });
+  return WalkFlash(address, count, 4096, 4096, true,
+                   [&](uint32_t a, uint32_t, std::string& failure) { return transport_->EraseSector(a, failure); });
 }
 
 DeviceResult CommandSet::SpiControl(uint8_t request) {

@@ -126,8 +126,7 @@ int DriveDetector::ScanDrives() {
     progress_.BetweenRequests();
     // A drive held by a running firmware upgrade or initialisation is not
     // opened; its entry is carried into the new result unchanged.
-    if (!st_.FirstFill && st_.OperationSlot < kMaxSlots &&
-        drive_flags::Drive(st_.DeviceList[st_.OperationSlot]) == k) {
+    if (!st_.FirstFill && st_.OperationSlot < kMaxSlots && drive_flags::Drive(st_.DeviceList[st_.OperationSlot]) == k) {
       const uint32_t held = st_.DeviceList[st_.OperationSlot];
       IdentSector[k] = PrevIdentSector[k];
       if (GroupCount < kGroupTableSize) {

@@ -16,15 +16,15 @@ constexpr uint8_t kSig0 = 0x33, kSig1 = 0x58;
 }  // namespace ident
 
 namespace status {
-constexpr size_t kOptions = 56;      // bit 0 buzzer sounds, bit 1 auto scan on, bit 2 schedule backup on
+constexpr size_t kOptions = 56;  // bit 0 buzzer sounds, bit 1 auto scan on, bit 2 schedule backup on
 constexpr uint8_t kScheduleOn = 0x04;
-constexpr size_t kMode = 57;         // array mode code
+constexpr size_t kMode = 57;  // array mode code
 constexpr size_t kHdd1Serial = 58, kSerialLen = 20;
 constexpr size_t kHdd2Serial = 78;
 constexpr size_t kCapacity = 98, kCapacityLen = 5;
-constexpr size_t kState = 104;       // drive state bits
-constexpr size_t kActivity = 105;    // activity bits
-constexpr size_t kProgress = 106;    // percent
+constexpr size_t kState = 104;     // drive state bits
+constexpr size_t kActivity = 105;  // activity bits
+constexpr size_t kProgress = 106;  // percent
 constexpr size_t kConfig = 187, kConfigLen = 3;
 constexpr size_t kSchedulePeriod = 190;  // schedule backup period in minutes
 constexpr size_t kHdd1Model = 256, kModelLen = 40;

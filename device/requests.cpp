@@ -87,9 +87,7 @@ uint16_t CommandBlock::ComputeChecksum(const Sector& s) {
   return static_cast<uint16_t>(sum);
 }
 
-bool CommandBlock::ChecksumOk(const Sector& s) {
-  return LoadLE(s, cmd::kChecksum, 2) == ComputeChecksum(s);
-}
+bool CommandBlock::ChecksumOk(const Sector& s) { return LoadLE(s, cmd::kChecksum, 2) == ComputeChecksum(s); }
 
 void CommandBlock::UpdateChecksum() { StoreLE(bytes_, cmd::kChecksum, 2, ComputeChecksum(bytes_)); }
 

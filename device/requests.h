@@ -44,15 +44,8 @@ struct VendorQueryRow {
   uint8_t opcode;
   uint8_t replyBytes;
 };
-constexpr std::array<VendorQueryRow, 9> kVendorQueryTable{{{0x5A, 8},
-                                                            {0x23, 8},
-                                                            {0x10, 8},
-                                                            {0x78, 20},
-                                                            {0x52, 8},
-                                                            {0x5C, 8},
-                                                            {0xFE, 8},
-                                                            {0x30, 8},
-                                                            {0x32, 8}}};
+constexpr std::array<VendorQueryRow, 9> kVendorQueryTable{
+    {{0x5A, 8}, {0x23, 8}, {0x10, 8}, {0x78, 20}, {0x52, 8}, {0x5C, 8}, {0xFE, 8}, {0x30, 8}, {0x32, 8}}};
 
 // VendorCommand types.
 struct VendorCommandType {
@@ -70,18 +63,20 @@ namespace cmd {
 constexpr uint8_t kSignature0 = 0x33, kSignature1 = 0x58;
 constexpr size_t kCode = 2, kArg = 3, kAddress = 4, kPayload = 7, kWriteMark = 509, kChecksum = 510;
 constexpr uint8_t kWriteMarkValue = 0x55;
-constexpr uint8_t kSpiRead = 0x00, kSpiErase = 0x01, kSpiWrite = 0x02, kSpiAccess = 0x03,
-                  kSpiOpenLowArea = 0x04, kSpiMode10 = 0x10, kBackupPeriod = 0x20, kInitialise = 0x22,
-                  kScan = 0x24;
-constexpr uint32_t kCommandBlockLba = 20;   // erase, write and settings
-constexpr uint32_t kSpiReplyLba = 60;       // SPI read data
-constexpr uint32_t kStatusLba = 33;         // status record
-constexpr uint32_t kIdentLba = 58;          // identification sector
+constexpr uint8_t kSpiRead = 0x00, kSpiErase = 0x01, kSpiWrite = 0x02, kSpiAccess = 0x03, kSpiOpenLowArea = 0x04,
+                  kSpiMode10 = 0x10, kBackupPeriod = 0x20, kInitialise = 0x22, kScan = 0x24;
+constexpr uint32_t kCommandBlockLba = 20;  // erase, write and settings
+constexpr uint32_t kSpiReplyLba = 60;      // SPI read data
+constexpr uint32_t kStatusLba = 33;        // status record
+constexpr uint32_t kIdentLba = 58;         // identification sector
 }  // namespace cmd
 
 class CommandBlock {
  public:
-  CommandBlock() { bytes_[0] = cmd::kSignature0; bytes_[1] = cmd::kSignature1; }
+  CommandBlock() {
+    bytes_[0] = cmd::kSignature0;
+    bytes_[1] = cmd::kSignature1;
+  }
   Sector& Bytes() { return bytes_; }
   const Sector& Bytes() const { return bytes_; }
   // Sum of bytes 7-509 as unsigned bytes, truncated to 16 bits.

@@ -61,12 +61,30 @@ bool VendorTransport::ReadStatus(uint8_t* destination, std::string& failure) {
 bool BlockTransport::Control(uint8_t request, std::string& failure) {
   uint8_t code = 0, arg = 0;
   switch (request) {
-    case spi_control::kLeave: code = cmd::kSpiAccess; arg = 0; break;
-    case spi_control::kEnter: code = cmd::kSpiAccess; arg = 1; break;
-    case spi_control::kOpenLowArea: code = cmd::kSpiOpenLowArea; arg = 1; break;
-    case spi_control::kCloseLowArea: code = cmd::kSpiOpenLowArea; arg = 0; break;
-    case spi_control::kMode10: code = cmd::kSpiMode10; arg = 0; break;
-    case spi_control::kMode11: code = cmd::kSpiMode10; arg = 1; break;
+    case spi_control::kLeave:
+      code = cmd::kSpiAccess;
+      arg = 0;
+      break;
+    case spi_control::kEnter:
+      code = cmd::kSpiAccess;
+      arg = 1;
+      break;
+    case spi_control::kOpenLowArea:
+      code = cmd::kSpiOpenLowArea;
+      arg = 1;
+      break;
+    case spi_control::kCloseLowArea:
+      code = cmd::kSpiOpenLowArea;
+      arg = 0;
+      break;
+    case spi_control::kMode10:
+      code = cmd::kSpiMode10;
+      arg = 0;
+      break;
+    case spi_control::kMode11:
+      code = cmd::kSpiMode10;
+      arg = 1;
+      break;
     default: return false;
   }
   cs_.Block.SetHeader(code, arg);
@@ -120,8 +138,9 @@ bool AtaTransport::Control(uint8_t request, std::string& failure) {
 }
 
 bool AtaTransport::RequestRead(uint32_t address, std::string& failure) {
-  AtaRegisters regs{0x01, 0, static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8),
-                    static_cast<uint8_t>(address >> 16), 0xE0, 0x88};
+  AtaRegisters regs{
+      0x01, 0,   static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address >> 16),
+      0xE0, 0x88};
   if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return true;
   failure = "VU command 0x88 FEA 0x01 Read Error";
   return false;

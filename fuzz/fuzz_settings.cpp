@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t i = 0; i < rec.size(); ++i) rec[i] = data[i];
     const DecodedPassword d = DecodePasswordRecord(rec);
     if (d.authState != kAuthInvalid && d.password.size() <= kPasswordMaxLength) {
-      const DecodedPassword again = DecodePasswordRecord(EncodePasswordRecord(d.password, d.authState == kAuthOn, rec[16]));
+      const DecodedPassword again =
+          DecodePasswordRecord(EncodePasswordRecord(d.password, d.authState == kAuthOn, rec[16]));
       if (again.password != d.password || again.authState != d.authState) std::abort();
     }
   }

@@ -67,9 +67,9 @@ class MemoryImageReader final : public ImageReader {
 struct ImageLoad {
   enum class Outcome { Loaded, OpenFailed, TooShort, TooLarge, ReadFailed, BadMarks };
   Outcome outcome = Outcome::OpenFailed;
-  uint64_t length = 0;       // the file's length, when it could be told
-  uint64_t failedOffset = 0;  // ReadFailed: the byte that would not read
-  uint32_t sum = 0;          // the byte sum, once the whole file was read
+  uint64_t length = 0;         // the file's length, when it could be told
+  uint64_t failedOffset = 0;   // ReadFailed: the byte that would not read
+  uint32_t sum = 0;            // the byte sum, once the whole file was read
   std::vector<uint8_t> bytes;  // the image; empty unless Loaded
   bool SumKnown() const { return outcome == Outcome::Loaded || outcome == Outcome::BadMarks; }
 };

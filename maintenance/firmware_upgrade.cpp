@@ -36,9 +36,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
   if (r.SumKnown()) view_.SetPanelText(kChecksumPanel, ChecksumText(r.sum));
   using O = ImageLoad::Outcome;
   switch (r.outcome) {
-    case O::Loaded:
-      image_ = std::move(r.bytes);
-      break;
+    case O::Loaded: image_ = std::move(r.bytes); break;
     case O::OpenFailed:
       view_.ShowMessage({upgrade_text::kFileOpenFailed, "Error", BoxIcon::Error, BoxButtons::Ok});
       break;
@@ -53,8 +51,8 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
                          "Error", BoxIcon::Error, BoxButtons::Ok});
       break;
     case O::ReadFailed:
-      view_.ShowMessage({"Error read from Source file. ByteCount = " + std::to_string(r.failedOffset), "Warning:",
-                         BoxIcon::Error, BoxButtons::Ok});
+      view_.ShowMessage({"Error read from Source file. ByteCount = " + std::to_string(r.failedOffset),
+                         "Warning:", BoxIcon::Error, BoxButtons::Ok});
       break;
     case O::BadMarks:
       view_.ShowMessage({upgrade_text::kFileNotCorrect, "Error", BoxIcon::Error, BoxButtons::Ok});
@@ -226,7 +224,8 @@ void FirmwareUpgrade::RedrawHeader() {
   st.CurrentSlot = core_.controls.UpgradePageSlot;
   core_.poller.RefreshIdentity();
   const uint8_t d = drive_flags::Drive(st.DeviceList[core_.controls.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
-  Model.FirmwareVersionText = ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
+  Model.FirmwareVersionText =
+      ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
   view_.UpgradePageChanged();
 }
 

@@ -49,10 +49,10 @@ constexpr uint32_t kUpgradeProgressMax = kFlashImageLength / 512 * 2 + kFlashIma
 struct UpgradePageModel {
   bool ProgressPanelVisible = false;
   std::string ProgressPanelCaption;  // "Process 1 / 3" ...
-  std::string ProgressText;        // "Firmware Update..."
+  std::string ProgressText;          // "Firmware Update..."
   uint32_t ProgressMax = kUpgradeProgressMax;
-  std::string FileNameText;          // full name of the last chosen file
-  std::string FirmwareVersionText;        // firmware version of the page's enclosure
+  std::string FileNameText;         // full name of the last chosen file
+  std::string FirmwareVersionText;  // firmware version of the page's enclosure
   bool SlotBoxesEnabled = true;
 };
 

@@ -84,12 +84,8 @@ bool RefuseInput(const InputFile& f, const std::string& what, const std::string&
   using O = InputFile::Outcome;
   r.detail = path;
   switch (f.outcome) {
-    case O::Read:
-      r.detail.clear();
-      return false;
-    case O::OpenFailed:
-      r.error = ErrorBox(builder_text::kFileOpenFailed);
-      return true;
+    case O::Read: r.detail.clear(); return false;
+    case O::OpenFailed: r.error = ErrorBox(builder_text::kFileOpenFailed); return true;
     case O::TooLong:
       r.error = ErrorBox("The " + what + " " + path + " is " + std::to_string(f.length) +
                          " bytes long; a boot loader or sub-code has at most " + std::to_string(kSlotSize) +
@@ -176,8 +172,9 @@ uint32_t SeedFromTime(const LocalDateTime& t) {
   // Seconds since the start of the year and the milliseconds: a different
   // seed for every start of the form.
   const uint32_t days = static_cast<uint32_t>(t.month) * 31u + static_cast<uint32_t>(t.day);
-  const uint32_t seconds = ((days * 24u + static_cast<uint32_t>(t.hour)) * 60u + static_cast<uint32_t>(t.minute)) * 60u +
-                           static_cast<uint32_t>(t.second);
+  const uint32_t seconds =
+      ((days * 24u + static_cast<uint32_t>(t.hour)) * 60u + static_cast<uint32_t>(t.minute)) * 60u +
+      static_cast<uint32_t>(t.second);
   return (static_cast<uint32_t>(t.year) * 40000000u + seconds) * 1000u + static_cast<uint32_t>(t.millisecond);
 }
 
@@ -298,7 +295,8 @@ std::string ImageBuilder::SelectedDetailText(int row, int col) const {
 
 // --- The assembly -----------------------------------------------------------
 
-BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& filler, const ReaderFactory& readers) const {
+BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& filler,
+                                   const ReaderFactory& readers) const {
   BuildResult r;
   namespace cb = config_block;
 
@@ -352,8 +350,8 @@ BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& fi
   // sub-code's slot: nothing it holds may be overwritten, and it may
   // overwrite nothing.
   if (c < kSlotSize) {
-    r.error = ErrorBox("The boot loader puts the configuration block at " + Hex(c) +
-                       ", inside its own slot (below 0xC000).");
+    r.error =
+        ErrorBox("The boot loader puts the configuration block at " + Hex(c) + ", inside its own slot (below 0xC000).");
     return r;
   }
   if (count_ > 0 && kSlotSize * static_cast<uint32_t>(count_ + 1) > c) {
@@ -381,8 +379,8 @@ BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& fi
       r.field = BuilderField::Size;
       r.error = ErrorBox("An image of " + std::string(kImageSizeNames[static_cast<size_t>(s.sizeChoice)]) + " (" +
                          std::to_string(r.size) + " bytes) is too small for the configuration block at " + Hex(c) +
-                         ": it needs at least " + std::to_string(needed) +
-                         " bytes. Choose a larger size or \"" + builder_text::kAutoSize + "\".");
+                         ": it needs at least " + std::to_string(needed) + " bytes. Choose a larger size or \"" +
+                         builder_text::kAutoSize + "\".");
       return r;
     }
   }

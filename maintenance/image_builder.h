@@ -42,13 +42,13 @@ inline constexpr const char* kSaved = "Svae File OK :";
 inline constexpr const char* kAutoSize = "Bin Size Auto-detected";
 }  // namespace builder_text
 
-constexpr uint32_t kSlotSize = 0xC000;           // one sub-code slot, and the longest input file
-constexpr int kMaxSubCodes = 10;                 // directory entries in the configuration block
-constexpr uint32_t kFillerStart = 0x8000;        // the filler runs from here to C + 0xFF
+constexpr uint32_t kSlotSize = 0xC000;     // one sub-code slot, and the longest input file
+constexpr int kMaxSubCodes = 10;           // directory entries in the configuration block
+constexpr uint32_t kFillerStart = 0x8000;  // the filler runs from here to C + 0xFF
 constexpr uint32_t kConfigBlockSize = 0x100;
-constexpr uint32_t kConfigTail = 0x8000;         // C + 0x8000 is the automatic image size
+constexpr uint32_t kConfigTail = 0x8000;            // C + 0x8000 is the automatic image size
 constexpr uint32_t kUpgradeConfigOffset = 0x78000;  // the only C the Upgrade page accepts
-constexpr uint32_t kBootLoaderHeader = 19;       // bytes 16..18 hold C
+constexpr uint32_t kBootLoaderHeader = 19;          // bytes 16..18 hold C
 
 // The fixed image sizes of the "  Bin Size  " group.
 constexpr std::array<uint32_t, 4> kImageSizes = {0x20000, 0x40000, 0x80000, 0x100000};

@@ -187,7 +187,8 @@ SetOutcome SetupPage::Image1_SetClick() {
       break;
     }
     SetPanel4(step.successText);
-    Model.StepPanelCaption = i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
+    Model.StepPanelCaption =
+        i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
     view_.SetupPageChanged();
     view_.ProcessMessages();
   }
@@ -256,7 +257,8 @@ void SetupPage::OptionBoxClick() {
 void SetupPage::RequestServed(uint8_t bit, bool ok) {
   lastServed_ = bit;
   lastServedOk_ = ok;
-  if (bit == request_bits::kBackupPeriod && ok && core_.controls.BackupEnabled && !core_.controls.BackupMessage.empty()) {
+  if (bit == request_bits::kBackupPeriod && ok && core_.controls.BackupEnabled &&
+      !core_.controls.BackupMessage.empty()) {
     Model.LabelBackupMess = core_.controls.BackupMessage;
     view_.SetupPageChanged();
   }

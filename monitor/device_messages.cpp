@@ -8,8 +8,7 @@ void ShowDeviceResult(UserInterface& ui, const DeviceResult& r, bool raisedByPol
   if (r.outOfMemory) ui.ShowMessage({"Menory Alloc Error!!", "", BoxIcon::Error, BoxButtons::Ok});
   switch (r.failure) {
     case DeviceFailure::None:
-    case DeviceFailure::Silent:
-      return;
+    case DeviceFailure::Silent: return;
     case DeviceFailure::NoDevice:
       ui.SetPanelText(kMessagePanel, "Device not found!!!");
       ui.ShowMessage({"No Device found !", "Message", BoxIcon::Information, BoxButtons::Ok});

@@ -46,8 +46,8 @@ void DeviceReport::AppendDeviceInfoBlock(std::vector<std::string>& out, uint8_t 
       } else if (bits & status::kFailed) {
         const uint8_t a = b[status::kActivity];
         const char* reason = (a & status::kMatchedSsd) ? "Matched SSD, Reboot."
-                             : (a & 0x80)               ? "Capacity too small."
-                                                        : "Unmatched SSD.";
+                             : (a & 0x80)              ? "Capacity too small."
+                                                       : "Unmatched SSD.";
         out.push_back("  " + hdd + " was failed, " + reason);
         identity("    Model no.: ");
       } else if (bits & status::kInserted) {

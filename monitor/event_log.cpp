@@ -18,9 +18,17 @@ const std::string& EventLog::DashLine() {
   return dash;
 }
 
-EventLog::EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
-                   const DateTimeFormat& fmt, CoreView& view, std::string logDir)
-    : st_(st), controls_(controls), ms_(ms), det_(det), report_(report), clock_(clock), fmt_(fmt), view_(view), logDir_(std::move(logDir)) {
+EventLog::EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det,
+                   DeviceReport& report, Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir)
+    : st_(st),
+      controls_(controls),
+      ms_(ms),
+      det_(det),
+      report_(report),
+      clock_(clock),
+      fmt_(fmt),
+      view_(view),
+      logDir_(std::move(logDir)) {
   if (!logDir_.empty() && logDir_.back() != '/' && logDir_.back() != '\\') logDir_ += '/';
 }
 
@@ -63,8 +71,8 @@ size_t EventLog::UnsavedLineCount() const {
 std::vector<EventLog::UnsavedDay> EventLog::Unsaved() const {
   std::vector<UnsavedDay> out = carried_;
   if (haveDay_ && DayLog.size() > savedCount_)
-    out.push_back({LogPath(bufferDay_), std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_),
-                                                                 DayLog.end())});
+    out.push_back({LogPath(bufferDay_),
+                   std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end())});
   return out;
 }
 
@@ -259,8 +267,8 @@ void EventLog::DriveEvents(uint8_t s, const Sector& b, uint8_t oldState, const s
           report_.BuildDeviceReport(1, s, static_cast<uint8_t>(x));
         } else if (bit == status::kPresent) {
           const uint8_t speed = static_cast<uint8_t>((b[status::kLinkSpeed] >> shift) & 0x0F);
-          Append(d + (x == 0 ? " HDD1 was initialized (SATA" : " HDD2 was initialized, (SATA") +
-                 LinkSpeedText(speed) + "), " + stamp);
+          Append(d + (x == 0 ? " HDD1 was initialized (SATA" : " HDD2 was initialized, (SATA") + LinkSpeedText(speed) +
+                 "), " + stamp);
           DetailLines(b, x);
         } else if (bit == status::kFailed) {
           Append(d + " " + hdd + " was failed, Capacity too small." + stamp);
@@ -346,8 +354,7 @@ bool EventLog::BadSectors(uint8_t s, const Sector& b, const std::string& stamp) 
   } else if (b[status::kState] & (status::kPresent << 4)) {
     Append(h2);
   }
-  for (int k = first; k < c; ++k)
-    Append("  LBA: " + std::to_string(LoadLE(b, status::kBadRing + 4 * (k % 10), 4)));
+  for (int k = first; k < c; ++k) Append("  LBA: " + std::to_string(LoadLE(b, status::kBadRing + 4 * (k % 10), 4)));
   r = c;
   return true;
 }
@@ -383,8 +390,7 @@ void EventLog::Bound() {
   dropped_ += drop;
   droppedTotal_ += drop;
   DayLog[savedCount_] = "*** " + std::to_string(dropped_) + " log lines could not be saved and were dropped ***";
-  if (firstDrop)
-    view_.SetPanelText(kPanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
+  if (firstDrop) view_.SetPanelText(kPanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
 }
 
 void EventLog::SaveFailed(const std::string& why) {

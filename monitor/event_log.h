@@ -23,8 +23,8 @@ namespace raid {
 
 class EventLog {
  public:
-  EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
-           const DateTimeFormat& fmt, CoreView& view, std::string logDir);
+  EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report,
+           Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir);
 
   void DetectEvents(uint8_t slotMask);
   void DetectDeviceChanges();

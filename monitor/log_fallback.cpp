@@ -35,9 +35,12 @@ FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days,
       const std::string path = folder + "/" + name + ".unsaved-" + std::to_string(n);
       if (StatNoFollow(path).exists) continue;
       w = CreateNewFile(path, text);
-      if (w.ok) r.files.push_back(path);
-      else if (StatNoFollow(path).exists) continue;  // taken meanwhile: the next name
-      else break;
+      if (w.ok)
+        r.files.push_back(path);
+      else if (StatNoFollow(path).exists)
+        continue;  // taken meanwhile: the next name
+      else
+        break;
     }
     if (!w.ok) {
       r.error = folder + ": " + w.error;
@@ -49,8 +52,8 @@ FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days,
 }
 
 std::string FallbackMessage(const FallbackResult& r, const std::string& logDir) {
-  std::string m = std::to_string(r.lines) + (r.lines == 1 ? " log line" : " log lines") +
-                  " could not be saved to " + logDir;
+  std::string m =
+      std::to_string(r.lines) + (r.lines == 1 ? " log line" : " log lines") + " could not be saved to " + logDir;
   if (!r.ok) return m + ", nor set aside: " + r.error;
   m += r.lines == 1 ? "; it is in " : "; they are in ";
   for (size_t i = 0; i < r.files.size(); ++i) m += (i ? ", " : "") + r.files[i];

@@ -145,7 +145,8 @@ void RaidCore::OnDetectionTimer() {
     Publish(*result);
     return;
   }
-  if (detection.Pending() && DetectionBanner == "Drive detecting") SetDetectText(DetectionBanner, !DetectionBannerVisible);
+  if (detection.Pending() && DetectionBanner == "Drive detecting")
+    SetDetectText(DetectionBanner, !DetectionBannerVisible);
 }
 
 void RaidCore::Publish(const DetectionResult& result) {

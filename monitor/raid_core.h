@@ -29,7 +29,6 @@
 
 namespace raid {
 
-
 class RaidCore {
  public:
   RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir);

@@ -13,20 +13,29 @@ CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, 
     // The loops only look at their request flags; they have work from the
     // moment a flag is set, and flags are set only by other tasks or by the
     // front end (which then asks for the next wake again).
-    Add("DriveDetectThread", 100, [this] { core_.DetectionStep(); }, nullptr,
+    Add(
+        "DriveDetectThread", 100, [this] { core_.DetectionStep(); }, nullptr,
         [this] { return core_.detection.Pending() ? int64_t{0} : kNone; });
-    Add("TRaidThread", 50, [this] {
-      if (core_.StatusRequestWaiting()) core_.ServeStatusRequest();
-    }, nullptr, [this] { return core_.StatusRequestWaiting() ? int64_t{0} : kNone; });
-    Add("TEmailThread", 200, [this] {
-      if (core_.MailRequestWaiting()) core_.ServeMailRequest();
-    }, nullptr, [this] { return core_.MailRequestWaiting() ? int64_t{0} : kNone; });
+    Add(
+        "TRaidThread", 50,
+        [this] {
+          if (core_.StatusRequestWaiting()) core_.ServeStatusRequest();
+        },
+        nullptr, [this] { return core_.StatusRequestWaiting() ? int64_t{0} : kNone; });
+    Add(
+        "TEmailThread", 200,
+        [this] {
+          if (core_.MailRequestWaiting()) core_.ServeMailRequest();
+        },
+        nullptr, [this] { return core_.MailRequestWaiting() ? int64_t{0} : kNone; });
   }
-  Add("Timer4", 500, [this] { core_.OnDetectionTimer(); }, &core_.DetectionTimerEnabled);
+  Add(
+      "Timer4", 500, [this] { core_.OnDetectionTimer(); }, &core_.DetectionTimerEnabled);
   Add("Timer3", 1000, [this] { core_.OnClockTimer(); });
   Add("Timer1", 1000, [this] { core_.OnProgressTimer(); });
   Add("Timer5", 1000, [this] { core_.OnHoldOffTimer(); });
-  Add("Timer2", 4000, [this] { core_.OnPollTimer(); }, &core_.PollTimerEnabled);
+  Add(
+      "Timer2", 4000, [this] { core_.OnPollTimer(); }, &core_.PollTimerEnabled);
 }
 
 void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled,

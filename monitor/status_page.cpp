@@ -71,13 +71,14 @@ void StatusPage::DrivePart(const Sector& b) {
       if (x == 1) {
         const uint8_t a = b[status::kActivity];
         if (a & status::kMatchedSsd)
-          view_.ShowNotice({"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
-                             "to start rebuilding.",
-                             "Message", BoxIcon::Information, BoxButtons::Ok});
+          view_.ShowNotice(
+              {"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
+               "to start rebuilding.",
+               "Message", BoxIcon::Information, BoxButtons::Ok});
         else if (!(a & status::kActIsScan))
           view_.ShowNotice({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " +
-                                 AtaText(b, status::kHdd2Serial, status::kSerialLen),
-                             "Message", BoxIcon::Information, BoxButtons::Ok});
+                                AtaText(b, status::kHdd2Serial, status::kSerialLen),
+                            "Message", BoxIcon::Information, BoxButtons::Ok});
       }
       cap.text = gb;
       name.text = model;

@@ -23,19 +23,19 @@ struct LabelModel {
 };
 
 struct StatusPageModel {
-  LabelModel ModeText;  // mode
-  LabelModel ArrayCapacityText;  // system capacity
-  LabelModel Hdd1CapacityText, Hdd1IdentityText;  // HDD1 capacity and identity
-  LabelModel Hdd2CapacityText, Hdd2IdentityText;  // HDD2 capacity and identity
+  LabelModel ModeText;                                 // mode
+  LabelModel ArrayCapacityText;                        // system capacity
+  LabelModel Hdd1CapacityText, Hdd1IdentityText;       // HDD1 capacity and identity
+  LabelModel Hdd2CapacityText, Hdd2IdentityText;       // HDD2 capacity and identity
   LabelModel StateText{"", TextColor::Fuchsia, true};  // state text
-  LabelModel FirmwareVersionText;  // firmware version
-  LabelModel FanSpeedText, TemperatureText;  // fan RPM, temperature
-  bool EnvironmentPanelVisible = false;  // fan and temperature panel
+  LabelModel FirmwareVersionText;                      // firmware version
+  LabelModel FanSpeedText, TemperatureText;            // fan RPM, temperature
+  bool EnvironmentPanelVisible = false;                // fan and temperature panel
   bool Hdd1ScanButtonVisible = false, Hdd2ScanButtonVisible = false;
   std::string Hdd1ScanButtonCaption = "Start P0 Scan", Hdd2ScanButtonCaption = "Start P1 Scan";
   bool LogButtonVisible = false;
   bool BuzzerMuteChecked = false;  // "Buzzer Mute"
-  bool AutoScanChecked = false;  // "Auto Scan"
+  bool AutoScanChecked = false;    // "Auto Scan"
   uint8_t LastDriveStateDrawn = 255;
   uint8_t LastProgressDrawn = 255;
   int Refreshes = 0;  // how many refreshes drew anything

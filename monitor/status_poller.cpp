@@ -11,8 +11,8 @@
 
 namespace raid {
 
-StatusPoller::StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
-                           DriveDetector& det, EventLog& log, CoreView& view)
+StatusPoller::StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs,
+                           SettingsCommands& settings, DriveDetector& det, EventLog& log, CoreView& view)
     : st_(st), controls_(controls), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
 
 void StatusPoller::ServeRequest() {
@@ -26,10 +26,10 @@ void StatusPoller::ServeRequest() {
     if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
     const uint8_t slot = controls_.StatusPageSlot;
-    const uint64_t cap = slot < kMaxSlots
-                             ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives],
-                                         status::kCapacity)
-                             : 0;
+    const uint64_t cap =
+        slot < kMaxSlots
+            ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], status::kCapacity)
+            : 0;
     const bool ok = settings_.SendScanCommand(cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
     if (RequestServed) RequestServed(request_bits::kScan, ok);
@@ -96,7 +96,8 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     }
     o = r;
   } else {
-    view_.SetPanelText(4, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" + HexByte(ms_.StatusErrCount));
+    view_.SetPanelText(
+        4, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" + HexByte(ms_.StatusErrCount));
     ++ms_.StatusErrCount;
   }
   mask |= static_cast<uint8_t>(1u << s);

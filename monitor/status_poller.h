@@ -23,8 +23,8 @@ namespace raid {
 
 class StatusPoller {
  public:
-  StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings, DriveDetector& det,
-               EventLog& log, CoreView& view);
+  StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
+               DriveDetector& det, EventLog& log, CoreView& view);
 
   // Serves one request of RequestBits (poll, backup period, scan command).
   void ServeRequest();

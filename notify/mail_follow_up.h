@@ -62,7 +62,7 @@ class MailFollowUp {
   struct Waiting {
     uint64_t serial = 0;  // of the try in flight or the last failed one
     int triesDone = 0;
-    int64_t dueMs = -1;   // -1: a try is in flight
+    int64_t dueMs = -1;  // -1: a try is in flight
   };
   std::optional<Waiting> waiting_;
   std::optional<MailJob> job_;  // the last notification

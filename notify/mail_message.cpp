@@ -28,8 +28,8 @@ std::string Base64(const std::string& in) {
   std::string out;
   size_t i = 0;
   for (; i + 2 < in.size(); i += 3) {
-    const uint32_t n = static_cast<uint8_t>(in[i]) << 16 | static_cast<uint8_t>(in[i + 1]) << 8 |
-                       static_cast<uint8_t>(in[i + 2]);
+    const uint32_t n =
+        static_cast<uint8_t>(in[i]) << 16 | static_cast<uint8_t>(in[i + 1]) << 8 | static_cast<uint8_t>(in[i + 2]);
     out += {k[n >> 18], k[(n >> 12) & 63], k[(n >> 6) & 63], k[n & 63]};
   }
   if (i + 1 == in.size()) {
@@ -119,10 +119,8 @@ std::string NewMessageId(const MailJob& job) {
 
 std::vector<std::string> BuildSystemInfoText(const SystemProperties& p) {
   return {"\n=========== [System Information] ==============",
-          "\nMotherBoard : " + p.boardManufacturer + " - " + p.boardProduct,
-          "\nSystem Name : " + p.systemName,
-          "\nIP Address  : " + p.ipAddresses,
-          "\n" + std::string(47, '=')};
+          "\nMotherBoard : " + p.boardManufacturer + " - " + p.boardProduct, "\nSystem Name : " + p.systemName,
+          "\nIP Address  : " + p.ipAddresses, "\n" + std::string(47, '=')};
 }
 
 void ComposeNotification(const MailSettingsState& s, uint8_t category, const std::vector<std::string>& eventText,
@@ -144,15 +142,14 @@ void ComposeNotification(const MailSettingsState& s, uint8_t category, const std
 
 void ComposeTestMail(const MailSettingsState& s, const std::vector<std::string>& systemInfo,
                      const std::string& appTitle, MailJob& job) {
-  ComposeNotification(s, 0, {"This is a test mail of " + appTitle + ": notifications reach this address."},
-                      systemInfo, appTitle, job);
+  ComposeNotification(s, 0, {"This is a test mail of " + appTitle + ": notifications reach this address."}, systemInfo,
+                      appTitle, job);
   job.subject = "[" + appTitle + " Message] Test mail";
 }
 
 std::string MailDate(const LocalDateTime& t, int off) {
   static const char* days[7] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // 1970-01-01 was a Thursday
-  static const char* months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static const char* months[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   const int64_t dayNumber = ToLocalMs({t.year, t.month, t.day, 0, 0, 0, 0}) / 86400000;
   const int wd = static_cast<int>(((dayNumber % 7) + 7) % 7);
   const int m = t.month >= 1 && t.month <= 12 ? t.month - 1 : 0;

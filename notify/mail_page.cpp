@@ -40,12 +40,30 @@ void MailPage::SelectSubPage(int page) {
 void MailPage::EditChanged(int edit, const std::string& text) {
   MailPageModel& m = Model;
   switch (edit) {
-    case 1: m.Edit1 = text; m.MailPageDirty |= mail_dirty::kPort; break;
-    case 2: m.Edit2 = text; m.MailPageDirty |= mail_dirty::kHost; break;
-    case 3: m.Edit3 = text; m.MailPageDirty |= mail_dirty::kName; break;
-    case 4: m.Edit4 = text; m.MailPageDirty |= mail_dirty::kAddress; break;
-    case 5: m.Edit5 = text.substr(0, 2); m.MailPageDirty |= mail_dirty::kTimeOut; break;
-    case 8: m.Edit8 = text.substr(0, kPasswordMaxLength); m.MailPageDirty |= mail_dirty::kPassword; break;
+    case 1:
+      m.Edit1 = text;
+      m.MailPageDirty |= mail_dirty::kPort;
+      break;
+    case 2:
+      m.Edit2 = text;
+      m.MailPageDirty |= mail_dirty::kHost;
+      break;
+    case 3:
+      m.Edit3 = text;
+      m.MailPageDirty |= mail_dirty::kName;
+      break;
+    case 4:
+      m.Edit4 = text;
+      m.MailPageDirty |= mail_dirty::kAddress;
+      break;
+    case 5:
+      m.Edit5 = text.substr(0, 2);
+      m.MailPageDirty |= mail_dirty::kTimeOut;
+      break;
+    case 8:
+      m.Edit8 = text.substr(0, kPasswordMaxLength);
+      m.MailPageDirty |= mail_dirty::kPassword;
+      break;
     default: break;
   }
 }
@@ -140,12 +158,11 @@ bool MailPage::Image3_OKClick() {
   flags_ |= 0x01;
   s_.MailSettingsLoaded = false;
   if (!r.ok) {
-    ui_.ShowMessage({"The mail settings could not be saved: " + r.error, "E-Mail Message", BoxIcon::Error,
-                     BoxButtons::Ok});
+    ui_.ShowMessage(
+        {"The mail settings could not be saved: " + r.error, "E-Mail Message", BoxIcon::Error, BoxButtons::Ok});
     return false;
   }
   return true;
 }
 
 }  // namespace raid
-

@@ -24,14 +24,14 @@ constexpr uint8_t kPort = 0x01, kHost = 0x02, kName = 0x04, kAddress = 0x08, kTi
 }
 
 struct MailPageModel {
-  int SubPage = 0;  // 0 Setup, 1 HDD_Fail, 2 DeviceRemove
+  int SubPage = 0;                                       // 0 Setup, 1 HDD_Fail, 2 DeviceRemove
   std::string Edit1, Edit2, Edit3, Edit4, Edit5, Edit8;  // port, host, name, address, time-out, password
   bool CheckBox8 = false;
   bool Edit8Visible = false;
   std::string Edit7, Edit6;  // address inputs of sub-pages 1 and 2
   // Subject and contents: Memo5/Memo6 category 1, Memo3/Memo4 category 2.
   TextLines Memo5, Memo6, Memo3, Memo4;
-  std::vector<std::string> Recipients;  // the working list
+  std::vector<std::string> Recipients;           // the working list
   std::array<std::string, kMaxRecipients> Grid;  // both grids' cells
   int Grid1Row = 0, Grid2Row = 0;
   uint8_t MailPageDirty = 0;
@@ -53,8 +53,8 @@ class MailPage {
   // Edit1Change .. Edit5Change, Edit8Change: the text and its edit bit.
   void EditChanged(int edit, const std::string& text);
   void CheckBox8Click(bool checked);
-  void Image3_1PClick();  // add the sub-page's input to the list
-  void Image3_1MClick();  // remove the sub-page's selected row
+  void Image3_1PClick();               // add the sub-page's input to the list
+  void Image3_1MClick();               // remove the sub-page's selected row
   void SelectCell(int grid, int row);  // StringGrid1SelectCell / StringGrid2SelectCell
   // OK: saves in order, writing only what the edit bits say. False when the
   // store refused a write (the user has been told; what was stored before

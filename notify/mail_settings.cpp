@@ -24,8 +24,10 @@ const char* ServerValueName(size_t i) { return i < 5 ? kServerValueNames[i] : ""
 
 void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags) {
   s.SettingsKeyExists = store.KeyExists();
-  if (s.SettingsKeyExists) requestFlags |= kReloadBit;
-  else s.MailTemplateDir = store.DefaultTemplateDir();
+  if (s.SettingsKeyExists)
+    requestFlags |= kReloadBit;
+  else
+    s.MailTemplateDir = store.DefaultTemplateDir();
 }
 
 SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,

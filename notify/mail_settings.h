@@ -19,8 +19,7 @@ namespace raid {
 enum MailSetting : size_t { kPort = 0, kSmtpHost, kSenderName, kSenderAddress, kTimeOut, kPassword, kMailSettingCount };
 
 // Category k (1-4) names its template files.
-inline constexpr const char* kMailCategoryNames[5] = {"", "Hard Disks Fail", "Device Removed", "Over Heat",
-                                                      "Fan Fail"};
+inline constexpr const char* kMailCategoryNames[5] = {"", "Hard Disks Fail", "Device Removed", "Over Heat", "Fan Fail"};
 inline constexpr size_t kMaxRecipients = 10;
 
 using TextLines = std::vector<std::string>;

@@ -9,7 +9,12 @@ namespace raid {
 
 MailNotifier::MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo,
                            Clock& clock, std::function<void(int, const std::string&)> panel, std::function<void()> pump)
-    : store_(store), ms_(ms), systemInfo_(systemInfo), clock_(clock), panel_(std::move(panel)), pump_(std::move(pump)) {}
+    : store_(store),
+      ms_(ms),
+      systemInfo_(systemInfo),
+      clock_(clock),
+      panel_(std::move(panel)),
+      pump_(std::move(pump)) {}
 
 MailNotifier::~MailNotifier() { Stop(false); }
 
@@ -34,8 +39,10 @@ void MailNotifier::SendNotification() {
   panel_(2, "Email=" + std::to_string(flags));
   if (flags & mail_request::kReloadSettings) {
     const SettingsResult r = LoadMailSettings(store_, Settings, ms_.MailRequestFlags, pump_);
-    if (!r.ok) panel_(3, "Mail settings cannot be read: " + r.error);
-    else LoadFollowUpSettings();
+    if (!r.ok)
+      panel_(3, "Mail settings cannot be read: " + r.error);
+    else
+      LoadFollowUpSettings();
   }
   if (!(ms_.MailRequestFlags.load() & mail_request::kPending)) return;
   if (Settings.MailSettingsLoaded && Settings.MailRecipientCount != 0) {

@@ -39,8 +39,8 @@ struct Transfer {
   size_t sent = 0;
   bool greeted = false;
   bool begun = false;
-  std::string rcpt;          // the recipient whose RCPT reply is awaited
-  std::string lastError;     // the last server reply of 400 or above
+  std::string rcpt;       // the recipient whose RCPT reply is awaited
+  std::string lastError;  // the last server reply of 400 or above
   std::vector<std::pair<std::string, std::string>> refused;
 };
 

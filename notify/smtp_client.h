@@ -15,10 +15,10 @@
 namespace raid {
 
 struct SmtpLimits {
-  int connectMs = 10000;   // when the stored time-out is 0 or not a number
-  int responseS = 30;      // the longest wait for one server reply
-  int totalMs = 120000;    // the whole transfer
-  std::string caFile;      // extra trusted certificates (tests), empty: the system's
+  int connectMs = 10000;  // when the stored time-out is 0 or not a number
+  int responseS = 30;     // the longest wait for one server reply
+  int totalMs = 120000;   // the whole transfer
+  std::string caFile;     // extra trusted certificates (tests), empty: the system's
 };
 
 struct SmtpEvents {

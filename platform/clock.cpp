@@ -29,8 +29,8 @@ int64_t SteadyMs() {
 
 int64_t ToLocalMs(const LocalDateTime& t) {
   using namespace std::chrono;
-  const sys_days days = year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
-                                       day{static_cast<unsigned>(t.day)}};
+  const sys_days days =
+      year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)}, day{static_cast<unsigned>(t.day)}};
   const int64_t d = days.time_since_epoch().count();
   return d * kMsPerDay + ((t.hour * 60LL + t.minute) * 60LL + t.second) * 1000LL + t.millisecond;
 }

@@ -23,9 +23,7 @@ struct LocalDateTime {
   int millisecond = 0;
 
   bool IsMidnight() const { return hour == 0 && minute == 0 && second == 0 && millisecond == 0; }
-  bool SameDay(const LocalDateTime& o) const {
-    return year == o.year && month == o.month && day == o.day;
-  }
+  bool SameDay(const LocalDateTime& o) const { return year == o.year && month == o.month && day == o.day; }
   bool operator==(const LocalDateTime&) const = default;
 };
 

@@ -9,7 +9,7 @@ namespace raid {
 
 class ComSession {
  public:
-  ComSession();  // initialises COM for the calling thread
+  ComSession();   // initialises COM for the calling thread
   ~ComSession();  // uninitialises it
   ComSession(const ComSession&) = delete;
   ComSession& operator=(const ComSession&) = delete;

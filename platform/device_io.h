@@ -31,7 +31,7 @@ struct ScsiRequest {
   DataDirection direction = DataDirection::In;
   uint32_t transferLength = 0;  // bytes
   uint32_t timeoutSeconds = 2;
-  uint8_t* data = nullptr;      // transferLength bytes; in or out per direction
+  uint8_t* data = nullptr;  // transferLength bytes; in or out per direction
   // Set by the backend: how many bytes the device really moved, and the
   // status of the reply.
   uint32_t transferred = 0;
@@ -48,9 +48,7 @@ struct AtaRegisters {
   uint8_t device = 0;
   uint8_t command = 0;
 
-  std::array<uint8_t, 7> Bytes() const {
-    return {features, sectorCount, lbaLow, lbaMid, lbaHigh, device, command};
-  }
+  std::array<uint8_t, 7> Bytes() const { return {features, sectorCount, lbaLow, lbaMid, lbaHigh, device, command}; }
   bool operator==(const AtaRegisters&) const = default;
 };
 
@@ -62,7 +60,7 @@ struct VolumeExtent {
   uint64_t extentLength = 0;
 };
 
-using DeviceId = uint8_t;  // a drive letter ('C'..'Z') or a physical drive number 0-9
+using DeviceId = uint8_t;                  // a drive letter ('C'..'Z') or a physical drive number 0-9
 constexpr DeviceId kFirstLetterId = 0x43;  // ids above 'B' are letters
 
 // Platform drive types of a root path (the low byte is what is kept).
@@ -95,8 +93,7 @@ class DeviceIo {
   // ATA register command with `sectors` × 512 bytes of data in. Where the
   // transport returns them, the registers are updated from the reply whether
   // or not it succeeded (status.ataRegistersReturned says so).
-  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
-                   ReplyStatus& status) = 0;
+  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) = 0;
   virtual bool RescanBus(DeviceHandleValue h) = 0;
   virtual bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) = 0;
 

@@ -52,13 +52,13 @@ bool DecodeAtaOutputRegisters(const uint8_t* sense, size_t length, AtaRegisters&
       if (i + size > end) return false;
       if (type == kAtaStatusReturnDescriptor && size >= 14) {
         const uint8_t* d = sense + i;
-        out.features = d[3];      // Error
-        out.sectorCount = d[5];   // Count (7:0)
-        out.lbaLow = d[7];        // LBA (7:0)
-        out.lbaMid = d[9];        // LBA (15:8)
-        out.lbaHigh = d[11];      // LBA (23:16)
+        out.features = d[3];     // Error
+        out.sectorCount = d[5];  // Count (7:0)
+        out.lbaLow = d[7];       // LBA (7:0)
+        out.lbaMid = d[9];       // LBA (15:8)
+        out.lbaHigh = d[11];     // LBA (23:16)
         out.device = d[12];
-        out.command = d[13];      // Status
+        out.command = d[13];  // Status
         return true;
       }
       i += size;

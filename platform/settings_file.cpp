@@ -69,11 +69,16 @@ std::string Quote(const std::string& s) {
   std::string q = "\"";
   for (const char c : s) {
     const auto u = static_cast<unsigned char>(c);
-    if (c == '\\') q += "\\\\";
-    else if (c == '"') q += "\\\"";
-    else if (c == '\r') q += "\\r";
-    else if (c == '\n') q += "\\n";
-    else if (c == '\t') q += "\\t";
+    if (c == '\\')
+      q += "\\\\";
+    else if (c == '"')
+      q += "\\\"";
+    else if (c == '\r')
+      q += "\\r";
+    else if (c == '\n')
+      q += "\\n";
+    else if (c == '\t')
+      q += "\\t";
     else if (u < 0x20 || u == 0x7F) {
       char buf[5];
       std::snprintf(buf, sizeof buf, "\\x%02x", u);

@@ -67,7 +67,8 @@ SettingsResult MemorySettingsStore::CreateKey() {
   return {};
 }
 
-SettingsResult MemorySettingsStore::Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) {
+SettingsResult MemorySettingsStore::Read(const std::string& name, SettingsType type,
+                                         std::optional<SettingsValue>& out) {
   out.reset();
   const auto it = values.find(name);
   if (!exists || it == values.end()) return {};

@@ -16,8 +16,7 @@ constexpr uint32_t kProtectedEnd = 0xC000;
 bool RandomBlock(uint32_t lba) { return lba >= 3 && lba <= 130; }
 }  // namespace
 
-Enclosure::Enclosure(std::string name, EnclosureTransport transport)
-    : name_(std::move(name)), transport_(transport) {
+Enclosure::Enclosure(std::string name, EnclosureTransport transport) : name_(std::move(name)), transport_(transport) {
   ident_[ident::kSignature] = ident::kSig0;
   ident_[ident::kSignature + 1] = ident::kSig1;
 }
@@ -38,7 +37,8 @@ void Enclosure::EraseSector(uint32_t address) {
   flash_.EraseSector(address);
   // An erased status log holds no record any more: reads there answer the
   // flash again.
-  if (logged_ && (logAddr_ & ~(NorFlash::kSectorSize - 1)) == (address % NorFlash::kSize & ~(NorFlash::kSectorSize - 1)))
+  if (logged_ &&
+      (logAddr_ & ~(NorFlash::kSectorSize - 1)) == (address % NorFlash::kSize & ~(NorFlash::kSectorSize - 1)))
     logged_ = false;
 }
 
@@ -126,8 +126,8 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
       }
       break;
     case cmd::kSpiWrite:
-      ok = lba == cmd::kCommandBlockLba && s[cmd::kWriteMark] == cmd::kWriteMarkValue &&
-           FlashWriteAllowed(address) && address % NorFlash::kPageSize == 0;
+      ok = lba == cmd::kCommandBlockLba && s[cmd::kWriteMark] == cmd::kWriteMarkValue && FlashWriteAllowed(address) &&
+           address % NorFlash::kPageSize == 0;
       if (ok) {
         if (dropWrites > 0)
           --dropWrites;
@@ -147,9 +147,7 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
       ok = RandomBlock(lba) && spiMode_;
       if (ok) lowAreaOpen_ = arg == 1;
       break;
-    case cmd::kSpiMode10:
-      ok = RandomBlock(lba);
-      break;
+    case cmd::kSpiMode10: ok = RandomBlock(lba); break;
     case cmd::kBackupPeriod:
       ok = lba == cmd::kCommandBlockLba;
       if (ok) {
@@ -162,9 +160,7 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
         LogStatus();
       }
       break;
-    case cmd::kInitialise:
-      ok = lba == cmd::kCommandBlockLba;
-      break;
+    case cmd::kInitialise: ok = lba == cmd::kCommandBlockLba; break;
     case cmd::kScan:
       ok = lba == cmd::kCommandBlockLba && s[4] <= 1;
       if (ok) {
@@ -178,8 +174,7 @@ bool Enclosure::CommandSector(uint32_t lba, const Sector& s, const DeviceTiming&
         LogStatus();
       }
       break;
-    default:
-      ok = false;
+    default: ok = false;
   }
   if (ok) commands_.push_back(s);
   return ok;
@@ -202,19 +197,15 @@ bool Enclosure::Ata(AtaRegisters& regs, uint8_t* data, uint32_t sectors, const D
       spiMode_ = false;
       lowAreaOpen_ = false;
       return true;
-    case 0x03:
-      spiMode_ = true;
-      return true;
+    case 0x03: spiMode_ = true; return true;
     case 0x04:
     case 0x05:
       if (!spiMode_) return false;
       lowAreaOpen_ = regs.features == 0x04;
       return true;
     case 0x10:
-    case 0x11:
-      return true;
-    default:
-      return false;
+    case 0x11: return true;
+    default: return false;
   }
 }
 
@@ -222,9 +213,7 @@ bool Enclosure::Vendor(ScsiRequest& req, const DeviceTiming& t, int64_t& cost) {
   DecodedVendorCdb v;
   const uint8_t shift = transport_ == EnclosureTransport::VendorOneFe ? 1 : 0;
   if (!DecodeVendorCdb(req.cdb, shift, v)) return false;
-  auto needIn = [&](uint32_t n) {
-    return req.data && req.direction == DataDirection::In && req.transferLength >= n;
-  };
+  auto needIn = [&](uint32_t n) { return req.data && req.direction == DataDirection::In && req.transferLength >= n; };
   switch (v.opcode) {
     case kVendorIdentify:
       if (!answersIdentOpcode || !needIn(512)) return false;
@@ -260,12 +249,17 @@ bool Enclosure::Vendor(ScsiRequest& req, const DeviceTiming& t, int64_t& cost) {
       std::memset(req.data, 0, 8);
       cost += t.sectorEraseMs;
       return true;
-    case 0x5A: case 0x23: case 0x10: case 0x52: case 0x5C: case 0x30: case 0x32:
+    case 0x5A:
+    case 0x23:
+    case 0x10:
+    case 0x52:
+    case 0x5C:
+    case 0x30:
+    case 0x32:
       if (!needIn(8)) return false;
       std::memset(req.data, 0, 8);
       return true;
-    default:
-      return false;
+    default: return false;
   }
 }
 

@@ -51,9 +51,7 @@ constexpr Field kStatusFields[] = {
     {"badRing", status::kBadRing, 40, FieldType::Ring},
 };
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what) {
-  throw ScenarioError(where + ": " + what);
-}
+[[noreturn]] void Fail(const std::string& where, const std::string& what) { throw ScenarioError(where + ": " + what); }
 
 // Field paths as the error messages name them: "timeline[3].set.raw[0].offset".
 std::string Key(const std::string& where, const std::string& key) { return where.empty() ? key : where + "." + key; }
@@ -116,9 +114,12 @@ uint64_t Whole(const json& v, const std::string& where, uint64_t max) {
     for (size_t i = first; ok && i < s.size(); ++i) {
       const char c = s[i];
       unsigned d;
-      if (c >= '0' && c <= '9') d = static_cast<unsigned>(c - '0');
-      else if (hex && c >= 'a' && c <= 'f') d = static_cast<unsigned>(c - 'a' + 10);
-      else if (hex && c >= 'A' && c <= 'F') d = static_cast<unsigned>(c - 'A' + 10);
+      if (c >= '0' && c <= '9')
+        d = static_cast<unsigned>(c - '0');
+      else if (hex && c >= 'a' && c <= 'f')
+        d = static_cast<unsigned>(c - 'a' + 10);
+      else if (hex && c >= 'A' && c <= 'F')
+        d = static_cast<unsigned>(c - 'A' + 10);
       else {
         ok = false;
         break;
@@ -149,7 +150,8 @@ double Seconds(const json& v, const std::string& where) {
   if (!v.is_number()) Fail(where, "expected seconds as a number");
   const double d = v.get<double>();
   if (std::isnan(d) || d < 0) Fail(where, "must not be negative");
-  if (d > kMaxScenarioSeconds) Fail(where, "more than ten years (" + std::to_string(static_cast<uint64_t>(kMaxScenarioSeconds)) + " s)");
+  if (d > kMaxScenarioSeconds)
+    Fail(where, "more than ten years (" + std::to_string(static_cast<uint64_t>(kMaxScenarioSeconds)) + " s)");
   return d;
 }
 
@@ -248,7 +250,8 @@ std::vector<TimelineEvent> Patches(const json& set, const std::string& where) {
         List(value, w, 10);
         e.offset = f->offset;
         e.bytes.assign(f->width, 0);
-        for (size_t i = 0; i < value.size(); ++i) StoreLE(e.bytes, i * 4, 4, Whole(value[i], Item(w, i), 0xFFFFFFFFULL));
+        for (size_t i = 0; i < value.size(); ++i)
+          StoreLE(e.bytes, i * 4, 4, Whole(value[i], Item(w, i), 0xFFFFFFFFULL));
         break;
       }
     }
@@ -281,8 +284,7 @@ LocalDateTime ParseDateTime(const json& v, const std::string& where) {
   const std::string s = Text(v, where, 64);
   static constexpr char kForm[] = "dddd-dd-dd dd:dd:dd";
   bool ok = s.size() == sizeof(kForm) - 1;
-  for (size_t i = 0; ok && i < s.size(); ++i)
-    ok = kForm[i] == 'd' ? (s[i] >= '0' && s[i] <= '9') : s[i] == kForm[i];
+  for (size_t i = 0; ok && i < s.size(); ++i) ok = kForm[i] == 'd' ? (s[i] >= '0' && s[i] <= '9') : s[i] == kForm[i];
   if (!ok) Fail(where, "expected \"YYYY-MM-DD hh:mm:ss\"");
   auto num = [&](size_t at, size_t n) {
     int x = 0;
@@ -308,7 +310,8 @@ FaultSpec ParseFault(const json& j, const std::string& where) {
   Object(j, where);
   OnlyKeys(j, where, {"kind", "mode", "drive", "count", "after", "from", "until"});
   FaultSpec f;
-  static const char* kinds[] = {"open", "read10", "write10", "inquiry", "vendor", "ata", "rescan", "extents", "scsi", "any"};
+  static const char* kinds[] = {"open", "read10", "write10", "inquiry", "vendor",
+                                "ata",  "rescan", "extents", "scsi",    "any"};
   static const char* modes[] = {"fail", "hang", "short", "corrupt", "flip", "drop-write"};
   if (j.contains("kind")) f.kind = Text(j["kind"], Key(where, "kind"), 16);
   if (j.contains("mode")) f.mode = Text(j["mode"], Key(where, "mode"), 16);
@@ -422,9 +425,7 @@ json ParseJson(const std::string& text) {
         if (!levels.empty()) levels.pop_back();
         elementDone();
         break;
-      case E::value:
-        elementDone();
-        break;
+      case E::value: elementDone(); break;
     }
     return true;
   };
@@ -448,8 +449,8 @@ ScenarioSpec ParseScenarioImpl(const std::string& text) {
     if (c.contains("speed")) {
       const json& v = c["speed"];
       if (!v.is_number() || !(v.get<double>() > 0) || v.get<double>() > kMaxScenarioSpeed)
-        Fail("clock.speed", "expected a number above 0 and at most " +
-                                std::to_string(static_cast<int>(kMaxScenarioSpeed)));
+        Fail("clock.speed",
+             "expected a number above 0 and at most " + std::to_string(static_cast<int>(kMaxScenarioSpeed)));
       sc.speed = v.get<double>();
     }
   }
@@ -471,21 +472,23 @@ ScenarioSpec ParseScenarioImpl(const std::string& text) {
   for (size_t i = 0; i < enclosures.size(); ++i) {
     const std::string w = Item("enclosures", i);
     const auto& j = Object(enclosures[i], w);
-    OnlyKeys(j, w, {"name", "transport", "model", "firmware", "status", "answersIdentOpcode", "signature",
-                    "inquiryAdditionalLength"});
+    OnlyKeys(j, w,
+             {"name", "transport", "model", "firmware", "status", "answersIdentOpcode", "signature",
+              "inquiryAdditionalLength"});
     if (!j.contains("name")) Fail(w, "needs a name");
     const std::string name = Text(j["name"], Key(w, "name"), 64);
     if (name.empty()) Fail(Key(w, "name"), "must not be empty");
     for (const auto& e : sc.enclosures)
       if (e.name == name) Fail(Key(w, "name"), "duplicate name \"" + name + "\"");
-    const auto tr = j.contains("transport") ? ParseTransport(j["transport"], Key(w, "transport"))
-                                            : EnclosureTransport::Read58;
+    const auto tr =
+        j.contains("transport") ? ParseTransport(j["transport"], Key(w, "transport")) : EnclosureTransport::Read58;
     auto text = [&](const char* k, const std::string& def, size_t max) {
       return j.contains(k) ? Text(j[k], Key(w, k), max) : def;
     };
     EnclosureSpec e = MakeEnclosure(name, tr, text("model", "Two-bay RAID", 40), text("firmware", "100607.1", 8));
     if (j.contains("status")) ApplyPatches(e.status, Patches(j["status"], Key(w, "status")));
-    if (j.contains("answersIdentOpcode")) e.answersIdentOpcode = Flag(j["answersIdentOpcode"], Key(w, "answersIdentOpcode"));
+    if (j.contains("answersIdentOpcode"))
+      e.answersIdentOpcode = Flag(j["answersIdentOpcode"], Key(w, "answersIdentOpcode"));
     if (j.contains("signature") && !Flag(j["signature"], Key(w, "signature"))) {
       e.ident[ident::kSignature] = 0;
       e.ident[ident::kSignature + 1] = 0;
@@ -573,7 +576,8 @@ ScenarioSpec ParseScenarioImpl(const std::string& text) {
       std::string action;
       for (const char* k : {"set", "ramp", "plug", "unplug", "fault"}) {
         if (!j.contains(k)) continue;
-        if (!action.empty()) Fail(w, "one of set, ramp, plug, unplug or fault per entry, not both " + action + " and " + k);
+        if (!action.empty())
+          Fail(w, "one of set, ramp, plug, unplug or fault per entry, not both " + action + " and " + k);
         action = k;
       }
       if (action.empty()) Fail(w, "needs one of set, ramp, plug, unplug or fault");

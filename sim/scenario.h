@@ -22,12 +22,12 @@ struct ScenarioError : std::runtime_error {
 
 // What a scenario may ask for (docs/simulator.md). Past these a run would
 // wrap a number, outgrow memory or no longer answer a stop request.
-inline constexpr double kMaxScenarioSpeed = 10000;            // program seconds per real second
+inline constexpr double kMaxScenarioSpeed = 10000;                 // program seconds per real second
 inline constexpr double kMaxScenarioSeconds = 10 * 366 * 86400.0;  // ten years of program time
-inline constexpr uint64_t kMaxDeviceTimeMs = 60000;           // one modelled request
-inline constexpr uint64_t kMaxFaultCount = 1000000000;        // fault count and after
-inline constexpr uint64_t kMaxRampSteps = 100000;             // values of one ramp
-inline constexpr size_t kMaxTimelineEvents = 1000000;         // after ramps are counted out
+inline constexpr uint64_t kMaxDeviceTimeMs = 60000;                // one modelled request
+inline constexpr uint64_t kMaxFaultCount = 1000000000;             // fault count and after
+inline constexpr uint64_t kMaxRampSteps = 100000;                  // values of one ramp
+inline constexpr size_t kMaxTimelineEvents = 1000000;              // after ramps are counted out
 inline constexpr size_t kMaxFaults = 1000;
 inline constexpr size_t kMaxEnclosures = 10;
 inline constexpr size_t kMaxScenarioBytes = 16 * 1024 * 1024;
@@ -45,7 +45,7 @@ enum class DiskKind { Empty, Plain, Enclosure };
 
 struct DiskSpec {
   DiskKind kind = DiskKind::Empty;
-  std::string enclosure;              // for DiskKind::Enclosure
+  std::string enclosure;                 // for DiskKind::Enclosure
   uint8_t inquiryAdditionalLength = 31;  // for an ordinary disk
 };
 
@@ -59,7 +59,7 @@ struct VolumeSpec {
 };
 
 struct FaultSpec {
-  std::string kind = "any";  // open read10 write10 inquiry vendor ata rescan extents scsi any
+  std::string kind = "any";   // open read10 write10 inquiry vendor ata rescan extents scsi any
   std::string mode = "fail";  // fail hang short corrupt flip drop-write
   int drive = -1;             // -1: every drive
   int count = -1;             // -1: unlimited

@@ -138,9 +138,7 @@ void SimDeviceIo::PumpLocked(std::vector<std::function<void()>>& notify) {
         }
         break;
       }
-      case TimelineEvent::Kind::Fault:
-        faults_.push_back({e.fault, 0});
-        break;
+      case TimelineEvent::Kind::Fault: faults_.push_back({e.fault, 0}); break;
     }
   }
   for (Enclosure* enc : touched) enc->LogStatus();
@@ -174,9 +172,9 @@ SimDeviceIo::Fault* SimDeviceIo::MatchFault(const std::string& kind, int drive) 
   const double now = Elapsed();
   for (auto& f : faults_) {
     const auto& s = f.spec;
-    const bool kindMatch = s.kind == kind || s.kind == "any" ||
-                           (s.kind == "scsi" && (kind == "read10" || kind == "write10" || kind == "inquiry" ||
-                                                 kind == "vendor"));
+    const bool kindMatch =
+        s.kind == kind || s.kind == "any" ||
+        (s.kind == "scsi" && (kind == "read10" || kind == "write10" || kind == "inquiry" || kind == "vendor"));
     if (!kindMatch || (s.drive >= 0 && s.drive != drive) || now < s.from || now >= s.until) continue;
     if (f.seen++ < s.after) continue;
     if (s.count >= 0 && f.used >= s.count) continue;
@@ -191,13 +189,12 @@ std::string SimDeviceIo::Who(const OpenTarget& t) const {
   return "PD" + std::to_string(t.drive);
 }
 
-void SimDeviceIo::Trace(const std::string& who, const std::string& what, DataDirection dir, uint32_t length,
-                        bool ok) {
+void SimDeviceIo::Trace(const std::string& who, const std::string& what, DataDirection dir, uint32_t length, bool ok) {
   if (!trace_) return;
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%.3f", Elapsed());
-  *trace_ << stamp << ' ' << who << ' ' << what << ' ' << DirText(dir) << ' ' << length << ' '
-          << (ok ? "ok" : "fail") << '\n';
+  *trace_ << stamp << ' ' << who << ' ' << what << ' ' << DirText(dir) << ' ' << length << ' ' << (ok ? "ok" : "fail")
+          << '\n';
 }
 
 DeviceHandleValue SimDeviceIo::Open(DeviceId id) {
@@ -311,8 +308,7 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   return ok;
 }
 
-bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
-                      ReplyStatus& status) {
+bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) {
   status = ReplyStatus{};
   std::vector<std::function<void()>> notify;
   bool ok = false;

@@ -62,8 +62,8 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
 
  private:
   struct OpenTarget {
-    int drive = -1;      // physical drive the handle reaches
-    char letter = 0;     // set when opened by letter
+    int drive = -1;   // physical drive the handle reaches
+    char letter = 0;  // set when opened by letter
   };
   struct Fault {
     FaultSpec spec;

@@ -20,7 +20,8 @@ CoreRuntime::~CoreRuntime() { Stop(); }
 bool CoreRuntime::OnMainThread() const { return QThread::currentThread() == thread(); }
 
 void CoreRuntime::Post(std::function<void()> fn) {
-  QMetaObject::invokeMethod(this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [fn = std::move(fn)] { fn(); }, Qt::QueuedConnection);
 }
 
 void CoreRuntime::WakeIn(int64_t realMs) {
@@ -54,10 +55,13 @@ bool CoreRuntime::eventFilter(QObject* o, QEvent* e) {
     case QEvent::KeyRelease:
       if (!wakeQueued_) {
         wakeQueued_ = true;
-        QMetaObject::invokeMethod(this, [this] {
-          wakeQueued_ = false;
-          runtime_.Wake();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+              wakeQueued_ = false;
+              runtime_.Wake();
+            },
+            Qt::QueuedConnection);
       }
       break;
     default: break;

@@ -21,7 +21,8 @@ EnclosureHealth Judge(const Sector& b, int slot) {
   for (int x = 0; x < 2; ++x) {
     const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
     const char* name = x == 0 ? "HDD1" : "HDD2";
-    if (bits & status::kAbsent) down += std::string(down.empty() ? "" : ", ") + name + " missing";
+    if (bits & status::kAbsent)
+      down += std::string(down.empty() ? "" : ", ") + name + " missing";
     else if (!(bits & status::kPresent) && (bits & status::kFailed))
       down += std::string(down.empty() ? "" : ", ") + name + " failed";
   }

@@ -8,16 +8,16 @@
 namespace raid {
 
 enum class LogEventKind {
-  Other,              // start line, detail lines, progress and the like
-  DriveRemoved,       // "D1 HDD2 was removed, ..."
-  DriveFailed,        // "D1 HDD2 was failed, ..."
-  DriveInserted,      // "D1 HDD2 was inserted, ..."
-  DriveInitialized,   // "D1 HDD2 was initialized, ..."
-  ActivityFinished,   // a rebuild or scan done, or ended with both drives OK
-  ActivityAborted,    // "D1 HDD1 Scan User Abort, ..."
-  BadSectors,         // "D1 HDD1 Bad Sector was found. ..."
-  EnclosureFound,     // "D1 New Device was found."
-  EnclosureRemoved,   // "D1 Device was removed."
+  Other,             // start line, detail lines, progress and the like
+  DriveRemoved,      // "D1 HDD2 was removed, ..."
+  DriveFailed,       // "D1 HDD2 was failed, ..."
+  DriveInserted,     // "D1 HDD2 was inserted, ..."
+  DriveInitialized,  // "D1 HDD2 was initialized, ..."
+  ActivityFinished,  // a rebuild or scan done, or ended with both drives OK
+  ActivityAborted,   // "D1 HDD1 Scan User Abort, ..."
+  BadSectors,        // "D1 HDD1 Bad Sector was found. ..."
+  EnclosureFound,    // "D1 New Device was found."
+  EnclosureRemoved,  // "D1 Device was removed."
 };
 
 LogEventKind ClassifyLogLine(const std::string& line);

@@ -19,11 +19,11 @@ struct ProgramOptions {
   std::string scenario;  // empty: the built-in default
   std::string trace;
   std::string logDir;
-  std::string configDir;  // the mail settings folder; empty: the system's store
-  double duration = -1;  // seconds of program time; raidmon only
+  std::string configDir;     // the mail settings folder; empty: the system's store
+  double duration = -1;      // seconds of program time; raidmon only
   bool maintenance = false;  // raidgui only: service mode with the Setup page
-  bool verbose = false;  // raidmon only: a status line per enclosure and poll
-  bool journal = false;  // raidmon only: day log lines to the system journal
+  bool verbose = false;      // raidmon only: a status line per enclosure and poll
+  bool journal = false;      // raidmon only: day log lines to the system journal
   // raidmon only: the accepted status records, as `raidctl status --json`
   // prints them, rewritten after every poll (for `raidctl check --status-file`).
   std::string statusFile;

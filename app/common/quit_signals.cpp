@@ -28,14 +28,15 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
       g_signalled = true;
-      if (QuitOnSignals* q = g_instance.load()) QMetaObject::invokeMethod(q, [q] { q->Check(); }, Qt::QueuedConnection);
+      if (QuitOnSignals* q = g_instance.load())
+        QMetaObject::invokeMethod(
+            q, [q] { q->Check(); }, Qt::QueuedConnection);
       // The system ends the process when this returns after a close,
       // log-off or shut-down: hold it until the log is saved (the system
       // allows a few seconds).
       for (int i = 0; i < 450 && !g_finished; ++i) Sleep(10);
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 #else

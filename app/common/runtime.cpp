@@ -56,8 +56,10 @@ void Runtime::OnDeviceChangeAnyThread() {
     core_->OnDeviceChange();
     Wake();
   };
-  if (host_.OnMainThread()) change();
-  else host_.Post(change);
+  if (host_.OnMainThread())
+    change();
+  else
+    host_.Post(change);
 }
 
 void Runtime::Start(bool pace) {

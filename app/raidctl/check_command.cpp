@@ -163,9 +163,9 @@ CheckResult EvaluateStatus(const json& doc, const CheckOptions& options) {
   const long long wanted = std::max(1, options.expect);
   if (found < wanted) {
     f.state = CheckState::Critical;
-    const std::string missing = found == 0 ? "no enclosure found"
-                                           : std::to_string(found) + " of " + std::to_string(wanted) +
-                                                 " enclosures found";
+    const std::string missing = found == 0
+                                    ? "no enclosure found"
+                                    : std::to_string(found) + " of " + std::to_string(wanted) + " enclosures found";
     summary = summary.empty() ? missing : missing + "; " + summary;
   }
   perf = " 'enclosures'=" + std::to_string(found) + ";;" + std::to_string(wanted) + ":;0" + perf;
@@ -180,8 +180,8 @@ std::string CheckUsage() {
          "                                  writes (no lock, no enclosure; older than 120 s: UNKNOWN)\n";
 }
 
-std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out,
-                              std::vector<std::string>& common, bool& help) {
+std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out, std::vector<std::string>& common,
+                              bool& help) {
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--help" || a == "-h") {
@@ -211,9 +211,9 @@ CheckResult CheckStatusFile(const CheckOptions& options) {
   std::error_code ec;
   const auto written = std::filesystem::last_write_time(options.statusFile, ec);
   if (!ec) {
-    const auto age = std::chrono::duration_cast<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() -
-                                                                      written)
-                         .count();
+    const auto age =
+        std::chrono::duration_cast<std::chrono::seconds>(std::filesystem::file_time_type::clock::now() - written)
+            .count();
     if (age > kStatusFileMaxAgeSeconds)
       return UnknownResult("the status file " + options.statusFile + " is " + std::to_string(age) +
                            " s old: is raidmon running?");

@@ -14,7 +14,6 @@
 
 namespace raid {
 
-
 enum class CheckState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
 struct CheckOptions {
@@ -46,8 +45,8 @@ CheckResult UnknownResult(const std::string& reason);
 // Reads the check's own options from args (args[1] is "check"); --simulate,
 // --trace and --config-dir with their values go to `common`. Returns the
 // mistake, empty when there is none.
-std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out,
-                              std::vector<std::string>& common, bool& help);
+std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out, std::vector<std::string>& common,
+                              bool& help);
 std::string CheckUsage();
 
 }  // namespace raid

@@ -97,8 +97,8 @@ void CtlView::HandleSignals() {
   signalsHandled_ = seen;
   if (askOnSignal_) {
     const int before = QuitSignalCount().load();
-    const bool stop = AskYesNo(
-        "A firmware upgrade is running. Stop it at the next request? The flash may be left half written.");
+    const bool stop =
+        AskYesNo("A firmware upgrade is running. Stop it at the next request? The flash may be left half written.");
     // A second signal while the question waits counts as yes.
     signalsHandled_ = QuitSignalCount().load();
     if (stop || signalsHandled_ != before) {

@@ -57,8 +57,7 @@ std::string Usage() {
          CheckUsage() +
          "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
          "                                  asks before writing unless --yes\n" +
-         SetupUsage() +
-         MakeImageUsage() +
+         SetupUsage() + MakeImageUsage() +
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
@@ -267,9 +266,10 @@ int main(int argc, char** argv) {
       return CheckUnknown(lock.HeldElsewhere() ? "raidgui or raidmon is running and holds the enclosures"
                                                : "cannot take the single-instance lock: " + lock.Error());
     if (lock.Error() == "another copy is running" || lock.Error().empty())
-      return Fail("raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
-                  "enclosure at once. Close it and try again.",
-                  kExitLocked);
+      return Fail(
+          "raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
+          "enclosure at once. Close it and try again.",
+          kExitLocked);
     return Fail("cannot take the single-instance lock: " + lock.Error(), kExitLocked);
   }
   InstallQuitSignalCounter();

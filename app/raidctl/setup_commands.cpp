@@ -76,8 +76,8 @@ std::string SetupUsage() {
          "                                  set the enclosure's drives up as a new array: ALL DATA IS LOST\n";
 }
 
-std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out,
-                              std::vector<std::string>& common, bool& help) {
+std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out, std::vector<std::string>& common,
+                              bool& help) {
   out.command = args[1];
   size_t i = 2;
   const std::string word = args.size() > 2 ? args[2] : "";
@@ -150,7 +150,8 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
   }
   st.FirstFill = 0;
   std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(), d, TransportName(flags).c_str(),
-              ReadFirmware(core.det.PrevIdentSector[d]).text.c_str(), ModeName(core.ms.StatusBlock[d][status::kMode]).c_str(),
+              ReadFirmware(core.det.PrevIdentSector[d]).text.c_str(),
+              ModeName(core.ms.StatusBlock[d][status::kMode]).c_str(),
               static_cast<unsigned long long>(Gigabytes(Sectors40(core.ms.StatusBlock[d], status::kCapacity))));
   std::fflush(stdout);
 

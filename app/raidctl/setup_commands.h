@@ -28,8 +28,8 @@ std::string SetupUsage();
 // Reads the command's words and options from args (args[1] is the command);
 // --simulate and --trace with their values go to `common`. Returns the
 // mistake, empty when there is none.
-std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out,
-                              std::vector<std::string>& common, bool& help);
+std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out, std::vector<std::string>& common,
+                              bool& help);
 // Runs it on a core whose detection has been published. Exit code.
 int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, const SetupCommand& c);
 

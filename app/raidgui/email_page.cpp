@@ -53,7 +53,8 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
     const QRect r(8 + i * 94, 4, 90, 26);
     tabs_[i] = new PictureButton(page, names[i], labels[i]);
     tabs_[i]->setGeometry(r);
-    yellow_[i] = MakePictureStore(page, QString(names[i]) + "_Yellow", art::TabPicture(labels[i], true, 90, 26, dpr), r);
+    yellow_[i] =
+        MakePictureStore(page, QString(names[i]) + "_Yellow", art::TabPicture(labels[i], true, 90, 26, dpr), r);
     white_[i] = MakePictureStore(page, QString(names[i]) + "_White", art::TabPicture(labels[i], false, 90, 26, dpr), r);
     connect(tabs_[i], &QAbstractButton::clicked, this, [this, i] { SelectSubPage(i); });
   }
@@ -190,11 +191,11 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
       lines = LinesOf(m);
     });
   }
-  auto* note = Label(w, "Label_AutoAdd" + p,
-                     QString("Auto Add :") + "\n" +
-                         (sub == 1 ? "Hard Disk Fail info. and " : "Device Removed info. and ") +
-                         "system info. in front of E-Mail contents.",
-                     QRect(180, 180, 196, 48));
+  auto* note =
+      Label(w, "Label_AutoAdd" + p,
+            QString("Auto Add :") + "\n" + (sub == 1 ? "Hard Disk Fail info. and " : "Device Removed info. and ") +
+                "system info. in front of E-Mail contents.",
+            QRect(180, 180, 196, 48));
   note->setWordWrap(true);
   note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 }
@@ -219,7 +220,8 @@ void EmailPage::RedrawTabs() {
 void EmailPage::Redraw() {
   drawing_ = true;
   const MailPageModel& m = model_.Model;
-  const std::string* texts[9] = {nullptr, &m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4, &m.Edit5, &m.Edit6, &m.Edit7, &m.Edit8};
+  const std::string* texts[9] = {nullptr,  &m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4,
+                                 &m.Edit5, &m.Edit6, &m.Edit7, &m.Edit8};
   for (size_t n = 1; n < 9; ++n) {
     const QString t = Shown(*texts[n]);
     if (edits_[n]->text() != t) edits_[n]->setText(t);

@@ -19,7 +19,8 @@ QString Text(const std::string& s) { return ToQt(s); }
 std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() {
   static std::function<std::string(QWidget*, const std::string&)> chooser = [](QWidget* parent,
                                                                                const std::string& folder) {
-    return FromQt(QFileDialog::getOpenFileName(parent, "View Log File", ToQt(folder), "Log File (*.log);;All File (*)"));
+    return FromQt(
+        QFileDialog::getOpenFileName(parent, "View Log File", ToQt(folder), "Log File (*.log);;All File (*)"));
   };
   return chooser;
 }
@@ -67,7 +68,8 @@ void TForm5::showEvent(QShowEvent* e) {
 QString TForm5::Shown(const std::string& line) const {
   if (line.empty() || line.find_first_not_of('-') != std::string::npos) return Text(line);
   const QFontMetrics fm(memo1_->font());
-  const int room = memo1_->viewport()->width() - 2 * static_cast<int>(std::ceil(memo1_->document()->documentMargin())) - 4;
+  const int room =
+      memo1_->viewport()->width() - 2 * static_cast<int>(std::ceil(memo1_->document()->documentMargin())) - 4;
   int fit = static_cast<int>(line.size());
   while (fit > 1 && fm.horizontalAdvance(QString(fit, '-')) > room) --fit;
   return QString(fit, '-');
@@ -112,7 +114,8 @@ void TForm5::Button2Click() {
   timer1_.stop();
   model_.Button2Click([this] { return FileChooser()(this, core_.log.LogDir()); });
   if (!model_.Error.empty())
-    ShowMessageBox(this, {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
+    ShowMessageBox(this,
+                   {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
   Render();
 }
 

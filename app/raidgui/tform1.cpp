@@ -185,9 +185,8 @@ void TForm1::BuildFrame() {
     slotBoxes_[s]->setChecked(true);
     slotBoxes_[s]->hide();
     slotBoxes_[s]->setToolTipDuration(kHintMs);
-    connect(slotBoxes_[s], &QCheckBox::clicked, this, [this, s](bool on) {
-      Core().page.SetSlotMonitored(static_cast<uint8_t>(s), on);
-    });
+    connect(slotBoxes_[s], &QCheckBox::clicked, this,
+            [this, s](bool on) { Core().page.SetSlotMonitored(static_cast<uint8_t>(s), on); });
   }
   // Only the user's clicks make requests: the Status page refresh sets the
   // boxes to what the enclosure reports without sending anything back.
@@ -241,7 +240,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
                                           art::TabPicture(label, false, 90, 26, Dpr()), r);
     statusTabs_[s]->setToolTipDuration(kHintMs);
     statusTabs_[s]->hide();
-    connect(statusTabs_[s], &QAbstractButton::clicked, this, [this, s] { Core().page.SelectSlot(static_cast<uint8_t>(s)); });
+    connect(statusTabs_[s], &QAbstractButton::clicked, this,
+            [this, s] { Core().page.SelectSlot(static_cast<uint8_t>(s)); });
   }
   auto caption = [&](const QString& name, const QString& text, const QRect& r) {
     QLabel* l = MakeLabel(page, name, text, r);
@@ -327,10 +327,10 @@ void TForm1::BuildStatusPage(QWidget* page) {
 
   // Screen readers name the values by what they are.
   const std::pair<QLabel*, const char*> names[] = {
-      {label17_, "Mode"}, {label27_, "System capacity"}, {label48_, "Firmware version"},
-      {label18_, "Array state"}, {label25_, "HDD1 capacity"}, {label51_, "HDD1 model"},
-      {label26_, "HDD2 capacity"}, {label52_, "HDD2 model"}, {label5_, "Fan speed in RPM"},
-      {label7_, "Temperature"}, {image4, "HDD1 drive bay"}, {image5, "HDD2 drive bay"}};
+      {label17_, "Mode"},          {label27_, "System capacity"}, {label48_, "Firmware version"},
+      {label18_, "Array state"},   {label25_, "HDD1 capacity"},   {label51_, "HDD1 model"},
+      {label26_, "HDD2 capacity"}, {label52_, "HDD2 model"},      {label5_, "Fan speed in RPM"},
+      {label7_, "Temperature"},    {image4, "HDD1 drive bay"},    {image5, "HDD2 drive bay"}};
   for (const auto& [label, name] : names) label->setAccessibleName(name);
 
   image0Log_ = new PictureButton(page, "Image0_Log", "Event log");
@@ -368,11 +368,12 @@ void TForm1::BuildPlainPages() {
 
 void TForm1::BuildUpgradePage(QWidget* upg) {
   for (int s = 0; s < 2; ++s) {
-    upgradeTabs_[s] = MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2",
-                              QRect(8 + s * 94, 4, 90, 26));
+    upgradeTabs_[s] =
+        MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2", QRect(8 + s * 94, 4, 90, 26));
     upgradeTabs_[s]->setToolTipDuration(kHintMs);
     upgradeTabs_[s]->hide();
-    connect(upgradeTabs_[s], &QAbstractButton::clicked, this, [this, s] { upgrade_->SelectSlot(static_cast<uint8_t>(s)); });
+    connect(upgradeTabs_[s], &QAbstractButton::clicked, this,
+            [this, s] { upgrade_->SelectSlot(static_cast<uint8_t>(s)); });
   }
   QLabel* caption = MakeLabel(upg, "Label_UpgradeFirmware", "Firmware Version:", QRect(14, 44, 125, 20));
   QFont bold = caption->font();
@@ -565,10 +566,9 @@ void TForm1::Image_FWUpgClick() {
 
 void TForm1::Image2_LoadClick() {
   if (!upgrade_->LoadAllowed()) return;
-  const QString name = ChooseFirmwareFile
-                           ? ChooseFirmwareFile()
-                           : QFileDialog::getOpenFileName(this, "Open", QString(),
-                                                          "Binary code (*.bin);;All files (*.*)");
+  const QString name = ChooseFirmwareFile ? ChooseFirmwareFile()
+                                          : QFileDialog::getOpenFileName(this, "Open", QString(),
+                                                                         "Binary code (*.bin);;All files (*.*)");
   if (name.isEmpty()) return;
   OpenDialog1CanClose(FromQt(name));
 }

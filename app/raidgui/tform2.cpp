@@ -197,8 +197,8 @@ void TForm2::RefreshGrid() {
 }
 
 void TForm2::Button1Click() {
-  const QStringList files = ChooseFiles ? ChooseFiles()
-                                        : QFileDialog::getOpenFileNames(this, "Open", ProgramDir(), kFilter);
+  const QStringList files =
+      ChooseFiles ? ChooseFiles() : QFileDialog::getOpenFileNames(this, "Open", ProgramDir(), kFilter);
   std::vector<std::string> paths;
   for (const QString& f : files) paths.push_back(f.toStdString());
   const std::string refused = builder_.AddFiles(paths);
@@ -252,8 +252,8 @@ bool TForm2::Button2Click() {
     ShowMessageBox(this, {text, "Warning", BoxIcon::Warning, BoxButtons::Ok});
   }
 
-  const QString chosen = ChooseSaveName ? ChooseSaveName()
-                                        : QFileDialog::getSaveFileName(this, "Save As", ProgramDir(), kFilter);
+  const QString chosen =
+      ChooseSaveName ? ChooseSaveName() : QFileDialog::getSaveFileName(this, "Save As", ProgramDir(), kFilter);
   std::string saved;
   saveResult_.clear();
   if (!chosen.isEmpty()) {
@@ -354,11 +354,8 @@ bool TForm2::StringGrid1KeyDown(int key) {
       }
       return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-      StringGrid1DblClick(row, col);
-      return true;
-    default:
-      return false;
+    case Qt::Key_Enter: StringGrid1DblClick(row, col); return true;
+    default: return false;
   }
 }
 

@@ -174,8 +174,8 @@ void TrayMonitor::OnLogLine(const std::string& line) {
   if (!active_) return;
   const LogEventKind kind = ClassifyLogLine(line);
   if (!IsNotifiedEvent(kind)) return;
-  const bool warning = kind == LogEventKind::DriveRemoved || kind == LogEventKind::DriveFailed ||
-                       kind == LogEventKind::EnclosureRemoved;
+  const bool warning =
+      kind == LogEventKind::DriveRemoved || kind == LogEventKind::DriveFailed || kind == LogEventKind::EnclosureRemoved;
   host_->ShowMessage(ToQt(LogEventTitle(kind)), ToQt(line), warning);
 }
 

@@ -28,8 +28,7 @@ BOOL WINAPI OnConsoleEvent(DWORD type) {
       // log-off or shut-down: hold it until the log is saved.
       for (int i = 0; i < 450 && !g_finished; ++i) Sleep(10);
       return TRUE;
-    default:
-      return FALSE;
+    default: return FALSE;
   }
 }
 #else
@@ -97,8 +96,10 @@ void ConsoleLoop::Run(const std::function<void()>& onWake) {
       lock.lock();
       continue;
     }
-    if (wakeAt_) cv_.wait_until(lock, *wakeAt_);
-    else cv_.wait(lock);
+    if (wakeAt_)
+      cv_.wait_until(lock, *wakeAt_);
+    else
+      cv_.wait(lock);
   }
 }
 

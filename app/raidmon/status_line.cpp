@@ -17,7 +17,8 @@ std::string DriveText(const Sector& b, int x) {
                                                    : "none";
   std::string t = std::string(x == 0 ? "HDD1 " : "HDD2 ") + state;
   if (bits & (status::kPresent | status::kFailed)) {
-    const uint64_t sectors = LoadLE(b, x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity, status::kDriveCapacityLen);
+    const uint64_t sectors =
+        LoadLE(b, x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity, status::kDriveCapacityLen);
     t += " " + std::to_string(Gigabytes(sectors)) + " GB";
   }
   return t;
@@ -27,8 +28,8 @@ std::string DriveText(const Sector& b, int x) {
 std::string EnclosureStatusLine(int slot, uint32_t driveFlags, const Sector& ident, const Sector& b) {
   const FirmwareInfo fw = ReadFirmware(ident);
   std::string t = "Device" + std::to_string(slot + 1) + " (PD" + std::to_string(drive_flags::Drive(driveFlags)) +
-                  "): " + ModeName(b[status::kMode]) + ", " + std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) +
-                  " GB, ";
+                  "): " + ModeName(b[status::kMode]) + ", " +
+                  std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB, ";
   const uint8_t act = b[status::kActivity];
   if (act & (status::kActHdd1 | status::kActHdd2)) {
     const bool scan = fw.scanCapable && (act & status::kActIsScan);
@@ -44,8 +45,8 @@ std::string EnclosureStatusLine(int slot, uint32_t driveFlags, const Sector& ide
   t += "; firmware " + fw.text + "." + ConfigCode(b);
   const uint8_t env = b[status::kEnvironment];
   if (fw.fanCapable && (env >> 4) == 0xA && env != 0xAA) {
-    t += "; fan " + std::to_string(LoadLE(b, status::kFanRpm, 2)) + " RPM" + ((env & 0x01) ? " (fault)" : "") +
-         ", " + std::to_string(b[status::kTemperature]) + " C" + ((env & 0x04) ? " (too hot)" : "");
+    t += "; fan " + std::to_string(LoadLE(b, status::kFanRpm, 2)) + " RPM" + ((env & 0x01) ? " (fault)" : "") + ", " +
+         std::to_string(b[status::kTemperature]) + " C" + ((env & 0x04) ? " (too hot)" : "");
   }
   return t;
 }

@@ -176,8 +176,8 @@ bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPass
   io.dxfer_len = req.transferLength;
   io.dxferp = req.data;
   io.dxfer_direction = req.transferLength == 0 || req.direction == DataDirection::None ? SG_DXFER_NONE
-                       : req.direction == DataDirection::In                             ? SG_DXFER_FROM_DEV
-                                                                                        : SG_DXFER_TO_DEV;
+                       : req.direction == DataDirection::In                            ? SG_DXFER_FROM_DEV
+                                                                                       : SG_DXFER_TO_DEV;
   io.timeout = req.timeoutSeconds * 1000;
   if (::ioctl(static_cast<int>(h), SG_IO, &io) < 0) {
     std::lock_guard lock(mu_);
@@ -205,8 +205,7 @@ bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPass
   return true;
 }
 
-bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
-                        ReplyStatus& status) {
+bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) {
   // ATA PASS-THROUGH(16) of the SCSI/ATA translation layer.
   const bool in = sectors > 0 && data;
   ScsiRequest r;

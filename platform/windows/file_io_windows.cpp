@@ -13,8 +13,9 @@ namespace {
 std::string LastError() {
   const DWORD code = GetLastError();
   char* text = nullptr;
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-                                 nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, code, 0, reinterpret_cast<LPSTR>(&text), 0, nullptr);
   std::string s = n && text ? std::string(text, n) : "error " + std::to_string(code);
   if (text) LocalFree(text);
   while (!s.empty() && (s.back() == '\r' || s.back() == '\n' || s.back() == ' ')) s.pop_back();
@@ -39,9 +40,9 @@ FileStamp StampOf(HANDLE h) {
   f.link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
   f.regular = !f.link && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   f.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  f.modifiedNs =
-      static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
-                           info.ftLastWriteTime.dwLowDateTime) * 100;
+  f.modifiedNs = static_cast<int64_t>((static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                                      info.ftLastWriteTime.dwLowDateTime) *
+                 100;
   f.volume = info.dwVolumeSerialNumber;
   f.fileId = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
   return f;

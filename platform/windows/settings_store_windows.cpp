@@ -52,8 +52,7 @@ class RegistrySettingsStore final : public SettingsStore {
       return {};
     }
     std::vector<uint8_t> data(size);
-    if (r == ERROR_SUCCESS && size > 0)
-      r = RegQueryValueExA(key, name.c_str(), nullptr, &kind, data.data(), &size);
+    if (r == ERROR_SUCCESS && size > 0) r = RegQueryValueExA(key, name.c_str(), nullptr, &kind, data.data(), &size);
     RegCloseKey(key);
     if (r != ERROR_SUCCESS) return {false, "cannot read \"" + name + "\" from " + Location() + ": " + ErrorText(r)};
     data.resize(size);

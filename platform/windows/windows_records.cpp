@@ -35,8 +35,7 @@ std::vector<uint8_t> EncodeIdeBuffer(const AtaRegisters& regs, uint32_t sectors)
   return b;
 }
 
-void DecodeIdeBuffer(const std::vector<uint8_t>& b, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
-                     bool ok) {
+void DecodeIdeBuffer(const std::vector<uint8_t>& b, AtaRegisters& regs, uint8_t* data, uint32_t sectors, bool ok) {
   if (b.size() < 7) return;
   regs = {b[0], b[1], b[2], b[3], b[4], b[5], b[6]};
   const size_t n = static_cast<size_t>(sectors) * 512;

@@ -26,8 +26,8 @@ constexpr uint32_t kIoctlVolumeGetDiskExtents = 0x560000;
 constexpr size_t kScsiRecord32Size = 80;
 namespace sptd32 {
 constexpr size_t kLength = 0, kScsiStatus = 2, kPathId = 3, kTargetId = 4, kLun = 5, kCdbLength = 6,
-                 kSenseInfoLength = 7, kDataIn = 8, kDataTransferLength = 12, kTimeOutValue = 16,
-                 kDataBuffer = 20, kSenseInfoOffset = 24, kCdb = 28, kStructSize = 44, kSense = 48;
+                 kSenseInfoLength = 7, kDataIn = 8, kDataTransferLength = 12, kTimeOutValue = 16, kDataBuffer = 20,
+                 kSenseInfoOffset = 24, kCdb = 28, kStructSize = 44, kSense = 48;
 constexpr uint8_t kSenseLength = 24;
 constexpr uint8_t kTargetIdValue = 1;
 }  // namespace sptd32
@@ -39,8 +39,7 @@ inline uint8_t DataInByte(DataDirection d) { return d == DataDirection::In ? 1 :
 constexpr size_t kIdeHeaderSize = 12;
 std::vector<uint8_t> EncodeIdeBuffer(const AtaRegisters& regs, uint32_t sectors);
 // Copies the registers back and, when ok, the data out of a reply buffer.
-void DecodeIdeBuffer(const std::vector<uint8_t>& buffer, AtaRegisters& regs, uint8_t* data,
-                     uint32_t sectors, bool ok);
+void DecodeIdeBuffer(const std::vector<uint8_t>& buffer, AtaRegisters& regs, uint8_t* data, uint32_t sectors, bool ok);
 
 // The reply of the volume disk-extents query for one extent: 32 bytes
 // (count at 0, disk number at 8, offset at 16, length at 24).

@@ -16,7 +16,9 @@ json Enclosure(const std::string& name, const std::string& hdd1, const std::stri
   const bool both = hdd1 == "present" && hdd2 == "present";
   const bool one = hdd1 == "present" || hdd2 == "present";
   return {{"name", name},
-          {"state", both ? "Normal" : one ? "Single HDD Present" : "Failure"},
+          {"state", both  ? "Normal"
+                    : one ? "Single HDD Present"
+                          : "Failure"},
           {"drives", json::array({{{"name", "HDD1"}, {"state", hdd1}}, {{"name", "HDD2"}, {"state", hdd2}}})},
           {"activity", nullptr},
           {"fan", {{"rpm", 2400}, {"alarm", false}}},
@@ -32,8 +34,7 @@ json Doc(std::vector<json> enclosures) {
 TEST(CheckTest, StatesAndTheirLines) {
   CheckResult r = EvaluateStatus(Doc({Enclosure("Device1", "present", "present")}), {});
   EXPECT_EQ(r.state, CheckState::Ok);
-  EXPECT_EQ(r.line,
-            "RAID OK - Device1: Normal | 'enclosures'=1;;1:;0 'Device1_temperature'=38 'Device1_fan'=2400");
+  EXPECT_EQ(r.line, "RAID OK - Device1: Normal | 'enclosures'=1;;1:;0 'Device1_temperature'=38 'Device1_fan'=2400");
 
   json rebuilding = Enclosure("Device1", "present", "present");
   rebuilding["activity"] = {{"kind", "rebuild"}, {"drive", "HDD2"}, {"progress", 40}};
@@ -79,10 +80,10 @@ TEST(CheckTest, WhatCannotBeToldIsUnknownNeverOk) {
   odd["state"] = "Something new";
   EXPECT_EQ(EvaluateStatus(Doc({odd}), {}).state, CheckState::Unknown);
   // An unreadable enclosure does not hide a failed one.
-  EXPECT_EQ(EvaluateStatus(Doc({json{{"name", "Device1"}, {"error", "x"}}, Enclosure("Device2", "failed", "present")}),
-                           {})
-                .state,
-            CheckState::Critical);
+  EXPECT_EQ(
+      EvaluateStatus(Doc({json{{"name", "Device1"}, {"error", "x"}}, Enclosure("Device2", "failed", "present")}), {})
+          .state,
+      CheckState::Critical);
 }
 
 TEST(CheckTest, TheLineStaysOneLineWithWellFormedLabels) {

@@ -164,7 +164,7 @@ TEST(SpiWrapper, BlockCommandWriteBelowProtectedAreaIsBracketedInOrder) {
   ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0x1000, 512, data.data())));
   // Control 3, control 4, two pages, control 5, control 2.
   EXPECT_EQ(r.Commands(), (std::vector<std::string>{"33 58 03 01", "33 58 04 01", "33 58 02 02", "33 58 02 02",
-                                                     "33 58 04 00", "33 58 03 00"}));
+                                                    "33 58 04 00", "33 58 03 00"}));
   EXPECT_EQ(r.cs.ProgressValue.load(), 1u);
   EXPECT_FALSE(r.Enc().SpiMode());
   EXPECT_EQ(r.Enc().Flash().Peek(0x1000 + 300), static_cast<uint8_t>(300 * 7));

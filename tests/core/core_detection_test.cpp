@@ -2,7 +2,6 @@
 // driven by hand (no threads) on a manual clock.
 #include <gtest/gtest.h>
 
-
 #include "monitor/raid_core.h"
 #include "core_harness.h"
 #include "platform/device_events.h"
@@ -10,7 +9,8 @@
 namespace raid {
 namespace {
 
-const char* kTwo = R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"}],
+const char* kTwo =
+    R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"}],
   "disks":[{"drive":0,"enclosure":"E1"},{"drive":1,"enclosure":"E2"}],
   "volumes":[{"letter":"E","drive":0,"length":1000},{"letter":"F","drive":1,"length":1000}]})";
 
@@ -18,7 +18,7 @@ using CoreRig = test::Harness;
 
 TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   CoreRig r(kTwo);
-    EXPECT_EQ(r.core.DetectionBanner, "Drive detecting");
+  EXPECT_EQ(r.core.DetectionBanner, "Drive detecting");
   EXPECT_FALSE(r.view.navigation);
   EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1");
   EXPECT_EQ(r.core.st.RequestBits.load(), 0);
@@ -40,7 +40,7 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
 
 TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
   CoreRig r(R"({"enclosures":[],"disks":[{"drive":0}]})");
-    r.Tick();
+  r.Tick();
   EXPECT_EQ(r.core.st.DeviceCount, 0);
   EXPECT_FALSE(r.view.navigation);
   EXPECT_EQ(r.core.DetectionBanner, "No Drive found! ");
@@ -50,7 +50,7 @@ TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
 
 TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
   CoreRig r(kTwo);
-    r.core.OnDetectionTimer();
+  r.core.OnDetectionTimer();
   EXPECT_FALSE(r.core.DetectionBannerVisible);
   r.core.OnDetectionTimer();
   EXPECT_TRUE(r.core.DetectionBannerVisible);
@@ -58,7 +58,7 @@ TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
 
 TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
   CoreRig r(kTwo);
-    r.Tick();
+  r.Tick();
   r.view.panels[1].clear();
   r.m.ClearTrace();
   r.core.OnDeviceChange();
@@ -78,7 +78,7 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
 
 TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
   CoreRig r(kTwo);
-    r.Tick();
+  r.Tick();
   r.core.st.FirstFill = 0;
   r.core.st.CurrentSlot = 1;
   r.core.controls.StatusPageSlot = 1;
@@ -89,8 +89,7 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
   EXPECT_EQ(r.core.st.DeviceCount, 1);
   EXPECT_EQ(r.core.st.CurrentSlot, 0);
   EXPECT_EQ(r.core.controls.StatusPageSlot, 0);
-  EXPECT_EQ(r.core.log.PendingLines,
-            (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
+  EXPECT_EQ(r.core.log.PendingLines, (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
   EXPECT_EQ(r.core.ms.MailCategory, 2);
   EXPECT_EQ(r.core.ms.MailRequestFlags.load(), mail_request::kPending);
   EXPECT_FALSE(r.view.slotVisible[1]);
@@ -98,7 +97,7 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
 
 TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
   CoreRig r(kTwo);
-    r.Tick();
+  r.Tick();
   r.core.st.OperationBusy = 1;
   r.core.st.RedetectCountdown = 26;
   r.core.OnDetectionTimer();

@@ -44,8 +44,8 @@ class HarnessView : public CoreView {
 
 inline std::filesystem::path TestDir() {
   const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  auto dir = std::filesystem::temp_directory_path() /
-             ("raid-" + std::string(info->test_suite_name()) + "-" + info->name());
+  auto dir =
+      std::filesystem::temp_directory_path() / ("raid-" + std::string(info->test_suite_name()) + "-" + info->name());
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   return dir;
@@ -53,7 +53,9 @@ inline std::filesystem::path TestDir() {
 
 struct Harness {
   explicit Harness(const std::string& json, LocalDateTime start = {2010, 5, 3, 9, 0, 0, 0})
-      : dir(TestDir()), m(Scenario(json), start), core(m.io, m.clock, fmt, view, dir.string()),
+      : dir(TestDir()),
+        m(Scenario(json), start),
+        core(m.io, m.clock, fmt, view, dir.string()),
         sched(core, m.clock, &m.clock, true, [this] { m.io.Pump(); }) {
     m.io.Start([this] { core.OnDeviceChange(); });
     core.Start();

@@ -66,14 +66,14 @@ TEST(Identification, EachTransportIsFoundByItsOwnModeWithNoFurtherProbes) {
   const std::string identify = "ATA 00 00 00 00 00 E0 EC IN 512";
   const std::string inquiry = "CDB 12 00 00 00 24 00 00 00 00 00 IN 36 ok";
   EXPECT_EQ(r.For("PD0"), (std::vector<std::string>{read58, "RESCAN NONE 0 ok", identify + " fail",
-                                                     "CDB 28 00 00 00 00 21 00 00 01 00 IN 512 ok"}));
-  EXPECT_EQ(r.For("PD1"), (std::vector<std::string>{read58, "RESCAN NONE 0 ok", identify + " fail", inquiry,
-                                                     "CDB FE 8B 00 00 00 00 00 00 00 00 IN 512 fail",
-                                                     "CDB FE 78 00 00 00 00 00 00 00 00 IN 20 fail",
-                                                     "CDB FE FE 8B 00 00 00 00 00 00 00 IN 512 fail",
-                                                     "CDB FE FE 78 00 00 00 00 00 00 00 IN 20 fail"}));
+                                                    "CDB 28 00 00 00 00 21 00 00 01 00 IN 512 ok"}));
+  EXPECT_EQ(r.For("PD1"),
+            (std::vector<std::string>{
+                read58, "RESCAN NONE 0 ok", identify + " fail", inquiry,
+                "CDB FE 8B 00 00 00 00 00 00 00 00 IN 512 fail", "CDB FE 78 00 00 00 00 00 00 00 00 IN 20 fail",
+                "CDB FE FE 8B 00 00 00 00 00 00 00 IN 512 fail", "CDB FE FE 78 00 00 00 00 00 00 00 IN 20 fail"}));
   EXPECT_EQ(r.For("PD2"), (std::vector<std::string>{read58, "RESCAN NONE 0 ok", identify + " ok",
-                                                     "CDB 28 00 00 00 00 21 00 00 01 00 IN 512 ok"}));
+                                                    "CDB 28 00 00 00 00 21 00 00 01 00 IN 512 ok"}));
   const auto v1 = r.For("PD3");
   ASSERT_GE(v1.size(), 5u);
   EXPECT_EQ(v1[3], inquiry);
@@ -178,4 +178,3 @@ TEST(Enumeration, VolumeTableMapsLettersToDisksAndStopsAtTwenty) {
 
 }  // namespace
 }  // namespace raid
-

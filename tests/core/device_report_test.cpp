@@ -12,7 +12,11 @@ namespace raid {
 namespace {
 
 struct ReportRig {
-  ReportRig() : m(test::Scenario(R"({"enclosures":[]})")), cs(m.io, m.clock, st), det(cs, m.io, progress, st), rep(st, ms, det) {
+  ReportRig()
+      : m(test::Scenario(R"({"enclosures":[]})")),
+        cs(m.io, m.clock, st),
+        det(cs, m.io, progress, st),
+        rep(st, ms, det) {
     st.DeviceCount = 1;
     st.DeviceList[0] = 0x40 | 3;
     sim::PutAtaString(det.PrevIdentSector[3], ident::kModel, 40, "Two-bay RAID");

@@ -14,22 +14,13 @@ using V = std::vector<std::string>;
 TEST(DayLog, StartWritesBannerAndFullReport) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
-  EXPECT_EQ(h.DayFile(), (V{
-      std::string(83, '-'),
-      "RAID GUI v0.23-1 has started from 2010/05/03 9:00:00",
-      "Device1 information :",
-      "Model# Two-bay RAID",
-      "Mirroring(RAID1), F/W Rev. 100607.1.A12",
-      "Configured Capacity : 931 GB(1953525168 Sectors)",
-      "  HDD1 is present.(SATA3G)",
-      "    Model no.: WDC WD10EZEX-00BN5A0",
-      "    Serial no.: \"WD-WCC3F0123456     \"",
-      "    Capacity : 931 GB(1953525168 Sectors)",
-      "  HDD2 is present.(SATA3G)",
-      "    Model no.: ST1000DM003-1SB102",
-      "    Serial no.: \"Z1D2X3C4            \"",
-      "    Capacity : 931 GB(1953525168 Sectors)",
-      std::string(83, '-')}));
+  EXPECT_EQ(h.DayFile(), (V{std::string(83, '-'), "RAID GUI v0.23-1 has started from 2010/05/03 9:00:00",
+                            "Device1 information :", "Model# Two-bay RAID", "Mirroring(RAID1), F/W Rev. 100607.1.A12",
+                            "Configured Capacity : 931 GB(1953525168 Sectors)", "  HDD1 is present.(SATA3G)",
+                            "    Model no.: WDC WD10EZEX-00BN5A0", "    Serial no.: \"WD-WCC3F0123456     \"",
+                            "    Capacity : 931 GB(1953525168 Sectors)", "  HDD2 is present.(SATA3G)",
+                            "    Model no.: ST1000DM003-1SB102", "    Serial no.: \"Z1D2X3C4            \"",
+                            "    Capacity : 931 GB(1953525168 Sectors)", std::string(83, '-')}));
   EXPECT_EQ(h.core.st.FirstFill, 0);  // the first Status page refresh cleared it
   EXPECT_EQ(h.view.appended.size(), 15u);
 }
@@ -59,21 +50,14 @@ TEST(DayLog, InitialisedAndFailedLinesKeepTheirExactPunctuation) {
   h.RunFor(4000);
   h.Set(status::kState, 0x82);
   h.RunFor(4000);
-  EXPECT_EQ(h.Events(), (V{
-      "D1 HDD1 was removed, 2010/05/03 9:00:04",
-      "D1 HDD2 was removed, 2010/05/03 9:00:04",
-      "D1 HDD1 was initialized (SATA3G), 2010/05/03 9:00:08",
-      "  Model no.: WDC WD10EZEX-00BN5A0",
-      "  Serial no.: \"WD-WCC3F0123456     \"",
-      "  Capacity : 931 GB(1953525168 Sectors)",
-      "D1 HDD2 was initialized, (SATA3G), 2010/05/03 9:00:08",
-      "  Model no.: ST1000DM003-1SB102",
-      "  Serial no.: \"Z1D2X3C4            \"",
-      "  Capacity : 931 GB(1953525168 Sectors)",
-      "D1 HDD2 was failed, Capacity too small.2010/05/03 9:00:12",
-      "  Model no.: ST1000DM003-1SB102",
-      "  Serial no.: \"Z1D2X3C4            \"",
-      "  Capacity : 931 GB(1953525168 Sectors)"}));
+  EXPECT_EQ(h.Events(),
+            (V{"D1 HDD1 was removed, 2010/05/03 9:00:04", "D1 HDD2 was removed, 2010/05/03 9:00:04",
+               "D1 HDD1 was initialized (SATA3G), 2010/05/03 9:00:08", "  Model no.: WDC WD10EZEX-00BN5A0",
+               "  Serial no.: \"WD-WCC3F0123456     \"", "  Capacity : 931 GB(1953525168 Sectors)",
+               "D1 HDD2 was initialized, (SATA3G), 2010/05/03 9:00:08", "  Model no.: ST1000DM003-1SB102",
+               "  Serial no.: \"Z1D2X3C4            \"", "  Capacity : 931 GB(1953525168 Sectors)",
+               "D1 HDD2 was failed, Capacity too small.2010/05/03 9:00:12", "  Model no.: ST1000DM003-1SB102",
+               "  Serial no.: \"Z1D2X3C4            \"", "  Capacity : 931 GB(1953525168 Sectors)"}));
 }
 
 TEST(DayLog, RebuildEndsInOkUnlessItsNinetyNineWasSeen) {
@@ -91,8 +75,7 @@ TEST(DayLog, RebuildEndsInOkUnlessItsNinetyNineWasSeen) {
   h.Set(status::kActivity, 0x00);
   h.RunFor(4000);
   EXPECT_EQ(h.Events(), (V{"D1 HDD2 --> HDD1 97%, 2010/05/03 9:00:04", "D1 HDD1 OK, HDD2 OK, 2010/05/03 9:00:12",
-                           "D1 HDD1 --> HDD2 99%, 2010/05/03 9:00:16",
-                           "D1 HDD1 --> HDD2 Done, 2010/05/03 9:00:20"}));
+                           "D1 HDD1 --> HDD2 99%, 2010/05/03 9:00:16", "D1 HDD1 --> HDD2 Done, 2010/05/03 9:00:20"}));
 }
 
 TEST(DayLog, ScanStoppedByTheUserIsLoggedAsUserAbort) {
@@ -170,7 +153,8 @@ TEST(DayLog, EnclosureListChangesWaitForTheNextPassForTheirStamp) {
   h.core.OnDeviceChange();
   h.RunFor(10000);
   ev = h.Events();
-  EXPECT_NE(std::find_if(ev.begin(), ev.end(), [](const std::string& l) { return l.rfind("D2 New Device was found.2010", 0) == 0; }),
+  EXPECT_NE(std::find_if(ev.begin(), ev.end(),
+                         [](const std::string& l) { return l.rfind("D2 New Device was found.2010", 0) == 0; }),
             ev.end());
 }
 

@@ -18,7 +18,8 @@ struct SimRun {
       : dir(folder),
         m(sc, start),
         core(m.io, m.clock, fmt, view, (std::filesystem::create_directories(dir), dir.string())),
-        sched(core, m.clock, &m.clock, true, [this] { m.io.Pump(); }, [this] { return m.io.NextEventMs(); }) {
+        sched(
+            core, m.clock, &m.clock, true, [this] { m.io.Pump(); }, [this] { return m.io.NextEventMs(); }) {
     m.io.Start([this] { core.OnDeviceChange(); });
     core.Start();
   }

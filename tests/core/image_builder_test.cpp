@@ -84,17 +84,22 @@ uint32_t Le24(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16; }
 TEST(ImageBuilderRules, NumbersAreDecimalOrHexWithATrailingH) {
   uint32_t v = 0;
   std::string why;
-  const std::pair<const char*, uint32_t> good[] = {
-      {"10", 0x0A}, {"10h", 0x10}, {"10H", 0x10}, {" 1fh ", 0x1F}, {"0", 0}, {"ffH", 0xFF}, {"255", 255}, {"007", 7}};
+  const std::pair<const char*, uint32_t> good[] = {{"10", 0x0A}, {"10h", 0x10}, {"10H", 0x10}, {" 1fh ", 0x1F},
+                                                   {"0", 0},     {"ffH", 0xFF}, {"255", 255},  {"007", 7}};
   for (auto [text, want] : good) {
     EXPECT_TRUE(ReadNumberText(text, 0xFF, v, why)) << text << ": " << why;
     EXPECT_EQ(v, want) << text;
   }
-  const std::pair<const char*, const char*> bad[] = {
-      {"", "is empty"},         {"  ", "is empty"},        {"h", "no digits"},
-      {"12x", "is not a number"}, {"ZZh", "is not a number"}, {"1 2", "is not a number"},
-      {"-1", "is not a number"},  {"256", "larger than 255"}, {"100h", "larger than 255"},
-      {"99999999999999999999999", "larger than 255"}};
+  const std::pair<const char*, const char*> bad[] = {{"", "is empty"},
+                                                     {"  ", "is empty"},
+                                                     {"h", "no digits"},
+                                                     {"12x", "is not a number"},
+                                                     {"ZZh", "is not a number"},
+                                                     {"1 2", "is not a number"},
+                                                     {"-1", "is not a number"},
+                                                     {"256", "larger than 255"},
+                                                     {"100h", "larger than 255"},
+                                                     {"99999999999999999999999", "larger than 255"}};
   for (auto [text, want] : bad) {
     v = 77;
     EXPECT_FALSE(ReadNumberText(text, 0xFF, v, why)) << text;
@@ -112,7 +117,7 @@ TEST(ImageBuilderRules, CodeTypeFromTheNameAndTheBootLoaderName) {
   EXPECT_EQ(CodeTypeFromName("5G.bin"), 0x00);     // no hex low digit: all 0
   EXPECT_EQ(CodeTypeFromName("A.bin"), 0x0A);      // one character before the dot
   EXPECT_EQ(CodeTypeFromName(".bin"), 0x00);
-  EXPECT_EQ(CodeTypeFromName("sub12"), 0x00);      // no dot
+  EXPECT_EQ(CodeTypeFromName("sub12"), 0x00);  // no dot
   EXPECT_TRUE(IsBootLoaderName("/x/spihead.bin"));
   EXPECT_TRUE(IsBootLoaderName("SpiHead.Bin"));
   EXPECT_FALSE(IsBootLoaderName("spihead.bin.old"));
@@ -309,8 +314,7 @@ TEST(ImageBuilderRefusals, BadInputsBuildNothing) {
   };
   const std::vector<Case> cases = {
       {"no boot loader", [](FileSet&, ImageBuilder& b, BuilderSettings&) { b.DeleteEntry(0); }, "No boot loader"},
-      {"boot loader missing",
-       [](FileSet& f, ImageBuilder&, BuilderSettings&) { f.files.erase("/SPIHEAD.BIN"); },
+      {"boot loader missing", [](FileSet& f, ImageBuilder&, BuilderSettings&) { f.files.erase("/SPIHEAD.BIN"); },
        "Fail to open firmware file"},
       {"boot loader too long",
        [](FileSet& f, ImageBuilder&, BuilderSettings&) { f.files["/SPIHEAD.BIN"] = BootLoader(0x78000, 0xC001); },

@@ -251,8 +251,8 @@ TEST(DayFileSafety, UnsavedLinesAtExitGoToANewFileInTheStateFolder) {
   const FallbackResult again = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
   ASSERT_TRUE(again.ok);
   EXPECT_EQ(again.files[0], (dir / "state" / "raidgui" / "100503.log.unsaved-2").string());
-  EXPECT_EQ(FallbackMessage(r, "/logs"), "3 log lines could not be saved to /logs; they are in " + r.files[0] + ", " +
-                                             r.files[1]);
+  EXPECT_EQ(FallbackMessage(r, "/logs"),
+            "3 log lines could not be saved to /logs; they are in " + r.files[0] + ", " + r.files[1]);
   // Nowhere to go: said, not hidden.
   fs::create_directories(dir / "file");
   std::ofstream(dir / "file" / "x") << "x";

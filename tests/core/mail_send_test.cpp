@@ -42,8 +42,7 @@ int ClosedPort() {
 struct Rig {
   MemorySettingsStore store;
   MonitorState ms;
-  std::vector<std::string> systemInfo =
-      BuildSystemInfoText({"Board Maker", "X99", "raidhost", "192.168.1.5, fe80::1"});
+  std::vector<std::string> systemInfo = BuildSystemInfoText({"Board Maker", "X99", "raidhost", "192.168.1.5, fe80::1"});
   ManualClock clock{{2010, 5, 3, 9, 15, 30, 0}};
   std::mutex mu;
   std::vector<std::string> panels;
@@ -102,7 +101,8 @@ struct Rig {
 std::vector<std::string> SplitCrLf(const std::string& s) {
   std::vector<std::string> out;
   size_t start = 0;
-  for (size_t p; (p = s.find("\r\n", start)) != std::string::npos; start = p + 2) out.push_back(s.substr(start, p - start));
+  for (size_t p; (p = s.find("\r\n", start)) != std::string::npos; start = p + 2)
+    out.push_back(s.substr(start, p - start));
   if (start < s.size()) out.push_back(s.substr(start));
   return out;
 }
@@ -115,8 +115,8 @@ TEST(MailSend, ReloadThenSendDeliversTheExactMessage) {
   rig.Raise(1, {"Device1 P0 Hard Disk Drive fail.", "Device1 information :"});
   rig.Serve();
   EXPECT_EQ(rig.ms.MailRequestFlags.load(), 0);
-  EXPECT_EQ(rig.Panels(), (std::vector<std::string>{"2:Email=3", "2:Connect", "3:Mail is Sending...",
-                                                      "3:Send mail Success!"}));
+  EXPECT_EQ(rig.Panels(),
+            (std::vector<std::string>{"2:Email=3", "2:Connect", "3:Mail is Sending...", "3:Send mail Success!"}));
   const auto mails = server.Mails();
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_EQ(mails[0]["mail_from"], "alerts@example.com");
@@ -268,8 +268,10 @@ TEST(MailSend, TestMailAndCertificateChecks) {
   const fs::path d = fs::temp_directory_path() / ("raidgui-cert-" + std::to_string(::getpid()));
   fs::create_directories(d);
   const std::string cert = (d / "cert.pem").string(), key = (d / "key.pem").string();
-  const std::string cmd = "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
-                          "subjectAltName=IP:127.0.0.1 -keyout " + key + " -out " + cert + " >/dev/null 2>&1";
+  const std::string cmd =
+      "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1 -addext "
+      "subjectAltName=IP:127.0.0.1 -keyout " +
+      key + " -out " + cert + " >/dev/null 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   SmtpServer server("tls", {cert, key});
   Rig rig(server.port);
@@ -289,7 +291,6 @@ TEST(MailSend, TestMailAndCertificateChecks) {
   EXPECT_NE(data.find("\r\n=========== [System Information] ==============\r\n"), std::string::npos);
   fs::remove_all(d);
 }
-
 
 // Retries and the daily reminder: the notes they leave for the day log and
 // what reaches the server, on the program's clock.

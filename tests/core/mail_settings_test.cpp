@@ -82,7 +82,7 @@ TEST(SettingsFile, FormatParsesBackExactly) {
 TEST(SettingsFile, BrokenFilesAreRefusedWithTheirLine) {
   const std::string key = "[SOFTWARE\\KX_RAID_GUI]\n";
   const std::pair<std::string, std::string> cases[] = {
-      {"\"Port\"=\"25\"\n", "line 1"},                                     // no key line
+      {"\"Port\"=\"25\"\n", "line 1"},  // no key line
       {key + "\"Port\"=\"25\"\n\"Port\"=\"26\"\n", "given twice"},
       {key + "\"Port\"=\"25\n", "closing quote"},
       {key + "\"N\"=dword:1234\n", "8 hexadecimal"},

@@ -17,8 +17,8 @@ std::string ErrorOf(std::vector<std::string> args, bool allowDuration = true) {
 
 TEST(OptionValues, DurationIsAPlainFiniteNumberOfSeconds) {
   // NaN used to pass every comparison and run forever.
-  for (const char* bad : {"nan", "NaN", "inf", "-inf", "-0", "-5", "+5", "1e400", "0x10", " 5", "5 ", "5s", "",
-                          ".", "1.2.3", "316224001", "99999999999999999999"}) {
+  for (const char* bad : {"nan", "NaN", "inf", "-inf", "-0", "-5", "+5", "1e400", "0x10", " 5", "5 ", "5s", "", ".",
+                          "1.2.3", "316224001", "99999999999999999999"}) {
     const std::string e = ErrorOf({"--duration", bad});
     EXPECT_NE(e.find("--duration"), std::string::npos) << "accepted \"" << bad << "\": " << e;
   }

@@ -20,9 +20,9 @@ ReplyStatus Reply(uint8_t status, std::initializer_list<uint8_t> sense) {
 
 // Descriptor-format sense: RECOVERED ERROR 00/1D with an ATA Status Return
 // descriptor (Error 0x00, Count 0x01, LBA 0x563412, Device 0xE0, Status 0x50).
-const std::initializer_list<uint8_t> kSatDescriptorSense = {
-    0x72, 0x01, 0x00, 0x1D, 0, 0, 0, 14,
-    0x09, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x12, 0x00, 0x34, 0x00, 0x56, 0xE0, 0x50};
+const std::initializer_list<uint8_t> kSatDescriptorSense = {0x72, 0x01, 0x00, 0x1D, 0,    0,    0,    14,
+                                                            0x09, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x00, 0x12,
+                                                            0x00, 0x34, 0x00, 0x56, 0xE0, 0x50};
 
 TEST(PassThroughReply, GoodStatusSucceedsAndCheckConditionFailsWithItsSenseInTheText) {
   EXPECT_TRUE(PassThroughSucceeded(Reply(0x00, {}), false, nullptr));
@@ -41,7 +41,8 @@ TEST(PassThroughReply, AtaInformationAvailableIsSuccessOnlyForAtaPassThrough) {
   EXPECT_TRUE(PassThroughSucceeded(sat, true, nullptr));
   EXPECT_FALSE(PassThroughSucceeded(sat, false, nullptr));
   // The same in fixed format.
-  const ReplyStatus fixed = Reply(0x02, {0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0x01, 10, 0x00, 0x12, 0x34, 0x56, 0x00, 0x1D});
+  const ReplyStatus fixed =
+      Reply(0x02, {0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0x01, 10, 0x00, 0x12, 0x34, 0x56, 0x00, 0x1D});
   EXPECT_TRUE(PassThroughSucceeded(fixed, true, nullptr));
   // RECOVERED ERROR with another code, or another key with 00/1D, failed.
   EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x72, 0x01, 0x00, 0x1E, 0, 0, 0, 0}), true, nullptr));
@@ -56,7 +57,8 @@ TEST(PassThroughReply, AtaOutputRegistersComeBackFromEitherSenseFormat) {
   ASSERT_TRUE(DecodeAtaOutputRegisters(sat.sense.data(), sat.senseLength, regs));
   EXPECT_EQ(regs, (AtaRegisters{0x00, 0x01, 0x12, 0x34, 0x56, 0xE0, 0x50}));
 
-  const ReplyStatus fixed = Reply(0x02, {0x70, 0, 0x01, 0x04, 0x51, 0xA0, 0x02, 10, 0x00, 0x21, 0x43, 0x65, 0x00, 0x1D});
+  const ReplyStatus fixed =
+      Reply(0x02, {0x70, 0, 0x01, 0x04, 0x51, 0xA0, 0x02, 10, 0x00, 0x21, 0x43, 0x65, 0x00, 0x1D});
   ASSERT_TRUE(DecodeAtaOutputRegisters(fixed.sense.data(), fixed.senseLength, regs));
   EXPECT_EQ(regs, (AtaRegisters{0x04, 0x02, 0x21, 0x43, 0x65, 0xA0, 0x51}));
 

@@ -81,8 +81,7 @@ TEST(LinuxDiskOrder, ScsiDisksFirstInNaturalOrderWithoutVirtualDevices) {
   std::filesystem::remove_all(dir);
   for (const char* n : {"sdb", "sdaa", "sda", "loop0", "nvme0n1", "sr0", "dm-0", "zram0", "sdz"})
     std::filesystem::create_directories(dir / n);
-  EXPECT_EQ(LinuxDeviceIo::ListDisks(dir.string()),
-            (std::vector<std::string>{"sda", "sdb", "sdz", "sdaa", "nvme0n1"}));
+  EXPECT_EQ(LinuxDeviceIo::ListDisks(dir.string()), (std::vector<std::string>{"sda", "sdb", "sdz", "sdaa", "nvme0n1"}));
   std::filesystem::remove_all(dir);
 }
 #endif

@@ -118,7 +118,8 @@ TEST(ScenarioInput, UnknownIllTypedOrRepeatedKeysAreRefusedByName) {
   EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E","modle":"X"}]})", "enclosures[0].modle"));
   // An enclosure's drive answers INQUIRY as its bridge does: the value was silently dropped.
   EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E"}],"disks":[{"drive":0,"enclosure":"E",
-      "inquiryAdditionalLength":5}]})", "disks[0].inquiryAdditionalLength"));
+      "inquiryAdditionalLength":5}]})",
+                    "disks[0].inquiryAdditionalLength"));
   EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E","answersIdentOpcode":"yes"}]})", "enclosures[0].answersIdentOpcode"));
   EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E","signature":"no"}]})", "enclosures[0].signature"));
   EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E","transport":5}]})", "enclosures[0].transport"));
@@ -126,8 +127,8 @@ TEST(ScenarioInput, UnknownIllTypedOrRepeatedKeysAreRefusedByName) {
   EXPECT_TRUE(Names(R"({"enclosures":[],"faults":[{"kind":3}]})", "faults[0].kind"));
   EXPECT_TRUE(Names(OneEnclosure(R"({"hdd1":7})"), "enclosures[0].status.hdd1"));
   EXPECT_TRUE(Names(OneEnclosure(R"({"badRing":[1,"x"]})"), "enclosures[0].status.badRing[1]"));
-  EXPECT_TRUE(Names(R"({"enclosures":[{"name":"E"}],"disks":[{"drive":0},{"drive":0,"enclosure":"E"}]})",
-                    "disks[1].drive"));
+  EXPECT_TRUE(
+      Names(R"({"enclosures":[{"name":"E"}],"disks":[{"drive":0},{"drive":0,"enclosure":"E"}]})", "disks[1].drive"));
   EXPECT_TRUE(Names(Timeline(R"({"at":2,"plug":"E","set":{"fan":2}})"), "timeline[1]"));
   EXPECT_TRUE(Names(Timeline(R"({"at":2,"enclosure":"E","unplug":"E"})"), "timeline[1].enclosure"));
   EXPECT_TRUE(Names(Timeline(R"({"at":2,"enclosure":"E","set":{"fan":2},"set":{"fan":3}})"), "timeline[1].set"));
@@ -163,8 +164,8 @@ TEST(ScenarioInput, AFolderOrAnOversizedFileIsNamedForWhatItIs) {
 }
 
 TEST(ScenarioInput, ShippedScenariosStillLoad) {
-  for (const auto& f : std::filesystem::directory_iterator(std::filesystem::path(RAID_TEST_DATA) / ".." / ".." /
-                                                           "scenarios"))
+  for (const auto& f :
+       std::filesystem::directory_iterator(std::filesystem::path(RAID_TEST_DATA) / ".." / ".." / "scenarios"))
     EXPECT_NO_THROW(sim::LoadScenarioFile(f.path().string())) << f.path();
 }
 

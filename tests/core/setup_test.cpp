@@ -137,7 +137,10 @@ TEST(Initialisation, TheConfirmationNamesTheEnclosureAndNoSendsNothing) {
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
   // A second Set while an operation runs is refused without a question.
   r.h.core.st.OperationBusy = 1;
-  r.page.ConfirmInitialize = [](const std::string&) -> bool { ADD_FAILURE() << "asked while busy"; return true; };
+  r.page.ConfirmInitialize = [](const std::string&) -> bool {
+    ADD_FAILURE() << "asked while busy";
+    return true;
+  };
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Ignored);
   r.h.core.st.OperationBusy = 0;
 }

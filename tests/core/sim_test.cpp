@@ -33,11 +33,14 @@ TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
             std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E"},{"name":"E"}]})").find("duplicate"), std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E"}],"timeline":[{"at":1,"enclosure":"E",
-      "ramp":{"field":"progress","from":9,"to":1}}]})").find("ramp"), std::string::npos);
+      "ramp":{"field":"progress","from":9,"to":1}}]})")
+                .find("ramp"),
+            std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[],"faults":[{"kind":"read10","mode":"explode"}]})").find("faults[0].mode"),
             std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E","status":{"raw":[{"offset":510,"bytes":[1,2,3]}]}}]})")
-                .find("past the end"), std::string::npos);
+                .find("past the end"),
+            std::string::npos);
   EXPECT_NE(ErrorOf(R"({"clock":{"start":"2010-13-01 00:00:00"},"enclosures":[]})").find("clock.start"),
             std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E","answersIdentOpcode":"yes"}]})").find("answersIdentOpcode"),
@@ -64,9 +67,10 @@ TEST(ScenarioFile, MissingFileIsReported) {
 }
 
 struct FaultRig {
-  FaultRig() : m(test::Scenario(R"({"seed":3,"enclosures":[{"name":"E1","transport":"vendor1"}],
+  FaultRig()
+      : m(test::Scenario(R"({"seed":3,"enclosures":[{"name":"E1","transport":"vendor1"}],
                                     "disks":[{"drive":0,"enclosure":"E1"}]})")),
-               cs(m.io, m.clock, st) {
+        cs(m.io, m.clock, st) {
     st.DeviceCount = 1;
     st.DeviceList[0] = drive_flags::kVendor | drive_flags::kVendorShift;
     st.OperationSlot = 0;

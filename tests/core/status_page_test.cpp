@@ -131,8 +131,9 @@ TEST(StatusPageView, ReplacementSsdMessagesOncePerStateChange) {
   r.Refresh();
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].caption, "Message");
-  EXPECT_EQ(r.view.boxes[0].text,
-            "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.");
+  EXPECT_EQ(
+      r.view.boxes[0].text,
+      "Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it to start rebuilding.");
   r.Block()[status::kActivity] = 0x00;
   r.Block()[status::kState] = 0x22;
   r.Refresh();

@@ -147,7 +147,6 @@ class PublishCheckingView final : public CoreView {
               core->st.DeviceList[g] == d.GroupTable[g];
     }
     if (!whole || (drives != std::set<int>{0} && drives != std::set<int>{0, 2})) ++torn;
-
   }
   RaidCore* core = nullptr;
   int publishes = 0;
@@ -157,7 +156,8 @@ class PublishCheckingView final : public CoreView {
 TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
   const auto dir = test::TestDir();
   ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
-  sim::SimDeviceIo sim(clock, test::Scenario(R"({"enclosures":[{"name":"E1"},{"name":"E2","transport":"vendor2","model":"Second"}],
+  sim::SimDeviceIo sim(
+      clock, test::Scenario(R"({"enclosures":[{"name":"E1"},{"name":"E2","transport":"vendor2","model":"Second"}],
       "disks":[{"drive":0,"enclosure":"E1"},{"drive":1},{"drive":2,"enclosure":"E2"}]})"));
   SlowDetectionIo io(sim, std::this_thread::get_id());
   FixedDateTimeFormat fmt;

@@ -100,8 +100,8 @@ class RequestTap final : public DeviceIo {
         label += "@" + Hex(static_cast<uint32_t>(r.data[4] << 16 | r.data[5] << 8 | r.data[6]), 6);
       else
         label += "/" + std::to_string(arg);
-      const bool blockOk = code == cmd::kSpiErase || code == cmd::kSpiWrite ? lba == cmd::kCommandBlockLba
-                                                                             : lba >= 3 && lba <= 130;
+      const bool blockOk =
+          code == cmd::kSpiErase || code == cmd::kSpiWrite ? lba == cmd::kCommandBlockLba : lba >= 3 && lba <= 130;
       if (!blockOk) label += "!wrong block " + std::to_string(lba);
       return {label, "Error code " + std::to_string(lba) + "1"};
     }
@@ -109,10 +109,10 @@ class RequestTap final : public DeviceIo {
       DecodedVendorCdb v;
       DecodeVendorCdb(r.cdb, r.cdb[1] == 0xFE ? 0 : 1, v);
       std::string label = (v.flag ? "P" : "V") + Hex(v.opcode, 2) + "@" + Hex(v.address, 6);
-      const char* text = v.opcode == 0x81 ? "Erase SPI Error USB"
+      const char* text = v.opcode == 0x81   ? "Erase SPI Error USB"
                          : v.opcode == 0x89 ? "Write SPI Error USB"
-                         : v.flag         ? "Read Error for USB"
-                                          : "Read SPI Error USB";
+                         : v.flag           ? "Read Error for USB"
+                                            : "Read SPI Error USB";
       return {label, text};
     }
     return {"?", ""};
@@ -438,8 +438,7 @@ TEST_P(EveryTransport, FullUpgradeProgramsAndVerifiesEveryByteInOrder) {
 INSTANTIATE_TEST_SUITE_P(Upgrade, EveryTransport, ::testing::Values("read58", "ata", "vendor1", "vendor2"));
 
 TEST(Upgrade, WithDeviceTimeTheProgressMovesAndNothingElseTalksToTheDevice) {
-  Rig r(R"({"timing":{"roundTripMs":1,"pageProgramMs":1,"sectorEraseMs":45},)" +
-        OneEnclosure("read58").substr(1));
+  Rig r(R"({"timing":{"roundTripMs":1,"pageProgramMs":1,"sectorEraseMs":45},)" + OneEnclosure("read58").substr(1));
   r.Load(MakeImage());
   r.view.progress.clear();
   r.core.st.RequestBits |= request_bits::kPoll;  // a poll waits as the upgrade starts
@@ -479,8 +478,8 @@ TEST(Upgrade, RefusalsAfterEnteringUpdateModeLeaveItAgain) {
     ASSERT_EQ(r.view.boxes.size(), 1u) << c.box;
     EXPECT_EQ(r.view.boxes[0].text, c.box);
     EXPECT_EQ(r.view.boxes[0].caption, "");  // the program's own title
-    EXPECT_EQ(r.tap.Labels(), (std::vector<std::string>{"open", "C10/1", "close", "open", "R33", "close", "open",
-                                                        "C10/0", "close"}));
+    EXPECT_EQ(r.tap.Labels(),
+              (std::vector<std::string>{"open", "C10/1", "close", "open", "R33", "close", "open", "C10/0", "close"}));
     EXPECT_EQ(r.core.st.OperationBusy, 0);
     EXPECT_EQ(r.core.st.OperationSlot, kNoOperationSlot);
     EXPECT_EQ(r.Flash().EraseCount(), 0u);
@@ -659,11 +658,8 @@ TEST_P(EveryRequestFails, EndsWithTheFixedTextsAndReleasesEverything) {
 
 INSTANTIATE_TEST_SUITE_P(Upgrade, EveryRequestFails,
                          ::testing::Values(Failure{"read58", false}, Failure{"read58", true}, Failure{"ata", false},
-                                           Failure{"ata", true}, Failure{"vendor1", false},
-                                           Failure{"vendor2", true}),
-                         [](const auto& info) {
-                           return info.param.transport + (info.param.hang ? "_hang" : "_fail");
-                         });
+                                           Failure{"ata", true}, Failure{"vendor1", false}, Failure{"vendor2", true}),
+                         [](const auto& info) { return info.param.transport + (info.param.hang ? "_hang" : "_fail"); });
 
 }  // namespace
 }  // namespace raid::test

@@ -59,8 +59,8 @@ struct MakeBinWindow {
   }
   std::string Write(const std::string& name, std::vector<uint8_t> bytes) {
     const auto path = dir / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return path.string();
   }
   std::string BootLoader() {

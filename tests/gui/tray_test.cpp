@@ -48,7 +48,8 @@ struct FakeTray final : TrayHost {
 
 struct TrayRig {
   TrayRig(const std::string& scenario, bool available, bool keepStored, bool minimized = false) {
-    dir = fs::temp_directory_path() / ("raidgui-tray-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+    dir = fs::temp_directory_path() /
+          ("raidgui-tray-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(dir);
     fs::create_directories(dir / "logs");
     ProgramOptions opt;
@@ -169,7 +170,7 @@ TEST(Tray, ClosingHidesWhileKeptAndQuitEnds) {
   EXPECT_TRUE(rig.form->isVisible());
   EXPECT_FALSE(rig.form->close());  // only hidden
   EXPECT_FALSE(rig.form->isVisible());
-  rig.Run(8000);                     // monitoring goes on
+  rig.Run(8000);  // monitoring goes on
   EXPECT_EQ(rig.tray->ShownHealth(), Health::Degraded);
   rig.tray->ShowAction().trigger();
   EXPECT_TRUE(rig.form->isVisible());
@@ -193,8 +194,7 @@ TEST(Tray, WithoutANotificationAreaTheOptionIsGreyedWithTheReason) {
   QAction& keep = rig.tray->KeepAction();
   EXPECT_FALSE(keep.isEnabled());
   EXPECT_FALSE(keep.isChecked());
-  EXPECT_EQ(FromQt(keep.text()),
-            "Keep monitoring in the notification area (this desktop has no notification area)");
+  EXPECT_EQ(FromQt(keep.text()), "Keep monitoring in the notification area (this desktop has no notification area)");
   EXPECT_EQ(FromQt(keep.toolTip()), "this desktop has no notification area");
   // It is on the window's right-click menu, greyed there too.
   EXPECT_TRUE(rig.form->actions().contains(&keep));

@@ -21,7 +21,9 @@ namespace fs = std::filesystem;
 class SmtpServer {
  public:
   explicit SmtpServer(const std::string& mode, const std::vector<std::string>& extra = {}) {
-    out_ = (std::filesystem::temp_directory_path() / ("raidgui-smtp-" + mode + "-" + std::to_string(::getpid()) + ".jsonl")).string();
+    out_ = (std::filesystem::temp_directory_path() /
+            ("raidgui-smtp-" + mode + "-" + std::to_string(::getpid()) + ".jsonl"))
+               .string();
     fs::remove(out_);
     int in[2], outp[2];
     if (::pipe(in) != 0 || ::pipe(outp) != 0) return;
