@@ -11,6 +11,7 @@
 #include <functional>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "platform/bytes.h"
 #include "device/device_result.h"
@@ -72,6 +73,10 @@ class CommandSet {
   DeviceResult OpenSlot(uint8_t slot);
   // Writes Block, as the caller prepared it, to block 20 of the open drive.
   DeviceResult SendCommandSector();
+
+  // Whether an ATA request since the last call could not get its buffer
+  // (cleared by the call).
+  bool TakeMemoryShort() { return std::exchange(memoryShort_, false); }
 
   // Called after every request of a flash walk (the window lets pending
   // messages through there).

@@ -83,7 +83,13 @@ uint32_t DriveDetector::Probe(uint8_t k) {
 
   progress_.TryingMode(2);
   AtaRegisters regs{0, 0, 0, 0, 0, 0xE0, 0xEC};
-  if (cs_.AtaCommand(h, regs, cs_.ScratchSector.data(), 1) && HasSignature(cs_.ScratchSector.data())) {
+  const bool identified = cs_.AtaCommand(h, regs, cs_.ScratchSector.data(), 1);
+  if (cs_.TakeMemoryShort()) {
+    DeviceResult memory = DeviceResult::Failed(DeviceFailure::Silent);
+    memory.outOfMemory = true;
+    progress_.Failed(memory);
+  }
+  if (identified && HasSignature(cs_.ScratchSector.data())) {
     f |= drive_flags::kAtaIdentify;
     // The controller's identification sector names the enclosure and its
     // firmware: keep it unless block 58 already gave it.

@@ -2,6 +2,8 @@
 // probes each kind of drive gets, grouping, and the volume table.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "device/detection.h"
 #include "monitor/device_messages.h"
 #include "test_support.h"
@@ -174,6 +176,47 @@ TEST(Enumeration, VolumeTableMapsLettersToDisksAndStopsAtTwenty) {
   EXPECT_EQ(r.ui.boxes[0].text, "Drive Count Must less than 20.");
   EXPECT_EQ(r.det.VolumeTable[19].Letter, 'V');
   EXPECT_EQ(r.det.VolumeTable[19].DriveType, 255);  // no such volume opens
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+// Forwards to the simulated machine; its ATA requests cannot get their
+// buffer.
+class AtaWithoutMemory final : public DeviceIo {
+ public:
+  explicit AtaWithoutMemory(DeviceIo& inner) : in_(inner) {}
+  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  void Close(DeviceHandleValue h) override { in_.Close(h); }
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
+  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { throw std::bad_alloc(); }
+  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
+  unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
+
+ private:
+  DeviceIo& in_;
+};
+
+TEST(Identification, AnIdentifyWithoutMemoryIsShownAndTheOtherModesFollow) {
+  SimMachine m(test::Scenario(R"({"enclosures":[{"name":"V","transport":"vendor1"}],
+                                  "disks":[{"drive":0,"enclosure":"V"}]})"));
+  AtaWithoutMemory io(m.io);
+  RecordingUi ui;
+  StatusBarDetectionProgress progress{ui};
+  DeviceState st;
+  st.Detecting = 1;
+  CommandSet cs(io, m.clock, st);
+  DriveDetector det(cs, io, progress, st);
+  det.CountLetters();
+  det.PhysicalDriveCount = static_cast<uint8_t>(det.CountPhysicalDrives());
+  EXPECT_EQ(det.ScanDrives(), 1);  // found by its vendor commands all the same
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Menory Alloc Error!!");
 }
 
 }  // namespace
