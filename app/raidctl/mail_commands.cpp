@@ -209,10 +209,25 @@ int Template(Session& s, const std::vector<std::string>& a) {
   return s.Save();
 }
 
-int TestMail(Session& s) {
+// The system information block every mail carries, as the window's status
+// bar shows it on a double click.
+std::vector<std::string> SystemInfoBlock() {
   ComSession com;
   com.InitializeSecurity();
-  const std::vector<std::string> info = BuildSystemInfoText(QuerySystemProperties());
+  return BuildSystemInfoText(QuerySystemProperties());
+}
+
+int SystemInfo() {
+  std::string text;
+  for (const std::string& line : SystemInfoBlock()) text += line;
+  // The block's lines start with their line break.
+  if (!text.empty() && text.front() == '\n') text.erase(0, 1);
+  std::printf("%s\n", text.c_str());
+  return kOk;
+}
+
+int TestMail(Session& s) {
+  const std::vector<std::string> info = SystemInfoBlock();
   MonitorState ms;
   SystemClock clock;
   MailNotifier n(*s.store, ms, info, clock, [](int, const std::string& t) { std::printf("%s\n", t.c_str()); });
@@ -240,14 +255,22 @@ std::string MailUsage() {
          "  mail recipients add|remove ADDR            the recipient list (at most 10)\n"
          "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
          "                                             or 2 (Device Removed); an empty FILE removes it\n"
-         "  test-mail                                  a short mail to every recipient, now\n";
+         "  test-mail                                  a short mail to every recipient, now\n"
+         "  system-info                                the system information block the mails carry\n";
 }
 
 bool IsMailCommand(const std::vector<std::string>& args) {
-  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail");
+  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail" || args[1] == "system-info");
 }
 
 int RunMailCommand(const std::vector<std::string>& args) {
+  if (args[1] == "system-info") {
+    if (args.size() == 3 && (args[2] == "--help" || args[2] == "-h")) {
+      std::fputs(MailUsage().c_str(), stdout);
+      return kOk;
+    }
+    return args.size() == 2 ? SystemInfo() : Usage("system-info takes no arguments");
+  }
   std::vector<std::string> rest;
   std::string configDir;
   bool configSeen = false;

@@ -1,8 +1,11 @@
 #include "app/raidgui/artwork.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <vector>
 
 namespace raid::art {
 
@@ -252,6 +255,48 @@ QPixmap IconPicture(int size) {
   g.translate(1, -6);
   DrawDiskPair(g);
   return pm;
+}
+
+QByteArray IconFile() {
+  // ICONDIR, one ICONDIRENTRY per image, then the images; every number
+  // little-endian. A PNG image is stored whole, its size in the entry.
+  const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+  constexpr int kCount = static_cast<int>(sizeof sizes / sizeof sizes[0]);
+  QByteArray out;
+  auto put16 = [&out](uint32_t v) {
+    out.append(static_cast<char>(v & 0xFF));
+    out.append(static_cast<char>((v >> 8) & 0xFF));
+  };
+  auto put32 = [&put16](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  std::vector<QByteArray> images;
+  for (const int size : sizes) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    IconPicture(size).toImage().convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
+    images.push_back(png);
+  }
+  put16(0);  // reserved
+  put16(1);  // an icon
+  put16(kCount);
+  uint32_t offset = 6 + 16 * kCount;
+  for (int i = 0; i < kCount; ++i) {
+    const int size = sizes[i];
+    out.append(static_cast<char>(size >= 256 ? 0 : size));  // 0 stands for 256
+    out.append(static_cast<char>(size >= 256 ? 0 : size));
+    out.append('\0');  // no palette
+    out.append('\0');  // reserved
+    put16(1);           // colour planes
+    put16(32);          // bits per pixel
+    put32(static_cast<uint32_t>(images[static_cast<size_t>(i)].size()));
+    put32(offset);
+    offset += static_cast<uint32_t>(images[static_cast<size_t>(i)].size());
+  }
+  for (const QByteArray& png : images) out.append(png);
+  return out;
 }
 
 QPixmap LogoPicture(int w, int h, qreal dpr) {

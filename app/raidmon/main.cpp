@@ -13,6 +13,7 @@
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
 #include "notify/notifier.h"
+#include "platform/com_session.h"
 #include "platform/settings_store.h"
 #include "platform/system_info.h"
 #include "platform/file_io.h"
@@ -67,6 +68,10 @@ int main(int argc, char** argv) {
   // Notifications by mail, with the same settings as the window. The
   // sender's texts are printed from its own thread (panel 3: the outcome).
   RaidCore& core = runtime.Core();
+  // The system information asks WMI on Windows, which needs COM on this
+  // thread and its security set.
+  ComSession com;
+  com.InitializeSecurity();
   core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
   const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
   MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,
