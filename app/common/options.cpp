@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include "platform/windows/windows_device_io.h"
 #else
 #include "platform/linux/linux_device_io.h"
