@@ -75,7 +75,7 @@ for current in "${cases[@]}"; do
   case "$current" in
     instance)
       logs=$(winpath "$work/first")
-      run 120 raidmon.exe --simulate --duration 30 --log-dir "$logs" </dev/null >"$work/first.out" 2>"$work/first.err" &
+      run 120 raidmon.exe --simulate --duration 25 --log-dir "$logs" </dev/null >"$work/first.out" 2>"$work/first.err" &
       first=$!
       for _ in $(seq 300); do [ -s "$work/first.out" ] && break; sleep 0.1; done
       [ -s "$work/first.out" ] || fail "the first raidmon logged nothing: $(cat "$work/first.err")"
