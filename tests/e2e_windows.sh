@@ -11,6 +11,9 @@
 #   daylog    raidmon --simulate writes the day log with CR LF line ends and
 #             the same lines as on Linux;
 #   image     raidctl make-image gives the same bytes as the Linux raidctl;
+#   devices   raidmon on the machine's own disks (wine's): it takes device
+#             notifications through its hidden window, ends on time and
+#             cleanly;
 #   window    under Xvfb the window is drawn to PNG files by the render tool,
 #             and raidgui --simulate runs, closes on a close request and
 #             saves its day log.
@@ -20,7 +23,7 @@
 set -euo pipefail
 winbuild=$(realpath "$1"); src=$(realpath "$2"); linuxctl=$(realpath "$3"); shift 3
 cases=("$@")
-[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image window)
+[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image devices window)
 wine64=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine64" ] || { echo "wine64 is not installed (scripts/install-deps.sh)"; exit 1; }
@@ -173,6 +176,16 @@ for current in "${cases[@]}"; do
         </dev/null >"$work/img.out" 2>&1 || fail "make-image: $(cat "$work/img.out")"
       grep -q 'Svae File OK :Z:' "$work/img.out" || fail "make-image said: $(cat "$work/img.out")"
       cmp "$work/linux.bin" "$work/windows.bin" || fail "the Windows image differs from the Linux one"
+      ;;
+    devices)
+      set +e
+      run 90 raidmon.exe --duration 6 --log-dir "$(winpath "$work/real")" </dev/null >"$work/real.out" 2>"$work/real.err"
+      rc=$?
+      set -e
+      [ "$rc" -eq 0 ] || fail "raidmon on wine's disks ended with $rc: $(cat "$work/real.err")"
+      ! grep -q 'notifications are not available' "$work/real.err" || fail "no device notifications: $(cat "$work/real.err")"
+      grep -q 'raidmon: day log folder: Z:' "$work/real.err" || fail "raidmon said: $(cat "$work/real.err")"
+      ls "$work/real"/*.log >/dev/null 2>&1 || fail "raidmon on wine's disks saved no day log"
       ;;
     window)
       shots="$winbuild/screens"

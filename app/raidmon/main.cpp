@@ -18,6 +18,9 @@
 #include "platform/system_info.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
+#ifdef _WIN32
+#include "platform/windows/windows_device_io.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -40,6 +43,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: %s\n", error.c_str());
     return 1;
   }
+#ifdef _WIN32
+  // Without a window of its own, raidmon hears of arrivals and removals
+  // through a hidden one (the window registers its own).
+  if (!opt.simulate) {
+    machine.ownChanges = std::make_unique<WindowsDeviceChanges>();
+    machine.changes = machine.ownChanges.get();
+  }
+#endif
   const std::string logDir = PrepareLogDir(opt, ProgramDir(argc > 0 ? argv[0] : nullptr));
   // One writer per log folder. A folder that cannot be locked (missing or
   // unreadable) cannot be written either: monitoring goes on and the lines
