@@ -192,6 +192,8 @@ for current in "${cases[@]}"; do
       rm -rf "$shots"
       run 120 raidgui_render.exe default 10 "$(winpath "$shots")" win </dev/null >"$work/render.out" 2>&1 ||
         fail "raidgui_render: $(cat "$work/render.out")"
+      # A healthy enclosure raises no box (COM security set up, no errors).
+      ! grep -q 'message box' "$work/render.out" || fail "raidgui_render: $(cat "$work/render.out")"
       for page in status upgrade email about eventlog; do
         png="$shots/win-$page.png"
         [ -f "$png" ] || { fail "no $page picture"; continue; }
