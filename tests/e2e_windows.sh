@@ -71,7 +71,7 @@ export DISPLAY="$display"
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   run 300 wineboot -u </dev/null >"$work/wineboot.txt" 2>&1 || { echo "wineboot failed"; cat "$work/wineboot.txt"; exit 1; }
 fi
-"$wineserver" -p </dev/null >/dev/null 2>&1 || true
+"$wineserver" -p30 </dev/null >/dev/null 2>&1 || true
 cd "$stage"
 
 for current in "${cases[@]}"; do
