@@ -9,11 +9,12 @@
 #             Win32_BaseBoard, and no Win32_Bus rows (as under wine) give an
 #             empty system name, not an error;
 #   daylog    raidmon --simulate writes the day log with CR LF line ends and
-#             the same lines as on Linux;
+#             the same lines as on Linux, dates and times in the user's
+#             locale (wine's en-US: 5/3/2010 11:58:13 PM for 05/03/10 23:58:13);
 #   image     raidctl make-image gives the same bytes as the Linux raidctl;
-#   devices   raidmon on the machine's own disks (wine's): it takes device
-#             notifications through its hidden window, ends on time and
-#             cleanly;
+#   devices   raidmon on the machine's own disks (wine's, none an enclosure):
+#             it takes device notifications through its hidden window,
+#             finds no drive, ends on time and cleanly;
 #   window    under Xvfb the window is drawn to PNG files by the render tool,
 #             and raidgui --simulate runs, closes on a close request and
 #             saves its day log.
@@ -44,6 +45,17 @@ failures=0
 fail() { echo "FAIL $current: $*"; failures=$((failures + 1)); }
 # A Windows path for a file of this machine (wine's drive Z: is /).
 winpath() { local p; p=$(realpath -m "$1"); echo "Z:${p//\//\\}"; }
+# A Linux day log's dates and times (MM/DD/YY HH:MM:SS) as the Windows
+# program writes them in wine's en-US locale (M/D/YYYY h:MM:SS AM).
+in_locale() {
+  python3 -c '
+import re, sys
+def f(m):
+    mo, d, y, h, mi, s = (int(x) for x in m.groups())
+    return "%d/%d/%d %d:%02d:%02d %s" % (mo, d, 2000 + y, (h + 11) % 12 + 1, mi, s, "AM" if h < 12 else "PM")
+sys.stdout.write(re.sub(r"\b(\d\d)/(\d\d)/(\d\d) (\d\d):(\d\d):(\d\d)\b", f, open(sys.argv[1]).read()))
+' "$1"
+}
 # run SECONDS PROGRAM ARGS...: a Windows program, its output in files.
 run() {
   local secs="$1"; shift
@@ -159,9 +171,12 @@ for current in "${cases[@]}"; do
         lines=$(wc -l <"$f")
         crlf=$(grep -c $'\r$' "$f" || true)
         [ "$lines" -gt 0 ] && [ "$lines" -eq "$crlf" ] || fail "$day.log: $crlf of $lines lines end in CR LF"
-        tr -d '\r' <"$f" | cmp -s - "$data/$day.log" || fail "$day.log differs from the Linux day log"
+        tr -d '\r' <"$f" >"$work/$day.txt"
+        in_locale "$data/$day.log" >"$work/$day.want"
+        diff -u "$work/$day.want" "$work/$day.txt" >"$work/$day.diff" || fail "$day.log differs: $(head -n 20 "$work/$day.diff")"
       done
-      tr -d '\r' <"$work/mon.out" | diff -q - "$data/stdout.txt" >/dev/null || fail "raidmon's stdout differs from Linux"
+      tr -d '\r' <"$work/mon.out" >"$work/mon.txt"
+      in_locale "$data/stdout.txt" | diff -q - "$work/mon.txt" >/dev/null || fail "raidmon's stdout differs from Linux"
       ;;
     image)
       boot="$work/SPIHEAD.BIN"
@@ -184,8 +199,9 @@ for current in "${cases[@]}"; do
       set -e
       [ "$rc" -eq 0 ] || fail "raidmon on wine's disks ended with $rc: $(cat "$work/real.err")"
       ! grep -q 'notifications are not available' "$work/real.err" || fail "no device notifications: $(cat "$work/real.err")"
-      grep -q 'raidmon: day log folder: Z:' "$work/real.err" || fail "raidmon said: $(cat "$work/real.err")"
-      ls "$work/real"/*.log >/dev/null 2>&1 || fail "raidmon on wine's disks saved no day log"
+      # Detection went through wine's disks (none is an enclosure) to its end.
+      grep -q 'raidmon: day log folder: Z:' "$work/real.err" && grep -q 'No Drive found!' "$work/real.err" ||
+        fail "raidmon said: $(cat "$work/real.err")"
       ;;
     window)
       shots="$winbuild/screens"
