@@ -15,6 +15,9 @@
 #   devices   raidmon on the machine's own disks (wine's, none an enclosure):
 #             it takes device notifications through its hidden window,
 #             finds no drive, ends on time and cleanly;
+#   installer the installer of scripts/package-windows.sh (when it has been
+#             made) installs silently with Start menu entries and its
+#             uninstall entry, and its uninstaller removes them all;
 #   window    under Xvfb the window is drawn to PNG files by the render tool,
 #             and raidgui --simulate runs, closes on a close request and
 #             saves its day log.
@@ -24,7 +27,7 @@
 set -euo pipefail
 winbuild=$(realpath "$1"); src=$(realpath "$2"); linuxctl=$(realpath "$3"); shift 3
 cases=("$@")
-[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image devices window)
+[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image devices installer window)
 wine64=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine64" ] || { echo "wine64 is not installed (scripts/install-deps.sh)"; exit 1; }
@@ -202,6 +205,27 @@ for current in "${cases[@]}"; do
       # Detection went through wine's disks (none is an enclosure) to its end.
       grep -q 'raidmon: day log folder: Z:' "$work/real.err" && grep -q 'No Drive found!' "$work/real.err" ||
         fail "raidmon said: $(cat "$work/real.err")"
+      ;;
+    installer)
+      setup=$(ls "$src"/out/windows/raidgui-*-win64-setup.exe 2>/dev/null | tail -n 1 || true)
+      if [ -z "$setup" ]; then
+        echo "windows installer: no installer made (scripts/package-windows.sh), not checked"
+        continue
+      fi
+      drive="$WINEPREFIX/drive_c"
+      menu="$drive/ProgramData/Microsoft/Windows/Start Menu/Programs/RAID GUI"
+      run 120 "$setup" /S '/D=C:\RaidTest' </dev/null >"$work/setup.out" 2>&1 || fail "setup: $(cat "$work/setup.out")"
+      for f in raidgui.exe raidmon.exe raidctl.exe Qt6Widgets.dll platforms/qwindows.dll uninstall.exe; do
+        [ -f "$drive/RaidTest/$f" ] || fail "the installer did not install $f"
+      done
+      [ -f "$menu/RAID GUI.lnk" ] && [ -f "$menu/Uninstall RAID GUI.lnk" ] || fail "no Start menu entries"
+      run 60 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\RaidGui' </dev/null 2>&1 |
+        tr -d '\r' | grep -q 'UninstallString *REG_SZ *"C:\\RaidTest\\uninstall.exe"' || fail "no uninstall entry"
+      run 120 'C:\RaidTest\uninstall.exe' /S </dev/null >"$work/uninstall.out" 2>&1 || fail "uninstall: $(cat "$work/uninstall.out")"
+      # The uninstaller copies itself away and returns at once.
+      for _ in $(seq 100); do [ -e "$drive/RaidTest" ] || [ -e "$menu" ] || break; sleep 0.1; done
+      [ ! -e "$drive/RaidTest" ] || fail "the uninstaller left $(ls "$drive/RaidTest")"
+      [ ! -e "$menu" ] || fail "the uninstaller left the Start menu entries"
       ;;
     window)
       shots="$winbuild/screens"

@@ -3,7 +3,8 @@
 ; list of installed programs. Made by scripts/package-windows.sh, which
 ; defines VERSION, STAGE (the installed programs), FILES (the uninstaller's
 ; list of what it removes) and OUTFILE.
-Unicode true
+; A 64-bit installer, as the programs are (it also runs under wine64 alone).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 Name "RAID GUI ${VERSION}"
 OutFile "${OUTFILE}"
