@@ -6,6 +6,13 @@
 #include <cstdint>
 #include <string>
 
+#ifdef _WIN32
+// The system header names its own ReplaceFile function by a macro, which
+// would rename this header's ReplaceFile in every file that includes both.
+#include <windows.h>
+#undef ReplaceFile
+#endif
+
 namespace raid {
 
 struct FileResult {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs every Debian 12 package the build, the tests (python3-aiosmtpd: the
 # SMTP server the mail tests start on 127.0.0.1; openssl: its certificate) and the Windows
-# cross-build need. Idempotent: quick when everything is already there.
+# cross-build need (wine64 runs the Windows programs in the tests, nsis and
+# zip make the Windows packages, dpkg-dev fetches the sources of the Windows
+# libraries). Idempotent: quick when everything is already there.
 set -euo pipefail
 
 PACKAGES=(
@@ -13,6 +15,9 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core clang-format
   python3-aiosmtpd openssl
 )
+if [ "${RAID_SKIP_WINDOWS:-}" != 1 ]; then
+  PACKAGES+=(wine64 nsis zip dpkg-dev)
+fi
 
 # The package install check builds a clean Debian 12 root
 # (scripts/test-package-install.sh only).

@@ -28,6 +28,13 @@ case "$what" in
     grep -q '"kind": "rebuild"' "$work/status.json" || fail "status: $(cat "$work/status.json")"
     "$ctl" status --simulate >"$work/status.txt"
     grep -q "HDD2: *present, ST1000DM003-1SB102, serial Z1D2X3C4, 931 GB" "$work/status.txt" || fail "$(cat "$work/status.txt")"
+    # The system information block, whole; a value this machine lacks is empty, not an error.
+    "$ctl" system-info >"$work/info.txt" || fail "system-info failed"
+    [ "$(sed -n '1p;5p' "$work/info.txt" | tr -d '=')" = "$(printf ' [System Information] \n')" ] || fail "$(cat "$work/info.txt")"
+    grep -q "^MotherBoard : .* - " "$work/info.txt" && grep -q "^System Name : " "$work/info.txt" &&
+      grep -q "^IP Address  : " "$work/info.txt" || fail "system-info: $(cat "$work/info.txt")"
+    set +e; "$ctl" system-info extra >/dev/null 2>&1; rc=$?; set -e
+    [ "$rc" -eq 2 ] || fail "system-info with an argument: $rc"
 
     # A whole upgrade: 128 erases, 2,048 pages, 1,024 reads, update mode
     # entered once and left once, exit code 0.

@@ -8,6 +8,8 @@
 #include <filesystem>
 
 #ifdef _WIN32
+#include <windows.h>
+
 #include "platform/windows/windows_device_io.h"
 #else
 #include "platform/linux/linux_device_io.h"
@@ -31,9 +33,12 @@ constexpr double kMaxDurationSeconds = 10 * 366 * 86400.0;
 bool ParseSeconds(const std::string& v, double& out) {
   size_t digits = 0, points = 0;
   for (const char c : v) {
-    if (c >= '0' && c <= '9') ++digits;
-    else if (c == '.') ++points;
-    else return false;
+    if (c >= '0' && c <= '9')
+      ++digits;
+    else if (c == '.')
+      ++points;
+    else
+      return false;
   }
   if (digits == 0 || points > 1) return false;
   const auto r = std::from_chars(v.data(), v.data() + v.size(), out, std::chars_format::fixed);
@@ -67,9 +72,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
       return v;
     };
-    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-                       ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file") && allowDuration) ||
-                       ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
+    const bool known =
+        a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
+        ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file") && allowDuration) ||
+        ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
         o.error = a + " is given twice";
@@ -81,8 +87,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.simulate = true;
       if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
         o.scenario = args[++i];
-        if (o.scenario.empty()) o.error = "--simulate takes a scenario file, not an empty text (leave it out for the built-in one)";
-        else if (IsFolder(o.scenario)) o.error = "--simulate: " + o.scenario + " is a folder, not a scenario file";
+        if (o.scenario.empty())
+          o.error = "--simulate takes a scenario file, not an empty text (leave it out for the built-in one)";
+        else if (IsFolder(o.scenario))
+          o.error = "--simulate: " + o.scenario + " is a folder, not a scenario file";
       }
     } else if (a == "--trace") {
       o.trace = value("a file name");
@@ -92,7 +100,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (o.error.empty() && ExistsAsNonFolder(o.logDir)) o.error = "--log-dir: " + o.logDir + " is not a folder";
     } else if (a == "--config-dir") {
       o.configDir = value("a folder");
-      if (o.error.empty() && ExistsAsNonFolder(o.configDir)) o.error = "--config-dir: " + o.configDir + " is not a folder";
+      if (o.error.empty() && ExistsAsNonFolder(o.configDir))
+        o.error = "--config-dir: " + o.configDir + " is not a folder";
     } else if (a == "--duration" && allowDuration) {
       const std::string v = value("seconds");
       if (!o.error.empty()) break;
@@ -107,7 +116,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.journal = true;
     } else if (a == "--status-file" && allowDuration) {
       o.statusFile = value("a file name");
-      if (o.error.empty() && IsFolder(o.statusFile)) o.error = "--status-file: " + o.statusFile + " is a folder, not a file";
+      if (o.error.empty() && IsFolder(o.statusFile))
+        o.error = "--status-file: " + o.statusFile + " is a folder, not a file";
     } else if (a == "--minimized" && allowMaintenance) {
       o.minimized = true;
     } else if (a == "--help" || a == "-h") {
@@ -117,7 +127,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
     }
     if (!o.error.empty()) break;
   }
-  if (o.error.empty() && !o.trace.empty() && !o.simulate) o.error = "--trace records the simulated enclosure: use it with --simulate";
+  if (o.error.empty() && !o.trace.empty() && !o.simulate)
+    o.error = "--trace records the simulated enclosure: use it with --simulate";
   return o;
 }
 

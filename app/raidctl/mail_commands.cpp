@@ -111,16 +111,17 @@ struct Session {
 };
 
 int Show(Session& s) {
-  std::printf("Settings: %s%s\n", s.store->Location().c_str(), s.settings.SettingsKeyExists ? "" : " (none stored yet)");
+  std::printf("Settings: %s%s\n", s.store->Location().c_str(),
+              s.settings.SettingsKeyExists ? "" : " (none stored yet)");
   const MailPageModel& m = s.page->Model;
   std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", m.Edit1.c_str(), m.Edit2.c_str(),
               m.Edit3.c_str(), m.Edit4.c_str(), m.Edit5.c_str());
   const char* auth = s.settings.MailAuthState == kAuthInvalid ? "off (the stored password record is damaged)"
-                                                               : (m.CheckBox8 ? "on" : "off");
+                                                              : (m.CheckBox8 ? "on" : "off");
   std::printf("SMTP Login Authentication: %s\n", auth);
   std::printf("Password: %s\n", s.settings.MailAuthState == kAuthInvalid ? "unreadable"
-                                : m.Edit8.empty()                       ? "none"
-                                                                        : "set");
+                                : m.Edit8.empty()                        ? "none"
+                                                                         : "set");
   std::printf("Recipients: %zu\n", m.Recipients.size());
   for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
   uint32_t retry = 0, reminder = 0;
@@ -154,12 +155,15 @@ int Set(Session& s, const std::vector<std::string>& a) {
     }
     if (i + 1 >= a.size()) return Usage(o + " needs a value");
     const std::string v = a[++i];
-    if (o == "--server") p.EditChanged(2, v);
+    if (o == "--server")
+      p.EditChanged(2, v);
     else if (o == "--port") {
       if (!Digits(v, 5) || std::stoi(v) < 1 || std::stoi(v) > 65535) return Usage("--port needs a number 1-65535");
       p.EditChanged(1, v);
-    } else if (o == "--name") p.EditChanged(3, v);
-    else if (o == "--address") p.EditChanged(4, v);
+    } else if (o == "--name")
+      p.EditChanged(3, v);
+    else if (o == "--address")
+      p.EditChanged(4, v);
     else if (o == "--timeout") {
       if (!Digits(v, 2)) return Usage("--timeout needs seconds 0-99");
       p.EditChanged(5, v);
@@ -229,10 +233,25 @@ int Template(Session& s, const std::vector<std::string>& a) {
   return s.Save();
 }
 
-int TestMail(Session& s) {
+// The system information block every mail carries, as the window's status
+// bar shows it on a double click.
+std::vector<std::string> SystemInfoBlock() {
   ComSession com;
   com.InitializeSecurity();
-  const std::vector<std::string> info = BuildSystemInfoText(QuerySystemProperties());
+  return BuildSystemInfoText(QuerySystemProperties());
+}
+
+int SystemInfo() {
+  std::string text;
+  for (const std::string& line : SystemInfoBlock()) text += line;
+  // The block's lines start with their line break.
+  if (!text.empty() && text.front() == '\n') text.erase(0, 1);
+  std::printf("%s\n", text.c_str());
+  return kOk;
+}
+
+int TestMail(Session& s) {
+  const std::vector<std::string> info = SystemInfoBlock();
   MonitorState ms;
   SystemClock clock;
   MailNotifier n(*s.store, ms, info, clock, [](int, const std::string& t) { std::printf("%s\n", t.c_str()); });
@@ -263,14 +282,22 @@ std::string MailUsage() {
          "  mail recipients add|remove ADDR            the recipient list (at most 10)\n"
          "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
          "                                             or 2 (Device Removed); an empty FILE removes it\n"
-         "  test-mail                                  a short mail to every recipient, now\n";
+         "  test-mail                                  a short mail to every recipient, now\n"
+         "  system-info                                the system information block the mails carry\n";
 }
 
 bool IsMailCommand(const std::vector<std::string>& args) {
-  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail");
+  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail" || args[1] == "system-info");
 }
 
 int RunMailCommand(const std::vector<std::string>& args) {
+  if (args[1] == "system-info") {
+    if (args.size() == 3 && (args[2] == "--help" || args[2] == "-h")) {
+      std::fputs(MailUsage().c_str(), stdout);
+      return kOk;
+    }
+    return args.size() == 2 ? SystemInfo() : Usage("system-info takes no arguments");
+  }
   std::vector<std::string> rest;
   std::string configDir;
   bool configSeen = false;

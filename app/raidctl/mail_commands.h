@@ -1,5 +1,6 @@
 // raidctl's mail commands: the notification settings of a machine without a
-// desktop (show, set, recipients, templates) and a test mail. They edit the
+// desktop (show, set, recipients, templates), a test mail and the system
+// information block the mails carry. They edit the
 // same store through the same E-mail page model and OK as the window.
 #pragma once
 

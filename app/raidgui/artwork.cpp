@@ -1,8 +1,11 @@
 #include "app/raidgui/artwork.h"
 
+#include <QBuffer>
+#include <QImage>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <vector>
 
 namespace raid::art {
 
@@ -79,8 +82,7 @@ void DrawGlyph(QPainter& g, Glyph glyph, const QRectF& box) {
       g.setBrush(kInk);
       g.drawEllipse(QPointF(c.x(), c.y() - s * 0.45), 1.3, 1.3);
       break;
-    case Glyph::None:
-      break;
+    case Glyph::None: break;
   }
   g.restore();
 }
@@ -254,6 +256,48 @@ QPixmap IconPicture(int size) {
   return pm;
 }
 
+QByteArray IconFile() {
+  // ICONDIR, one ICONDIRENTRY per image, then the images; every number
+  // little-endian. A PNG image is stored whole, its size in the entry.
+  const int sizes[] = {16, 24, 32, 48, 64, 128, 256};
+  constexpr int kCount = static_cast<int>(sizeof sizes / sizeof sizes[0]);
+  QByteArray out;
+  auto put16 = [&out](uint32_t v) {
+    out.append(static_cast<char>(v & 0xFF));
+    out.append(static_cast<char>((v >> 8) & 0xFF));
+  };
+  auto put32 = [&put16](uint32_t v) {
+    put16(v & 0xFFFF);
+    put16(v >> 16);
+  };
+  std::vector<QByteArray> images;
+  for (const int size : sizes) {
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    IconPicture(size).toImage().convertToFormat(QImage::Format_ARGB32).save(&buffer, "PNG");
+    images.push_back(png);
+  }
+  put16(0);  // reserved
+  put16(1);  // an icon
+  put16(kCount);
+  uint32_t offset = 6 + 16 * kCount;
+  for (int i = 0; i < kCount; ++i) {
+    const int size = sizes[i];
+    out.append(static_cast<char>(size >= 256 ? 0 : size));  // 0 stands for 256
+    out.append(static_cast<char>(size >= 256 ? 0 : size));
+    out.append('\0');  // no palette
+    out.append('\0');  // reserved
+    put16(1);          // colour planes
+    put16(32);         // bits per pixel
+    put32(static_cast<uint32_t>(images[static_cast<size_t>(i)].size()));
+    put32(offset);
+    offset += static_cast<uint32_t>(images[static_cast<size_t>(i)].size());
+  }
+  for (const QByteArray& png : images) out.append(png);
+  return out;
+}
+
 QPixmap LogoPicture(int w, int h, qreal dpr) {
   QPixmap pm = Canvas(w, h, dpr);
   QPainter g(&pm);
@@ -318,8 +362,8 @@ QPixmap ClockPicture(int minutes, int size, qreal dpr) {
     g.drawLine(QPointF(0, 0), QPointF(0, -length));
     g.restore();
   };
-  hand(hours ? sweep : 0, r * 0.5, 2.4);         // hour hand
-  hand(hours ? 0 : sweep, r * 0.78, 1.6);        // minute hand
+  hand(hours ? sweep : 0, r * 0.5, 2.4);   // hour hand
+  hand(hours ? 0 : sweep, r * 0.78, 1.6);  // minute hand
   g.setBrush(kInk);
   g.setPen(Qt::NoPen);
   g.drawEllipse(c, 2, 2);

@@ -3,6 +3,7 @@
 // logo. Every picture is the program's own.
 #pragma once
 
+#include <QByteArray>
 #include <QPixmap>
 #include <QString>
 
@@ -37,5 +38,8 @@ QPixmap ThermometerPicture(int w, int h, qreal dpr);
 QPixmap ClockPicture(int minutes, int size, qreal dpr);
 // The window and application icon: the logo's two disks alone.
 QPixmap IconPicture(int size);
+// The same icon as a Windows icon file (.ico): one PNG image per size
+// (16 to 256 pixels), for the programs' Windows resources.
+QByteArray IconFile();
 
 }  // namespace raid::art

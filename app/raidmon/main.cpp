@@ -18,10 +18,14 @@
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
 #include "notify/notifier.h"
+#include "platform/com_session.h"
 #include "platform/settings_store.h"
 #include "platform/system_info.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
+#ifdef _WIN32
+#include "platform/windows/windows_device_io.h"
+#endif
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -44,6 +48,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: %s\n", error.c_str());
     return 1;
   }
+#ifdef _WIN32
+  // Without a window of its own, raidmon hears of arrivals and removals
+  // through a hidden one (the window registers its own).
+  if (!opt.simulate) {
+    machine.ownChanges = std::make_unique<WindowsDeviceChanges>();
+    machine.changes = machine.ownChanges.get();
+  }
+#endif
   const std::string logDir = PrepareLogDir(opt, ProgramDir(argc > 0 ? argv[0] : nullptr));
   // One writer per log folder. A folder that cannot be locked (missing or
   // unreadable) cannot be written either: monitoring goes on and the lines
@@ -51,9 +63,7 @@ int main(int argc, char** argv) {
   FolderLock logLock;
   switch (logLock.Acquire(logDir)) {
     case FolderLock::Result::Acquired: break;
-    case FolderLock::Result::Held:
-      std::fprintf(stderr, "raidmon: %s\n", logLock.Error().c_str());
-      return 1;
+    case FolderLock::Result::Held: std::fprintf(stderr, "raidmon: %s\n", logLock.Error().c_str()); return 1;
     case FolderLock::Result::Failed:
       std::fprintf(stderr, "raidmon: the log folder cannot be locked: %s\n", logLock.Error().c_str());
       break;
@@ -69,9 +79,7 @@ int main(int argc, char** argv) {
     journal = std::make_unique<JournalWriter>("raidmon");
     if (!journal->Available())
       std::fprintf(stderr, "raidmon: no system journal here: the day log lines go to standard output\n");
-    view.SendLogLinesTo([&journal](const std::string& line) {
-      return journal->Write(LogLinePriority(line), line);
-    });
+    view.SendLogLinesTo([&journal](const std::string& line) { return journal->Write(LogLinePriority(line), line); });
   }
   Runtime runtime(machine, view, logDir, loop);
   view.ShowStatusLines(&runtime.Core(), opt.verbose);
@@ -83,6 +91,10 @@ int main(int argc, char** argv) {
   // Notifications by mail, with the same settings as the window. The
   // sender's texts are printed from its own thread (panel 3: the outcome).
   RaidCore& core = runtime.Core();
+  // The system information asks WMI on Windows, which needs COM on this
+  // thread and its security set.
+  ComSession com;
+  com.InitializeSecurity();
   core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
   const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
   MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <utility>
 #include <vector>
 
 #include "platform/windows/windows_records.h"
@@ -58,8 +60,8 @@ struct ScsiRecord {
 class PageBuffer {
  public:
   explicit PageBuffer(size_t n)
-      : size_(n), p_(n ? static_cast<uint8_t*>(VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))
-                       : nullptr) {}
+      : size_(n),
+        p_(n ? static_cast<uint8_t*>(VirtualAlloc(nullptr, n, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE)) : nullptr) {}
   ~PageBuffer() {
     if (p_) VirtualFree(p_, 0, MEM_RELEASE);
   }
@@ -90,8 +92,8 @@ DeviceHandleValue WindowsDeviceIo::Open(DeviceId id) {
     std::snprintf(path, sizeof path, "\\\\.\\%c:", static_cast<char>(id));
   else
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%u", static_cast<unsigned>(id));
-  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                         OPEN_EXISTING, 0, nullptr);
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         0, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     SetError(path);
     return kInvalidHandle;
@@ -126,8 +128,8 @@ bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   rec.sptd.SenseInfoOffset = offsetof(ScsiRecord, sense);
   std::memcpy(rec.sptd.Cdb, req.cdb.data(), 16);
   DWORD returned = 0;
-  const BOOL ok = DeviceIoControl(H(h), IOCTL_SCSI_PASS_THROUGH_DIRECT, &rec, sizeof rec, &rec, sizeof rec,
-                                  &returned, nullptr);
+  const BOOL ok =
+      DeviceIoControl(H(h), IOCTL_SCSI_PASS_THROUGH_DIRECT, &rec, sizeof rec, &rec, sizeof rec, &returned, nullptr);
   if (!ok) {
     SetError("IOCTL_SCSI_PASS_THROUGH_DIRECT");
     return false;
@@ -190,14 +192,82 @@ unsigned WindowsDeviceIo::DriveTypeOf(char letter) {
   return ::GetDriveTypeA(root) & 0xFF;
 }
 
-bool RegisterUsbDeviceNotifications(void* windowHandle) {
-  static const GUID kUsbDeviceInterface = {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
+namespace {
+HDEVNOTIFY RegisterUsbInterfaces(HWND window) {
+  static const GUID kUsbDeviceInterface = {
+      0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}};
   DEV_BROADCAST_DEVICEINTERFACE_A filter{};
   filter.dbcc_size = sizeof filter;
   filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
   filter.dbcc_classguid = kUsbDeviceInterface;
-  return RegisterDeviceNotificationA(static_cast<HWND>(windowHandle), &filter, DEVICE_NOTIFY_WINDOW_HANDLE) !=
-         nullptr;
+  return RegisterDeviceNotificationA(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+constexpr const char* kChangeWindowClass = "RaidDeviceChangeWindow";
+
+LRESULT CALLBACK ChangeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_DEVICECHANGE && (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE)) {
+    if (auto* onChange = reinterpret_cast<std::function<void()>*>(GetWindowLongPtrA(window, GWLP_USERDATA)))
+      (*onChange)();
+    return TRUE;
+  }
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+}  // namespace
+
+bool RegisterUsbDeviceNotifications(void* windowHandle) {
+  return RegisterUsbInterfaces(static_cast<HWND>(windowHandle)) != nullptr;
+}
+
+WindowsDeviceChanges::~WindowsDeviceChanges() { Stop(); }
+
+bool WindowsDeviceChanges::Start(std::function<void()> onChange) {
+  Stop();
+  onChange_ = std::move(onChange);
+  std::promise<bool> started;
+  std::future<bool> ready = started.get_future();
+  thread_ = std::thread([this, &started] {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    WNDCLASSEXA cls{};
+    cls.cbSize = sizeof cls;
+    cls.lpfnWndProc = ChangeWindowProc;
+    cls.hInstance = instance;
+    cls.lpszClassName = kChangeWindowClass;
+    RegisterClassExA(&cls);  // already registered by an earlier start: fine
+    // A message-only window: never shown, but it receives the notifications
+    // it registers for.
+    HWND window = CreateWindowExA(0, kChangeWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, instance, nullptr);
+    HDEVNOTIFY registration = window ? RegisterUsbInterfaces(window) : nullptr;
+    if (!registration) {
+      if (window) DestroyWindow(window);
+      started.set_value(false);
+      return;
+    }
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&onChange_));
+    threadId_ = GetCurrentThreadId();
+    started.set_value(true);
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+    UnregisterDeviceNotification(registration);
+    SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+  });
+  if (!ready.get()) {
+    thread_.join();
+    return false;
+  }
+  return true;
+}
+
+void WindowsDeviceChanges::Stop() {
+  if (!thread_.joinable()) return;
+  // The thread's message queue exists from its first window on.
+  if (threadId_) PostThreadMessageA(threadId_, WM_QUIT, 0, 0);
+  thread_.join();
+  threadId_ = 0;
 }
 
 }  // namespace raid

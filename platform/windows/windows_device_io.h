@@ -3,8 +3,11 @@
 // volume disk-extents requests. Data travels in page-aligned buffers.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <thread>
 
+#include "platform/device_events.h"
 #include "platform/device_io.h"
 
 namespace raid {
@@ -31,5 +34,20 @@ class WindowsDeviceIo final : public DeviceIo {
 // Registers a window for arrival and removal notifications of USB device
 // interfaces; the window then receives WM_DEVICECHANGE.
 bool RegisterUsbDeviceNotifications(void* windowHandle);
+
+// The same notifications for a program without a window (raidmon): a
+// message-only window on a thread of its own; the callback runs on that
+// thread for every arrival and removal.
+class WindowsDeviceChanges final : public DeviceChangeSource {
+ public:
+  ~WindowsDeviceChanges() override;
+  bool Start(std::function<void()> onChange) override;
+  void Stop() override;
+
+ private:
+  std::function<void()> onChange_;
+  std::thread thread_;
+  unsigned long threadId_ = 0;
+};
 
 }  // namespace raid

@@ -3,23 +3,43 @@
 //   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX [maintenance]
 // With "maintenance" the window is in service mode and the Setup page's two
 // sub-pages are rendered too.
+//   raidgui_render --icon FILE
+// writes the program icon as a Windows icon file (app/windows/raidgui.ico).
+// On Windows the window is drawn by the system's own platform (under wine
+// that needs an X server).
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QGuiApplication>
 #include <cstdio>
 
 #include "app/common/options.h"
+#include "app/raidgui/artwork.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
 
 int main(int argc, char** argv) {
   using namespace raid;
+  if (argc == 3 && std::string(argv[1]) == "--icon") {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QFile file(QString::fromLocal8Bit(argv[2]));
+    const QByteArray icon = art::IconFile();
+    if (!file.open(QIODevice::WriteOnly) || file.write(icon) != icon.size() || !file.flush()) {
+      std::fprintf(stderr, "raidgui_render: cannot write %s\n", argv[2]);
+      return 1;
+    }
+    return 0;
+  }
   const bool maintenance = argc == 6 && std::string(argv[5]) == "maintenance";
   if (argc != 5 && !maintenance) {
     std::fprintf(stderr, "usage: raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX [maintenance]\n");
     return 2;
   }
+#ifndef _WIN32
   qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+#endif
   QApplication app(argc, argv);
   ProgramOptions opt;
   opt.simulate = true;
