@@ -29,8 +29,8 @@ struct MakeOptions {
 
 // FILE[:TYPE][:keep], read from the right so that a path may hold a colon
 // (C:\fw\x.bin).
-bool ParseSub(const std::string& spec, SubSpec& s, std::string& error) {
-  s.path = spec;
+bool ParseSub(const std::string& text, SubSpec& s, std::string& error) {
+  s.path = text;
   size_t colon = s.path.rfind(':');
   if (colon != std::string::npos && s.path.substr(colon + 1) == "keep") {
     s.keep = true;
@@ -45,7 +45,7 @@ bool ParseSub(const std::string& spec, SubSpec& s, std::string& error) {
     }
   }
   if (s.path.empty()) {
-    error = "--sub needs a file: --sub FILE[:TYPE][:keep], not \"" + spec + "\"";
+    error = "--sub needs a file: --sub FILE[:TYPE][:keep], not \"" + text + "\"";
     return false;
   }
   return true;
