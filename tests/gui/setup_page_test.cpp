@@ -17,57 +17,15 @@
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
+#include "simulated_window.h"
 
 namespace raid {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct SetupWindow {
-  explicit SetupWindow(bool maintenance) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / ("raidgui-setup-" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "logs");
-    ProgramOptions opt;
-    opt.simulate = true;
-    std::string error;
-    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
-    SetMessageBoxHook([this](const MessageBoxRequest& b) {
-      boxes.push_back(b);
-      return b.buttons == BoxButtons::YesNo ? answer : BoxResult::Ok;
-    });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
-    form->SetMaintenanceMode(maintenance);
-    form->FormCreate(false);
-    form->show();
-    Run(3000);
-  }
-  ~SetupWindow() {
-    form->close();
-    form.reset();
-    SetMessageBoxHook(nullptr);
-    fs::remove_all(dir);
-  }
-  void Run(int64_t ms) {
-    for (int64_t t = 0; t < ms; t += 50) {
-      form->Runtime().StepFor(50);
-      QCoreApplication::processEvents();
-    }
-  }
-  template <typename T>
-  T* Find(const char* name) {
-    T* w = form->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  void Click(const char* name) { Find<QAbstractButton>(name)->click(); }
+struct SetupWindow : test::SimulatedWindow {
+  explicit SetupWindow(bool maintenance)
+      : SimulatedWindow("raidgui-setup", [maintenance](TForm1& f) { f.SetMaintenanceMode(maintenance); }) {}
   const std::vector<Sector>& Accepted() { return machine.sim->FindEnclosure("E1")->AcceptedCommands(); }
-  fs::path dir;
-  Machine machine;
-  std::vector<MessageBoxRequest> boxes;
-  BoxResult answer = BoxResult::No;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST(SetupPage, WithoutMaintenanceTheServiceControlsStayHidden) {

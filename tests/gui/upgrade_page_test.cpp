@@ -13,44 +13,13 @@
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
+#include "simulated_window.h"
 
 namespace raid {
 namespace {
 
-namespace fs = std::filesystem;
-
-struct UpgradeWindow {
-  UpgradeWindow() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / ("raidgui-upgrade-" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "logs");
-    ProgramOptions opt;
-    opt.simulate = true;
-    std::string error;
-    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
-    SetMessageBoxHook([this](const MessageBoxRequest& b) {
-      boxes.push_back(b);
-      return b.buttons == BoxButtons::YesNo ? answer : BoxResult::Ok;
-    });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
-    form->FormCreate(false);
-    form->show();
-    Run(3000);
-    form->Image_FWUpgClick();
-  }
-  ~UpgradeWindow() {
-    form->close();
-    form.reset();
-    SetMessageBoxHook(nullptr);
-    fs::remove_all(dir);
-  }
-  void Run(int64_t ms) {
-    for (int64_t t = 0; t < ms; t += 50) {
-      form->Runtime().StepFor(50);
-      QCoreApplication::processEvents();
-    }
-  }
+struct UpgradeWindow : test::SimulatedWindow {
+  UpgradeWindow() : SimulatedWindow("raidgui-upgrade") { form->Image_FWUpgClick(); }
   std::string WriteImage() {
     std::vector<char> b(0x80000, '\x5A');
     std::memcpy(b.data(), "FIPS", 4);
@@ -59,17 +28,6 @@ struct UpgradeWindow {
     std::ofstream(path, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
     return path.string();
   }
-  template <typename T>
-  T* Find(const char* name) {
-    T* w = form->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  fs::path dir;
-  Machine machine;
-  std::vector<MessageBoxRequest> boxes;
-  BoxResult answer = BoxResult::No;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
