@@ -14,7 +14,7 @@ const char* const kMessageCaption = "Message";
 
 FirmwareUpgrade::FirmwareUpgrade(RaidCore& core, CoreView& view) : core_(core), view_(view) {}
 
-void FirmwareUpgrade::SetPanel4(const std::string& text) { view_.SetPanelText(kMessagePanel, text); }
+void FirmwareUpgrade::SetMessagePanel(const std::string& text) { view_.SetPanelText(kMessagePanel, text); }
 
 void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName) {
   auto reader = MakeFileImageReader();
@@ -25,7 +25,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
   // The image is the source of a running upgrade: it is never replaced
   // under it.
   if (core_.st.OperationBusy) return;
-  SetPanel4("File:" + fileName);
+  SetMessagePanel("File:" + fileName);
   Model.FileNameText = fileName;
   image_.clear();
   image_.shrink_to_fit();
@@ -163,37 +163,37 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
 
   bool verified = false;
   if (cs.StopRequested) {
-    SetPanel4(upgrade_text::kStoppedUnchanged);
+    SetMessagePanel(upgrade_text::kStoppedUnchanged);
   } else if (!Shown(cs.EraseSpi(0, kFlashImageLength))) {
     ShowProgress();
-    SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kEraseFail);
+    SetMessagePanel(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kEraseFail);
   } else {
     ShowProgress();
-    SetPanel4(upgrade_text::kEraseOk);
+    SetMessagePanel(upgrade_text::kEraseOk);
     Model.ProgressPanelCaption = "Process 2 / 3";
     view_.UpgradePageChanged();
     if (cs.StopRequested || !Shown(cs.WriteSpi(0, kFlashImageLength, image_.data()))) {
       ShowProgress();
-      SetPanel4(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
+      SetMessagePanel(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
     } else {
       ShowProgress();
-      SetPanel4(upgrade_text::kProgramOk);
+      SetMessagePanel(upgrade_text::kProgramOk);
       std::vector<uint8_t> back(kFlashImageLength);
       Model.ProgressPanelCaption = "Process 3 / 3";
       view_.UpgradePageChanged();
       if (!cs.StopRequested && Shown(cs.ReadSpi(0, kFlashImageLength, back.data()))) {
         ShowProgress();
         verified = std::equal(back.begin(), back.end(), image_.begin());
-        SetPanel4(verified ? upgrade_text::kVerifyOk : upgrade_text::kVerifyFail);
+        SetMessagePanel(verified ? upgrade_text::kVerifyOk : upgrade_text::kVerifyFail);
       } else {
         ShowProgress();
         // A failed read leaves the text the read set; one that failed
         // before any request (the drive would not open) must not leave
         // "SPI Program OK" as the failure's message.
         if (cs.StopRequested)
-          SetPanel4(upgrade_text::kStopped);
+          SetMessagePanel(upgrade_text::kStopped);
         else if (view_.PanelText(kMessagePanel) == upgrade_text::kProgramOk)
-          SetPanel4(upgrade_text::kVerifyFail);
+          SetMessagePanel(upgrade_text::kVerifyFail);
       }
     }
   }

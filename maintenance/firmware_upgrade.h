@@ -113,7 +113,7 @@ class FirmwareUpgrade {
   UpgradePageModel Model;
 
  private:
-  void SetPanel4(const std::string& text);
+  void SetMessagePanel(const std::string& text);
   void ShowProgress();
   void LeaveUpdateMode();
   // Shows a failed result with its fixed texts; true on success.

@@ -24,7 +24,7 @@ const Sector& SetupPage::PageRecord() const {
 bool SetupPage::RecordScheduleOn() const { return (PageRecord()[status::kOptions] & status::kScheduleOn) != 0; }
 uint8_t SetupPage::RecordSchedulePeriod() const { return PageRecord()[status::kSchedulePeriod]; }
 
-void SetupPage::SetPanel4(const std::string& text) {
+void SetupPage::SetMessagePanel(const std::string& text) {
   panel4_ = text;
   view_.SetPanelText(kMessagePanel, text);
 }
@@ -145,7 +145,7 @@ SetOutcome SetupPage::Image1_SetClick() {
     // Switching on needs a period: the enclosure must never be told "on,
     // every 0 minutes".
     if (core_.controls.BackupEnabled && core_.controls.BackupMinutes == 0) {
-      SetPanel4(setup_text::kChoosePeriod);
+      SetMessagePanel(setup_text::kChoosePeriod);
       return SetOutcome::NoPeriod;
     }
     st.RequestBits |= request_bits::kBackupPeriod;
@@ -182,11 +182,11 @@ SetOutcome SetupPage::Image1_SetClick() {
     view_.OptionControlsChanged();
     ShowProgress(step.progressAfter);
     if (!sent) {
-      SetPanel4(step.failureText);
+      SetMessagePanel(step.failureText);
       ok = false;
       break;
     }
-    SetPanel4(step.successText);
+    SetMessagePanel(step.successText);
     Model.StepPanelCaption =
         i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
     view_.SetupPageChanged();
@@ -194,7 +194,7 @@ SetOutcome SetupPage::Image1_SetClick() {
   }
   if (ok) {
     ShowProgress(100);
-    SetPanel4(setup_text::kCreatePartitionOk);
+    SetMessagePanel(setup_text::kCreatePartitionOk);
   }
   core_.ProgressTimerEnabled = false;
   Model.StepPanelVisible = false;
@@ -226,7 +226,7 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
   // A start needs the array's last sector; without a capacity it would be
   // sent as sector 0 (or all of the 48-bit range).
   if (!stop && Sectors40(PageRecord(), status::kCapacity) == 0) {
-    SetPanel4(setup_text::kNoCapacity);
+    SetMessagePanel(setup_text::kNoCapacity);
     return ScanOutcome::NoCapacity;
   }
   std::string& caption = drive == 0 ? core_.page.Model.Hdd1ScanButtonCaption : core_.page.Model.Hdd2ScanButtonCaption;

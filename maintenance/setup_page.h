@@ -151,7 +151,7 @@ class SetupPage {
   void SetBackupChecked(bool checked);
   void TakeScheduleFromRecord();
   void RedrawTabs();
-  void SetPanel4(const std::string& text);
+  void SetMessagePanel(const std::string& text);
   void ShowProgress(uint32_t value);
   void OptionBoxClick();
   void RequestServed(uint8_t bit, bool ok);

@@ -42,13 +42,13 @@ class CoreView : public UserInterface {
   virtual void SetupPageChanged() {}
   // The text a status-bar panel shows now (a failed long operation repeats
   // panel 4 as its last message). Views without panels keep the last text.
-  virtual std::string PanelText(int panel) const { return {}; }
+  virtual std::string PanelText(StatusBarPanel panel) const { return {}; }
 };
 
 // Shows nothing and answers every box with OK: for benchmarks and fuzzers.
 class SilentView final : public CoreView {
  public:
-  void SetPanelText(int, const std::string&) override {}
+  void SetPanelText(StatusBarPanel, const std::string&) override {}
   BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
 };
 

@@ -9,10 +9,6 @@
 
 namespace raid {
 
-namespace {
-constexpr int kPanel = 4;
-}
-
 const std::string& EventLog::DashLine() {
   static const std::string dash(83, '-');
   return dash;
@@ -109,8 +105,8 @@ void EventLog::CarryUnsaved(const std::string& path) {
 
 bool EventLog::SetAside(const std::string& path, const std::string& why) {
   const std::string aside = MoveAside(path);
-  view_.SetPanelText(kPanel, aside.empty() ? "Log file " + path + " is " + why + " and cannot be moved"
-                                           : "Log file was " + why + ", kept as " + aside);
+  view_.SetPanelText(kMessagePanel, aside.empty() ? "Log file " + path + " is " + why + " and cannot be moved"
+                                                  : "Log file was " + why + ", kept as " + aside);
   if (aside.empty()) return false;
   DropSavedLines();  // they are in the file set aside
   return true;
@@ -127,7 +123,7 @@ bool EventLog::MergeFromFile(const std::string& path) {
       SetAside(path, r.error);
       return false;
     }
-    if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be read: " + r.error);
+    if (!saveErrorShown_) view_.SetPanelText(kMessagePanel, "Log file cannot be read: " + r.error);
     saveErrorShown_ = true;
     return false;
   }
@@ -390,11 +386,12 @@ void EventLog::Bound() {
   dropped_ += drop;
   droppedTotal_ += drop;
   DayLog[savedCount_] = "*** " + std::to_string(dropped_) + " log lines could not be saved and were dropped ***";
-  if (firstDrop) view_.SetPanelText(kPanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
+  if (firstDrop)
+    view_.SetPanelText(kMessagePanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
 }
 
 void EventLog::SaveFailed(const std::string& why) {
-  if (!saveErrorShown_) view_.SetPanelText(kPanel, "Log file cannot be saved: " + why);
+  if (!saveErrorShown_) view_.SetPanelText(kMessagePanel, "Log file cannot be saved: " + why);
   saveErrorShown_ = true;
   Bound();
 }
@@ -420,7 +417,7 @@ void EventLog::Save(const std::string& path) {
   fileStamp_ = written;
   dropped_ = 0;
   haveDropLine_ = false;
-  if (saveErrorShown_) view_.SetPanelText(kPanel, " ");
+  if (saveErrorShown_) view_.SetPanelText(kMessagePanel, " ");
   saveErrorShown_ = false;
 }
 

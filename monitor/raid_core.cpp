@@ -153,8 +153,8 @@ void RaidCore::Publish(const DetectionResult& result) {
   // The scan's tables become the published ones as a whole; the previous
   // identification sectors stay until the comparison below is done.
   static_cast<DetectionTables&>(det) = result.Tables;
-  view_.SetPanelText(1, "Detected OK");
-  view_.SetPanelText(2, " ");
+  view_.SetPanelText(kDetectionPanel, "Detected OK");
+  view_.SetPanelText(kProbePanel, " ");
   for (int s = 0; s < kShownSlots; ++s) {
     view_.ProcessMessages();
     const bool present = s < det.GroupCount;
@@ -198,7 +198,7 @@ void RaidCore::Publish(const DetectionResult& result) {
     st.Detecting = 0;
     SetDetectText("No Drive found! ", true);
     // Disks that would not open for lack of rights are no empty machine.
-    if (!result.AccessProblem.empty()) view_.SetPanelText(4, result.AccessProblem);
+    if (!result.AccessProblem.empty()) view_.SetPanelText(kMessagePanel, result.AccessProblem);
   }
 }
 

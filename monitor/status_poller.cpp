@@ -67,16 +67,17 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
         switchedOff_[s] = true;
         retrying_[s] = false;
         offSinceMs_[s] = retryClock_->MonotonicMs();
-        view_.SetPanelText(4, "D" + std::to_string(s + 1) +
-                                  " does not answer: monitoring switched off, tried again every " +
-                                  std::to_string(retryPeriodMs_ / 60000) + " minutes and at every device change");
+        view_.SetPanelText(kMessagePanel, "D" + std::to_string(s + 1) +
+                                              " does not answer: monitoring switched off, tried again every " +
+                                              std::to_string(retryPeriodMs_ / 60000) +
+                                              " minutes and at every device change");
       }
     }
     return;
   }
   if (retrying_[s]) {
     retrying_[s] = false;
-    view_.SetPanelText(4, "D" + std::to_string(s + 1) + " answers again: monitoring resumed");
+    view_.SetPanelText(kMessagePanel, "D" + std::to_string(s + 1) + " answers again: monitoring resumed");
   }
   const uint8_t d = drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives;
   ms_.SlotStatusDrive = d;
@@ -96,8 +97,8 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     }
     o = r;
   } else {
-    view_.SetPanelText(
-        4, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" + HexByte(ms_.StatusErrCount));
+    view_.SetPanelText(kMessagePanel, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" +
+                                          HexByte(ms_.StatusErrCount));
     ++ms_.StatusErrCount;
   }
   mask |= static_cast<uint8_t>(1u << s);

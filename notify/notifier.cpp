@@ -8,7 +8,8 @@
 namespace raid {
 
 MailNotifier::MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo,
-                           Clock& clock, std::function<void(int, const std::string&)> panel, std::function<void()> pump)
+                           Clock& clock, std::function<void(StatusBarPanel, const std::string&)> panel,
+                           std::function<void()> pump)
     : store_(store),
       ms_(ms),
       systemInfo_(systemInfo),
@@ -36,11 +37,11 @@ void MailNotifier::Stamp(MailJob& job) {
 
 void MailNotifier::SendNotification() {
   const uint8_t flags = ms_.MailRequestFlags.load();
-  panel_(2, "Email=" + std::to_string(flags));
+  panel_(kProbePanel, "Email=" + std::to_string(flags));
   if (flags & mail_request::kReloadSettings) {
     const SettingsResult r = LoadMailSettings(store_, Settings, ms_.MailRequestFlags, pump_);
     if (!r.ok)
-      panel_(3, "Mail settings cannot be read: " + r.error);
+      panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
     else
       LoadFollowUpSettings();
   }
@@ -105,8 +106,8 @@ SmtpOutcome MailNotifier::SendTestMailNow() {
   ComposeTestMail(Settings, systemInfo_, AppTitle, job);
   Stamp(job);
   SmtpEvents events;
-  events.connected = [this] { panel_(2, "Connect"); };
-  events.transferBegin = [this] { panel_(3, "Mail is Sending..."); };
+  events.connected = [this] { panel_(kProbePanel, "Connect"); };
+  events.transferBegin = [this] { panel_(kMailPanel, "Mail is Sending..."); };
   return SendSmtp(job, Limits, events);
 }
 
@@ -189,23 +190,23 @@ void MailNotifier::Deliver(const Outgoing& out) {
   SmtpEvents events;
   events.connected = [this] {
     SmtpState = smtp_state::kConnected;
-    panel_(2, "Connect");
+    panel_(kProbePanel, "Connect");
   };
   events.transferBegin = [this] {
     SmtpState = smtp_state::kSending;
-    panel_(3, "Mail is Sending...");
+    panel_(kMailPanel, "Mail is Sending...");
   };
   events.cancelled = [this] { return cancel_.load(); };
   const SmtpOutcome o = SendSmtp(job, Limits, events);
   if (o.ok) {
     SmtpState = smtp_state::kSent;
-    panel_(3, "Send mail Success!");
-    if (!o.refused.empty()) panel_(3, RefusedText(o));
+    panel_(kMailPanel, "Send mail Success!");
+    if (!o.refused.empty()) panel_(kMailPanel, RefusedText(o));
     ++Sent;
   } else {
     // (The day log note about it follows below.)
     // The request is done with: later notifications still go out.
-    panel_(3, "Send mail failed: " + o.error);
+    panel_(kMailPanel, "Send mail failed: " + o.error);
     {
       std::lock_guard<std::mutex> lock(mu_);
       LastError = o.error;

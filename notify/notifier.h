@@ -1,7 +1,7 @@
 // The notification path of both front ends: the start-up hook, the callback
 // TEmailThread runs on the main thread (SendNotification: reload, compose,
 // hand over) and the sender thread that talks to the SMTP server, so the
-// window never waits for the network. Status texts go to panels 2 and 3.
+// window never waits for the network. Status texts go to the probe and mail panels.
 #pragma once
 
 #include <atomic>
@@ -20,6 +20,7 @@
 #include "notify/smtp_client.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
+#include "platform/user_interface.h"
 
 namespace raid {
 
@@ -34,7 +35,7 @@ class MailNotifier {
   // sender thread, so it must be safe from any thread. pump: lets window
   // messages be handled during a load (main thread).
   MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo, Clock& clock,
-               std::function<void(int, const std::string&)> panel, std::function<void()> pump = {});
+               std::function<void(StatusBarPanel, const std::string&)> panel, std::function<void()> pump = {});
   ~MailNotifier();
 
   // The start-up hook: looks for the stored settings, starts the sender.
@@ -91,7 +92,7 @@ class MailNotifier {
   MonitorState& ms_;
   const std::vector<std::string>& systemInfo_;
   Clock& clock_;
-  std::function<void(int, const std::string&)> panel_;
+  std::function<void(StatusBarPanel, const std::string&)> panel_;
   std::function<void()> pump_;
   std::mutex mu_;
   std::condition_variable cv_, idle_;

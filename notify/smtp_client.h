@@ -36,7 +36,7 @@ struct SmtpOutcome {
 
 SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEvents& events = {});
 
-// The message for panel 3 when recipients were refused.
+// The mail panel's message when recipients were refused.
 std::string RefusedText(const SmtpOutcome& o);
 
 }  // namespace raid

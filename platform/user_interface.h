@@ -28,11 +28,13 @@ enum StatusBarPanel : int {
   kMailPanel = 3,       // the state of a mail being sent
   kMessagePanel = 4,    // the messages of device operations and the log
 };
+constexpr int kStatusBarPanels = 5;
+inline bool IsStatusBarPanel(int panel) { return panel >= 0 && panel < kStatusBarPanels; }
 
 class UserInterface {
  public:
   virtual ~UserInterface() = default;
-  virtual void SetPanelText(int panel, const std::string& text) = 0;
+  virtual void SetPanelText(StatusBarPanel panel, const std::string& text) = 0;
   virtual BoxResult ShowMessage(const MessageBoxRequest& box) = 0;
   // A box that only informs (OK alone) and is raised while monitoring: a
   // window shows it without waiting for it, so monitoring goes on while

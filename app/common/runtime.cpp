@@ -13,7 +13,7 @@ constexpr int64_t kMaxStepRealMs = 200;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 }  // namespace
 
-void LoopView::SetPanelText(int panel, const std::string& text) {
+void LoopView::SetPanelText(StatusBarPanel panel, const std::string& text) {
   if (host_.OnMainThread()) {
     inner_.SetPanelText(panel, text);
     return;
@@ -82,7 +82,7 @@ void Runtime::Start(bool pace) {
   }
   started_ = true;
   if (machine_.changes && !machine_.changes->Start([this] { OnDeviceChangeAnyThread(); }))
-    view_.SetPanelText(4, "Device change notifications are not available");
+    view_.SetPanelText(kMessagePanel, "Device change notifications are not available");
   pacing_ = pace;
   anchorReal_ = RealMs();
   anchorProgram_ = machine_.clock->MonotonicMs();

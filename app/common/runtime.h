@@ -39,7 +39,7 @@ class LoopHost : public MainThreadInvoker {
 class LoopView final : public CoreView {
  public:
   LoopView(CoreView& inner, LoopHost& host) : inner_(inner), host_(host) {}
-  void SetPanelText(int panel, const std::string& text) override;
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void ShowNotice(const MessageBoxRequest& box) override;
   void ProcessMessages() override;
@@ -55,7 +55,7 @@ class LoopView final : public CoreView {
   void ProgressChanged(int b, uint32_t v) override { inner_.ProgressChanged(b, v); }
   void OptionControlsChanged() override { inner_.OptionControlsChanged(); }
   void UpgradePageChanged() override { inner_.UpgradePageChanged(); }
-  std::string PanelText(int panel) const override { return inner_.PanelText(panel); }
+  std::string PanelText(StatusBarPanel panel) const override { return inner_.PanelText(panel); }
 
  private:
   CoreView& inner_;

@@ -40,20 +40,22 @@ void CtlView::EndProgressLine() {
   lineOpen_ = false;
 }
 
-void CtlView::SetPanelText(int panel, const std::string& text) {
-  if (panel < 0 || panel > 4) return;
+void CtlView::SetPanelText(StatusBarPanel panel, const std::string& text) {
+  if (!IsStatusBarPanel(panel)) return;
   panels_[panel] = text;
   // Panel 4 carries the operations' messages; the others belong to the
   // window's detection display, except the image sum in panel 0.
   if (text.empty() || text.find_first_not_of(' ') == std::string::npos) return;
-  if (panel == 4 || (panel == 0 && text.rfind("Chksum:", 0) == 0)) {
+  if (panel == kMessagePanel || (panel == kChecksumPanel && text.rfind("Chksum:", 0) == 0)) {
     EndProgressLine();
     std::fprintf(out_, "raidctl: %s\n", text.c_str());
     std::fflush(out_);
   }
 }
 
-std::string CtlView::PanelText(int panel) const { return panel >= 0 && panel < 5 ? panels_[panel] : std::string(); }
+std::string CtlView::PanelText(StatusBarPanel panel) const {
+  return IsStatusBarPanel(panel) ? panels_[panel] : std::string();
+}
 
 BoxResult CtlView::ShowMessage(const MessageBoxRequest& box) {
   EndProgressLine();

@@ -22,8 +22,8 @@ class CtlView final : public CoreView {
  public:
   explicit CtlView(std::FILE* out) : out_(out) {}
 
-  void SetPanelText(int panel, const std::string& text) override;
-  std::string PanelText(int panel) const override;
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
+  std::string PanelText(StatusBarPanel panel) const override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void ProcessMessages() override;
   void UpgradePageChanged() override;
@@ -41,7 +41,7 @@ class CtlView final : public CoreView {
   void HandleSignals();
 
   std::FILE* out_;
-  std::string panels_[5];
+  std::string panels_[kStatusBarPanels];
   FirmwareUpgrade* upgrade_ = nullptr;
   CommandSet* cs_ = nullptr;
   bool progressLine_ = false;

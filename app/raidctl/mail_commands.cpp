@@ -30,7 +30,7 @@ constexpr int kOk = 0, kFailed = 1, kUsage = 2;
 // Boxes of the page become lines on stderr.
 class CtlBoxes final : public UserInterface {
  public:
-  void SetPanelText(int, const std::string&) override {}
+  void SetPanelText(StatusBarPanel, const std::string&) override {}
   BoxResult ShowMessage(const MessageBoxRequest& box) override {
     std::fprintf(stderr, "raidctl: %s\n", box.text.c_str());
     ++shown;
@@ -254,7 +254,8 @@ int TestMail(Session& s) {
   const std::vector<std::string> info = SystemInfoBlock();
   MonitorState ms;
   SystemClock clock;
-  MailNotifier n(*s.store, ms, info, clock, [](int, const std::string& t) { std::printf("%s\n", t.c_str()); });
+  MailNotifier n(*s.store, ms, info, clock,
+                 [](StatusBarPanel, const std::string& t) { std::printf("%s\n", t.c_str()); });
   const SmtpOutcome o = n.SendTestMailNow();
   if (!o.ok) {
     std::printf("Send mail failed: %s\n", o.error.c_str());

@@ -60,7 +60,7 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   mailStore_ = MakeSettingsStore(configDir);
   notifier_ = std::make_unique<MailNotifier>(
       *mailStore_, Core().ms, Core().SystemInfoText, *machine.clock,
-      [this](int panel, const std::string& text) { runtime_->SafeView().SetPanelText(panel, text); },
+      [this](StatusBarPanel panel, const std::string& text) { runtime_->SafeView().SetPanelText(panel, text); },
       [this] { ProcessMessages(); });
   Core().MailHandler = [this] { notifier_->SendNotification(); };
   mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().ms.MailRequestFlags, *this);
@@ -82,7 +82,8 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
 void TForm1::MakeBinClick() {
   // The image is the source of a running upgrade: it is never replaced under it.
   if (!upgrade_->LoadAllowed() || form2_->isVisible()) return;
-  if (form2_->exec() == QDialog::Accepted && !form2_->SaveResult().empty()) SetPanelText(4, form2_->SaveResult());
+  if (form2_->exec() == QDialog::Accepted && !form2_->SaveResult().empty())
+    SetPanelText(kMessagePanel, form2_->SaveResult());
 }
 
 TForm1::~TForm1() = default;
@@ -600,8 +601,8 @@ void TForm1::UpgradePageChanged() {
   for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
 }
 
-std::string TForm1::PanelText(int panel) const {
-  if (panel < 0 || panel >= 5) return {};
+std::string TForm1::PanelText(StatusBarPanel panel) const {
+  if (!IsStatusBarPanel(panel)) return {};
   return FromQt(panels_[static_cast<size_t>(panel)]->text());
 }
 
@@ -620,7 +621,7 @@ void TForm1::FormCreate(bool pace) {
   Core().controls.CurrentPage = 0;
   RedrawNavigation();
   // Where the day log goes, until the device operations need the panel.
-  SetPanelText(4, "Day log folder: " + logDir_);
+  SetPanelText(kMessagePanel, "Day log folder: " + logDir_);
   runtime_->Start(pace);
 }
 
@@ -722,8 +723,8 @@ bool TForm1::nativeEvent(const QByteArray& type, void* message, qintptr* result)
 }
 #endif
 
-void TForm1::SetPanelText(int panel, const std::string& text) {
-  if (panel >= 0 && panel < 5) panels_[static_cast<size_t>(panel)]->SetFullText(Text(text));
+void TForm1::SetPanelText(StatusBarPanel panel, const std::string& text) {
+  if (IsStatusBarPanel(panel)) panels_[static_cast<size_t>(panel)]->SetFullText(Text(text));
 }
 
 BoxResult TForm1::ShowMessage(const MessageBoxRequest& box) {

@@ -98,7 +98,7 @@ class TForm1 : public QWidget, public CoreView {
   TForm5* LogWindow() const { return logWindow_; }
 
   // CoreView
-  void SetPanelText(int panel, const std::string& text) override;
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void ShowNotice(const MessageBoxRequest& box) override;
   void ProcessMessages() override;
@@ -114,7 +114,7 @@ class TForm1 : public QWidget, public CoreView {
   void OptionControlsChanged() override;
   void UpgradePageChanged() override;
   void SetupPageChanged() override;
-  std::string PanelText(int panel) const override;
+  std::string PanelText(StatusBarPanel panel) const override;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -150,7 +150,7 @@ class TForm1 : public QWidget, public CoreView {
   std::unique_ptr<CoreRuntime> runtime_;
   QStackedWidget* notebook1_ = nullptr;
   QStatusBar* statusBar1_ = nullptr;
-  std::array<StatusPanel*, 5> panels_{};
+  std::array<StatusPanel*, kStatusBarPanels> panels_{};
   QLabel* staticText1_ = nullptr;
   std::array<NavEntry, 5> nav_{};
   std::array<PictureButton*, 2> statusTabs_{}, upgradeTabs_{};

@@ -5,11 +5,11 @@
 
 namespace raid {
 
-void ConsoleView::SetPanelText(int panel, const std::string& text) {
+void ConsoleView::SetPanelText(StatusBarPanel panel, const std::string& text) {
   // Panel 4 carries the device operations' messages; the others only show
   // detection progress.
-  if (panel != 4 || text == lastPanel4_) return;
-  lastPanel4_ = text;
+  if (panel != kMessagePanel || text == lastMessage_) return;
+  lastMessage_ = text;
   if (text.find_first_not_of(' ') != std::string::npos) std::fprintf(err_, "raidmon: %s\n", text.c_str());
 }
 

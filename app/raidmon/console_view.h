@@ -27,7 +27,7 @@ class ConsoleView final : public CoreView {
   // Where the day log lines go instead of standard output (the journal);
   // a line the sink does not take is printed as before, so none is lost.
   void SendLogLinesTo(std::function<bool(const std::string&)> sink) { lineSink_ = std::move(sink); }
-  void SetPanelText(int panel, const std::string& text) override;
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void LogLineAppended(const std::string& line) override;
   void DetectTextChanged(const std::string& text, bool visible) override;
@@ -40,7 +40,7 @@ class ConsoleView final : public CoreView {
  private:
   std::FILE* out_;
   std::FILE* err_;
-  std::string lastPanel4_;
+  std::string lastMessage_;
   const RaidCore* core_ = nullptr;
   bool verbose_ = false;
   bool announce_ = false;

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
   const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
   MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,
-                        [&view](int panel, const std::string& text) {
+                        [&view](StatusBarPanel panel, const std::string& text) {
                           if (panel == kMailPanel) view.MailStatus(text);
                         });
   core.MailHandler = [&notifier] { notifier.SendNotification(); };

@@ -17,7 +17,7 @@ namespace raid::test {
 
 class HarnessView : public CoreView {
  public:
-  void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override { panels[panel] = text; }
   BoxResult ShowMessage(const MessageBoxRequest& box) override {
     boxes.push_back(box);
     if (whileBoxOpen) whileBoxOpen();

@@ -16,7 +16,7 @@ namespace raid::test {
 
 class RecordingUi : public UserInterface {
  public:
-  void SetPanelText(int panel, const std::string& text) override {
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override {
     panels[panel] = text;
     panelLog.push_back(std::to_string(panel) + ":" + text);
   }

@@ -57,7 +57,7 @@ class QueueInvoker final : public MainThreadInvoker {
 // A status bar and boxes that may be called from the detection thread.
 class LockedView final : public CoreView {
  public:
-  void SetPanelText(int panel, const std::string& text) override {
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override {
     std::lock_guard lock(mu_);
     panels[panel] = text;
   }
@@ -132,7 +132,7 @@ class SlowDetectionIo final : public DeviceIo {
 // complete scan of one state of the machine.
 class PublishCheckingView final : public CoreView {
  public:
-  void SetPanelText(int, const std::string&) override {}
+  void SetPanelText(StatusBarPanel, const std::string&) override {}
   BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
   void NavigationEnabledChanged(bool) override {
     if (!core) return;

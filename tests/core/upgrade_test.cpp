@@ -123,8 +123,8 @@ class RequestTap final : public DeviceIo {
 
 class UpgradeView final : public CoreView {
  public:
-  void SetPanelText(int panel, const std::string& text) override { panels[panel] = text; }
-  std::string PanelText(int panel) const override { return panels[panel]; }
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override { panels[panel] = text; }
+  std::string PanelText(StatusBarPanel panel) const override { return panels[panel]; }
   BoxResult ShowMessage(const MessageBoxRequest& box) override {
     boxes.push_back(box);
     return BoxResult::Ok;

@@ -16,7 +16,7 @@ namespace {
 
 class CountingView final : public CoreView {
  public:
-  void SetPanelText(int panel, const std::string& text) override {
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override {
     if (panel == 1) panel1 = text;
   }
   BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }

@@ -118,13 +118,13 @@ TEST(MainWindow, StatusBarPanelsFitTheWindowAndCutLongTextsWithATooltip) {
   EXPECT_TRUE(p1->toolTip().isEmpty());
   // Panel 4 names the log folder; a text too long for it is cut, whole in
   // the tooltip, and still read back whole.
-  EXPECT_EQ(w.form->PanelText(4), "Day log folder: " + (w.dir / "logs").string());
+  EXPECT_EQ(w.form->PanelText(kMessagePanel), "Day log folder: " + (w.dir / "logs").string());
   const std::string longText(200, 'x');
-  w.form->SetPanelText(4, longText);
+  w.form->SetPanelText(kMessagePanel, longText);
   auto* p4 = w.Find<StatusPanel>("StatusBar1_Panel4");
   EXPECT_TRUE(p4->Elided());
   EXPECT_EQ(p4->toolTip().toStdString(), longText);
-  EXPECT_EQ(w.form->PanelText(4), longText);
+  EXPECT_EQ(w.form->PanelText(kMessagePanel), longText);
 }
 
 TEST(MainWindow, AfterTheLastEnclosureLeavesTheCaptionsStayGreyed) {
