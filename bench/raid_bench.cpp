@@ -41,13 +41,14 @@ void PollCycle(benchmark::State& state) {
   RaidCore core(io, clock, fmt, view, dir.string());
   core.Start();
   core.DetectionStep();
-  core.OnDetectionTimer();   // publish: two enclosures
-  core.poller.PollStatus();  // first pass: banner and full report
+  core.OnDetectionTimer();    // publish: two enclosures
+  core.ServeStatusRequest();  // first pass: banner and full report
   for (auto _ : state) {
-    core.poller.PollStatus();
+    core.OnPollTimer();  // Timer2: a poll is due
+    core.ServeStatusRequest();
     clock.Advance(4000);
   }
-  state.counters["enclosures"] = core.st.DeviceCount;
+  state.counters["enclosures"] = core.Devices().DeviceCount;
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(PollCycle)->Unit(benchmark::kMicrosecond);

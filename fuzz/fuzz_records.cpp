@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "monitor/raid_core.h"
+#include "tests/core/core_access.h"
 #include "sim/instant_device.h"
 
 namespace {
@@ -79,15 +80,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   core.DetectionStep();
   core.OnDetectionTimer();
   do {
-    core.poller.PollStatus();
-    core.page.RefreshStatusPage(true);
+    CoreTestAccess::Poller(core).PollStatus();
+    CoreTestAccess::Page(core).RefreshStatusPage(true);
     for (uint8_t kind = 1; kind <= 4; ++kind) {
-      core.report.BuildDeviceReport(kind, 0, kind & 1);
-      CheckLines(core.ms.MailEventText);
+      CoreTestAccess::Report(core).BuildDeviceReport(kind, 0, kind & 1);
+      CheckLines(core.Monitoring().MailEventText);
     }
     clock.Advance(4000);
     take(io.status);
   } while (at < size);
-  CheckLines(core.log.DayLog);
+  CheckLines(core.Log().DayLog);
   return 0;
 }

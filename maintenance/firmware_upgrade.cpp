@@ -24,7 +24,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName) {
 void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageReader& reader) {
   // The image is the source of a running upgrade: it is never replaced
   // under it.
-  if (core_.st.OperationBusy) return;
+  if (core_.OperationBusy()) return;
   SetMessagePanel("File:" + fileName);
   Model.FileNameText = fileName;
   image_.clear();
@@ -62,7 +62,7 @@ void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageRead
 }
 
 bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::string& name) {
-  if (core_.st.OperationBusy) return false;
+  if (core_.OperationBusy()) return false;
   Model.FileNameText = name;
   view_.SetPanelText(kChecksumPanel, ChecksumText(ImageByteSum(image)));
   image_.clear();
@@ -73,40 +73,37 @@ bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::strin
 }
 
 void FirmwareUpgrade::BeginDeviceOperation() {
-  core_.st.OperationBusy = 1;
+  core_.BeginOperation();
   Model.SlotBoxesEnabled = false;
   view_.UpgradePageChanged();
 }
 
 void FirmwareUpgrade::EndDeviceOperation() {
-  core_.st.OperationSlot = kNoOperationSlot;
   Model.SlotBoxesEnabled = true;
-  core_.cs.StopRequested = false;
-  core_.st.OperationBusy = 0;
+  core_.EndOperation();
   view_.UpgradePageChanged();
 }
 
 void FirmwareUpgrade::RequestStop() {
-  if (running_) core_.cs.StopRequested = true;
+  if (running_) core_.Commands().StopRequested = true;
 }
 
-void FirmwareUpgrade::ShowProgress() { view_.ProgressChanged(1, core_.cs.ProgressValue.load()); }
+void FirmwareUpgrade::ShowProgress() { view_.ProgressChanged(1, core_.Commands().ProgressValue.load()); }
 
 bool FirmwareUpgrade::Shown(const DeviceResult& result) {
   ShowDeviceResult(view_, result);
   return result.ok();
 }
 
-void FirmwareUpgrade::LeaveUpdateMode() { Shown(core_.cs.SpiControl(spi_control::kMode10)); }
+void FirmwareUpgrade::LeaveUpdateMode() { Shown(core_.Commands().SpiControl(spi_control::kMode10)); }
 
 UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
-  DeviceState& st = core_.st;
   // A detection that is publishing would change the device table under the
   // operation.
-  if (st.OperationBusy || st.Detecting) return UpgradeOutcome::Ignored;
+  if (!core_.OperationAllowed()) return UpgradeOutcome::Ignored;
   BeginDeviceOperation();
   running_ = true;
-  core_.cs.StopRequested = false;
+  core_.Commands().StopRequested = false;
   struct Finish {
     FirmwareUpgrade& u;
     ~Finish() {
@@ -119,15 +116,15 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
     view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     return UpgradeOutcome::NoImage;
   }
-  st.OperationSlot = core_.controls.UpgradePageSlot;
-  if (!Shown(core_.cs.SpiControl(spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
+  core_.HoldSlotForOperation(core_.Controls().UpgradePageSlot);
+  if (!Shown(core_.Commands().SpiControl(spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
 
   // From here on every path leaves update mode before the operation ends
   // (ending it first would release the slot that 0x10 is addressed to).
   Sector record{};
-  st.UpgradeRunning = 1;
-  const bool read = Shown(core_.cs.ReadStatusSector(record.data()));
-  st.UpgradeRunning = 0;
+  core_.SetUpgradeRunning(true);
+  const bool read = Shown(core_.Commands().ReadStatusSector(record.data()));
+  core_.SetUpgradeRunning(false);
   if (!read) {
     view_.ShowMessage({upgrade_text::kRecordFailed, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     LeaveUpdateMode();
@@ -151,14 +148,14 @@ UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
 }
 
 UpgradeOutcome FirmwareUpgrade::FlashPhases() {
-  CommandSet& cs = core_.cs;
+  CommandSet& cs = core_.Commands();
   Model.ProgressText = upgrade_text::kUpdating;
   cs.ProgressValue = 0;
   Model.ProgressMax = kUpgradeProgressMax;
   ShowProgress();
   Model.ProgressPanelCaption = "Process 1 / 3";
   Model.ProgressPanelVisible = true;
-  core_.ProgressTimerEnabled = true;
+  core_.SetProgressTimerEnabled(true);
   view_.UpgradePageChanged();
 
   bool verified = false;
@@ -200,7 +197,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   const bool stopped = !verified && cs.StopRequested;
 
   LeaveUpdateMode();
-  core_.ProgressTimerEnabled = false;
+  core_.SetProgressTimerEnabled(false);
   Model.ProgressPanelVisible = false;
   view_.UpgradePageChanged();
 
@@ -213,19 +210,19 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
 }
 
 void FirmwareUpgrade::SelectSlot(uint8_t slot) {
-  if (core_.st.DeviceCount == 0 || slot >= kShownSlots || slot >= core_.st.DeviceCount) return;
-  core_.controls.UpgradePageSlot = slot;
+  const uint8_t count = core_.Devices().DeviceCount;
+  if (count == 0 || slot >= kShownSlots || slot >= count) return;
+  core_.SelectUpgradeSlot(slot);
   RedrawHeader();
 }
 
 void FirmwareUpgrade::RedrawHeader() {
-  DeviceState& st = core_.st;
   view_.NavigationChanged();  // the tabs show the page's slot
-  st.CurrentSlot = core_.controls.UpgradePageSlot;
-  core_.poller.RefreshIdentity();
-  const uint8_t d = drive_flags::Drive(st.DeviceList[core_.controls.UpgradePageSlot % kMaxSlots]) % kPhysicalDrives;
+  const uint8_t slot = core_.Controls().UpgradePageSlot;
+  core_.SelectUpgradeSlot(slot);
+  core_.RefreshIdentity();
   Model.FirmwareVersionText =
-      ReadFirmware(core_.det.PrevIdentSector[d]).text + "." + ConfigCode(core_.ms.StatusBlock[d]);
+      ReadFirmware(core_.IdentSectorOf(slot)).text + "." + ConfigCode(core_.StatusRecordOf(slot));
   view_.UpgradePageChanged();
 }
 

@@ -75,7 +75,7 @@ class FirmwareUpgrade {
 
   // Image2_LoadClick: the file dialog may open only while no long operation
   // runs.
-  bool LoadAllowed() const { return !core_.st.OperationBusy; }
+  bool LoadAllowed() const { return !core_.OperationBusy(); }
   // OpenDialog1CanClose: loads and checks the chosen file.
   void OpenDialog1CanClose(const std::string& fileName);
   void OpenDialog1CanClose(const std::string& fileName, ImageReader& reader);

@@ -13,13 +13,10 @@ std::string DriveName(uint8_t drive) { return drive == 0 ? "HDD1" : "HDD2"; }
 
 SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
     : core_(core), view_(view), framing_(framing) {
-  core_.poller.RequestServed = [this](uint8_t bit, bool ok) { RequestServed(bit, ok); };
+  core_.SetRequestServedHandler([this](uint8_t bit, bool ok) { RequestServed(bit, ok); });
 }
 
-const Sector& SetupPage::PageRecord() const {
-  const uint8_t slot = core_.controls.StatusPageSlot % kMaxSlots;
-  return core_.ms.StatusBlock[drive_flags::Drive(core_.st.DeviceList[slot]) % kPhysicalDrives];
-}
+const Sector& SetupPage::PageRecord() const { return core_.StatusRecordOf(core_.Controls().StatusPageSlot); }
 
 bool SetupPage::RecordScheduleOn() const { return (PageRecord()[status::kOptions] & status::kScheduleOn) != 0; }
 uint8_t SetupPage::RecordSchedulePeriod() const { return PageRecord()[status::kSchedulePeriod]; }
@@ -30,13 +27,13 @@ void SetupPage::SetMessagePanel(const std::string& text) {
 }
 
 void SetupPage::ShowProgress(uint32_t value) {
-  core_.cs.ProgressValue = value;
+  core_.Commands().ProgressValue = value;
   view_.ProgressChanged(kSetupBar, value);
 }
 
 void SetupPage::SetBackupChecked(bool checked) {
   Model.CheckBoxBackupChecked = checked;
-  core_.controls.BackupEnabled = checked;
+  core_.SetBackupEnabled(checked);
 }
 
 void SetupPage::TakeScheduleFromRecord() {
@@ -45,11 +42,11 @@ void SetupPage::TakeScheduleFromRecord() {
   if (RecordScheduleOn()) {
     SetBackupChecked(true);
     const uint8_t period = RecordSchedulePeriod();
-    core_.controls.BackupMinutes = period;
+    core_.SetBackupMinutes(period);
     Model.PeriodChecked = period == 180 ? 3 : period == 60 ? 2 : period == 30 ? 1 : 0;
   } else {
     SetBackupChecked(false);
-    core_.controls.BackupMinutes = 0;  // no period until one is chosen
+    core_.SetBackupMinutes(0);  // no period until one is chosen
   }
 }
 
@@ -87,7 +84,7 @@ void SetupPage::Image1_ScheduleClick() {
 void SetupPage::SelectPeriod(int index) {
   if (index < 0 || index >= static_cast<int>(kBackupPeriods.size())) return;
   Model.PeriodChecked = index;
-  core_.controls.BackupMinutes = kBackupPeriods[static_cast<size_t>(index)];
+  core_.SetBackupMinutes(kBackupPeriods[static_cast<size_t>(index)]);
   periodChosen_ = true;
   view_.SetupPageChanged();
 }
@@ -98,7 +95,7 @@ void SetupPage::RefreshScheduleLabel() {
       const uint8_t period = RecordSchedulePeriod();
       // A period the user has just chosen stays what "Set" sends; the label
       // tells what the enclosure has now.
-      if (!periodChosen_) core_.controls.BackupMinutes = period;
+      if (!periodChosen_) core_.SetBackupMinutes(period);
       Model.LabelBackupMess = "Backup period: " + std::to_string(period) + " minutes";
     } else {
       Model.LabelBackupMess = setup_text::kScheduleDisabled;
@@ -115,23 +112,21 @@ void SetupPage::RefreshScheduleLabel() {
 
 void SetupPage::CheckBox_BackupClick(bool checked) {
   SetBackupChecked(checked);
-  if (core_.st.FirstFill) {
+  if (core_.Devices().FirstFill) {
     view_.SetupPageChanged();
     return;
   }
   RefreshScheduleLabel();
   // Switching the schedule off is sent at once; switching it on waits for
   // "Set".
-  if (!checked) core_.st.RequestBits |= request_bits::kBackupPeriod;
+  if (!checked) core_.RequestBackupPeriod();
 }
 
 std::string SetupPage::InitializeQuestion() const {
-  const DeviceState& st = core_.st;
-  const uint8_t slot = core_.controls.StatusPageSlot % kMaxSlots;
-  const uint8_t d = drive_flags::Drive(st.DeviceList[slot]) % kPhysicalDrives;
+  const uint8_t slot = core_.Controls().StatusPageSlot % kMaxSlots;
   std::string name = "Device" + std::to_string(slot + 1);
-  if (slot < st.DeviceCount) {
-    name += " (" + ModelText(core_.det.PrevIdentSector[d], ident::kModel) + ", " +
+  if (slot < core_.Devices().DeviceCount) {
+    name += " (" + ModelText(core_.IdentSectorOf(slot), ident::kModel) + ", " +
             std::to_string(Gigabytes(Sectors40(PageRecord(), status::kCapacity))) + " GB)";
   }
   return "Initialize the array of " + name +
@@ -139,38 +134,37 @@ std::string SetupPage::InitializeQuestion() const {
 }
 
 SetOutcome SetupPage::Image1_SetClick() {
-  DeviceState& st = core_.st;
   if (Model.SetupSubPage == 1) {
-    core_.controls.BackupEnabled = Model.CheckBoxBackupChecked;
+    core_.SetBackupEnabled(Model.CheckBoxBackupChecked);
     // Switching on needs a period: the enclosure must never be told "on,
     // every 0 minutes".
-    if (core_.controls.BackupEnabled && core_.controls.BackupMinutes == 0) {
+    if (core_.Controls().BackupEnabled && core_.Controls().BackupMinutes == 0) {
       SetMessagePanel(setup_text::kChoosePeriod);
       return SetOutcome::NoPeriod;
     }
-    st.RequestBits |= request_bits::kBackupPeriod;
+    core_.RequestBackupPeriod();
     return SetOutcome::ScheduleQueued;
   }
   // A detection that is publishing would change the device table under the
   // operation.
-  if (st.OperationBusy || st.Detecting) return SetOutcome::Ignored;
+  if (!core_.OperationAllowed()) return SetOutcome::Ignored;
   if (ConfirmInitialize) {
     if (!ConfirmInitialize(InitializeQuestion())) return SetOutcome::Declined;
-    if (st.OperationBusy || st.Detecting) return SetOutcome::Ignored;  // started while the question was open
+    if (!core_.OperationAllowed()) return SetOutcome::Ignored;  // started while the question was open
   }
   framing_.BeginDeviceOperation();
   running_ = true;
-  st.OperationSlot = core_.controls.StatusPageSlot;
+  core_.HoldSlotForOperation(core_.Controls().StatusPageSlot);
   Model.StepText = setup_text::kAutoPartition;
   Model.ProgressMax = 100;
   ShowProgress(0);
   Model.StepPanelCaption = kInitialisationSteps[0].caption;
   Model.StepPanelVisible = true;
-  core_.ProgressTimerEnabled = true;
+  core_.SetProgressTimerEnabled(true);
   view_.SetupPageChanged();
 
   bool ok = true;
-  CommandSet& cs = core_.cs;
+  CommandSet& cs = core_.Commands();
   for (size_t i = 0; i < kInitialisationSteps.size(); ++i) {
     const InitialisationStep& step = kInitialisationSteps[i];
     // The payload is whatever earlier commands left; its checksum is made
@@ -178,7 +172,7 @@ SetOutcome SetupPage::Image1_SetClick() {
     cs.Block.UpdateChecksum();
     cs.Block.SetHeader(cmd::kInitialise, step.code);
     if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
-    const bool sent = core_.settings.SendCommandBlock();
+    const bool sent = core_.SendCommandBlock();
     view_.OptionControlsChanged();
     ShowProgress(step.progressAfter);
     if (!sent) {
@@ -196,7 +190,7 @@ SetOutcome SetupPage::Image1_SetClick() {
     ShowProgress(100);
     SetMessagePanel(setup_text::kCreatePartitionOk);
   }
-  core_.ProgressTimerEnabled = false;
+  core_.SetProgressTimerEnabled(false);
   Model.StepPanelVisible = false;
   view_.SetupPageChanged();
   if (ok)
@@ -209,10 +203,10 @@ SetOutcome SetupPage::Image1_SetClick() {
 }
 
 ScanOutcome SetupPage::ScanClick(uint8_t drive) {
-  if (drive > 1 || !core_.controls.AnySlotChecked()) return ScanOutcome::Ignored;
-  const uint8_t slot = core_.controls.StatusPageSlot % 4;
+  if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
+  const uint8_t slot = core_.Controls().StatusPageSlot % 4;
   bool stop = false;
-  if (core_.ms.ScanRunning[slot]) {
+  if (core_.Monitoring().ScanRunning[slot]) {
     const BoxResult answer = view_.ShowMessage({drive == 0 ? setup_text::kTerminateHdd1 : setup_text::kTerminateHdd2,
                                                 "Message", BoxIcon::Question, BoxButtons::YesNo});
     if (answer != BoxResult::Yes) return ScanOutcome::Declined;
@@ -222,18 +216,15 @@ ScanOutcome SetupPage::ScanClick(uint8_t drive) {
 }
 
 ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
-  if (drive > 1 || !core_.controls.AnySlotChecked()) return ScanOutcome::Ignored;
+  if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
   // A start needs the array's last sector; without a capacity it would be
   // sent as sector 0 (or all of the 48-bit range).
   if (!stop && Sectors40(PageRecord(), status::kCapacity) == 0) {
     SetMessagePanel(setup_text::kNoCapacity);
     return ScanOutcome::NoCapacity;
   }
-  std::string& caption = drive == 0 ? core_.page.Model.Hdd1ScanButtonCaption : core_.page.Model.Hdd2ScanButtonCaption;
-  caption = (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan";
-  core_.controls.ScanStop = stop ? 1 : 0;
-  core_.controls.ScanDrive = drive;
-  core_.st.RequestBits |= request_bits::kScan;
+  core_.SetScanButtonCaption(drive, (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan");
+  core_.RequestScan(drive, stop);
   view_.StatusPageChanged();
   return ScanOutcome::Queued;
 }
@@ -244,22 +235,21 @@ uint64_t SetupPage::ScanLastSector() const {
 }
 
 void SetupPage::OptionBoxClick() {
-  DeviceState& st = core_.st;
-  if (core_.controls.TabSwitching || st.FirstFill) return;
+  if (core_.Controls().TabSwitching || core_.Devices().FirstFill) return;
   // The settings command carries the schedule: away from the Setup page it
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
-  if (core_.controls.CurrentPage != 1) TakeScheduleFromRecord();
-  core_.controls.BackupEnabled = Model.CheckBoxBackupChecked;
-  st.RequestBits |= request_bits::kBackupPeriod;
+  if (core_.Controls().CurrentPage != 1) TakeScheduleFromRecord();
+  core_.SetBackupEnabled(Model.CheckBoxBackupChecked);
+  core_.RequestBackupPeriod();
 }
 
 void SetupPage::RequestServed(uint8_t bit, bool ok) {
   lastServed_ = bit;
   lastServedOk_ = ok;
-  if (bit == request_bits::kBackupPeriod && ok && core_.controls.BackupEnabled &&
-      !core_.controls.BackupMessage.empty()) {
-    Model.LabelBackupMess = core_.controls.BackupMessage;
+  if (bit == request_bits::kBackupPeriod && ok && core_.Controls().BackupEnabled &&
+      !core_.Controls().BackupMessage.empty()) {
+    Model.LabelBackupMess = core_.Controls().BackupMessage;
     view_.SetupPageChanged();
   }
   // The sender has locked the option controls for the hold-off.

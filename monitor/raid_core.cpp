@@ -3,63 +3,65 @@
 namespace raid {
 
 RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir)
-    : detectionMessages(view),
-      cs(io, clock, st),
-      det(cs, io, detectionMessages, st),
-      detection(io, clock, detectionMessages),
-      settings(st, controls, cs, view),
-      report(st, ms, det),
-      log(st, controls, ms, det, report, clock, fmt, view, logDir),
-      poller(st, controls, ms, cs, settings, det, log, view),
-      page(st, controls, ms, poller, view),
+    : detectionMessages_(view),
+      cs_(io, clock, st_),
+      det_(cs_, io, detectionMessages_, st_),
+      detection_(io, clock, detectionMessages_),
+      settings_(st_, controls_, cs_, view),
+      report_(st_, ms_, det_),
+      log_(st_, controls_, ms_, det_, report_, clock, fmt, view, logDir),
+      poller_(st_, controls_, ms_, cs_, settings_, det_, log_, view),
+      page_(st_, controls_, ms_, poller_, view),
       clock_(clock),
       view_(view) {
-  cs.BetweenRequests = [this] { view_.ProcessMessages(); };
-  poller.RefreshStatusPage = [this](bool force) { page.RefreshStatusPage(force); };
-  poller.SlotUnchecked = [this](int slot) { page.SetSlotMonitored(static_cast<uint8_t>(slot), false); };
+  cs_.BetweenRequests = [this] { view_.ProcessMessages(); };
+  poller_.RefreshStatusPage = [this](bool force) { page_.RefreshStatusPage(force); };
+  poller_.SlotUnchecked = [this](int slot) { page_.SetSlotMonitored(static_cast<uint8_t>(slot), false); };
+  page_.Filled = [this] { st_.FirstFill = 0; };
 }
 
 void RaidCore::SetDetectText(const std::string& text, bool visible) {
-  DetectionBanner = text;
-  DetectionBannerVisible = visible;
+  banner_ = text;
+  bannerVisible_ = visible;
   view_.DetectTextChanged(text, visible);
 }
 
 void RaidCore::Start() {
-  st.RedetectCountdown = 0;
-  st.UpgradeRunning = 0;
-  st.OperationBusy = 0;
-  st.CurrentSlot = 0;
-  st.OperationSlot = kNoOperationSlot;
-  st.DeviceCount = 0;
-  det.GroupCount = 0;
-  det.FoundCount = 0;
+  st_.RedetectCountdown = 0;
+  st_.UpgradeRunning = 0;
+  st_.OperationBusy = 0;
+  st_.CurrentSlot = 0;
+  st_.OperationSlot = kNoOperationSlot;
+  st_.DeviceCount = 0;
+  det_.GroupCount = 0;
+  det_.FoundCount = 0;
   SetDetectText("Drive detecting", true);
-  det.CountLetters();
-  det.PhysicalDriveCount = static_cast<uint8_t>(det.CountPhysicalDrives());
-  st.Detecting = 1;
-  st.RequestBits = 0;
-  controls.TabSwitching = 0;
-  log.ReportListSelector = 0;
-  log.PendingDeviceLines = 0;
-  StartTime = clock_.Now();
-  Now = StartTime;
-  ClockTimerEnabled = true;
-  DetectionTimerEnabled = true;
-  ProgressTimerEnabled = false;
-  PollTimerEnabled = false;
-  cs.StatusAreaLimit = kStatusAreaLimit;
-  cs.FlashRecordAddr = 0;
-  NavigationEnabled = false;
+  det_.CountLetters();
+  det_.PhysicalDriveCount = static_cast<uint8_t>(det_.CountPhysicalDrives());
+  st_.Detecting = 1;
+  st_.RequestBits = 0;
+  controls_.TabSwitching = 0;
+  controls_.CurrentPage = 0;  // the window opens on the Status page
+  log_.ReportListSelector = 0;
+  log_.PendingDeviceLines = 0;
+  startTime_ = clock_.Now();
+  eventTime_ = startTime_;
+  clockTimer_ = true;
+  detectionTimer_ = true;
+  progressTimer_ = false;
+  pollTimer_ = false;
+  cs_.StatusAreaLimit = kStatusAreaLimit;
+  cs_.FlashRecordAddr = 0;
+  navigationEnabled_ = false;
   view_.NavigationEnabledChanged(false);
   view_.LogButtonVisibleChanged(false);
-  cs.CdbShift = 1;
-  st.FirstFill = 1;
-  ms.PollSkip.fill(0);
-  ms.LastProgress[0] = ms.LastProgress[1] = kNoProgress;
-  controls.SettleCounter.fill(0);
-  controls.ScanAbortRequest.fill(0);
-  ms.Caption = AppTitleText();
+  cs_.CdbShift = 1;
+  st_.FirstFill = 1;
+  ms_.PollSkip.fill(0);
+  ms_.LastProgress[0] = ms_.LastProgress[1] = kNoProgress;
+  controls_.SettleCounter.fill(0);
+  controls_.ScanAbortRequest.fill(0);
+  ms_.Caption = AppTitleText();
   view_.IdentityChanged();
   RequestDetection();
 }
@@ -67,155 +69,197 @@ void RaidCore::Start() {
 void RaidCore::RequestDetection() {
   changedDuringScan_ = false;
   DetectionInput in;
-  in.DriveLetters = det.DriveLetters;
-  in.LetterCount = det.LetterCount;
-  in.PhysicalDriveCount = det.PhysicalDriveCount;
-  in.FirstFill = st.FirstFill != 0;
-  in.OperationSlot = st.OperationSlot;
-  in.DeviceList = st.DeviceList;
-  in.PrevIdentSector = det.PrevIdentSector;
-  detection.Request(in);
+  in.DriveLetters = det_.DriveLetters;
+  in.LetterCount = det_.LetterCount;
+  in.PhysicalDriveCount = det_.PhysicalDriveCount;
+  in.FirstFill = st_.FirstFill != 0;
+  in.OperationSlot = st_.OperationSlot;
+  in.DeviceList = st_.DeviceList;
+  in.PrevIdentSector = det_.PrevIdentSector;
+  detection_.Request(in);
 }
 
 void RaidCore::Close() {
-  ClockTimerEnabled = false;
-  st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
+  clockTimer_ = false;
+  st_.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
 }
 
 void RaidCore::OnProgressTimer() {
-  if (!ProgressTimerEnabled) return;
-  view_.ProgressChanged(controls.CurrentPage == 1 ? 2 : 1, cs.ProgressValue.load());
+  if (!progressTimer_) return;
+  view_.ProgressChanged(controls_.CurrentPage == 1 ? 2 : 1, cs_.ProgressValue.load());
 }
 
 void RaidCore::OnClockTimer() {
-  if (ClockTimerEnabled) Now = clock_.Now();
+  if (clockTimer_) eventTime_ = clock_.Now();
 }
 
 void RaidCore::OnDeviceChange() {
-  st.RedetectCountdown = 16;
+  st_.RedetectCountdown = 16;
   // A scan that was running (or waiting) when the machine changed may have
   // seen half of the change: the next count check scans again even when the
   // counts come out the same.
-  if (detection.Pending()) changedDuringScan_ = true;
-  poller.OnDeviceChange();
+  if (detection_.Pending()) changedDuringScan_ = true;
+  poller_.OnDeviceChange();
 }
 
 bool RaidCore::StatusRequestWaiting() const {
-  return !detection.Pending() && (st.RequestBits.load() & request_bits::kServed) != 0;
+  return !detection_.Pending() && (st_.RequestBits.load() & request_bits::kServed) != 0;
 }
 
 void RaidCore::ServeMailRequest() {
-  if (MailHandler) {
-    MailHandler();
+  if (mailHandler_) {
+    mailHandler_();
     return;
   }
   // No notification settings in this program: the request is dropped so
   // the thread stays quiet.
-  ms.MailRequestFlags = 0;
+  ms_.MailRequestFlags = 0;
 }
 
 void RaidCore::OnDetectionTimer() {
-  if (st.RedetectCountdown >= 1 && st.RedetectCountdown <= 25) {
-    ++st.RedetectCountdown;
+  if (st_.RedetectCountdown >= 1 && st_.RedetectCountdown <= 25) {
+    ++st_.RedetectCountdown;
     return;
   }
-  if (st.RedetectCountdown >= 26) {
+  if (st_.RedetectCountdown >= 26) {
     view_.UpgradeButtonEnabledChanged(false);
-    if (st.OperationBusy) {
+    if (st_.OperationBusy) {
       view_.UpgradeButtonEnabledChanged(true);
       return;
     }
-    st.Detecting = 1;
-    st.RedetectCountdown = 0;
-    const uint8_t oldLetters = det.LetterCount;
-    const int letters = det.CountLetters();
-    const int drives = det.CountPhysicalDrives();
-    if (letters == oldLetters && drives == det.PhysicalDriveCount && !changedDuringScan_) {
-      st.Detecting = 0;
+    st_.Detecting = 1;
+    st_.RedetectCountdown = 0;
+    const uint8_t oldLetters = det_.LetterCount;
+    const int letters = det_.CountLetters();
+    const int drives = det_.CountPhysicalDrives();
+    if (letters == oldLetters && drives == det_.PhysicalDriveCount && !changedDuringScan_) {
+      st_.Detecting = 0;
       // Nothing changed: the enclosures are still there, and so is Upgrade.
-      if (st.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);
+      if (st_.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);
       return;
     }
-    det.PhysicalDriveCount = static_cast<uint8_t>(drives);
+    det_.PhysicalDriveCount = static_cast<uint8_t>(drives);
     RequestDetection();
-    if (st.DeviceCount == 0) SetDetectText("Drive detecting", DetectionBannerVisible);
+    if (st_.DeviceCount == 0) SetDetectText("Drive detecting", bannerVisible_);
     return;
   }
-  if (std::optional<DetectionResult> result = detection.TakeResult()) {
+  if (std::optional<DetectionResult> result = detection_.TakeResult()) {
     Publish(*result);
     return;
   }
-  if (detection.Pending() && DetectionBanner == "Drive detecting")
-    SetDetectText(DetectionBanner, !DetectionBannerVisible);
+  if (detection_.Pending() && banner_ == "Drive detecting") SetDetectText(banner_, !bannerVisible_);
 }
 
 void RaidCore::Publish(const DetectionResult& result) {
   // The scan's tables become the published ones as a whole; the previous
   // identification sectors stay until the comparison below is done.
-  static_cast<DetectionTables&>(det) = result.Tables;
+  static_cast<DetectionTables&>(det_) = result.Tables;
   view_.SetPanelText(kDetectionPanel, "Detected OK");
   view_.SetPanelText(kProbePanel, " ");
   for (int s = 0; s < kShownSlots; ++s) {
     view_.ProcessMessages();
-    const bool present = s < det.GroupCount;
-    controls.SlotChecked[s] = present;
+    const bool present = s < det_.GroupCount;
+    controls_.SlotChecked[s] = present;
     view_.SlotControlsChanged(s, present, present);
   }
   const double now = ToDayFraction(clock_.Now());
-  for (int g = 0; g < det.GroupCount; ++g) {
-    const uint8_t d = drive_flags::Drive(det.GroupTable[g]) % kPhysicalDrives;
-    if (det.PrevIdentSector[d] != det.IdentSector[d]) ConnectTime[d] = now;
+  for (int g = 0; g < det_.GroupCount; ++g) {
+    const uint8_t d = drive_flags::Drive(det_.GroupTable[g]) % kPhysicalDrives;
+    if (det_.PrevIdentSector[d] != det_.IdentSector[d]) connectTime_[d] = now;
   }
-  if (st.FirstFill) {
-    if (det.GroupCount > 0) ConnectTimeRef = drive_flags::Drive(det.GroupTable[0]);
-    log.ReportListSelector = 1;
+  if (st_.FirstFill) {
+    if (det_.GroupCount > 0) connectTimeRef_ = drive_flags::Drive(det_.GroupTable[0]);
+    log_.ReportListSelector = 1;
   } else {
-    log.DetectDeviceChanges();
+    log_.DetectDeviceChanges();
   }
   // Only eight slots exist; further groups are not published.
-  const int count = det.GroupCount < kMaxSlots ? det.GroupCount : kMaxSlots;
-  for (int g = 0; g < count; ++g) st.DeviceList[g] = det.GroupTable[g];
-  st.DeviceCount = static_cast<uint8_t>(count);
-  det.PrevIdentSector = det.IdentSector;
-  if (st.DeviceCount > 0) {
-    if (st.CurrentSlot >= st.DeviceCount) st.CurrentSlot = st.DeviceCount - 1;
+  const int count = det_.GroupCount < kMaxSlots ? det_.GroupCount : kMaxSlots;
+  for (int g = 0; g < count; ++g) st_.DeviceList[g] = det_.GroupTable[g];
+  st_.DeviceCount = static_cast<uint8_t>(count);
+  det_.PrevIdentSector = det_.IdentSector;
+  if (st_.DeviceCount > 0) {
+    if (st_.CurrentSlot >= st_.DeviceCount) st_.CurrentSlot = st_.DeviceCount - 1;
     // The pages' own slots follow, so that no page shows a slot that is gone.
-    if (controls.StatusPageSlot >= st.DeviceCount) controls.StatusPageSlot = st.DeviceCount - 1;
-    if (controls.UpgradePageSlot >= st.DeviceCount) controls.UpgradePageSlot = st.DeviceCount - 1;
-    NavigationEnabled = true;
+    if (controls_.StatusPageSlot >= st_.DeviceCount) controls_.StatusPageSlot = st_.DeviceCount - 1;
+    if (controls_.UpgradePageSlot >= st_.DeviceCount) controls_.UpgradePageSlot = st_.DeviceCount - 1;
+    navigationEnabled_ = true;
     view_.NavigationEnabledChanged(true);
     view_.LogButtonVisibleChanged(true);
-    poller.RefreshIdentity();
-    st.Detecting = 0;
-    st.RequestBits |= request_bits::kPoll | request_bits::kArmed;
-    PollTimerEnabled = true;
-    ClockTimerEnabled = true;
+    poller_.RefreshIdentity();
+    st_.Detecting = 0;
+    st_.RequestBits |= request_bits::kPoll | request_bits::kArmed;
+    pollTimer_ = true;
+    clockTimer_ = true;
     SetDetectText(" ", false);
   } else {
-    NavigationEnabled = false;
+    navigationEnabled_ = false;
     view_.NavigationEnabledChanged(false);
-    ClockTimerEnabled = false;
-    st.Detecting = 0;
+    clockTimer_ = false;
+    st_.Detecting = 0;
     SetDetectText("No Drive found! ", true);
     // Disks that would not open for lack of rights are no empty machine.
     if (!result.AccessProblem.empty()) view_.SetPanelText(kMessagePanel, result.AccessProblem);
   }
 }
 
-bool RaidCore::NavigationAccepted() const { return NavigationEnabled && st.DeviceCount > 0 && !st.FirstFill; }
+bool RaidCore::NavigationAccepted() const { return navigationEnabled_ && st_.DeviceCount > 0 && !st_.FirstFill; }
 
 bool RaidCore::SelectPage(uint8_t p) {
   if (!NavigationAccepted() || p > 4) return false;
-  controls.CurrentPage = p;
+  controls_.CurrentPage = p;
   view_.NavigationChanged();
   if (p == 0) {
-    st.CurrentSlot = controls.StatusPageSlot;
-    page.RefreshStatusPage(false);
+    st_.CurrentSlot = controls_.StatusPageSlot;
+    page_.RefreshStatusPage(false);
   } else if (p == 2) {
-    st.CurrentSlot = controls.UpgradePageSlot;
-    poller.RefreshIdentity();
+    st_.CurrentSlot = controls_.UpgradePageSlot;
+    poller_.RefreshIdentity();
   }
   return true;
+}
+
+uint8_t RaidCore::DriveOf(int slot) const {
+  return drive_flags::Drive(st_.DeviceList[static_cast<size_t>(slot) % kMaxSlots]) % kPhysicalDrives;
+}
+
+const Sector& RaidCore::StatusRecordOf(int slot) const { return ms_.StatusBlock[DriveOf(slot)]; }
+
+const Sector& RaidCore::IdentSectorOf(int slot) const { return det_.PrevIdentSector[DriveOf(slot)]; }
+
+void RaidCore::SelectUpgradeSlot(uint8_t slot) {
+  controls_.UpgradePageSlot = slot;
+  st_.CurrentSlot = slot;
+}
+
+DeviceResult RaidCore::ReadStatusRecord(uint8_t slot, Sector& record) {
+  st_.CurrentSlot = slot;
+  return cs_.ReadStatusSector(record.data());
+}
+
+DeviceResult RaidCore::LoadStatusRecordOnce(uint8_t slot) {
+  st_.RequestBits = 0;
+  controls_.StatusPageSlot = slot;
+  st_.CurrentSlot = slot;
+  const DeviceResult read = cs_.ReadStatusSector(ms_.StatusBlock[DriveOf(slot)].data());
+  if (read) st_.FirstFill = 0;
+  return read;
+}
+
+void RaidCore::EndOperation() {
+  st_.OperationSlot = kNoOperationSlot;
+  cs_.StopRequested = false;
+  st_.OperationBusy = 0;
+}
+
+void RaidCore::RequestScan(uint8_t drive, bool stop) {
+  controls_.ScanStop = stop ? 1 : 0;
+  controls_.ScanDrive = drive;
+  st_.RequestBits |= request_bits::kScan;
+}
+
+void RaidCore::SetScanButtonCaption(uint8_t drive, std::string caption) {
+  (drive == 0 ? page_.Model.Hdd1ScanButtonCaption : page_.Model.Hdd2ScanButtonCaption) = std::move(caption);
 }
 
 }  // namespace raid

@@ -41,62 +41,148 @@ class RaidCore {
 
   // Timer handlers.
   void OnProgressTimer();
-  void OnPollTimer() { poller.OnPollTimer(); }
+  void OnPollTimer() { poller_.OnPollTimer(); }
   void OnClockTimer();
   void OnDetectionTimer();
-  void OnHoldOffTimer() { poller.OnHoldOffTimer(); }
+  void OnHoldOffTimer() { poller_.OnHoldOffTimer(); }
   // A device arrived or left (WM_DEVICECHANGE, udev, the simulator).
   void OnDeviceChange();
 
   // Worker thread bodies. DriveDetectThread: runs a requested scan; returns
   // whether it did.
-  bool DetectionStep() { return detection.RunOnce(); }
+  bool DetectionStep() { return detection_.RunOnce(); }
   // TRaidThread: whether a request waits, and the callback that serves it
   // on the main thread.
   bool StatusRequestWaiting() const;
-  void ServeStatusRequest() { poller.ServeRequest(); }
+  void ServeStatusRequest() { poller_.ServeRequest(); }
   // TEmailThread.
-  bool MailRequestWaiting() const { return ms.MailRequestFlags.load() != 0; }
+  bool MailRequestWaiting() const { return ms_.MailRequestFlags.load() != 0; }
   void ServeMailRequest();
-  // The notification callback the front end installs (SendNotification);
-  // without one a request is dropped.
-  std::function<void()> MailHandler;
 
   // Navigation: accepted only once the first refresh has happened.
   bool NavigationAccepted() const;
   // Selects a notebook page (0 Status, 1 Setup, 2 Upgrade, 3 E-mail, 4 About).
   bool SelectPage(uint8_t page);
 
-  DeviceState st;
-  WindowControls controls;
-  MonitorState ms;
-  // The status-bar texts of a running detection (before the pieces that
-  // report to it).
-  StatusBarDetectionProgress detectionMessages;
-  CommandSet cs;
-  DriveDetector det;  // counts letters and drives; holds the published tables
-  DetectionWorker detection;
-  SettingsCommands settings;
-  DeviceReport report;
-  EventLog log;
-  StatusPoller poller;
-  StatusPage page;
+  // What the front ends read. Every piece has one owner inside the core;
+  // outside it is read-only.
+  const DeviceState& Devices() const { return st_; }            // the published table and hand-over flags
+  const WindowControls& Controls() const { return controls_; }  // page, slots, switches, enabled states
+  const MonitorState& Monitoring() const { return ms_; }        // status records and monitoring memories
+  const DriveDetector& Detected() const { return det_; }        // identification sectors of the last detection
+  const StatusPageModel& StatusModel() const { return page_.Model; }
+  // The status record and the identification sector of the enclosure a
+  // published slot addresses.
+  const Sector& StatusRecordOf(int slot) const;
+  const Sector& IdentSectorOf(int slot) const;
+  const std::string& DetectionBanner() const { return banner_; }
+  bool DetectionBannerVisible() const { return bannerVisible_; }
+  bool NavigationEnabled() const { return navigationEnabled_; }
+  bool DetectionPending() const { return detection_.Pending(); }
+  // Timers 1 to 4 of the window: progress, poll, clock, detection.
+  bool ProgressTimerEnabled() const { return progressTimer_; }
+  bool PollTimerEnabled() const { return pollTimer_; }
+  bool ClockTimerEnabled() const { return clockTimer_; }
+  bool DetectionTimerEnabled() const { return detectionTimer_; }
 
-  std::string DetectionBanner = "Drive detecting";
-  bool DetectionBannerVisible = true;
-  bool NavigationEnabled = false;
-  bool ProgressTimerEnabled = false, PollTimerEnabled = false, ClockTimerEnabled = false, DetectionTimerEnabled = false;
-  LocalDateTime StartTime;
-  LocalDateTime Now;  // sampled by Timer3
-  std::array<double, kPhysicalDrives> ConnectTime{};
-  int ConnectTimeRef = -1;  // drive whose ConnectTime the log and page read
-  std::vector<std::string> SystemInfoText;
+  // What the front ends do.
+  // CheckBox1Click / CheckBox3Click: the monitoring switch of a slot.
+  void SetSlotMonitored(uint8_t slot, bool on) { page_.SetSlotMonitored(slot, on); }
+  // Image0_D1Click / Image0_D2Click: the slot the Status page shows.
+  void SelectStatusSlot(uint8_t slot) { page_.SelectSlot(slot); }
+  // The slot the Upgrade page addresses (the page redraws its header).
+  void SelectUpgradeSlot(uint8_t slot);
+  // Tries again, every periodMs, the slots that stopped answering.
+  void EnableSlotRetry(Clock& clock, int64_t periodMs) { poller_.EnableSlotRetry(clock, periodMs); }
+  // One read of a slot's status record into `record`, outside the polling
+  // (raidctl's status).
+  DeviceResult ReadStatusRecord(uint8_t slot, Sector& record);
+  // For one-shot tools that make no poll: shows `slot` on the Status page,
+  // disarms polling, reads its record into the monitoring memory as the
+  // first refresh would and ends the start phase.
+  DeviceResult LoadStatusRecordOnce(uint8_t slot);
+  EventLog& Log() { return log_; }
+  const EventLog& Log() const { return log_; }
+  // The system information block of the notification mails and the About
+  // page.
+  void SetSystemInfo(std::vector<std::string> lines) { systemInfo_ = std::move(lines); }
+  const std::vector<std::string>& SystemInfo() const { return systemInfo_; }
+  // The notification callback (SendNotification); without one a request
+  // is dropped.
+  void SetMailHandler(std::function<void()> handler) { mailHandler_ = std::move(handler); }
+  // The mail request flags: set here when an event is mailed, cleared by
+  // the notifier when it has served them.
+  std::atomic<uint8_t>& MailRequestFlags() { return ms_.MailRequestFlags; }
+
+  // What the device operations of the Upgrade and Setup pages use.
+  CommandSet& Commands() { return cs_; }
+  const CommandSet& Commands() const { return cs_; }
+  // Whether an operation may start: none runs and no detection publishes.
+  bool OperationAllowed() const { return !st_.OperationBusy && !st_.Detecting; }
+  bool OperationBusy() const { return st_.OperationBusy != 0; }
+  // An operation runs from Begin to End; while it holds a slot, requests
+  // address that slot and the poller leaves it alone.
+  void BeginOperation() { st_.OperationBusy = 1; }
+  void HoldSlotForOperation(uint8_t slot) { st_.OperationSlot = slot; }
+  void EndOperation();
+  // Set while the upgrade reads the record in update mode.
+  void SetUpgradeRunning(bool on) { st_.UpgradeRunning = on ? 1 : 0; }
+  void SetProgressTimerEnabled(bool on) { progressTimer_ = on; }
+  // Redraws the slot identity texts of the slot addressed now.
+  void RefreshIdentity() { poller_.RefreshIdentity(); }
+  // The schedule and scan values the next settings command carries, and
+  // the requests that send it.
+  void SetBackupEnabled(bool on) { controls_.BackupEnabled = on; }
+  void SetBackupMinutes(uint8_t minutes) { controls_.BackupMinutes = minutes; }
+  void RequestBackupPeriod() { st_.RequestBits |= request_bits::kBackupPeriod; }
+  void RequestScan(uint8_t drive, bool stop);
+  // The caption of a drive's scan button on the Status page (0 HDD1, 1 HDD2).
+  void SetScanButtonCaption(uint8_t drive, std::string caption);
+  // Sends the command sector the caller prepared (initialisation steps).
+  bool SendCommandBlock() { return settings_.SendCommandBlock(); }
+  // Called on the main thread when the status thread has served a
+  // settings request (bit, whether it was accepted).
+  void SetRequestServedHandler(std::function<void(uint8_t, bool)> handler) {
+    poller_.RequestServed = std::move(handler);
+  }
 
  private:
+  // Tests and fuzzers that need a state no real path reaches (a fuzzed
+  // report kind, a record poked in place) reach the parts through this
+  // (tests/core/core_access.h); the program never does.
+  friend struct CoreTestAccess;
+
   // Asks the detection thread for a scan of the drives just counted.
   void RequestDetection();
   void Publish(const DetectionResult& result);
   void SetDetectText(const std::string& text, bool visible);
+  uint8_t DriveOf(int slot) const;
+
+  DeviceState st_;
+  WindowControls controls_;
+  MonitorState ms_;
+  // The status-bar texts of a running detection (before the pieces that
+  // report to it).
+  StatusBarDetectionProgress detectionMessages_;
+  CommandSet cs_;
+  DriveDetector det_;  // counts letters and drives; holds the published tables
+  DetectionWorker detection_;
+  SettingsCommands settings_;
+  DeviceReport report_;
+  EventLog log_;
+  StatusPoller poller_;
+  StatusPage page_;
+
+  std::string banner_ = "Drive detecting";
+  bool bannerVisible_ = true;
+  bool navigationEnabled_ = false;
+  bool progressTimer_ = false, pollTimer_ = false, clockTimer_ = false, detectionTimer_ = false;
+  LocalDateTime startTime_;
+  LocalDateTime eventTime_;  // sampled by the clock timer
+  std::array<double, kPhysicalDrives> connectTime_{};
+  int connectTimeRef_ = -1;  // drive whose connect time the log and page read
+  std::vector<std::string> systemInfo_;
+  std::function<void()> mailHandler_;
 
   Clock& clock_;
   CoreView& view_;

@@ -15,7 +15,7 @@ CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, 
     // front end (which then asks for the next wake again).
     Add(
         "DriveDetectThread", 100, [this] { core_.DetectionStep(); }, nullptr,
-        [this] { return core_.detection.Pending() ? int64_t{0} : kNone; });
+        [this] { return core_.DetectionPending() ? int64_t{0} : kNone; });
     Add(
         "TRaidThread", 50,
         [this] {
@@ -30,15 +30,15 @@ CoreScheduler::CoreScheduler(RaidCore& core, Clock& clock, ManualClock* manual, 
         nullptr, [this] { return core_.MailRequestWaiting() ? int64_t{0} : kNone; });
   }
   Add(
-      "Timer4", 500, [this] { core_.OnDetectionTimer(); }, &core_.DetectionTimerEnabled);
+      "Timer4", 500, [this] { core_.OnDetectionTimer(); }, [this] { return core_.DetectionTimerEnabled(); });
   Add("Timer3", 1000, [this] { core_.OnClockTimer(); });
   Add("Timer1", 1000, [this] { core_.OnProgressTimer(); });
   Add("Timer5", 1000, [this] { core_.OnHoldOffTimer(); });
   Add(
-      "Timer2", 4000, [this] { core_.OnPollTimer(); }, &core_.PollTimerEnabled);
+      "Timer2", 4000, [this] { core_.OnPollTimer(); }, [this] { return core_.PollTimerEnabled(); });
 }
 
-void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled,
+void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> run, std::function<bool()> enabled,
                         std::function<int64_t()> workFrom) {
   Task t;
   t.workFrom = std::move(workFrom);
@@ -46,15 +46,15 @@ void CoreScheduler::Add(const char* name, int64_t period, std::function<void()> 
   t.period = period;
   t.next = clock_.MonotonicMs() + period;
   t.run = std::move(run);
-  t.enabled = enabled;
-  t.wasEnabled = enabled ? *enabled : true;
+  t.wasEnabled = enabled ? enabled() : true;
+  t.enabled = std::move(enabled);
   tasks_.push_back(std::move(t));
 }
 
 int64_t CoreScheduler::NextWakeMs() const {
   int64_t best = std::numeric_limits<int64_t>::max();
   for (const auto& t : tasks_) {
-    if (t.enabled && !*t.enabled) continue;
+    if (t.enabled && !t.enabled()) continue;
     // A timer just enabled is restarted by the next run; its interval
     // counts from then at the latest.
     int64_t at = t.next;
@@ -78,12 +78,12 @@ void CoreScheduler::RunUntil(int64_t untilMs) {
     const int64_t now = clock_.MonotonicMs();
     for (auto& t : tasks_) {
       if (!t.enabled) continue;
-      if (*t.enabled && !t.wasEnabled) t.next = now + t.period;
-      t.wasEnabled = *t.enabled;
+      if (t.enabled() && !t.wasEnabled) t.next = now + t.period;
+      t.wasEnabled = t.enabled();
     }
     Task* due = nullptr;
     for (auto& t : tasks_) {
-      if (t.enabled && !*t.enabled) continue;
+      if (t.enabled && !t.enabled()) continue;
       if (!due || t.next < due->next) due = &t;
     }
     if (!due || due->next > untilMs) break;

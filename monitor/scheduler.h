@@ -45,13 +45,13 @@ class CoreScheduler {
     int64_t period;
     int64_t next;
     std::function<void()> run;
-    const bool* enabled = nullptr;  // a timer's enabled flag, restarted on enabling
+    std::function<bool()> enabled;  // a timer's enabled state, restarted on enabling
     bool wasEnabled = true;
     // For a loop that only serves requests: the program time from which it
     // has work (INT64_MAX: none yet). Empty for timers, which always count.
     std::function<int64_t()> workFrom;
   };
-  void Add(const char* name, int64_t period, std::function<void()> run, const bool* enabled = nullptr,
+  void Add(const char* name, int64_t period, std::function<void()> run, std::function<bool()> enabled = {},
            std::function<int64_t()> workFrom = {});
 
   RaidCore& core_;

@@ -27,7 +27,8 @@ int StatusPage::RefreshStatusPage(bool force) {
   const bool autoScan = (b[status::kOptions] & 0x02) != 0;
   if (m.BuzzerMuteChecked != mute) m.BuzzerMuteChecked = mute;
   if (m.AutoScanChecked != autoScan) m.AutoScanChecked = autoScan;
-  st_.FirstFill = 0;
+  // The page has been filled from a record: the start phase is over.
+  if (Filled) Filled();
 
   m.ModeText.text = ModeName(b[status::kMode]);
 

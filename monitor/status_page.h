@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "device/device_state.h"
@@ -53,6 +54,9 @@ class StatusPage {
   void SetSlotMonitored(uint8_t slot, bool checked);
 
   StatusPageModel Model;
+  // Called by each refresh that drew from a record; the core ends its start
+  // phase on the first.
+  std::function<void()> Filled;
 
  private:
   void DrivePart(const Sector& b);

@@ -7,11 +7,12 @@
 
 namespace raid {
 
-MailNotifier::MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo,
-                           Clock& clock, std::function<void(StatusBarPanel, const std::string&)> panel,
-                           std::function<void()> pump)
+MailNotifier::MailNotifier(SettingsStore& store, const MonitorState& events, std::atomic<uint8_t>& requestFlags,
+                           const std::vector<std::string>& systemInfo, Clock& clock,
+                           std::function<void(StatusBarPanel, const std::string&)> panel, std::function<void()> pump)
     : store_(store),
-      ms_(ms),
+      ms_(events),
+      requestFlags_(requestFlags),
       systemInfo_(systemInfo),
       clock_(clock),
       panel_(std::move(panel)),
@@ -20,7 +21,7 @@ MailNotifier::MailNotifier(SettingsStore& store, MonitorState& ms, const std::ve
 MailNotifier::~MailNotifier() { Stop(false); }
 
 void MailNotifier::Start() {
-  PrepareMailSettings(store_, Settings, ms_.MailRequestFlags);
+  PrepareMailSettings(store_, Settings, requestFlags_);
   LoadFollowUpSettings();
   std::lock_guard<std::mutex> lock(mu_);
   if (sender_.joinable()) return;
@@ -36,16 +37,16 @@ void MailNotifier::Stamp(MailJob& job) {
 }
 
 void MailNotifier::SendNotification() {
-  const uint8_t flags = ms_.MailRequestFlags.load();
+  const uint8_t flags = requestFlags_.load();
   panel_(kProbePanel, "Email=" + std::to_string(flags));
   if (flags & mail_request::kReloadSettings) {
-    const SettingsResult r = LoadMailSettings(store_, Settings, ms_.MailRequestFlags, pump_);
+    const SettingsResult r = LoadMailSettings(store_, Settings, requestFlags_, pump_);
     if (!r.ok)
       panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
     else
       LoadFollowUpSettings();
   }
-  if (!(ms_.MailRequestFlags.load() & mail_request::kPending)) return;
+  if (!(requestFlags_.load() & mail_request::kPending)) return;
   if (Settings.MailSettingsLoaded && Settings.MailRecipientCount != 0) {
     MailJob job;
     ComposeNotification(Settings, ms_.MailCategory, ms_.MailEventText, systemInfo_, AppTitle, job);
@@ -60,12 +61,12 @@ void MailNotifier::SendNotification() {
     if (replaced) Note("Mail: the notification waiting to be sent again was replaced by a newer one");
     Enqueue(std::move(job), serial);
   }
-  ms_.MailRequestFlags &= static_cast<uint8_t>(~mail_request::kPending);
+  requestFlags_ &= static_cast<uint8_t>(~mail_request::kPending);
 }
 
 bool MailNotifier::QueueTestMail(std::string& why) {
-  if (ms_.MailRequestFlags.load() & mail_request::kReloadSettings) {
-    const SettingsResult r = LoadMailSettings(store_, Settings, ms_.MailRequestFlags, pump_);
+  if (requestFlags_.load() & mail_request::kReloadSettings) {
+    const SettingsResult r = LoadMailSettings(store_, Settings, requestFlags_, pump_);
     if (!r.ok) {
       why = r.error;
       return false;

@@ -33,8 +33,11 @@ class MailNotifier {
  public:
   // panel: shows a status-bar text; called on the main thread and on the
   // sender thread, so it must be safe from any thread. pump: lets window
-  // messages be handled during a load (main thread).
-  MailNotifier(SettingsStore& store, MonitorState& ms, const std::vector<std::string>& systemInfo, Clock& clock,
+  // messages be handled during a load (main thread). events: the category
+  // and lines of what is mailed; requestFlags: the mail request flags the
+  // monitor sets and the notifier clears once served.
+  MailNotifier(SettingsStore& store, const MonitorState& events, std::atomic<uint8_t>& requestFlags,
+               const std::vector<std::string>& systemInfo, Clock& clock,
                std::function<void(StatusBarPanel, const std::string&)> panel, std::function<void()> pump = {});
   ~MailNotifier();
 
@@ -89,7 +92,8 @@ class MailNotifier {
   void Stamp(MailJob& job);
 
   SettingsStore& store_;
-  MonitorState& ms_;
+  const MonitorState& ms_;
+  std::atomic<uint8_t>& requestFlags_;
   const std::vector<std::string>& systemInfo_;
   Clock& clock_;
   std::function<void(StatusBarPanel, const std::string&)> panel_;

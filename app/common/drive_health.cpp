@@ -46,11 +46,8 @@ EnclosureHealth Judge(const Sector& b, int slot) {
 
 std::vector<EnclosureHealth> EnclosureHealthOf(const RaidCore& core) {
   std::vector<EnclosureHealth> out;
-  const int n = std::clamp<int>(core.st.DeviceCount, 0, static_cast<int>(core.st.DeviceList.size()));
-  for (int s = 0; s < n; ++s) {
-    const uint32_t drive = drive_flags::Drive(core.st.DeviceList[static_cast<size_t>(s)]) % kPhysicalDrives;
-    out.push_back(Judge(core.ms.StatusBlock[drive], s));
-  }
+  const int n = std::clamp<int>(core.Devices().DeviceCount, 0, kMaxSlots);
+  for (int s = 0; s < n; ++s) out.push_back(Judge(core.StatusRecordOf(s), s));
   return out;
 }
 

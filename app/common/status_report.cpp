@@ -167,17 +167,15 @@ std::string StatusText(const EnclosureIdentity& e, const Sector& b) {
 EnclosureIdentity IdentityOf(const RaidCore& core, int slot) {
   EnclosureIdentity e;
   e.slot = slot;
-  e.flags = core.st.DeviceList[static_cast<size_t>(slot) % kMaxSlots];
-  e.ident = core.det.PrevIdentSector[drive_flags::Drive(e.flags) % kPhysicalDrives];
+  e.flags = core.Devices().DeviceList[static_cast<size_t>(slot) % kMaxSlots];
+  e.ident = core.IdentSectorOf(slot);
   return e;
 }
 
 nlohmann::json AcceptedStatusDocument(const RaidCore& core) {
   nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
-  for (int s = 0; s < core.st.DeviceCount; ++s) {
-    const EnclosureIdentity e = IdentityOf(core, s);
-    all["enclosures"].push_back(StatusJson(e, core.ms.StatusBlock[drive_flags::Drive(e.flags) % kPhysicalDrives]));
-  }
+  for (int s = 0; s < core.Devices().DeviceCount; ++s)
+    all["enclosures"].push_back(StatusJson(IdentityOf(core, s), core.StatusRecordOf(s)));
   return all;
 }
 

@@ -254,7 +254,7 @@ int TestMail(Session& s) {
   const std::vector<std::string> info = SystemInfoBlock();
   MonitorState ms;
   SystemClock clock;
-  MailNotifier n(*s.store, ms, info, clock,
+  MailNotifier n(*s.store, ms, ms.MailRequestFlags, info, clock,
                  [](StatusBarPanel, const std::string& t) { std::printf("%s\n", t.c_str()); });
   const SmtpOutcome o = n.SendTestMailNow();
   if (!o.ok) {

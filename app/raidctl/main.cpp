@@ -136,12 +136,12 @@ int Fail(const std::string& text, int code) {
 }
 
 int List(RaidCore& core) {
-  if (core.st.DeviceCount == 0) {
+  if (core.Devices().DeviceCount == 0) {
     std::puts("No enclosure found.");
     return kExitFailed;
   }
   std::puts(ListHeader().c_str());
-  for (int s = 0; s < core.st.DeviceCount; ++s) std::puts(ListLine(IdentityOf(core, s)).c_str());
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) std::puts(ListLine(IdentityOf(core, s)).c_str());
   return 0;
 }
 
@@ -150,11 +150,10 @@ int List(RaidCore& core) {
 // enclosure could not be read.
 nlohmann::json StatusDocument(RaidCore& core, UserInterface& view, bool& failed, std::string* text) {
   nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
-  for (int s = 0; s < core.st.DeviceCount; ++s) {
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) {
     const EnclosureIdentity e = IdentityOf(core, s);
     Sector record{};
-    core.st.CurrentSlot = static_cast<uint8_t>(s);
-    if (const DeviceResult read = core.cs.ReadStatusSector(record.data()); !read) {
+    if (const DeviceResult read = core.ReadStatusRecord(static_cast<uint8_t>(s), record); !read) {
       ShowDeviceResult(view, read);
       failed = true;
       all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "the status read failed"}});
@@ -173,11 +172,11 @@ int Status(RaidCore& core, UserInterface& view, bool json) {
   const nlohmann::json all = StatusDocument(core, view, failed, json ? nullptr : &text);
   if (json)
     std::puts(all.dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
-  else if (core.st.DeviceCount == 0)
+  else if (core.Devices().DeviceCount == 0)
     std::puts("No enclosure found.");
   else
     std::fputs(text.c_str(), stdout);
-  return core.st.DeviceCount == 0 || failed ? kExitFailed : 0;
+  return core.Devices().DeviceCount == 0 || failed ? kExitFailed : 0;
 }
 
 int Check(RaidCore& core, UserInterface& view, const CheckOptions& options) {
@@ -194,12 +193,12 @@ int CheckUnknown(const std::string& reason) {
 }
 
 int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions& o) {
-  if (core.st.DeviceCount > 0 && o.slot >= core.st.DeviceCount)
-    return Fail("no enclosure in slot " + std::to_string(o.slot) + " (" + std::to_string(core.st.DeviceCount) +
+  if (core.Devices().DeviceCount > 0 && o.slot >= core.Devices().DeviceCount)
+    return Fail("no enclosure in slot " + std::to_string(o.slot) + " (" + std::to_string(core.Devices().DeviceCount) +
                     " found; see raidctl list)",
                 kExitFailed);
-  core.controls.UpgradePageSlot = static_cast<uint8_t>(o.slot);
-  if (core.st.DeviceCount > 0) {
+  core.SelectUpgradeSlot(static_cast<uint8_t>(o.slot));
+  if (core.Devices().DeviceCount > 0) {
     up.SelectSlot(static_cast<uint8_t>(o.slot));
     const EnclosureIdentity e = IdentityOf(core, o.slot);
     std::printf("%s: PD%u, %s, firmware %s\n", SlotName(o.slot).c_str(), drive_flags::Drive(e.flags),
@@ -212,7 +211,7 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
     };
   }
   view.SetOutput(stdout);
-  view.WatchUpgrade(&up, &core.cs, RAID_ISATTY(stdout), RAID_ISATTY(stdin));
+  view.WatchUpgrade(&up, &core.Commands(), RAID_ISATTY(stdout), RAID_ISATTY(stdin));
   const UpgradeOutcome outcome = up.Image2_UpgradeClick();
   view.WatchUpgrade(nullptr, nullptr, false, false);
   switch (outcome) {

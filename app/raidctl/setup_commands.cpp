@@ -20,7 +20,7 @@ int Fail(const std::string& text) {
 
 // Serves the one request the page queued, as the status thread would.
 bool Serve(RaidCore& core, const SetupPage& page, uint8_t bit) {
-  if (!(core.st.RequestBits.load() & bit)) return false;
+  if (!(core.Devices().RequestBits.load() & bit)) return false;
   core.ServeStatusRequest();
   return page.LastServed() == bit && page.LastServedOk();
 }
@@ -129,7 +129,7 @@ std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand
 }
 
 int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, const SetupCommand& c) {
-  DeviceState& st = core.st;
+  const DeviceState& st = core.Devices();
   if (st.DeviceCount == 0) {
     std::puts("No enclosure found.");
     return kExitFailed;
@@ -139,20 +139,17 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
                 " found; see raidctl list)");
   // No poll is made (raidctl keeps no day log): the page reads the
   // enclosure's record once, as the first Status page refresh would.
-  st.RequestBits = 0;
-  core.controls.StatusPageSlot = static_cast<uint8_t>(c.slot);
-  st.CurrentSlot = static_cast<uint8_t>(c.slot);
-  const uint32_t flags = st.DeviceList[static_cast<size_t>(c.slot)];
-  const uint8_t d = drive_flags::Drive(flags) % kPhysicalDrives;
-  if (const DeviceResult read = core.cs.ReadStatusSector(core.ms.StatusBlock[d].data()); !read) {
+  const auto slot = static_cast<uint8_t>(c.slot);
+  if (const DeviceResult read = core.LoadStatusRecordOnce(slot); !read) {
     ShowDeviceResult(view, read);
     return Fail("the status read failed");
   }
-  st.FirstFill = 0;
-  std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(), d, TransportName(flags).c_str(),
-              ReadFirmware(core.det.PrevIdentSector[d]).text.c_str(),
-              ModeName(core.ms.StatusBlock[d][status::kMode]).c_str(),
-              static_cast<unsigned long long>(Gigabytes(Sectors40(core.ms.StatusBlock[d], status::kCapacity))));
+  const uint32_t flags = st.DeviceList[slot];
+  const Sector& record = core.StatusRecordOf(slot);
+  std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(),
+              drive_flags::Drive(flags) % kPhysicalDrives, TransportName(flags).c_str(),
+              ReadFirmware(core.IdentSectorOf(slot)).text.c_str(), ModeName(record[status::kMode]).c_str(),
+              static_cast<unsigned long long>(Gigabytes(Sectors40(record, status::kCapacity))));
   std::fflush(stdout);
 
   view.SetOutput(stdout);

@@ -26,7 +26,7 @@ std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() 
 }
 
 TForm5::TForm5(RaidCore& core, QWidget* parent)
-    : QDialog(parent), core_(core), model_(core.log.DayLog, core.st.RequestBits) {
+    : QDialog(parent), core_(core), model_(core.Log().DayLog, core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -112,7 +112,7 @@ void TForm5::Button1Click() {
 
 void TForm5::Button2Click() {
   timer1_.stop();
-  model_.Button2Click([this] { return FileChooser()(this, core_.log.LogDir()); });
+  model_.Button2Click([this] { return FileChooser()(this, core_.Log().LogDir()); });
   if (!model_.Error.empty())
     ShowMessageBox(this,
                    {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});

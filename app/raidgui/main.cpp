@@ -99,7 +99,7 @@ int main(int argc, char** argv) {
   // The window saved the log as it closed; what could not be saved is set
   // aside and said (in a box too, unless nobody may be there to answer it).
   int rc = 0;
-  EventLog& log = form1.Runtime().Core().log;
+  EventLog& log = form1.Runtime().Core().Log();
   if (log.UnsavedLineCount() > 0) {
     const std::string text = FallbackMessage(WriteFallbackFiles(log.Unsaved(), FallbackFolder()), logDir);
     std::fprintf(stderr, "raidgui: %s\n", text.c_str());

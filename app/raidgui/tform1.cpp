@@ -56,18 +56,18 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), *this);
   setup_ = std::make_unique<SetupPage>(runtime_->Core(), *this, *upgrade_);
   // The system information block, then the mail settings' start-up hook.
-  Core().SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
+  Core().SetSystemInfo(BuildSystemInfoText(QuerySystemProperties()));
   mailStore_ = MakeSettingsStore(configDir);
   notifier_ = std::make_unique<MailNotifier>(
-      *mailStore_, Core().ms, Core().SystemInfoText, *machine.clock,
+      *mailStore_, Core().Monitoring(), Core().MailRequestFlags(), Core().SystemInfo(), *machine.clock,
       [this](StatusBarPanel panel, const std::string& text) { runtime_->SafeView().SetPanelText(panel, text); },
       [this] { ProcessMessages(); });
-  Core().MailHandler = [this] { notifier_->SendNotification(); };
-  mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().ms.MailRequestFlags, *this);
+  Core().SetMailHandler([this] { notifier_->SendNotification(); });
+  mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().MailRequestFlags(), *this);
   // Retries and reminders (when switched on) say what they did in the day
   // log; after each step they look at what is due.
   notifier_->LogNote = [this](const std::string& text) {
-    runtime_->Post([this, text] { Core().log.AppendNote(text); });
+    runtime_->Post([this, text] { Core().Log().AppendNote(text); });
   };
   notifier_->Start();
   connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { notifier_->Observe(AnyDriveDown(Core())); });
@@ -187,7 +187,7 @@ void TForm1::BuildFrame() {
     slotBoxes_[s]->hide();
     slotBoxes_[s]->setToolTipDuration(kHintMs);
     connect(slotBoxes_[s], &QCheckBox::clicked, this,
-            [this, s](bool on) { Core().page.SetSlotMonitored(static_cast<uint8_t>(s), on); });
+            [this, s](bool on) { Core().SetSlotMonitored(static_cast<uint8_t>(s), on); });
   }
   // Only the user's clicks make requests: the Status page refresh sets the
   // boxes to what the enclosure reports without sending anything back.
@@ -242,7 +242,7 @@ void TForm1::BuildStatusPage(QWidget* page) {
     statusTabs_[s]->setToolTipDuration(kHintMs);
     statusTabs_[s]->hide();
     connect(statusTabs_[s], &QAbstractButton::clicked, this,
-            [this, s] { Core().page.SelectSlot(static_cast<uint8_t>(s)); });
+            [this, s] { Core().SelectStatusSlot(static_cast<uint8_t>(s)); });
   }
   auto caption = [&](const QString& name, const QString& text, const QRect& r) {
     QLabel* l = MakeLabel(page, name, text, r);
@@ -618,7 +618,6 @@ void TForm1::FormCreate(bool pace) {
       w->show();
   }
   for (auto& n : nav_) n.button->setEnabled(false);
-  Core().controls.CurrentPage = 0;
   RedrawNavigation();
   // Where the day log goes, until the device operations need the panel.
   SetPanelText(kMessagePanel, "Day log folder: " + logDir_);
@@ -643,13 +642,13 @@ void TForm1::LayoutNavigation(uint8_t mask) {
 }
 
 void TForm1::RedrawNavigation() {
-  const int current = Core().controls.CurrentPage;
+  const int current = Core().Controls().CurrentPage;
   for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
   notebook1_->setCurrentIndex(current);
   for (int s = 0; s < 2; ++s) {
-    const bool sel = Core().controls.StatusPageSlot == s;
+    const bool sel = Core().Controls().StatusPageSlot == s;
     statusTabs_[s]->setPicture((sel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
-    const bool upSel = Core().controls.UpgradePageSlot == s;
+    const bool upSel = Core().Controls().UpgradePageSlot == s;
     upgradeTabs_[s]->setPicture((upSel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
   }
 }
@@ -666,7 +665,7 @@ void TForm1::Image0_LogClick() {
 
 void TForm1::StatusBar1DblClick() {
   std::string text;
-  for (const auto& l : Core().SystemInfoText) text += l;
+  for (const auto& l : Core().SystemInfo()) text += l;
   ShowMessage({text, "System Information", BoxIcon::Information, BoxButtons::Ok});
 }
 
@@ -706,8 +705,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
   runtime_->Stop();
   // A mail still being sent is stopped: closing never waits for a server.
   notifier_->Stop(false);
-  Core().MailHandler = nullptr;
-  Core().log.SaveNow();
+  Core().SetMailHandler(nullptr);
+  Core().Log().SaveNow();
   e->accept();
 }
 
@@ -770,7 +769,7 @@ void TForm1::SlotControlsChanged(int slot, bool visible, bool checked) {
 void TForm1::LogButtonVisibleChanged(bool visible) { image0Log_->setVisible(visible); }
 
 void TForm1::IdentityChanged() {
-  const MonitorState& ms = Core().ms;
+  const MonitorState& ms = Core().Monitoring();
   setWindowTitle(Text(ms.Caption));
   for (int s = 0; s < 2; ++s) {
     const QString hint = Text(ms.SlotNames[s]);
@@ -790,7 +789,7 @@ void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
 }
 
 void TForm1::StatusPageChanged() {
-  const StatusPageModel& m = Core().page.Model;
+  const StatusPageModel& m = Core().StatusModel();
   ApplyLabel(label17_, m.ModeText);
   ApplyLabel(label27_, m.ArrayCapacityText);
   ApplyLabel(label25_, m.Hdd1CapacityText);
@@ -821,9 +820,9 @@ void TForm1::DrawDrivePictures() {
   // state is stale.
   std::array<art::DriveLook, 2> looks{art::DriveLook::Unknown, art::DriveLook::Unknown};
   const RaidCore& core = runtime_->Core();
-  const uint8_t slot = core.controls.StatusPageSlot;
-  if (!stale_ && core.st.DeviceCount > slot && core.page.Model.Refreshes > 0) {
-    const Sector& b = core.ms.StatusBlock[drive_flags::Drive(core.st.DeviceList[slot]) % kPhysicalDrives];
+  const uint8_t slot = core.Controls().StatusPageSlot;
+  if (!stale_ && core.Devices().DeviceCount > slot && core.StatusModel().Refreshes > 0) {
+    const Sector& b = core.StatusRecordOf(slot);
     for (int x = 0; x < 2; ++x) {
       const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
       const bool active = (b[status::kActivity] & (x == 0 ? status::kActHdd1 : status::kActHdd2)) != 0;
@@ -852,10 +851,11 @@ void TForm1::ProgressChanged(int bar, uint32_t value) {
 }
 
 void TForm1::OptionControlsChanged() {
-  checkBox6_->setEnabled(Core().controls.OptionBoxesEnabled);
-  checkBox7_->setEnabled(Core().controls.AutoScanEnabled);
-  button3_->setEnabled(Core().controls.OptionBoxesEnabled);
-  button4_->setEnabled(Core().controls.OptionBoxesEnabled);
+  const WindowControls& c = Core().Controls();
+  checkBox6_->setEnabled(c.OptionBoxesEnabled);
+  checkBox7_->setEnabled(c.AutoScanEnabled);
+  button3_->setEnabled(c.OptionBoxesEnabled);
+  button4_->setEnabled(c.OptionBoxesEnabled);
 }
 
 }  // namespace raid

@@ -43,12 +43,11 @@ void ConsoleView::NavigationEnabledChanged(bool enabled) {
 void ConsoleView::StatusPageChanged() {
   if (!core_ || !(announce_ || verbose_)) return;
   announce_ = false;
-  for (int s = 0; s < kShownSlots && s < core_->st.DeviceCount; ++s) {
-    if (!core_->controls.SlotChecked[s]) continue;
-    const uint32_t flags = core_->st.DeviceList[s];
-    const unsigned drive = drive_flags::Drive(flags) % kPhysicalDrives;
+  for (int s = 0; s < kShownSlots && s < core_->Devices().DeviceCount; ++s) {
+    if (!core_->Controls().SlotChecked[s]) continue;
+    const uint32_t flags = core_->Devices().DeviceList[s];
     std::fprintf(err_, "raidmon: %s\n",
-                 EnclosureStatusLine(s, flags, core_->det.IdentSector[drive], core_->ms.StatusBlock[drive]).c_str());
+                 EnclosureStatusLine(s, flags, core_->IdentSectorOf(s), core_->StatusRecordOf(s)).c_str());
   }
   std::fflush(err_);
 }

@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   view.ShowStatusLines(&runtime.Core(), opt.verbose);
   // Without a check box to tick again, a slot the failure rule switched off
   // is tried again by itself.
-  runtime.Core().poller.EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
+  runtime.Core().EnableSlotRetry(*machine.clock, 5 * 60 * 1000);
   if (opt.duration >= 0) runtime.SetDeadline(static_cast<int64_t>(opt.duration * 1000));
 
   // Notifications by mail, with the same settings as the window. The
@@ -95,17 +95,17 @@ int main(int argc, char** argv) {
   // thread and its security set.
   ComSession com;
   com.InitializeSecurity();
-  core.SystemInfoText = BuildSystemInfoText(QuerySystemProperties());
+  core.SetSystemInfo(BuildSystemInfoText(QuerySystemProperties()));
   const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
-  MailNotifier notifier(*mailStore, core.ms, core.SystemInfoText, *machine.clock,
+  MailNotifier notifier(*mailStore, core.Monitoring(), core.MailRequestFlags(), core.SystemInfo(), *machine.clock,
                         [&view](StatusBarPanel panel, const std::string& text) {
                           if (panel == kMailPanel) view.MailStatus(text);
                         });
-  core.MailHandler = [&notifier] { notifier.SendNotification(); };
+  core.SetMailHandler([&notifier] { notifier.SendNotification(); });
   // Retries and reminders (when switched on) say what they did in the day
   // log, on the main thread.
   notifier.LogNote = [&loop, &core](const std::string& text) {
-    loop.Post([&core, text] { core.log.AppendNote(text); });
+    loop.Post([&core, text] { core.Log().AppendNote(text); });
   };
   notifier.Start();
 
@@ -145,8 +145,8 @@ int main(int argc, char** argv) {
   // Mails already composed are still sent (each bounded by its time-outs).
   notifier.Stop(true);
   loop.RunPosted();  // the notes of the last sends
-  core.MailHandler = nullptr;
-  EventLog& log = runtime.Core().log;
+  core.SetMailHandler(nullptr);
+  EventLog& log = core.Log();
   log.SaveNow();
   int rc = 0;
   if (log.UnsavedLineCount() > 0) {

@@ -18,22 +18,22 @@ using CoreRig = test::Harness;
 
 TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   CoreRig r(kTwo);
-  EXPECT_EQ(r.core.DetectionBanner, "Drive detecting");
+  EXPECT_EQ(r.core.DetectionBanner(), "Drive detecting");
   EXPECT_FALSE(r.view.navigation);
-  EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1");
-  EXPECT_EQ(r.core.st.RequestBits.load(), 0);
+  EXPECT_EQ(r.core.Monitoring().Caption, "RAID GUI v0.23-1");
+  EXPECT_EQ(r.core.Devices().RequestBits.load(), 0);
   r.Tick();
   EXPECT_EQ(r.view.panels[1], "Detected OK");
   EXPECT_EQ(r.view.panels[2], " ");
-  ASSERT_EQ(r.core.st.DeviceCount, 2);
-  EXPECT_EQ(r.core.st.DeviceList[0], 0x40u);
-  EXPECT_EQ(r.core.st.DeviceList[1], 0xA1u);
+  ASSERT_EQ(r.core.Devices().DeviceCount, 2);
+  EXPECT_EQ(r.core.Devices().DeviceList[0], 0x40u);
+  EXPECT_EQ(r.core.Devices().DeviceList[1], 0xA1u);
   EXPECT_TRUE(r.view.navigation);
   EXPECT_TRUE(r.view.slotVisible[0] && r.view.slotVisible[1]);
-  EXPECT_EQ(r.core.st.RequestBits.load(), 0x11);
-  EXPECT_FALSE(r.core.DetectionBannerVisible);
-  EXPECT_EQ(r.core.ms.SlotNames[0], "First  [E]");
-  EXPECT_EQ(r.core.ms.Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
+  EXPECT_EQ(r.core.Devices().RequestBits.load(), 0x11);
+  EXPECT_FALSE(r.core.DetectionBannerVisible());
+  EXPECT_EQ(r.core.Monitoring().SlotNames[0], "First  [E]");
+  EXPECT_EQ(r.core.Monitoring().Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
   // Clicks are refused until the first Status page refresh.
   EXPECT_FALSE(r.core.SelectPage(4));
 }
@@ -41,19 +41,19 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
 TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
   CoreRig r(R"({"enclosures":[],"disks":[{"drive":0}]})");
   r.Tick();
-  EXPECT_EQ(r.core.st.DeviceCount, 0);
+  EXPECT_EQ(r.core.Devices().DeviceCount, 0);
   EXPECT_FALSE(r.view.navigation);
-  EXPECT_EQ(r.core.DetectionBanner, "No Drive found! ");
-  EXPECT_TRUE(r.core.DetectionBannerVisible);
-  EXPECT_FALSE(r.core.ClockTimerEnabled);
+  EXPECT_EQ(r.core.DetectionBanner(), "No Drive found! ");
+  EXPECT_TRUE(r.core.DetectionBannerVisible());
+  EXPECT_FALSE(r.core.ClockTimerEnabled());
 }
 
 TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
   CoreRig r(kTwo);
   r.core.OnDetectionTimer();
-  EXPECT_FALSE(r.core.DetectionBannerVisible);
+  EXPECT_FALSE(r.core.DetectionBannerVisible());
   r.core.OnDetectionTimer();
-  EXPECT_TRUE(r.core.DetectionBannerVisible);
+  EXPECT_TRUE(r.core.DetectionBannerVisible());
 }
 
 TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
@@ -66,12 +66,12 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
   r.core.OnDeviceChange();  // another message restarts the wait
   for (int i = 0; i < 10; ++i) {
     r.Tick();
-    EXPECT_EQ(r.core.st.RedetectCountdown, 17 + i) << i;
+    EXPECT_EQ(r.core.Devices().RedetectCountdown, 17 + i) << i;
   }
   r.Tick();  // the 26th: counts taken, unchanged
-  EXPECT_EQ(r.core.st.RedetectCountdown, 0);
-  EXPECT_EQ(r.core.st.Detecting.load(), 0);
-  EXPECT_FALSE(r.core.detection.Pending());
+  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
+  EXPECT_EQ(r.core.Devices().Detecting.load(), 0);
+  EXPECT_FALSE(r.core.DetectionPending());
   EXPECT_TRUE(r.view.panels[1].empty());
   for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
 }
@@ -79,32 +79,34 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
 TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
   CoreRig r(kTwo);
   r.Tick();
-  r.core.st.FirstFill = 0;
-  r.core.st.CurrentSlot = 1;
-  r.core.controls.StatusPageSlot = 1;
+  r.core.SelectStatusSlot(1);  // the page is drawn: the start phase is over
+  ASSERT_EQ(r.core.Devices().FirstFill, 0);
+  ASSERT_EQ(r.core.Devices().CurrentSlot, 1);
   r.m.io.SetPlugged("E2", false);
   r.core.OnDeviceChange();
-  for (int i = 0; i < 11 && r.core.st.DeviceCount == 2; ++i) r.Tick();
+  for (int i = 0; i < 11 && r.core.Devices().DeviceCount == 2; ++i) r.Tick();
   r.Tick();
-  EXPECT_EQ(r.core.st.DeviceCount, 1);
-  EXPECT_EQ(r.core.st.CurrentSlot, 0);
-  EXPECT_EQ(r.core.controls.StatusPageSlot, 0);
-  EXPECT_EQ(r.core.log.PendingLines, (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
-  EXPECT_EQ(r.core.ms.MailCategory, 2);
-  EXPECT_EQ(r.core.ms.MailRequestFlags.load(), mail_request::kPending);
+  EXPECT_EQ(r.core.Devices().DeviceCount, 1);
+  EXPECT_EQ(r.core.Devices().CurrentSlot, 0);
+  EXPECT_EQ(r.core.Controls().StatusPageSlot, 0);
+  EXPECT_EQ(r.core.Log().PendingLines, (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
+  EXPECT_EQ(r.core.Monitoring().MailCategory, 2);
+  EXPECT_EQ(r.core.Monitoring().MailRequestFlags.load(), mail_request::kPending);
   EXPECT_FALSE(r.view.slotVisible[1]);
 }
 
 TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
   CoreRig r(kTwo);
   r.Tick();
-  r.core.st.OperationBusy = 1;
-  r.core.st.RedetectCountdown = 26;
+  r.core.BeginOperation();
+  r.core.OnDeviceChange();
+  for (int i = 0; i < 10; ++i) r.core.OnDetectionTimer();
+  ASSERT_EQ(r.core.Devices().RedetectCountdown, 26);
   r.core.OnDetectionTimer();
-  EXPECT_EQ(r.core.st.RedetectCountdown, 26);  // checked again next tick
-  r.core.st.OperationBusy = 0;
+  EXPECT_EQ(r.core.Devices().RedetectCountdown, 26);  // checked again next tick
+  r.core.EndOperation();
   r.core.OnDetectionTimer();
-  EXPECT_EQ(r.core.st.RedetectCountdown, 0);
+  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
 }
 
 TEST(StartUp, SlotNamesListFixedVolumesByTheNameTheUserKnows) {
@@ -112,9 +114,9 @@ TEST(StartUp, SlotNamesListFixedVolumesByTheNameTheUserKnows) {
       "volumes":[{"letter":"E","drive":0},{"letter":"F","drive":0,"name":"/media/backup"},
                  {"letter":"G","drive":0,"type":2}]})");
   r.Tick();
-  EXPECT_EQ(r.core.det.VolumeTable[1].Name, "/media/backup");
+  EXPECT_EQ(r.core.Detected().VolumeTable[1].Name, "/media/backup");
   // Six characters of the model always stay; G: is removable, so not listed.
-  EXPECT_EQ(r.core.ms.SlotNames[0], "Box    [E /media/backup]");
+  EXPECT_EQ(r.core.Monitoring().SlotNames[0], "Box    [E /media/backup]");
 }
 
 }  // namespace
@@ -167,11 +169,11 @@ TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
   sched.RunUntil(m.clock.MonotonicMs() + 5000);
   EXPECT_EQ(changes, 0);
   EXPECT_EQ(view.panels[1], "Detected OK");
-  EXPECT_EQ(core.st.DeviceCount, 2);
-  EXPECT_EQ(core.DetectionBanner, " ");
+  EXPECT_EQ(core.Devices().DeviceCount, 2);
+  EXPECT_EQ(core.DetectionBanner(), " ");
   // A real arrival still counts.
   io.onEvent("add", "disk");
-  EXPECT_EQ(core.st.RedetectCountdown, 16);
+  EXPECT_EQ(core.Devices().RedetectCountdown, 16);
   std::filesystem::remove_all(dir);
 }
 

@@ -21,7 +21,7 @@ TEST(DayLog, StartWritesBannerAndFullReport) {
                             "    Capacity : 931 GB(1953525168 Sectors)", "  HDD2 is present.(SATA3G)",
                             "    Model no.: ST1000DM003-1SB102", "    Serial no.: \"Z1D2X3C4            \"",
                             "    Capacity : 931 GB(1953525168 Sectors)", std::string(83, '-')}));
-  EXPECT_EQ(h.core.st.FirstFill, 0);  // the first Status page refresh cleared it
+  EXPECT_EQ(h.core.Devices().FirstFill, 0);  // the first Status page refresh cleared it
   EXPECT_EQ(h.view.appended.size(), 15u);
 }
 
@@ -31,11 +31,11 @@ TEST(DayLog, DriveRemovalRaisesAMemberNotificationAndLaterBitsWriteNothing) {
   h.Set(status::kState, 0x24);
   h.RunFor(4000);
   EXPECT_EQ(h.Events(), (V{"D1 HDD1 was removed, 2010/05/03 9:00:04"}));
-  EXPECT_EQ(h.core.ms.MailCategory, 1);
-  ASSERT_FALSE(h.core.ms.MailEventText.empty());
-  EXPECT_EQ(h.core.ms.MailEventText[0], "Device1 P0 Hard Disk Drive fail.");
+  EXPECT_EQ(h.core.Monitoring().MailCategory, 1);
+  ASSERT_FALSE(h.core.Monitoring().MailEventText.empty());
+  EXPECT_EQ(h.core.Monitoring().MailEventText[0], "Device1 P0 Hard Disk Drive fail.");
   // The removed drive's identity is still listed in the mail form.
-  EXPECT_EQ(h.core.ms.MailEventText[6], "    Model no.: WDC WD10EZEX-00BN5A0");
+  EXPECT_EQ(h.core.Monitoring().MailEventText[6], "    Model no.: WDC WD10EZEX-00BN5A0");
   h.Set(status::kState, 0x26);  // present rises while absent stays: nothing
   h.RunFor(4000);
   EXPECT_EQ(h.Events().size(), 1u);
@@ -85,12 +85,10 @@ TEST(DayLog, ScanStoppedByTheUserIsLoggedAsUserAbort) {
   h.Set(status::kActivity, 0x81);
   h.RunFor(4000);
   // The stop command goes out on the status thread, then the scan ends.
-  h.core.controls.ScanStop = 1;
-  h.core.controls.ScanDrive = 0;
-  h.core.st.RequestBits |= request_bits::kScan;
+  h.core.RequestScan(0, true);
   h.RunFor(4000);
   EXPECT_EQ(h.Events(), (V{"D1 HDD1 Scan 12%, 2010/05/03 9:00:04", "D1 HDD1 Scan User Abort, 2010/05/03 9:00:08"}));
-  EXPECT_EQ(h.core.ms.ScanRunning[0], 0);
+  EXPECT_EQ(h.core.Monitoring().ScanRunning[0], 0);
 }
 
 TEST(DayLog, BadSectorsListOnlyTheLastTenAndForgetDownwardCounts) {
@@ -106,7 +104,7 @@ TEST(DayLog, BadSectorsListOnlyTheLastTenAndForgetDownwardCounts) {
   h.RunFor(4000);
   h.Set(status::kBadCount, 0);
   h.RunFor(4000);
-  EXPECT_EQ(h.core.ms.BadSectorsReported[0], 5);
+  EXPECT_EQ(h.core.Monitoring().BadSectorsReported[0], 5);
   EXPECT_EQ(h.Events(), (V{"D1 HDD1 Bad Sector was found. 2010/05/03 9:00:04", "  LBA: 1000", "  LBA: 1001",
                            "  LBA: 1002", "D1 HDD1 Bad Sector was found. 2010/05/03 9:00:08", "  LBA: 1007",
                            "  LBA: 1008", "  LBA: 1009", "  LBA: 1000", "  LBA: 1001", "  LBA: 1002", "  LBA: 1003",
@@ -137,13 +135,13 @@ TEST(DayLog, EnclosureListChangesWaitForTheNextPassForTheirStamp) {
   h.RunFor(2000);  // each IDENTIFY probe pauses 500 ms
   h.m.io.SetPlugged("A", false);
   h.RunFor(10000);
-  EXPECT_EQ(h.core.st.DeviceCount, 1);
+  EXPECT_EQ(h.core.Devices().DeviceCount, 1);
   auto ev = h.Events();
   ASSERT_GE(ev.size(), 3u);
   EXPECT_EQ(ev[0], std::string(83, '-'));
   EXPECT_EQ(ev[1].substr(0, 22), "D1 Device was removed.");
   EXPECT_EQ(ev[2].substr(0, 23), "    Device had changed.");
-  EXPECT_EQ(h.core.ms.MailEventText[0], "Device1 RAID system fail.");
+  EXPECT_EQ(h.core.Monitoring().MailEventText[0], "Device1 RAID system fail.");
 
   // [B] to [B, C]: C shows up on drive 2.
   sim::DiskSpec d;
@@ -165,10 +163,10 @@ TEST(Polling, SixthFailureInARowClearsTheSlotsMonitoringSwitch) {
   std::vector<int> skips;
   for (int i = 0; i < 11; ++i) {
     h.RunFor(4000);
-    skips.push_back(h.core.ms.PollSkip[0]);
+    skips.push_back(h.core.Monitoring().PollSkip[0]);
   }
   EXPECT_EQ(skips, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-  EXPECT_FALSE(h.core.controls.SlotChecked[0]);
+  EXPECT_FALSE(h.core.Controls().SlotChecked[0]);
   EXPECT_EQ(h.view.panels[4], "Error code 330");
 }
 
@@ -177,16 +175,16 @@ TEST(Polling, StateByteZeroIsAcceptedOnlyWhileNoActivityIsFollowed) {
   h.RunFor(1000);
   h.Set(status::kState, 0x00);
   h.RunFor(4000);
-  EXPECT_EQ(h.core.ms.StatusBlock[0][status::kState], 0x00);
+  EXPECT_EQ(h.core.Monitoring().StatusBlock[0][status::kState], 0x00);
   h.Set(status::kState, 0x22);
   h.Set(status::kActivity, 0x01);
   h.Set(status::kProgress, 50);
   h.RunFor(4000);
   h.Set(status::kState, 0x00);
   h.RunFor(4000);
-  EXPECT_EQ(h.core.ms.StatusBlock[0][status::kState], 0x22);
+  EXPECT_EQ(h.core.Monitoring().StatusBlock[0][status::kState], 0x22);
   EXPECT_EQ(h.view.panels[4], "HDD Status = 0x00, Err Count = 0x00");
-  EXPECT_EQ(h.core.ms.StatusErrCount, 1);
+  EXPECT_EQ(h.core.Monitoring().StatusErrCount, 1);
 }
 
 TEST(Polling, DriveLeavingTheArrayKeepsItsIdentity) {
@@ -196,7 +194,7 @@ TEST(Polling, DriveLeavingTheArrayKeepsItsIdentity) {
   std::fill(s.begin() + status::kHdd1Model, s.begin() + status::kHdd1Model + 40, 0);
   h.Set(status::kState, 0x20);
   h.RunFor(4000);
-  const Sector& kept = h.core.ms.StatusBlock[0];
+  const Sector& kept = h.core.Monitoring().StatusBlock[0];
   EXPECT_EQ(kept[status::kHdd1Model], 'D');  // "WDC ..." in ATA order
   EXPECT_EQ(kept[status::kState], 0x20);
 }
@@ -204,7 +202,8 @@ TEST(Polling, DriveLeavingTheArrayKeepsItsIdentity) {
 TEST(Polling, BothSwitchesClearedReadsNothingButStillRunsTheDetector) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
-  h.core.controls.SlotChecked = {false, false};
+  h.core.SetSlotMonitored(0, false);
+  ASSERT_FALSE(h.core.Controls().AnySlotChecked());
   h.m.ClearTrace();
   h.Set(status::kState, 0x24);
   h.RunFor(8000);
@@ -214,10 +213,12 @@ TEST(Polling, BothSwitchesClearedReadsNothingButStillRunsTheDetector) {
 
 TEST(Polling, ArmingDropsPendingSettingsRequests) {
   Harness h(kOneEnclosure);
-  h.core.st.RequestBits = request_bits::kBackupPeriod;
-  h.core.st.Detecting = 0;
+  h.RunFor(1000);
+  h.core.Close();  // polling disarmed
+  h.core.RequestBackupPeriod();
+  ASSERT_EQ(h.core.Devices().Detecting.load(), 0);
   h.core.OnPollTimer();
-  EXPECT_EQ(h.core.st.RequestBits.load(), request_bits::kArmed);
+  EXPECT_EQ(h.core.Devices().RequestBits.load(), request_bits::kArmed);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ TEST(IdleWakeUps, SleepingBetweenWakeUpsReplaysExactlyAsSmallSteps) {
 TEST(IdleWakeUps, AnIdleMachineWakesOnlyForItsTimers) {
   SimRun r(sim::DefaultScenario(), {2010, 5, 3, 9, 0, 0, 0}, test::TestDir());
   r.SleepUntil(10000);  // detection, the start report, the first polls
-  ASSERT_EQ(r.core.st.DeviceCount, 1);
+  ASSERT_EQ(r.core.Devices().DeviceCount, 1);
   const int wakes = r.SleepUntil(70000);
   // Timer4 (500 ms) and the 1 s timers share their moments: two a second,
   // plus the status loop's ticks while each 4 s poll is served.
@@ -95,7 +95,8 @@ TEST(IdleWakeUps, NextWakeIsTheLoopTickAfterARequestOrTimelineEvent) {
   // A request left waiting makes the status loop's next 50 ms tick count.
   r.sched.RunUntil(20400);
   EXPECT_EQ(r.sched.NextWakeMs(), 20500);
-  r.core.st.RequestBits |= request_bits::kPoll;
+  r.core.OnPollTimer();  // a poll falls due between the status loop's ticks
+  ASSERT_TRUE(r.core.Devices().RequestBits.load() & request_bits::kPoll);
   EXPECT_EQ(r.sched.NextWakeMs(), 20450);
 }
 
@@ -111,7 +112,7 @@ TEST(IdleWakeUps, TheDemoShowsARemovalARebuildAndBadSectorsWithinThreeMinutes) {
   EXPECT_TRUE(has("D1 HDD1 --> HDD2 48%, "));
   EXPECT_TRUE(has("D1 HDD1 OK, HDD2 OK, "));
   EXPECT_TRUE(has("D1 HDD1 Bad Sector was found. "));
-  EXPECT_EQ(r.core.st.DeviceCount, 1);
+  EXPECT_EQ(r.core.Devices().DeviceCount, 1);
 }
 
 }  // namespace

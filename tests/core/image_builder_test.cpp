@@ -519,7 +519,7 @@ TEST(ImageBuilderSave, WritesTheWholeImageAndRefusesAFolder) {
 TEST(ImageBuilderUpgrade, ABuiltImageUpgradesTheSimulatedEnclosure) {
   Harness h(R"({"enclosures":[{"name":"E1","transport":"read58"}],"disks":[{"drive":0,"enclosure":"E1"}]})");
   h.RunFor(2000);
-  ASSERT_EQ(h.core.st.DeviceCount, 1);
+  ASSERT_EQ(h.core.Devices().DeviceCount, 1);
   FirmwareUpgrade up(h.core, h.view);
 
   FileSet fs;
@@ -548,9 +548,9 @@ TEST(ImageBuilderUpgrade, ABuiltImageUpgradesTheSimulatedEnclosure) {
   EXPECT_FALSE(up.UseBuiltImage(wrong, ""));
   EXPECT_FALSE(up.ImageLoaded());
   // Never under a running operation.
-  h.core.st.OperationBusy = 1;
+  h.core.BeginOperation();
   EXPECT_FALSE(up.UseBuiltImage(image, ""));
-  h.core.st.OperationBusy = 0;
+  h.core.EndOperation();
 }
 
 }  // namespace

@@ -53,8 +53,8 @@ TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
     h.RunFor(4000);
     EXPECT_EQ(h.DayFile(), before);
     EXPECT_EQ(h.view.panels[4].rfind("Log file cannot be saved", 0), 0u);
-    EXPECT_EQ(h.core.log.DayLog.size(), 16u);
-    EXPECT_EQ(h.core.log.UnsavedLineCount(), 1u);
+    EXPECT_EQ(h.core.Log().DayLog.size(), 16u);
+    EXPECT_EQ(h.core.Log().UnsavedLineCount(), 1u);
   }
   // The disk has room again: the next pass saves everything, unasked.
   h.view.panels[4].clear();
@@ -62,7 +62,7 @@ TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
   const auto after = h.DayFile();
   ASSERT_EQ(after.size(), 16u);
   EXPECT_EQ(after[15], "D1 HDD1 was removed, 2010/05/03 9:00:04");
-  EXPECT_EQ(h.core.log.UnsavedLineCount(), 0u);
+  EXPECT_EQ(h.core.Log().UnsavedLineCount(), 0u);
   // No temporary file is left behind.
   for (const auto& e : fs::directory_iterator(h.dir)) EXPECT_EQ(e.path().extension(), ".log") << e.path();
 }
@@ -70,20 +70,20 @@ TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
 TEST(DayFileSafety, NotesAreStampedSavedAtOnceAndWaitForTheFirstPass) {
   Harness h(kOneEnclosure);
   // Before the first pass a note waits, and comes after the start block.
-  h.core.log.AppendNote("Mail: early");
+  h.core.Log().AppendNote("Mail: early");
   h.RunFor(1000);
   auto lines = h.DayFile();
   ASSERT_EQ(lines.size(), 16u);
   EXPECT_EQ(lines[15], "Mail: early, 2010/05/03 9:00:00");  // stamped when noted
   // Later notes reach the file without waiting for a pass.
   h.m.clock.Advance(500);
-  h.core.log.AppendNote("Mail: the notification was sent (try 2)");
+  h.core.Log().AppendNote("Mail: the notification was sent (try 2)");
   lines = h.DayFile();
   ASSERT_EQ(lines.size(), 17u);
   EXPECT_EQ(lines[16], "Mail: the notification was sent (try 2), 2010/05/03 9:00:01");
   // The file removed meanwhile: the next pass writes the enclosure block again.
-  fs::remove(h.core.log.LogPath(h.m.clock.Now()));
-  h.core.log.AppendNote("Mail: after removal");
+  fs::remove(h.core.Log().LogPath(h.m.clock.Now()));
+  h.core.Log().AppendNote("Mail: after removal");
   h.RunFor(4000);
   lines = h.DayFile();
   EXPECT_TRUE(Has(lines, "Mail: after removal, 2010/05/03 9:00:01"));
@@ -92,7 +92,7 @@ TEST(DayFileSafety, NotesAreStampedSavedAtOnceAndWaitForTheFirstPass) {
 
 TEST(DayFileSafety, UnsavedDayIsNotThrownAwayWhenItsFileNeverAppeared) {
   Harness h(kOneEnclosure);
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   {
     DiskFull full(0);
     h.RunFor(1000);
@@ -111,14 +111,14 @@ TEST(DayFileSafety, UnsavedDayIsNotThrownAwayWhenItsFileNeverAppeared) {
 TEST(DayFileSafety, FileRemovedWhileSavesFailKeepsTheUnsavedLines) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   {
     DiskFull full(0);
     h.Set(status::kState, 0x24);
     h.RunFor(4000);
     fs::remove(path);  // the user removes the day file meanwhile
     h.RunFor(8000);
-    EXPECT_EQ(h.core.log.DayLog[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+    EXPECT_EQ(h.core.Log().DayLog[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
   }
   h.RunFor(4000);
   const auto lines = h.DayFile();
@@ -132,25 +132,25 @@ TEST(DayFileSafety, FileRemovedWhileSavesFailKeepsTheUnsavedLines) {
 
 TEST(DayFileSafety, DayFileThatCanNeverBeCreatedKeepsTheDayAndBoundsTheBuffer) {
   Harness h(kOneEnclosure);
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   fs::create_directory(path);  // a folder in the file's place
-  h.core.log.SetUnsavedLimit(40);
+  h.core.Log().SetUnsavedLimit(40);
   h.RunFor(60000);
   // One start, one report: the same day goes on, not a new one every poll.
   EXPECT_EQ(Count(h.view.appended, EventLog::DashLine()), 2u);
   EXPECT_EQ(Count(h.view.appended, "Device1 information :"), 1u);
-  EXPECT_EQ(h.core.log.DayLog.size(), 15u);
+  EXPECT_EQ(h.core.Log().DayLog.size(), 15u);
   for (int i = 0; i < 12; ++i) {  // 12 x (1 + 4) event lines
     h.Set(status::kState, 0x24);
     h.RunFor(4000);
     h.Set(status::kState, 0x22);
     h.RunFor(4000);
   }
-  const auto& buf = h.core.log.DayLog;
+  const auto& buf = h.core.Log().DayLog;
   ASSERT_EQ(buf.size(), 40u);
   EXPECT_EQ(buf[0], "*** 36 log lines could not be saved and were dropped ***");
   EXPECT_EQ(buf.back(), "  Capacity : 931 GB(1953525168 Sectors)");
-  EXPECT_EQ(h.core.log.DroppedLines(), 36u);
+  EXPECT_EQ(h.core.Log().DroppedLines(), 36u);
   EXPECT_NE(h.view.panels[4].find("dropped"), std::string::npos);
   // The folder goes: everything kept reaches the file, the counting line first.
   fs::remove(path);
@@ -167,7 +167,7 @@ TEST(DayFileSafety, UnsavedLinesOfADayReachTheirOwnFileAfterMidnight) {
     h.Set(status::kState, 0x24);
     h.RunFor(4000);
     h.RunFor(60000);  // past midnight, saves still failing
-    EXPECT_GE(h.core.log.Unsaved().size(), 2u);
+    EXPECT_GE(h.core.Log().Unsaved().size(), 2u);
   }
   h.RunFor(4000);
   const auto first = h.DayFile({2010, 5, 3});
@@ -176,13 +176,13 @@ TEST(DayFileSafety, UnsavedLinesOfADayReachTheirOwnFileAfterMidnight) {
   const auto second = h.DayFile({2010, 5, 4});
   ASSERT_FALSE(second.empty());
   EXPECT_FALSE(Has(second, first[15]));
-  EXPECT_EQ(h.core.log.UnsavedLineCount(), 0u);
+  EXPECT_EQ(h.core.Log().UnsavedLineCount(), 0u);
 }
 
 TEST(DayFileSafety, FileChangedUnderUsIsMergedNotOverwritten) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   {
     std::ofstream out(path, std::ios::binary | std::ios::app);
     out << "a line of another writer\r\n";
@@ -193,7 +193,7 @@ TEST(DayFileSafety, FileChangedUnderUsIsMergedNotOverwritten) {
   ASSERT_EQ(lines.size(), 17u);
   EXPECT_EQ(lines[15], "a line of another writer");
   EXPECT_EQ(lines[16], "D1 HDD1 was removed, 2010/05/03 9:00:04");
-  EXPECT_EQ(h.core.log.DayLog, lines);
+  EXPECT_EQ(h.core.Log().DayLog, lines);
 }
 
 TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
@@ -207,7 +207,7 @@ TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
   };
   write(outside / "victim", "precious\n");
   write(outside / "secret", "secret text\n");
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   // The old fixed temporary name, and the day file itself, as links.
   fs::create_symlink(outside / "victim", path + ".new");
   fs::create_symlink(outside / "secret", path);
@@ -216,7 +216,7 @@ TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
   h.RunFor(4000);
   EXPECT_EQ(read(outside / "victim"), "precious\n");
   EXPECT_EQ(read(outside / "secret"), "secret text\n");
-  EXPECT_FALSE(Has(h.core.log.DayLog, "secret text"));
+  EXPECT_FALSE(Has(h.core.Log().DayLog, "secret text"));
   EXPECT_TRUE(fs::is_symlink(path + ".old1"));  // the link itself was moved aside
   EXPECT_FALSE(fs::is_symlink(path));
   EXPECT_EQ(h.DayFile().back(), "D1 HDD1 was removed, 2010/05/03 9:00:04");
@@ -264,7 +264,7 @@ TEST(DayFileSafety, UnsavedLinesAtExitGoToANewFileInTheStateFolder) {
 
 TEST(DayFileSafety, EarlierLinesOfTheDayAreKeptAndCrLfEnded) {
   Harness probe(kOneEnclosure);
-  const std::string path = probe.core.log.LogPath({2010, 5, 3});
+  const std::string path = probe.core.Log().LogPath({2010, 5, 3});
   {
     std::ofstream out(path, std::ios::binary);
     out << "earlier line one\r\nearlier line two\n";
@@ -282,7 +282,7 @@ TEST(DayFileSafety, EarlierLinesOfTheDayAreKeptAndCrLfEnded) {
 
 TEST(DayFileSafety, OversizedDayFileIsKeptAsideAndNeverLoaded) {
   Harness h(kOneEnclosure);
-  const std::string path = h.core.log.LogPath({2010, 5, 3});
+  const std::string path = h.core.Log().LogPath({2010, 5, 3});
   {
     std::ofstream out(path, std::ios::binary);
     out.seekp(static_cast<std::streamoff>(kMaxDayLogBytes) + 10);

@@ -66,10 +66,11 @@ struct Rig {
     SetRecipients({"ops@example.com", "dev@example.com"});
     std::ofstream(dir / "EmailSubject Hard Disks Fail.txt", std::ios::binary) << "Drive failure\r\nignored line\r\n";
     std::ofstream(dir / "EmailContens Hard Disks Fail.txt", std::ios::binary) << "Replace the drive.\r\n";
-    n = std::make_unique<MailNotifier>(store, ms, systemInfo, clock, [this](int p, const std::string& t) {
-      std::lock_guard<std::mutex> lock(mu);
-      panels.push_back(std::to_string(p) + ":" + t);
-    });
+    n = std::make_unique<MailNotifier>(store, ms, ms.MailRequestFlags, systemInfo, clock,
+                                       [this](StatusBarPanel p, const std::string& t) {
+                                         std::lock_guard<std::mutex> lock(mu);
+                                         panels.push_back(std::to_string(p) + ":" + t);
+                                       });
     n->Limits.connectMs = 3000;
     n->Limits.responseS = 2;
     n->Limits.totalMs = 8000;

@@ -4,6 +4,7 @@
 
 #include <sstream>
 
+#include "tests/core/core_access.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
 #include "monitor/log_window.h"
@@ -30,13 +31,13 @@ TEST(Scheduling, PollingStartsRightAfterPublishAndRepeatsEveryFourSeconds) {
 TEST(Scheduling, DisabledTimerRestartsItsIntervalWhenEnabled) {
   test::Harness h(test::kOneEnclosure);
   h.RunFor(1000);
-  EXPECT_TRUE(h.core.PollTimerEnabled);
-  h.core.PollTimerEnabled = false;
-  h.core.st.RequestBits = request_bits::kArmed;
+  EXPECT_TRUE(h.core.PollTimerEnabled());
+  CoreTestAccess::SetPollTimerEnabled(h.core, false);
+  CoreTestAccess::State(h.core).RequestBits = request_bits::kArmed;
   h.RunFor(10000);
-  EXPECT_EQ(h.core.st.RequestBits.load(), request_bits::kArmed);  // no tick while off
+  EXPECT_EQ(h.core.Devices().RequestBits.load(), request_bits::kArmed);  // no tick while off
   h.m.ClearTrace();
-  h.core.PollTimerEnabled = true;
+  CoreTestAccess::SetPollTimerEnabled(h.core, true);
   h.RunFor(3950);
   EXPECT_TRUE(h.m.TraceLines().empty());
   h.RunFor(100);  // 4 s after enabling: a poll
@@ -57,7 +58,7 @@ TEST(Scheduling, HungRequestsDoNotMakeTimersFireInABurst) {
     if (line.find("CDB 28 00 00 00 00 21") != std::string::npos) reads.push_back(std::stod(line));
   ASSERT_GE(reads.size(), 3u);
   for (size_t i = 1; i < reads.size(); ++i) EXPECT_GE(reads[i] - reads[i - 1], 3.999) << i;
-  EXPECT_EQ(h.core.ms.PollSkip[0], 0);  // the reads answer again once the faults are used up
+  EXPECT_EQ(h.core.Monitoring().PollSkip[0], 0);  // the reads answer again once the faults are used up
 }
 
 TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
@@ -88,26 +89,27 @@ namespace {
 TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   test::Harness h(test::kOneEnclosure);
   h.core.OnHoldOffTimer();
-  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);  // FirstFill
+  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);  // FirstFill
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.controls.OptionBoxesEnabled);
-  EXPECT_TRUE(h.core.controls.AutoScanEnabled);
-  h.core.controls.BackupEnabled = true;
-  h.core.controls.BackupMinutes = 10;
-  h.core.st.RequestBits |= request_bits::kBackupPeriod;
+  EXPECT_TRUE(h.core.Controls().OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.Controls().AutoScanEnabled);
+  h.core.SetBackupEnabled(true);
+  h.core.SetBackupMinutes(10);
+  h.core.RequestBackupPeriod();
   h.RunFor(100);
   EXPECT_EQ(h.Enc().BackupMinutes(), 10);
-  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
   h.RunFor(3000);
-  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.controls.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.Controls().OptionBoxesEnabled);
   // While a tab switch redraws, only "Auto Scan" comes back.
-  h.core.controls.OptionBoxesEnabled = h.core.controls.AutoScanEnabled = false;
-  h.core.controls.TabSwitching = 1;
+  WindowControls& controls = CoreTestAccess::Controls(h.core);
+  controls.OptionBoxesEnabled = controls.AutoScanEnabled = false;
+  controls.TabSwitching = 1;
   h.core.OnHoldOffTimer();
-  EXPECT_TRUE(h.core.controls.AutoScanEnabled);
-  EXPECT_FALSE(h.core.controls.OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.Controls().AutoScanEnabled);
+  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "tests/core/core_access.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
 #include "maintenance/setup_page.h"
@@ -19,7 +20,7 @@ struct SetupRig {
   explicit SetupRig(const std::string& json = kOneEnclosure, bool settle = true) : h(json) {
     if (settle) {
       h.RunFor(3000);  // detection, the first poll and the first Status page refresh
-      EXPECT_EQ(h.core.st.FirstFill, 0);
+      EXPECT_EQ(h.core.Devices().FirstFill, 0);
     }
     h.m.ClearTrace();
   }
@@ -52,7 +53,7 @@ TEST(Initialisation, SendsSevenStepsInOrderAndEndsWithTheCompletionBox) {
     SetupRig r(std::string(R"({"enclosures":[{"name":"E1","transport":")") + transport +
                R"("}],"disks":[{"drive":0,"enclosure":"E1"}]})");
     // Steps 1 and 2 leave byte 4 as it was.
-    r.h.core.cs.Block.Bytes()[4] = 0x5A;
+    r.h.core.Commands().Block.Bytes()[4] = 0x5A;
     EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
     const V cmds = r.Commands();
     ASSERT_EQ(cmds.size(), 7u);
@@ -66,16 +67,16 @@ TEST(Initialisation, SendsSevenStepsInOrderAndEndsWithTheCompletionBox) {
       EXPECT_NE(l.find("CDB 2A 00 00 00 00 14 00 00 01 00"), std::string::npos) << l;
     }
     EXPECT_EQ(r.h.view.panels[4], "Create partition OK");
-    EXPECT_EQ(r.h.core.cs.ProgressValue.load(), 100u);
+    EXPECT_EQ(r.h.core.Commands().ProgressValue.load(), 100u);
     ASSERT_EQ(r.h.view.boxes.size(), 1u);
     EXPECT_EQ(r.h.view.boxes[0].text,
               "Auto Patition 8/8 completed!\n\nPlease power off this device or the system,\nand power on it to start "
               "data synchronize!");
     EXPECT_EQ(r.h.view.boxes[0].caption, "Auto Patition Message");
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::Warning);
-    EXPECT_EQ(r.h.core.st.OperationBusy, 0);
-    EXPECT_EQ(r.h.core.st.OperationSlot, kNoOperationSlot);
-    EXPECT_FALSE(r.h.core.ProgressTimerEnabled);
+    EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
+    EXPECT_EQ(r.h.core.Devices().OperationSlot, kNoOperationSlot);
+    EXPECT_FALSE(r.h.core.ProgressTimerEnabled());
     EXPECT_FALSE(r.page.Model.StepPanelVisible);
     EXPECT_EQ(r.page.Model.StepPanelCaption, "Process 8 / 8");
   }
@@ -101,13 +102,13 @@ TEST(Initialisation, AFailureAtEachStepEndsThereWithItsTextAndProgress) {
     ASSERT_EQ(writes.size(), k + 1);
     EXPECT_EQ(writes.back().substr(writes.back().size() - 4), "fail");
     EXPECT_EQ(r.h.view.panels[4], kInitialisationSteps[k].failureText);
-    EXPECT_EQ(r.h.core.cs.ProgressValue.load(), kInitialisationSteps[k].progressAfter);
+    EXPECT_EQ(r.h.core.Commands().ProgressValue.load(), kInitialisationSteps[k].progressAfter);
     ASSERT_EQ(r.h.view.boxes.size(), 1u);
     EXPECT_EQ(r.h.view.boxes[0].text, kInitialisationSteps[k].failureText);
     EXPECT_EQ(r.h.view.boxes[0].caption, "Auto Patition Message");
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::None);
     EXPECT_EQ(r.page.Model.StepPanelCaption, kInitialisationSteps[k].caption);
-    EXPECT_EQ(r.h.core.st.OperationBusy, 0);
+    EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
   }
 }
 
@@ -118,7 +119,7 @@ TEST(Initialisation, WithoutAnEnclosureTheFirstStepFailsAfterSayingSo) {
   ASSERT_EQ(r.h.view.boxes.size(), 2u);
   EXPECT_EQ(r.h.view.boxes[0].text, "No Device found !");
   EXPECT_EQ(r.h.view.boxes[1].text, "HDD2 ID Fail.");
-  EXPECT_EQ(r.h.core.cs.ProgressValue.load(), 10u);
+  EXPECT_EQ(r.h.core.Commands().ProgressValue.load(), 10u);
 }
 
 TEST(Initialisation, TheConfirmationNamesTheEnclosureAndNoSendsNothing) {
@@ -132,17 +133,17 @@ TEST(Initialisation, TheConfirmationNamesTheEnclosureAndNoSendsNothing) {
   EXPECT_NE(asked.find("Device1 (Two-bay RAID, 931 GB)"), std::string::npos) << asked;
   EXPECT_TRUE(r.Commands().empty());
   EXPECT_TRUE(r.h.view.boxes.empty());
-  EXPECT_EQ(r.h.core.st.OperationBusy, 0);
+  EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
   r.page.ConfirmInitialize = [](const std::string&) { return true; };
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
   // A second Set while an operation runs is refused without a question.
-  r.h.core.st.OperationBusy = 1;
+  r.h.core.BeginOperation();
   r.page.ConfirmInitialize = [](const std::string&) -> bool {
     ADD_FAILURE() << "asked while busy";
     return true;
   };
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Ignored);
-  r.h.core.st.OperationBusy = 0;
+  r.h.core.EndOperation();
 }
 
 TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
@@ -151,7 +152,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
   SetupRig r(R"({"timing":{"roundTripMs":1500},"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}]})",
              false);
   r.h.RunFor(30000);
-  ASSERT_EQ(r.h.core.st.FirstFill, 0);
+  ASSERT_EQ(r.h.core.Devices().FirstFill, 0);
   r.h.m.ClearTrace();
   r.h.view.pump = [&] { r.h.sched.RunUntil(r.h.m.clock.MonotonicMs()); };
   const int64_t start = r.h.m.clock.MonotonicMs();
@@ -168,7 +169,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
 TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   SetupRig r;
   ASSERT_TRUE(r.page.Image_SetupClick());
-  EXPECT_EQ(r.h.core.controls.CurrentPage, 1);
+  EXPECT_EQ(r.h.core.Controls().CurrentPage, 1);
   r.page.Image1_ScheduleClick();
   EXPECT_FALSE(r.page.Model.SetButtonVisible);
   EXPECT_FALSE(r.page.Model.LabelBackupMessVisible);
@@ -185,7 +186,7 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   r.page.CheckBox_BackupClick(true);
   EXPECT_TRUE(r.page.Model.SetButtonVisible);
   EXPECT_EQ(r.page.Model.LabelBackupMess, "Schedule Backup Disable");
-  EXPECT_TRUE(r.h.core.st.RequestBits.load() == request_bits::kArmed);  // checking waits for Set
+  EXPECT_TRUE(r.h.core.Devices().RequestBits.load() == request_bits::kArmed);  // checking waits for Set
   // On without a period is refused: the enclosure would be told "every 0 minutes".
   EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::NoPeriod);
   r.page.RadioButton_1HourClick();
@@ -193,7 +194,7 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 3C 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
   EXPECT_EQ(r.page.Model.LabelBackupMess, "Backup period: 60 min");
-  EXPECT_EQ(r.h.core.controls.SettleCounter[0], 4);
+  EXPECT_EQ(r.h.core.Controls().SettleCounter[0], 4);
 
   // The next poll brings the schedule back in the record; loading shows it.
   r.h.RunFor(4000);
@@ -226,19 +227,19 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
 TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
   SetupRig r(kOneEnclosure, false);
   r.h.RunFor(200);
-  ASSERT_EQ(r.h.core.st.FirstFill, 1);
+  ASSERT_EQ(r.h.core.Devices().FirstFill, 1);
   r.page.CheckBox_BackupClick(false);
   r.page.BuzzerMuteClick();
-  EXPECT_EQ(r.h.core.st.RequestBits.load() & request_bits::kBackupPeriod, 0);
+  EXPECT_EQ(r.h.core.Devices().RequestBits.load() & request_bits::kBackupPeriod, 0);
   r.h.RunFor(3000);
-  ASSERT_EQ(r.h.core.st.FirstFill, 0);
+  ASSERT_EQ(r.h.core.Devices().FirstFill, 0);
   EXPECT_TRUE(r.Commands().empty());
 }
 
 TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
   SetupRig r(R"({"enclosures":[{"name":"E1","status":{"options":5,"raw":[{"offset":190,"bytes":[30]}]}}],
     "disks":[{"drive":0,"enclosure":"E1"}]})");
-  ASSERT_EQ(r.h.core.controls.CurrentPage, 0);
+  ASSERT_EQ(r.h.core.Controls().CurrentPage, 0);
   r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 1E 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
@@ -247,30 +248,30 @@ TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
 TEST(Schedule, TwoRequestsInQuickSuccessionHoldTheControlsUntilFourTicksAfterTheLast) {
   SetupRig r;
   r.h.RunFor(2000);  // a whole second: Timer5 has just run
-  ASSERT_TRUE(r.h.core.controls.OptionBoxesEnabled);
+  ASSERT_TRUE(r.h.core.Controls().OptionBoxesEnabled);
   r.page.BuzzerMuteClick();
   r.Serve();
-  EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled);
   r.h.RunFor(1900);  // two ticks
-  EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled);
   r.page.AutoScanClick();
   r.Serve();
   for (int tick = 1; tick <= 4; ++tick) {
     r.h.RunFor(1000);
-    EXPECT_FALSE(r.h.core.controls.OptionBoxesEnabled) << tick;
-    EXPECT_FALSE(r.h.core.controls.AutoScanEnabled) << tick;
+    EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled) << tick;
+    EXPECT_FALSE(r.h.core.Controls().AutoScanEnabled) << tick;
   }
   r.h.RunFor(1000);
-  EXPECT_TRUE(r.h.core.controls.OptionBoxesEnabled);
-  EXPECT_TRUE(r.h.core.controls.AutoScanEnabled);
+  EXPECT_TRUE(r.h.core.Controls().OptionBoxesEnabled);
+  EXPECT_TRUE(r.h.core.Controls().AutoScanEnabled);
   EXPECT_EQ(r.Commands().size(), 2u);
 }
 
 TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   SetupRig r;
-  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Start P0 Scan");
+  EXPECT_EQ(r.h.core.StatusModel().Hdd1ScanButtonCaption, "Start P0 Scan");
   EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Queued);
-  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Stop HDD1 Scan");
+  EXPECT_EQ(r.h.core.StatusModel().Hdd1ScanButtonCaption, "Stop HDD1 Scan");
   EXPECT_EQ(r.page.ScanLastSector(), 1953525167u);
   r.Serve();
   // 1,953,525,167 = 0x74706DAF.
@@ -279,7 +280,7 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
 
   // The event detection follows the scan; a click now asks before stopping.
   r.h.RunFor(4000);
-  ASSERT_EQ(r.h.core.ms.ScanRunning[0], 1);
+  ASSERT_EQ(r.h.core.Monitoring().ScanRunning[0], 1);
   r.h.m.ClearTrace();
   EXPECT_EQ(r.page.Hdd2ScanClick(), ScanOutcome::Declined);
   ASSERT_EQ(r.h.view.boxes.size(), 1u);
@@ -292,29 +293,30 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   r.h.RunFor(4000);  // past the hold-off
   EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Queued);
   EXPECT_EQ(r.h.view.boxes.back().text, "Do You Want to terminate the scan process?");
-  EXPECT_EQ(r.h.core.page.Model.Hdd1ScanButtonCaption, "Start HDD1 Scan");
+  EXPECT_EQ(r.h.core.StatusModel().Hdd1ScanButtonCaption, "Start HDD1 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 01 00 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
-  EXPECT_EQ(r.h.core.controls.ScanAbortRequest[0], 1);
+  EXPECT_EQ(r.h.core.Controls().ScanAbortRequest[0], 1);
   EXPECT_FALSE(r.h.Enc().Status()[status::kActivity] & status::kActIsScan);
 }
 
 TEST(Scan, HDD2AndItsRefusals) {
   SetupRig r;
   EXPECT_EQ(r.page.RequestScan(1, false), ScanOutcome::Queued);
-  EXPECT_EQ(r.h.core.page.Model.Hdd2ScanButtonCaption, "Stop HDD2 Scan");
+  EXPECT_EQ(r.h.core.StatusModel().Hdd2ScanButtonCaption, "Stop HDD2 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 00 01 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
 
   // No monitored enclosure: nothing.
-  r.h.core.controls.SlotChecked = {false, false};
+  r.h.core.SetSlotMonitored(0, false);
+  r.h.core.SetSlotMonitored(1, false);
   EXPECT_EQ(r.page.Hdd1ScanClick(), ScanOutcome::Ignored);
-  r.h.core.controls.SlotChecked = {true, true};
+  r.h.core.SetSlotMonitored(0, true);
   // A record without a capacity gives no last sector: no start.
-  StoreLE(r.h.core.ms.StatusBlock[0], status::kCapacity, 5, 0);
+  StoreLE(CoreTestAccess::Monitoring(r.h.core).StatusBlock[0], status::kCapacity, 5, 0);
   EXPECT_EQ(r.page.RequestScan(0, false), ScanOutcome::NoCapacity);
   EXPECT_EQ(r.h.view.panels[4], setup_text::kNoCapacity);
-  EXPECT_EQ(r.h.core.st.RequestBits.load() & request_bits::kScan, 0);
+  EXPECT_EQ(r.h.core.Devices().RequestBits.load() & request_bits::kScan, 0);
 }
 
 }  // namespace

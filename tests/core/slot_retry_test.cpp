@@ -12,13 +12,13 @@ namespace raid {
 namespace {
 
 bool Logged(test::Harness& h, const std::string& line) {
-  const auto& l = h.core.log.DayLog;
+  const auto& l = h.core.Log().DayLog;
   return std::find(l.begin(), l.end(), line) != l.end();
 }
 
 struct RetryRig {
   RetryRig() : h(test::kOneEnclosure) {
-    h.core.poller.EnableSlotRetry(h.m.clock, 5 * 60 * 1000);
+    h.core.EnableSlotRetry(h.m.clock, 5 * 60 * 1000);
     h.RunFor(1000);
   }
   // Every request to the enclosure's drive fails for `seconds` from now.
@@ -37,16 +37,16 @@ TEST(SlotRetry, SwitchedOffSlotIsSaidAndTriedAgainAfterFiveMinutes) {
   RetryRig r;
   r.Silence(60);
   r.h.RunFor(60000);
-  ASSERT_FALSE(r.h.core.controls.SlotChecked[0]);
+  ASSERT_FALSE(r.h.core.Controls().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4].rfind("D1 does not answer: monitoring switched off", 0), 0u) << r.h.view.panels[4];
   r.h.RunFor(200000);
-  EXPECT_FALSE(r.h.core.controls.SlotChecked[0]);  // not before five minutes
+  EXPECT_FALSE(r.h.core.Controls().SlotChecked[0]);  // not before five minutes
   r.h.RunFor(120000);
-  ASSERT_TRUE(r.h.core.controls.SlotChecked[0]);
+  ASSERT_TRUE(r.h.core.Controls().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4], "D1 answers again: monitoring resumed");
   r.h.Set(status::kState, 0x24);
   r.h.RunFor(8000);
-  EXPECT_TRUE(std::any_of(r.h.core.log.DayLog.begin(), r.h.core.log.DayLog.end(),
+  EXPECT_TRUE(std::any_of(r.h.core.Log().DayLog.begin(), r.h.core.Log().DayLog.end(),
                           [](const std::string& l) { return l.rfind("D1 HDD1 was removed, ", 0) == 0; }));
 }
 
@@ -54,10 +54,10 @@ TEST(SlotRetry, DeviceChangeTriesASwitchedOffSlotAtOnce) {
   RetryRig r;
   r.Silence(50);
   r.h.RunFor(55000);
-  ASSERT_FALSE(r.h.core.controls.SlotChecked[0]);
+  ASSERT_FALSE(r.h.core.Controls().SlotChecked[0]);
   r.h.core.OnDeviceChange();
   r.h.RunFor(20000);
-  EXPECT_TRUE(r.h.core.controls.SlotChecked[0]);
+  EXPECT_TRUE(r.h.core.Controls().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4], "D1 answers again: monitoring resumed");
   EXPECT_FALSE(Logged(r.h, "D1 Device was removed."));
 }
@@ -71,7 +71,7 @@ TEST(SlotRetry, TheWindowKeepsItsCheckBoxRule) {
   f.until = 60;
   h.m.io.AddFault(f);
   h.RunFor(400000);
-  EXPECT_FALSE(h.core.controls.SlotChecked[0]);
+  EXPECT_FALSE(h.core.Controls().SlotChecked[0]);
 }
 
 }  // namespace

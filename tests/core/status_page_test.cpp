@@ -1,6 +1,7 @@
 // The Status page model drawn from a slot's status record.
 #include <gtest/gtest.h>
 
+#include "tests/core/core_access.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
 
@@ -12,9 +13,10 @@ using test::kOneEnclosure;
 
 struct PageRig : Harness {
   PageRig() : Harness(kOneEnclosure) { RunFor(1000); }
-  Sector& Block() { return core.ms.StatusBlock[0]; }
-  StatusPageModel& M() { return core.page.Model; }
-  void Refresh(bool force = false) { core.page.RefreshStatusPage(force); }
+  // The page's unit tests write the record in place and redraw.
+  Sector& Block() { return CoreTestAccess::Monitoring(core).StatusBlock[0]; }
+  StatusPageModel& M() { return CoreTestAccess::Page(core).Model; }
+  int Refresh(bool force = false) { return CoreTestAccess::Page(core).RefreshStatusPage(force); }
 };
 
 TEST(StatusPageView, ModeNamesAndCapacities) {
@@ -118,7 +120,7 @@ TEST(StatusPageView, FanAndTemperaturePanel) {
   env(0xA5);
   EXPECT_EQ(r.M().FanSpeedText.color, TextColor::Red);
   EXPECT_EQ(r.M().TemperatureText.color, TextColor::Red);
-  r.core.ms.FanCapable = false;  // older firmware: never shown
+  CoreTestAccess::Monitoring(r.core).FanCapable = false;  // older firmware: never shown
   env(0xA0);
   EXPECT_FALSE(r.M().EnvironmentPanelVisible);
 }
@@ -151,10 +153,10 @@ TEST(StatusPageView, ReplacementSsdMessagesOncePerStateChange) {
 
 TEST(StatusPageView, NothingChangesWithBothSwitchesCleared) {
   PageRig r;
-  r.core.controls.SlotChecked = {false, false};
+  r.core.SetSlotMonitored(0, false);
   const int before = r.M().Refreshes;
   r.Block()[status::kMode] = 63;
-  EXPECT_EQ(r.core.page.RefreshStatusPage(true), -1);
+  EXPECT_EQ(r.Refresh(true), -1);
   EXPECT_EQ(r.M().ModeText.text, "Mirroring(RAID1)");
   EXPECT_EQ(r.M().Refreshes, before);
 }
@@ -163,14 +165,14 @@ TEST(StatusPageView, SlotSwitchesMoveTheShownSlot) {
   Harness h(R"({"enclosures":[{"name":"A","model":"Alpha"},{"name":"B","model":"Beta"}],
                "disks":[{"drive":0,"enclosure":"A"},{"drive":1,"enclosure":"B"}]})");
   h.RunFor(3000);
-  h.core.page.SelectSlot(1);
-  EXPECT_EQ(h.core.controls.StatusPageSlot, 1);
-  EXPECT_EQ(h.core.ms.Caption, "RAID GUI v0.23-1 - Beta   []");
-  h.core.page.SetSlotMonitored(1, false);
-  EXPECT_EQ(h.core.controls.StatusPageSlot, 0);
-  EXPECT_EQ(h.core.st.CurrentSlot, 0);
-  h.core.page.SetSlotMonitored(0, false);
-  EXPECT_EQ(h.core.controls.StatusPageSlot, 0);  // nothing left to show: stays
+  h.core.SelectStatusSlot(1);
+  EXPECT_EQ(h.core.Controls().StatusPageSlot, 1);
+  EXPECT_EQ(h.core.Monitoring().Caption, "RAID GUI v0.23-1 - Beta   []");
+  h.core.SetSlotMonitored(1, false);
+  EXPECT_EQ(h.core.Controls().StatusPageSlot, 0);
+  EXPECT_EQ(h.core.Devices().CurrentSlot, 0);
+  h.core.SetSlotMonitored(0, false);
+  EXPECT_EQ(h.core.Controls().StatusPageSlot, 0);  // nothing left to show: stays
 }
 
 }  // namespace

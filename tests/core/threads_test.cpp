@@ -93,9 +93,9 @@ TEST(RealThreads, DetectionPollingAndTheLogHandOverWithoutRaces) {
   invoker.Close();
   threads.Stop([&] { invoker.RunPending(); });
   EXPECT_EQ(view.Panel(1), "Detected OK");
-  EXPECT_EQ(core.st.DeviceCount, 1);
-  EXPECT_EQ(core.st.FirstFill, 0);
-  EXPECT_GE(core.log.DayLog.size(), 15u);
+  EXPECT_EQ(core.Devices().DeviceCount, 1);
+  EXPECT_EQ(core.Devices().FirstFill, 0);
+  EXPECT_GE(core.Log().DayLog.size(), 15u);
   std::filesystem::remove_all(dir);
 }
 
@@ -137,14 +137,14 @@ class PublishCheckingView final : public CoreView {
   void NavigationEnabledChanged(bool) override {
     if (!core) return;
     ++publishes;
-    const DriveDetector& d = core->det;
+    const DriveDetector& d = core->Detected();
     std::set<int> drives;
-    bool whole = d.FoundCount == d.GroupCount && core->st.DeviceCount == d.GroupCount;
+    bool whole = d.FoundCount == d.GroupCount && core->Devices().DeviceCount == d.GroupCount;
     for (int g = 0; g < d.GroupCount; ++g) {
       const int drive = drive_flags::Drive(d.GroupTable[g]);
       drives.insert(drive);
       whole = whole && DriveDetector::HasSignature(d.IdentSector[drive].data()) &&
-              core->st.DeviceList[g] == d.GroupTable[g];
+              core->Devices().DeviceList[g] == d.GroupTable[g];
     }
     if (!whole || (drives != std::set<int>{0} && drives != std::set<int>{0, 2})) ++torn;
   }
@@ -181,8 +181,8 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
     // only while a scan is waiting or running; the second burst starts once
     // the first one's scan has been published.
     const int64_t now = clock.MonotonicMs();
-    const bool due = changesDuringScans == 3 ? view.publishes == 1 && !core.detection.Pending()
-                                             : changesDuringScans < 6 && core.detection.Pending();
+    const bool due = changesDuringScans == 3 ? view.publishes == 1 && !core.DetectionPending()
+                                             : changesDuringScans < 6 && core.DetectionPending();
     if (due && now - lastChange > 1500) {
       plugged = !plugged;
       sim.SetPlugged("E2", plugged);
@@ -191,7 +191,8 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
 
       lastChange = now;
     }
-    if (changesDuringScans == 6 && view.publishes == 2 && !core.detection.Pending() && core.st.RedetectCountdown == 0)
+    if (changesDuringScans == 6 && view.publishes == 2 && !core.DetectionPending() &&
+        core.Devices().RedetectCountdown == 0)
       break;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -202,8 +203,8 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
   EXPECT_EQ(view.publishes, 2);
   EXPECT_EQ(view.torn, 0);
   // The last publish shows the machine as it is now.
-  EXPECT_FALSE(core.detection.Pending());
-  EXPECT_EQ(core.st.DeviceCount, plugged ? 2 : 1);
+  EXPECT_FALSE(core.DetectionPending());
+  EXPECT_EQ(core.Devices().DeviceCount, plugged ? 2 : 1);
   std::filesystem::remove_all(dir);
 }
 

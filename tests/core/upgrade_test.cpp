@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "tests/core/core_access.h"
 #include "core_harness.h"
 #include "device/requests.h"
 #include "maintenance/firmware_upgrade.h"
@@ -153,7 +154,7 @@ struct Rig {
     view.pump = [this] { sched.RunUntil(m.clock.MonotonicMs()); };
     core.Start();
     RunFor(2000);
-    EXPECT_EQ(core.st.DeviceCount, 1);
+    EXPECT_EQ(core.Devices().DeviceCount, 1);
   }
   ~Rig() { std::filesystem::remove_all(dir); }
   void RunFor(int64_t ms) { sched.RunUntil(m.clock.MonotonicMs() + ms); }
@@ -322,7 +323,7 @@ TEST(UpgradePage, LoadShowsNameAndSumAndKeepsOnlyGoodImages) {
   EXPECT_EQ(r.view.boxes[0].text, "Please Load Firmware File First ");
   EXPECT_EQ(r.view.boxes[0].caption, "Message");
   EXPECT_TRUE(r.tap.events.empty());
-  EXPECT_EQ(r.core.st.OperationBusy, 0);
+  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
 
   // A short file: refused, no image, and no stale sum beside its name.
   r.Load(MakeImage());
@@ -426,7 +427,7 @@ TEST_P(EveryTransport, FullUpgradeProgramsAndVerifiesEveryByteInOrder) {
   EXPECT_EQ(r.view.boxes[0].icon, BoxIcon::Warning);
   EXPECT_EQ(r.view.panels[4], "SPI Verify OK");
   EXPECT_EQ(r.up.Model.ProgressMax, 2206u);
-  EXPECT_EQ(r.core.cs.ProgressValue.load(), 128u + 1024u + 1024u);
+  EXPECT_EQ(r.core.Commands().ProgressValue.load(), 128u + 1024u + 1024u);
   EXPECT_EQ(r.view.progress, (std::vector<uint32_t>{0, 128, 128 + 1024, 128 + 1024 + 1024}));
   EXPECT_FALSE(r.up.Model.ProgressPanelVisible);
   EXPECT_EQ(r.up.Model.ProgressPanelCaption, "Process 3 / 3");
@@ -441,14 +442,15 @@ TEST(Upgrade, WithDeviceTimeTheProgressMovesAndNothingElseTalksToTheDevice) {
   Rig r(R"({"timing":{"roundTripMs":1,"pageProgramMs":1,"sectorEraseMs":45},)" + OneEnclosure("read58").substr(1));
   r.Load(MakeImage());
   r.view.progress.clear();
-  r.core.st.RequestBits |= request_bits::kPoll;  // a poll waits as the upgrade starts
+  r.core.OnPollTimer();  // a poll waits as the upgrade starts
+  ASSERT_TRUE(r.core.Devices().RequestBits.load() & request_bits::kPoll);
   EXPECT_EQ(r.Upgrade(), UpgradeOutcome::Succeeded);
   auto labels = r.tap.Labels();
   EXPECT_EQ(labels, ExpectedTrace("read58"));  // no poll, no detection in between
   // Timer1 copied the counter into the bar many times while the phases ran.
   EXPECT_GT(r.view.progress.size(), 10u);
   EXPECT_TRUE(std::is_sorted(r.view.progress.begin(), r.view.progress.end()));
-  EXPECT_FALSE(r.core.ProgressTimerEnabled);
+  EXPECT_FALSE(r.core.ProgressTimerEnabled());
 
   // Polling comes back two Timer2 ticks after the operation.
   r.tap.events.clear();
@@ -480,8 +482,8 @@ TEST(Upgrade, RefusalsAfterEnteringUpdateModeLeaveItAgain) {
     EXPECT_EQ(r.view.boxes[0].caption, "");  // the program's own title
     EXPECT_EQ(r.tap.Labels(),
               (std::vector<std::string>{"open", "C10/1", "close", "open", "R33", "close", "open", "C10/0", "close"}));
-    EXPECT_EQ(r.core.st.OperationBusy, 0);
-    EXPECT_EQ(r.core.st.OperationSlot, kNoOperationSlot);
+    EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+    EXPECT_EQ(r.core.Devices().OperationSlot, kNoOperationSlot);
     EXPECT_EQ(r.Flash().EraseCount(), 0u);
   }
 }
@@ -489,13 +491,13 @@ TEST(Upgrade, RefusalsAfterEnteringUpdateModeLeaveItAgain) {
 TEST(Upgrade, NoEnclosureFailsInTheFirstRequestWithoutAFurtherMessage) {
   Rig r(OneEnclosure("read58"));
   r.Load(MakeImage());
-  r.core.st.DeviceCount = 0;
+  CoreTestAccess::State(r.core).DeviceCount = 0;  // the table emptied under the page
   EXPECT_EQ(r.Upgrade(), UpgradeOutcome::ModeFailed);
   EXPECT_EQ(r.view.panels[4], "Device not found!!!");
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].text, "No Device found !");
   EXPECT_TRUE(r.tap.events.empty());
-  EXPECT_EQ(r.core.st.OperationBusy, 0);
+  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
 }
 
 TEST(Upgrade, ADifferingLastByteFailsTheVerify) {
@@ -527,8 +529,8 @@ TEST(Upgrade, AStopEndsAtTheNextRequestAndStillLeavesUpdateMode) {
   EXPECT_EQ(r.view.panels[4], upgrade_text::kStopped);
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].text, upgrade_text::kStopped);
-  EXPECT_EQ(r.core.st.OperationBusy, 0);
-  EXPECT_FALSE(r.core.cs.StopRequested);
+  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+  EXPECT_FALSE(r.core.Commands().StopRequested);
   // The next upgrade runs whole.
   r.view.pump = nullptr;
   EXPECT_EQ(r.Upgrade(), UpgradeOutcome::Succeeded);
@@ -637,10 +639,10 @@ TEST_P(EveryRequestFails, EndsWithTheFixedTextsAndReleasesEverything) {
     } else {
       EXPECT_EQ(sessions, 1);
     }
-    EXPECT_EQ(r.core.st.OperationBusy, 0);
-    EXPECT_EQ(r.core.st.OperationSlot, kNoOperationSlot);
-    EXPECT_EQ(r.core.st.UpgradeRunning, 0);
-    EXPECT_FALSE(r.core.ProgressTimerEnabled);
+    EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+    EXPECT_EQ(r.core.Devices().OperationSlot, kNoOperationSlot);
+    EXPECT_EQ(r.core.Devices().UpgradeRunning, 0);
+    EXPECT_FALSE(r.core.ProgressTimerEnabled());
     EXPECT_FALSE(r.up.Model.ProgressPanelVisible);
     EXPECT_TRUE(r.up.Model.SlotBoxesEnabled);
     EXPECT_EQ(r.m.io.OpenHandles(), 0u);

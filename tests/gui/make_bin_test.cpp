@@ -115,10 +115,10 @@ TEST(MakeBin, OpensFromTheUpgradePageButtonAndCtrlM) {
   EXPECT_EQ(opened, 2);
 
   // Not while an operation runs: the image may be an upgrade's source.
-  w.form->Core().st.OperationBusy = 1;
+  w.form->Core().BeginOperation();
   w.form->MakeBinClick();
   EXPECT_FALSE(w.Bin().isVisible());
-  w.form->Core().st.OperationBusy = 0;
+  w.form->Core().EndOperation();
 }
 
 TEST(MakeBin, GridAddsEditsReordersAndDeletes) {

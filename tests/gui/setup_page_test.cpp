@@ -117,7 +117,7 @@ TEST(SetupPage, InitialisingAsksFirstAndShowsItsProgress) {
   EXPECT_EQ(w.Find<QLabel>("Label1")->text(), "Auto Partition...");
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[1].caption, "Auto Patition Message");
-  EXPECT_EQ(w.form->Core().st.OperationBusy, 0);
+  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
 }
 
 }  // namespace

@@ -41,11 +41,11 @@ TEST(WorkerThreads, DetectPollLogAndStopCleanly) {
     rt.Start();
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < 5000 && rt.Core().ms.PollSkip[0] == 0 && rt.ProgramMs() < 20000)
+    while (t.elapsed() < 5000 && rt.Core().Monitoring().PollSkip[0] == 0 && rt.ProgramMs() < 20000)
       QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(view.panel1, "Detected OK");
-    EXPECT_EQ(rt.Core().st.DeviceCount, 1);
-    EXPECT_EQ(rt.Core().st.FirstFill, 0);  // the first poll ran on the main thread
+    EXPECT_EQ(rt.Core().Devices().DeviceCount, 1);
+    EXPECT_EQ(rt.Core().Devices().FirstFill, 0);  // the first poll ran on the main thread
     EXPECT_GE(view.lines, 15);
     rt.Stop();
   }

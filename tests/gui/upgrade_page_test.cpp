@@ -59,7 +59,7 @@ TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
   const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
   EXPECT_EQ(flash.Peek(0x40000), 0x5A);
   EXPECT_EQ(flash.UnverifiedBytes(), 0u);
-  EXPECT_EQ(w.form->Core().st.OperationBusy, 0);
+  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
 }
 
 TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
@@ -86,7 +86,7 @@ TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[1].text, upgrade_text::kStopped);
   EXPECT_FALSE(w.machine.sim->FindEnclosure("E1")->SpiMode());
-  EXPECT_EQ(w.form->Core().st.OperationBusy, 0);
+  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
   QCoreApplication::processEvents();
   EXPECT_FALSE(w.form->isVisible());
 }

@@ -236,7 +236,7 @@ TEST(MainWindow, PollingBoxesWaitForNobodyAndNeverStack) {
   // Nobody answered, and nothing waited for an answer.
   for (const auto& b : w.boxes) EXPECT_EQ(b.text.find("SSD"), std::string::npos) << b.text;
   EXPECT_EQ(open(), 1);
-  const auto& log = w.form->Core().log.DayLog;
+  const auto& log = w.form->Core().Log().DayLog;
   const auto has = [&log](const std::string& start) {
     return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
   };
@@ -265,22 +265,26 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   QCoreApplication::processEvents();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
   const int lines = log.Memo1()->blockCount();
-  EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().log.DayLog.size());
+  EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().Log().DayLog.size());
 
-  // Paused: new lines wait, the caption says so.
-  w.form->Core().st.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
-  w.form->Core().log.DayLog.push_back("new line");
+  // Paused (an operation disarms polling at the next poll tick): new lines
+  // wait, the caption says so.
+  w.form->Core().BeginOperation();
+  w.form->Core().OnPollTimer();
+  ASSERT_FALSE(w.form->Core().Devices().RequestBits.load() & request_bits::kArmed);
+  w.form->Core().Log().DayLog.push_back("new line");
   log.OnFollowTimer();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time( Paused )");
   EXPECT_TRUE(log.Model().Grey);
   EXPECT_EQ(log.Memo1()->blockCount(), lines);
   // Resumed: they appear at the next tick.
-  w.form->Core().st.RequestBits |= request_bits::kArmed;
+  w.form->Core().EndOperation();
+  w.form->Core().OnPollTimer();  // armed again
   log.OnFollowTimer();
   EXPECT_EQ(log.Memo1()->blockCount(), lines + 1);
   EXPECT_EQ(log.Memo1()->document()->lastBlock().text(), "new line");
   // A new day restarted the buffer: the whole buffer is shown again.
-  w.form->Core().log.DayLog = {"-- first line of the new day --"};
+  w.form->Core().Log().DayLog = {"-- first line of the new day --"};
   log.OnFollowTimer();
   EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
 }
@@ -288,30 +292,30 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
 TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   Window w;
   w.Run(1000);
-  for (int i = 0; i < 60; ++i) w.form->Core().log.DayLog.push_back("filler line " + std::to_string(i));
+  for (int i = 0; i < 60; ++i) w.form->Core().Log().DayLog.push_back("filler line " + std::to_string(i));
   TForm5 log(w.form->Core(), w.form.get());
   log.show();
   QCoreApplication::processEvents();
   QScrollBar* bar = log.Memo1()->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
-  w.form->Core().log.DayLog.push_back("followed");
+  w.form->Core().Log().DayLog.push_back("followed");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // Scrolled up by the user: new lines do not pull the view away.
   bar->setValue(0);
-  w.form->Core().log.DayLog.push_back("not followed");
+  w.form->Core().Log().DayLog.push_back("not followed");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), 0);
   // Back at the end: followed again.
   bar->setValue(bar->maximum());
-  w.form->Core().log.DayLog.push_back("followed again");
+  w.form->Core().Log().DayLog.push_back("followed again");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // The separators fit the width, every line is still one block, and
   // nothing scrolls sideways.
   EXPECT_EQ(log.Memo1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  EXPECT_EQ(static_cast<size_t>(log.Memo1()->blockCount()), w.form->Core().log.DayLog.size());
+  EXPECT_EQ(static_cast<size_t>(log.Memo1()->blockCount()), w.form->Core().Log().DayLog.size());
   const QTextBlock first = log.Memo1()->document()->firstBlock();
   ASSERT_TRUE(first.text().startsWith("----"));
   EXPECT_EQ(first.layout()->lineCount(), 1);
@@ -341,7 +345,7 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   };
   log.Button2Click();
   // The dialog starts in the day log folder, not the working folder.
-  EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(w.form->Core().log.LogDir()));
+  EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(w.form->Core().Log().LogDir()));
   EXPECT_EQ(log.Memo1()->toPlainText(), "line one\nline two");
   EXPECT_EQ(log.windowTitle(), "Event log - 100101.log");
   // "Real Time Log" goes back to the day's buffer and its timer.
