@@ -67,14 +67,7 @@ void ConsoleLoop::Finished() { ConsoleQuitFinished(); }
 void ConsoleLoop::Run(const std::function<void()>& onWake) {
   std::unique_lock lock(mu_);
   while (!quit_) {
-    if (!posted_.empty()) {
-      std::function<void()> fn = std::move(posted_.front());
-      posted_.pop_front();
-      lock.unlock();
-      fn();
-      lock.lock();
-      continue;
-    }
+    if (RunFirstPosted(lock)) continue;
     if (wakeAt_ && Clock::now() >= *wakeAt_) {
       wakeAt_.reset();
       lock.unlock();
@@ -91,13 +84,18 @@ void ConsoleLoop::Run(const std::function<void()>& onWake) {
 
 void ConsoleLoop::RunPosted() {
   std::unique_lock lock(mu_);
-  while (!posted_.empty()) {
-    std::function<void()> fn = std::move(posted_.front());
-    posted_.pop_front();
-    lock.unlock();
-    fn();
-    lock.lock();
+  while (RunFirstPosted(lock)) {
   }
+}
+
+bool ConsoleLoop::RunFirstPosted(std::unique_lock<std::mutex>& lock) {
+  if (posted_.empty()) return false;
+  std::function<void()> fn = std::move(posted_.front());
+  posted_.pop_front();
+  lock.unlock();
+  fn();
+  lock.lock();
+  return true;
 }
 
 void ConsoleLoop::Quit() {
