@@ -28,20 +28,33 @@
 namespace raid {
 namespace {
 
+// The enclosure of the default scenario, on every drive of `io`.
+void ShowDefaultEnclosure(sim::InstantDevice& io) {
+  const sim::ScenarioSpec sc = sim::DefaultScenario();
+  io.ident = sc.enclosures[0].ident;
+  io.status = sc.enclosures[0].status;
+}
+
+// A started core on `io` whose first detection has been published.
+struct StartedCore {
+  StartedCore(DeviceIo& io, Clock& clock, const std::filesystem::path& dir) : core(io, clock, fmt, view, dir.string()) {
+    core.Start();
+    core.DetectionStep();
+    core.OnDetectionTimer();
+  }
+  FixedDateTimeFormat fmt;
+  SilentView view;
+  RaidCore core;
+};
+
 void PollCycle(benchmark::State& state) {
   const auto dir = std::filesystem::temp_directory_path() / "raid-bench-poll";
   std::filesystem::create_directories(dir);
   sim::InstantDevice io(2);  // two enclosures that answer at once
-  const sim::ScenarioSpec sc = sim::DefaultScenario();
-  io.ident = sc.enclosures[0].ident;
-  io.status = sc.enclosures[0].status;
+  ShowDefaultEnclosure(io);
   ManualClock clock;
-  FixedDateTimeFormat fmt;
-  SilentView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
-  core.Start();
-  core.DetectionStep();
-  core.OnDetectionTimer();    // publish: two enclosures
+  StartedCore started(io, clock, dir);  // published: two enclosures
+  RaidCore& core = started.core;
   core.ServeStatusRequest();  // first pass: banner and full report
   for (auto _ : state) {
     core.OnPollTimer();  // Timer2: a poll is due
@@ -69,24 +82,20 @@ void SaveDayLog(benchmark::State& state) {
 }
 BENCHMARK(SaveDayLog)->Unit(benchmark::kMillisecond);
 
-// A block-command enclosure whose flash answers at once.
-class InstantFlash final : public DeviceIo {
+// A block-command enclosure whose flash answers at once; its identification
+// and status read as on the instant device.
+class InstantFlash final : public sim::InstantDevice {
  public:
-  Sector ident{}, status{};
   std::vector<uint8_t> flash = std::vector<uint8_t>(kFlashImageLength, 0xFF);
   uint64_t requests = 0;
 
-  DeviceHandleValue Open(DeviceId id) override { return id == 0 ? 1 : kInvalidHandle; }
-  void Close(DeviceHandleValue) override {}
-  bool Scsi(DeviceHandleValue, ScsiRequest& r) override {
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     ++requests;
     if (!r.data || r.transferLength != 512) return false;
-    const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
     if (r.cdb[0] == 0x28) {
-      if (lba == cmd::kSpiReplyLba)
-        std::memcpy(r.data, flash.data() + readAddr_, 512);
-      else
-        std::memcpy(r.data, lba == cmd::kIdentLba ? ident.data() : status.data(), 512);
+      const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
+      if (lba != cmd::kSpiReplyLba) return InstantDevice::Scsi(h, r);
+      std::memcpy(r.data, flash.data() + readAddr_, 512);
       r.transferred = 512;
       return true;
     }
@@ -102,11 +111,6 @@ class InstantFlash final : public DeviceIo {
     }
     return true;
   }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { return false; }
-  bool RescanBus(DeviceHandleValue) override { return true; }
-  bool DiskExtents(DeviceHandleValue, VolumeExtent&) override { return false; }
-  uint32_t LogicalDriveMask() override { return 0; }
-  unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
 
  private:
   uint32_t readAddr_ = 0;
@@ -125,17 +129,10 @@ void FirmwareUpgradeInstant(benchmark::State& state) {
   const auto dir = std::filesystem::temp_directory_path() / "raid-bench-upgrade";
   std::filesystem::create_directories(dir);
   InstantFlash io;
-  const sim::ScenarioSpec sc = sim::DefaultScenario();
-  io.ident = sc.enclosures[0].ident;
-  io.status = sc.enclosures[0].status;
+  ShowDefaultEnclosure(io);
   ManualClock clock;
-  FixedDateTimeFormat fmt;
-  SilentView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
-  core.Start();
-  core.DetectionStep();
-  core.OnDetectionTimer();
-  FirmwareUpgrade up(core, view);
+  StartedCore started(io, clock, dir);
+  FirmwareUpgrade up(started.core, started.view);
   MemoryImageReader reader(BenchImage());
   up.OpenDialog1CanClose("fw.bin", reader);
   uint64_t requests = 0;
@@ -156,13 +153,8 @@ void FirmwareUpgradeModelled(benchmark::State& state) {
   sc.timing = {1, 0, 1, 45};  // round trip, block read, page program, sector erase (ms)
   ManualClock clock;
   sim::SimDeviceIo io(clock, sc);
-  FixedDateTimeFormat fmt;
-  SilentView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
-  core.Start();
-  core.DetectionStep();
-  core.OnDetectionTimer();
-  FirmwareUpgrade up(core, view);
+  StartedCore started(io, clock, dir);
+  FirmwareUpgrade up(started.core, started.view);
   MemoryImageReader reader(BenchImage());
   up.OpenDialog1CanClose("fw.bin", reader);
   double cpuMs = 0, deviceMs = 0;

@@ -38,33 +38,26 @@ void MailPage::SelectSubPage(int page) {
 }
 
 void MailPage::EditChanged(int edit, const std::string& text) {
-  MailPageModel& m = Model;
-  switch (edit) {
-    case 1:
-      m.Edit1 = text;
-      m.MailPageDirty |= mail_dirty::kPort;
-      break;
-    case 2:
-      m.Edit2 = text;
-      m.MailPageDirty |= mail_dirty::kHost;
-      break;
-    case 3:
-      m.Edit3 = text;
-      m.MailPageDirty |= mail_dirty::kName;
-      break;
-    case 4:
-      m.Edit4 = text;
-      m.MailPageDirty |= mail_dirty::kAddress;
-      break;
-    case 5:
-      m.Edit5 = text.substr(0, 2);
-      m.MailPageDirty |= mail_dirty::kTimeOut;
-      break;
-    case 8:
-      m.Edit8 = text.substr(0, kPasswordMaxLength);
-      m.MailPageDirty |= mail_dirty::kPassword;
-      break;
-    default: break;
+  // Each edit box: where the model keeps its text, how much of the text it
+  // keeps, and the setting the change marks unsaved.
+  struct EditBox {
+    int edit;
+    std::string MailPageModel::*text;
+    size_t maxLength;
+    uint8_t dirty;
+  };
+  static constexpr EditBox kEditBoxes[] = {
+      {1, &MailPageModel::Edit1, std::string::npos, mail_dirty::kPort},
+      {2, &MailPageModel::Edit2, std::string::npos, mail_dirty::kHost},
+      {3, &MailPageModel::Edit3, std::string::npos, mail_dirty::kName},
+      {4, &MailPageModel::Edit4, std::string::npos, mail_dirty::kAddress},
+      {5, &MailPageModel::Edit5, 2, mail_dirty::kTimeOut},
+      {8, &MailPageModel::Edit8, kPasswordMaxLength, mail_dirty::kPassword},
+  };
+  for (const EditBox& box : kEditBoxes) {
+    if (box.edit != edit) continue;
+    Model.*box.text = text.substr(0, box.maxLength);
+    Model.MailPageDirty |= box.dirty;
   }
 }
 

@@ -1,7 +1,8 @@
 // The smallest device there is: block-command enclosures on drives
 // 0 .. drives-1 that answer at once, block 58 with `ident` and every other
 // read with `status`. For benchmarks and fuzzers, where the simulator's
-// bookkeeping would only get in the way.
+// bookkeeping would only get in the way. A benchmark may answer more
+// requests by overriding Scsi and leaving the rest to this one.
 #pragma once
 
 #include <cstring>
@@ -11,7 +12,7 @@
 
 namespace raid::sim {
 
-class InstantDevice final : public DeviceIo {
+class InstantDevice : public DeviceIo {
  public:
   explicit InstantDevice(int drives = 1) : drives_(drives) {}
 

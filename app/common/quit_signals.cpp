@@ -5,9 +5,9 @@
 #include <cerrno>
 #include <csignal>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#include "app/common/console_quit.h"
+
+#ifndef _WIN32
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -16,30 +16,9 @@ namespace raid {
 
 namespace {
 std::atomic<bool> g_signalled{false};
-std::atomic<bool> g_finished{false};
 std::atomic<QuitOnSignals*> g_instance{nullptr};
 
-#ifdef _WIN32
-BOOL WINAPI OnConsoleEvent(DWORD type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      g_signalled = true;
-      if (QuitOnSignals* q = g_instance.load())
-        QMetaObject::invokeMethod(
-            q, [q] { q->Check(); }, Qt::QueuedConnection);
-      // The system ends the process when this returns after a close,
-      // log-off or shut-down: hold it until the log is saved (the system
-      // allows a few seconds).
-      for (int i = 0; i < 450 && !g_finished; ++i) Sleep(10);
-      return TRUE;
-    default: return FALSE;
-  }
-}
-#else
+#ifndef _WIN32
 // Written by the handler (write is async-signal-safe), read by the loop.
 int g_pipe[2] = {-1, -1};
 extern "C" void OnQuitSignal(int) {
@@ -58,7 +37,12 @@ QuitOnSignals::QuitOnSignals(std::function<void()> onSignal, QObject* parent)
     : QObject(parent), onSignal_(std::move(onSignal)) {
   g_instance = this;
 #ifdef _WIN32
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  CallOnConsoleQuit([] {
+    g_signalled = true;
+    if (QuitOnSignals* q = g_instance.load())
+      QMetaObject::invokeMethod(
+          q, [q] { q->Check(); }, Qt::QueuedConnection);
+  });
 #else
   if (g_pipe[0] < 0 && ::pipe(g_pipe) == 0) {
     for (const int fd : g_pipe) {
@@ -95,6 +79,6 @@ void QuitOnSignals::Check() {
   }
 }
 
-void QuitOnSignals::Finished() { g_finished = true; }
+void QuitOnSignals::Finished() { ConsoleQuitFinished(); }
 
 }  // namespace raid

@@ -24,13 +24,21 @@ const QColor kPaperTop(0xFF, 0xFF, 0xFF);
 const QColor kPaperBottom(0xE3, 0xE8, 0xEE);
 const QColor kEdge(0x9A, 0xA5, 0xB1);
 
-void RoundedPanel(QPainter& g, const QRectF& r, bool selected, qreal radius) {
-  QLinearGradient grad(r.topLeft(), r.bottomLeft());
-  grad.setColorAt(0, selected ? kAmberTop : kPaperTop);
-  grad.setColorAt(1, selected ? kAmberBottom : kPaperBottom);
-  g.setPen(QPen(selected ? QColor(0xC7, 0x85, 0x12) : kEdge, 1));
+// A rounded box with its edge, shaded from `top` at its top left corner to
+// `bottom` at `shadeEnd`.
+void ShadedBox(QPainter& g, const QRectF& r, qreal radius, const QPointF& shadeEnd, const QColor& top,
+               const QColor& bottom, const QPen& edge) {
+  QLinearGradient grad(r.topLeft(), shadeEnd);
+  grad.setColorAt(0, top);
+  grad.setColorAt(1, bottom);
+  g.setPen(edge);
   g.setBrush(grad);
   g.drawRoundedRect(r, radius, radius);
+}
+
+void RoundedPanel(QPainter& g, const QRectF& r, bool selected, qreal radius) {
+  ShadedBox(g, r, radius, r.bottomLeft(), selected ? kAmberTop : kPaperTop, selected ? kAmberBottom : kPaperBottom,
+            QPen(selected ? QColor(0xC7, 0x85, 0x12) : kEdge, 1));
 }
 
 void DrawGlyph(QPainter& g, Glyph glyph, const QRectF& box) {
@@ -149,12 +157,8 @@ QPixmap DrivePicture(int w, int h, qreal dpr, DriveLook look) {
     g.drawText(body, Qt::AlignCenter, "empty");
     return pm;
   }
-  QLinearGradient grad(body.topLeft(), body.bottomRight());
-  grad.setColorAt(0, QColor(0xB8, 0xC2, 0xCC));
-  grad.setColorAt(1, QColor(0x6E, 0x7B, 0x88));
-  g.setPen(QPen(QColor(0x45, 0x50, 0x5C), 1.5));
-  g.setBrush(grad);
-  g.drawRoundedRect(body, 6, 6);
+  ShadedBox(g, body, 6, body.bottomRight(), QColor(0xB8, 0xC2, 0xCC), QColor(0x6E, 0x7B, 0x88),
+            QPen(QColor(0x45, 0x50, 0x5C), 1.5));
   // The platter and its arm.
   const QPointF c(body.center().x(), body.top() + body.height() * 0.45);
   const qreal r = body.width() * 0.33;
@@ -226,12 +230,8 @@ namespace {
 // its light, in a 60 × 62 box. Nothing overlaps, so it stays clear when small.
 void DrawDiskPair(QPainter& g) {
   const QRectF box(4, 10, 52, 48);
-  QLinearGradient grad(box.topLeft(), box.bottomLeft());
-  grad.setColorAt(0, QColor(0x3D, 0x7E, 0xC9));
-  grad.setColorAt(1, QColor(0x1F, 0x4E, 0x8C));
-  g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1.5));
-  g.setBrush(grad);
-  g.drawRoundedRect(box, 7, 7);
+  ShadedBox(g, box, 7, box.bottomLeft(), QColor(0x3D, 0x7E, 0xC9), QColor(0x1F, 0x4E, 0x8C),
+            QPen(QColor(0x17, 0x35, 0x5E), 1.5));
   for (int i = 0; i < 2; ++i) {
     const QRectF bay(box.left() + 7, box.top() + 8 + i * 18, box.width() - 14, 13);
     g.setPen(QPen(QColor(0x17, 0x35, 0x5E), 1));

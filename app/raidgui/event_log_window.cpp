@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/raidgui/make_widget.h"
 #include "app/raidgui/message_box.h"
 #include "app/common/text.h"
 
@@ -43,12 +44,8 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   f.setStyleHint(QFont::TypeWriter);
   f.setBold(true);
   memo1_->setFont(f);
-  button1_ = new QPushButton("Real Time Log", this);
-  button1_->setObjectName("Button1");
-  button1_->setGeometry(96, 240, 83, 33);
-  button2_ = new QPushButton("View Log File", this);
-  button2_->setObjectName("Button2");
-  button2_->setGeometry(272, 240, 81, 33);
+  button1_ = MakeWidget<QPushButton>(this, "Button1", QRect(96, 240, 83, 33), "Real Time Log");
+  button2_ = MakeWidget<QPushButton>(this, "Button2", QRect(272, 240, 81, 33), "View Log File");
   connect(button1_, &QPushButton::clicked, this, &TForm5::Button1Click);
   connect(button2_, &QPushButton::clicked, this, &TForm5::Button2Click);
   timer1_.setObjectName("Timer1");

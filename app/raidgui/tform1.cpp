@@ -9,9 +9,11 @@
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QWindow>
+#include <tuple>
 
 #include "app/common/text.h"
 #include "app/raidgui/event_log_window.h"
+#include "app/raidgui/make_widget.h"
 #include "app/raidgui/message_box.h"
 #include "device/record_layout.h"
 #include "app/raidgui/tform2.h"
@@ -367,6 +369,31 @@ void TForm1::BuildPlainPages() {
       ->setAlignment(Qt::AlignCenter);
 }
 
+namespace {
+// A warning on a maintenance page: red, wrapped, read from the top left.
+void MakeWarning(QWidget* page, const char* name, const QString& text, const QRect& r) {
+  auto* l = MakeWidget<QLabel>(page, name, r, text);
+  l->setWordWrap(true);
+  l->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  l->setStyleSheet("color: #D00000;");
+}
+
+// The framed panel of a running operation, named `name`: its caption
+// (`name`_Caption, bold and centred) at `captionTop` and a line of text
+// (`textName`) at `textTop`. The caller adds what else the panel shows.
+std::tuple<QFrame*, QLabel*, QLabel*> MakeProgressPanel(QWidget* page, const char* name, const QRect& r,
+                                                        const QFont& bold, int captionTop, const char* textName,
+                                                        int textTop) {
+  auto* frame = MakeWidget<QFrame>(page, name, r);
+  frame->setFrameShape(QFrame::StyledPanel);
+  auto* caption = MakeWidget<QLabel>(frame, QString(name) + "_Caption", QRect(4, captionTop, r.width() - 8, 20), "");
+  caption->setAlignment(Qt::AlignCenter);
+  caption->setFont(bold);
+  auto* text = MakeWidget<QLabel>(frame, textName, QRect(8, textTop, r.width() - 16, 20), "");
+  return {frame, caption, text};
+}
+}  // namespace
+
 void TForm1::BuildUpgradePage(QWidget* upg) {
   for (int s = 0; s < 2; ++s) {
     upgradeTabs_[s] =
@@ -406,26 +433,16 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   makeBin->setToolTip("Build a firmware image from a boot loader and sub-codes (Ctrl+M)");
   connect(makeBin, &QPushButton::clicked, this, [this] { MakeBinClick(); });
 
-  auto* warning = MakeLabel(upg, "Label_UpgradeWarning",
-                            "Keep the enclosure powered and connected until the upgrade has ended: an interrupted "
-                            "upgrade can leave it unable to start.\nStop any rebuild or scan first, and power the "
-                            "enclosure off and on again afterwards.",
-                            QRect(14, 146, 357, 76));
-  warning->setWordWrap(true);
-  warning->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  warning->setStyleSheet("color: #D00000;");
+  MakeWarning(upg, "Label_UpgradeWarning",
+              "Keep the enclosure powered and connected until the upgrade has ended: an interrupted "
+              "upgrade can leave it unable to start.\nStop any rebuild or scan first, and power the "
+              "enclosure off and on again afterwards.",
+              QRect(14, 146, 357, 76));
 
   // Panel1: the progress of a running upgrade (hidden otherwise).
-  auto* frame = new QFrame(upg);
-  frame->setObjectName("Panel1");
-  frame->setGeometry(14, 230, 357, 84);
-  frame->setFrameShape(QFrame::StyledPanel);
-  panel1_ = frame;
-  panel1Caption_ = MakeLabel(frame, "Panel1_Caption", "", QRect(4, 4, 349, 20));
-  panel1Caption_->setAlignment(Qt::AlignCenter);
-  panel1Caption_->setFont(bold);
-  label12_ = MakeLabel(frame, "Label12", "", QRect(8, 28, 341, 20));
-  progressBar1_ = new QProgressBar(frame);
+  std::tie(panel1_, panel1Caption_, label12_) =
+      MakeProgressPanel(upg, "Panel1", QRect(14, 230, 357, 84), bold, 4, "Label12", 28);
+  progressBar1_ = new QProgressBar(panel1_);
   progressBar1_->setObjectName("ProgressBar1");
   progressBar1_->setGeometry(6, 54, 345, 18);
   progressBar1_->setMaximum(static_cast<int>(kUpgradeProgressMax));
@@ -465,22 +482,12 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   QFont bold = label2->font();
   bold.setBold(true);
   label2->setFont(bold);
-  QLabel* label3 = MakeLabel(initialize, "Label3",
-                             "It formats both drives: every partition and all data on them is lost. Save your data "
-                             "first, and keep the enclosure powered until it has ended.",
-                             QRect(6, 46, 357, 54));
-  label3->setWordWrap(true);
-  label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label3->setStyleSheet("color: #D00000;");
-  auto* frame = new QFrame(initialize);
-  frame->setObjectName("Panel8");
-  frame->setGeometry(6, 110, 357, 62);
-  frame->setFrameShape(QFrame::StyledPanel);
-  panel8_ = frame;
-  panel8Caption_ = MakeLabel(frame, "Panel8_Caption", "", QRect(4, 6, 349, 20));
-  panel8Caption_->setAlignment(Qt::AlignCenter);
-  panel8Caption_->setFont(bold);
-  label1_ = MakeLabel(frame, "Label1", "", QRect(8, 32, 341, 20));
+  MakeWarning(initialize, "Label3",
+              "It formats both drives: every partition and all data on them is lost. Save your data "
+              "first, and keep the enclosure powered until it has ended.",
+              QRect(6, 46, 357, 54));
+  std::tie(panel8_, panel8Caption_, label1_) =
+      MakeProgressPanel(initialize, "Panel8", QRect(6, 110, 357, 62), bold, 6, "Label1", 32);
   panel8_->hide();
 
   // Schedule: the switch, the four periods with their clocks, the message.

@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include "app/raidgui/make_widget.h"
 #include "app/raidgui/message_box.h"
 
 namespace raid {
@@ -25,11 +26,32 @@ QLabel* Label(QWidget* parent, const QString& text, const QRect& r) {
 }
 
 QLineEdit* Field(QWidget* parent, const char* name, const QString& text, const QRect& r, const QString& accessible) {
-  auto* e = new QLineEdit(text, parent);
-  e->setObjectName(name);
-  e->setGeometry(r);
+  auto* e = MakeWidget<QLineEdit>(parent, name, r, text);
   e->setAccessibleName(accessible);
   return e;
+}
+
+// A sensor's group on the Setting page: whether the enclosure has the
+// sensor, and the limit that raises its alarm, in `unit`.
+struct SensorGroup {
+  const char* title;
+  const char* name;
+  int left;
+  const char* supportedEdit;
+  const char* supportedName;
+  const char* limitEdit;
+  const char* limit;
+  const char* limitName;
+  QString unit;
+};
+
+void BuildSensorGroup(QWidget* page, const SensorGroup& s, QLineEdit*& supported, QLineEdit*& limit) {
+  auto* group = MakeWidget<QGroupBox>(page, s.name, QRect(s.left, 70, 250, 90), s.title);
+  Label(group, "Supported:", QRect(10, 24, 90, 22));
+  supported = Field(group, s.supportedEdit, "1", QRect(100, 24, 60, 22), s.supportedName);
+  Label(group, "Alarm Limit:", QRect(10, 54, 90, 22));
+  limit = Field(group, s.limitEdit, s.limit, QRect(100, 54, 60, 22), s.limitName);
+  Label(group, s.unit, QRect(166, 54, 40, 22));
 }
 }  // namespace
 
@@ -112,73 +134,44 @@ void TForm2::BuildMakePage(QWidget* page) {
   combo1_->hide();
   connect(combo1_, &QComboBox::activated, this, [this](int i) { ComboBox1Change(i); });
 
-  auto* add = new QPushButton("Add Sub-code", page);
-  add->setObjectName("Button1");
-  add->setGeometry(8, 270, 120, 28);
+  auto* add = MakeWidget<QPushButton>(page, "Button1", QRect(8, 270, 120, 28), "Add Sub-code");
   // Enter belongs to the grid and its editors, never to a default button.
   add->setAutoDefault(false);
   connect(add, &QPushButton::clicked, this, [this] { Button1Click(); });
-  auto* save = new QPushButton("Save Bin", page);
-  save->setObjectName("Button2");
-  save->setGeometry(8, 306, 120, 28);
+  auto* save = MakeWidget<QPushButton>(page, "Button2", QRect(8, 306, 120, 28), "Save Bin");
   save->setAutoDefault(false);
   connect(save, &QPushButton::clicked, this, [this] { Button2Click(); });
 
-  autoSize_ = new QCheckBox(builder_text::kAutoSize, page);
-  autoSize_->setObjectName("CheckBox1");
-  autoSize_->setGeometry(150, 270, 200, 22);
+  autoSize_ = MakeWidget<QCheckBox>(page, "CheckBox1", QRect(150, 270, 200, 22), builder_text::kAutoSize);
   autoSize_->setChecked(true);
   connect(autoSize_, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
-  sizeGroup_ = new QGroupBox("  Bin Size  ", page);
-  sizeGroup_->setObjectName("GroupBox_BinSize");
-  sizeGroup_->setGeometry(150, 294, 388, 50);
+  sizeGroup_ = MakeWidget<QGroupBox>(page, "GroupBox_BinSize", QRect(150, 294, 388, 50), "  Bin Size  ");
   auto* group = new QButtonGroup(this);
   for (size_t k = 0; k < sizes_.size(); ++k) {
-    sizes_[k] = new QRadioButton(kImageSizeNames[k], sizeGroup_);
-    sizes_[k]->setObjectName(QString("RadioButton%1").arg(k + 1));
-    sizes_[k]->setGeometry(10 + static_cast<int>(k) * 92, 20, 88, 22);
+    sizes_[k] = MakeWidget<QRadioButton>(sizeGroup_, QString("RadioButton%1").arg(k + 1),
+                                         QRect(10 + static_cast<int>(k) * 92, 20, 88, 22), kImageSizeNames[k]);
     group->addButton(sizes_[k]);
   }
   sizeGroup_->setEnabled(false);
 }
 
 void TForm2::BuildSettingPage(QWidget* page) {
-  jumper_ = new QCheckBox("RAID Mode setting by  jumper", page);
-  jumper_->setObjectName("CheckBox2");
-  jumper_->setGeometry(16, 12, 300, 22);
+  jumper_ = MakeWidget<QCheckBox>(page, "CheckBox2", QRect(16, 12, 300, 22), "RAID Mode setting by  jumper");
   jumper_->setChecked(true);
-  chip_ = new QCheckBox("KX5080A chip", page);
-  chip_->setObjectName("CheckBox3");
-  chip_->setGeometry(16, 38, 300, 22);
+  chip_ = MakeWidget<QCheckBox>(page, "CheckBox3", QRect(16, 38, 300, 22), "KX5080A chip");
   chip_->setChecked(true);
 
-  auto* fan = new QGroupBox(" FAN ", page);
-  fan->setObjectName("GroupBox_Fan");
-  fan->setGeometry(16, 70, 250, 90);
-  Label(fan, "Supported:", QRect(10, 24, 90, 22));
-  fanSupported_ = Field(fan, "Edit2", "1", QRect(100, 24, 60, 22), "Fan supported");
-  Label(fan, "Alarm Limit:", QRect(10, 54, 90, 22));
-  fanLimit_ = Field(fan, "Edit3", "2000", QRect(100, 54, 60, 22), "Fan alarm limit in RPM");
-  Label(fan, "RPM", QRect(166, 54, 40, 22));
+  BuildSensorGroup(
+      page, {" FAN ", "GroupBox_Fan", 16, "Edit2", "Fan supported", "Edit3", "2000", "Fan alarm limit in RPM", "RPM"},
+      fanSupported_, fanLimit_);
+  BuildSensorGroup(page,
+                   {" Thermal sensor ", "GroupBox_Thermal", 276, "Edit4", "Thermal sensor supported", "Edit5", "50",
+                    "Thermal alarm limit in degrees Celsius", QString::fromUtf8("\u2103")},
+                   thermalSupported_, thermalLimit_);
 
-  auto* thermal = new QGroupBox(" Thermal sensor ", page);
-  thermal->setObjectName("GroupBox_Thermal");
-  thermal->setGeometry(276, 70, 250, 90);
-  Label(thermal, "Supported:", QRect(10, 24, 90, 22));
-  thermalSupported_ = Field(thermal, "Edit4", "1", QRect(100, 24, 60, 22), "Thermal sensor supported");
-  Label(thermal, "Alarm Limit:", QRect(10, 54, 90, 22));
-  thermalLimit_ = Field(thermal, "Edit5", "50", QRect(100, 54, 60, 22), "Thermal alarm limit in degrees Celsius");
-  Label(thermal, QString::fromUtf8("\u2103"), QRect(166, 54, 40, 22));
-
-  auto* functions = new QGroupBox(" Function Supported ", page);
-  functions->setObjectName("GroupBox_Function");
-  functions->setGeometry(16, 172, 510, 56);
-  scheduleBackup_ = new QCheckBox("Schedule Backup", functions);
-  scheduleBackup_->setObjectName("CheckBox4");
-  scheduleBackup_->setGeometry(10, 24, 200, 22);
-  fastBackup_ = new QCheckBox("Fast Backup", functions);
-  fastBackup_->setObjectName("CheckBox5");
-  fastBackup_->setGeometry(220, 24, 200, 22);
+  auto* functions = MakeWidget<QGroupBox>(page, "GroupBox_Function", QRect(16, 172, 510, 56), " Function Supported ");
+  scheduleBackup_ = MakeWidget<QCheckBox>(functions, "CheckBox4", QRect(10, 24, 200, 22), "Schedule Backup");
+  fastBackup_ = MakeWidget<QCheckBox>(functions, "CheckBox5", QRect(220, 24, 200, 22), "Fast Backup");
 }
 
 QString TForm2::ProgramDir() const { return QCoreApplication::applicationDirPath(); }

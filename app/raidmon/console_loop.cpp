@@ -3,9 +3,9 @@
 #include <atomic>
 #include <future>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
+#include "app/common/console_quit.h"
+
+#ifndef _WIN32
 #include <pthread.h>
 #include <csignal>
 #endif
@@ -13,24 +13,8 @@
 namespace raid {
 
 namespace {
-std::atomic<bool> g_finished{false};
 #ifdef _WIN32
 std::atomic<ConsoleLoop*> g_loop{nullptr};
-BOOL WINAPI OnConsoleEvent(DWORD type) {
-  switch (type) {
-    case CTRL_C_EVENT:
-    case CTRL_BREAK_EVENT:
-    case CTRL_CLOSE_EVENT:
-    case CTRL_LOGOFF_EVENT:
-    case CTRL_SHUTDOWN_EVENT:
-      if (ConsoleLoop* l = g_loop.load()) l->Quit();
-      // The system ends the process when this returns after a close,
-      // log-off or shut-down: hold it until the log is saved.
-      for (int i = 0; i < 450 && !g_finished; ++i) Sleep(10);
-      return TRUE;
-    default: return FALSE;
-  }
-}
 #else
 sigset_t QuitSignals() {
   sigset_t set;
@@ -59,7 +43,9 @@ ConsoleLoop::~ConsoleLoop() {
 void ConsoleLoop::QuitOnSignals() {
 #ifdef _WIN32
   g_loop = this;
-  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  CallOnConsoleQuit([] {
+    if (ConsoleLoop* l = g_loop.load()) l->Quit();
+  });
 #else
   // Blocked here, the signals are inherited blocked by every thread started
   // later and wait for sigwait in the loop's signal thread.
@@ -76,19 +62,12 @@ void ConsoleLoop::QuitOnSignals() {
 #endif
 }
 
-void ConsoleLoop::Finished() { g_finished = true; }
+void ConsoleLoop::Finished() { ConsoleQuitFinished(); }
 
 void ConsoleLoop::Run(const std::function<void()>& onWake) {
   std::unique_lock lock(mu_);
   while (!quit_) {
-    if (!posted_.empty()) {
-      std::function<void()> fn = std::move(posted_.front());
-      posted_.pop_front();
-      lock.unlock();
-      fn();
-      lock.lock();
-      continue;
-    }
+    if (RunFirstPosted(lock)) continue;
     if (wakeAt_ && Clock::now() >= *wakeAt_) {
       wakeAt_.reset();
       lock.unlock();
@@ -105,13 +84,18 @@ void ConsoleLoop::Run(const std::function<void()>& onWake) {
 
 void ConsoleLoop::RunPosted() {
   std::unique_lock lock(mu_);
-  while (!posted_.empty()) {
-    std::function<void()> fn = std::move(posted_.front());
-    posted_.pop_front();
-    lock.unlock();
-    fn();
-    lock.lock();
+  while (RunFirstPosted(lock)) {
   }
+}
+
+bool ConsoleLoop::RunFirstPosted(std::unique_lock<std::mutex>& lock) {
+  if (posted_.empty()) return false;
+  std::function<void()> fn = std::move(posted_.front());
+  posted_.pop_front();
+  lock.unlock();
+  fn();
+  lock.lock();
+  return true;
 }
 
 void ConsoleLoop::Quit() {

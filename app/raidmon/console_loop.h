@@ -44,6 +44,10 @@ class ConsoleLoop final : public LoopHost {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // With mu_ held through `lock`: runs the first posted call, if there is
+  // one, with mu_ released meanwhile. Whether it ran one.
+  bool RunFirstPosted(std::unique_lock<std::mutex>& lock);
+
   std::thread::id main_;
   std::mutex mu_;
   std::condition_variable cv_;

@@ -355,5 +355,38 @@ TEST(MailSettings, LoginUser) {
   EXPECT_EQ(LoginUser("plainuser"), "plainuser");
 }
 
+TEST(MailPage, EachEditBoxKeepsItsTextAndMarksOnlyItsSetting) {
+  PageRig rig("editboxes");
+  rig.Start();
+  rig.page.Fill();
+  const std::string longText(40, 'x');
+  struct Box {
+    int edit;
+    std::string MailPageModel::*field;
+    size_t kept;
+    uint8_t dirty;
+  };
+  const Box boxes[] = {{1, &MailPageModel::Edit1, 40, mail_dirty::kPort},
+                       {2, &MailPageModel::Edit2, 40, mail_dirty::kHost},
+                       {3, &MailPageModel::Edit3, 40, mail_dirty::kName},
+                       {4, &MailPageModel::Edit4, 40, mail_dirty::kAddress},
+                       {5, &MailPageModel::Edit5, 2, mail_dirty::kTimeOut},
+                       {8, &MailPageModel::Edit8, kPasswordMaxLength, mail_dirty::kPassword}};
+  for (const Box& b : boxes) {
+    rig.page.Model.MailPageDirty = 0;
+    rig.page.EditChanged(b.edit, longText);
+    EXPECT_EQ(rig.page.Model.*b.field, longText.substr(0, b.kept)) << "edit " << b.edit;
+    EXPECT_EQ(rig.page.Model.MailPageDirty, b.dirty) << "edit " << b.edit;
+  }
+  // Boxes the page does not have change nothing.
+  const MailPageModel before = rig.page.Model;
+  rig.page.Model.MailPageDirty = 0;
+  for (const int edit : {0, 6, 7, 9, -1}) rig.page.EditChanged(edit, "stray");
+  EXPECT_EQ(rig.page.Model.MailPageDirty, 0);
+  EXPECT_EQ(rig.page.Model.Edit6, before.Edit6);
+  EXPECT_EQ(rig.page.Model.Edit7, before.Edit7);
+  EXPECT_EQ(rig.page.Model.Edit1, before.Edit1);
+}
+
 }  // namespace
 }  // namespace raid

@@ -1,0 +1,42 @@
+#include "app/common/console_quit.h"
+
+#include <atomic>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace raid {
+
+namespace {
+std::atomic<bool> g_finished{false};
+std::atomic<void (*)()> g_action{nullptr};
+
+#ifdef _WIN32
+BOOL WINAPI OnConsoleEvent(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      if (void (*action)() = g_action.load()) action();
+      // Held until the log is saved, 4.5 s at the most.
+      for (int i = 0; i < 450 && !g_finished; ++i) Sleep(10);
+      return TRUE;
+    default: return FALSE;
+  }
+}
+#endif
+}  // namespace
+
+void CallOnConsoleQuit(void (*action)()) {
+  g_action = action;
+#ifdef _WIN32
+  SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+#endif
+}
+
+void ConsoleQuitFinished() { g_finished = true; }
+
+}  // namespace raid
