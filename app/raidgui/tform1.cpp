@@ -45,6 +45,17 @@ QColor ColorOf(TextColor c) {
     default: return QColor(0x20, 0x20, 0x20);
   }
 }
+
+// A service-mode control: hidden until --maintenance shows it, its click
+// handed to the Setup page.
+template <class W>
+W* MakeServiceControl(QWidget* parent, const char* name, const QRect& r, const char* text, QObject* owner,
+                      std::function<void()> click) {
+  W* w = MakeWidget<W>(parent, name, r, text);
+  w->hide();
+  QObject::connect(w, &QAbstractButton::clicked, owner, [click = std::move(click)] { click(); });
+  return w;
+}
 }  // namespace
 
 TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, const std::string& configDir)
@@ -193,16 +204,10 @@ void TForm1::BuildFrame() {
   }
   // Only the user's clicks make requests: the Status page refresh sets the
   // boxes to what the enclosure reports without sending anything back.
-  checkBox6_ = new QCheckBox("Buzzer Mute", this);
-  checkBox6_->setObjectName("CheckBox6");
-  checkBox6_->setGeometry(16, 392, 100, 22);
-  checkBox6_->hide();
-  connect(checkBox6_, &QCheckBox::clicked, this, [this] { setup_->BuzzerMuteClick(); });
-  checkBox7_ = new QCheckBox("Auto Scan", this);
-  checkBox7_->setObjectName("CheckBox7");
-  checkBox7_->setGeometry(118, 392, 90, 22);
-  checkBox7_->hide();
-  connect(checkBox7_, &QCheckBox::clicked, this, [this] { setup_->AutoScanClick(); });
+  checkBox6_ = MakeServiceControl<QCheckBox>(this, "CheckBox6", QRect(16, 392, 100, 22), "Buzzer Mute", this,
+                                             [this] { setup_->BuzzerMuteClick(); });
+  checkBox7_ = MakeServiceControl<QCheckBox>(this, "CheckBox7", QRect(118, 392, 90, 22), "Auto Scan", this,
+                                             [this] { setup_->AutoScanClick(); });
 
   // Present in this configuration but never shown.
   auto hidden = [this](QWidget* w, const char* name) {
@@ -293,16 +298,10 @@ void TForm1::BuildStatusPage(QWidget* page) {
   bay(centres[0], "Label_Capacity1", "Label25", "Label51", label25_, label51_);
   bay(centres[1], "Label_Capacity2", "Label26", "Label52", label26_, label52_);
 
-  button3_ = new QPushButton("Start P0 Scan", page);
-  button3_->setObjectName("Button3");
-  button3_->setGeometry(8, 264, 110, 22);
-  button3_->hide();
-  connect(button3_, &QPushButton::clicked, this, [this] { setup_->Hdd1ScanClick(); });
-  button4_ = new QPushButton("Start P1 Scan", page);
-  button4_->setObjectName("Button4");
-  button4_->setGeometry(198, 264, 100, 22);
-  button4_->hide();
-  connect(button4_, &QPushButton::clicked, this, [this] { setup_->Hdd2ScanClick(); });
+  button3_ = MakeServiceControl<QPushButton>(page, "Button3", QRect(8, 264, 110, 22), "Start P0 Scan", this,
+                                             [this] { setup_->Hdd1ScanClick(); });
+  button4_ = MakeServiceControl<QPushButton>(page, "Button4", QRect(198, 264, 100, 22), "Start P1 Scan", this,
+                                             [this] { setup_->Hdd2ScanClick(); });
 
   // Fan and temperature: captions bold like those above, values plain,
   // each followed by its unit.
