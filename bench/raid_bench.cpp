@@ -134,11 +134,11 @@ void FirmwareUpgradeInstant(benchmark::State& state) {
   StartedCore started(io, clock, dir);
   FirmwareUpgrade up(started.core, started.view);
   MemoryImageReader reader(BenchImage());
-  up.OpenDialog1CanClose("fw.bin", reader);
+  up.LoadImageFile("fw.bin", reader);
   uint64_t requests = 0;
   for (auto _ : state) {
     const uint64_t before = io.requests;
-    if (up.Image2_UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
+    if (up.UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
     requests = io.requests - before;
   }
   state.counters["requests"] = static_cast<double>(requests);
@@ -156,12 +156,12 @@ void FirmwareUpgradeModelled(benchmark::State& state) {
   StartedCore started(io, clock, dir);
   FirmwareUpgrade up(started.core, started.view);
   MemoryImageReader reader(BenchImage());
-  up.OpenDialog1CanClose("fw.bin", reader);
+  up.LoadImageFile("fw.bin", reader);
   double cpuMs = 0, deviceMs = 0;
   for (auto _ : state) {
     const int64_t t0 = clock.MonotonicMs();
     const std::clock_t c0 = std::clock();
-    if (up.Image2_UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
+    if (up.UpgradeClick() != UpgradeOutcome::Succeeded) state.SkipWithError("upgrade failed");
     cpuMs += 1000.0 * static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
     deviceMs += static_cast<double>(clock.MonotonicMs() - t0);
   }

@@ -16,12 +16,12 @@ FirmwareUpgrade::FirmwareUpgrade(RaidCore& core, CoreView& view) : core_(core), 
 
 void FirmwareUpgrade::SetMessagePanel(const std::string& text) { view_.SetPanelText(kMessagePanel, text); }
 
-void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName) {
+void FirmwareUpgrade::LoadImageFile(const std::string& fileName) {
   auto reader = MakeFileImageReader();
-  OpenDialog1CanClose(fileName, *reader);
+  LoadImageFile(fileName, *reader);
 }
 
-void FirmwareUpgrade::OpenDialog1CanClose(const std::string& fileName, ImageReader& reader) {
+void FirmwareUpgrade::LoadImageFile(const std::string& fileName, ImageReader& reader) {
   // The image is the source of a running upgrade: it is never replaced
   // under it.
   if (core_.OperationBusy()) return;
@@ -97,7 +97,7 @@ bool FirmwareUpgrade::Shown(const DeviceResult& result) {
 
 void FirmwareUpgrade::LeaveUpdateMode() { Shown(core_.Commands().SpiControl(spi_control::kMode10)); }
 
-UpgradeOutcome FirmwareUpgrade::Image2_UpgradeClick() {
+UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
   // A detection that is publishing would change the device table under the
   // operation.
   if (!core_.OperationAllowed()) return UpgradeOutcome::Ignored;

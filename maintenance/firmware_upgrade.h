@@ -76,9 +76,9 @@ class FirmwareUpgrade {
   // Image2_LoadClick: the file dialog may open only while no long operation
   // runs.
   bool LoadAllowed() const { return !core_.OperationBusy(); }
-  // OpenDialog1CanClose: loads and checks the chosen file.
-  void OpenDialog1CanClose(const std::string& fileName);
-  void OpenDialog1CanClose(const std::string& fileName, ImageReader& reader);
+  // LoadImageFile: loads and checks the chosen file.
+  void LoadImageFile(const std::string& fileName);
+  void LoadImageFile(const std::string& fileName, ImageReader& reader);
   bool ImageLoaded() const { return !image_.empty(); }
   // An image made by the image builder takes the loaded image's place, so it
   // can be upgraded at once. It passes the same check as a loaded file: one
@@ -88,8 +88,8 @@ class FirmwareUpgrade {
   bool UseBuiltImage(std::vector<uint8_t> image, const std::string& name);
   const std::vector<uint8_t>& Image() const { return image_; }
 
-  // Image2_UpgradeClick.
-  UpgradeOutcome Image2_UpgradeClick();
+  // UpgradeClick.
+  UpgradeOutcome UpgradeClick();
   // Asked after the record checks passed, before anything is written; false
   // leaves the flash untouched. Unset: no question (the window's way).
   std::function<bool()> ConfirmWrite;
@@ -105,8 +105,6 @@ class FirmwareUpgrade {
 
   // Image2_D1Click / Image2_D2Click, and the header redraw when the page is
   // shown.
-  void Image2_D1Click() { SelectSlot(0); }
-  void Image2_D2Click() { SelectSlot(1); }
   void SelectSlot(uint8_t slot);
   void RedrawHeader();
 

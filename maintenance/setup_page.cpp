@@ -22,7 +22,7 @@ bool SetupPage::RecordScheduleOn() const { return (PageRecord()[status::kOptions
 uint8_t SetupPage::RecordSchedulePeriod() const { return PageRecord()[status::kSchedulePeriod]; }
 
 void SetupPage::SetMessagePanel(const std::string& text) {
-  panel4_ = text;
+  messageText_ = text;
   view_.SetPanelText(kMessagePanel, text);
 }
 
@@ -32,7 +32,7 @@ void SetupPage::ShowProgress(uint32_t value) {
 }
 
 void SetupPage::SetBackupChecked(bool checked) {
-  Model.CheckBoxBackupChecked = checked;
+  Model.ScheduleChecked = checked;
   core_.SetBackupEnabled(checked);
 }
 
@@ -51,15 +51,15 @@ void SetupPage::TakeScheduleFromRecord() {
 }
 
 void SetupPage::LoadFromStatus() {
-  Model.CheckBoxBackupEnabled = false;
+  Model.ScheduleSwitchEnabled = false;
   TakeScheduleFromRecord();
-  Model.CheckBoxBackupEnabled = true;
+  Model.ScheduleSwitchEnabled = true;
   // Switching sub-pages redraws the label; the page shows it as loaded.
   if (Model.SetupSubPage == 1) RefreshScheduleLabel();
   view_.SetupPageChanged();
 }
 
-bool SetupPage::Image_SetupClick() {
+bool SetupPage::OpenPage() {
   if (!core_.NavigationAccepted()) return false;
   LoadFromStatus();
   core_.SelectPage(1);
@@ -69,13 +69,13 @@ bool SetupPage::Image_SetupClick() {
 
 void SetupPage::RedrawTabs() { view_.SetupPageChanged(); }
 
-void SetupPage::Image1_InitializeClick() {
+void SetupPage::ShowInitialize() {
   Model.SetupSubPage = 0;
   Model.SetButtonVisible = true;
   RedrawTabs();
 }
 
-void SetupPage::Image1_ScheduleClick() {
+void SetupPage::ShowSchedule() {
   Model.SetupSubPage = 1;
   RedrawTabs();
   RefreshScheduleLabel();
@@ -90,27 +90,27 @@ void SetupPage::SelectPeriod(int index) {
 }
 
 void SetupPage::RefreshScheduleLabel() {
-  if (Model.CheckBoxBackupChecked) {
+  if (Model.ScheduleChecked) {
     if (RecordScheduleOn()) {
       const uint8_t period = RecordSchedulePeriod();
       // A period the user has just chosen stays what "Set" sends; the label
       // tells what the enclosure has now.
       if (!periodChosen_) core_.SetBackupMinutes(period);
-      Model.LabelBackupMess = "Backup period: " + std::to_string(period) + " minutes";
+      Model.ScheduleMessage = "Backup period: " + std::to_string(period) + " minutes";
     } else {
-      Model.LabelBackupMess = setup_text::kScheduleDisabled;
+      Model.ScheduleMessage = setup_text::kScheduleDisabled;
     }
-    Model.LabelBackupMessVisible = true;
+    Model.ScheduleMessageVisible = true;
     Model.SetButtonVisible = true;
   } else {
-    Model.LabelBackupMessVisible = false;
-    Model.LabelBackupMess = setup_text::kScheduleDisabled;
+    Model.ScheduleMessageVisible = false;
+    Model.ScheduleMessage = setup_text::kScheduleDisabled;
     Model.SetButtonVisible = false;
   }
   view_.SetupPageChanged();
 }
 
-void SetupPage::CheckBox_BackupClick(bool checked) {
+void SetupPage::ScheduleSwitchClick(bool checked) {
   SetBackupChecked(checked);
   if (core_.Devices().FirstFill) {
     view_.SetupPageChanged();
@@ -133,9 +133,9 @@ std::string SetupPage::InitializeQuestion() const {
          "?\n\nBoth drives of this enclosure are set up anew: all data on them is lost.";
 }
 
-SetOutcome SetupPage::Image1_SetClick() {
+SetOutcome SetupPage::SetClick() {
   if (Model.SetupSubPage == 1) {
-    core_.SetBackupEnabled(Model.CheckBoxBackupChecked);
+    core_.SetBackupEnabled(Model.ScheduleChecked);
     // Switching on needs a period: the enclosure must never be told "on,
     // every 0 minutes".
     if (core_.Controls().BackupEnabled && core_.Controls().BackupMinutes == 0) {
@@ -196,7 +196,7 @@ SetOutcome SetupPage::Image1_SetClick() {
   if (ok)
     view_.ShowMessage({setup_text::kCompleted, setup_text::kCaption, BoxIcon::Warning, BoxButtons::Ok});
   else
-    view_.ShowMessage({panel4_, setup_text::kCaption, BoxIcon::None, BoxButtons::Ok});
+    view_.ShowMessage({messageText_, setup_text::kCaption, BoxIcon::None, BoxButtons::Ok});
   running_ = false;
   framing_.EndDeviceOperation();
   return ok ? SetOutcome::Succeeded : SetOutcome::Failed;
@@ -240,7 +240,7 @@ void SetupPage::OptionBoxClick() {
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
   if (core_.Controls().CurrentPage != 1) TakeScheduleFromRecord();
-  core_.SetBackupEnabled(Model.CheckBoxBackupChecked);
+  core_.SetBackupEnabled(Model.ScheduleChecked);
   core_.RequestBackupPeriod();
 }
 
@@ -249,7 +249,7 @@ void SetupPage::RequestServed(uint8_t bit, bool ok) {
   lastServedOk_ = ok;
   if (bit == request_bits::kBackupPeriod && ok && core_.Controls().BackupEnabled &&
       !core_.Controls().BackupMessage.empty()) {
-    Model.LabelBackupMess = core_.Controls().BackupMessage;
+    Model.ScheduleMessage = core_.Controls().BackupMessage;
     view_.SetupPageChanged();
   }
   // The sender has locked the option controls for the hold-off.

@@ -61,11 +61,11 @@ inline constexpr std::array<uint8_t, 4> kBackupPeriods{10, 30, 60, 180};
 
 struct SetupPageModel {
   uint8_t SetupSubPage = 0;  // 0 Initialize ("Default"), 1 Schedule ("1")
-  bool CheckBoxBackupChecked = false;
-  bool CheckBoxBackupEnabled = true;
+  bool ScheduleChecked = false;
+  bool ScheduleSwitchEnabled = true;
   int PeriodChecked = -1;  // index into kBackupPeriods, -1 none
-  bool LabelBackupMessVisible = false;
-  std::string LabelBackupMess = setup_text::kScheduleDisabled;
+  bool ScheduleMessageVisible = false;
+  std::string ScheduleMessage = setup_text::kScheduleDisabled;
   bool SetButtonVisible = true;
   std::string StepText;  // the running step's text
   bool StepPanelVisible = false;
@@ -95,23 +95,19 @@ class SetupPage {
   // for both operations).
   SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing);
 
-  // Image_SetupClick: loads the page from the Status page slot's record and
+  // OpenPage: loads the page from the Status page slot's record and
   // makes it current. False when navigation is not accepted yet.
-  bool Image_SetupClick();
+  bool OpenPage();
   // Steps 1-3 of the loading without the page change.
   void LoadFromStatus();
 
-  void Image1_InitializeClick();
-  void Image1_ScheduleClick();
-  void RadioButton_10minClick() { SelectPeriod(0); }
-  void RadioButton_30minClick() { SelectPeriod(1); }
-  void RadioButton_1HourClick() { SelectPeriod(2); }
-  void RadioButton_3HourClick() { SelectPeriod(3); }
+  void ShowInitialize();
+  void ShowSchedule();
   void SelectPeriod(int index);
   void RefreshScheduleLabel();
   // A user click on "Schedule Backup enable"; `checked`: its new state.
-  void CheckBox_BackupClick(bool checked);
-  SetOutcome Image1_SetClick();
+  void ScheduleSwitchClick(bool checked);
+  SetOutcome SetClick();
 
   // Hdd1ScanClick (HDD1) and Hdd2ScanClick (HDD2).
   ScanOutcome Hdd1ScanClick() { return ScanClick(0); }
@@ -159,7 +155,7 @@ class SetupPage {
   RaidCore& core_;
   CoreView& view_;
   FirmwareUpgrade& framing_;
-  std::string panel4_;
+  std::string messageText_;
   bool periodChosen_ = false;  // a radio button was clicked since the load
   bool running_ = false;
   uint8_t lastServed_ = 0;

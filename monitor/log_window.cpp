@@ -17,19 +17,19 @@ void LogWindowModel::RealTimeCaption() {
   }
 }
 
-void LogWindowModel::ClearMemo() {
-  Memo.clear();
-  ++MemoResets;
+void LogWindowModel::ClearLines() {
+  Lines.clear();
+  ++LineResets;
 }
 
-void LogWindowModel::FormCreate() {
-  ClearMemo();
+void LogWindowModel::Open() {
+  ClearLines();
   Shown = dayLog_.size();
 }
 
-void LogWindowModel::FormShow() {
+void LogWindowModel::Show() {
   RealTimeCaption();
-  for (size_t i = 0; i < Shown && i < dayLog_.size(); ++i) Memo.push_back(dayLog_[i]);
+  for (size_t i = 0; i < Shown && i < dayLog_.size(); ++i) Lines.push_back(dayLog_[i]);
   TimerEnabled = true;
 }
 
@@ -42,26 +42,26 @@ void LogWindowModel::OnFollowTimer() {
   }
   RealTimeCaption();
   if (Shown < c) {
-    for (size_t i = Shown; i < c; ++i) Memo.push_back(dayLog_[i]);
+    for (size_t i = Shown; i < c; ++i) Lines.push_back(dayLog_[i]);
     Shown = c;
   } else if (c < Shown) {
     // The buffer restarted (a new day): show it whole again.
-    ClearMemo();
-    Memo.insert(Memo.end(), dayLog_.begin(), dayLog_.end());
+    ClearLines();
+    Lines.insert(Lines.end(), dayLog_.begin(), dayLog_.end());
     Shown = c;
   }
 }
 
-void LogWindowModel::Button1Click() {
+void LogWindowModel::ShowRealTime() {
   TimerEnabled = false;
   RealTimeCaption();
   Shown = dayLog_.size();
-  ClearMemo();
-  Memo.insert(Memo.end(), dayLog_.begin(), dayLog_.end());
+  ClearLines();
+  Lines.insert(Lines.end(), dayLog_.begin(), dayLog_.end());
   TimerEnabled = true;
 }
 
-void LogWindowModel::Button2Click(const std::function<std::string()>& chooseFile) {
+void LogWindowModel::ViewLogFile(const std::function<std::string()>& chooseFile) {
   TimerEnabled = false;
   Error.clear();
   const std::string path = chooseFile ? chooseFile() : std::string();
@@ -72,8 +72,8 @@ void LogWindowModel::Button2Click(const std::function<std::string()>& chooseFile
     Error = path + ": " + r.error;
     return;
   }
-  ClearMemo();
-  Memo = std::move(lines);
+  ClearLines();
+  Lines = std::move(lines);
   const size_t slash = path.find_last_of("/\\");
   Caption = "Event log - " + (slash == std::string::npos ? path : path.substr(slash + 1));
 }

@@ -16,18 +16,18 @@ class LogWindowModel {
   LogWindowModel(const std::vector<std::string>& dayLog, const std::atomic<uint8_t>& requestBits)
       : dayLog_(dayLog), requestBits_(requestBits) {}
 
-  void FormCreate();
-  void FormShow();
+  void Open();
+  void Show();
   void OnFollowTimer();
   // "Real Time Log".
-  void Button1Click();
+  void ShowRealTime();
   // "View Log File": chooseFile returns the chosen path, or "" when the user
   // cancelled. A file that cannot be read leaves the window as it was and
   // gives the reason in Error.
-  void Button2Click(const std::function<std::string()>& chooseFile);
+  void ViewLogFile(const std::function<std::string()>& chooseFile);
 
-  std::vector<std::string> Memo;  // the window's copy of the lines
-  uint64_t MemoResets = 0;        // counts the times Memo was cleared
+  std::vector<std::string> Lines;  // the window's copy of the lines
+  uint64_t LineResets = 0;         // counts the times Lines was cleared
   std::string Caption = "Event Log";
   bool Grey = false;
   bool TimerEnabled = false;
@@ -37,7 +37,7 @@ class LogWindowModel {
  private:
   bool Armed() const;
   void RealTimeCaption();
-  void ClearMemo();
+  void ClearLines();
 
   const std::vector<std::string>& dayLog_;
   const std::atomic<uint8_t>& requestBits_;

@@ -1,76 +1,78 @@
 #include "notify/mail_page.h"
 
+#include "monitor/monitor_state.h"
+
 namespace raid {
 
 void MailPage::Fill() {
   MailPageModel& m = Model;
   if (s_.SettingsKeyExists) {
-    m.Edit1 = s_.Setting(kPort);
-    m.Edit2 = s_.Setting(kSmtpHost);
-    m.Edit3 = s_.Setting(kSenderName);
-    m.Edit4 = s_.Setting(kSenderAddress);
-    m.Edit5 = s_.Setting(kTimeOut);
-    m.Edit8 = s_.Setting(kPassword);
-    m.CheckBox8 = (s_.MailAuthState & 1) != 0;
-    m.Edit8Visible = m.CheckBox8;
-    m.Memo5 = s_.MailSubjectTemplate[1];
-    m.Memo6 = s_.MailContentsTemplate[1];
-    m.Memo3 = s_.MailSubjectTemplate[2];
-    m.Memo4 = s_.MailContentsTemplate[2];
+    m.Port = s_.Setting(kPort);
+    m.SmtpHost = s_.Setting(kSmtpHost);
+    m.SenderName = s_.Setting(kSenderName);
+    m.SenderAddress = s_.Setting(kSenderAddress);
+    m.TimeOut = s_.Setting(kTimeOut);
+    m.Password = s_.Setting(kPassword);
+    m.LoginChecked = (s_.MailAuthState & 1) != 0;
+    m.PasswordVisible = m.LoginChecked;
+    m.FailSubject = s_.MailSubjectTemplate[1];
+    m.FailContents = s_.MailContentsTemplate[1];
+    m.RemoveSubject = s_.MailSubjectTemplate[2];
+    m.RemoveContents = s_.MailContentsTemplate[2];
     m.Recipients = s_.MailRecipients;
     RefillGrids();
   } else {
-    m.Edit1 = "25";
-    m.Edit5 = "0";
-    m.CheckBox8 = false;
-    m.Edit8Visible = false;
+    m.Port = "25";
+    m.TimeOut = "0";
+    m.LoginChecked = false;
+    m.PasswordVisible = false;
   }
-  m.Edit6.clear();
-  m.Edit7.clear();
+  m.RemovePageInput.clear();
+  m.FailPageInput.clear();
   m.MailPageDirty = 0;
 }
 
 void MailPage::SelectSubPage(int page) {
   if (page < 0 || page > 2) return;
   Model.SubPage = page;
-  Model.Edit6.clear();
-  Model.Edit7.clear();
+  Model.RemovePageInput.clear();
+  Model.FailPageInput.clear();
 }
 
-void MailPage::EditChanged(int edit, const std::string& text) {
+void MailPage::EditChanged(MailField field, const std::string& text) {
   // Each edit box: where the model keeps its text, how much of the text it
   // keeps, and the setting the change marks unsaved.
   struct EditBox {
-    int edit;
+    MailField field;
     std::string MailPageModel::*text;
     size_t maxLength;
     uint8_t dirty;
   };
   static constexpr EditBox kEditBoxes[] = {
-      {1, &MailPageModel::Edit1, std::string::npos, mail_dirty::kPort},
-      {2, &MailPageModel::Edit2, std::string::npos, mail_dirty::kHost},
-      {3, &MailPageModel::Edit3, std::string::npos, mail_dirty::kName},
-      {4, &MailPageModel::Edit4, std::string::npos, mail_dirty::kAddress},
-      {5, &MailPageModel::Edit5, 2, mail_dirty::kTimeOut},
-      {8, &MailPageModel::Edit8, kPasswordMaxLength, mail_dirty::kPassword},
+      {MailField::Port, &MailPageModel::Port, std::string::npos, mail_dirty::kPort},
+      {MailField::SmtpHost, &MailPageModel::SmtpHost, std::string::npos, mail_dirty::kHost},
+      {MailField::SenderName, &MailPageModel::SenderName, std::string::npos, mail_dirty::kName},
+      {MailField::SenderAddress, &MailPageModel::SenderAddress, std::string::npos, mail_dirty::kAddress},
+      {MailField::TimeOut, &MailPageModel::TimeOut, 2, mail_dirty::kTimeOut},
+      {MailField::Password, &MailPageModel::Password, kPasswordMaxLength, mail_dirty::kPassword},
   };
   for (const EditBox& box : kEditBoxes) {
-    if (box.edit != edit) continue;
+    if (box.field != field) continue;
     Model.*box.text = text.substr(0, box.maxLength);
     Model.MailPageDirty |= box.dirty;
   }
 }
 
-void MailPage::CheckBox8Click(bool checked) {
-  Model.CheckBox8 = checked;
-  Model.Edit8Visible = checked;
+void MailPage::LoginClick(bool checked) {
+  Model.LoginChecked = checked;
+  Model.PasswordVisible = checked;
 }
 
 void MailPage::RefillGrids() {
   for (size_t r = 0; r < kMaxRecipients; ++r) Model.Grid[r] = r < Model.Recipients.size() ? Model.Recipients[r] : " ";
 }
 
-void MailPage::Image3_1PClick() {
+void MailPage::AddRecipient() {
   if (Model.SubPage == 0) return;
   std::string& input = Input();
   if (input.empty() || Model.Recipients.size() >= kMaxRecipients) return;
@@ -83,9 +85,9 @@ void MailPage::Image3_1PClick() {
   input.clear();
 }
 
-void MailPage::Image3_1MClick() {
+void MailPage::RemoveRecipient() {
   if (Model.SubPage == 0) return;
-  const int row = Model.SubPage == 1 ? Model.Grid1Row : Model.Grid2Row;
+  const int row = Model.SubPage == 1 ? Model.FailGridRow : Model.RemoveGridRow;
   if (row < 0 || static_cast<size_t>(row) >= Model.Recipients.size()) return;
   Model.Recipients.erase(Model.Recipients.begin() + row);
   Input().clear();
@@ -95,21 +97,21 @@ void MailPage::Image3_1MClick() {
 void MailPage::SelectCell(int grid, int row) {
   if (row < 0 || row >= static_cast<int>(kMaxRecipients)) return;
   if (grid == 1) {
-    Model.Grid1Row = row;
-    Model.Edit7 = Model.Grid[static_cast<size_t>(row)];
+    Model.FailGridRow = row;
+    Model.FailPageInput = Model.Grid[static_cast<size_t>(row)];
   } else if (grid == 2) {
-    Model.Grid2Row = row;
-    Model.Edit6 = Model.Grid[static_cast<size_t>(row)];
+    Model.RemoveGridRow = row;
+    Model.RemovePageInput = Model.Grid[static_cast<size_t>(row)];
   }
 }
 
 SettingsResult MailPage::Save() {
   MailPageModel& m = Model;
-  if (m.Edit1.empty()) m.Edit1 = "25";
-  if (m.Edit5.empty()) m.Edit5 = "0";
+  if (m.Port.empty()) m.Port = "25";
+  if (m.TimeOut.empty()) m.TimeOut = "0";
   const bool existed = s_.SettingsKeyExists;
   SettingsResult r;
-  const std::string* fields[5] = {&m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4, &m.Edit5};
+  const std::string* fields[5] = {&m.Port, &m.SmtpHost, &m.SenderName, &m.SenderAddress, &m.TimeOut};
   if (!existed) {
     if (!(r = store_.CreateKey()).ok) return r;
     s_.SettingsKeyExists = true;
@@ -118,13 +120,13 @@ SettingsResult MailPage::Save() {
     if (existed && !(m.MailPageDirty & (1u << i))) continue;
     if (!(r = store_.WriteString(ServerValueName(i), *fields[i])).ok) return r;
   }
-  if (((s_.MailAuthState & 1) != 0) != m.CheckBox8) m.MailPageDirty |= mail_dirty::kPassword;
+  if (((s_.MailAuthState & 1) != 0) != m.LoginChecked) m.MailPageDirty |= mail_dirty::kPassword;
   // A record that did not decode shows "ErrorFormat" in the password field;
   // it is only replaced when the password or the switch was touched, so an
   // edit of another field never stores that text as the password.
   const bool recordKept = existed && s_.MailAuthState == kAuthInvalid && !(m.MailPageDirty & mail_dirty::kPassword);
   if ((m.MailPageDirty != 0 || !existed) && !recordKept) {
-    const PasswordRecord rec = EncodePasswordRecord(m.Edit8, m.CheckBox8, s_.MailSalt);
+    const PasswordRecord rec = EncodePasswordRecord(m.Password, m.LoginChecked, s_.MailSalt);
     if (!(r = store_.WriteBinary("ProductID", std::vector<uint8_t>(rec.begin(), rec.end()))).ok) return r;
   }
   if (m.Recipients != s_.MailRecipients) {
@@ -136,7 +138,7 @@ SettingsResult MailPage::Save() {
     if (!(r = store_.WriteDword("ToAddrCount", static_cast<uint32_t>(m.Recipients.size()))).ok) return r;
   }
   if (!(r = store_.WriteString("FilePath", s_.MailTemplateDir)).ok) return r;
-  const TextLines* memos[2][2] = {{&m.Memo5, &m.Memo6}, {&m.Memo3, &m.Memo4}};
+  const TextLines* memos[2][2] = {{&m.FailSubject, &m.FailContents}, {&m.RemoveSubject, &m.RemoveContents}};
   for (int k = 1; k <= 2; ++k) {
     if (!(r = WriteTemplateFile(SubjectFileName(s_.MailTemplateDir, k), *memos[k - 1][0])).ok) return r;
     if (!(r = WriteTemplateFile(ContentsFileName(s_.MailTemplateDir, k), *memos[k - 1][1])).ok) return r;
@@ -144,11 +146,11 @@ SettingsResult MailPage::Save() {
   return {};
 }
 
-bool MailPage::Image3_OKClick() {
+bool MailPage::OkClick() {
   const SettingsResult r = Save();
   // What reached the store is read back by the next load, also after a
   // failed write.
-  flags_ |= 0x01;
+  flags_ |= mail_request::kReloadSettings;
   s_.MailSettingsLoaded = false;
   if (!r.ok) {
     ui_.ShowMessage(

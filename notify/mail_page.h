@@ -23,17 +23,21 @@ constexpr uint8_t kPort = 0x01, kHost = 0x02, kName = 0x04, kAddress = 0x08, kTi
                   kRecipients = 0x40;
 }
 
+// The edit boxes of the Setup sub-page.
+enum class MailField { Port, SmtpHost, SenderName, SenderAddress, TimeOut, Password };
+
 struct MailPageModel {
-  int SubPage = 0;                                       // 0 Setup, 1 HDD_Fail, 2 DeviceRemove
-  std::string Edit1, Edit2, Edit3, Edit4, Edit5, Edit8;  // port, host, name, address, time-out, password
-  bool CheckBox8 = false;
-  bool Edit8Visible = false;
-  std::string Edit7, Edit6;  // address inputs of sub-pages 1 and 2
-  // Subject and contents: Memo5/Memo6 category 1, Memo3/Memo4 category 2.
-  TextLines Memo5, Memo6, Memo3, Memo4;
+  int SubPage = 0;  // 0 Setup, 1 HDD_Fail, 2 DeviceRemove
+  std::string Port, SmtpHost, SenderName, SenderAddress, TimeOut,
+      Password;  // port, host, name, address, time-out, password
+  bool LoginChecked = false;
+  bool PasswordVisible = false;
+  std::string FailPageInput, RemovePageInput;  // address inputs of sub-pages 1 and 2
+  // Subject and contents: FailSubject/FailContents category 1, RemoveSubject/RemoveContents category 2.
+  TextLines FailSubject, FailContents, RemoveSubject, RemoveContents;
   std::vector<std::string> Recipients;           // the working list
   std::array<std::string, kMaxRecipients> Grid;  // both grids' cells
-  int Grid1Row = 0, Grid2Row = 0;
+  int FailGridRow = 0, RemoveGridRow = 0;
   uint8_t MailPageDirty = 0;
 };
 
@@ -46,24 +50,21 @@ class MailPage {
 
   // Image_EmailClick and Image3_IgnoreClick: the fields from memory.
   void Fill();
-  void Image3_SetupClick() { SelectSubPage(0); }
-  void Image3_HDDFailClick() { SelectSubPage(1); }
-  void Image3_DeviceRemoveClick() { SelectSubPage(2); }
   void SelectSubPage(int page);
-  // Edit1Change .. Edit5Change, Edit8Change: the text and its edit bit.
-  void EditChanged(int edit, const std::string& text);
-  void CheckBox8Click(bool checked);
-  void Image3_1PClick();               // add the sub-page's input to the list
-  void Image3_1MClick();               // remove the sub-page's selected row
+  // An edit box's text changed: the text and its edit bit.
+  void EditChanged(MailField field, const std::string& text);
+  void LoginClick(bool checked);
+  void AddRecipient();                 // add the sub-page's input to the list
+  void RemoveRecipient();              // remove the sub-page's selected row
   void SelectCell(int grid, int row);  // StringGrid1SelectCell / StringGrid2SelectCell
   // OK: saves in order, writing only what the edit bits say. False when the
   // store refused a write (the user has been told; what was stored before
   // the failing write stays).
-  bool Image3_OKClick();
+  bool OkClick();
 
  private:
   void RefillGrids();
-  std::string& Input() { return Model.SubPage == 2 ? Model.Edit6 : Model.Edit7; }
+  std::string& Input() { return Model.SubPage == 2 ? Model.RemovePageInput : Model.FailPageInput; }
   SettingsResult Save();
 
   MailSettingsState& s_;

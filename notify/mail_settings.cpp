@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "monitor/monitor_state.h"
 #include "platform/file_io.h"
 
 namespace raid {
 
 namespace {
-constexpr uint8_t kReloadBit = 0x01;
 constexpr uint64_t kTemplateMaxBytes = 1024 * 1024;
 const char* const kServerValueNames[5] = {"Port", "SMTP", "UserName", "Addr", "TimeOut"};
 
@@ -25,7 +25,7 @@ const char* ServerValueName(size_t i) { return i < 5 ? kServerValueNames[i] : ""
 void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags) {
   s.SettingsKeyExists = store.KeyExists();
   if (s.SettingsKeyExists)
-    requestFlags |= kReloadBit;
+    requestFlags |= mail_request::kReloadSettings;
   else
     s.MailTemplateDir = store.DefaultTemplateDir();
 }
@@ -34,7 +34,7 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
                                 const std::function<void()>& pump) {
   // Settings loaded before stay in use, so notifications still go out.
   auto fail = [&](SettingsResult r) {
-    requestFlags &= static_cast<uint8_t>(~kReloadBit);
+    requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
     return r;
   };
   uint32_t count = 0;
@@ -81,7 +81,7 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
   s.MailSubjectTemplate = std::move(subjects);
   s.MailContentsTemplate = std::move(contents);
   s.MailSettingsLoaded = true;
-  requestFlags &= static_cast<uint8_t>(~kReloadBit);
+  requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
   return {};
 }
 

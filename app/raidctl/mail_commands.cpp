@@ -107,20 +107,20 @@ struct Session {
     page->Fill();
     return true;
   }
-  int Save() { return page->Image3_OKClick() ? kOk : kFailed; }
+  int Save() { return page->OkClick() ? kOk : kFailed; }
 };
 
 int Show(Session& s) {
   std::printf("Settings: %s%s\n", s.store->Location().c_str(),
               s.settings.SettingsKeyExists ? "" : " (none stored yet)");
   const MailPageModel& m = s.page->Model;
-  std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", m.Edit1.c_str(), m.Edit2.c_str(),
-              m.Edit3.c_str(), m.Edit4.c_str(), m.Edit5.c_str());
+  std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", m.Port.c_str(), m.SmtpHost.c_str(),
+              m.SenderName.c_str(), m.SenderAddress.c_str(), m.TimeOut.c_str());
   const char* auth = s.settings.MailAuthState == kAuthInvalid ? "off (the stored password record is damaged)"
-                                                              : (m.CheckBox8 ? "on" : "off");
+                                                              : (m.LoginChecked ? "on" : "off");
   std::printf("SMTP Login Authentication: %s\n", auth);
   std::printf("Password: %s\n", s.settings.MailAuthState == kAuthInvalid ? "unreadable"
-                                : m.Edit8.empty()                        ? "none"
+                                : m.Password.empty()                     ? "none"
                                                                          : "set");
   std::printf("Recipients: %zu\n", m.Recipients.size());
   for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
@@ -150,26 +150,26 @@ int Set(Session& s, const std::vector<std::string>& a) {
       std::string pw;
       if (!ReadPassword(pw)) return Usage("--password-stdin: no password on standard input");
       if (pw.size() > kPasswordMaxLength) return Usage("the password has at most 15 characters");
-      p.EditChanged(8, pw);
+      p.EditChanged(MailField::Password, pw);
       continue;
     }
     if (i + 1 >= a.size()) return Usage(o + " needs a value");
     const std::string v = a[++i];
     if (o == "--server")
-      p.EditChanged(2, v);
+      p.EditChanged(MailField::SmtpHost, v);
     else if (o == "--port") {
       if (!Digits(v, 5) || std::stoi(v) < 1 || std::stoi(v) > 65535) return Usage("--port needs a number 1-65535");
-      p.EditChanged(1, v);
+      p.EditChanged(MailField::Port, v);
     } else if (o == "--name")
-      p.EditChanged(3, v);
+      p.EditChanged(MailField::SenderName, v);
     else if (o == "--address")
-      p.EditChanged(4, v);
+      p.EditChanged(MailField::SenderAddress, v);
     else if (o == "--timeout") {
       if (!Digits(v, 2)) return Usage("--timeout needs seconds 0-99");
-      p.EditChanged(5, v);
+      p.EditChanged(MailField::TimeOut, v);
     } else if (o == "--auth") {
       if (v != "on" && v != "off") return Usage("--auth takes on or off");
-      p.CheckBox8Click(v == "on");
+      p.LoginClick(v == "on");
     } else if (o == "--retry" || o == "--reminder") {
       if (v != "on" && v != "off") return Usage(o + " takes on or off");
       switches.emplace_back(o == "--retry" ? kRetryFailedMailSetting : kDailyReminderSetting, v == "on" ? 1u : 0u);
@@ -191,14 +191,14 @@ int Set(Session& s, const std::vector<std::string>& a) {
 int Recipients(Session& s, const std::vector<std::string>& a) {
   if (a.size() != 2 || (a[0] != "add" && a[0] != "remove")) return Usage("mail recipients add|remove ADDRESS");
   MailPage& p = *s.page;
-  p.Image3_HDDFailClick();
+  p.SelectSubPage(1);
   if (a[0] == "add") {
     if (p.Model.Recipients.size() >= kMaxRecipients) {
       std::fprintf(stderr, "raidctl: the list already holds %zu addresses\n", kMaxRecipients);
       return kFailed;
     }
-    p.Model.Edit7 = a[1];
-    p.Image3_1PClick();
+    p.Model.FailPageInput = a[1];
+    p.AddRecipient();
     if (s.boxes.shown) return kFailed;  // "E-Mail Address formula error!"
   } else {
     const auto& list = p.Model.Recipients;
@@ -209,7 +209,7 @@ int Recipients(Session& s, const std::vector<std::string>& a) {
       return kFailed;
     }
     p.SelectCell(1, static_cast<int>(row));
-    p.Image3_1MClick();
+    p.RemoveRecipient();
   }
   return s.Save();
 }
@@ -228,7 +228,8 @@ int Template(Session& s, const std::vector<std::string>& a) {
     return kFailed;
   }
   MailPageModel& m = s.page->Model;
-  TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.Memo5 : m.Memo6) : (a[1] == "subject" ? m.Memo3 : m.Memo4);
+  TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.FailSubject : m.FailContents)
+                                : (a[1] == "subject" ? m.RemoveSubject : m.RemoveContents);
   memo = lines;
   return s.Save();
 }

@@ -212,7 +212,7 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
   }
   view.SetOutput(stdout);
   view.WatchUpgrade(&up, &core.Commands(), RAID_ISATTY(stdout), RAID_ISATTY(stdin));
-  const UpgradeOutcome outcome = up.Image2_UpgradeClick();
+  const UpgradeOutcome outcome = up.UpgradeClick();
   view.WatchUpgrade(nullptr, nullptr, false, false);
   switch (outcome) {
     case UpgradeOutcome::Succeeded: return 0;
@@ -286,7 +286,7 @@ int main(int argc, char** argv) {
 
   if (ctl.command == "upgrade") {
     view.SetOutput(stdout);
-    upgrade.OpenDialog1CanClose(ctl.file);
+    upgrade.LoadImageFile(ctl.file);
     if (!upgrade.ImageLoaded()) return kExitFailed;
     view.SetOutput(stderr);
   }

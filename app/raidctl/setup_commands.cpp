@@ -27,20 +27,20 @@ bool Serve(RaidCore& core, const SetupPage& page, uint8_t bit) {
 
 int Schedule(RaidCore& core, SetupPage& page, const SetupCommand& c) {
   page.LoadFromStatus();
-  page.Image1_ScheduleClick();
+  page.ShowSchedule();
   if (c.on) {
-    if (!page.Model.CheckBoxBackupChecked) page.CheckBox_BackupClick(true);
+    if (!page.Model.ScheduleChecked) page.ScheduleSwitchClick(true);
     for (size_t i = 0; i < kBackupPeriods.size(); ++i)
       if (kBackupPeriods[i] == c.period) page.SelectPeriod(static_cast<int>(i));
-    if (page.Image1_SetClick() == SetOutcome::NoPeriod)
+    if (page.SetClick() == SetOutcome::NoPeriod)
       return Fail("the schedule is off on this enclosure, so it has no period to keep: add --period");
-  } else if (page.Model.CheckBoxBackupChecked) {
-    page.CheckBox_BackupClick(false);  // unchecking sends at once
+  } else if (page.Model.ScheduleChecked) {
+    page.ScheduleSwitchClick(false);  // unchecking sends at once
   } else {
-    page.Image1_SetClick();
+    page.SetClick();
   }
   if (!Serve(core, page, request_bits::kBackupPeriod)) return Fail("the schedule setting was not sent");
-  std::printf("%s\n", c.on ? page.Model.LabelBackupMess.c_str() : setup_text::kScheduleDisabled);
+  std::printf("%s\n", c.on ? page.Model.ScheduleMessage.c_str() : setup_text::kScheduleDisabled);
   return 0;
 }
 
@@ -162,8 +162,8 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
   } else {
     // --yes-destroy-data was the question; the sequence and its texts are
     // the page's.
-    page.Image1_InitializeClick();
-    rc = page.Image1_SetClick() == SetOutcome::Succeeded ? 0 : kExitFailed;
+    page.ShowInitialize();
+    rc = page.SetClick() == SetOutcome::Succeeded ? 0 : kExitFailed;
   }
   view.SetOutput(stderr);
   return rc;

@@ -81,40 +81,40 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
 }
 
 void EmailPage::BuildSetup(QWidget* w) {
-  auto edit = [&](int n, const QRect& r, const QString& accessible) {
+  auto edit = [&](int n, MailField field, const QRect& r, const QString& accessible) {
     auto* e = new QLineEdit(w);
     e->setObjectName(QString("Edit%1").arg(n));
     e->setGeometry(r);
     e->setAccessibleName(accessible);
     edits_[static_cast<size_t>(n)] = e;
-    connect(e, &QLineEdit::textEdited, this, [this, n](const QString& t) {
-      if (!drawing_) model_.EditChanged(n, Local(t));
+    connect(e, &QLineEdit::textEdited, this, [this, field](const QString& t) {
+      if (!drawing_) model_.EditChanged(field, Local(t));
     });
     return e;
   };
   Label(w, "Label_EmailSetup", "E-Mail Setup", QRect(8, 2, 200, 18), true);
   Label(w, "Label_Port", "Port", QRect(16, 22, 120, 20));
-  edit(1, QRect(140, 22, 60, 20), "Port");
+  edit(1, MailField::Port, QRect(140, 22, 60, 20), "Port");
   Label(w, "Label_PortDefault", "( Default 25 )", QRect(206, 22, 100, 20));
   Label(w, "Label_SmtpHost", "E-Mail Host (SMTP)", QRect(16, 46, 120, 20));
-  edit(2, QRect(140, 46, 230, 20), "E-Mail Host (SMTP)");
+  edit(2, MailField::SmtpHost, QRect(140, 46, 230, 20), "E-Mail Host (SMTP)");
   Label(w, "Label_LocalInformation", "Local Information", QRect(8, 70, 200, 18), true);
   Label(w, "Label_Name", "Name", QRect(16, 90, 120, 20));
-  edit(3, QRect(140, 90, 230, 20), "Name");
+  edit(3, MailField::SenderName, QRect(140, 90, 230, 20), "Name");
   Label(w, "Label_EmailAddress", "E-Mail Address", QRect(16, 114, 120, 20));
-  edit(4, QRect(140, 114, 230, 20), "E-Mail Address");
+  edit(4, MailField::SenderAddress, QRect(140, 114, 230, 20), "E-Mail Address");
   Label(w, "Label_TimeOut", "Time Out", QRect(8, 138, 200, 18), true);
   Label(w, "Label_ConnectHost", "Connect E-mail Host", QRect(16, 158, 120, 20));
-  edit(5, QRect(140, 158, 30, 20), "Connect E-mail Host time-out")->setMaxLength(2);
+  edit(5, MailField::TimeOut, QRect(140, 158, 30, 20), "Connect E-mail Host time-out")->setMaxLength(2);
   Label(w, "Label_Sec", "(Sec)", QRect(176, 158, 40, 20));
   checkBox8_ = new QCheckBox("SMTP Login Authentication", w);
   checkBox8_->setObjectName("CheckBox8");
   checkBox8_->setGeometry(16, 184, 200, 20);
   connect(checkBox8_, &QCheckBox::clicked, this, [this](bool on) {
-    model_.CheckBox8Click(on);
+    model_.LoginClick(on);
     Redraw();
   });
-  QLineEdit* pw = edit(8, QRect(220, 184, 150, 20), "Password");
+  QLineEdit* pw = edit(8, MailField::Password, QRect(220, 184, 150, 20), "Password");
   pw->setMaxLength(static_cast<int>(kPasswordMaxLength));
   pw->setEchoMode(QLineEdit::Password);
   auto* test = new QPushButton("Send test mail", w);
@@ -134,7 +134,7 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
   edits_[static_cast<size_t>(n)] = input;
   connect(input, &QLineEdit::textEdited, this, [this, sub](const QString& t) {
     if (drawing_) return;
-    (sub == 1 ? model_.Model.Edit7 : model_.Model.Edit6) = Local(t);
+    (sub == 1 ? model_.Model.FailPageInput : model_.Model.RemovePageInput) = Local(t);
   });
   auto picture = [&](const QString& name, const QString& label, int left) {
     auto* b = new PictureButton(w, name, label == "+" ? "Add address" : "Remove address");
@@ -144,11 +144,11 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
     return b;
   };
   connect(picture("Image3_" + p + "P", "+", 128), &QAbstractButton::clicked, this, [this] {
-    model_.Image3_1PClick();
+    model_.AddRecipient();
     Redraw();
   });
   connect(picture("Image3_" + p + "M", "-", 150), &QAbstractButton::clicked, this, [this] {
-    model_.Image3_1MClick();
+    model_.RemoveRecipient();
     Redraw();
   });
   auto* grid = new QTableWidget(static_cast<int>(kMaxRecipients), 1, w);
@@ -187,7 +187,8 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
     connect(m, &QPlainTextEdit::textChanged, this, [this, m, sub, subject] {
       if (drawing_) return;
       MailPageModel& mm = model_.Model;
-      TextLines& lines = m == subject ? (sub == 1 ? mm.Memo5 : mm.Memo3) : (sub == 1 ? mm.Memo6 : mm.Memo4);
+      TextLines& lines = m == subject ? (sub == 1 ? mm.FailSubject : mm.RemoveSubject)
+                                      : (sub == 1 ? mm.FailContents : mm.RemoveContents);
       lines = LinesOf(m);
     });
   }
@@ -220,18 +221,19 @@ void EmailPage::RedrawTabs() {
 void EmailPage::Redraw() {
   drawing_ = true;
   const MailPageModel& m = model_.Model;
-  const std::string* texts[9] = {nullptr,  &m.Edit1, &m.Edit2, &m.Edit3, &m.Edit4,
-                                 &m.Edit5, &m.Edit6, &m.Edit7, &m.Edit8};
+  const std::string* texts[9] = {nullptr,          &m.Port,    &m.SmtpHost,        &m.SenderName,
+                                 &m.SenderAddress, &m.TimeOut, &m.RemovePageInput, &m.FailPageInput,
+                                 &m.Password};
   for (size_t n = 1; n < 9; ++n) {
     const QString t = Shown(*texts[n]);
     if (edits_[n]->text() != t) edits_[n]->setText(t);
   }
-  checkBox8_->setChecked(m.CheckBox8);
-  edits_[8]->setVisible(m.Edit8Visible);
-  SetLines(memo5_, m.Memo5);
-  SetLines(memo6_, m.Memo6);
-  SetLines(memo3_, m.Memo3);
-  SetLines(memo4_, m.Memo4);
+  checkBox8_->setChecked(m.LoginChecked);
+  edits_[8]->setVisible(m.PasswordVisible);
+  SetLines(memo5_, m.FailSubject);
+  SetLines(memo6_, m.FailContents);
+  SetLines(memo3_, m.RemoveSubject);
+  SetLines(memo4_, m.RemoveContents);
   for (QTableWidget* g : grids_) {
     for (int r = 0; r < static_cast<int>(kMaxRecipients); ++r) {
       QTableWidgetItem* item = g->item(r, 0);
@@ -244,7 +246,7 @@ void EmailPage::Redraw() {
 }
 
 void EmailPage::Image3_OKClick() {
-  model_.Image3_OKClick();
+  model_.OkClick();
   Redraw();
 }
 

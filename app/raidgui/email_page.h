@@ -48,7 +48,7 @@ class EmailPage : public QObject {
   std::array<QLineEdit*, 9> edits_{};  // by number: 1-5, 6, 7, 8
   QCheckBox* checkBox8_ = nullptr;
   std::array<QTableWidget*, 2> grids_{};
-  // Memo5, Memo6 (category 1), Memo3, Memo4 (category 2).
+  // FailSubject, FailContents (category 1), RemoveSubject, RemoveContents (category 2).
   QPlainTextEdit *memo5_ = nullptr, *memo6_ = nullptr, *memo3_ = nullptr, *memo4_ = nullptr;
   bool drawing_ = false;
 };

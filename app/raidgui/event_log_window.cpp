@@ -51,13 +51,13 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   timer1_.setObjectName("Timer1");
   timer1_.setInterval(1000);
   connect(&timer1_, &QTimer::timeout, this, &TForm5::OnFollowTimer);
-  model_.FormCreate();
+  model_.Open();
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
 
 void TForm5::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
-  model_.FormShow();
+  model_.Show();
   Render();
   timer1_.start();
 }
@@ -82,16 +82,16 @@ void TForm5::Render() {
   // scrolled up to read something; it opens at the end.
   QScrollBar* bar = memo1_->verticalScrollBar();
   const bool follow = renderedResets_ == ~0ull || bar->value() >= bar->maximum();
-  const bool changed = renderedResets_ != model_.MemoResets || renderedLines_ != model_.Memo.size();
-  if (renderedResets_ != model_.MemoResets || renderedLines_ > model_.Memo.size()) {
+  const bool changed = renderedResets_ != model_.LineResets || renderedLines_ != model_.Lines.size();
+  if (renderedResets_ != model_.LineResets || renderedLines_ > model_.Lines.size()) {
     QStringList all;
-    for (const auto& l : model_.Memo) all << Shown(l);
+    for (const auto& l : model_.Lines) all << Shown(l);
     memo1_->setPlainText(all.join('\n'));
-    renderedResets_ = model_.MemoResets;
+    renderedResets_ = model_.LineResets;
   } else {
-    for (size_t i = renderedLines_; i < model_.Memo.size(); ++i) memo1_->appendPlainText(Shown(model_.Memo[i]));
+    for (size_t i = renderedLines_; i < model_.Lines.size(); ++i) memo1_->appendPlainText(Shown(model_.Lines[i]));
   }
-  renderedLines_ = model_.Memo.size();
+  renderedLines_ = model_.Lines.size();
   if (changed && follow) bar->setValue(bar->maximum());
   if (!model_.TimerEnabled) timer1_.stop();
 }
@@ -102,14 +102,14 @@ void TForm5::OnFollowTimer() {
 }
 
 void TForm5::Button1Click() {
-  model_.Button1Click();
+  model_.ShowRealTime();
   Render();
   timer1_.start();
 }
 
 void TForm5::Button2Click() {
   timer1_.stop();
-  model_.Button2Click([this] { return FileChooser()(this, core_.Log().LogDir()); });
+  model_.ViewLogFile([this] { return FileChooser()(this, core_.Log().LogDir()); });
   if (!model_.Error.empty())
     ShowMessageBox(this,
                    {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});

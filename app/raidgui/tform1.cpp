@@ -171,7 +171,7 @@ void TForm1::BuildFrame() {
   PictureButton* mail = MakeNav("Image_Email", "E-mail", art::Glyph::Mail, kNavTops[3], 3);
   PictureButton* about = MakeNav("Image_About", "About", art::Glyph::About, kNavTops[4], 4);
   connect(sts, &QAbstractButton::clicked, this, [this] { Image_StsClick(); });
-  connect(setup, &QAbstractButton::clicked, this, [this] { Image_SetupClick(); });
+  connect(setup, &QAbstractButton::clicked, this, [this] { OpenPage(); });
   connect(upg, &QAbstractButton::clicked, this, [this] { Image_FWUpgClick(); });
   connect(mail, &QAbstractButton::clicked, this, [this] { Image_EmailClick(); });
   connect(about, &QAbstractButton::clicked, this, [this] { Image_AboutClick(); });
@@ -425,7 +425,7 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   image2Upgrade_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
   image2Upgrade_->setPressedEffect(true);
   image2Upgrade_->setEnabled(false);
-  connect(image2Upgrade_, &QAbstractButton::clicked, this, [this] { Image2_UpgradeClick(); });
+  connect(image2Upgrade_, &QAbstractButton::clicked, this, [this] { UpgradeClick(); });
   auto* makeBin = new QPushButton("Make Bin...", upg);
   makeBin->setObjectName("Button_MakeBin");
   makeBin->setGeometry(289, 6, 82, 24);
@@ -460,8 +460,8 @@ void TForm1::BuildSetupPage(QWidget* setup) {
     setupTabWhite_[t] = MakePictureStore(setup, QString(tabNames[t]) + "_White",
                                          art::TabPicture(tabLabels[t], false, 90, 26, Dpr()), r);
   }
-  connect(setupTabs_[0], &QAbstractButton::clicked, this, [this] { setup_->Image1_InitializeClick(); });
-  connect(setupTabs_[1], &QAbstractButton::clicked, this, [this] { setup_->Image1_ScheduleClick(); });
+  connect(setupTabs_[0], &QAbstractButton::clicked, this, [this] { setup_->ShowInitialize(); });
+  connect(setupTabs_[1], &QAbstractButton::clicked, this, [this] { setup_->ShowSchedule(); });
 
   notebook3_ = new QStackedWidget(setup);
   notebook3_->setObjectName("Notebook3");
@@ -493,7 +493,7 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   checkBoxBackup_ = new QCheckBox("Schedule Backup enable", schedule);
   checkBoxBackup_->setObjectName("CheckBox_Backup");
   checkBoxBackup_->setGeometry(8, 6, 300, 22);
-  connect(checkBoxBackup_, &QCheckBox::clicked, this, [this](bool on) { setup_->CheckBox_BackupClick(on); });
+  connect(checkBoxBackup_, &QCheckBox::clicked, this, [this](bool on) { setup_->ScheduleSwitchClick(on); });
   periodGroup_ = new QButtonGroup(this);
   const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
   const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
@@ -517,7 +517,7 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   image1Set_->setGeometry(140, 240, 100, 30);
   image1Set_->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
   image1Set_->setPressedEffect(true);
-  connect(image1Set_, &QAbstractButton::clicked, this, [this] { Image1_SetClick(); });
+  connect(image1Set_, &QAbstractButton::clicked, this, [this] { SetClick(); });
   progressBar2_ = new QProgressBar(setup);
   progressBar2_->setObjectName("ProgressBar2");
   progressBar2_->setGeometry(20, 284, 345, 18);
@@ -537,8 +537,8 @@ void TForm1::SetMaintenanceMode(bool on) {
   }
 }
 
-void TForm1::Image1_SetClick() {
-  setup_->Image1_SetClick();
+void TForm1::SetClick() {
+  setup_->SetClick();
   // A close asked for during the initialisation happens now that it ended.
   if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
 }
@@ -548,14 +548,14 @@ void TForm1::SetupPageChanged() {
   for (int t = 0; t < 2; ++t)
     setupTabs_[t]->setPicture((m.SetupSubPage == t ? setupTabYellow_[t] : setupTabWhite_[t])->pixmap());
   notebook3_->setCurrentIndex(m.SetupSubPage);
-  checkBoxBackup_->setChecked(m.CheckBoxBackupChecked);
-  checkBoxBackup_->setEnabled(m.CheckBoxBackupEnabled);
+  checkBoxBackup_->setChecked(m.ScheduleChecked);
+  checkBoxBackup_->setEnabled(m.ScheduleSwitchEnabled);
   // Loading unchecks all four; a group keeps one checked unless told not to.
   periodGroup_->setExclusive(false);
   for (int i = 0; i < 4; ++i) periodButtons_[i]->setChecked(m.PeriodChecked == i);
   periodGroup_->setExclusive(true);
-  labelBackupMess_->setText(Text(m.LabelBackupMess));
-  labelBackupMess_->setVisible(m.LabelBackupMessVisible);
+  labelBackupMess_->setText(Text(m.ScheduleMessage));
+  labelBackupMess_->setVisible(m.ScheduleMessageVisible);
   image1Set_->setVisible(m.SetButtonVisible);
   label1_->setText(Text(m.StepText));
   panel8Caption_->setText(Text(m.StepPanelCaption));
@@ -577,21 +577,21 @@ void TForm1::Image2_LoadClick() {
                                           : QFileDialog::getOpenFileName(this, "Open", QString(),
                                                                          "Binary code (*.bin);;All files (*.*)");
   if (name.isEmpty()) return;
-  OpenDialog1CanClose(FromQt(name));
+  LoadImageFile(FromQt(name));
 }
 
-void TForm1::OpenDialog1CanClose(const std::string& fileName) {
+void TForm1::LoadImageFile(const std::string& fileName) {
   if (!upgrade_->LoadAllowed()) return;
   // Panel 4 takes the rest of the bar, so the whole file name shows.
   int rest = statusBar1_->width();
   for (int i = 0; i < 4; ++i) rest -= panels_[static_cast<size_t>(i)]->width();
   if (rest > 0) panels_[4]->setFixedWidth(rest);
   LayoutPanels();
-  upgrade_->OpenDialog1CanClose(fileName);
+  upgrade_->LoadImageFile(fileName);
 }
 
-void TForm1::Image2_UpgradeClick() {
-  upgrade_->Image2_UpgradeClick();
+void TForm1::UpgradeClick() {
+  upgrade_->UpgradeClick();
   // A close confirmed during the upgrade happens now that it has ended.
   if (closeAfterUpgrade_ && !upgrade_->Running()) QTimer::singleShot(0, this, [this] { close(); });
 }

@@ -61,7 +61,7 @@ class TForm1 : public QWidget, public CoreView {
   void LayoutNavigation(uint8_t mask);
   void RedrawNavigation();
   void Image_StsClick() { Core().SelectPage(0); }
-  void Image_SetupClick() { setup_->Image_SetupClick(); }
+  void OpenPage() { setup_->OpenPage(); }
   void Image_FWUpgClick();
   void Image_EmailClick();
   // The E-mail page, its model and the notification sender.
@@ -79,11 +79,11 @@ class TForm1 : public QWidget, public CoreView {
   // The Upgrade page.
   FirmwareUpgrade& Upgrade() { return *upgrade_; }
   void Image2_LoadClick();
-  void OpenDialog1CanClose(const std::string& fileName);
-  void Image2_UpgradeClick();
+  void LoadImageFile(const std::string& fileName);
+  void UpgradeClick();
   // The Setup page.
   SetupPage& Setup() { return *setup_; }
-  void Image1_SetClick();
+  void SetClick();
   // Replaces the file dialog of "Load" while set (tests): returns the chosen
   // file name, empty when cancelled.
   std::function<QString()> ChooseFirmwareFile;

@@ -537,7 +537,7 @@ TEST(ImageBuilderUpgrade, ABuiltImageUpgradesTheSimulatedEnclosure) {
   EXPECT_EQ(up.Model.FileNameText, "/out/fw.bin");
   EXPECT_EQ(h.view.panels[0], ChecksumText(ImageByteSum(image)));
 
-  EXPECT_EQ(up.Image2_UpgradeClick(), UpgradeOutcome::Succeeded);
+  EXPECT_EQ(up.UpgradeClick(), UpgradeOutcome::Succeeded);
   EXPECT_EQ(h.view.panels[4], "SPI Verify OK");
   auto& flash = h.Enc().Flash();
   for (uint32_t a = 0; a < kFlashImageLength; ++a) ASSERT_EQ(flash.Peek(a), image[a]) << a;

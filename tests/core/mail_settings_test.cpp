@@ -163,8 +163,8 @@ struct PageRig {
   void Start() { PrepareMailSettings(store, settings, flags); }
   void Load() { ASSERT_TRUE(LoadMailSettings(store, settings, flags).ok); }
   void Add(const std::string& a) {
-    page.Model.Edit7 = a;
-    page.Image3_1PClick();
+    page.Model.FailPageInput = a;
+    page.AddRecipient();
   }
 };
 
@@ -173,10 +173,10 @@ TEST(MailPage, FreshMachineFirstOkWritesEverything) {
   rig.Start();
   EXPECT_EQ(rig.flags.load(), 0);
   rig.page.Fill();
-  EXPECT_EQ(rig.page.Model.Edit1, "25");
-  EXPECT_EQ(rig.page.Model.Edit5, "0");
-  EXPECT_FALSE(rig.page.Model.Edit8Visible);
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  EXPECT_EQ(rig.page.Model.Port, "25");
+  EXPECT_EQ(rig.page.Model.TimeOut, "0");
+  EXPECT_FALSE(rig.page.Model.PasswordVisible);
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_TRUE(rig.store.exists);
   EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"Port", "SMTP", "UserName", "Addr", "TimeOut", "ProductID",
                                                           "ToAddrCount", "FilePath"}));
@@ -191,13 +191,13 @@ TEST(MailPage, OnlyEditedFieldsAreWrittenAndPasswordSurvives) {
   PageRig rig("dirty");
   rig.Start();
   rig.page.Fill();
-  rig.page.EditChanged(2, "smtp.example.com");
-  rig.page.CheckBox8Click(true);
-  rig.page.EditChanged(8, "fifteen-chars!!xyz");  // the field keeps 15
+  rig.page.EditChanged(MailField::SmtpHost, "smtp.example.com");
+  rig.page.LoginClick(true);
+  rig.page.EditChanged(MailField::Password, "fifteen-chars!!xyz");  // the field keeps 15
   rig.page.SelectSubPage(1);
   rig.Add("ops@example.com");
   rig.Add("second@example.com");
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  ASSERT_TRUE(rig.page.OkClick());
   rig.Load();
   EXPECT_EQ(rig.settings.Setting(kPassword), "fifteen-chars!!");
   EXPECT_EQ(rig.settings.MailAuthState, kAuthOn);
@@ -207,26 +207,26 @@ TEST(MailPage, OnlyEditedFieldsAreWrittenAndPasswordSurvives) {
 
   rig.page.Fill();
   rig.store.writeLog.clear();
-  rig.page.EditChanged(3, "RAID box");
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.page.EditChanged(MailField::SenderName, "RAID box");
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"UserName", "ProductID", "FilePath"}));
   // Nothing touched: only the template folder is written again.
   rig.Load();
   rig.page.Fill();
   rig.store.writeLog.clear();
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"FilePath"}));
   // Emptying the list stores a count of 0; old entries stay but are ignored.
   rig.Load();
   rig.page.Fill();
   rig.page.SelectSubPage(2);
   rig.page.SelectCell(2, 0);
-  EXPECT_EQ(rig.page.Model.Edit6, "ops@example.com");
-  rig.page.Image3_1MClick();
+  EXPECT_EQ(rig.page.Model.RemovePageInput, "ops@example.com");
+  rig.page.RemoveRecipient();
   rig.page.SelectCell(2, 0);
-  rig.page.Image3_1MClick();
+  rig.page.RemoveRecipient();
   EXPECT_EQ(rig.page.Model.Grid[0], " ");
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_EQ(rig.store.values["ToAddrCount"].number, 0u);
   rig.Load();
   EXPECT_TRUE(rig.settings.MailRecipients.empty());
@@ -236,27 +236,27 @@ TEST(MailPage, AddressRules) {
   PageRig rig("addresses");
   rig.Start();
   rig.page.Fill();
-  rig.page.Model.Edit7 = "x@y";
-  rig.page.Image3_1PClick();  // sub-page 0: nothing happens
+  rig.page.Model.FailPageInput = "x@y";
+  rig.page.AddRecipient();  // sub-page 0: nothing happens
   EXPECT_TRUE(rig.page.Model.Recipients.empty());
   rig.page.SelectSubPage(1);
   rig.Add("no-at-sign");
   ASSERT_EQ(rig.ui.boxes.size(), 1u);
   EXPECT_EQ(rig.ui.boxes[0].text, "E-Mail Address formula error!");
   EXPECT_EQ(rig.ui.boxes[0].caption, "E-Mail Message");
-  EXPECT_TRUE(rig.page.Model.Edit7.empty());
+  EXPECT_TRUE(rig.page.Model.FailPageInput.empty());
   rig.Add("");
   for (int i = 0; i < 10; ++i) rig.Add("a" + std::to_string(i) + "@x");
   rig.Add("eleventh@x");  // refused without a word, input left as it is
   EXPECT_EQ(rig.page.Model.Recipients.size(), 10u);
-  EXPECT_EQ(rig.page.Model.Edit7, "eleventh@x");
+  EXPECT_EQ(rig.page.Model.FailPageInput, "eleventh@x");
   EXPECT_EQ(rig.ui.boxes.size(), 1u);
   rig.page.SelectSubPage(2);  // choosing a sub-page clears both inputs
-  EXPECT_TRUE(rig.page.Model.Edit7.empty());
+  EXPECT_TRUE(rig.page.Model.FailPageInput.empty());
   // A row past the list removes nothing.
   rig.page.Model.Recipients.resize(3);
   rig.page.SelectCell(2, 5);
-  rig.page.Image3_1MClick();
+  rig.page.RemoveRecipient();
   EXPECT_EQ(rig.page.Model.Recipients.size(), 3u);
 }
 
@@ -264,15 +264,15 @@ TEST(MailPage, IgnoreAndReentryShowTheStoredValues) {
   PageRig rig("ignore");
   rig.Start();
   rig.page.Fill();
-  rig.page.EditChanged(2, "stored.example.com");
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.page.EditChanged(MailField::SmtpHost, "stored.example.com");
+  ASSERT_TRUE(rig.page.OkClick());
   rig.Load();
   rig.page.Fill();
-  rig.page.EditChanged(2, "unsaved.example.com");
-  rig.page.CheckBox8Click(true);
+  rig.page.EditChanged(MailField::SmtpHost, "unsaved.example.com");
+  rig.page.LoginClick(true);
   rig.page.Fill();  // entering the page again
-  EXPECT_EQ(rig.page.Model.Edit2, "stored.example.com");
-  EXPECT_FALSE(rig.page.Model.CheckBox8);
+  EXPECT_EQ(rig.page.Model.SmtpHost, "stored.example.com");
+  EXPECT_FALSE(rig.page.Model.LoginChecked);
   EXPECT_EQ(rig.page.Model.MailPageDirty, 0);
 }
 
@@ -280,10 +280,10 @@ TEST(MailPage, TemplatesSavedLoadedAndDeleted) {
   PageRig rig("templates");
   rig.Start();
   rig.page.Fill();
-  rig.page.Model.Memo5 = {"Drive failed", "second line"};
-  rig.page.Model.Memo6 = {"Please replace it."};
-  rig.page.Model.Memo3 = {"Enclosure gone"};
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.page.Model.FailSubject = {"Drive failed", "second line"};
+  rig.page.Model.FailContents = {"Please replace it."};
+  rig.page.Model.RemoveSubject = {"Enclosure gone"};
+  ASSERT_TRUE(rig.page.OkClick());
   const fs::path subject = rig.dir / "EmailSubject Hard Disks Fail.txt";
   EXPECT_EQ(ReadAll(subject), "Drive failed\r\nsecond line\r\n");
   EXPECT_TRUE(fs::exists(rig.dir / "EmailContens Hard Disks Fail.txt"));
@@ -294,8 +294,8 @@ TEST(MailPage, TemplatesSavedLoadedAndDeleted) {
   EXPECT_EQ(rig.settings.MailSubjectTemplate[1], (TextLines{"Drive failed", "second line"}));
   EXPECT_EQ(rig.settings.MailSubjectTemplate[3], (TextLines{"Hot", "no CR"}));
   rig.page.Fill();
-  rig.page.Model.Memo5.clear();
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.page.Model.FailSubject.clear();
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_FALSE(fs::exists(subject));
   rig.Load();
   EXPECT_TRUE(rig.settings.MailSubjectTemplate[1].empty());
@@ -312,18 +312,18 @@ TEST(MailPage, BadRecordAndFailedWrites) {
   EXPECT_EQ(rig.settings.Setting(kPassword), "ErrorFormat");
   EXPECT_EQ(rig.settings.MailAuthState, kAuthInvalid);
   rig.page.Fill();
-  EXPECT_FALSE(rig.page.Model.CheckBox8);
+  EXPECT_FALSE(rig.page.Model.LoginChecked);
   // Editing another field never stores "ErrorFormat" as the password.
-  rig.page.EditChanged(1, "587");
-  ASSERT_TRUE(rig.page.Image3_OKClick());
+  rig.page.EditChanged(MailField::Port, "587");
+  ASSERT_TRUE(rig.page.OkClick());
   EXPECT_EQ(rig.store.values["ProductID"].bytes, std::vector<uint8_t>(18, 0x42));
   // A refused write is said, and what was written before it stays.
   rig.Load();
   rig.page.Fill();
-  rig.page.EditChanged(2, "host");
-  rig.page.EditChanged(8, "pw");
+  rig.page.EditChanged(MailField::SmtpHost, "host");
+  rig.page.EditChanged(MailField::Password, "pw");
   rig.store.failWrites = {"ProductID"};
-  EXPECT_FALSE(rig.page.Image3_OKClick());
+  EXPECT_FALSE(rig.page.OkClick());
   ASSERT_FALSE(rig.ui.boxes.empty());
   EXPECT_NE(rig.ui.boxes.back().text.find("could not be saved"), std::string::npos);
   EXPECT_EQ(rig.store.values["SMTP"].text, "host");
@@ -361,31 +361,31 @@ TEST(MailPage, EachEditBoxKeepsItsTextAndMarksOnlyItsSetting) {
   rig.page.Fill();
   const std::string longText(40, 'x');
   struct Box {
-    int edit;
+    MailField edit;
     std::string MailPageModel::*field;
     size_t kept;
     uint8_t dirty;
   };
-  const Box boxes[] = {{1, &MailPageModel::Edit1, 40, mail_dirty::kPort},
-                       {2, &MailPageModel::Edit2, 40, mail_dirty::kHost},
-                       {3, &MailPageModel::Edit3, 40, mail_dirty::kName},
-                       {4, &MailPageModel::Edit4, 40, mail_dirty::kAddress},
-                       {5, &MailPageModel::Edit5, 2, mail_dirty::kTimeOut},
-                       {8, &MailPageModel::Edit8, kPasswordMaxLength, mail_dirty::kPassword}};
+  const Box boxes[] = {{MailField::Port, &MailPageModel::Port, 40, mail_dirty::kPort},
+                       {MailField::SmtpHost, &MailPageModel::SmtpHost, 40, mail_dirty::kHost},
+                       {MailField::SenderName, &MailPageModel::SenderName, 40, mail_dirty::kName},
+                       {MailField::SenderAddress, &MailPageModel::SenderAddress, 40, mail_dirty::kAddress},
+                       {MailField::TimeOut, &MailPageModel::TimeOut, 2, mail_dirty::kTimeOut},
+                       {MailField::Password, &MailPageModel::Password, kPasswordMaxLength, mail_dirty::kPassword}};
   for (const Box& b : boxes) {
     rig.page.Model.MailPageDirty = 0;
     rig.page.EditChanged(b.edit, longText);
-    EXPECT_EQ(rig.page.Model.*b.field, longText.substr(0, b.kept)) << "edit " << b.edit;
-    EXPECT_EQ(rig.page.Model.MailPageDirty, b.dirty) << "edit " << b.edit;
+    EXPECT_EQ(rig.page.Model.*b.field, longText.substr(0, b.kept)) << "edit " << static_cast<int>(b.edit);
+    EXPECT_EQ(rig.page.Model.MailPageDirty, b.dirty) << "edit " << static_cast<int>(b.edit);
   }
   // Boxes the page does not have change nothing.
   const MailPageModel before = rig.page.Model;
   rig.page.Model.MailPageDirty = 0;
-  for (const int edit : {0, 6, 7, 9, -1}) rig.page.EditChanged(edit, "stray");
+  for (const int edit : {6, 7, 99, -1}) rig.page.EditChanged(static_cast<MailField>(edit), "stray");
   EXPECT_EQ(rig.page.Model.MailPageDirty, 0);
-  EXPECT_EQ(rig.page.Model.Edit6, before.Edit6);
-  EXPECT_EQ(rig.page.Model.Edit7, before.Edit7);
-  EXPECT_EQ(rig.page.Model.Edit1, before.Edit1);
+  EXPECT_EQ(rig.page.Model.RemovePageInput, before.RemovePageInput);
+  EXPECT_EQ(rig.page.Model.FailPageInput, before.FailPageInput);
+  EXPECT_EQ(rig.page.Model.Port, before.Port);
 }
 
 }  // namespace

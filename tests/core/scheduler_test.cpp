@@ -65,19 +65,19 @@ TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
   std::vector<std::string> day{"a", "b"};
   std::atomic<uint8_t> bits{request_bits::kArmed};
   LogWindowModel w(day, bits);
-  w.FormCreate();
-  w.FormShow();
-  EXPECT_EQ(w.Memo, day);
-  w.Button2Click([] { return std::string("/nonexistent/100101.log"); });
-  EXPECT_EQ(w.Memo, day);
+  w.Open();
+  w.Show();
+  EXPECT_EQ(w.Lines, day);
+  w.ViewLogFile([] { return std::string("/nonexistent/100101.log"); });
+  EXPECT_EQ(w.Lines, day);
   EXPECT_NE(w.Error.find("/nonexistent/100101.log"), std::string::npos);
   EXPECT_EQ(w.Caption, "Event log - Real Time");
   EXPECT_FALSE(w.TimerEnabled);
   day.push_back("c");
   w.OnFollowTimer();  // the timer is off until "Real Time Log"
-  EXPECT_EQ(w.Memo.size(), 2u);
-  w.Button1Click();
-  EXPECT_EQ(w.Memo.size(), 3u);
+  EXPECT_EQ(w.Lines.size(), 2u);
+  w.ShowRealTime();
+  EXPECT_EQ(w.Lines.size(), 3u);
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST(Initialisation, SendsSevenStepsInOrderAndEndsWithTheCompletionBox) {
                R"("}],"disks":[{"drive":0,"enclosure":"E1"}]})");
     // Steps 1 and 2 leave byte 4 as it was.
     r.h.core.Commands().Block.Bytes()[4] = 0x5A;
-    EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
+    EXPECT_EQ(r.page.SetClick(), SetOutcome::Succeeded);
     const V cmds = r.Commands();
     ASSERT_EQ(cmds.size(), 7u);
     for (size_t i = 0; i < 7; ++i) {
@@ -91,7 +91,7 @@ TEST(Initialisation, AFailureAtEachStepEndsThereWithItsTextAndProgress) {
     f.after = static_cast<int>(k);
     f.count = 1;
     r.h.m.io.AddFault(f);
-    EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Failed);
+    EXPECT_EQ(r.page.SetClick(), SetOutcome::Failed);
     // The steps up to the failing one went out, and nothing after it.
     const V cmds = r.Commands();
     ASSERT_EQ(cmds.size(), k + 1);
@@ -115,7 +115,7 @@ TEST(Initialisation, AFailureAtEachStepEndsThereWithItsTextAndProgress) {
 TEST(Initialisation, WithoutAnEnclosureTheFirstStepFailsAfterSayingSo) {
   SetupRig r(R"({"enclosures":[{"name":"E1"}],"disks":[]})", false);
   r.h.RunFor(3000);
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Failed);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::Failed);
   ASSERT_EQ(r.h.view.boxes.size(), 2u);
   EXPECT_EQ(r.h.view.boxes[0].text, "No Device found !");
   EXPECT_EQ(r.h.view.boxes[1].text, "HDD2 ID Fail.");
@@ -129,20 +129,20 @@ TEST(Initialisation, TheConfirmationNamesTheEnclosureAndNoSendsNothing) {
     asked = q;
     return false;
   };
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Declined);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::Declined);
   EXPECT_NE(asked.find("Device1 (Two-bay RAID, 931 GB)"), std::string::npos) << asked;
   EXPECT_TRUE(r.Commands().empty());
   EXPECT_TRUE(r.h.view.boxes.empty());
   EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
   r.page.ConfirmInitialize = [](const std::string&) { return true; };
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::Succeeded);
   // A second Set while an operation runs is refused without a question.
   r.h.core.BeginOperation();
   r.page.ConfirmInitialize = [](const std::string&) -> bool {
     ADD_FAILURE() << "asked while busy";
     return true;
   };
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Ignored);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::Ignored);
   r.h.core.EndOperation();
 }
 
@@ -157,7 +157,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
   r.h.view.pump = [&] { r.h.sched.RunUntil(r.h.m.clock.MonotonicMs()); };
   const int64_t start = r.h.m.clock.MonotonicMs();
   r.h.view.whileBoxOpen = [&] { r.h.RunFor(8000); };
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::Succeeded);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::Succeeded);
   EXPECT_GT(r.h.m.clock.MonotonicMs() - start, 16000);  // Timer2 came round several times
   EXPECT_EQ(r.StatusReads(), 0u);
   EXPECT_EQ(r.Commands().size(), 7u);
@@ -168,57 +168,57 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
 
 TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   SetupRig r;
-  ASSERT_TRUE(r.page.Image_SetupClick());
+  ASSERT_TRUE(r.page.OpenPage());
   EXPECT_EQ(r.h.core.Controls().CurrentPage, 1);
-  r.page.Image1_ScheduleClick();
+  r.page.ShowSchedule();
   EXPECT_FALSE(r.page.Model.SetButtonVisible);
-  EXPECT_FALSE(r.page.Model.LabelBackupMessVisible);
-  r.page.RadioButton_3HourClick();
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::ScheduleQueued);
+  EXPECT_FALSE(r.page.Model.ScheduleMessageVisible);
+  r.page.SelectPeriod(3);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::ScheduleQueued);
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
 }
 
 TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   SetupRig r;
-  ASSERT_TRUE(r.page.Image_SetupClick());
-  r.page.Image1_ScheduleClick();
-  r.page.CheckBox_BackupClick(true);
+  ASSERT_TRUE(r.page.OpenPage());
+  r.page.ShowSchedule();
+  r.page.ScheduleSwitchClick(true);
   EXPECT_TRUE(r.page.Model.SetButtonVisible);
-  EXPECT_EQ(r.page.Model.LabelBackupMess, "Schedule Backup Disable");
+  EXPECT_EQ(r.page.Model.ScheduleMessage, "Schedule Backup Disable");
   EXPECT_TRUE(r.h.core.Devices().RequestBits.load() == request_bits::kArmed);  // checking waits for Set
   // On without a period is refused: the enclosure would be told "every 0 minutes".
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::NoPeriod);
-  r.page.RadioButton_1HourClick();
-  EXPECT_EQ(r.page.Image1_SetClick(), SetOutcome::ScheduleQueued);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::NoPeriod);
+  r.page.SelectPeriod(2);
+  EXPECT_EQ(r.page.SetClick(), SetOutcome::ScheduleQueued);
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 3C 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
-  EXPECT_EQ(r.page.Model.LabelBackupMess, "Backup period: 60 min");
+  EXPECT_EQ(r.page.Model.ScheduleMessage, "Backup period: 60 min");
   EXPECT_EQ(r.h.core.Controls().SettleCounter[0], 4);
 
   // The next poll brings the schedule back in the record; loading shows it.
   r.h.RunFor(4000);
-  r.page.Image1_InitializeClick();
-  ASSERT_TRUE(r.page.Image_SetupClick());
-  r.page.Image1_ScheduleClick();
-  EXPECT_TRUE(r.page.Model.CheckBoxBackupChecked);
+  r.page.ShowInitialize();
+  ASSERT_TRUE(r.page.OpenPage());
+  r.page.ShowSchedule();
+  EXPECT_TRUE(r.page.Model.ScheduleChecked);
   EXPECT_EQ(r.page.Model.PeriodChecked, 2);
-  EXPECT_EQ(r.page.Model.LabelBackupMess, "Backup period: 60 minutes");
+  EXPECT_EQ(r.page.Model.ScheduleMessage, "Backup period: 60 minutes");
 
   // A period chosen after loading is what Set sends, though the label still
   // tells the enclosure's.
-  r.page.RadioButton_10minClick();
+  r.page.SelectPeriod(0);
   r.page.RefreshScheduleLabel();
-  EXPECT_EQ(r.page.Model.LabelBackupMess, "Backup period: 60 minutes");
+  EXPECT_EQ(r.page.Model.ScheduleMessage, "Backup period: 60 minutes");
   r.h.m.ClearTrace();
-  r.page.Image1_SetClick();
+  r.page.SetClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 0A 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
 
   // Unchecking sends "off" at once.
   r.h.m.ClearTrace();
-  r.page.CheckBox_BackupClick(false);
-  EXPECT_FALSE(r.page.Model.LabelBackupMessVisible);
+  r.page.ScheduleSwitchClick(false);
+  EXPECT_FALSE(r.page.Model.ScheduleMessageVisible);
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
   EXPECT_EQ(r.h.Enc().Status()[status::kOptions] & status::kScheduleOn, 0);
@@ -228,7 +228,7 @@ TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
   SetupRig r(kOneEnclosure, false);
   r.h.RunFor(200);
   ASSERT_EQ(r.h.core.Devices().FirstFill, 1);
-  r.page.CheckBox_BackupClick(false);
+  r.page.ScheduleSwitchClick(false);
   r.page.BuzzerMuteClick();
   EXPECT_EQ(r.h.core.Devices().RequestBits.load() & request_bits::kBackupPeriod, 0);
   r.h.RunFor(3000);

@@ -160,14 +160,14 @@ struct Rig {
   void RunFor(int64_t ms) { sched.RunUntil(m.clock.MonotonicMs() + ms); }
   void Load(const std::vector<uint8_t>& image) {
     MemoryImageReader reader(image);
-    up.OpenDialog1CanClose("/images/fw.bin", reader);
+    up.LoadImageFile("/images/fw.bin", reader);
   }
   UpgradeOutcome Upgrade() {
     view.boxes.clear();
     tap.events.clear();
     tap.requests = 0;
     tap.recording = true;
-    const auto outcome = up.Image2_UpgradeClick();
+    const auto outcome = up.UpgradeClick();
     tap.recording = false;
     return outcome;
   }
@@ -336,7 +336,7 @@ TEST(UpgradePage, LoadShowsNameAndSumAndKeepsOnlyGoodImages) {
 
   r.view.boxes.clear();
   FlakyReader broken(MakeImage(), 5, 1000);
-  r.up.OpenDialog1CanClose("/images/fw.bin", broken);
+  r.up.LoadImageFile("/images/fw.bin", broken);
   EXPECT_FALSE(r.up.ImageLoaded());
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].text, "Error read from Source file. ByteCount = 5");

@@ -315,7 +315,7 @@ TEST(MakeBin, SavedImageIsTheUpgradePagesImageAndUpgradesTheEnclosure) {
   EXPECT_EQ(file, image);
   EXPECT_EQ(w.form->findChild<QLineEdit*>("Edit9")->text().toStdString(), name);
 
-  w.form->Image2_UpgradeClick();
+  w.form->UpgradeClick();
   EXPECT_EQ(w.form->findChild<QLabel*>("StatusBar1_Panel4")->text(), "SPI Verify OK");
   const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
   for (uint32_t a = 0; a < 0x80000; ++a) ASSERT_EQ(flash.Peek(a), image[a]) << a;

@@ -75,10 +75,10 @@ int main(int argc, char** argv) {
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
   }
   if (maintenance) {
-    form.Image_SetupClick();
+    form.OpenPage();
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-setup.png");
-    form.Setup().Image1_ScheduleClick();
+    form.Setup().ShowSchedule();
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-schedule.png");
   }
