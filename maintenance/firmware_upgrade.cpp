@@ -88,7 +88,9 @@ void FirmwareUpgrade::RequestStop() {
   if (running_) core_.Commands().StopRequested = true;
 }
 
-void FirmwareUpgrade::ShowProgress() { view_.ProgressChanged(1, core_.Commands().ProgressValue.load()); }
+void FirmwareUpgrade::ShowProgress() {
+  view_.ProgressChanged(ProgressBar::Upgrade, core_.Commands().ProgressValue.load());
+}
 
 bool FirmwareUpgrade::Shown(const DeviceResult& result) {
   ShowDeviceResult(view_, result);

@@ -6,7 +6,6 @@
 namespace raid {
 
 namespace {
-constexpr int kSetupBar = 2;
 
 std::string DriveName(uint8_t drive) { return drive == 0 ? "HDD1" : "HDD2"; }
 }  // namespace
@@ -28,7 +27,7 @@ void SetupPage::SetMessagePanel(const std::string& text) {
 
 void SetupPage::ShowProgress(uint32_t value) {
   core_.Commands().ProgressValue = value;
-  view_.ProgressChanged(kSetupBar, value);
+  view_.ProgressChanged(ProgressBar::Setup, value);
 }
 
 void SetupPage::SetBackupChecked(bool checked) {

@@ -10,6 +10,9 @@
 
 namespace raid {
 
+// The two progress bars of long operations.
+enum class ProgressBar { Upgrade, Setup };
+
 class CoreView : public UserInterface {
  public:
   // DetectionBanner: the detection text and whether it is shown.
@@ -29,9 +32,9 @@ class CoreView : public UserInterface {
   // The navigation pictures and slot tabs are to be redrawn (page or slot
   // selection changed).
   virtual void NavigationChanged() {}
-  // Timer1: a long operation's progress copied into a progress bar
-  // (bar 2 on the Setup page, else bar 1).
-  virtual void ProgressChanged(int bar, uint32_t value) {}
+  // The progress timer: a long operation's progress copied into its bar
+  // (the Setup page's bar while that page is shown, else the Upgrade page's).
+  virtual void ProgressChanged(ProgressBar bar, uint32_t value) {}
   // The option check boxes and scan buttons changed their enabled state.
   virtual void OptionControlsChanged() {}
   // The Upgrade page's own controls changed (progress panel, file name,

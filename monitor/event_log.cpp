@@ -193,11 +193,11 @@ void EventLog::DetectEvents(uint8_t slotMask) {
     Append(AppTitleText() + " has started from " + stamp);
     TakeOverStates(limit);
     full = true;
-  } else if (PendingDeviceLines) {
+  } else if (PendingDeviceLines_) {
     Append(DashLine());
     for (const auto& l : PendingLines) Append(l + stamp);
     PendingLines.clear();
-    PendingDeviceLines = 0;
+    PendingDeviceLines_ = 0;
     TakeOverStates(limit);
     full = true;
   }
@@ -431,11 +431,11 @@ void EventLog::DetectDeviceChanges() {
   };
   auto found = [&](int k) {
     PendingLines.push_back("D" + std::to_string(k + 1) + " New Device was found.");
-    PendingDeviceLines = 1;
+    PendingDeviceLines_ = 1;
   };
   auto removed = [&](int c) {
     PendingLines.push_back("D" + std::to_string(c + 1) + " Device was removed.");
-    PendingDeviceLines = 1;
+    PendingDeviceLines_ = 1;
     report_.BuildDeviceReport(2, static_cast<uint8_t>(c), 0);
   };
   if (m == 0) {
@@ -470,7 +470,7 @@ void EventLog::DetectDeviceChanges() {
       }
     }
   }
-  if (PendingDeviceLines) PendingLines.push_back("    Device had changed.");
+  if (PendingDeviceLines_) PendingLines.push_back("    Device had changed.");
 }
 
 }  // namespace raid

@@ -28,6 +28,14 @@ class EventLog {
 
   void DetectEvents(uint8_t slotMask);
   void DetectDeviceChanges();
+  // The window's creation: no device-change lines wait, the report list is
+  // not chosen yet.
+  void StartOver() {
+    ReportListSelector_ = 0;
+    PendingDeviceLines_ = 0;
+  }
+  // The first detection was published: its report list is the start list.
+  void FirstDetectionPublished() { ReportListSelector_ = 1; }
 
   // Saves lines that have not reached the day file yet (at exit).
   void SaveNow();
@@ -59,13 +67,13 @@ class EventLog {
 
   std::vector<std::string> DayLog;        // the day's lines, as in its file
   std::vector<std::string> PendingLines;  // device-change lines awaiting their stamp
-  uint8_t PendingDeviceLines = 0;
   LocalDateTime EventTime;
-  uint8_t ReportListSelector = 0;
 
   static const std::string& DashLine();
 
  private:
+  uint8_t PendingDeviceLines_ = 0;  // "Device had changed." follows the pending lines
+  uint8_t ReportListSelector_ = 0;
   void Append(const std::string& line);
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew

@@ -42,8 +42,7 @@ void RaidCore::Start() {
   st_.RequestBits = 0;
   controls_.TabSwitching = 0;
   controls_.CurrentPage = 0;  // the window opens on the Status page
-  log_.ReportListSelector = 0;
-  log_.PendingDeviceLines = 0;
+  log_.StartOver();
   startTime_ = clock_.Now();
   eventTime_ = startTime_;
   clockTimer_ = true;
@@ -86,7 +85,8 @@ void RaidCore::Close() {
 
 void RaidCore::OnProgressTimer() {
   if (!progressTimer_) return;
-  view_.ProgressChanged(controls_.CurrentPage == 1 ? 2 : 1, cs_.ProgressValue.load());
+  view_.ProgressChanged(controls_.CurrentPage == 1 ? ProgressBar::Setup : ProgressBar::Upgrade,
+                        cs_.ProgressValue.load());
 }
 
 void RaidCore::OnClockTimer() {
@@ -169,7 +169,7 @@ void RaidCore::Publish(const DetectionResult& result) {
   }
   if (st_.FirstFill) {
     if (det_.GroupCount > 0) connectTimeRef_ = drive_flags::Drive(det_.GroupTable[0]);
-    log_.ReportListSelector = 1;
+    log_.FirstDetectionPublished();
   } else {
     log_.DetectDeviceChanges();
   }

@@ -52,7 +52,7 @@ class LoopView final : public CoreView {
   void StatusPageChanged() override { inner_.StatusPageChanged(); }
   void LogLineAppended(const std::string& l) override { inner_.LogLineAppended(l); }
   void NavigationChanged() override { inner_.NavigationChanged(); }
-  void ProgressChanged(int b, uint32_t v) override { inner_.ProgressChanged(b, v); }
+  void ProgressChanged(ProgressBar b, uint32_t v) override { inner_.ProgressChanged(b, v); }
   void OptionControlsChanged() override { inner_.OptionControlsChanged(); }
   void UpgradePageChanged() override { inner_.UpgradePageChanged(); }
   std::string PanelText(StatusBarPanel panel) const override { return inner_.PanelText(panel); }

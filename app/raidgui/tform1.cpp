@@ -852,8 +852,8 @@ void TForm1::DrawDrivePictures() {
 
 void TForm1::NavigationChanged() { RedrawNavigation(); }
 
-void TForm1::ProgressChanged(int bar, uint32_t value) {
-  (bar == 2 ? progressBar2_ : progressBar1_)->setValue(static_cast<int>(value));
+void TForm1::ProgressChanged(ProgressBar bar, uint32_t value) {
+  (bar == ProgressBar::Setup ? progressBar2_ : progressBar1_)->setValue(static_cast<int>(value));
 }
 
 void TForm1::OptionControlsChanged() {

@@ -110,7 +110,7 @@ class TForm1 : public QWidget, public CoreView {
   void IdentityChanged() override;
   void StatusPageChanged() override;
   void NavigationChanged() override;
-  void ProgressChanged(int bar, uint32_t value) override;
+  void ProgressChanged(ProgressBar bar, uint32_t value) override;
   void OptionControlsChanged() override;
   void UpgradePageChanged() override;
   void SetupPageChanged() override;

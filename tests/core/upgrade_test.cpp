@@ -133,7 +133,7 @@ class UpgradeView final : public CoreView {
   void ProcessMessages() override {
     if (pump) pump();
   }
-  void ProgressChanged(int bar, uint32_t value) override { progress.push_back(value); }
+  void ProgressChanged(ProgressBar bar, uint32_t value) override { progress.push_back(value); }
   std::function<void()> pump;
   std::string panels[5];
   std::vector<MessageBoxRequest> boxes;
