@@ -49,7 +49,7 @@ struct MakeBinWindow {
       form->Runtime().StepFor(50);
       QCoreApplication::processEvents();
     }
-    form->Image_FWUpgClick();
+    form->UpgradeNavClick();
   }
   ~MakeBinWindow() {
     form->close();
@@ -71,7 +71,7 @@ struct MakeBinWindow {
     b[18] = 0x07;
     return Write("SPIHEAD.BIN", b);
   }
-  TForm2& Bin() { return form->MakeBinForm(); }
+  TForm2& Bin() { return form->ImageBuilderForm(); }
   template <typename T>
   T* Find(const char* name) {
     T* w = Bin().findChild<T*>(name);
@@ -116,7 +116,7 @@ TEST(MakeBin, OpensFromTheUpgradePageButtonAndCtrlM) {
 
   // Not while an operation runs: the image may be an upgrade's source.
   w.form->Core().BeginOperation();
-  w.form->MakeBinClick();
+  w.form->OpenImageBuilder();
   EXPECT_FALSE(w.Bin().isVisible());
   w.form->Core().EndOperation();
 }
@@ -315,7 +315,7 @@ TEST(MakeBin, SavedImageIsTheUpgradePagesImageAndUpgradesTheEnclosure) {
   EXPECT_EQ(file, image);
   EXPECT_EQ(w.form->findChild<QLineEdit*>("Edit9")->text().toStdString(), name);
 
-  w.form->Image2_UpgradeClick();
+  w.form->UpgradeFirmwareClick();
   EXPECT_EQ(w.form->findChild<QLabel*>("StatusBar1_Panel4")->text(), "SPI Verify OK");
   const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
   for (uint32_t a = 0; a < 0x80000; ++a) ASSERT_EQ(flash.Peek(a), image[a]) << a;

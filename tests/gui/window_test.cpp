@@ -199,7 +199,7 @@ TEST(MainWindow, PictureButtonsWorkFromTheKeyboardAndSinkWhilePressed) {
 
 TEST(MainWindow, StatusBarDoubleClickShowsSystemInformation) {
   Window w;
-  w.form->StatusBar1DblClick();
+  w.form->StatusBarDoubleClick();
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_EQ(w.boxes[0].caption, "System Information");
 }
@@ -362,10 +362,10 @@ TEST(EventLogWindow, LogButtonOpensOneWindowAtATime) {
   QTimer::singleShot(0, [&] {
     ++opened;
     ASSERT_TRUE(w.form->LogWindowOpen());
-    w.form->Image0_LogClick();  // a second click while open: nothing
+    w.form->EventLogClick();  // a second click while open: nothing
     w.form->LogWindow()->reject();
   });
-  w.form->Image0_LogClick();
+  w.form->EventLogClick();
   EXPECT_EQ(opened, 1);
   EXPECT_FALSE(w.form->LogWindowOpen());
 }

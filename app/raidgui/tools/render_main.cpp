@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
   }
   if (maintenance) {
-    form.Image_SetupClick();
+    form.SetupNavClick();
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-setup.png");
     form.Setup().Image1_ScheduleClick();
