@@ -58,11 +58,11 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
     white_[i] = MakePictureStore(page, QString(names[i]) + "_White", art::TabPicture(labels[i], false, 90, 26, dpr), r);
     connect(tabs_[i], &QAbstractButton::clicked, this, [this, i] { SelectSubPage(i); });
   }
-  auto* notebook2 = new QWidget(page);
-  notebook2->setObjectName("Notebook2");
-  notebook2->setGeometry(0, 32, 385, 236);
+  auto* subPageArea = new QWidget(page);
+  subPageArea->setObjectName("Notebook2");
+  subPageArea->setGeometry(0, 32, 385, 236);
   for (int i = 0; i < 3; ++i) {
-    subPages_[i] = new QWidget(notebook2);
+    subPages_[i] = new QWidget(subPageArea);
     subPages_[i]->setObjectName(i == 0 ? "Page_Setup" : i == 1 ? "Page_HDD_Fail" : "Page_DeviceRemove");
     subPages_[i]->setGeometry(0, 0, 385, 236);
   }
@@ -75,7 +75,7 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
     b->setPicture(art::ButtonPicture(label, 100, 30, dpr));
     b->setPressedEffect(true);
     connect(b, &QAbstractButton::clicked, this,
-            [this, ok = std::string(name) == "Image3_OK"] { ok ? Image3_OKClick() : Image3_IgnoreClick(); });
+            [this, ok = std::string(name) == "Image3_OK"] { ok ? OkClick() : IgnoreClick(); });
   }
   Redraw();
 }
@@ -107,10 +107,10 @@ void EmailPage::BuildSetup(QWidget* w) {
   Label(w, "Label_ConnectHost", "Connect E-mail Host", QRect(16, 158, 120, 20));
   edit(5, MailField::TimeOut, QRect(140, 158, 30, 20), "Connect E-mail Host time-out")->setMaxLength(2);
   Label(w, "Label_Sec", "(Sec)", QRect(176, 158, 40, 20));
-  checkBox8_ = new QCheckBox("SMTP Login Authentication", w);
-  checkBox8_->setObjectName("CheckBox8");
-  checkBox8_->setGeometry(16, 184, 200, 20);
-  connect(checkBox8_, &QCheckBox::clicked, this, [this](bool on) {
+  loginAuthenticationBox_ = new QCheckBox("SMTP Login Authentication", w);
+  loginAuthenticationBox_->setObjectName("CheckBox8");
+  loginAuthenticationBox_->setGeometry(16, 184, 200, 20);
+  connect(loginAuthenticationBox_, &QCheckBox::clicked, this, [this](bool on) {
     model_.LoginClick(on);
     Redraw();
   });
@@ -181,8 +181,8 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
   QPlainTextEdit* subject = memo(sub == 1 ? "Memo5" : "Memo3", QRect(180, 38, 196, 38), "Subject");
   Label(w, "Label_Contents" + p, "Contents", QRect(180, 78, 190, 16));
   QPlainTextEdit* contents = memo(sub == 1 ? "Memo6" : "Memo4", QRect(180, 94, 196, 84), "Contents");
-  (sub == 1 ? memo5_ : memo3_) = subject;
-  (sub == 1 ? memo6_ : memo4_) = contents;
+  (sub == 1 ? hddFailSubject_ : removalSubject_) = subject;
+  (sub == 1 ? hddFailContents_ : removalContents_) = contents;
   for (QPlainTextEdit* m : {subject, contents}) {
     connect(m, &QPlainTextEdit::textChanged, this, [this, m, sub, subject] {
       if (drawing_) return;
@@ -228,12 +228,12 @@ void EmailPage::Redraw() {
     const QString t = Shown(*texts[n]);
     if (edits_[n]->text() != t) edits_[n]->setText(t);
   }
-  checkBox8_->setChecked(m.LoginChecked);
+  loginAuthenticationBox_->setChecked(m.LoginChecked);
   edits_[8]->setVisible(m.PasswordVisible);
-  SetLines(memo5_, m.FailSubject);
-  SetLines(memo6_, m.FailContents);
-  SetLines(memo3_, m.RemoveSubject);
-  SetLines(memo4_, m.RemoveContents);
+  SetLines(hddFailSubject_, m.FailSubject);
+  SetLines(hddFailContents_, m.FailContents);
+  SetLines(removalSubject_, m.RemoveSubject);
+  SetLines(removalContents_, m.RemoveContents);
   for (QTableWidget* g : grids_) {
     for (int r = 0; r < static_cast<int>(kMaxRecipients); ++r) {
       QTableWidgetItem* item = g->item(r, 0);
@@ -245,12 +245,12 @@ void EmailPage::Redraw() {
   drawing_ = false;
 }
 
-void EmailPage::Image3_OKClick() {
+void EmailPage::OkClick() {
   model_.OkClick();
   Redraw();
 }
 
-void EmailPage::Image3_IgnoreClick() { Enter(); }
+void EmailPage::IgnoreClick() { Enter(); }
 
 void EmailPage::SendTestMailClick() {
   std::string why;

@@ -23,10 +23,11 @@ class EmailPage : public QObject {
  public:
   EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, UserInterface& ui, qreal dpr);
 
-  // Image_EmailClick: the fields from memory, the current sub-page shown.
+  // The E-mail page is entered: the fields from memory, the current
+  // sub-page shown.
   void Enter();
-  void Image3_OKClick();
-  void Image3_IgnoreClick();
+  void OkClick();
+  void IgnoreClick();
   void SendTestMailClick();
   // Draws the model into the controls (their change signals held back).
   void Redraw();
@@ -46,10 +47,13 @@ class EmailPage : public QObject {
   std::array<PictureButton*, 3> tabs_{};
   std::array<QLabel*, 3> yellow_{}, white_{};
   std::array<QLineEdit*, 9> edits_{};  // by number: 1-5, 6, 7, 8
-  QCheckBox* checkBox8_ = nullptr;
+  QCheckBox* loginAuthenticationBox_ = nullptr;
   std::array<QTableWidget*, 2> grids_{};
-  // FailSubject, FailContents (category 1), RemoveSubject, RemoveContents (category 2).
-  QPlainTextEdit *memo5_ = nullptr, *memo6_ = nullptr, *memo3_ = nullptr, *memo4_ = nullptr;
+  // Subject and contents of the drive-failure mail and of the removal mail.
+  QPlainTextEdit* hddFailSubject_ = nullptr;
+  QPlainTextEdit* hddFailContents_ = nullptr;
+  QPlainTextEdit* removalSubject_ = nullptr;
+  QPlainTextEdit* removalContents_ = nullptr;
   bool drawing_ = false;
 };
 

@@ -32,25 +32,25 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   setWindowTitle("Event Log");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setFixedSize(465, 273);
-  memo1_ = new QPlainTextEdit(this);
-  memo1_->setObjectName("Memo1");
-  memo1_->setGeometry(0, 0, 465, 241);
-  memo1_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  logText_ = new QPlainTextEdit(this);
+  logText_->setObjectName("Memo1");
+  logText_->setGeometry(0, 0, 465, 241);
+  logText_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   // Lines that do not fit wrap; there is no sideways scrolling.
-  memo1_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  memo1_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-  memo1_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  logText_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  logText_->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+  logText_->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   QFont f("System");
   f.setStyleHint(QFont::TypeWriter);
   f.setBold(true);
-  memo1_->setFont(f);
-  button1_ = MakeWidget<QPushButton>(this, "Button1", QRect(96, 240, 83, 33), "Real Time Log");
-  button2_ = MakeWidget<QPushButton>(this, "Button2", QRect(272, 240, 81, 33), "View Log File");
-  connect(button1_, &QPushButton::clicked, this, &TForm5::Button1Click);
-  connect(button2_, &QPushButton::clicked, this, &TForm5::Button2Click);
-  timer1_.setObjectName("Timer1");
-  timer1_.setInterval(1000);
-  connect(&timer1_, &QTimer::timeout, this, &TForm5::OnFollowTimer);
+  logText_->setFont(f);
+  realTimeButton_ = MakeWidget<QPushButton>(this, "Button1", QRect(96, 240, 83, 33), "Real Time Log");
+  viewFileButton_ = MakeWidget<QPushButton>(this, "Button2", QRect(272, 240, 81, 33), "View Log File");
+  connect(realTimeButton_, &QPushButton::clicked, this, &TForm5::RealTimeLogClick);
+  connect(viewFileButton_, &QPushButton::clicked, this, &TForm5::ViewLogFileClick);
+  followTimer_.setObjectName("Timer1");
+  followTimer_.setInterval(1000);
+  connect(&followTimer_, &QTimer::timeout, this, &TForm5::OnFollowTimer);
   model_.Open();
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
@@ -59,14 +59,14 @@ void TForm5::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   model_.Show();
   Render();
-  timer1_.start();
+  followTimer_.start();
 }
 
 QString TForm5::Shown(const std::string& line) const {
   if (line.empty() || line.find_first_not_of('-') != std::string::npos) return Text(line);
-  const QFontMetrics fm(memo1_->font());
+  const QFontMetrics fm(logText_->font());
   const int room =
-      memo1_->viewport()->width() - 2 * static_cast<int>(std::ceil(memo1_->document()->documentMargin())) - 4;
+      logText_->viewport()->width() - 2 * static_cast<int>(std::ceil(logText_->document()->documentMargin())) - 4;
   int fit = static_cast<int>(line.size());
   while (fit > 1 && fm.horizontalAdvance(QString(fit, '-')) > room) --fit;
   return QString(fit, '-');
@@ -74,26 +74,26 @@ QString TForm5::Shown(const std::string& line) const {
 
 void TForm5::Render() {
   setWindowTitle(Text(model_.Caption));
-  QPalette p = memo1_->palette();
+  QPalette p = logText_->palette();
   p.setColor(QPalette::Text, model_.Grey ? palette().color(QPalette::Disabled, QPalette::Text)
                                          : palette().color(QPalette::Active, QPalette::WindowText));
-  memo1_->setPalette(p);
-  // The memo follows the end as new lines come, as long as the user has not
+  logText_->setPalette(p);
+  // The log view follows the end as new lines come, as long as the user has not
   // scrolled up to read something; it opens at the end.
-  QScrollBar* bar = memo1_->verticalScrollBar();
+  QScrollBar* bar = logText_->verticalScrollBar();
   const bool follow = renderedResets_ == ~0ull || bar->value() >= bar->maximum();
   const bool changed = renderedResets_ != model_.LineResets || renderedLines_ != model_.Lines.size();
   if (renderedResets_ != model_.LineResets || renderedLines_ > model_.Lines.size()) {
     QStringList all;
     for (const auto& l : model_.Lines) all << Shown(l);
-    memo1_->setPlainText(all.join('\n'));
+    logText_->setPlainText(all.join('\n'));
     renderedResets_ = model_.LineResets;
   } else {
-    for (size_t i = renderedLines_; i < model_.Lines.size(); ++i) memo1_->appendPlainText(Shown(model_.Lines[i]));
+    for (size_t i = renderedLines_; i < model_.Lines.size(); ++i) logText_->appendPlainText(Shown(model_.Lines[i]));
   }
   renderedLines_ = model_.Lines.size();
   if (changed && follow) bar->setValue(bar->maximum());
-  if (!model_.TimerEnabled) timer1_.stop();
+  if (!model_.TimerEnabled) followTimer_.stop();
 }
 
 void TForm5::OnFollowTimer() {
@@ -101,14 +101,14 @@ void TForm5::OnFollowTimer() {
   Render();
 }
 
-void TForm5::Button1Click() {
+void TForm5::RealTimeLogClick() {
   model_.ShowRealTime();
   Render();
-  timer1_.start();
+  followTimer_.start();
 }
 
-void TForm5::Button2Click() {
-  timer1_.stop();
+void TForm5::ViewLogFileClick() {
+  followTimer_.stop();
   model_.ViewLogFile([this] { return FileChooser()(this, core_.Log().LogDir()); });
   if (!model_.Error.empty())
     ShowMessageBox(this,

@@ -24,28 +24,28 @@ class TForm5 : public QDialog {
   static std::function<std::string(QWidget*, const std::string&)>& FileChooser();
 
   void OnFollowTimer();
-  void Button1Click();
-  void Button2Click();
+  void RealTimeLogClick();
+  void ViewLogFileClick();
   LogWindowModel& Model() { return model_; }
-  QPlainTextEdit* Memo1() const { return memo1_; }
-  QTimer& Timer1() { return timer1_; }
+  QPlainTextEdit* LogText() const { return logText_; }
+  QTimer& FollowTimer() { return followTimer_; }
 
  protected:
   void showEvent(QShowEvent* e) override;
 
  private:
   void Render();
-  // The text Memo1 shows for a log line: a separator of dashes longer than
-  // the memo is wide is shortened to its width (it only separates), every
-  // other line is shown whole and wraps.
+  // The text the log view shows for a log line: a separator of dashes
+  // longer than the view is wide is shortened to its width (it only
+  // separates), every other line is shown whole and wraps.
   QString Shown(const std::string& line) const;
 
   RaidCore& core_;
   LogWindowModel model_;
-  QPlainTextEdit* memo1_;
-  QPushButton* button1_;
-  QPushButton* button2_;
-  QTimer timer1_;
+  QPlainTextEdit* logText_;
+  QPushButton* realTimeButton_;
+  QPushButton* viewFileButton_;
+  QTimer followTimer_;
   uint64_t renderedResets_ = ~0ull;
   size_t renderedLines_ = 0;
 };

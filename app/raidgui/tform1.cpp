@@ -87,16 +87,16 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   BuildFrame();
   // The image builder lives as long as the window; its filler generator is
   // seeded with the time it was made.
-  form2_ = new TForm2(*upgrade_, SeedFromTime(machine.clock->Now()), this);
+  imageBuilder_ = new TForm2(*upgrade_, SeedFromTime(machine.clock->Now()), this);
   auto* makeBin = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
-  connect(makeBin, &QShortcut::activated, this, [this] { MakeBinClick(); });
+  connect(makeBin, &QShortcut::activated, this, [this] { OpenImageBuilder(); });
 }
 
-void TForm1::MakeBinClick() {
+void TForm1::OpenImageBuilder() {
   // The image is the source of a running upgrade: it is never replaced under it.
-  if (!upgrade_->LoadAllowed() || form2_->isVisible()) return;
-  if (form2_->exec() == QDialog::Accepted && !form2_->SaveResult().empty())
-    SetPanelText(kMessagePanel, form2_->SaveResult());
+  if (!upgrade_->LoadAllowed() || imageBuilder_->isVisible()) return;
+  if (imageBuilder_->exec() == QDialog::Accepted && !imageBuilder_->SaveResult().empty())
+    SetPanelText(kMessagePanel, imageBuilder_->SaveResult());
 }
 
 TForm1::~TForm1() = default;
@@ -147,22 +147,22 @@ void TForm1::BuildFrame() {
   logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
   logo->setAccessibleName(Text(kAppTitle));
 
-  staticText1_ = MakeLabel(this, "StaticText1", "Drive detecting", QRect(216, 40, 385, 26));
-  QFont bold = staticText1_->font();
+  detectionText_ = MakeLabel(this, "StaticText1", "Drive detecting", QRect(216, 40, 385, 26));
+  QFont bold = detectionText_->font();
   bold.setBold(true);
   bold.setPixelSize(15);
-  staticText1_->setFont(bold);
+  detectionText_->setFont(bold);
 
-  notebook1_ = new QStackedWidget(this);
-  notebook1_->setObjectName("Notebook1");
-  notebook1_->setGeometry(216, 74, 385, 321);
-  notebook1_->setFrameShape(QFrame::StyledPanel);
+  pages_ = new QStackedWidget(this);
+  pages_->setObjectName("Notebook1");
+  pages_->setGeometry(216, 74, 385, 321);
+  pages_->setFrameShape(QFrame::StyledPanel);
   const char* pageNames[5] = {"Status", "schedule_backup", "Upgrade", "E-mail", "About"};
   for (const char* n : pageNames) {
     auto* p = new QWidget;
     p->setObjectName(QString("Page_") + n);
     p->setAccessibleName(n);
-    notebook1_->addWidget(p);
+    pages_->addWidget(p);
   }
 
   PictureButton* sts = MakeNav("Image_Sts", "Status", art::Glyph::Status, kNavTops[0], 0);
@@ -170,26 +170,26 @@ void TForm1::BuildFrame() {
   PictureButton* upg = MakeNav("Image_FWUpg", "Upgrade", art::Glyph::Upgrade, kNavTops[2], 2);
   PictureButton* mail = MakeNav("Image_Email", "E-mail", art::Glyph::Mail, kNavTops[3], 3);
   PictureButton* about = MakeNav("Image_About", "About", art::Glyph::About, kNavTops[4], 4);
-  connect(sts, &QAbstractButton::clicked, this, [this] { Image_StsClick(); });
-  connect(setup, &QAbstractButton::clicked, this, [this] { OpenPage(); });
-  connect(upg, &QAbstractButton::clicked, this, [this] { Image_FWUpgClick(); });
-  connect(mail, &QAbstractButton::clicked, this, [this] { Image_EmailClick(); });
-  connect(about, &QAbstractButton::clicked, this, [this] { Image_AboutClick(); });
+  connect(sts, &QAbstractButton::clicked, this, [this] { StatusNavClick(); });
+  connect(setup, &QAbstractButton::clicked, this, [this] { SetupNavClick(); });
+  connect(upg, &QAbstractButton::clicked, this, [this] { UpgradeNavClick(); });
+  connect(mail, &QAbstractButton::clicked, this, [this] { EmailNavClick(); });
+  connect(about, &QAbstractButton::clicked, this, [this] { AboutNavClick(); });
 
-  statusBar1_ = new QStatusBar(this);
-  statusBar1_->setObjectName("StatusBar1");
-  statusBar1_->setSizeGripEnabled(false);
-  statusBar1_->setGeometry(0, kClientH - 22, kClientW, 22);
+  statusBar_ = new QStatusBar(this);
+  statusBar_->setObjectName("StatusBar1");
+  statusBar_->setSizeGripEnabled(false);
+  statusBar_->setGeometry(0, kClientH - 22, kClientW, 22);
   // The five panels sit side by side at their fixed widths (610 of the
   // 620 pixels); the bar's own layout, which adds gaps and margins, is not
   // used, so the last panel ends inside the window with its border.
   const int widths[5] = {100, 80, 80, 100, 250};
   for (int i = 0; i < 5; ++i) {
-    panels_[i] = new StatusPanel(statusBar1_, QString("StatusBar1_Panel%1").arg(i));
+    panels_[i] = new StatusPanel(statusBar_, QString("StatusBar1_Panel%1").arg(i));
     panels_[i]->setFixedWidth(widths[i]);
   }
   LayoutPanels();
-  statusBar1_->installEventFilter(this);
+  statusBar_->installEventFilter(this);
   for (auto* p : panels_) p->installEventFilter(this);
 
   // The monitoring switches and option boxes exist but stay hidden.
@@ -204,35 +204,35 @@ void TForm1::BuildFrame() {
   }
   // Only the user's clicks make requests: the Status page refresh sets the
   // boxes to what the enclosure reports without sending anything back.
-  checkBox6_ = MakeServiceControl<QCheckBox>(this, "CheckBox6", QRect(16, 392, 100, 22), "Buzzer Mute", this,
-                                             [this] { setup_->BuzzerMuteClick(); });
-  checkBox7_ = MakeServiceControl<QCheckBox>(this, "CheckBox7", QRect(118, 392, 90, 22), "Auto Scan", this,
-                                             [this] { setup_->AutoScanClick(); });
+  buzzerMuteBox_ = MakeServiceControl<QCheckBox>(this, "CheckBox6", QRect(16, 392, 100, 22), "Buzzer Mute", this,
+                                                 [this] { setup_->BuzzerMuteClick(); });
+  autoScanBox_ = MakeServiceControl<QCheckBox>(this, "CheckBox7", QRect(118, 392, 90, 22), "Auto Scan", this,
+                                               [this] { setup_->AutoScanClick(); });
 
   // Present in this configuration but never shown.
   auto hidden = [this](QWidget* w, const char* name) {
     w->setObjectName(name);
     w->hide();
   };
-  auto* bitBtn2 = new QPushButton("E-Mail", this);
-  bitBtn2->setGeometry(521, 397, 80, 20);
-  hidden(bitBtn2, "BitBtn2");
-  bitBtn2_ = bitBtn2;
+  auto* emailButton = new QPushButton("E-Mail", this);
+  emailButton->setGeometry(521, 397, 80, 20);
+  hidden(emailButton, "BitBtn2");
+  emailButton_ = emailButton;
   // The e-mail settings live on the E-mail page.
-  connect(bitBtn2, &QPushButton::clicked, this, [this] { Image_EmailClick(); });
+  connect(emailButton, &QPushButton::clicked, this, [this] { EmailNavClick(); });
   hidden(new QPushButton("<<", this), "Button5");
   hidden(new QPushButton(">>", this), "Button6");
   hidden(new QLabel("", this), "StaticText10");
   for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(new QLabel(this), memo);
 
-  BuildStatusPage(notebook1_->widget(0));
+  BuildStatusPage(pages_->widget(0));
   BuildPlainPages();
 }
 
 void TForm1::LayoutPanels() {
   int left = 0;
   for (auto* p : panels_) {
-    p->setGeometry(left, 0, p->width(), statusBar1_->height());
+    p->setGeometry(left, 0, p->width(), statusBar_->height());
     left += p->width();
   }
 }
@@ -260,30 +260,28 @@ void TForm1::BuildStatusPage(QWidget* page) {
   };
   // Captions in one column, values in the next, with room between them.
   caption("Label_Mode", "Mode:", QRect(14, 40, 130, 20));
-  label17_ = MakeLabel(page, "Label17", "", QRect(152, 40, 225, 20));
+  modeLabel_ = MakeLabel(page, "Label17", "", QRect(152, 40, 225, 20));
   caption("Label_SystemCapacity", "System Capacity:", QRect(14, 62, 130, 20));
-  label27_ = MakeLabel(page, "Label27", "", QRect(152, 62, 225, 20));
+  arrayCapacityLabel_ = MakeLabel(page, "Label27", "", QRect(152, 62, 225, 20));
   caption("Label_Firmware", "Firmware Version:", QRect(14, 84, 130, 20));
-  label48_ = MakeLabel(page, "Label48", "", QRect(152, 84, 225, 20));
+  firmwareVersionLabel_ = MakeLabel(page, "Label48", "", QRect(152, 84, 225, 20));
 
   // Two bays, each a column: the picture, its name, then its capacity and
   // model centred under it.
   const int centres[2] = {96, 289};
-  image4_ = MakeLabel(page, "Image4", "", QRect(centres[0] - 45, 112, 90, 80));
-  image5_ = MakeLabel(page, "Image5", "", QRect(centres[1] - 45, 112, 90, 80));
-  QLabel* image4 = image4_;
-  QLabel* image5 = image5_;
+  hdd1Picture_ = MakeLabel(page, "Image4", "", QRect(centres[0] - 45, 112, 90, 80));
+  hdd2Picture_ = MakeLabel(page, "Image5", "", QRect(centres[1] - 45, 112, 90, 80));
   DrawDrivePictures();
   caption("Label_HDD1", "HDD1", QRect(centres[0] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
   caption("Label_HDD2", "HDD2", QRect(centres[1] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
 
-  label18_ = MakeLabel(page, "Label18", "", QRect(centres[0] + 45, 112, centres[1] - centres[0] - 90, 80));
-  label18_->setAlignment(Qt::AlignCenter);
-  QFont stateFont = label18_->font();
+  arrayStateLabel_ = MakeLabel(page, "Label18", "", QRect(centres[0] + 45, 112, centres[1] - centres[0] - 90, 80));
+  arrayStateLabel_->setAlignment(Qt::AlignCenter);
+  QFont stateFont = arrayStateLabel_->font();
   stateFont.setBold(true);
   stateFont.setPixelSize(15);
-  label18_->setFont(stateFont);
-  label18_->setStyleSheet("color: #FF00FF;");
+  arrayStateLabel_->setFont(stateFont);
+  arrayStateLabel_->setStyleSheet("color: #FF00FF;");
 
   // The capacity texts end in a line feed: their labels have room for it.
   auto bay = [&](int cx, const char* captionName, const char* capName, const char* modelName, QLabel*& cap,
@@ -295,64 +293,71 @@ void TForm1::BuildStatusPage(QWidget* page) {
     model->setWordWrap(true);
     model->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   };
-  bay(centres[0], "Label_Capacity1", "Label25", "Label51", label25_, label51_);
-  bay(centres[1], "Label_Capacity2", "Label26", "Label52", label26_, label52_);
+  bay(centres[0], "Label_Capacity1", "Label25", "Label51", hdd1CapacityLabel_, hdd1IdentityLabel_);
+  bay(centres[1], "Label_Capacity2", "Label26", "Label52", hdd2CapacityLabel_, hdd2IdentityLabel_);
 
-  button3_ = MakeServiceControl<QPushButton>(page, "Button3", QRect(8, 264, 110, 22), "Start P0 Scan", this,
-                                             [this] { setup_->Hdd1ScanClick(); });
-  button4_ = MakeServiceControl<QPushButton>(page, "Button4", QRect(198, 264, 100, 22), "Start P1 Scan", this,
-                                             [this] { setup_->Hdd2ScanClick(); });
+  hdd1ScanButton_ = MakeServiceControl<QPushButton>(page, "Button3", QRect(8, 264, 110, 22), "Start P0 Scan", this,
+                                                    [this] { setup_->Hdd1ScanClick(); });
+  hdd2ScanButton_ = MakeServiceControl<QPushButton>(page, "Button4", QRect(198, 264, 100, 22), "Start P1 Scan", this,
+                                                    [this] { setup_->Hdd2ScanClick(); });
 
   // Fan and temperature: captions bold like those above, values plain,
   // each followed by its unit.
-  panel11_ = new QWidget(page);
-  panel11_->setObjectName("Panel11");
-  panel11_->setGeometry(8, 290, 286, 24);
+  environmentPanel_ = new QWidget(page);
+  environmentPanel_->setObjectName("Panel11");
+  environmentPanel_->setGeometry(8, 290, 286, 24);
   auto boldLabel = [&](const char* name, const char* text, const QRect& r) {
-    QLabel* l = MakeLabel(panel11_, name, text, r);
+    QLabel* l = MakeLabel(environmentPanel_, name, text, r);
     QFont f = l->font();
     f.setBold(true);
     l->setFont(f);
     return l;
   };
   boldLabel("Label_Fan", "Fan:", QRect(6, 2, 34, 20));
-  label5_ = MakeLabel(panel11_, "Label5", "", QRect(40, 2, 42, 20));
-  label5_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(panel11_, "Label_Rpm", "RPM", QRect(86, 2, 34, 20));
+  fanSpeedLabel_ = MakeLabel(environmentPanel_, "Label5", "", QRect(40, 2, 42, 20));
+  fanSpeedLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(environmentPanel_, "Label_Rpm", "RPM", QRect(86, 2, 34, 20));
   boldLabel("Label_Temperature", "Temperature:", QRect(124, 2, 100, 20));
-  label7_ = MakeLabel(panel11_, "Label7", "", QRect(224, 2, 26, 20));
-  label7_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  MakeLabel(panel11_, "Label_TemperatureUnit", QString::fromUtf8("\u00B0C"), QRect(252, 2, 18, 20));
-  auto* thermo = MakeLabel(panel11_, "Image_Thermometer", "", QRect(272, 2, 12, 20));
+  temperatureLabel_ = MakeLabel(environmentPanel_, "Label7", "", QRect(224, 2, 26, 20));
+  temperatureLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  MakeLabel(environmentPanel_, "Label_TemperatureUnit", QString::fromUtf8("\u00B0C"), QRect(252, 2, 18, 20));
+  auto* thermo = MakeLabel(environmentPanel_, "Image_Thermometer", "", QRect(272, 2, 12, 20));
   thermo->setPixmap(art::ThermometerPicture(12, 20, Dpr()));
-  panel11_->hide();
+  environmentPanel_->hide();
 
   // Screen readers name the values by what they are.
-  const std::pair<QLabel*, const char*> names[] = {
-      {label17_, "Mode"},          {label27_, "System capacity"}, {label48_, "Firmware version"},
-      {label18_, "Array state"},   {label25_, "HDD1 capacity"},   {label51_, "HDD1 model"},
-      {label26_, "HDD2 capacity"}, {label52_, "HDD2 model"},      {label5_, "Fan speed in RPM"},
-      {label7_, "Temperature"},    {image4, "HDD1 drive bay"},    {image5, "HDD2 drive bay"}};
+  const std::pair<QLabel*, const char*> names[] = {{modeLabel_, "Mode"},
+                                                   {arrayCapacityLabel_, "System capacity"},
+                                                   {firmwareVersionLabel_, "Firmware version"},
+                                                   {arrayStateLabel_, "Array state"},
+                                                   {hdd1CapacityLabel_, "HDD1 capacity"},
+                                                   {hdd1IdentityLabel_, "HDD1 model"},
+                                                   {hdd2CapacityLabel_, "HDD2 capacity"},
+                                                   {hdd2IdentityLabel_, "HDD2 model"},
+                                                   {fanSpeedLabel_, "Fan speed in RPM"},
+                                                   {temperatureLabel_, "Temperature"},
+                                                   {hdd1Picture_, "HDD1 drive bay"},
+                                                   {hdd2Picture_, "HDD2 drive bay"}};
   for (const auto& [label, name] : names) label->setAccessibleName(name);
 
-  image0Log_ = new PictureButton(page, "Image0_Log", "Event log");
-  image0Log_->setGeometry(300, 286, 76, 30);
-  image0Log_->setPicture(art::LogPicture(76, 30, Dpr()));
-  image0Log_->setPressedEffect(true);
-  image0Log_->hide();
-  connect(image0Log_, &QAbstractButton::clicked, this, [this] { Image0_LogClick(); });
+  eventLogButton_ = new PictureButton(page, "Image0_Log", "Event log");
+  eventLogButton_->setGeometry(300, 286, 76, 30);
+  eventLogButton_->setPicture(art::LogPicture(76, 30, Dpr()));
+  eventLogButton_->setPressedEffect(true);
+  eventLogButton_->hide();
+  connect(eventLogButton_, &QAbstractButton::clicked, this, [this] { EventLogClick(); });
 }
 
 void TForm1::BuildPlainPages() {
   // Setup (reached only in service mode, by the navigation mask).
-  BuildSetupPage(notebook1_->widget(1));
-  BuildUpgradePage(notebook1_->widget(2));
+  BuildSetupPage(pages_->widget(1));
+  BuildUpgradePage(pages_->widget(2));
 
   // E-mail.
-  emailPage_ = new EmailPage(notebook1_->widget(3), *mailPage_, *notifier_, *this, Dpr());
+  emailPage_ = new EmailPage(pages_->widget(3), *mailPage_, *notifier_, *this, Dpr());
 
   // About.
-  QWidget* about = notebook1_->widget(4);
+  QWidget* about = pages_->widget(4);
   auto* logo = MakeLabel(about, "Image_AboutLogo", "", QRect(108, 40, 169, 80));
   logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
   auto* title = MakeLabel(about, "Label_AboutTitle", Text(kAppTitle), QRect(0, 140, 385, 28));
@@ -361,8 +366,8 @@ void TForm1::BuildPlainPages() {
   f.setBold(true);
   f.setPixelSize(20);
   title->setFont(f);
-  auto* label65 = MakeLabel(about, "Label65", Text(kAppVersion), QRect(0, 172, 385, 22));
-  label65->setAlignment(Qt::AlignCenter);
+  auto* version = MakeLabel(about, "Label65", Text(kAppVersion), QRect(0, 172, 385, 22));
+  version->setAlignment(Qt::AlignCenter);
   MakeLabel(about, "Label_AboutText", "Monitoring and maintenance of two-drive RAID enclosures.",
             QRect(0, 210, 385, 22))
       ->setAlignment(Qt::AlignCenter);
@@ -406,31 +411,31 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   QFont bold = caption->font();
   bold.setBold(true);
   caption->setFont(bold);
-  label54_ = MakeLabel(upg, "Label54", "", QRect(140, 44, 230, 20));
-  label54_->setAccessibleName("Firmware version");
-  edit9_ = new QLineEdit(upg);
-  edit9_->setObjectName("Edit9");
-  edit9_->setGeometry(14, 72, 357, 22);
-  edit9_->setReadOnly(true);
-  edit9_->setAccessibleName("Firmware file");
+  upgradeFirmwareVersionLabel_ = MakeLabel(upg, "Label54", "", QRect(140, 44, 230, 20));
+  upgradeFirmwareVersionLabel_->setAccessibleName("Firmware version");
+  firmwareFileEdit_ = new QLineEdit(upg);
+  firmwareFileEdit_->setObjectName("Edit9");
+  firmwareFileEdit_->setGeometry(14, 72, 357, 22);
+  firmwareFileEdit_->setReadOnly(true);
+  firmwareFileEdit_->setAccessibleName("Firmware file");
 
-  image2Load_ = new PictureButton(upg, "Image2_Load", "Load");
-  image2Load_->setGeometry(40, 104, 120, 32);
-  image2Load_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
-  image2Load_->setPressedEffect(true);
-  image2Load_->setEnabled(false);
-  connect(image2Load_, &QAbstractButton::clicked, this, [this] { Image2_LoadClick(); });
-  image2Upgrade_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
-  image2Upgrade_->setGeometry(220, 104, 120, 32);
-  image2Upgrade_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
-  image2Upgrade_->setPressedEffect(true);
-  image2Upgrade_->setEnabled(false);
-  connect(image2Upgrade_, &QAbstractButton::clicked, this, [this] { UpgradeClick(); });
+  loadButton_ = new PictureButton(upg, "Image2_Load", "Load");
+  loadButton_->setGeometry(40, 104, 120, 32);
+  loadButton_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
+  loadButton_->setPressedEffect(true);
+  loadButton_->setEnabled(false);
+  connect(loadButton_, &QAbstractButton::clicked, this, [this] { LoadFirmwareClick(); });
+  upgradeButton_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
+  upgradeButton_->setGeometry(220, 104, 120, 32);
+  upgradeButton_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
+  upgradeButton_->setPressedEffect(true);
+  upgradeButton_->setEnabled(false);
+  connect(upgradeButton_, &QAbstractButton::clicked, this, [this] { UpgradeFirmwareClick(); });
   auto* makeBin = new QPushButton("Make Bin...", upg);
   makeBin->setObjectName("Button_MakeBin");
   makeBin->setGeometry(289, 6, 82, 24);
   makeBin->setToolTip("Build a firmware image from a boot loader and sub-codes (Ctrl+M)");
-  connect(makeBin, &QPushButton::clicked, this, [this] { MakeBinClick(); });
+  connect(makeBin, &QPushButton::clicked, this, [this] { OpenImageBuilder(); });
 
   MakeWarning(upg, "Label_UpgradeWarning",
               "Keep the enclosure powered and connected until the upgrade has ended: an interrupted "
@@ -438,15 +443,15 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
               "enclosure off and on again afterwards.",
               QRect(14, 146, 357, 76));
 
-  // Panel1: the progress of a running upgrade (hidden otherwise).
-  std::tie(panel1_, panel1Caption_, label12_) =
+  // The progress of a running upgrade (hidden otherwise).
+  std::tie(upgradeProgressPanel_, upgradeProgressCaption_, upgradeProgressText_) =
       MakeProgressPanel(upg, "Panel1", QRect(14, 230, 357, 84), bold, 4, "Label12", 28);
-  progressBar1_ = new QProgressBar(panel1_);
-  progressBar1_->setObjectName("ProgressBar1");
-  progressBar1_->setGeometry(6, 54, 345, 18);
-  progressBar1_->setMaximum(static_cast<int>(kUpgradeProgressMax));
-  progressBar1_->setValue(0);
-  panel1_->hide();
+  upgradeProgressBar_ = new QProgressBar(upgradeProgressPanel_);
+  upgradeProgressBar_->setObjectName("ProgressBar1");
+  upgradeProgressBar_->setGeometry(6, 54, 345, 18);
+  upgradeProgressBar_->setMaximum(static_cast<int>(kUpgradeProgressMax));
+  upgradeProgressBar_->setValue(0);
+  upgradeProgressPanel_->hide();
 }
 
 void TForm1::BuildSetupPage(QWidget* setup) {
@@ -463,37 +468,37 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   connect(setupTabs_[0], &QAbstractButton::clicked, this, [this] { setup_->ShowInitialize(); });
   connect(setupTabs_[1], &QAbstractButton::clicked, this, [this] { setup_->ShowSchedule(); });
 
-  notebook3_ = new QStackedWidget(setup);
-  notebook3_->setObjectName("Notebook3");
-  notebook3_->setGeometry(8, 36, 369, 196);
+  setupSubPages_ = new QStackedWidget(setup);
+  setupSubPages_->setObjectName("Notebook3");
+  setupSubPages_->setGeometry(8, 36, 369, 196);
   auto* initialize = new QWidget;
   initialize->setObjectName("Page_Default");
   auto* schedule = new QWidget;
   schedule->setObjectName("Page_1");
-  notebook3_->addWidget(initialize);
-  notebook3_->addWidget(schedule);
+  setupSubPages_->addWidget(initialize);
+  setupSubPages_->addWidget(schedule);
 
   // Initialize: the warning, then the progress panel of a running
   // initialisation.
-  QLabel* label2 = MakeLabel(initialize, "Label2", "Initialize sets up the enclosure's two drives as a new array.",
-                             QRect(6, 8, 357, 36));
-  label2->setWordWrap(true);
-  QFont bold = label2->font();
+  QLabel* intro = MakeLabel(initialize, "Label2", "Initialize sets up the enclosure's two drives as a new array.",
+                            QRect(6, 8, 357, 36));
+  intro->setWordWrap(true);
+  QFont bold = intro->font();
   bold.setBold(true);
-  label2->setFont(bold);
+  intro->setFont(bold);
   MakeWarning(initialize, "Label3",
               "It formats both drives: every partition and all data on them is lost. Save your data "
               "first, and keep the enclosure powered until it has ended.",
               QRect(6, 46, 357, 54));
-  std::tie(panel8_, panel8Caption_, label1_) =
+  std::tie(stepPanel_, stepPanelCaption_, stepText_) =
       MakeProgressPanel(initialize, "Panel8", QRect(6, 110, 357, 62), bold, 6, "Label1", 32);
-  panel8_->hide();
+  stepPanel_->hide();
 
   // Schedule: the switch, the four periods with their clocks, the message.
-  checkBoxBackup_ = new QCheckBox("Schedule Backup enable", schedule);
-  checkBoxBackup_->setObjectName("CheckBox_Backup");
-  checkBoxBackup_->setGeometry(8, 6, 300, 22);
-  connect(checkBoxBackup_, &QCheckBox::clicked, this, [this](bool on) { setup_->ScheduleSwitchClick(on); });
+  scheduleBackupBox_ = new QCheckBox("Schedule Backup enable", schedule);
+  scheduleBackupBox_->setObjectName("CheckBox_Backup");
+  scheduleBackupBox_->setGeometry(8, 6, 300, 22);
+  connect(scheduleBackupBox_, &QCheckBox::clicked, this, [this](bool on) { setup_->ScheduleSwitchClick(on); });
   periodGroup_ = new QButtonGroup(this);
   const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
   const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
@@ -509,20 +514,20 @@ void TForm1::BuildSetupPage(QWidget* setup) {
     periodGroup_->addButton(periodButtons_[i], i);
     connect(periodButtons_[i], &QRadioButton::clicked, this, [this, i] { setup_->SelectPeriod(i); });
   }
-  labelBackupMess_ = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(8, 130, 353, 22));
-  labelBackupMess_->setFont(bold);
-  labelBackupMess_->hide();
+  backupMessageLabel_ = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(8, 130, 353, 22));
+  backupMessageLabel_->setFont(bold);
+  backupMessageLabel_->hide();
 
-  image1Set_ = new PictureButton(setup, "Image1_Set", "Set");
-  image1Set_->setGeometry(140, 240, 100, 30);
-  image1Set_->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
-  image1Set_->setPressedEffect(true);
-  connect(image1Set_, &QAbstractButton::clicked, this, [this] { SetClick(); });
-  progressBar2_ = new QProgressBar(setup);
-  progressBar2_->setObjectName("ProgressBar2");
-  progressBar2_->setGeometry(20, 284, 345, 18);
-  progressBar2_->setMaximum(100);
-  progressBar2_->setValue(0);
+  setButton_ = new PictureButton(setup, "Image1_Set", "Set");
+  setButton_->setGeometry(140, 240, 100, 30);
+  setButton_->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
+  setButton_->setPressedEffect(true);
+  connect(setButton_, &QAbstractButton::clicked, this, [this] { SetButtonClick(); });
+  setupProgressBar_ = new QProgressBar(setup);
+  setupProgressBar_->setObjectName("ProgressBar2");
+  setupProgressBar_->setGeometry(20, 284, 345, 18);
+  setupProgressBar_->setMaximum(100);
+  setupProgressBar_->setValue(0);
   SetupPageChanged();
 }
 
@@ -537,7 +542,7 @@ void TForm1::SetMaintenanceMode(bool on) {
   }
 }
 
-void TForm1::SetClick() {
+void TForm1::SetButtonClick() {
   setup_->SetClick();
   // A close asked for during the initialisation happens now that it ended.
   if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
@@ -547,50 +552,50 @@ void TForm1::SetupPageChanged() {
   const SetupPageModel& m = setup_->Model;
   for (int t = 0; t < 2; ++t)
     setupTabs_[t]->setPicture((m.SetupSubPage == t ? setupTabYellow_[t] : setupTabWhite_[t])->pixmap());
-  notebook3_->setCurrentIndex(m.SetupSubPage);
-  checkBoxBackup_->setChecked(m.ScheduleChecked);
-  checkBoxBackup_->setEnabled(m.ScheduleSwitchEnabled);
+  setupSubPages_->setCurrentIndex(m.SetupSubPage);
+  scheduleBackupBox_->setChecked(m.ScheduleChecked);
+  scheduleBackupBox_->setEnabled(m.ScheduleSwitchEnabled);
   // Loading unchecks all four; a group keeps one checked unless told not to.
   periodGroup_->setExclusive(false);
   for (int i = 0; i < 4; ++i) periodButtons_[i]->setChecked(m.PeriodChecked == i);
   periodGroup_->setExclusive(true);
-  labelBackupMess_->setText(Text(m.ScheduleMessage));
-  labelBackupMess_->setVisible(m.ScheduleMessageVisible);
-  image1Set_->setVisible(m.SetButtonVisible);
-  label1_->setText(Text(m.StepText));
-  panel8Caption_->setText(Text(m.StepPanelCaption));
-  panel8_->setVisible(m.StepPanelVisible);
-  progressBar2_->setMaximum(static_cast<int>(m.ProgressMax));
+  backupMessageLabel_->setText(Text(m.ScheduleMessage));
+  backupMessageLabel_->setVisible(m.ScheduleMessageVisible);
+  setButton_->setVisible(m.SetButtonVisible);
+  stepText_->setText(Text(m.StepText));
+  stepPanelCaption_->setText(Text(m.StepPanelCaption));
+  stepPanel_->setVisible(m.StepPanelVisible);
+  setupProgressBar_->setMaximum(static_cast<int>(m.ProgressMax));
 }
 
-void TForm1::Image_EmailClick() {
+void TForm1::EmailNavClick() {
   if (Core().SelectPage(3)) emailPage_->Enter();
 }
 
-void TForm1::Image_FWUpgClick() {
+void TForm1::UpgradeNavClick() {
   if (Core().SelectPage(2)) upgrade_->RedrawHeader();
 }
 
-void TForm1::Image2_LoadClick() {
+void TForm1::LoadFirmwareClick() {
   if (!upgrade_->LoadAllowed()) return;
   const QString name = ChooseFirmwareFile ? ChooseFirmwareFile()
                                           : QFileDialog::getOpenFileName(this, "Open", QString(),
                                                                          "Binary code (*.bin);;All files (*.*)");
   if (name.isEmpty()) return;
-  LoadImageFile(FromQt(name));
+  LoadFirmwareFile(FromQt(name));
 }
 
-void TForm1::LoadImageFile(const std::string& fileName) {
+void TForm1::LoadFirmwareFile(const std::string& fileName) {
   if (!upgrade_->LoadAllowed()) return;
   // Panel 4 takes the rest of the bar, so the whole file name shows.
-  int rest = statusBar1_->width();
+  int rest = statusBar_->width();
   for (int i = 0; i < 4; ++i) rest -= panels_[static_cast<size_t>(i)]->width();
   if (rest > 0) panels_[4]->setFixedWidth(rest);
   LayoutPanels();
   upgrade_->LoadImageFile(fileName);
 }
 
-void TForm1::UpgradeClick() {
+void TForm1::UpgradeFirmwareClick() {
   upgrade_->UpgradeClick();
   // A close confirmed during the upgrade happens now that it has ended.
   if (closeAfterUpgrade_ && !upgrade_->Running()) QTimer::singleShot(0, this, [this] { close(); });
@@ -598,12 +603,12 @@ void TForm1::UpgradeClick() {
 
 void TForm1::UpgradePageChanged() {
   const UpgradePageModel& m = upgrade_->Model;
-  panel1Caption_->setText(Text(m.ProgressPanelCaption));
-  label12_->setText(Text(m.ProgressText));
-  progressBar1_->setMaximum(static_cast<int>(m.ProgressMax));
-  panel1_->setVisible(m.ProgressPanelVisible);
-  edit9_->setText(ToQt(m.FileNameText));
-  label54_->setText(Text(m.FirmwareVersionText));
+  upgradeProgressCaption_->setText(Text(m.ProgressPanelCaption));
+  upgradeProgressText_->setText(Text(m.ProgressText));
+  upgradeProgressBar_->setMaximum(static_cast<int>(m.ProgressMax));
+  upgradeProgressPanel_->setVisible(m.ProgressPanelVisible);
+  firmwareFileEdit_->setText(ToQt(m.FileNameText));
+  upgradeFirmwareVersionLabel_->setText(Text(m.FirmwareVersionText));
   for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
 }
 
@@ -619,8 +624,8 @@ void TForm1::FormCreate(bool pace) {
   // The Setup button only in service mode.
   LayoutNavigation(maintenance_ ? 0x1F : 0x1D);
   if (maintenance_) {
-    for (QWidget* w : {static_cast<QWidget*>(checkBox6_), static_cast<QWidget*>(checkBox7_), bitBtn2_,
-                       static_cast<QWidget*>(button3_), static_cast<QWidget*>(button4_)})
+    for (QWidget* w : {static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_), emailButton_,
+                       static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_)})
       w->show();
   }
   for (auto& n : nav_) n.button->setEnabled(false);
@@ -650,7 +655,7 @@ void TForm1::LayoutNavigation(uint8_t mask) {
 void TForm1::RedrawNavigation() {
   const int current = Core().Controls().CurrentPage;
   for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
-  notebook1_->setCurrentIndex(current);
+  pages_->setCurrentIndex(current);
   for (int s = 0; s < 2; ++s) {
     const bool sel = Core().Controls().StatusPageSlot == s;
     statusTabs_[s]->setPicture((sel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
@@ -659,7 +664,7 @@ void TForm1::RedrawNavigation() {
   }
 }
 
-void TForm1::Image0_LogClick() {
+void TForm1::EventLogClick() {
   if (logWindowOpen_) return;
   logWindowOpen_ = true;
   TForm5 window(Core(), this);
@@ -669,7 +674,7 @@ void TForm1::Image0_LogClick() {
   logWindowOpen_ = false;
 }
 
-void TForm1::StatusBar1DblClick() {
+void TForm1::StatusBarDoubleClick() {
   std::string text;
   for (const auto& l : Core().SystemInfo()) text += l;
   ShowMessage({text, "System Information", BoxIcon::Information, BoxButtons::Ok});
@@ -677,7 +682,7 @@ void TForm1::StatusBar1DblClick() {
 
 bool TForm1::eventFilter(QObject* o, QEvent* e) {
   if (e->type() == QEvent::MouseButtonDblClick) {
-    StatusBar1DblClick();
+    StatusBarDoubleClick();
     return true;
   }
   return QWidget::eventFilter(o, e);
@@ -747,8 +752,8 @@ void TForm1::ShowNotice(const MessageBoxRequest& box) {
 void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
 
 void TForm1::DetectTextChanged(const std::string& text, bool visible) {
-  staticText1_->setText(Text(text));
-  staticText1_->setVisible(visible);
+  detectionText_->setText(Text(text));
+  detectionText_->setVisible(visible);
 }
 
 void TForm1::NavigationEnabledChanged(bool enabled) {
@@ -759,11 +764,11 @@ void TForm1::NavigationEnabledChanged(bool enabled) {
     StatusPageChanged();
   }
   for (auto& n : nav_) n.button->setEnabled(enabled);
-  image2Load_->setEnabled(enabled);
-  image2Upgrade_->setEnabled(enabled);
+  loadButton_->setEnabled(enabled);
+  upgradeButton_->setEnabled(enabled);
 }
 
-void TForm1::UpgradeButtonEnabledChanged(bool enabled) { image2Upgrade_->setEnabled(enabled); }
+void TForm1::UpgradeButtonEnabledChanged(bool enabled) { upgradeButton_->setEnabled(enabled); }
 
 void TForm1::SlotControlsChanged(int slot, bool visible, bool checked) {
   if (slot < 0 || slot > 1) return;
@@ -772,7 +777,7 @@ void TForm1::SlotControlsChanged(int slot, bool visible, bool checked) {
   upgradeTabs_[slot]->setVisible(visible);
 }
 
-void TForm1::LogButtonVisibleChanged(bool visible) { image0Log_->setVisible(visible); }
+void TForm1::LogButtonVisibleChanged(bool visible) { eventLogButton_->setVisible(visible); }
 
 void TForm1::IdentityChanged() {
   const MonitorState& ms = Core().Monitoring();
@@ -796,27 +801,27 @@ void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
 
 void TForm1::StatusPageChanged() {
   const StatusPageModel& m = Core().StatusModel();
-  ApplyLabel(label17_, m.ModeText);
-  ApplyLabel(label27_, m.ArrayCapacityText);
-  ApplyLabel(label25_, m.Hdd1CapacityText);
-  ApplyLabel(label51_, m.Hdd1IdentityText);
-  ApplyLabel(label26_, m.Hdd2CapacityText);
-  ApplyLabel(label52_, m.Hdd2IdentityText);
-  label18_->setText(Text(m.StateText.text));
-  label18_->setStyleSheet(stale_ ? "color: #A0A0A0;" : "color: #FF00FF;");
-  ApplyLabel(label48_, m.FirmwareVersionText);
-  ApplyLabel(label5_, m.FanSpeedText);
-  ApplyLabel(label7_, m.TemperatureText);
-  panel11_->setVisible(m.EnvironmentPanelVisible);
-  panel11_->setEnabled(!stale_);
+  ApplyLabel(modeLabel_, m.ModeText);
+  ApplyLabel(arrayCapacityLabel_, m.ArrayCapacityText);
+  ApplyLabel(hdd1CapacityLabel_, m.Hdd1CapacityText);
+  ApplyLabel(hdd1IdentityLabel_, m.Hdd1IdentityText);
+  ApplyLabel(hdd2CapacityLabel_, m.Hdd2CapacityText);
+  ApplyLabel(hdd2IdentityLabel_, m.Hdd2IdentityText);
+  arrayStateLabel_->setText(Text(m.StateText.text));
+  arrayStateLabel_->setStyleSheet(stale_ ? "color: #A0A0A0;" : "color: #FF00FF;");
+  ApplyLabel(firmwareVersionLabel_, m.FirmwareVersionText);
+  ApplyLabel(fanSpeedLabel_, m.FanSpeedText);
+  ApplyLabel(temperatureLabel_, m.TemperatureText);
+  environmentPanel_->setVisible(m.EnvironmentPanelVisible);
+  environmentPanel_->setEnabled(!stale_);
   DrawDrivePictures();
-  button3_->setText(Text(m.Hdd1ScanButtonCaption));
-  button4_->setText(Text(m.Hdd2ScanButtonCaption));
+  hdd1ScanButton_->setText(Text(m.Hdd1ScanButtonCaption));
+  hdd2ScanButton_->setText(Text(m.Hdd2ScanButtonCaption));
   // Service mode keeps the scan buttons; otherwise nothing shows them.
-  if (!m.Hdd1ScanButtonVisible && !maintenance_) button3_->hide();
-  if (!m.Hdd2ScanButtonVisible && !maintenance_) button4_->hide();
-  if (checkBox6_->isChecked() != m.BuzzerMuteChecked) checkBox6_->setChecked(m.BuzzerMuteChecked);
-  if (checkBox7_->isChecked() != m.AutoScanChecked) checkBox7_->setChecked(m.AutoScanChecked);
+  if (!m.Hdd1ScanButtonVisible && !maintenance_) hdd1ScanButton_->hide();
+  if (!m.Hdd2ScanButtonVisible && !maintenance_) hdd2ScanButton_->hide();
+  if (buzzerMuteBox_->isChecked() != m.BuzzerMuteChecked) buzzerMuteBox_->setChecked(m.BuzzerMuteChecked);
+  if (autoScanBox_->isChecked() != m.AutoScanChecked) autoScanBox_->setChecked(m.AutoScanChecked);
 }
 
 void TForm1::DrawDrivePictures() {
@@ -840,7 +845,7 @@ void TForm1::DrawDrivePictures() {
                                               : art::DriveLook::Unknown;
     }
   }
-  QLabel* pictures[2] = {image4_, image5_};
+  QLabel* pictures[2] = {hdd1Picture_, hdd2Picture_};
   static const char* const kLookNames[] = {"unknown", "present", "failed", "absent", "inserted", "rebuilding"};
   for (int x = 0; x < 2; ++x) {
     const auto name = QString::fromLatin1(kLookNames[static_cast<int>(looks[x])]);
@@ -853,15 +858,15 @@ void TForm1::DrawDrivePictures() {
 void TForm1::NavigationChanged() { RedrawNavigation(); }
 
 void TForm1::ProgressChanged(ProgressBar bar, uint32_t value) {
-  (bar == ProgressBar::Setup ? progressBar2_ : progressBar1_)->setValue(static_cast<int>(value));
+  (bar == ProgressBar::Setup ? setupProgressBar_ : upgradeProgressBar_)->setValue(static_cast<int>(value));
 }
 
 void TForm1::OptionControlsChanged() {
   const WindowControls& c = Core().Controls();
-  checkBox6_->setEnabled(c.OptionBoxesEnabled);
-  checkBox7_->setEnabled(c.AutoScanEnabled);
-  button3_->setEnabled(c.OptionBoxesEnabled);
-  button4_->setEnabled(c.OptionBoxesEnabled);
+  buzzerMuteBox_->setEnabled(c.OptionBoxesEnabled);
+  autoScanBox_->setEnabled(c.AutoScanEnabled);
+  hdd1ScanButton_->setEnabled(c.OptionBoxesEnabled);
+  hdd2ScanButton_->setEnabled(c.OptionBoxesEnabled);
 }
 
 }  // namespace raid

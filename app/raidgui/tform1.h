@@ -60,10 +60,10 @@ class TForm1 : public QWidget, public CoreView {
   // Navigation.
   void LayoutNavigation(uint8_t mask);
   void RedrawNavigation();
-  void Image_StsClick() { Core().SelectPage(0); }
-  void OpenPage() { setup_->OpenPage(); }
-  void Image_FWUpgClick();
-  void Image_EmailClick();
+  void StatusNavClick() { Core().SelectPage(0); }
+  void SetupNavClick() { setup_->OpenPage(); }
+  void UpgradeNavClick();
+  void EmailNavClick();
   // The E-mail page, its model and the notification sender.
   EmailPage& Email() { return *emailPage_; }
   MailPage& EmailModel() { return *mailPage_; }
@@ -74,25 +74,25 @@ class TForm1 : public QWidget, public CoreView {
   void LogLineAppended(const std::string& line) override {
     if (LogLineHook) LogLineHook(line);
   }
-  void Image_AboutClick() { Core().SelectPage(4); }
-  void Image0_LogClick();
+  void AboutNavClick() { Core().SelectPage(4); }
+  void EventLogClick();
   // The Upgrade page.
   FirmwareUpgrade& Upgrade() { return *upgrade_; }
-  void Image2_LoadClick();
-  void LoadImageFile(const std::string& fileName);
-  void UpgradeClick();
+  void LoadFirmwareClick();
+  void LoadFirmwareFile(const std::string& fileName);
+  void UpgradeFirmwareClick();
   // The Setup page.
   SetupPage& Setup() { return *setup_; }
-  void SetClick();
+  void SetButtonClick();
   // Replaces the file dialog of "Load" while set (tests): returns the chosen
   // file name, empty when cancelled.
   std::function<QString()> ChooseFirmwareFile;
-  void StatusBar1DblClick();
+  void StatusBarDoubleClick();
   // The image builder "Make Bin" ("Make Bin..." on the Upgrade page, Ctrl+M):
   // opened while no long operation runs; what it builds becomes the
   // Upgrade page's image.
-  void MakeBinClick();
-  TForm2& MakeBinForm() { return *form2_; }
+  void OpenImageBuilder();
+  TForm2& ImageBuilderForm() { return *imageBuilder_; }
   bool LogWindowOpen() const { return logWindowOpen_; }
   // The log window while it is open (for tests), else null.
   TForm5* LogWindow() const { return logWindow_; }
@@ -148,50 +148,61 @@ class TForm1 : public QWidget, public CoreView {
   ComSession com_;
   bool startedWell_ = true;
   std::unique_ptr<CoreRuntime> runtime_;
-  QStackedWidget* notebook1_ = nullptr;
-  QStatusBar* statusBar1_ = nullptr;
+  QStackedWidget* pages_ = nullptr;
+  QStatusBar* statusBar_ = nullptr;
   std::array<StatusPanel*, kStatusBarPanels> panels_{};
-  QLabel* staticText1_ = nullptr;
+  QLabel* detectionText_ = nullptr;
   std::array<NavEntry, 5> nav_{};
   std::array<PictureButton*, 2> statusTabs_{}, upgradeTabs_{};
   std::array<QLabel*, 2> statusTabYellow_{}, statusTabWhite_{};
   std::array<QCheckBox*, 2> slotBoxes_{};
-  QCheckBox* checkBox6_ = nullptr;
-  QCheckBox* checkBox7_ = nullptr;
-  PictureButton* image0Log_ = nullptr;
-  PictureButton* image2Load_ = nullptr;
-  PictureButton* image2Upgrade_ = nullptr;
-  QLabel* label54_ = nullptr;
-  QLineEdit* edit9_ = nullptr;
-  QWidget* panel1_ = nullptr;
-  QLabel* panel1Caption_ = nullptr;
-  QLabel* label12_ = nullptr;
-  QProgressBar* progressBar1_ = nullptr;
+  QCheckBox* buzzerMuteBox_ = nullptr;
+  QCheckBox* autoScanBox_ = nullptr;
+  PictureButton* eventLogButton_ = nullptr;
+  PictureButton* loadButton_ = nullptr;
+  PictureButton* upgradeButton_ = nullptr;
+  QLabel* upgradeFirmwareVersionLabel_ = nullptr;
+  QLineEdit* firmwareFileEdit_ = nullptr;
+  QWidget* upgradeProgressPanel_ = nullptr;
+  QLabel* upgradeProgressCaption_ = nullptr;
+  QLabel* upgradeProgressText_ = nullptr;
+  QProgressBar* upgradeProgressBar_ = nullptr;
   std::unique_ptr<FirmwareUpgrade> upgrade_;
   bool closeAfterUpgrade_ = false;
   bool stopQuestionOpen_ = false;
-  QProgressBar* progressBar2_ = nullptr;
+  QProgressBar* setupProgressBar_ = nullptr;
   std::unique_ptr<SetupPage> setup_;
   bool maintenance_ = false;
   bool closeAfterInitialisation_ = false;
   std::array<PictureButton*, 2> setupTabs_{};
   std::array<QLabel*, 2> setupTabYellow_{}, setupTabWhite_{};
-  QStackedWidget* notebook3_ = nullptr;
-  QCheckBox* checkBoxBackup_ = nullptr;
+  QStackedWidget* setupSubPages_ = nullptr;
+  QCheckBox* scheduleBackupBox_ = nullptr;
   std::array<QRadioButton*, 4> periodButtons_{};
   QButtonGroup* periodGroup_ = nullptr;
-  QLabel* labelBackupMess_ = nullptr;
-  PictureButton* image1Set_ = nullptr;
-  QWidget* panel8_ = nullptr;
-  QLabel* panel8Caption_ = nullptr;
-  QLabel* label1_ = nullptr;
-  QWidget* bitBtn2_ = nullptr;
-  QPushButton* button3_ = nullptr;
-  QPushButton* button4_ = nullptr;
-  QWidget* panel11_ = nullptr;
-  QLabel *label17_ = nullptr, *label27_ = nullptr, *label25_ = nullptr, *label51_ = nullptr, *label26_ = nullptr,
-         *label52_ = nullptr, *label18_ = nullptr, *label48_ = nullptr, *label5_ = nullptr, *label7_ = nullptr;
-  QLabel *image4_ = nullptr, *image5_ = nullptr;
+  QLabel* backupMessageLabel_ = nullptr;
+  PictureButton* setButton_ = nullptr;
+  QWidget* stepPanel_ = nullptr;
+  QLabel* stepPanelCaption_ = nullptr;
+  QLabel* stepText_ = nullptr;
+  QWidget* emailButton_ = nullptr;
+  QPushButton* hdd1ScanButton_ = nullptr;
+  QPushButton* hdd2ScanButton_ = nullptr;
+  QWidget* environmentPanel_ = nullptr;
+  // The Status page's values, each drawn from its field of the status page
+  // model; the drive pictures show the bays' state.
+  QLabel* modeLabel_ = nullptr;
+  QLabel* arrayCapacityLabel_ = nullptr;
+  QLabel* firmwareVersionLabel_ = nullptr;
+  QLabel* arrayStateLabel_ = nullptr;
+  QLabel* hdd1CapacityLabel_ = nullptr;
+  QLabel* hdd1IdentityLabel_ = nullptr;
+  QLabel* hdd2CapacityLabel_ = nullptr;
+  QLabel* hdd2IdentityLabel_ = nullptr;
+  QLabel* fanSpeedLabel_ = nullptr;
+  QLabel* temperatureLabel_ = nullptr;
+  QLabel* hdd1Picture_ = nullptr;
+  QLabel* hdd2Picture_ = nullptr;
   // No enclosure is ready: the Status page keeps its last captions, greyed.
   bool stale_ = false;
   std::string logDir_;
@@ -202,7 +213,7 @@ class TForm1 : public QWidget, public CoreView {
   std::unique_ptr<MailNotifier> notifier_;
   std::unique_ptr<MailPage> mailPage_;
   EmailPage* emailPage_ = nullptr;
-  TForm2* form2_ = nullptr;
+  TForm2* imageBuilder_ = nullptr;
 };
 
 }  // namespace raid

@@ -119,32 +119,32 @@ void TForm2::BuildMakePage(QWidget* page) {
   }
   grid_->installEventFilter(this);
   connect(grid_, &QTableWidget::currentCellChanged, this,
-          [this](int row, int col, int, int) { StringGrid1SelectCell(row, col); });
-  connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int col) { StringGrid1DblClick(row, col); });
+          [this](int row, int col, int, int) { GridCellSelected(row, col); });
+  connect(grid_, &QTableWidget::cellDoubleClicked, this, [this](int row, int col) { OpenCellEditor(row, col); });
 
-  edit1_ = new QLineEdit(grid_->viewport());
-  edit1_->setObjectName("Edit1");
-  edit1_->setAccessibleName("Code type");
-  edit1_->hide();
-  edit1_->installEventFilter(this);
-  combo1_ = new QComboBox(grid_->viewport());
-  combo1_->setObjectName("ComboBox1");
-  combo1_->setAccessibleName("Update flag");
-  combo1_->addItems({"FALSE", "TRUE"});
-  combo1_->hide();
-  connect(combo1_, &QComboBox::activated, this, [this](int i) { ComboBox1Change(i); });
+  codeTypeEditor_ = new QLineEdit(grid_->viewport());
+  codeTypeEditor_->setObjectName("Edit1");
+  codeTypeEditor_->setAccessibleName("Code type");
+  codeTypeEditor_->hide();
+  codeTypeEditor_->installEventFilter(this);
+  updateFlagEditor_ = new QComboBox(grid_->viewport());
+  updateFlagEditor_->setObjectName("ComboBox1");
+  updateFlagEditor_->setAccessibleName("Update flag");
+  updateFlagEditor_->addItems({"FALSE", "TRUE"});
+  updateFlagEditor_->hide();
+  connect(updateFlagEditor_, &QComboBox::activated, this, [this](int i) { UpdateFlagChosen(i); });
 
   auto* add = MakeWidget<QPushButton>(page, "Button1", QRect(8, 270, 120, 28), "Add Sub-code");
   // Enter belongs to the grid and its editors, never to a default button.
   add->setAutoDefault(false);
-  connect(add, &QPushButton::clicked, this, [this] { Button1Click(); });
+  connect(add, &QPushButton::clicked, this, [this] { AddSubCodesClick(); });
   auto* save = MakeWidget<QPushButton>(page, "Button2", QRect(8, 306, 120, 28), "Save Bin");
   save->setAutoDefault(false);
-  connect(save, &QPushButton::clicked, this, [this] { Button2Click(); });
+  connect(save, &QPushButton::clicked, this, [this] { SaveBinClick(); });
 
   autoSize_ = MakeWidget<QCheckBox>(page, "CheckBox1", QRect(150, 270, 200, 22), builder_text::kAutoSize);
   autoSize_->setChecked(true);
-  connect(autoSize_, &QCheckBox::clicked, this, [this] { CheckBox1Click(); });
+  connect(autoSize_, &QCheckBox::clicked, this, [this] { AutoSizeClick(); });
   sizeGroup_ = MakeWidget<QGroupBox>(page, "GroupBox_BinSize", QRect(150, 294, 388, 50), "  Bin Size  ");
   auto* group = new QButtonGroup(this);
   for (size_t k = 0; k < sizes_.size(); ++k) {
@@ -189,7 +189,7 @@ void TForm2::RefreshGrid() {
     for (int c = 0; c < ImageBuilder::kColumns; ++c) grid_->item(r, c)->setText(Q(builder_.CellText(r, c)));
 }
 
-void TForm2::Button1Click() {
+void TForm2::AddSubCodesClick() {
   const QStringList files =
       ChooseFiles ? ChooseFiles() : QFileDialog::getOpenFileNames(this, "Open", ProgramDir(), kFilter);
   std::vector<std::string> paths;
@@ -199,7 +199,7 @@ void TForm2::Button1Click() {
   if (!refused.empty()) ShowMessageBox(this, {refused, "Error", BoxIcon::Error, BoxButtons::Ok});
 }
 
-void TForm2::CheckBox1Click() { sizeGroup_->setEnabled(!autoSize_->isChecked()); }
+void TForm2::AutoSizeClick() { sizeGroup_->setEnabled(!autoSize_->isChecked()); }
 
 BuilderSettings TForm2::Settings() const {
   BuilderSettings s;
@@ -218,7 +218,7 @@ BuilderSettings TForm2::Settings() const {
   return s;
 }
 
-bool TForm2::Button2Click() {
+bool TForm2::SaveBinClick() {
   HideEditors();
   BuildResult r = builder_.Assemble(Settings(), filler_, [] { return MakeFileImageReader(); });
   if (r.configKnown) SetPanel(1, std::to_string(r.configOffset));
@@ -270,8 +270,8 @@ bool TForm2::Button2Click() {
 }
 
 void TForm2::HideEditors() {
-  edit1_->hide();
-  combo1_->hide();
+  codeTypeEditor_->hide();
+  updateFlagEditor_->hide();
 }
 
 void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
@@ -282,33 +282,33 @@ void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
   editor->setFocus();
 }
 
-void TForm2::StringGrid1SelectCell(int row, int col) {
+void TForm2::GridCellSelected(int row, int col) {
   HideEditors();
   if (row < 1 || col < 1) return;
   SetPanel(2, builder_.SelectedEntryText(row));
   SetPanel(3, builder_.SelectedDetailText(row, col));
 }
 
-void TForm2::StringGrid1DblClick(int row, int col) {
+void TForm2::OpenCellEditor(int row, int col) {
   HideEditors();
   // Only the code type and update flag of an existing sub-code are edited.
   if (row < 2 || row > builder_.SubCodeCount() + 1) return;
   if (col == 2) {
-    edit1_->setText(grid_->item(row, col)->text());
-    edit1_->selectAll();
-    PlaceEditor(edit1_, row, col);
+    codeTypeEditor_->setText(grid_->item(row, col)->text());
+    codeTypeEditor_->selectAll();
+    PlaceEditor(codeTypeEditor_, row, col);
   } else if (col == 3) {
-    combo1_->setCurrentIndex(builder_.Entry(row - 1).updateFlag ? 1 : 0);
-    PlaceEditor(combo1_, row, col);
+    updateFlagEditor_->setCurrentIndex(builder_.Entry(row - 1).updateFlag ? 1 : 0);
+    PlaceEditor(updateFlagEditor_, row, col);
   }
 }
 
-void TForm2::Edit1KeyEnter() {
-  if (!edit1_->isVisible()) return;
+void TForm2::CodeTypeEntered() {
+  if (!codeTypeEditor_->isVisible()) return;
   std::string problem;
-  if (!builder_.SetCodeType(editRow_ - 1, edit1_->text().toStdString(), problem)) {
+  if (!builder_.SetCodeType(editRow_ - 1, codeTypeEditor_->text().toStdString(), problem)) {
     ShowMessageBox(this, {problem + ".", "Error", BoxIcon::Error, BoxButtons::Ok});
-    edit1_->setFocus();
+    codeTypeEditor_->setFocus();
     return;
   }
   HideEditors();
@@ -316,14 +316,14 @@ void TForm2::Edit1KeyEnter() {
   grid_->setFocus();
 }
 
-void TForm2::ComboBox1Change(int index) {
+void TForm2::UpdateFlagChosen(int index) {
   builder_.SetUpdateFlag(editRow_ - 1, index == 1);
   HideEditors();
   RefreshGrid();
   grid_->setFocus();
 }
 
-bool TForm2::StringGrid1KeyDown(int key) {
+bool TForm2::GridKeyDown(int key) {
   HideEditors();
   const int row = grid_->currentRow();
   const int col = grid_->currentColumn();
@@ -332,7 +332,7 @@ bool TForm2::StringGrid1KeyDown(int key) {
   switch (key) {
     case Qt::Key_Delete:
       if (builder_.DeleteEntry(index)) RefreshGrid();
-      StringGrid1SelectCell(row, col);
+      GridCellSelected(row, col);
       return true;
     case Qt::Key_Plus:
       if (builder_.MoveUp(index)) {
@@ -347,7 +347,7 @@ bool TForm2::StringGrid1KeyDown(int key) {
       }
       return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter: StringGrid1DblClick(row, col); return true;
+    case Qt::Key_Enter: OpenCellEditor(row, col); return true;
     default: return false;
   }
 }
@@ -355,12 +355,12 @@ bool TForm2::StringGrid1KeyDown(int key) {
 bool TForm2::eventFilter(QObject* o, QEvent* e) {
   if (e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
-    if (o == edit1_) {
+    if (o == codeTypeEditor_) {
       // Enter stores the code type here, before the key could travel on to
       // the grid (which would open the editor again); Escape leaves the
       // cell as it was, not the form.
       if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-        Edit1KeyEnter();
+        CodeTypeEntered();
         return true;
       }
       if (k->key() == Qt::Key_Escape) {
@@ -370,7 +370,7 @@ bool TForm2::eventFilter(QObject* o, QEvent* e) {
       }
       return false;
     }
-    if (o == grid_) return StringGrid1KeyDown(k->key());
+    if (o == grid_) return GridKeyDown(k->key());
   }
   return QDialog::eventFilter(o, e);
 }

@@ -38,19 +38,19 @@ class TForm2 : public QDialog {
   std::function<QString()> ChooseSaveName;
 
   // "Add Sub-code".
-  void Button1Click();
+  void AddSubCodesClick();
   // "Save Bin". True when an image was assembled (the form then closes).
-  bool Button2Click();
+  bool SaveBinClick();
   // "Bin Size Auto-detected" enables the size group while unchecked.
-  void CheckBox1Click();
-  // The grid: selecting a cell, a double click or Enter on a cell, and the
-  // Delete / "+" / "-" keys on the current row.
-  void StringGrid1SelectCell(int row, int col);
-  void StringGrid1DblClick(int row, int col);
-  bool StringGrid1KeyDown(int key);
-  // Enter in Edit1 / an item chosen in ComboBox1.
-  void Edit1KeyEnter();
-  void ComboBox1Change(int index);
+  void AutoSizeClick();
+  // The grid: selecting a cell, a double click or Enter on a cell (opens
+  // its in-cell editor), and the Delete / "+" / "-" keys on the current row.
+  void GridCellSelected(int row, int col);
+  void OpenCellEditor(int row, int col);
+  bool GridKeyDown(int key);
+  // Enter in the code-type editor / an item chosen in the update-flag editor.
+  void CodeTypeEntered();
+  void UpdateFlagChosen(int index);
 
   QString PanelText(int panel) const;
   // What the last "Save Bin" said of the file: "Svae File OK :" and the
@@ -79,8 +79,8 @@ class TForm2 : public QDialog {
   std::string saveResult_;
   QTabWidget* pages_ = nullptr;
   QTableWidget* grid_ = nullptr;
-  QLineEdit* edit1_ = nullptr;
-  QComboBox* combo1_ = nullptr;
+  QLineEdit* codeTypeEditor_ = nullptr;
+  QComboBox* updateFlagEditor_ = nullptr;
   QCheckBox* autoSize_ = nullptr;
   QGroupBox* sizeGroup_ = nullptr;
   std::array<QRadioButton*, 4> sizes_{};

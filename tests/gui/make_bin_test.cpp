@@ -49,7 +49,7 @@ struct MakeBinWindow {
       form->Runtime().StepFor(50);
       QCoreApplication::processEvents();
     }
-    form->Image_FWUpgClick();
+    form->UpgradeNavClick();
   }
   ~MakeBinWindow() {
     form->close();
@@ -71,7 +71,7 @@ struct MakeBinWindow {
     b[18] = 0x07;
     return Write("SPIHEAD.BIN", b);
   }
-  TForm2& Bin() { return form->MakeBinForm(); }
+  TForm2& Bin() { return form->ImageBuilderForm(); }
   template <typename T>
   T* Find(const char* name) {
     T* w = Bin().findChild<T*>(name);
@@ -116,7 +116,7 @@ TEST(MakeBin, OpensFromTheUpgradePageButtonAndCtrlM) {
 
   // Not while an operation runs: the image may be an upgrade's source.
   w.form->Core().BeginOperation();
-  w.form->MakeBinClick();
+  w.form->OpenImageBuilder();
   EXPECT_FALSE(w.Bin().isVisible());
   w.form->Core().EndOperation();
 }
@@ -139,7 +139,7 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
     return QStringList{QString::fromStdString(a), QString::fromStdString(boot), QString::fromStdString(b),
                        QString::fromStdString(c)};
   };
-  w.Bin().Button1Click();
+  w.Bin().AddSubCodesClick();
   EXPECT_TRUE(w.boxes.empty());
   EXPECT_EQ(w.Cell(1, 1), "SPIHEAD.BIN");
   EXPECT_EQ(w.Cell(2, 1), "aa01.bin");
@@ -152,36 +152,36 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
   EXPECT_EQ(w.Bin().PanelText(2), "2");
   EXPECT_EQ(w.Bin().PanelText(3).toStdString(), b);
 
-  // Enter on a code-type cell opens Edit1 with the cell's text; Enter stores it.
-  auto* edit1 = w.Find<QLineEdit>("Edit1");
+  // Enter on a code-type cell opens its editor with the cell's text; Enter stores it.
+  auto* codeType = w.Find<QLineEdit>("Edit1");
   grid->setCurrentCell(2, 2);
   QTest::keyClick(grid, Qt::Key_Return);
-  ASSERT_TRUE(edit1->isVisible());
-  EXPECT_EQ(edit1->text(), "01h");
-  edit1->setText("10");
-  QTest::keyClick(edit1, Qt::Key_Return);
-  EXPECT_FALSE(edit1->isVisible());
+  ASSERT_TRUE(codeType->isVisible());
+  EXPECT_EQ(codeType->text(), "01h");
+  codeType->setText("10");
+  QTest::keyClick(codeType, Qt::Key_Return);
+  EXPECT_FALSE(codeType->isVisible());
   EXPECT_EQ(w.Cell(2, 2), "0Ah");
-  w.Bin().StringGrid1DblClick(2, 2);
-  edit1->setText("10h");
-  QTest::keyClick(edit1, Qt::Key_Return);
+  w.Bin().OpenCellEditor(2, 2);
+  codeType->setText("10h");
+  QTest::keyClick(codeType, Qt::Key_Return);
   EXPECT_EQ(w.Cell(2, 2), "10h");
   // A malformed code type names the field and keeps the editor open.
-  w.Bin().StringGrid1DblClick(2, 2);
-  edit1->setText("1x");
-  QTest::keyClick(edit1, Qt::Key_Return);
+  w.Bin().OpenCellEditor(2, 2);
+  codeType->setText("1x");
+  QTest::keyClick(codeType, Qt::Key_Return);
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_NE(w.boxes[0].text.find("Code Type: \"1x\" is not a number"), std::string::npos) << w.boxes[0].text;
-  EXPECT_TRUE(edit1->isVisible());
+  EXPECT_TRUE(codeType->isVisible());
   EXPECT_EQ(w.Cell(2, 2), "10h");
   // Any key in the grid hides the editors.
   QTest::keyClick(grid, Qt::Key_Down);
-  EXPECT_FALSE(edit1->isVisible());
+  EXPECT_FALSE(codeType->isVisible());
   w.boxes.clear();
 
-  // The update flag through ComboBox1.
+  // The update flag through its drop-down editor.
   auto* combo = w.Find<QComboBox>("ComboBox1");
-  w.Bin().StringGrid1DblClick(3, 3);
+  w.Bin().OpenCellEditor(3, 3);
   ASSERT_TRUE(combo->isVisible());
   EXPECT_EQ(combo->currentText(), "TRUE");
   combo->setCurrentIndex(0);
@@ -189,9 +189,9 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
   EXPECT_FALSE(combo->isVisible());
   EXPECT_EQ(w.Cell(3, 3), "FALSE");
   // Not on the boot loader's row, nor on an empty one.
-  w.Bin().StringGrid1DblClick(1, 2);
-  w.Bin().StringGrid1DblClick(6, 3);
-  EXPECT_FALSE(edit1->isVisible());
+  w.Bin().OpenCellEditor(1, 2);
+  w.Bin().OpenCellEditor(6, 3);
+  EXPECT_FALSE(codeType->isVisible());
   EXPECT_FALSE(combo->isVisible());
 
   // "-" moves the entry down and follows it; "+" moves it up.
@@ -238,7 +238,7 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
     for (const auto& m : many) l << QString::fromStdString(m);
     return l;
   };
-  w.Bin().Button1Click();
+  w.Bin().AddSubCodesClick();
   EXPECT_EQ(w.Bin().Builder().SubCodeCount(), 10);
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_NE(w.boxes[0].text.find("at most 10 sub-codes"), std::string::npos);
@@ -253,17 +253,17 @@ TEST(MakeBin, RefusalsKeepTheFormOpenAndWriteNothing) {
     return QString::fromStdString((w.dir / "never").string());
   };
   // No boot loader.
-  EXPECT_FALSE(w.Bin().Button2Click());
+  EXPECT_FALSE(w.Bin().SaveBinClick());
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_NE(w.boxes[0].text.find("No boot loader"), std::string::npos);
 
   const std::string boot = w.BootLoader();
   w.Bin().ChooseFiles = [&] { return QStringList{QString::fromStdString(boot)}; };
-  w.Bin().Button1Click();
+  w.Bin().AddSubCodesClick();
   // An empty setting names its field and gets the focus.
   w.Find<QLineEdit>("Edit3")->setText("");
   w.boxes.clear();
-  EXPECT_FALSE(w.Bin().Button2Click());
+  EXPECT_FALSE(w.Bin().SaveBinClick());
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_EQ(w.boxes[0].text.rfind("FAN \"Alarm Limit:\": is empty", 0), 0u) << w.boxes[0].text;
   w.Find<QLineEdit>("Edit3")->setText("2000");
@@ -271,16 +271,16 @@ TEST(MakeBin, RefusalsKeepTheFormOpenAndWriteNothing) {
   w.Find<QCheckBox>("CheckBox1")->click();
   EXPECT_TRUE(w.Find<QRadioButton>("RadioButton1")->isEnabled());
   w.boxes.clear();
-  EXPECT_FALSE(w.Bin().Button2Click());
+  EXPECT_FALSE(w.Bin().SaveBinClick());
   EXPECT_NE(w.boxes.at(0).text.find("Choose a bin size"), std::string::npos);
   w.Find<QRadioButton>("RadioButton2")->click();
-  EXPECT_FALSE(w.Bin().Button2Click());
+  EXPECT_FALSE(w.Bin().SaveBinClick());
   EXPECT_NE(w.boxes.at(1).text.find("2M Bits (262144 bytes) is too small"), std::string::npos);
   EXPECT_EQ(w.Bin().PanelText(1), "491520");
   // A boot loader that went missing.
   fs::remove(boot);
   w.Find<QCheckBox>("CheckBox1")->click();
-  EXPECT_FALSE(w.Bin().Button2Click());
+  EXPECT_FALSE(w.Bin().SaveBinClick());
   EXPECT_EQ(w.boxes.at(2).text, "Fail to open firmware file");
   EXPECT_EQ(w.Bin().PanelText(3).toStdString(), boot);
   EXPECT_FALSE(asked);
@@ -293,12 +293,12 @@ TEST(MakeBin, SavedImageIsTheUpgradePagesImageAndUpgradesTheEnclosure) {
   const std::string boot = w.BootLoader();
   const std::string sub = w.Write("main02.bin", std::vector<uint8_t>(0x9000, 0x42));
   w.Bin().ChooseFiles = [&] { return QStringList{QString::fromStdString(boot), QString::fromStdString(sub)}; };
-  w.Bin().Button1Click();
+  w.Bin().AddSubCodesClick();
   const std::string chosen = (w.dir / "made.dat").string();
   const std::string name = (w.dir / "made.bin").string();
   w.Bin().ChooseSaveName = [&] { return QString::fromStdString(chosen); };
   const uint32_t before = w.Bin().Filler().State();
-  ASSERT_TRUE(w.Bin().Button2Click());
+  ASSERT_TRUE(w.Bin().SaveBinClick());
   EXPECT_TRUE(w.boxes.empty());
   EXPECT_NE(w.Bin().Filler().State(), before);
   EXPECT_EQ(w.Bin().PanelText(0), "524288");
@@ -315,7 +315,7 @@ TEST(MakeBin, SavedImageIsTheUpgradePagesImageAndUpgradesTheEnclosure) {
   EXPECT_EQ(file, image);
   EXPECT_EQ(w.form->findChild<QLineEdit*>("Edit9")->text().toStdString(), name);
 
-  w.form->UpgradeClick();
+  w.form->UpgradeFirmwareClick();
   EXPECT_EQ(w.form->findChild<QLabel*>("StatusBar1_Panel4")->text(), "SPI Verify OK");
   const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
   for (uint32_t a = 0; a < 0x80000; ++a) ASSERT_EQ(flash.Peek(a), image[a]) << a;

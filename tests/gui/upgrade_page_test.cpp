@@ -19,7 +19,7 @@ namespace raid {
 namespace {
 
 struct UpgradeWindow : test::SimulatedWindow {
-  UpgradeWindow() : SimulatedWindow("raidgui-upgrade") { form->Image_FWUpgClick(); }
+  UpgradeWindow() : SimulatedWindow("raidgui-upgrade") { form->UpgradeNavClick(); }
   std::string WriteImage() {
     std::vector<char> b(0x80000, '\x5A');
     std::memcpy(b.data(), "FIPS", 4);
@@ -36,7 +36,7 @@ TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
   EXPECT_FALSE(w.Find<QWidget>("Panel1")->isVisible());
   const std::string file = w.WriteImage();
   w.form->ChooseFirmwareFile = [&] { return QString::fromStdString(file); };
-  w.form->Image2_LoadClick();
+  w.form->LoadFirmwareClick();
   EXPECT_TRUE(w.boxes.empty());
   EXPECT_EQ(w.Find<QLineEdit>("Edit9")->text().toStdString(), file);
   EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel4")->text().toStdString(), "File:" + file);
@@ -48,7 +48,7 @@ TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
   QTimer probe;
   QObject::connect(&probe, &QTimer::timeout, [&] { panelSeen |= w.Find<QWidget>("Panel1")->isVisible(); });
   probe.start(0);
-  w.form->UpgradeClick();
+  w.form->UpgradeFirmwareClick();
   probe.stop();
   EXPECT_TRUE(panelSeen);
   EXPECT_FALSE(w.Find<QWidget>("Panel1")->isVisible());
@@ -65,13 +65,13 @@ TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
 TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
   UpgradeWindow w;
   const std::string file = w.WriteImage();
-  w.form->LoadImageFile(file);
+  w.form->LoadFirmwareFile(file);
   ASSERT_TRUE(w.form->Upgrade().ImageLoaded());
 
   // Declined: the upgrade runs to its end and the window stays.
   w.answer = BoxResult::No;
   QTimer::singleShot(0, w.form.get(), [&] { w.form->close(); });
-  w.form->UpgradeClick();
+  w.form->UpgradeFirmwareClick();
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[0].buttons, BoxButtons::YesNo);
   EXPECT_EQ(w.boxes[1].caption, "Firmware Upgrade Message");
@@ -82,7 +82,7 @@ TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
   w.boxes.clear();
   w.answer = BoxResult::Yes;
   QTimer::singleShot(0, w.form.get(), [&] { w.form->close(); });
-  w.form->UpgradeClick();
+  w.form->UpgradeFirmwareClick();
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[1].text, upgrade_text::kStopped);
   EXPECT_FALSE(w.machine.sim->FindEnclosure("E1")->SpiMode());

@@ -199,7 +199,7 @@ TEST(MainWindow, PictureButtonsWorkFromTheKeyboardAndSinkWhilePressed) {
 
 TEST(MainWindow, StatusBarDoubleClickShowsSystemInformation) {
   Window w;
-  w.form->StatusBar1DblClick();
+  w.form->StatusBarDoubleClick();
   ASSERT_EQ(w.boxes.size(), 1u);
   EXPECT_EQ(w.boxes[0].caption, "System Information");
 }
@@ -264,7 +264,7 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   log.show();
   QCoreApplication::processEvents();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
-  const int lines = log.Memo1()->blockCount();
+  const int lines = log.LogText()->blockCount();
   EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().Log().DayLog.size());
 
   // Paused (an operation disarms polling at the next poll tick): new lines
@@ -276,17 +276,17 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   log.OnFollowTimer();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time( Paused )");
   EXPECT_TRUE(log.Model().Grey);
-  EXPECT_EQ(log.Memo1()->blockCount(), lines);
+  EXPECT_EQ(log.LogText()->blockCount(), lines);
   // Resumed: they appear at the next tick.
   w.form->Core().EndOperation();
   w.form->Core().OnPollTimer();  // armed again
   log.OnFollowTimer();
-  EXPECT_EQ(log.Memo1()->blockCount(), lines + 1);
-  EXPECT_EQ(log.Memo1()->document()->lastBlock().text(), "new line");
+  EXPECT_EQ(log.LogText()->blockCount(), lines + 1);
+  EXPECT_EQ(log.LogText()->document()->lastBlock().text(), "new line");
   // A new day restarted the buffer: the whole buffer is shown again.
   w.form->Core().Log().DayLog = {"-- first line of the new day --"};
   log.OnFollowTimer();
-  EXPECT_EQ(log.Memo1()->toPlainText(), "-- first line of the new day --");
+  EXPECT_EQ(log.LogText()->toPlainText(), "-- first line of the new day --");
 }
 
 TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
@@ -296,7 +296,7 @@ TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   TForm5 log(w.form->Core(), w.form.get());
   log.show();
   QCoreApplication::processEvents();
-  QScrollBar* bar = log.Memo1()->verticalScrollBar();
+  QScrollBar* bar = log.LogText()->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
   w.form->Core().Log().DayLog.push_back("followed");
@@ -314,9 +314,9 @@ TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   EXPECT_EQ(bar->value(), bar->maximum());
   // The separators fit the width, every line is still one block, and
   // nothing scrolls sideways.
-  EXPECT_EQ(log.Memo1()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  EXPECT_EQ(static_cast<size_t>(log.Memo1()->blockCount()), w.form->Core().Log().DayLog.size());
-  const QTextBlock first = log.Memo1()->document()->firstBlock();
+  EXPECT_EQ(log.LogText()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+  EXPECT_EQ(static_cast<size_t>(log.LogText()->blockCount()), w.form->Core().Log().DayLog.size());
+  const QTextBlock first = log.LogText()->document()->firstBlock();
   ASSERT_TRUE(first.text().startsWith("----"));
   EXPECT_EQ(first.layout()->lineCount(), 1);
 }
@@ -326,13 +326,13 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   w.Run(1000);
   TForm5 log(w.form->Core(), w.form.get());
   log.show();
-  const QString before = log.Memo1()->toPlainText();
+  const QString before = log.LogText()->toPlainText();
   auto saved = TForm5::FileChooser();
   TForm5::FileChooser() = [](QWidget*, const std::string&) { return std::string(); };
-  log.Button2Click();
-  EXPECT_EQ(log.Memo1()->toPlainText(), before);
+  log.ViewLogFileClick();
+  EXPECT_EQ(log.LogText()->toPlainText(), before);
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
-  EXPECT_FALSE(log.Timer1().isActive());
+  EXPECT_FALSE(log.FollowTimer().isActive());
   // A chosen file replaces the text; its name becomes the caption.
   const std::string file = (w.dir / "100101.log").string();
   FILE* f = std::fopen(file.c_str(), "wb");
@@ -343,14 +343,14 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
     folder = f;
     return file;
   };
-  log.Button2Click();
+  log.ViewLogFileClick();
   // The dialog starts in the day log folder, not the working folder.
   EXPECT_EQ(std::filesystem::path(folder), std::filesystem::path(w.form->Core().Log().LogDir()));
-  EXPECT_EQ(log.Memo1()->toPlainText(), "line one\nline two");
+  EXPECT_EQ(log.LogText()->toPlainText(), "line one\nline two");
   EXPECT_EQ(log.windowTitle(), "Event log - 100101.log");
   // "Real Time Log" goes back to the day's buffer and its timer.
-  log.Button1Click();
-  EXPECT_TRUE(log.Timer1().isActive());
+  log.RealTimeLogClick();
+  EXPECT_TRUE(log.FollowTimer().isActive());
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
   TForm5::FileChooser() = saved;
 }
@@ -362,10 +362,10 @@ TEST(EventLogWindow, LogButtonOpensOneWindowAtATime) {
   QTimer::singleShot(0, [&] {
     ++opened;
     ASSERT_TRUE(w.form->LogWindowOpen());
-    w.form->Image0_LogClick();  // a second click while open: nothing
+    w.form->EventLogClick();  // a second click while open: nothing
     w.form->LogWindow()->reject();
   });
-  w.form->Image0_LogClick();
+  w.form->EventLogClick();
   EXPECT_EQ(opened, 1);
   EXPECT_FALSE(w.form->LogWindowOpen());
 }

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
   }
   if (maintenance) {
-    form.OpenPage();
+    form.SetupNavClick();
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-setup.png");
     form.Setup().ShowSchedule();
