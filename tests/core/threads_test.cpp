@@ -129,7 +129,10 @@ class SlowDetectionIo final : public DeviceIo {
 };
 
 // Records, at every publish, whether the published tables are those of one
-// complete scan of one state of the machine.
+// complete scan of one state of the machine: every group found was
+// identified, and the drives are those of one plug state. (The published
+// list is copied from the scan's groups before this is called, so comparing
+// the two would prove nothing.)
 class PublishCheckingView final : public CoreView {
  public:
   void SetPanelText(StatusBarPanel, const std::string&) override {}
@@ -139,12 +142,11 @@ class PublishCheckingView final : public CoreView {
     ++publishes;
     const DriveDetector& d = core->Detected();
     std::set<int> drives;
-    bool whole = d.FoundCount == d.GroupCount && core->Devices().DeviceCount == d.GroupCount;
+    bool whole = d.FoundCount == d.GroupCount;
     for (int g = 0; g < d.GroupCount; ++g) {
       const int drive = drive_flags::Drive(d.GroupTable[g]);
       drives.insert(drive);
-      whole = whole && DriveDetector::HasSignature(d.IdentSector[drive].data()) &&
-              core->Devices().DeviceList[g] == d.GroupTable[g];
+      whole = whole && DriveDetector::HasSignature(d.IdentSector[drive].data());
     }
     if (!whole || (drives != std::set<int>{0} && drives != std::set<int>{0, 2})) ++torn;
   }
