@@ -77,13 +77,13 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
   bar->setObjectName("StatusBar1");
   bar->setSizeGripEnabled(false);
   bar->setGeometry(0, kFormH - 24, kFormW, 24);
-  const int widths[4] = {90, 90, 90, 280};
-  for (int i = 0; i < 4; ++i) {
+  const int widths[kBuilderPanels] = {90, 90, 90, 280};
+  for (int i = 0; i < kBuilderPanels; ++i) {
     panels_[i] = new QLabel(bar);
     panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setMinimumWidth(widths[i]);
-    bar->addWidget(panels_[i], i == 3 ? 1 : 0);
+    bar->addWidget(panels_[i], i == kDetailPanel ? 1 : 0);  // the detail takes the rest
   }
   RefreshGrid();
 }
@@ -176,12 +176,12 @@ void TForm2::BuildSettingPage(QWidget* page) {
 
 QString TForm2::ProgramDir() const { return QCoreApplication::applicationDirPath(); }
 
-void TForm2::SetPanel(int panel, const std::string& text) {
-  if (panel >= 0 && panel < 4) panels_[static_cast<size_t>(panel)]->setText(Q(text));
+void TForm2::SetPanel(BuilderPanel panel, const std::string& text) {
+  if (panel >= 0 && panel < kBuilderPanels) panels_[static_cast<size_t>(panel)]->setText(Q(text));
 }
 
-QString TForm2::PanelText(int panel) const {
-  return panel >= 0 && panel < 4 ? panels_[static_cast<size_t>(panel)]->text() : QString();
+QString TForm2::PanelText(BuilderPanel panel) const {
+  return panel >= 0 && panel < kBuilderPanels ? panels_[static_cast<size_t>(panel)]->text() : QString();
 }
 
 void TForm2::RefreshGrid() {
@@ -221,12 +221,12 @@ BuilderSettings TForm2::Settings() const {
 bool TForm2::SaveBinClick() {
   HideEditors();
   BuildResult r = builder_.Assemble(Settings(), filler_, [] { return MakeFileImageReader(); });
-  if (r.configKnown) SetPanel(1, std::to_string(r.configOffset));
-  if (r.size) SetPanel(0, std::to_string(r.size));
+  if (r.configKnown) SetPanel(kConfigOffsetPanel, std::to_string(r.configOffset));
+  if (r.size) SetPanel(kImageSizePanel, std::to_string(r.size));
   if (!r.ok) {
     // The form stays open so the input can be put right; the file
     // concerned shows in panel 3, the field at fault gets the focus.
-    SetPanel(3, r.detail);
+    SetPanel(kDetailPanel, r.detail);
     if (r.field != BuilderField::None) {
       QWidget* at = r.field == BuilderField::FanSupported       ? fanSupported_
                     : r.field == BuilderField::FanLimit         ? fanLimit_
@@ -251,13 +251,13 @@ bool TForm2::SaveBinClick() {
   saveResult_.clear();
   if (!chosen.isEmpty()) {
     const std::string name = BinFileName(chosen.toStdString());
-    SetPanel(3, name);
-    SetPanel(2, std::to_string(r.size));
+    SetPanel(kDetailPanel, name);
+    SetPanel(kEntryPanel, std::to_string(r.size));
     const FileResult f = SaveImageFile(name, r.image);
     if (f.ok) {
       saved = name;
       saveResult_ = builder_text::kSaved + name;
-      SetPanel(3, saveResult_);
+      SetPanel(kDetailPanel, saveResult_);
     } else {
       saveResult_ = builder_text::kCreateFailed;
       ShowMessageBox(this, {builder_text::kCreateFailed, "Error", BoxIcon::Error, BoxButtons::Ok});
@@ -285,8 +285,8 @@ void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
 void TForm2::GridCellSelected(int row, int col) {
   HideEditors();
   if (row < 1 || col < 1) return;
-  SetPanel(2, builder_.SelectedEntryText(row));
-  SetPanel(3, builder_.SelectedDetailText(row, col));
+  SetPanel(kEntryPanel, builder_.SelectedEntryText(row));
+  SetPanel(kDetailPanel, builder_.SelectedDetailText(row, col));
 }
 
 void TForm2::OpenCellEditor(int row, int col) {

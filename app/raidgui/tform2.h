@@ -25,6 +25,15 @@
 
 namespace raid {
 
+// The image builder's status bar, panel by panel.
+enum BuilderPanel : int {
+  kImageSizePanel = 0,     // the built image's size in bytes
+  kConfigOffsetPanel = 1,  // where the configuration block starts
+  kEntryPanel = 2,         // the selected row's entry, or the saved size
+  kDetailPanel = 3,        // the selected cell's detail, or what a build or save said
+};
+constexpr int kBuilderPanels = 4;
+
 class TForm2 : public QDialog {
   Q_OBJECT
  public:
@@ -52,7 +61,7 @@ class TForm2 : public QDialog {
   void CodeTypeEntered();
   void UpdateFlagChosen(int index);
 
-  QString PanelText(int panel) const;
+  QString PanelText(BuilderPanel panel) const;
   // What the last "Save Bin" said of the file: "Svae File OK :" and the
   // name, "Fail to create file", or empty when no name was chosen.
   const std::string& SaveResult() const { return saveResult_; }
@@ -69,7 +78,7 @@ class TForm2 : public QDialog {
   void BuildSettingPage(QWidget* page);
   void HideEditors();
   void PlaceEditor(QWidget* editor, int row, int col);
-  void SetPanel(int panel, const std::string& text);
+  void SetPanel(BuilderPanel panel, const std::string& text);
   QString ProgramDir() const;
 
   FirmwareUpgrade& upgrade_;
@@ -92,7 +101,7 @@ class TForm2 : public QDialog {
   QLineEdit* thermalLimit_ = nullptr;
   QCheckBox* scheduleBackup_ = nullptr;
   QCheckBox* fastBackup_ = nullptr;
-  std::array<QLabel*, 4> panels_{};
+  std::array<QLabel*, kBuilderPanels> panels_{};
 };
 
 }  // namespace raid

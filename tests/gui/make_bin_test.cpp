@@ -149,8 +149,8 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
 
   // Selecting a cell shows the entry number and its detail.
   grid->setCurrentCell(3, 1);
-  EXPECT_EQ(w.Bin().PanelText(2), "2");
-  EXPECT_EQ(w.Bin().PanelText(3).toStdString(), b);
+  EXPECT_EQ(w.Bin().PanelText(kEntryPanel), "2");
+  EXPECT_EQ(w.Bin().PanelText(kDetailPanel).toStdString(), b);
 
   // Enter on a code-type cell opens its editor with the cell's text; Enter stores it.
   auto* codeType = w.Find<QLineEdit>("Edit1");
@@ -276,13 +276,13 @@ TEST(MakeBin, RefusalsKeepTheFormOpenAndWriteNothing) {
   w.Find<QRadioButton>("RadioButton2")->click();
   EXPECT_FALSE(w.Bin().SaveBinClick());
   EXPECT_NE(w.boxes.at(1).text.find("2M Bits (262144 bytes) is too small"), std::string::npos);
-  EXPECT_EQ(w.Bin().PanelText(1), "491520");
+  EXPECT_EQ(w.Bin().PanelText(kConfigOffsetPanel), "491520");
   // A boot loader that went missing.
   fs::remove(boot);
   w.Find<QCheckBox>("CheckBox1")->click();
   EXPECT_FALSE(w.Bin().SaveBinClick());
   EXPECT_EQ(w.boxes.at(2).text, "Fail to open firmware file");
-  EXPECT_EQ(w.Bin().PanelText(3).toStdString(), boot);
+  EXPECT_EQ(w.Bin().PanelText(kDetailPanel).toStdString(), boot);
   EXPECT_FALSE(asked);
   EXPECT_FALSE(w.form->Upgrade().ImageLoaded());
   EXPECT_FALSE(fs::exists(w.dir / "never.bin"));
@@ -301,10 +301,10 @@ TEST(MakeBin, SavedImageIsTheUpgradePagesImageAndUpgradesTheEnclosure) {
   ASSERT_TRUE(w.Bin().SaveBinClick());
   EXPECT_TRUE(w.boxes.empty());
   EXPECT_NE(w.Bin().Filler().State(), before);
-  EXPECT_EQ(w.Bin().PanelText(0), "524288");
-  EXPECT_EQ(w.Bin().PanelText(1), "491520");
-  EXPECT_EQ(w.Bin().PanelText(2), "524288");
-  EXPECT_EQ(w.Bin().PanelText(3).toStdString(), "Svae File OK :" + name);
+  EXPECT_EQ(w.Bin().PanelText(kImageSizePanel), "524288");
+  EXPECT_EQ(w.Bin().PanelText(kConfigOffsetPanel), "491520");
+  EXPECT_EQ(w.Bin().PanelText(kEntryPanel), "524288");
+  EXPECT_EQ(w.Bin().PanelText(kDetailPanel).toStdString(), "Svae File OK :" + name);
   EXPECT_FALSE(fs::exists(chosen));
   ASSERT_EQ(fs::file_size(name), 0x80000u);
 
