@@ -4,8 +4,8 @@
 
 namespace raid {
 
-CoreThreads::CoreThreads(RaidCore& core, Clock& clock, MainThreadInvoker& invoker)
-    : core_(core), clock_(clock), invoker_(invoker) {}
+CoreThreads::CoreThreads(RaidCore& core, Clock& clock, MainThreadInvoker& invoker, int64_t idleMs)
+    : core_(core), clock_(clock), invoker_(invoker), idleMs_(idleMs) {}
 
 CoreThreads::~CoreThreads() {
   Stop([] {});
@@ -14,33 +14,63 @@ CoreThreads::~CoreThreads() {
 void CoreThreads::Start() {
   stop_ = false;
   running_ = 3;
-  // DriveDetectThread: every 100 ms, a requested scan runs here.
+  // DriveDetectThread: a requested scan runs here.
   detect_ = std::thread([this] {
+    uint64_t seen = 0;
     while (!stop_) {
-      if (!core_.DetectionStep()) clock_.Sleep(100);
+      if (!core_.DetectionStep()) Wait(100, seen, false);
     }
     --running_;
   });
-  // TRaidThread: every 50 ms, one status request on the main thread.
+  // TRaidThread: one status request at a time, served on the main thread.
   raid_ = std::thread([this] {
+    uint64_t seen = 0;
     while (!stop_) {
-      if (core_.StatusRequestWaiting()) invoker_.RunAndWait([this] { core_.ServeStatusRequest(); });
-      clock_.Sleep(50);
+      const bool waiting = core_.StatusRequestWaiting();
+      if (waiting) invoker_.RunAndWait([this] { core_.ServeStatusRequest(); });
+      Wait(50, seen, waiting);
     }
     --running_;
   });
-  // TEmailThread: every 200 ms, a pending notification on the main thread.
+  // TEmailThread: a pending notification, handed to the main thread.
   email_ = std::thread([this] {
+    uint64_t seen = 0;
     while (!stop_) {
-      if (core_.MailRequestWaiting()) invoker_.RunAndWait([this] { core_.ServeMailRequest(); });
-      clock_.Sleep(200);
+      const bool waiting = core_.MailRequestWaiting();
+      if (waiting) invoker_.RunAndWait([this] { core_.ServeMailRequest(); });
+      Wait(200, seen, waiting);
     }
     --running_;
   });
 }
 
+void CoreThreads::Wait(int64_t periodMs, uint64_t& seen, bool busy) {
+  if (idleMs_ <= 0) {
+    clock_.Sleep(periodMs);
+    return;
+  }
+  std::unique_lock lock(mu_);
+  // A nudge that came after the loop last looked is not lost: the count has
+  // moved on since `seen`.
+  cv_.wait_for(lock, std::chrono::milliseconds(busy ? periodMs : idleMs_),
+               [&] { return stop_.load() || nudges_ != seen; });
+  seen = nudges_;
+}
+
+void CoreThreads::Nudge() {
+  {
+    std::lock_guard lock(mu_);
+    ++nudges_;
+  }
+  cv_.notify_all();
+}
+
 void CoreThreads::Stop(const std::function<void()>& pump) {
-  stop_ = true;
+  {
+    std::lock_guard lock(mu_);
+    stop_ = true;
+  }
+  cv_.notify_all();
   while (running_ > 0) {
     pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));

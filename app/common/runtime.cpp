@@ -11,6 +11,9 @@ namespace {
 // runs behind the wall, at most this much real time per step.
 constexpr int64_t kMaxStepRealMs = 200;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
+// On real disks a worker loop with nothing to do looks at its requests at
+// least this often (real milliseconds), besides each nudge.
+constexpr int64_t kThreadIdleMs = 1000;
 }  // namespace
 
 void LoopView::SetPanelText(StatusBarPanel panel, const std::string& text) {
@@ -77,7 +80,9 @@ void Runtime::Start(bool pace) {
   // the worker threads.
   scheduler_ = std::make_unique<CoreScheduler>(*core_, *machine_.clock, machine_.manual, simulated, pump, pumpWorkFrom);
   if (!simulated) {
-    threads_ = std::make_unique<CoreThreads>(*core_, *machine_.clock, host_);
+    // The loops sleep until a step may have given them work (and look once
+    // a second at the latest), so an idle monitor stays idle.
+    threads_ = std::make_unique<CoreThreads>(*core_, *machine_.clock, host_, kThreadIdleMs);
     threads_->Start();
   }
   started_ = true;
@@ -112,11 +117,13 @@ void Runtime::Step() {
   }
   if (deadlineMs_ >= 0 && target > startMs_ + deadlineMs_) target = startMs_ + deadlineMs_;
   scheduler_->RunUntil(target);
+  if (threads_) threads_->Nudge();
   PlanWake();
   if (OnStepped) OnStepped();
 }
 
 void Runtime::Wake() {
+  if (threads_) threads_->Nudge();
   if (pacing_ && scheduler_ && !scheduler_->Running()) PlanWake();
 }
 

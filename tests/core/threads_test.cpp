@@ -72,7 +72,13 @@ class LockedView final : public CoreView {
   std::string panels[5];
 };
 
-TEST(RealThreads, DetectionPollingAndTheLogHandOverWithoutRaces) {
+// 0: the loops look at their requests at their own pace of program time;
+// 1000: they sleep until nudged after each pass of the timers, as the
+// program runs them on real disks.
+class RealThreadModes : public ::testing::TestWithParam<int64_t> {};
+
+TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
+  const int64_t idleMs = GetParam();
   const auto dir = test::TestDir();
   ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
   sim::SimDeviceIo io(clock, sim::DefaultScenario());
@@ -81,7 +87,39 @@ TEST(RealThreads, DetectionPollingAndTheLogHandOverWithoutRaces) {
   RaidCore core(io, clock, fmt, view, dir.string());
   QueueInvoker invoker;
   core.Start();
-  CoreThreads threads(core, clock, invoker);
+  CoreThreads threads(core, clock, invoker, idleMs);
+  threads.Start();
+  CoreScheduler timers(core, clock, nullptr, false, nullptr);
+  const int64_t end = clock.MonotonicMs() + 20000;
+  while (clock.MonotonicMs() < end) {
+    invoker.RunPending();
+    timers.RunUntil(clock.MonotonicMs());
+    if (idleMs > 0) threads.Nudge();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  invoker.Close();
+  threads.Stop([&] { invoker.RunPending(); });
+  EXPECT_EQ(view.Panel(1), "Detected OK");
+  EXPECT_EQ(core.Devices().DeviceCount, 1);
+  EXPECT_EQ(core.Devices().FirstFill, 0);
+  EXPECT_GE(core.Log().DayLog.size(), 15u);
+  std::filesystem::remove_all(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes, ::testing::Values(int64_t{0}, int64_t{1000}));
+
+// Nudged loops that are never nudged still look at their requests once per
+// idle period, and Stop wakes them at once.
+TEST(RealThreads, UnnudgedLoopsStillServeAndStopWakesThem) {
+  const auto dir = test::TestDir();
+  ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
+  sim::SimDeviceIo io(clock, sim::DefaultScenario());
+  FixedDateTimeFormat fmt;
+  LockedView view;
+  RaidCore core(io, clock, fmt, view, dir.string());
+  QueueInvoker invoker;
+  core.Start();
+  CoreThreads threads(core, clock, invoker, 20);
   threads.Start();
   CoreScheduler timers(core, clock, nullptr, false, nullptr);
   const int64_t end = clock.MonotonicMs() + 20000;
@@ -93,9 +131,14 @@ TEST(RealThreads, DetectionPollingAndTheLogHandOverWithoutRaces) {
   invoker.Close();
   threads.Stop([&] { invoker.RunPending(); });
   EXPECT_EQ(view.Panel(1), "Detected OK");
-  EXPECT_EQ(core.Devices().DeviceCount, 1);
   EXPECT_EQ(core.Devices().FirstFill, 0);
   EXPECT_GE(core.Log().DayLog.size(), 15u);
+  // An hour-long idle wait does not hold up the end.
+  const auto before = std::chrono::steady_clock::now();
+  CoreThreads idle(core, clock, invoker, 60 * 60 * 1000);
+  idle.Start();
+  idle.Stop([&] { invoker.RunPending(); });
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
   std::filesystem::remove_all(dir);
 }
 
