@@ -4,14 +4,71 @@
 
 #include <cstring>
 #include <mutex>
+#include <type_traits>
+
+#include "platform/shared_library.h"
 
 namespace raid {
 
 namespace {
 
-void GlobalInit() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// The libcurl calls the client makes, as one table.
+struct CurlApi {
+  CURLcode (*global_init)(long);
+  CURL* (*easy_init)();
+  CURLcode (*easy_setopt)(CURL*, CURLoption, ...);
+  CURLcode (*easy_perform)(CURL*);
+  void (*easy_cleanup)(CURL*);
+  const char* (*easy_strerror)(CURLcode);
+  curl_slist* (*slist_append)(curl_slist*, const char*);
+  void (*slist_free_all)(curl_slist*);
+};
+
+struct LoadedCurl {
+  CurlApi api{};
+  std::string error;  // empty: api is complete
+};
+
+#if RAID_CURL_AT_RUNTIME
+// libcurl is opened at the first send, so a monitor that never mails never
+// maps it or the TLS libraries it brings.
+LoadedCurl LoadCurl() {
+  LoadedCurl l;
+  static SharedLibrary lib;
+  if (!lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"})) {
+    l.error = "the mail library (libcurl) cannot be loaded: " + lib.Error();
+    return l;
+  }
+  auto take = [&](auto& fn, const char* name) {
+    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(lib.Symbol(name));
+    if (!fn && l.error.empty()) l.error = "the mail library (libcurl) is incomplete: " + lib.Error();
+  };
+  take(l.api.global_init, "curl_global_init");
+  take(l.api.easy_init, "curl_easy_init");
+  take(l.api.easy_setopt, "curl_easy_setopt");
+  take(l.api.easy_perform, "curl_easy_perform");
+  take(l.api.easy_cleanup, "curl_easy_cleanup");
+  take(l.api.easy_strerror, "curl_easy_strerror");
+  take(l.api.slist_append, "curl_slist_append");
+  take(l.api.slist_free_all, "curl_slist_free_all");
+  if (l.error.empty()) l.api.global_init(CURL_GLOBAL_DEFAULT);
+  return l;
+}
+#else
+LoadedCurl LoadCurl() {
+  LoadedCurl l;
+  l.api = {curl_global_init,  curl_easy_init,     curl_easy_setopt,  curl_easy_perform,
+           curl_easy_cleanup, curl_easy_strerror, curl_slist_append, curl_slist_free_all};
+  l.api.global_init(CURL_GLOBAL_DEFAULT);
+  return l;
+}
+#endif
+
+// Loaded (and initialised) once, by the first send; every later send uses
+// the same table, or gets the same reason why there is none.
+const LoadedCurl& Curl() {
+  static const LoadedCurl loaded = LoadCurl();
+  return loaded;
 }
 
 bool PlainAddress(const std::string& a) {
@@ -121,6 +178,12 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
                                           : "the sender address \"" + job.senderAddress + "\" is not a mail address";
     return out;
   }
+  const LoadedCurl& curl = Curl();
+  if (!curl.error.empty()) {
+    out.error = curl.error;
+    return out;
+  }
+  const CurlApi& api = curl.api;
   curl_slist* rcpts = nullptr;
   size_t usable = 0;
   for (const std::string& r : job.recipients) {
@@ -128,18 +191,17 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
       out.refused.emplace_back(r, "not a mail address");
       continue;
     }
-    rcpts = curl_slist_append(rcpts, ("<" + r + ">").c_str());
+    rcpts = api.slist_append(rcpts, ("<" + r + ">").c_str());
     ++usable;
   }
   if (usable == 0) {
-    curl_slist_free_all(rcpts);
+    api.slist_free_all(rcpts);
     out.error = "no recipient address to send to";
     return out;
   }
-  GlobalInit();
-  CURL* c = curl_easy_init();
+  CURL* c = api.easy_init();
   if (!c) {
-    curl_slist_free_all(rcpts);
+    api.slist_free_all(rcpts);
     out.error = "the mail client could not be started";
     return out;
   }
@@ -154,43 +216,43 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
   if (ParsePort(job.timeOut, stored) && stored > 0 && stored < 100) connectMs = static_cast<int>(stored * 1000);
   char errbuf[CURL_ERROR_SIZE] = {};
   const std::string user = LoginUser(job.senderAddress);
-  curl_easy_setopt(c, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
-  curl_easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
-  if (!limits.caFile.empty()) curl_easy_setopt(c, CURLOPT_CAINFO, limits.caFile.c_str());
-  curl_easy_setopt(c, CURLOPT_USERNAME, user.c_str());
-  curl_easy_setopt(c, CURLOPT_PASSWORD, job.password.c_str());
-  curl_easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
-  curl_easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + job.senderAddress + ">").c_str());
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts);
-  curl_easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
-  curl_easy_setopt(c, CURLOPT_UPLOAD, 1L);
-  curl_easy_setopt(c, CURLOPT_READFUNCTION, OnRead);
-  curl_easy_setopt(c, CURLOPT_READDATA, &t);
-  curl_easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(t.message.size()));
-  curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
-  curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, OnDebug);
-  curl_easy_setopt(c, CURLOPT_DEBUGDATA, &t);
-  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &t);
-  curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
-  curl_easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(limits.responseS));
-  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalMs));
-  const CURLcode rc = curl_easy_perform(c);
-  curl_easy_cleanup(c);
-  curl_slist_free_all(rcpts);
+  api.easy_setopt(c, CURLOPT_URL, url.c_str());
+  api.easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+  api.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
+  api.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp,smtps");
+  api.easy_setopt(c, CURLOPT_USE_SSL, static_cast<long>(CURLUSESSL_TRY));
+  api.easy_setopt(c, CURLOPT_SSL_VERIFYPEER, 1L);
+  api.easy_setopt(c, CURLOPT_SSL_VERIFYHOST, 2L);
+  if (!limits.caFile.empty()) api.easy_setopt(c, CURLOPT_CAINFO, limits.caFile.c_str());
+  api.easy_setopt(c, CURLOPT_USERNAME, user.c_str());
+  api.easy_setopt(c, CURLOPT_PASSWORD, job.password.c_str());
+  api.easy_setopt(c, CURLOPT_LOGIN_OPTIONS, "AUTH=LOGIN");
+  api.easy_setopt(c, CURLOPT_MAIL_FROM, ("<" + job.senderAddress + ">").c_str());
+  api.easy_setopt(c, CURLOPT_MAIL_RCPT, rcpts);
+  api.easy_setopt(c, CURLOPT_MAIL_RCPT_ALLLOWFAILS, 1L);
+  api.easy_setopt(c, CURLOPT_UPLOAD, 1L);
+  api.easy_setopt(c, CURLOPT_READFUNCTION, OnRead);
+  api.easy_setopt(c, CURLOPT_READDATA, &t);
+  api.easy_setopt(c, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(t.message.size()));
+  api.easy_setopt(c, CURLOPT_VERBOSE, 1L);
+  api.easy_setopt(c, CURLOPT_DEBUGFUNCTION, OnDebug);
+  api.easy_setopt(c, CURLOPT_DEBUGDATA, &t);
+  api.easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  api.easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  api.easy_setopt(c, CURLOPT_XFERINFODATA, &t);
+  api.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+  api.easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(limits.responseS));
+  api.easy_setopt(c, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.totalMs));
+  const CURLcode rc = api.easy_perform(c);
+  api.easy_cleanup(c);
+  api.slist_free_all(rcpts);
   for (auto& r : t.refused) out.refused.push_back(std::move(r));
   if (rc == CURLE_OK) {
     out.ok = true;
     return out;
   }
   const std::string server = t.lastError.empty() ? std::string() : " (server: " + t.lastError + ")";
-  const std::string detail = errbuf[0] ? Trim(errbuf) : curl_easy_strerror(rc);
+  const std::string detail = errbuf[0] ? Trim(errbuf) : api.easy_strerror(rc);
   const std::string where = job.host + " port " + std::to_string(port);
   switch (rc) {
     case CURLE_COULDNT_RESOLVE_HOST: out.error = "the mail server " + job.host + " cannot be found"; break;

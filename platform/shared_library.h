@@ -1,0 +1,33 @@
+// A shared library opened when first needed. The mail client is the one
+// user: a monitor that never sends a mail never maps the mail library and
+// the TLS libraries behind it, which would otherwise cost every run several
+// megabytes of resident memory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace raid {
+
+class SharedLibrary {
+ public:
+  SharedLibrary() = default;
+  SharedLibrary(const SharedLibrary&) = delete;
+  SharedLibrary& operator=(const SharedLibrary&) = delete;
+  // The library stays loaded for the rest of the process: what it set up
+  // (its global state, its threads) may outlive any one caller.
+  ~SharedLibrary() = default;
+
+  // Opens the first of `names` that loads. False when none does; Error()
+  // then says why for each.
+  bool Open(const std::vector<std::string>& names);
+  // The address of an exported symbol, or nullptr (Error() says which).
+  void* Symbol(const char* name);
+  const std::string& Error() const { return error_; }
+
+ private:
+  void* handle_ = nullptr;
+  std::string error_;
+};
+
+}  // namespace raid
