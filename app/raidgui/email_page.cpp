@@ -70,10 +70,7 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
   BuildRecipients(subPages_[1], 1);
   BuildRecipients(subPages_[2], 2);
   for (auto [name, label, left] : {std::tuple{"Image3_OK", "OK", 80}, std::tuple{"Image3_Ignore", "Ignore", 200}}) {
-    auto* b = new PictureButton(page, name, label);
-    b->setGeometry(left, 270, 100, 30);
-    b->setPicture(art::ButtonPicture(label, 100, 30, dpr));
-    b->setPressedEffect(true);
+    auto* b = MakeLabelledButton(page, name, label, QRect(left, 270, 100, 30), dpr);
     connect(b, &QAbstractButton::clicked, this,
             [this, ok = std::string(name) == "Image3_OK"] { ok ? OkClick() : IgnoreClick(); });
   }
@@ -137,11 +134,8 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
     (sub == 1 ? model_.Model.FailPageInput : model_.Model.RemovePageInput) = Local(t);
   });
   auto picture = [&](const QString& name, const QString& label, int left) {
-    auto* b = new PictureButton(w, name, label == "+" ? "Add address" : "Remove address");
-    b->setGeometry(left, 22, 20, 20);
-    b->setPicture(art::ButtonPicture(label, 20, 20, dpr_));
-    b->setPressedEffect(true);
-    return b;
+    return MakeLabelledButton(w, name, label == "+" ? "Add address" : "Remove address", QRect(left, 22, 20, 20), dpr_,
+                              label);
   };
   connect(picture("Image3_" + p + "P", "+", 128), &QAbstractButton::clicked, this, [this] {
     model_.AddRecipient();

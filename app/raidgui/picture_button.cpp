@@ -6,6 +6,8 @@
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 
+#include "app/raidgui/artwork.h"
+
 namespace raid {
 
 PictureButton::PictureButton(QWidget* parent, const QString& objectName, const QString& accessibleName)
@@ -79,6 +81,16 @@ QLabel* MakePictureStore(QWidget* parent, const QString& objectName, const QPixm
   l->setGeometry(geometry);
   l->hide();
   return l;
+}
+
+PictureButton* MakeLabelledButton(QWidget* parent, const QString& objectName, const QString& accessibleName,
+                                  const QRect& geometry, qreal dpr, const QString& caption) {
+  auto* b = new PictureButton(parent, objectName, accessibleName);
+  b->setGeometry(geometry);
+  b->setPicture(
+      art::ButtonPicture(caption.isEmpty() ? accessibleName : caption, geometry.width(), geometry.height(), dpr));
+  b->setPressedEffect(true);
+  return b;
 }
 
 }  // namespace raid

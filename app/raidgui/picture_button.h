@@ -35,4 +35,10 @@ class PictureButton : public QAbstractButton {
 // (_White) picture of a button.
 QLabel* MakePictureStore(QWidget* parent, const QString& objectName, const QPixmap& picture, const QRect& geometry);
 
+// A push button drawn as the program's labelled button picture, sinking
+// while pressed. caption: the text on the picture (the accessible name when
+// empty).
+PictureButton* MakeLabelledButton(QWidget* parent, const QString& objectName, const QString& accessibleName,
+                                  const QRect& geometry, qreal dpr, const QString& caption = {});
+
 }  // namespace raid

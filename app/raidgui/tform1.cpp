@@ -419,16 +419,10 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   firmwareFileEdit_->setReadOnly(true);
   firmwareFileEdit_->setAccessibleName("Firmware file");
 
-  loadButton_ = new PictureButton(upg, "Image2_Load", "Load");
-  loadButton_->setGeometry(40, 104, 120, 32);
-  loadButton_->setPicture(art::ButtonPicture("Load", 120, 32, Dpr()));
-  loadButton_->setPressedEffect(true);
+  loadButton_ = MakeLabelledButton(upg, "Image2_Load", "Load", QRect(40, 104, 120, 32), Dpr());
   loadButton_->setEnabled(false);
   connect(loadButton_, &QAbstractButton::clicked, this, [this] { LoadFirmwareClick(); });
-  upgradeButton_ = new PictureButton(upg, "Image2_Upgrade", "Upgrade");
-  upgradeButton_->setGeometry(220, 104, 120, 32);
-  upgradeButton_->setPicture(art::ButtonPicture("Upgrade", 120, 32, Dpr()));
-  upgradeButton_->setPressedEffect(true);
+  upgradeButton_ = MakeLabelledButton(upg, "Image2_Upgrade", "Upgrade", QRect(220, 104, 120, 32), Dpr());
   upgradeButton_->setEnabled(false);
   connect(upgradeButton_, &QAbstractButton::clicked, this, [this] { UpgradeFirmwareClick(); });
   auto* makeBin = new QPushButton("Make Bin...", upg);
@@ -518,10 +512,7 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   backupMessageLabel_->setFont(bold);
   backupMessageLabel_->hide();
 
-  setButton_ = new PictureButton(setup, "Image1_Set", "Set");
-  setButton_->setGeometry(140, 240, 100, 30);
-  setButton_->setPicture(art::ButtonPicture("Set", 100, 30, Dpr()));
-  setButton_->setPressedEffect(true);
+  setButton_ = MakeLabelledButton(setup, "Image1_Set", "Set", QRect(140, 240, 100, 30), Dpr());
   connect(setButton_, &QAbstractButton::clicked, this, [this] { SetButtonClick(); });
   setupProgressBar_ = new QProgressBar(setup);
   setupProgressBar_->setObjectName("ProgressBar2");
