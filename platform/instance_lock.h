@@ -15,10 +15,14 @@ class InstanceLock {
 
   // True when this process now holds the named lock; false when another
   // copy holds it (HeldElsewhere()) or it cannot be had at all (the reason
-  // in Error()).
-  bool Acquire(const std::string& name);
+  // in Error()). program: which program holds it, for a later start to read
+  // (Holder()); where the system offers no place for it, nothing is kept.
+  bool Acquire(const std::string& name, const std::string& program = {});
   void Release();
   bool HeldElsewhere() const { return held_; }
+  // After a refused Acquire: the program named by the holder, or "" when
+  // not known.
+  const std::string& Holder() const { return holder_; }
   const std::string& Error() const { return error_; }
 #ifndef _WIN32
   // The lock file a name stands for.
@@ -27,6 +31,7 @@ class InstanceLock {
 
  private:
   std::string error_;
+  std::string holder_;
   bool held_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;

@@ -4,8 +4,10 @@
 #             give exactly the expected lines on stdout and in the day files;
 #   detect    the probe sequence of every transport, and re-detection;
 #   instance  a second copy ends at once with code 0 and says nothing, and
-#             SIGTERM ends the first cleanly with its log saved; a lock that
-#             cannot be had at all is said, with exit code 1;
+#             SIGTERM ends the first cleanly with its log saved; the window
+#             started beside the monitor, and the monitor beside the window,
+#             say which program holds the enclosures; a lock that cannot be
+#             had at all is said, with exit code 1;
 #   folder    a second copy on the same log folder says so and ends with
 #             code 1, the first loses nothing; SIGHUP ends it cleanly;
 #   fallback  day files that can never be created: one start report, and at
@@ -49,9 +51,36 @@ case "$what" in
     [ "$rc" -eq 0 ] || { echo "second copy ended with $rc"; exit 1; }
     [ ! -s "$work/second.out" ] || { echo "second copy spoke:"; cat "$work/second.out"; exit 1; }
     [ ! -e "$work/second" ] || { echo "second copy created its log folder"; exit 1; }
+    # The window started while the monitor runs says why it does not open
+    # (then waits in its box, which nobody answers here).
+    gui="$(dirname "$bin")/raidgui"
+    if [ -x "$gui" ]; then
+      set +e
+      QT_QPA_PLATFORM=offscreen timeout 5 "$gui" --simulate --log-dir "$work/gui" >"$work/gui.out" 2>&1
+      set -e
+      grep -q "^raidgui: The monitor (raidmon) is running and watches the enclosures" "$work/gui.out" \
+        || { echo "the window did not say the monitor runs:"; cat "$work/gui.out"; exit 1; }
+      [ ! -e "$work/gui" ] || { echo "the window created its log folder"; exit 1; }
+    fi
     kill -TERM "$first"
     wait "$first"
     ls "$work/first"/*.log >/dev/null
+    # And the monitor started while the window runs says so, and ends.
+    if [ -x "$gui" ]; then
+      QT_QPA_PLATFORM=offscreen "$gui" --simulate --log-dir "$work/gui2" >"$work/gui2.out" 2>&1 &
+      window=$!
+      for _ in $(seq 100); do [ -e "$work/gui2" ] && break; sleep 0.1; done
+      sleep 0.5
+      set +e
+      timeout 10 "$bin" --simulate --log-dir "$work/third" >"$work/third.out" 2>&1
+      rc=$?
+      set -e
+      kill -TERM "$window" 2>/dev/null || true
+      wait "$window" 2>/dev/null || true
+      [ "$rc" -eq 0 ] || { echo "the monitor ended with $rc beside the window"; exit 1; }
+      grep -q "^raidmon: the window (raidgui) is running and watches the enclosures; raidmon ends$" "$work/third.out" \
+        || { echo "the monitor did not say the window runs:"; cat "$work/third.out"; exit 1; }
+    fi
     ;;
   folder)
     mkdir -p "$work/a" "$work/b"

@@ -15,6 +15,7 @@
 #include "platform/settings_store.h"
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
+#include "platform/app_version.h"
 #include "platform/instance_lock.h"
 #include "app/common/text.h"
 
@@ -41,10 +42,22 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, false, true);
   if (const int rc = EarlyExitCode(opt, "raidgui", false, true); rc >= 0) return rc;
   InstanceLock lock;
-  const bool locked = lock.Acquire("QV_GUI");
-  if (!locked && lock.HeldElsewhere()) return 0;  // another copy runs: leave quietly
+  const bool locked = lock.Acquire("QV_GUI", "raidgui");
+  // Another window runs: leave quietly. The monitor holding the enclosures
+  // (the raidmon service, say) is said, or a click on the desktop entry
+  // would seem to do nothing.
+  const bool monitorRuns = !locked && lock.HeldElsewhere() && lock.Holder() == "raidmon";
+  if (!locked && lock.HeldElsewhere() && !monitorRuns) return 0;
 
   Application app(argc, argv);
+  if (monitorRuns) {
+    const std::string text =
+        "The monitor (raidmon) is running and watches the enclosures, so the window does not open.\n"
+        "To use the window, stop the monitor first (the service: systemctl stop raidmon).";
+    std::fprintf(stderr, "raidgui: %s\n", text.c_str());
+    ShowMessageBox(nullptr, {text, AppTitleText(), BoxIcon::Information, BoxButtons::Ok});
+    return 0;
+  }
   QApplication::setApplicationName("");
   // Told on stderr and in a box, for whoever started it.
   auto refuse = [](const std::string& text) {

@@ -33,8 +33,14 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire("QV_GUI")) {
-    if (lock.HeldElsewhere()) return 0;  // another copy runs: leave quietly
+  if (!lock.Acquire("QV_GUI", "raidmon")) {
+    // Another copy runs: leave quietly; the window holding the enclosures
+    // is said, so a monitor that did not start is not a mystery.
+    if (lock.HeldElsewhere()) {
+      if (lock.Holder() == "raidgui")
+        std::fprintf(stderr, "raidmon: the window (raidgui) is running and watches the enclosures; raidmon ends\n");
+      return 0;
+    }
     std::fprintf(stderr, "raidmon: %s\n", lock.Error().c_str());
     return 1;
   }

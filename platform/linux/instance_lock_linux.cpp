@@ -21,13 +21,17 @@ std::string InstanceLock::PathFor(const std::string& name) {
 
 // An advisory lock on a file; the kernel drops it when the process ends,
 // however it ends.
-bool InstanceLock::Acquire(const std::string& name) {
+bool InstanceLock::Acquire(const std::string& name, const std::string& program) {
   Release();
   held_ = false;
+  holder_.clear();
   const std::string path = PathFor(name);
   // No link is followed (the folder may be shared) and a fifo cannot hang
-  // the open; read access is enough for the lock.
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  // the open. The file holds the holder's program name.
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+  // A lock file we may only read still locks; it just keeps no name.
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS))
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
     error_ = "cannot create the lock file " + path + ": " + (errno == ELOOP ? "it is a link" : std::strerror(errno));
     return false;
@@ -43,6 +47,13 @@ bool InstanceLock::Acquire(const std::string& name) {
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
+    if (e == EWOULDBLOCK) {
+      // The name the holder left: printable characters of its first line.
+      char text[64] = {};
+      const ssize_t n = ::pread(fd_, text, sizeof text - 1, 0);
+      for (ssize_t i = 0; i < n && text[i] != '\n'; ++i)
+        if (text[i] >= 0x20 && text[i] < 0x7F) holder_ += text[i];
+    }
     Release();
     if (e == EWOULDBLOCK) {
       held_ = true;
@@ -53,6 +64,11 @@ bool InstanceLock::Acquire(const std::string& name) {
     return false;
   }
   error_.clear();
+  // The holder's name replaces whatever an earlier holder left. Best
+  // effort: the lock holds without it.
+  const std::string line = program.empty() ? std::string() : program + "\n";
+  [[maybe_unused]] const bool named =
+      ::ftruncate(fd_, 0) == 0 && ::pwrite(fd_, line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
   return true;
 }
 

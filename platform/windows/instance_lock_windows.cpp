@@ -8,9 +8,11 @@ namespace raid {
 
 // A named mutex taken with initial ownership; the system releases it when
 // the process ends.
-bool InstanceLock::Acquire(const std::string& name) {
+// The holder's program name is not kept: a mutex carries no data.
+bool InstanceLock::Acquire(const std::string& name, const std::string&) {
   Release();
   held_ = false;
+  holder_.clear();
   // The name lives in the session's own namespace: one copy per session.
   HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
   if (!h) {

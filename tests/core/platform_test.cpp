@@ -51,6 +51,39 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
 }
 
 #ifndef _WIN32
+TEST(SingleInstance, ALaterStartReadsWhichProgramHoldsTheLock) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-lock-holder";
+  std::filesystem::create_directories(dir);
+  setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
+  {
+    InstanceLock monitor, window;
+    ASSERT_TRUE(monitor.Acquire("QV_GUI_TEST", "raidmon"));
+    EXPECT_FALSE(window.Acquire("QV_GUI_TEST", "raidgui"));
+    EXPECT_TRUE(window.HeldElsewhere());
+    EXPECT_EQ(window.Holder(), "raidmon");
+  }
+  // A holder that names nothing, or a file with junk in it, is no known
+  // program; a longer name left by an earlier holder is not mixed in or
+  // left behind.
+  {
+    std::ofstream(dir / "QV_GUI_TEST.lock") << "raidgui-with-a-long-tail\n";
+    InstanceLock quiet, other;
+    ASSERT_TRUE(quiet.Acquire("QV_GUI_TEST", "raidmon"));
+    EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
+    EXPECT_EQ(other.Holder(), "raidmon");
+    quiet.Release();
+    ASSERT_TRUE(quiet.Acquire("QV_GUI_TEST"));
+    EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
+    EXPECT_EQ(other.Holder(), "");  // the earlier name is gone
+    std::ofstream(dir / "QV_GUI_TEST.lock", std::ios::binary) << std::string("\x01\x7f\xff", 3);
+    EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
+    EXPECT_EQ(other.Holder(), "");
+  }
+  std::filesystem::remove_all(dir);
+}
+#endif
+
+#ifndef _WIN32
 TEST(SingleInstance, ALockThatCannotBeHadIsAnErrorNotAnotherCopy) {
   const auto dir = std::filesystem::temp_directory_path() / "raid-lock-missing";
   std::filesystem::remove_all(dir);
