@@ -15,14 +15,13 @@ class InstanceLock {
 
   // True when this process now holds the named lock; false when another
   // copy holds it (HeldElsewhere()) or it cannot be had at all (the reason
-  // in Error()). program: which program holds it, for a later start to read
-  // (Holder()); where the system offers no place for it, nothing is kept.
+  // in Error()). program: which program holds it, for a later start to ask
+  // (HeldBy()).
   bool Acquire(const std::string& name, const std::string& program = {});
   void Release();
   bool HeldElsewhere() const { return held_; }
-  // After a refused Acquire: the program named by the holder, or "" when
-  // not known.
-  const std::string& Holder() const { return holder_; }
+  // After a refused Acquire: whether the holder named itself `program`.
+  bool HeldBy(const std::string& program) const;
   const std::string& Error() const { return error_; }
 #ifndef _WIN32
   // The lock file a name stands for.
@@ -31,10 +30,12 @@ class InstanceLock {
 
  private:
   std::string error_;
-  std::string holder_;
+  std::string name_;
+  std::string holder_;  // the holder's name as read from the lock file
   bool held_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;
+  void* holderHandle_ = nullptr;  // a second mutex that names the holder
 #else
   int fd_ = -1;
 #endif

@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   // Another window runs: leave quietly. The monitor holding the enclosures
   // (the raidmon service, say) is said, or a click on the desktop entry
   // would seem to do nothing.
-  const bool monitorRuns = !locked && lock.HeldElsewhere() && lock.Holder() == "raidmon";
+  const bool monitorRuns = !locked && lock.HeldElsewhere() && lock.HeldBy("raidmon");
   if (!locked && lock.HeldElsewhere() && !monitorRuns) return 0;
 
   Application app(argc, argv);

@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
     // Another copy runs: leave quietly; the window holding the enclosures
     // is said, so a monitor that did not start is not a mystery.
     if (lock.HeldElsewhere()) {
-      if (lock.Holder() == "raidgui")
+      if (lock.HeldBy("raidgui"))
         std::fprintf(stderr, "raidmon: the window (raidgui) is running and watches the enclosures; raidmon ends\n");
       return 0;
     }

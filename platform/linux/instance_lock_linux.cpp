@@ -79,4 +79,6 @@ void InstanceLock::Release() {
 
 InstanceLock::~InstanceLock() { Release(); }
 
+bool InstanceLock::HeldBy(const std::string& program) const { return held_ && !program.empty() && holder_ == program; }
+
 }  // namespace raid

@@ -8,11 +8,12 @@ namespace raid {
 
 // A named mutex taken with initial ownership; the system releases it when
 // the process ends.
-// The holder's program name is not kept: a mutex carries no data.
-bool InstanceLock::Acquire(const std::string& name, const std::string&) {
+// A mutex carries no data: the holder's program name is a second mutex,
+// "<name>.<program>", held as long as the lock.
+bool InstanceLock::Acquire(const std::string& name, const std::string& program) {
   Release();
   held_ = false;
-  holder_.clear();
+  name_ = name;
   // The name lives in the session's own namespace: one copy per session.
   HANDLE h = CreateMutexA(nullptr, TRUE, name.c_str());
   if (!h) {
@@ -29,10 +30,21 @@ bool InstanceLock::Acquire(const std::string& name, const std::string&) {
     return false;
   }
   handle_ = h;
+  if (!program.empty()) holderHandle_ = CreateMutexA(nullptr, FALSE, (name + "." + program).c_str());
+  return true;
+}
+
+bool InstanceLock::HeldBy(const std::string& program) const {
+  if (!held_ || program.empty()) return false;
+  HANDLE h = OpenMutexA(SYNCHRONIZE, FALSE, (name_ + "." + program).c_str());
+  if (!h) return false;
+  CloseHandle(h);
   return true;
 }
 
 void InstanceLock::Release() {
+  if (holderHandle_) CloseHandle(static_cast<HANDLE>(holderHandle_));
+  holderHandle_ = nullptr;
   if (handle_) {
     ReleaseMutex(static_cast<HANDLE>(handle_));
     CloseHandle(static_cast<HANDLE>(handle_));

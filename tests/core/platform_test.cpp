@@ -60,7 +60,8 @@ TEST(SingleInstance, ALaterStartReadsWhichProgramHoldsTheLock) {
     ASSERT_TRUE(monitor.Acquire("QV_GUI_TEST", "raidmon"));
     EXPECT_FALSE(window.Acquire("QV_GUI_TEST", "raidgui"));
     EXPECT_TRUE(window.HeldElsewhere());
-    EXPECT_EQ(window.Holder(), "raidmon");
+    EXPECT_TRUE(window.HeldBy("raidmon"));
+    EXPECT_FALSE(window.HeldBy("raidgui"));
   }
   // A holder that names nothing, or a file with junk in it, is no known
   // program; a longer name left by an earlier holder is not mixed in or
@@ -70,14 +71,15 @@ TEST(SingleInstance, ALaterStartReadsWhichProgramHoldsTheLock) {
     InstanceLock quiet, other;
     ASSERT_TRUE(quiet.Acquire("QV_GUI_TEST", "raidmon"));
     EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
-    EXPECT_EQ(other.Holder(), "raidmon");
+    EXPECT_TRUE(other.HeldBy("raidmon"));
     quiet.Release();
     ASSERT_TRUE(quiet.Acquire("QV_GUI_TEST"));
     EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
-    EXPECT_EQ(other.Holder(), "");  // the earlier name is gone
+    EXPECT_FALSE(other.HeldBy("raidmon"));  // the earlier name is gone
+    EXPECT_FALSE(other.HeldBy(""));
     std::ofstream(dir / "QV_GUI_TEST.lock", std::ios::binary) << std::string("\x01\x7f\xff", 3);
     EXPECT_FALSE(other.Acquire("QV_GUI_TEST"));
-    EXPECT_EQ(other.Holder(), "");
+    EXPECT_FALSE(other.HeldBy("raidmon"));
   }
   std::filesystem::remove_all(dir);
 }
