@@ -61,7 +61,7 @@ void SetupPage::LoadFromStatus() {
 bool SetupPage::OpenPage() {
   if (!core_.NavigationAccepted()) return false;
   LoadFromStatus();
-  core_.SelectPage(1);
+  core_.SelectPage(notebook_page::kSetup);
   RedrawTabs();
   return true;
 }
@@ -238,7 +238,7 @@ void SetupPage::OptionBoxClick() {
   // The settings command carries the schedule: away from the Setup page it
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
-  if (core_.Controls().CurrentPage != 1) TakeScheduleFromRecord();
+  if (core_.Controls().CurrentPage != notebook_page::kSetup) TakeScheduleFromRecord();
   core_.SetBackupEnabled(Model.ScheduleChecked);
   core_.RequestBackupPeriod();
 }

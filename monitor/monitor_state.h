@@ -24,6 +24,9 @@ constexpr uint8_t kPending = 0x02;
 
 struct MonitorState {
   std::array<Sector, kPhysicalDrives> StatusBlock{};
+  // Whether a poll has accepted the drive's record since its enclosure was
+  // connected; until then StatusBlock holds nothing of this enclosure.
+  std::array<bool, kPhysicalDrives> RecordAccepted{};
   std::array<uint8_t, kShownSlots> PollSkip{};
   // The last logged rebuild or scan percentage; 255: no activity followed.
   std::array<uint8_t, 4> LastProgress{kNoProgress, kNoProgress, 0, 0};

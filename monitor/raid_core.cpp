@@ -41,7 +41,7 @@ void RaidCore::Start() {
   st_.Detecting = 1;
   st_.RequestBits = 0;
   controls_.TabSwitching = 0;
-  controls_.CurrentPage = 0;  // the window opens on the Status page
+  controls_.CurrentPage = notebook_page::kStatus;  // the window opens here
   log_.StartOver();
   startTime_ = clock_.Now();
   eventTime_ = startTime_;
@@ -85,7 +85,7 @@ void RaidCore::Close() {
 
 void RaidCore::OnProgressTimer() {
   if (!progressTimer_) return;
-  view_.ProgressChanged(controls_.CurrentPage == 1 ? ProgressBar::Setup : ProgressBar::Upgrade,
+  view_.ProgressChanged(controls_.CurrentPage == notebook_page::kSetup ? ProgressBar::Setup : ProgressBar::Upgrade,
                         cs_.ProgressValue.load());
 }
 
@@ -165,7 +165,10 @@ void RaidCore::Publish(const DetectionResult& result) {
   const double now = ToDayFraction(clock_.Now());
   for (int g = 0; g < det_.GroupCount; ++g) {
     const uint8_t d = drive_flags::Drive(det_.GroupTable[g]) % kPhysicalDrives;
-    if (det_.PrevIdentSector[d] != det_.IdentSector[d]) connectTime_[d] = now;
+    if (det_.PrevIdentSector[d] != det_.IdentSector[d]) {
+      connectTime_[d] = now;
+      ms_.RecordAccepted[d] = false;  // a new enclosure: its record is still to come
+    }
   }
   if (st_.FirstFill) {
     if (det_.GroupCount > 0) connectTimeRef_ = drive_flags::Drive(det_.GroupTable[0]);
@@ -206,13 +209,13 @@ void RaidCore::Publish(const DetectionResult& result) {
 bool RaidCore::NavigationAccepted() const { return navigationEnabled_ && st_.DeviceCount > 0 && !st_.FirstFill; }
 
 bool RaidCore::SelectPage(uint8_t p) {
-  if (!NavigationAccepted() || p > 4) return false;
+  if (!NavigationAccepted() || p >= notebook_page::kCount) return false;
   controls_.CurrentPage = p;
   view_.NavigationChanged();
-  if (p == 0) {
+  if (p == notebook_page::kStatus) {
     st_.CurrentSlot = controls_.StatusPageSlot;
     page_.RefreshStatusPage(false);
-  } else if (p == 2) {
+  } else if (p == notebook_page::kUpgrade) {
     st_.CurrentSlot = controls_.UpgradePageSlot;
     poller_.RefreshIdentity();
   }

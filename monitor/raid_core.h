@@ -61,7 +61,7 @@ class RaidCore {
 
   // Navigation: accepted only once the first refresh has happened.
   bool NavigationAccepted() const;
-  // Selects a notebook page (0 Status, 1 Setup, 2 Upgrade, 3 E-mail, 4 About).
+  // Selects a notebook page (notebook_page::kStatus ... kAbout).
   bool SelectPage(uint8_t page);
 
   // What the front ends read. Every piece has one owner inside the core;
@@ -75,6 +75,8 @@ class RaidCore {
   // published slot addresses.
   const Sector& StatusRecordOf(int slot) const;
   const Sector& IdentSectorOf(int slot) const;
+  // Whether a poll has read that record since the enclosure was connected.
+  bool StatusRecordRead(int slot) const { return ms_.RecordAccepted[DriveOf(slot)]; }
   const std::string& DetectionBanner() const { return banner_; }
   bool DetectionBannerVisible() const { return bannerVisible_; }
   bool NavigationEnabled() const { return navigationEnabled_; }

@@ -160,7 +160,7 @@ void StatusPage::SetSlotMonitored(uint8_t slot, bool checked) {
   ms_.PollSkip[slot] = 0;
   poller_.RefreshIdentity();
   view_.NavigationChanged();
-  if (controls_.CurrentPage == 0) RefreshStatusPage(true);
+  if (controls_.CurrentPage == notebook_page::kStatus) RefreshStatusPage(true);
 }
 
 }  // namespace raid

@@ -96,6 +96,7 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
       std::memcpy(&r[status::kHdd2Serial], &o[status::kHdd2Serial], 20);
     }
     o = r;
+    ms_.RecordAccepted[d] = true;
   } else {
     view_.SetPanelText(kMessagePanel, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" +
                                           HexByte(ms_.StatusErrCount));
@@ -138,12 +139,14 @@ void StatusPoller::PollStatus() {
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.OperationBusy; ++s) PollSlot(s, mask);
   log_.DetectEvents(mask);
-  if (mask != 0 && controls_.CurrentPage == 0 && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
+  if (mask != 0 && controls_.CurrentPage == notebook_page::kStatus && RefreshStatusPage)
+    RefreshStatusPage(st_.FirstFill != 0);
 }
 
 void StatusPoller::RefreshIdentity() {
   if (!controls_.AnySlotChecked()) return;
-  st_.CurrentSlot = controls_.CurrentPage == 2 ? controls_.UpgradePageSlot : controls_.StatusPageSlot;
+  st_.CurrentSlot =
+      controls_.CurrentPage == notebook_page::kUpgrade ? controls_.UpgradePageSlot : controls_.StatusPageSlot;
   const uint8_t cd = drive_flags::Drive(st_.DeviceList[st_.CurrentSlot % kMaxSlots]) % kPhysicalDrives;
   const FirmwareInfo fw = ReadFirmware(det_.PrevIdentSector[cd]);
   ms_.FirmwareVersion = fw.text;

@@ -13,12 +13,18 @@
 
 namespace raid {
 
+// The notebook's pages, in their order.
+namespace notebook_page {
+constexpr uint8_t kStatus = 0, kSetup = 1, kUpgrade = 2, kEmail = 3, kAbout = 4;
+constexpr uint8_t kCount = 5;
+}  // namespace notebook_page
+
 struct WindowControls {
   // The monitoring switches "Device1" (CheckBox1) and "Device2" (CheckBox3).
   std::array<bool, kShownSlots> SlotChecked{true, true};
   uint8_t StatusPageSlot = 0;
   uint8_t UpgradePageSlot = 0;
-  uint8_t CurrentPage = 0;
+  uint8_t CurrentPage = notebook_page::kStatus;
   uint8_t TabSwitching = 0;
 
   // Settings commands: hold-off counters and the scan-stop memory.

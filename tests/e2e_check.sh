@@ -51,7 +51,9 @@ mkdir -p "$work/run"
 "$mon" --simulate "$work/absent.json" --log-dir "$work/logs" --status-file "$work/run/status.json" \
   >"$work/mon.out" 2>&1 &
 mon_pid=$!
-for _ in $(seq 100); do [ -s "$work/run/status.json" ] && break; sleep 0.1; done
+# Judged once the first poll has read the record (before that the file
+# says the record is still to come).
+for _ in $(seq 100); do grep -q '"state"' "$work/run/status.json" 2>/dev/null && break; sleep 0.1; done
 expect 3 "^RAID UNKNOWN - raidgui or raidmon is running" --simulate
 expect 2 "^RAID CRITICAL - Device1: HDD2 absent" --status-file "$work/run/status.json"
 grep -q '^  "version": 1,\?$' "$work/run/status.json" || fail "status file: $(cat "$work/run/status.json")"

@@ -9,10 +9,9 @@ namespace raid {
 
 namespace {
 
-EnclosureHealth Judge(const Sector& b, int slot) {
+EnclosureHealth Judge(const Sector& b, bool read, int slot) {
   EnclosureHealth h;
   h.name = "Device" + std::to_string(slot + 1);
-  const bool read = std::any_of(b.begin(), b.end(), [](uint8_t v) { return v != 0; });
   if (!read) {
     h.text = "waiting for status";
     return h;
@@ -47,7 +46,7 @@ EnclosureHealth Judge(const Sector& b, int slot) {
 std::vector<EnclosureHealth> EnclosureHealthOf(const RaidCore& core) {
   std::vector<EnclosureHealth> out;
   const int n = std::clamp<int>(core.Devices().DeviceCount, 0, kMaxSlots);
-  for (int s = 0; s < n; ++s) out.push_back(Judge(core.StatusRecordOf(s), s));
+  for (int s = 0; s < n; ++s) out.push_back(Judge(core.StatusRecordOf(s), core.StatusRecordRead(s), s));
   return out;
 }
 

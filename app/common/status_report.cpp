@@ -174,8 +174,14 @@ EnclosureIdentity IdentityOf(const RaidCore& core, int slot) {
 
 nlohmann::json AcceptedStatusDocument(const RaidCore& core) {
   nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
-  for (int s = 0; s < core.Devices().DeviceCount; ++s)
-    all["enclosures"].push_back(StatusJson(IdentityOf(core, s), core.StatusRecordOf(s)));
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) {
+    // An enclosure just connected has no record yet: said, not judged from
+    // an empty record.
+    if (!core.StatusRecordRead(s))
+      all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "no status record read yet"}});
+    else
+      all["enclosures"].push_back(StatusJson(IdentityOf(core, s), core.StatusRecordOf(s)));
+  }
   return all;
 }
 

@@ -165,11 +165,11 @@ void TForm1::BuildFrame() {
     pages_->addWidget(p);
   }
 
-  PictureButton* sts = MakeNav("Image_Sts", "Status", art::Glyph::Status, kNavTops[0], 0);
-  PictureButton* setup = MakeNav("Image_Setup", "Setup", art::Glyph::Setup, kNavTops[1], 1);
-  PictureButton* upg = MakeNav("Image_FWUpg", "Upgrade", art::Glyph::Upgrade, kNavTops[2], 2);
-  PictureButton* mail = MakeNav("Image_Email", "E-mail", art::Glyph::Mail, kNavTops[3], 3);
-  PictureButton* about = MakeNav("Image_About", "About", art::Glyph::About, kNavTops[4], 4);
+  PictureButton* sts = MakeNav("Image_Sts", "Status", art::Glyph::Status, kNavTops[0], notebook_page::kStatus);
+  PictureButton* setup = MakeNav("Image_Setup", "Setup", art::Glyph::Setup, kNavTops[1], notebook_page::kSetup);
+  PictureButton* upg = MakeNav("Image_FWUpg", "Upgrade", art::Glyph::Upgrade, kNavTops[2], notebook_page::kUpgrade);
+  PictureButton* mail = MakeNav("Image_Email", "E-mail", art::Glyph::Mail, kNavTops[3], notebook_page::kEmail);
+  PictureButton* about = MakeNav("Image_About", "About", art::Glyph::About, kNavTops[4], notebook_page::kAbout);
   connect(sts, &QAbstractButton::clicked, this, [this] { StatusNavClick(); });
   connect(setup, &QAbstractButton::clicked, this, [this] { SetupNavClick(); });
   connect(upg, &QAbstractButton::clicked, this, [this] { UpgradeNavClick(); });
@@ -225,7 +225,7 @@ void TForm1::BuildFrame() {
   hidden(new QLabel("", this), "StaticText10");
   for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(new QLabel(this), memo);
 
-  BuildStatusPage(pages_->widget(0));
+  BuildStatusPage(pages_->widget(notebook_page::kStatus));
   BuildPlainPages();
 }
 
@@ -350,14 +350,14 @@ void TForm1::BuildStatusPage(QWidget* page) {
 
 void TForm1::BuildPlainPages() {
   // Setup (reached only in service mode, by the navigation mask).
-  BuildSetupPage(pages_->widget(1));
-  BuildUpgradePage(pages_->widget(2));
+  BuildSetupPage(pages_->widget(notebook_page::kSetup));
+  BuildUpgradePage(pages_->widget(notebook_page::kUpgrade));
 
   // E-mail.
-  emailPage_ = new EmailPage(pages_->widget(3), *mailPage_, *notifier_, *this, Dpr());
+  emailPage_ = new EmailPage(pages_->widget(notebook_page::kEmail), *mailPage_, *notifier_, *this, Dpr());
 
   // About.
-  QWidget* about = pages_->widget(4);
+  QWidget* about = pages_->widget(notebook_page::kAbout);
   auto* logo = MakeLabel(about, "Image_AboutLogo", "", QRect(108, 40, 169, 80));
   logo->setPixmap(art::LogoPicture(169, 80, Dpr()));
   auto* title = MakeLabel(about, "Label_AboutTitle", Text(kAppTitle), QRect(0, 140, 385, 28));
@@ -560,11 +560,11 @@ void TForm1::SetupPageChanged() {
 }
 
 void TForm1::EmailNavClick() {
-  if (Core().SelectPage(3)) emailPage_->Enter();
+  if (Core().SelectPage(notebook_page::kEmail)) emailPage_->Enter();
 }
 
 void TForm1::UpgradeNavClick() {
-  if (Core().SelectPage(2)) upgrade_->RedrawHeader();
+  if (Core().SelectPage(notebook_page::kUpgrade)) upgrade_->RedrawHeader();
 }
 
 void TForm1::LoadFirmwareClick() {

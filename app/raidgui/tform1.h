@@ -60,7 +60,7 @@ class TForm1 : public QWidget, public CoreView {
   // Navigation.
   void LayoutNavigation(uint8_t mask);
   void RedrawNavigation();
-  void StatusNavClick() { Core().SelectPage(0); }
+  void StatusNavClick() { Core().SelectPage(notebook_page::kStatus); }
   void SetupNavClick() { setup_->OpenPage(); }
   void UpgradeNavClick();
   void EmailNavClick();
@@ -74,7 +74,7 @@ class TForm1 : public QWidget, public CoreView {
   void LogLineAppended(const std::string& line) override {
     if (LogLineHook) LogLineHook(line);
   }
-  void AboutNavClick() { Core().SelectPage(4); }
+  void AboutNavClick() { Core().SelectPage(notebook_page::kAbout); }
   void EventLogClick();
   // The Upgrade page.
   FirmwareUpgrade& Upgrade() { return *upgrade_; }

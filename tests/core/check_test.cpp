@@ -5,7 +5,10 @@
 
 #include <algorithm>
 
+#include "app/common/drive_health.h"
+#include "app/common/status_report.h"
 #include "app/raidctl/check_command.h"
+#include "core_harness.h"
 
 namespace raid {
 namespace {
@@ -105,6 +108,27 @@ TEST(CheckTest, Options) {
   EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--expect", "0"}, o, common, help), "");
   EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--expect"}, o, common, help), "");
   EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--json"}, o, common, help), "");
+}
+
+// The monitor's status file and its mail watch judge an enclosure only from
+// a record a poll has read: one just published (or a new enclosure on a
+// drive number that had another) is "not read yet", never "array failed".
+TEST(StatusDocument, AnEnclosureIsJudgedOnlyOnceItsRecordWasRead) {
+  test::Harness h(test::kOneEnclosure);
+  h.Tick();  // published, not yet polled
+  ASSERT_EQ(h.core.Devices().DeviceCount, 1);
+  const json early = AcceptedStatusDocument(h.core);
+  ASSERT_EQ(early["enclosures"].size(), 1u);
+  EXPECT_EQ(early["enclosures"][0]["error"], "no status record read yet");
+  EXPECT_EQ(EvaluateStatus(early, {}).state, CheckState::Unknown);
+  EXPECT_FALSE(AnyDriveDown(h.core));
+  EXPECT_EQ(EnclosureHealthOf(h.core)[0].text, "waiting for status");
+
+  h.RunFor(1000);  // the first poll
+  const json polled = AcceptedStatusDocument(h.core);
+  EXPECT_EQ(polled["enclosures"][0]["state"], "Normal");
+  EXPECT_EQ(EvaluateStatus(polled, {}).state, CheckState::Ok);
+  EXPECT_EQ(EnclosureHealthOf(h.core)[0].text, "Normal");
 }
 
 }  // namespace

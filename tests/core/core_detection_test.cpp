@@ -35,7 +35,7 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   EXPECT_EQ(r.core.Monitoring().SlotNames[0], "First  [E]");
   EXPECT_EQ(r.core.Monitoring().Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
   // Clicks are refused until the first Status page refresh.
-  EXPECT_FALSE(r.core.SelectPage(4));
+  EXPECT_FALSE(r.core.SelectPage(notebook_page::kAbout));
 }
 
 TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {

@@ -169,7 +169,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
 TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   SetupRig r;
   ASSERT_TRUE(r.page.OpenPage());
-  EXPECT_EQ(r.h.core.Controls().CurrentPage, 1);
+  EXPECT_EQ(r.h.core.Controls().CurrentPage, notebook_page::kSetup);
   r.page.ShowSchedule();
   EXPECT_FALSE(r.page.Model.SetButtonVisible);
   EXPECT_FALSE(r.page.Model.ScheduleMessageVisible);
@@ -239,7 +239,7 @@ TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
 TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
   SetupRig r(R"({"enclosures":[{"name":"E1","status":{"options":5,"raw":[{"offset":190,"bytes":[30]}]}}],
     "disks":[{"drive":0,"enclosure":"E1"}]})");
-  ASSERT_EQ(r.h.core.Controls().CurrentPage, 0);
+  ASSERT_EQ(r.h.core.Controls().CurrentPage, notebook_page::kStatus);
   r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 1E 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));

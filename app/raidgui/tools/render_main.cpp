@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-schedule.png");
   }
-  form.Core().SelectPage(0);
+  form.Core().SelectPage(notebook_page::kStatus);
   TForm5 log(form.Core(), &form);
   log.show();
   QCoreApplication::processEvents();
