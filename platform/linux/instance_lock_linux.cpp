@@ -38,9 +38,11 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program) 
   }
   struct stat s {};
   // In the shared /tmp a file planted by someone else must not stand in for
-  // our lock.
+  // our lock, nor a second name of one of our own files (a hard link to,
+  // say, a root-owned file would otherwise be emptied when the holder's
+  // name is written).
   const bool shared = path.rfind("/tmp/", 0) == 0;
-  if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (shared && s.st_uid != ::geteuid())) {
+  if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (shared && (s.st_uid != ::geteuid() || s.st_nlink != 1))) {
     error_ = "the lock file " + path + " is not a plain file of this user";
     Release();
     return false;

@@ -108,6 +108,25 @@ TEST(SingleInstance, WithoutARuntimeFolderEachUserHasItsOwnLockName) {
   unsetenv("XDG_RUNTIME_DIR");
   EXPECT_EQ(InstanceLock::PathFor("QV_GUI"), "/tmp/QV_GUI-" + std::to_string(geteuid()) + ".lock");
 }
+
+TEST(SingleInstance, AHardLinkInTheSharedFolderIsRefusedAndLeftAsItWas) {
+  unsetenv("XDG_RUNTIME_DIR");
+  const std::filesystem::path lock = InstanceLock::PathFor("QV_GUI_LINKTEST");
+  const std::filesystem::path target = "/tmp/raid-lock-link-target-" + std::to_string(getpid());
+  std::filesystem::remove(lock);
+  std::ofstream(target) << "precious\n";
+  std::filesystem::create_hard_link(target, lock);
+  InstanceLock l;
+  EXPECT_FALSE(l.Acquire("QV_GUI_LINKTEST", "raidmon"));
+  EXPECT_FALSE(l.HeldElsewhere());
+  EXPECT_NE(l.Error().find("is not a plain file of this user"), std::string::npos) << l.Error();
+  std::ifstream in(target);
+  std::string text;
+  std::getline(in, text);
+  EXPECT_EQ(text, "precious");
+  std::filesystem::remove(lock);
+  std::filesystem::remove(target);
+}
 #endif
 
 #ifndef _WIN32
