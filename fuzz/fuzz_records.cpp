@@ -89,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     clock.Advance(4000);
     take(io.status);
   } while (at < size);
-  CheckLines(core.Log().DayLog);
+  CheckLines(core.Log().DayLog());
   return 0;
 }

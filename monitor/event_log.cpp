@@ -55,25 +55,25 @@ void EventLog::SaveNow() {
     for (const auto& l : notes_) Append(l);
     notes_.clear();
   }
-  if (haveDay_ && (DayLog.size() > savedCount_ || !carried_.empty())) Save(LogPath(bufferDay_));
+  if (haveDay_ && (dayLog_.size() > savedCount_ || !carried_.empty())) Save(LogPath(bufferDay_));
 }
 
 size_t EventLog::UnsavedLineCount() const {
-  size_t n = DayLog.size() - savedCount_;
+  size_t n = dayLog_.size() - savedCount_;
   for (const auto& d : carried_) n += d.lines.size();
   return n;
 }
 
 std::vector<EventLog::UnsavedDay> EventLog::Unsaved() const {
   std::vector<UnsavedDay> out = carried_;
-  if (haveDay_ && DayLog.size() > savedCount_)
+  if (haveDay_ && dayLog_.size() > savedCount_)
     out.push_back({LogPath(bufferDay_),
-                   std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end())});
+                   std::vector<std::string>(dayLog_.begin() + static_cast<ptrdiff_t>(savedCount_), dayLog_.end())});
   return out;
 }
 
 void EventLog::Append(const std::string& line) {
-  DayLog.push_back(line);
+  dayLog_.push_back(line);
   view_.LogLineAppended(line);
 }
 
@@ -86,14 +86,14 @@ void EventLog::TakeOverStates(int limit) {
 }
 
 void EventLog::DropSavedLines() {
-  DayLog.erase(DayLog.begin(), DayLog.begin() + static_cast<ptrdiff_t>(savedCount_));
+  dayLog_.erase(dayLog_.begin(), dayLog_.begin() + static_cast<ptrdiff_t>(savedCount_));
   savedCount_ = 0;
   fileStamp_ = {};
 }
 
 void EventLog::CarryUnsaved(const std::string& path) {
-  if (DayLog.size() <= savedCount_) return;
-  UnsavedDay day{path, std::vector<std::string>(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end())};
+  if (dayLog_.size() <= savedCount_) return;
+  UnsavedDay day{path, std::vector<std::string>(dayLog_.begin() + static_cast<ptrdiff_t>(savedCount_), dayLog_.end())};
   for (auto& d : carried_) {
     if (d.path == path) {
       d.lines.insert(d.lines.end(), day.lines.begin(), day.lines.end());
@@ -129,8 +129,8 @@ bool EventLog::MergeFromFile(const std::string& path) {
   }
   // The file's lines, then ours that it does not hold yet.
   const size_t fileLines = lines.size();
-  lines.insert(lines.end(), DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), DayLog.end());
-  DayLog = std::move(lines);
+  lines.insert(lines.end(), dayLog_.begin() + static_cast<ptrdiff_t>(savedCount_), dayLog_.end());
+  dayLog_ = std::move(lines);
   savedCount_ = fileLines;
   fileStamp_ = stamp;
   return true;
@@ -142,7 +142,7 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
     // Lines of the day before that never reached its file keep their own
     // file and are saved with the next save.
     if (haveDay_) CarryUnsaved(LogPath(bufferDay_));
-    DayLog.clear();
+    dayLog_.clear();
     savedCount_ = 0;
     fileStamp_ = {};
     dropped_ = 0;
@@ -234,7 +234,7 @@ void EventLog::DetectEvents(uint8_t slotMask) {
   }
   controls_.ScanAbortRequest.fill(0);
   // Lines an earlier save could not write are tried again every pass.
-  if (changed || DayLog.size() > savedCount_ || !carried_.empty()) Save(path);
+  if (changed || dayLog_.size() > savedCount_ || !carried_.empty()) Save(path);
 }
 
 void EventLog::DetailLines(const Sector& b, int x) {
@@ -373,19 +373,20 @@ void EventLog::RetryCarried() {
 }
 
 void EventLog::Bound() {
-  const size_t unsaved = DayLog.size() - savedCount_;
+  const size_t unsaved = dayLog_.size() - savedCount_;
   if (unsaved <= unsavedLimit_) return;
   // The counting line stays first among the unsaved lines; the oldest
   // lines after it make room.
   const size_t first = savedCount_ + (haveDropLine_ ? 1 : 0);
   const size_t drop = unsaved - unsavedLimit_ + (haveDropLine_ ? 0 : 1);
-  DayLog.erase(DayLog.begin() + static_cast<ptrdiff_t>(first), DayLog.begin() + static_cast<ptrdiff_t>(first + drop));
-  if (!haveDropLine_) DayLog.insert(DayLog.begin() + static_cast<ptrdiff_t>(savedCount_), std::string());
+  dayLog_.erase(dayLog_.begin() + static_cast<ptrdiff_t>(first),
+                dayLog_.begin() + static_cast<ptrdiff_t>(first + drop));
+  if (!haveDropLine_) dayLog_.insert(dayLog_.begin() + static_cast<ptrdiff_t>(savedCount_), std::string());
   haveDropLine_ = true;
   const bool firstDrop = dropped_ == 0;
   dropped_ += drop;
   droppedTotal_ += drop;
-  DayLog[savedCount_] = "*** " + std::to_string(dropped_) + " log lines could not be saved and were dropped ***";
+  dayLog_[savedCount_] = "*** " + std::to_string(dropped_) + " log lines could not be saved and were dropped ***";
   if (firstDrop)
     view_.SetPanelText(kMessagePanel, "Log file cannot be saved; the oldest unsaved lines are being dropped");
 }
@@ -408,12 +409,12 @@ void EventLog::Save(const std::string& path) {
     }
   }
   FileStamp written;
-  const FileResult r = WriteTextLinesAtomic(path, DayLog, &written);
+  const FileResult r = WriteTextLinesAtomic(path, dayLog_, &written);
   if (!r.ok) {
     SaveFailed(r.error);
     return;
   }
-  savedCount_ = DayLog.size();
+  savedCount_ = dayLog_.size();
   fileStamp_ = written;
   dropped_ = 0;
   haveDropLine_ = false;

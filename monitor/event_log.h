@@ -65,13 +65,18 @@ class EventLog {
   std::string LogPath(const LocalDateTime& t) const;
   const std::string& LogDir() const { return logDir_; }
 
-  std::vector<std::string> DayLog;        // the day's lines, as in its file
+  // The day's lines, as in its file.
+  const std::vector<std::string>& DayLog() const { return dayLog_; }
   std::vector<std::string> PendingLines;  // device-change lines awaiting their stamp
   LocalDateTime EventTime;
 
   static const std::string& DashLine();
 
  private:
+  // Tests that stand lines in for new ones reach the buffer through this
+  // (tests/core/core_access.h); the program never does.
+  friend struct CoreTestAccess;
+  std::vector<std::string> dayLog_;
   uint8_t PendingDeviceLines_ = 0;  // "Device had changed." follows the pending lines
   uint8_t ReportListSelector_ = 0;
   void Append(const std::string& line);
@@ -106,7 +111,7 @@ class EventLog {
   // Which day the buffer holds.
   bool haveDay_ = false;
   LocalDateTime bufferDay_;
-  // The first savedCount_ lines of DayLog are in the day file as it was
+  // The first savedCount_ lines of dayLog_ are in the day file as it was
   // when last read or written (fileStamp_). A file that differs from that
   // stamp changed under us: its lines are read and ours follow them, so a
   // save never writes over lines it has not seen.

@@ -27,7 +27,7 @@ std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() 
 }
 
 TForm5::TForm5(RaidCore& core, QWidget* parent)
-    : QDialog(parent), core_(core), model_(core.Log().DayLog, core.Devices().RequestBits) {
+    : QDialog(parent), core_(core), model_(core.Log().DayLog(), core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);

@@ -14,6 +14,9 @@ struct CoreTestAccess {
   static StatusPage& Page(RaidCore& c) { return c.page_; }
   static DeviceReport& Report(RaidCore& c) { return c.report_; }
   static DriveDetector& Detector(RaidCore& c) { return c.det_; }
+  // The day log's buffer, for log window tests that stand lines in for new
+  // ones.
+  static std::vector<std::string>& DayLog(RaidCore& c) { return c.log_.dayLog_; }
   static void SetPollTimerEnabled(RaidCore& c, bool on) { c.pollTimer_ = on; }
 };
 

@@ -53,7 +53,7 @@ TEST(DayFileSafety, FailedSaveLeavesThePreviousFileAndKeepsEveryLine) {
     h.RunFor(4000);
     EXPECT_EQ(h.DayFile(), before);
     EXPECT_EQ(h.view.panels[4].rfind("Log file cannot be saved", 0), 0u);
-    EXPECT_EQ(h.core.Log().DayLog.size(), 16u);
+    EXPECT_EQ(h.core.Log().DayLog().size(), 16u);
     EXPECT_EQ(h.core.Log().UnsavedLineCount(), 1u);
   }
   // The disk has room again: the next pass saves everything, unasked.
@@ -118,7 +118,7 @@ TEST(DayFileSafety, FileRemovedWhileSavesFailKeepsTheUnsavedLines) {
     h.RunFor(4000);
     fs::remove(path);  // the user removes the day file meanwhile
     h.RunFor(8000);
-    EXPECT_EQ(h.core.Log().DayLog[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
+    EXPECT_EQ(h.core.Log().DayLog()[0], "D1 HDD1 was removed, 2010/05/03 9:00:04");
   }
   h.RunFor(4000);
   const auto lines = h.DayFile();
@@ -139,14 +139,14 @@ TEST(DayFileSafety, DayFileThatCanNeverBeCreatedKeepsTheDayAndBoundsTheBuffer) {
   // One start, one report: the same day goes on, not a new one every poll.
   EXPECT_EQ(Count(h.view.appended, EventLog::DashLine()), 2u);
   EXPECT_EQ(Count(h.view.appended, "Device1 information :"), 1u);
-  EXPECT_EQ(h.core.Log().DayLog.size(), 15u);
+  EXPECT_EQ(h.core.Log().DayLog().size(), 15u);
   for (int i = 0; i < 12; ++i) {  // 12 x (1 + 4) event lines
     h.Set(status::kState, 0x24);
     h.RunFor(4000);
     h.Set(status::kState, 0x22);
     h.RunFor(4000);
   }
-  const auto& buf = h.core.Log().DayLog;
+  const auto& buf = h.core.Log().DayLog();
   ASSERT_EQ(buf.size(), 40u);
   EXPECT_EQ(buf[0], "*** 36 log lines could not be saved and were dropped ***");
   EXPECT_EQ(buf.back(), "  Capacity : 931 GB(1953525168 Sectors)");
@@ -193,7 +193,7 @@ TEST(DayFileSafety, FileChangedUnderUsIsMergedNotOverwritten) {
   ASSERT_EQ(lines.size(), 17u);
   EXPECT_EQ(lines[15], "a line of another writer");
   EXPECT_EQ(lines[16], "D1 HDD1 was removed, 2010/05/03 9:00:04");
-  EXPECT_EQ(h.core.Log().DayLog, lines);
+  EXPECT_EQ(h.core.Log().DayLog(), lines);
 }
 
 TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
@@ -216,7 +216,7 @@ TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
   h.RunFor(4000);
   EXPECT_EQ(read(outside / "victim"), "precious\n");
   EXPECT_EQ(read(outside / "secret"), "secret text\n");
-  EXPECT_FALSE(Has(h.core.Log().DayLog, "secret text"));
+  EXPECT_FALSE(Has(h.core.Log().DayLog(), "secret text"));
   EXPECT_TRUE(fs::is_symlink(path + ".old1"));  // the link itself was moved aside
   EXPECT_FALSE(fs::is_symlink(path));
   EXPECT_EQ(h.DayFile().back(), "D1 HDD1 was removed, 2010/05/03 9:00:04");

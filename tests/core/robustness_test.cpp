@@ -26,11 +26,11 @@ TEST(DamagedRecords, RandomRecordsKeepEveryLogAndMailLineWhole) {
     h.RunFor(4000);
     CoreTestAccess::Report(h.core).BuildDeviceReport(1 + rng() % 4, 0, rng() % 2);
   }
-  for (const auto& l : h.core.Log().DayLog) ASSERT_TRUE(OneLine(l)) << l;
+  for (const auto& l : h.core.Log().DayLog()) ASSERT_TRUE(OneLine(l)) << l;
   for (const auto& l : h.core.Monitoring().MailEventText) ASSERT_TRUE(OneLine(l)) << l;
-  EXPECT_GT(h.core.Log().DayLog.size(), 20u);
+  EXPECT_GT(h.core.Log().DayLog().size(), 20u);
   // The file holds exactly the buffer's lines.
-  EXPECT_EQ(h.DayFile(), h.core.Log().DayLog);
+  EXPECT_EQ(h.DayFile(), h.core.Log().DayLog());
 }
 
 TEST(DamagedRecords, GarbageRepliesDuringDetectionLeaveTheMachineUsable) {
@@ -38,7 +38,7 @@ TEST(DamagedRecords, GarbageRepliesDuringDetectionLeaveTheMachineUsable) {
     "disks":[{"drive":0,"enclosure":"E1"},{"drive":1}],
     "faults":[{"kind":"any","mode":"corrupt","count":40,"until":20},{"kind":"scsi","mode":"short","after":3,"count":5,"until":20}]})");
   h.RunFor(30000);
-  for (const auto& l : h.core.Log().DayLog) ASSERT_TRUE(OneLine(l)) << l;
+  for (const auto& l : h.core.Log().DayLog()) ASSERT_TRUE(OneLine(l)) << l;
   // Once the faults are over, unplugging and plugging the enclosure back
   // in finds it again on its drive, and it is polled.
   h.m.io.SetPlugged("E1", false);

@@ -12,7 +12,7 @@ namespace raid {
 namespace {
 
 bool Logged(test::Harness& h, const std::string& line) {
-  const auto& l = h.core.Log().DayLog;
+  const auto& l = h.core.Log().DayLog();
   return std::find(l.begin(), l.end(), line) != l.end();
 }
 
@@ -46,7 +46,7 @@ TEST(SlotRetry, SwitchedOffSlotIsSaidAndTriedAgainAfterFiveMinutes) {
   EXPECT_EQ(r.h.view.panels[4], "D1 answers again: monitoring resumed");
   r.h.Set(status::kState, 0x24);
   r.h.RunFor(8000);
-  EXPECT_TRUE(std::any_of(r.h.core.Log().DayLog.begin(), r.h.core.Log().DayLog.end(),
+  EXPECT_TRUE(std::any_of(r.h.core.Log().DayLog().begin(), r.h.core.Log().DayLog().end(),
                           [](const std::string& l) { return l.rfind("D1 HDD1 was removed, ", 0) == 0; }));
 }
 

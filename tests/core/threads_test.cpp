@@ -102,7 +102,7 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   EXPECT_EQ(view.Panel(1), "Detected OK");
   EXPECT_EQ(core.Devices().DeviceCount, 1);
   EXPECT_EQ(core.Devices().FirstFill, 0);
-  EXPECT_GE(core.Log().DayLog.size(), 15u);
+  EXPECT_GE(core.Log().DayLog().size(), 15u);
   std::filesystem::remove_all(dir);
 }
 
@@ -132,7 +132,7 @@ TEST(RealThreads, UnnudgedLoopsStillServeAndStopWakesThem) {
   threads.Stop([&] { invoker.RunPending(); });
   EXPECT_EQ(view.Panel(1), "Detected OK");
   EXPECT_EQ(core.Devices().FirstFill, 0);
-  EXPECT_GE(core.Log().DayLog.size(), 15u);
+  EXPECT_GE(core.Log().DayLog().size(), 15u);
   // An hour-long idle wait does not hold up the end.
   const auto before = std::chrono::steady_clock::now();
   CoreThreads idle(core, clock, invoker, 60 * 60 * 1000);

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "tests/core/core_access.h"
 #include "app/common/options.h"
 #include "app/common/quit_signals.h"
 #include "app/raidgui/event_log_window.h"
@@ -236,7 +237,7 @@ TEST(MainWindow, PollingBoxesWaitForNobodyAndNeverStack) {
   // Nobody answered, and nothing waited for an answer.
   for (const auto& b : w.boxes) EXPECT_EQ(b.text.find("SSD"), std::string::npos) << b.text;
   EXPECT_EQ(open(), 1);
-  const auto& log = w.form->Core().Log().DayLog;
+  const auto& log = w.form->Core().Log().DayLog();
   const auto has = [&log](const std::string& start) {
     return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
   };
@@ -265,14 +266,14 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   QCoreApplication::processEvents();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
   const int lines = log.LogText()->blockCount();
-  EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().Log().DayLog.size());
+  EXPECT_EQ(static_cast<size_t>(lines), w.form->Core().Log().DayLog().size());
 
   // Paused (an operation disarms polling at the next poll tick): new lines
   // wait, the caption says so.
   w.form->Core().BeginOperation();
   w.form->Core().OnPollTimer();
   ASSERT_FALSE(w.form->Core().Devices().RequestBits.load() & request_bits::kArmed);
-  w.form->Core().Log().DayLog.push_back("new line");
+  CoreTestAccess::DayLog(w.form->Core()).push_back("new line");
   log.OnFollowTimer();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time( Paused )");
   EXPECT_TRUE(log.Model().Grey);
@@ -284,7 +285,7 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   EXPECT_EQ(log.LogText()->blockCount(), lines + 1);
   EXPECT_EQ(log.LogText()->document()->lastBlock().text(), "new line");
   // A new day restarted the buffer: the whole buffer is shown again.
-  w.form->Core().Log().DayLog = {"-- first line of the new day --"};
+  CoreTestAccess::DayLog(w.form->Core()) = {"-- first line of the new day --"};
   log.OnFollowTimer();
   EXPECT_EQ(log.LogText()->toPlainText(), "-- first line of the new day --");
 }
@@ -292,30 +293,30 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
 TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   Window w;
   w.Run(1000);
-  for (int i = 0; i < 60; ++i) w.form->Core().Log().DayLog.push_back("filler line " + std::to_string(i));
+  for (int i = 0; i < 60; ++i) CoreTestAccess::DayLog(w.form->Core()).push_back("filler line " + std::to_string(i));
   TForm5 log(w.form->Core(), w.form.get());
   log.show();
   QCoreApplication::processEvents();
   QScrollBar* bar = log.LogText()->verticalScrollBar();
   ASSERT_GT(bar->maximum(), 0);
   EXPECT_EQ(bar->value(), bar->maximum());  // opens at the end
-  w.form->Core().Log().DayLog.push_back("followed");
+  CoreTestAccess::DayLog(w.form->Core()).push_back("followed");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // Scrolled up by the user: new lines do not pull the view away.
   bar->setValue(0);
-  w.form->Core().Log().DayLog.push_back("not followed");
+  CoreTestAccess::DayLog(w.form->Core()).push_back("not followed");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), 0);
   // Back at the end: followed again.
   bar->setValue(bar->maximum());
-  w.form->Core().Log().DayLog.push_back("followed again");
+  CoreTestAccess::DayLog(w.form->Core()).push_back("followed again");
   log.OnFollowTimer();
   EXPECT_EQ(bar->value(), bar->maximum());
   // The separators fit the width, every line is still one block, and
   // nothing scrolls sideways.
   EXPECT_EQ(log.LogText()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-  EXPECT_EQ(static_cast<size_t>(log.LogText()->blockCount()), w.form->Core().Log().DayLog.size());
+  EXPECT_EQ(static_cast<size_t>(log.LogText()->blockCount()), w.form->Core().Log().DayLog().size());
   const QTextBlock first = log.LogText()->document()->firstBlock();
   ASSERT_TRUE(first.text().startsWith("----"));
   EXPECT_EQ(first.layout()->lineCount(), 1);
