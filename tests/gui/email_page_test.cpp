@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/gui/simulated_window.h"
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
@@ -25,44 +26,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct MailWindow {
-  explicit MailWindow(const std::string& scenario = "") {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / ("raidgui-email-" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "logs");
-    ProgramOptions opt;
-    opt.simulate = true;
-    opt.scenario = scenario;
-    std::string error;
-    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
-    SetMessageBoxHook([this](const MessageBoxRequest& b) {
-      boxes.push_back(b);
-      return BoxResult::Ok;
-    });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
-    form->FormCreate(false);
-    form->show();
-    Run(1000);
-  }
-  ~MailWindow() {
-    form->close();
-    form.reset();
-    SetMessageBoxHook(nullptr);
-    fs::remove_all(dir);
-  }
-  void Run(int64_t ms) {
-    for (int64_t t = 0; t < ms; t += 50) {
-      form->Runtime().StepFor(50);
-      QCoreApplication::processEvents();
-    }
-  }
-  template <typename T>
-  T* Find(const char* name) {
-    T* w = form->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
+struct MailWindow : test::SimulatedWindow {
+  // scenario: a scenario file, or empty for the built-in enclosure.
+  explicit MailWindow(const std::string& scenario = "")
+      : SimulatedWindow("raidgui-email",
+                        test::WindowOptions().Scenario(scenario.empty() ? "" : "@" + scenario).Settle(1000)) {}
+  // A click as the mouse gives it (the page's own buttons are pictures).
   void Click(const char* name) { QTest::mouseClick(Find<QWidget>(name), Qt::LeftButton); }
   void Type(const char* edit, const QString& text) {
     auto* e = Find<QLineEdit>(edit);
@@ -71,10 +40,6 @@ struct MailWindow {
     QTest::keyClicks(e, text);
   }
   std::string Cell(const char* grid, int row) { return Find<QTableWidget>(grid)->item(row, 0)->text().toStdString(); }
-  fs::path dir;
-  Machine machine;
-  std::vector<MessageBoxRequest> boxes;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST(EmailPage, FreshMachineEditsAddressesAndOk) {

@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/gui/simulated_window.h"
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
@@ -28,35 +29,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct MakeBinWindow {
-  MakeBinWindow() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / ("raidgui-makebin-" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir / "logs");
-    ProgramOptions opt;
-    opt.simulate = true;
-    std::string error;
-    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
-    SetMessageBoxHook([this](const MessageBoxRequest& b) {
-      boxes.push_back(b);
-      return BoxResult::Ok;
-    });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
-    form->FormCreate(false);
-    form->show();
-    for (int t = 0; t < 3000; t += 50) {
-      form->Runtime().StepFor(50);
-      QCoreApplication::processEvents();
-    }
-    form->UpgradeNavClick();
-  }
-  ~MakeBinWindow() {
-    form->close();
-    form.reset();
-    SetMessageBoxHook(nullptr);
-    fs::remove_all(dir);
-  }
+struct MakeBinWindow : test::SimulatedWindow {
+  MakeBinWindow() : SimulatedWindow("raidgui-makebin") { form->UpgradeNavClick(); }
   std::string Write(const std::string& name, std::vector<uint8_t> bytes) {
     const auto path = dir / name;
     std::ofstream(path, std::ios::binary)
@@ -79,11 +53,6 @@ struct MakeBinWindow {
     return w;
   }
   QString Cell(int row, int col) { return Find<QTableWidget>("StringGrid1")->item(row, col)->text(); }
-
-  fs::path dir;
-  Machine machine;
-  std::vector<MessageBoxRequest> boxes;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST(MakeBin, OpensFromTheUpgradePageButtonAndCtrlM) {

@@ -24,7 +24,9 @@ namespace {
 
 struct SetupWindow : test::SimulatedWindow {
   explicit SetupWindow(bool maintenance)
-      : SimulatedWindow("raidgui-setup", [maintenance](TForm1& f) { f.SetMaintenanceMode(maintenance); }) {}
+      : SimulatedWindow("raidgui-setup",
+                        test::WindowOptions().Before([maintenance](TForm1& f) { f.SetMaintenanceMode(maintenance); })) {
+  }
   const std::vector<Sector>& Accepted() { return machine.sim->FindEnclosure("E1")->AcceptedCommands(); }
 };
 

@@ -1,6 +1,6 @@
-// The main window on the built-in simulated enclosure, offscreen, for the
-// page tests: a log folder of its own, message boxes answered in advance
-// and recorded, and the program run by hand in 50 ms steps.
+// The main window on a simulated machine, offscreen, for the window tests:
+// a folder of its own for logs and mail settings, message boxes answered in
+// advance and recorded, and the program run by hand in 50 ms steps.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +8,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -19,27 +20,55 @@
 
 namespace raid::test {
 
+struct WindowOptions {
+  // The simulated machine: empty for the built-in enclosure, JSON text, or
+  // "@path" for a scenario file.
+  std::string scenario;
+  // Program time run once the window is up (0: none, the test starts it).
+  int64_t settleMs = 3000;
+  // Runs ahead of the window's creation (service mode and the like).
+  std::function<void(TForm1&)> before;
+
+  WindowOptions& Scenario(std::string s) {
+    scenario = std::move(s);
+    return *this;
+  }
+  WindowOptions& Settle(int64_t ms) {
+    settleMs = ms;
+    return *this;
+  }
+  WindowOptions& Before(std::function<void(TForm1&)> fn) {
+    before = std::move(fn);
+    return *this;
+  }
+};
+
 struct SimulatedWindow {
-  // prefix names the temporary folder; before runs ahead of the window's
-  // creation (service mode and the like).
-  explicit SimulatedWindow(const std::string& prefix, const std::function<void(TForm1&)>& before = nullptr) {
+  // prefix names the temporary folder (logs and mail settings live there).
+  explicit SimulatedWindow(const std::string& prefix, WindowOptions o = {}) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     dir = std::filesystem::temp_directory_path() / (prefix + "-" + std::string(info->name()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "logs");
     ProgramOptions opt;
     opt.simulate = true;
+    if (o.scenario.rfind("@", 0) == 0) {
+      opt.scenario = o.scenario.substr(1);
+    } else if (!o.scenario.empty()) {
+      opt.scenario = (dir / "scenario.json").string();
+      std::ofstream(opt.scenario) << o.scenario;
+    }
     std::string error;
     EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
     SetMessageBoxHook([this](const MessageBoxRequest& b) {
       boxes.push_back(b);
       return b.buttons == BoxButtons::YesNo ? answer : BoxResult::Ok;
     });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string());
-    if (before) before(*form);
+    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
+    if (o.before) o.before(*form);
     form->FormCreate(false);
     form->show();
-    Run(3000);
+    Run(o.settleMs);
   }
   ~SimulatedWindow() {
     form->close();

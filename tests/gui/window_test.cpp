@@ -23,6 +23,7 @@
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/status_panel.h"
 #include "app/raidgui/tform1.h"
+#include "tests/gui/simulated_window.h"
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
 
@@ -31,58 +32,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Window {
+// The window before anything has run: the tests start the program.
+struct Window : test::SimulatedWindow {
   // scenario: JSON text, or "@path" for a scenario file.
-  explicit Window(const std::string& scenario = "") {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = fs::temp_directory_path() / ("raidgui-" + std::string(info->name()));
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    ProgramOptions opt;
-    opt.simulate = true;
-    if (scenario.rfind("@", 0) == 0) {
-      opt.scenario = scenario.substr(1);
-    } else if (!scenario.empty()) {
-      const auto path = dir / "scenario.json";
-      FILE* f = std::fopen(path.string().c_str(), "w");
-      std::fputs(scenario.c_str(), f);
-      std::fclose(f);
-      opt.scenario = path.string();
-    }
-    std::string error;
-    EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
-    SetMessageBoxHook([this](const MessageBoxRequest& b) {
-      boxes.push_back(b);
-      return BoxResult::Ok;
-    });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
-    fs::create_directories(dir / "logs");
-    form->FormCreate(false);
-    form->show();
-  }
-  ~Window() {
-    form->close();
-    form.reset();
-    SetMessageBoxHook(nullptr);
-    fs::remove_all(dir);
-  }
-  void Run(int64_t ms) {
-    for (int64_t t = 0; t < ms; t += 50) {
-      form->Runtime().StepFor(50);
-      QCoreApplication::processEvents();
-    }
-  }
-  template <typename T>
-  T* Find(const char* name) {
-    T* w = form->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
+  explicit Window(const std::string& scenario = "")
+      : SimulatedWindow("raidgui", test::WindowOptions().Scenario(scenario).Settle(0)) {}
   QString Label(const char* name) { return Find<QLabel>(name)->text(); }
-  fs::path dir;
-  Machine machine;
-  std::vector<MessageBoxRequest> boxes;
-  std::unique_ptr<TForm1> form;
 };
 
 TEST(MainWindow, StartsDetectingWithNavigationDisabledThenPublishes) {
