@@ -72,13 +72,19 @@ class LockedView final : public CoreView {
   std::string panels[5];
 };
 
-// 0: the loops look at their requests at their own pace of program time;
-// 1000: they sleep until nudged after each pass of the timers, as the
-// program runs them on real disks.
-class RealThreadModes : public ::testing::TestWithParam<int64_t> {};
+// How the worker loops wait: idleMs 0, at their own pace of program time;
+// idleMs > 0, until nudged or idleMs real milliseconds have passed. nudge:
+// the main loop nudges them after each pass of the timers, as the program
+// does on real disks; without nudges they still serve, once per idle period.
+struct ThreadMode {
+  int64_t idleMs;
+  bool nudge;
+};
+
+class RealThreadModes : public ::testing::TestWithParam<ThreadMode> {};
 
 TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
-  const int64_t idleMs = GetParam();
+  const ThreadMode mode = GetParam();
   const auto dir = test::TestDir();
   ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
   sim::SimDeviceIo io(clock, sim::DefaultScenario());
@@ -87,14 +93,14 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   RaidCore core(io, clock, fmt, view, dir.string());
   QueueInvoker invoker;
   core.Start();
-  CoreThreads threads(core, clock, invoker, idleMs);
+  CoreThreads threads(core, clock, invoker, mode.idleMs);
   threads.Start();
   CoreScheduler timers(core, clock, nullptr, false, nullptr);
   const int64_t end = clock.MonotonicMs() + 20000;
   while (clock.MonotonicMs() < end) {
     invoker.RunPending();
     timers.RunUntil(clock.MonotonicMs());
-    if (idleMs > 0) threads.Nudge();
+    if (mode.nudge) threads.Nudge();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   invoker.Close();
@@ -106,11 +112,11 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   std::filesystem::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes, ::testing::Values(int64_t{0}, int64_t{1000}));
+INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes,
+                         ::testing::Values(ThreadMode{0, false}, ThreadMode{1000, true}, ThreadMode{20, false}));
 
-// Nudged loops that are never nudged still look at their requests once per
-// idle period, and Stop wakes them at once.
-TEST(RealThreads, UnnudgedLoopsStillServeAndStopWakesThem) {
+// Stop wakes loops at once, even from an hour-long idle wait.
+TEST(RealThreads, StopWakesSleepingLoopsAtOnce) {
   const auto dir = test::TestDir();
   ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
   sim::SimDeviceIo io(clock, sim::DefaultScenario());
@@ -118,22 +124,7 @@ TEST(RealThreads, UnnudgedLoopsStillServeAndStopWakesThem) {
   LockedView view;
   RaidCore core(io, clock, fmt, view, dir.string());
   QueueInvoker invoker;
-  core.Start();
-  CoreThreads threads(core, clock, invoker, 20);
-  threads.Start();
-  CoreScheduler timers(core, clock, nullptr, false, nullptr);
-  const int64_t end = clock.MonotonicMs() + 20000;
-  while (clock.MonotonicMs() < end) {
-    invoker.RunPending();
-    timers.RunUntil(clock.MonotonicMs());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
   invoker.Close();
-  threads.Stop([&] { invoker.RunPending(); });
-  EXPECT_EQ(view.Panel(1), "Detected OK");
-  EXPECT_EQ(core.Devices().FirstFill, 0);
-  EXPECT_GE(core.Log().DayLog().size(), 15u);
-  // An hour-long idle wait does not hold up the end.
   const auto before = std::chrono::steady_clock::now();
   CoreThreads idle(core, clock, invoker, 60 * 60 * 1000);
   idle.Start();
