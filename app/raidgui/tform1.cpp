@@ -107,9 +107,14 @@ qreal TForm1::Dpr() const {
 }
 
 QLabel* TForm1::MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  l->setGeometry(r);
+  return MakeWidget<QLabel>(parent, name, r, text);
+}
+
+QLabel* TForm1::MakeBoldLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
+  QLabel* l = MakeLabel(parent, name, text, r);
+  QFont f = l->font();
+  f.setBold(true);
+  l->setFont(f);
   return l;
 }
 
@@ -251,19 +256,12 @@ void TForm1::BuildStatusPage(QWidget* page) {
     connect(statusTabs_[s], &QAbstractButton::clicked, this,
             [this, s] { Core().SelectStatusSlot(static_cast<uint8_t>(s)); });
   }
-  auto caption = [&](const QString& name, const QString& text, const QRect& r) {
-    QLabel* l = MakeLabel(page, name, text, r);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    return l;
-  };
   // Captions in one column, values in the next, with room between them.
-  caption("Label_Mode", "Mode:", QRect(14, 40, 130, 20));
+  MakeBoldLabel(page, "Label_Mode", "Mode:", QRect(14, 40, 130, 20));
   modeLabel_ = MakeLabel(page, "Label17", "", QRect(152, 40, 225, 20));
-  caption("Label_SystemCapacity", "System Capacity:", QRect(14, 62, 130, 20));
+  MakeBoldLabel(page, "Label_SystemCapacity", "System Capacity:", QRect(14, 62, 130, 20));
   arrayCapacityLabel_ = MakeLabel(page, "Label27", "", QRect(152, 62, 225, 20));
-  caption("Label_Firmware", "Firmware Version:", QRect(14, 84, 130, 20));
+  MakeBoldLabel(page, "Label_Firmware", "Firmware Version:", QRect(14, 84, 130, 20));
   firmwareVersionLabel_ = MakeLabel(page, "Label48", "", QRect(152, 84, 225, 20));
 
   // Two bays, each a column: the picture, its name, then its capacity and
@@ -272,8 +270,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
   hdd1Picture_ = MakeLabel(page, "Image4", "", QRect(centres[0] - 45, 112, 90, 80));
   hdd2Picture_ = MakeLabel(page, "Image5", "", QRect(centres[1] - 45, 112, 90, 80));
   DrawDrivePictures();
-  caption("Label_HDD1", "HDD1", QRect(centres[0] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
-  caption("Label_HDD2", "HDD2", QRect(centres[1] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+  MakeBoldLabel(page, "Label_HDD1", "HDD1", QRect(centres[0] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
+  MakeBoldLabel(page, "Label_HDD2", "HDD2", QRect(centres[1] - 45, 192, 90, 16))->setAlignment(Qt::AlignCenter);
 
   arrayStateLabel_ = MakeLabel(page, "Label18", "", QRect(centres[0] + 45, 112, centres[1] - centres[0] - 90, 80));
   arrayStateLabel_->setAlignment(Qt::AlignCenter);
@@ -286,7 +284,8 @@ void TForm1::BuildStatusPage(QWidget* page) {
   // The capacity texts end in a line feed: their labels have room for it.
   auto bay = [&](int cx, const char* captionName, const char* capName, const char* modelName, QLabel*& cap,
                  QLabel*& model) {
-    caption(captionName, "Capacity", QRect(cx - 70, 212, 66, 18))->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    MakeBoldLabel(page, captionName, "Capacity", QRect(cx - 70, 212, 66, 18))
+        ->setAlignment(Qt::AlignRight | Qt::AlignTop);
     cap = MakeLabel(page, capName, "", QRect(cx, 212, 90, 36));
     cap->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     model = MakeLabel(page, modelName, "", QRect(cx - 90, 234, 180, 32));
@@ -306,18 +305,11 @@ void TForm1::BuildStatusPage(QWidget* page) {
   environmentPanel_ = new QWidget(page);
   environmentPanel_->setObjectName("Panel11");
   environmentPanel_->setGeometry(8, 290, 286, 24);
-  auto boldLabel = [&](const char* name, const char* text, const QRect& r) {
-    QLabel* l = MakeLabel(environmentPanel_, name, text, r);
-    QFont f = l->font();
-    f.setBold(true);
-    l->setFont(f);
-    return l;
-  };
-  boldLabel("Label_Fan", "Fan:", QRect(6, 2, 34, 20));
+  MakeBoldLabel(environmentPanel_, "Label_Fan", "Fan:", QRect(6, 2, 34, 20));
   fanSpeedLabel_ = MakeLabel(environmentPanel_, "Label5", "", QRect(40, 2, 42, 20));
   fanSpeedLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   MakeLabel(environmentPanel_, "Label_Rpm", "RPM", QRect(86, 2, 34, 20));
-  boldLabel("Label_Temperature", "Temperature:", QRect(124, 2, 100, 20));
+  MakeBoldLabel(environmentPanel_, "Label_Temperature", "Temperature:", QRect(124, 2, 100, 20));
   temperatureLabel_ = MakeLabel(environmentPanel_, "Label7", "", QRect(224, 2, 26, 20));
   temperatureLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   MakeLabel(environmentPanel_, "Label_TemperatureUnit", QString::fromUtf8("\u00B0C"), QRect(252, 2, 18, 20));

@@ -138,6 +138,8 @@ class TForm1 : public QWidget, public CoreView {
   PictureButton* MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page);
   PictureButton* MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r);
   QLabel* MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
+  // A caption in bold.
+  QLabel* MakeBoldLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r);
   void ApplyLabel(QLabel* l, const struct LabelModel& m);
   // Places the status-bar panels side by side from the left by their widths.
   void LayoutPanels();
