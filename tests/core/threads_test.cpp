@@ -83,15 +83,23 @@ struct ThreadMode {
 
 class RealThreadModes : public ::testing::TestWithParam<ThreadMode> {};
 
-TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
-  const ThreadMode mode = GetParam();
-  const auto dir = test::TestDir();
-  ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
-  sim::SimDeviceIo io(clock, sim::DefaultScenario());
+// The built-in enclosure on a clock 50 times the wall, with a core and a
+// main-thread queue.
+struct ThreadRig {
+  ~ThreadRig() { std::filesystem::remove_all(dir); }
+  std::filesystem::path dir = test::TestDir();
+  ScaledClock clock{{2010, 5, 3, 9, 0, 0, 0}, 50.0};
+  sim::SimDeviceIo io{clock, sim::DefaultScenario()};
   FixedDateTimeFormat fmt;
   LockedView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
+  RaidCore core{io, clock, fmt, view, dir.string()};
   QueueInvoker invoker;
+};
+
+TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
+  const ThreadMode mode = GetParam();
+  ThreadRig r;
+  auto& [dir, clock, io, fmt, view, core, invoker] = r;
   core.Start();
   CoreThreads threads(core, clock, invoker, mode.idleMs);
   threads.Start();
@@ -109,7 +117,6 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   EXPECT_EQ(core.Devices().DeviceCount, 1);
   EXPECT_EQ(core.Devices().FirstFill, 0);
   EXPECT_GE(core.Log().DayLog().size(), 15u);
-  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes,
@@ -117,20 +124,13 @@ INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes,
 
 // Stop wakes loops at once, even from an hour-long idle wait.
 TEST(RealThreads, StopWakesSleepingLoopsAtOnce) {
-  const auto dir = test::TestDir();
-  ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
-  sim::SimDeviceIo io(clock, sim::DefaultScenario());
-  FixedDateTimeFormat fmt;
-  LockedView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
-  QueueInvoker invoker;
-  invoker.Close();
+  ThreadRig r;
+  r.invoker.Close();
   const auto before = std::chrono::steady_clock::now();
-  CoreThreads idle(core, clock, invoker, 60 * 60 * 1000);
+  CoreThreads idle(r.core, r.clock, r.invoker, 60 * 60 * 1000);
   idle.Start();
-  idle.Stop([&] { invoker.RunPending(); });
+  idle.Stop([&] { r.invoker.RunPending(); });
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
-  std::filesystem::remove_all(dir);
 }
 
 // The simulated machine, with every request of the detection thread slowed
