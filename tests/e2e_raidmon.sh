@@ -13,7 +13,9 @@
 #   fallback  day files that can never be created: one start report, and at
 #             exit every line is in the state folder, said, exit code 1;
 #   console   the log folder and one status line per enclosure on stderr at
-#             start, one per poll with --verbose; stdout stays the log.
+#             start, one per poll with --verbose; stdout stays the log;
+#   pace      program time keeps the scenario's speed on the real clock, and
+#             --duration 0 ends after the start.
 set -euo pipefail
 bin="$1"; src="$2"; what="$3"
 work=$(mktemp -d)
@@ -147,6 +149,27 @@ case "$what" in
     # Polls every 4 s from the first one: five in 20 s.
     [ "$(grep -c '^raidmon: Device1 (PD0): ' "$work/verbose.txt")" -ge 4 ] || { cat "$work/verbose.txt"; exit 1; }
     grep -q "rebuild of HDD2 44%" "$work/verbose.txt"
+    ;;
+  pace)
+    # Program time runs at the scenario's speed on the real clock: 12 s of
+    # program time take 12 s of wall time, and the polls with --verbose come
+    # 4 s apart on the wall (each line stamped as it arrives). Within 2 %.
+    start=$EPOCHREALTIME
+    "$bin" --simulate --duration 12 --verbose --log-dir "$work/pace" 2>&1 >/dev/null \
+      | while IFS= read -r line; do echo "$EPOCHREALTIME $line"; done >"$work/stamped.txt"
+    end=$EPOCHREALTIME
+    grep ' raidmon: Device1 ' "$work/stamped.txt" | awk -v s="$start" -v e="$end" '
+      { t[n++] = $1 }
+      END {
+        wall = e - s
+        if (wall < 11.76 || wall > 12.3) { printf "12 s of program time took %.2f s\n", wall; exit 1 }
+        if (n < 3) { print "fewer than three polls"; exit 1 }
+        gap = (t[n-1] - t[0]) / (n - 1)
+        if (gap < 3.92 || gap > 4.08) { printf "polls %.2f s apart instead of 4\n", gap; exit 1 }
+      }' || { cat "$work/stamped.txt"; exit 1; }
+    # --duration 0 runs the start and ends.
+    timeout 5 "$bin" --simulate --duration 0 --log-dir "$work/zero" >/dev/null 2>&1 \
+      || { echo "--duration 0 did not end at once"; exit 1; }
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac

@@ -7,9 +7,14 @@ namespace raid {
 
 namespace {
 // A simulated machine that cannot keep up with its speed (a slow machine, a
-// long modal box) is not made to catch up in one burst: program time then
-// runs behind the wall, at most this much real time per step.
-constexpr int64_t kMaxStepRealMs = 200;
+// long modal box) is not made to catch up in one burst: a step that comes
+// more than this much real time after its planned wake-up runs only that far
+// past it, and program time then runs behind the wall. Steps on time keep
+// program time at start + speed x elapsed wall time, however long the waits.
+constexpr int64_t kMaxLateRealMs = 200;
+// Charged device time the wall is given to catch up with (real ms): a few
+// polls' worth; a long operation's is not waited for.
+constexpr int64_t kMaxAheadRealMs = 1000;
 constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 // On real disks a worker loop with nothing to do looks at its requests at
 // least this often (real milliseconds), besides each nudge.
@@ -105,9 +110,13 @@ void Runtime::Step() {
     const double speed = machine_.speed > 0 ? machine_.speed : 1.0;
     target = anchorProgram_ + static_cast<int64_t>(std::floor(static_cast<double>(real - anchorReal_) * speed));
     const int64_t now = machine_.manual->MonotonicMs();
-    const auto maxStep = static_cast<int64_t>(std::ceil(kMaxStepRealMs * speed));
-    if (target - now > maxStep) {
-      target = now + maxStep;
+    // The step may run up to the wake-up it was planned for and a little
+    // past it; a wake-up much later than planned (the loop was held up)
+    // resumes from there instead of catching up.
+    const auto maxLate = static_cast<int64_t>(std::ceil(kMaxLateRealMs * speed));
+    const int64_t expected = plannedProgram_ > now ? plannedProgram_ : now;
+    if (target - expected > maxLate) {
+      target = expected + maxLate;
       anchorReal_ = real;
       anchorProgram_ = target;
     }
@@ -131,18 +140,23 @@ void Runtime::PlanWake() {
   int64_t next = scheduler_->NextWakeMs();
   if (deadlineMs_ >= 0 && startMs_ + deadlineMs_ < next) next = startMs_ + deadlineMs_;
   if (deadlineMs_ >= 0 && DeadlineReached()) return;  // the front end ends it
+  plannedProgram_ = next;
   if (next == kNever) return;
   const double speed = machine_.speed > 0 ? machine_.speed : 1.0;
   const int64_t real = RealMs();
   const int64_t now = machine_.clock->MonotonicMs();
   if (machine_.manual) {
     // Device time charged during the step moved the program ahead of the
-    // wall: it goes on from there.
+    // wall. The wall catches up with a little of it (the device's time is
+    // part of the wall's, as on a real machine, so program time keeps its
+    // pace); more than that, as a long operation charges, is not waited
+    // for: the program goes on from there.
     const auto projected =
         anchorProgram_ + static_cast<int64_t>(std::floor(static_cast<double>(real - anchorReal_) * speed));
-    if (now > projected) {
+    const auto maxAhead = static_cast<int64_t>(std::ceil(kMaxAheadRealMs * speed));
+    if (now - projected > maxAhead) {
       anchorReal_ = real;
-      anchorProgram_ = now;
+      anchorProgram_ = now - maxAhead;
     }
     const double wallAt = static_cast<double>(anchorReal_) + static_cast<double>(next - anchorProgram_) / speed;
     const auto in = static_cast<int64_t>(std::ceil(wallAt)) - real;

@@ -115,6 +115,8 @@ class Runtime {
   // this pair on (moved when the program falls behind or device time is
   // charged).
   int64_t anchorReal_ = 0, anchorProgram_ = 0;
+  // The program time the pending wake-up was planned for.
+  int64_t plannedProgram_ = 0;
   bool started_ = false;
   bool pacing_ = false;
 };

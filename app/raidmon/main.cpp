@@ -143,6 +143,8 @@ int main(int argc, char** argv) {
     if (runtime.DeadlineReached()) loop.Quit();
   };
   runtime.Start();
+  // --duration 0: the start is all there is to run.
+  if (runtime.DeadlineReached()) loop.Quit();
   // Under systemd (Type=notify) the service counts as started from here.
   NotifyServiceManager("READY=1\nSTATUS=Monitoring; day log folder " + logDir);
   loop.Run([&] { runtime.Step(); });
