@@ -10,9 +10,15 @@
 
 namespace raid {
 
+// A device's text as it may be shown, printed and logged: printable ASCII
+// and well-formed UTF-8 stay; every other byte (C0 and C1 controls, DEL, a
+// broken or overlong sequence, a line separator or a bidirectional override)
+// becomes `replacement`, byte for byte, so the length in bytes is kept and a
+// log line stays one line that no terminal takes for a command.
+std::string ShowableText(const std::string& raw, char replacement);
 // ATA string order: byte i goes to position i XOR 1. The text ends at the
-// first NUL (as the window shows it), and other control characters, which a
-// damaged record may hold, become '?' so a log line stays one line.
+// first NUL (as the window shows it); what ShowableText refuses, which a
+// damaged record may hold, becomes '?'.
 std::string AtaText(const Sector& s, size_t offset, size_t width);
 // Model text: trailing blanks removed, but never below six characters.
 std::string ModelText(const Sector& s, size_t offset);

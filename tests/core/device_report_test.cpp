@@ -1,6 +1,8 @@
 // The device information block and the notification request.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "device/record_layout.h"
 #include "monitor/device_report.h"
 #include "monitor/status_record.h"
@@ -137,6 +139,39 @@ TEST(DeviceReportText, DamagedTextFieldsStayOnOneLine) {
   EXPECT_EQ(AtaText(s, 256, 40), "A?B");
   s[259] = 0;
   EXPECT_EQ(AtaText(s, 256, 40), "A?");
+}
+
+// What a device sends can never steer a terminal, break a line or fake a
+// character: C1 controls (the 8-bit CSI, alone or UTF-8 encoded), broken and
+// overlong sequences and bidirectional overrides become '?', byte for byte;
+// real UTF-8 letters stay.
+TEST(DeviceReportText, DeviceTextsAreShowableWhateverTheBytes) {
+  EXPECT_EQ(ShowableText("a\x9B"
+                         "31mb",
+                         '?'),
+            "a?31mb");
+  EXPECT_EQ(ShowableText("\xC2\x9B"
+                         "2J",
+                         '?'),
+            "??2J");
+  EXPECT_EQ(ShowableText("\xC3\xA9t\xC3", '?'), "\xC3\xA9t?");
+  EXPECT_EQ(ShowableText("\xE0\x80\xAF", '?'), "???");      // overlong '/'
+  EXPECT_EQ(ShowableText("x\xE2\x80\xAEy", '?'), "x???y");  // right-to-left override
+  std::mt19937 rng(7);
+  for (int round = 0; round < 2000; ++round) {
+    std::string raw(rng() % 48, '\0');
+    for (char& c : raw) c = static_cast<char>(rng() % 4 == 0 ? 0xC2 : rng());
+    const std::string t = ShowableText(raw, '?');
+    ASSERT_EQ(t.size(), raw.size());
+    EXPECT_EQ(ShowableText(t, '?'), t);
+    for (size_t i = 0; i < t.size(); ++i) {
+      const auto c = static_cast<unsigned char>(t[i]);
+      ASSERT_TRUE(c >= 0x20 && c != 0x7F) << "control byte " << int(c) << " in round " << round;
+      if (c == 0xC2 && i + 1 < t.size()) {
+        ASSERT_GE(static_cast<unsigned char>(t[i + 1]), 0xA0);
+      }
+    }
+  }
 }
 
 }  // namespace
