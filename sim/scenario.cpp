@@ -104,6 +104,9 @@ uint64_t Whole(const json& v, const std::string& where, uint64_t max) {
     if (i < 0) Fail(where, "must not be negative");
     n = static_cast<uint64_t>(i);
   } else if (v.is_number_float()) {
+    // The parser keeps a whole number too large for 64 bits as a float.
+    const double d = v.get<double>();
+    if (d == std::floor(d) && d >= 18446744073709551616.0) Fail(where, "above " + std::to_string(max));
     Fail(where, "expected a whole number");
   } else if (v.is_string()) {
     const auto& s = v.get_ref<const std::string&>();
@@ -429,7 +432,13 @@ json ParseJson(const std::string& text) {
     }
     return true;
   };
-  return json::parse(text, check);
+  try {
+    return json::parse(text, check);
+  } catch (const json::out_of_range&) {
+    // A number beyond what a double holds ("1e400"): named by its field.
+    Fail(path(), "a number out of range");
+  }
+  return {};
 }
 
 ScenarioSpec ParseScenarioImpl(const std::string& text) {

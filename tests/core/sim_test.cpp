@@ -45,6 +45,10 @@ TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
             std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E","answersIdentOpcode":"yes"}]})").find("answersIdentOpcode"),
             std::string::npos);
+  // Numbers beyond 64 bits, or beyond what the parser holds at all.
+  EXPECT_EQ(ErrorOf(R"({"seed":100000000000000000000000000000,"enclosures":[]})"), "seed: above 4294967295");
+  EXPECT_EQ(ErrorOf(R"({"enclosures":[{"name":"E","status":{"fan":1e400}}]})"),
+            "enclosures[0].status.fan: a number out of range");
   EXPECT_EQ(ErrorOf(R"({"enclosures":[]})"), "");
 }
 
