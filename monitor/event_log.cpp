@@ -392,7 +392,12 @@ void EventLog::Bound() {
 }
 
 void EventLog::SaveFailed(const std::string& why) {
-  if (!saveErrorShown_) view_.SetPanelText(kMessagePanel, "Log file cannot be saved: " + why);
+  if (!saveErrorShown_) {
+    std::string folder = logDir_;
+    if (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    view_.SetPanelText(kMessagePanel, "Log file cannot be saved in " + folder + ": " + why +
+                                          " (start with --log-dir FOLDER to keep the day log elsewhere)");
+  }
   saveErrorShown_ = true;
   Bound();
 }

@@ -4,6 +4,11 @@
 
 namespace raid {
 
+namespace {
+// A day's fallback file is added to up to this size; then the next name.
+constexpr uint64_t kMaxFallbackBytes = 64ull << 20;
+}  // namespace
+
 std::string FallbackFolder() {
   const std::string state = UserStateFolder();
   return state.empty() ? std::string() : state + "/raidgui";
@@ -30,10 +35,19 @@ FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days,
     const size_t slash = d.path.find_last_of("/\\");
     const std::string name = slash == std::string::npos ? d.path : d.path.substr(slash + 1);
     const std::string text = JoinCrLf(d.lines);
+    // One file per day: a later exit adds to the day's file instead of
+    // leaving another one. A name held by anything but a plain file (a
+    // link, a folder) or by a file grown too large is passed over.
     FileResult w{false, "no free name"};
     for (int n = 1; n < 10000 && !w.ok; ++n) {
       const std::string path = folder + "/" + name + ".unsaved-" + std::to_string(n);
-      if (StatNoFollow(path).exists) continue;
+      if (StatNoFollow(path).exists) {
+        std::string before;
+        if (!ReadPlainFile(path, kMaxFallbackBytes, before).ok) continue;
+        w = ReplaceFile(path, before + text, nullptr, true);
+        if (w.ok) r.files.push_back(path);
+        continue;
+      }
       w = CreateNewFile(path, text);
       if (w.ok)
         r.files.push_back(path);

@@ -1,5 +1,5 @@
 // Where day log lines go when their own file cannot take them at exit: one
-// new file per day file in the user's state folder, never over another.
+// file per day in the user's state folder, which later exits add to.
 #pragma once
 
 #include <string>
@@ -18,8 +18,9 @@ struct FallbackResult {
 
 // The folder the fallback files go to: <state folder>/raidgui.
 std::string FallbackFolder();
-// Writes each day's unsaved lines to "<folder>/<day file name>.unsaved-<N>"
-// (the first free N), CR LF ended as in the day file.
+// Adds each day's unsaved lines to "<folder>/<day file name>.unsaved-<N>",
+// CR LF ended as in the day file: N is 1 unless that name is held by
+// something other than a plain file of the program's own size.
 FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days, const std::string& folder);
 // The sentence that tells the user, e.g. "3 log lines could not be saved to
 // /logs; they are in /home/u/.local/state/raidgui/100503.log.unsaved-1".

@@ -236,7 +236,7 @@ TEST(DayFileSafety, OneWriterPerLogFolder) {
   fs::remove_all(dir);
 }
 
-TEST(DayFileSafety, UnsavedLinesAtExitGoToANewFileInTheStateFolder) {
+TEST(DayFileSafety, UnsavedLinesAtExitGoToTheDaysFileInTheStateFolder) {
   const fs::path dir = test::TestDir();
   const std::vector<EventLog::UnsavedDay> days = {{"/logs/100503.log", {"a", "b"}}, {"/logs/100504.log", {"c"}}};
   const FallbackResult r = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
@@ -247,10 +247,17 @@ TEST(DayFileSafety, UnsavedLinesAtExitGoToANewFileInTheStateFolder) {
   std::vector<std::string> lines;
   ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok);
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
-  // A second exit never writes over the first one's file.
+  // A second exit adds to the day's file, never over it and never through a
+  // link planted at the next day's name.
+  fs::remove(dir / "state" / "raidgui" / "100504.log.unsaved-1");
+  fs::create_symlink(dir / "elsewhere", dir / "state" / "raidgui" / "100504.log.unsaved-1");
   const FallbackResult again = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
   ASSERT_TRUE(again.ok);
-  EXPECT_EQ(again.files[0], (dir / "state" / "raidgui" / "100503.log.unsaved-2").string());
+  EXPECT_EQ(again.files[0], r.files[0]);
+  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok);
+  EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "a", "b"}));
+  EXPECT_EQ(again.files[1], (dir / "state" / "raidgui" / "100504.log.unsaved-2").string());
+  EXPECT_FALSE(fs::exists(dir / "elsewhere"));
   EXPECT_EQ(FallbackMessage(r, "/logs"),
             "3 log lines could not be saved to /logs; they are in " + r.files[0] + ", " + r.files[1]);
   // Nowhere to go: said, not hidden.
