@@ -115,10 +115,37 @@ const LinuxDeviceIo::Volume* LinuxDeviceIo::FindVolume(char letter) const {
   return nullptr;
 }
 
+namespace {
+
+// Whether this process holds CAP_SYS_RAWIO in its effective set, as
+// /proc/self/status says ("CapEff:" in hexadecimal). Unknown counts as not.
+bool HasRawIoCapability() {
+  static const bool has = [] {
+    constexpr int kCapSysRawio = 17;
+    std::ifstream in("/proc/self/status");
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line.rfind("CapEff:", 0) != 0) continue;
+      try {
+        return ((std::stoull(line.substr(7), nullptr, 16) >> kCapSysRawio) & 1u) != 0;
+      } catch (const std::exception&) {
+        return false;
+      }
+    }
+    return false;
+  }();
+  return has;
+}
+
+}  // namespace
+
 void LinuxDeviceIo::SetError(const std::string& what, int err) {
   lastError_ = what + ": " + std::strerror(err);
   if (err == EPERM || err == EACCES) {
-    lastError_ += " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+    // The hint helps only a process that lacks the capability: with it,
+    // the refusal has another cause (the device's own permissions, a
+    // security module) and the hint would mislead.
+    if (!HasRawIoCapability()) lastError_ += " (raw device access needs root or the CAP_SYS_RAWIO capability)";
     accessProblem_ = lastError_;
   }
 }
