@@ -6,8 +6,9 @@
 #   instance  a second copy ends at once with code 0 and says nothing, and
 #             SIGTERM ends the first cleanly with its log saved; the window
 #             started beside the monitor, and the monitor beside the window,
-#             say which program holds the enclosures; a lock that cannot be
-#             had at all is said, with exit code 1;
+#             say which program holds the enclosures; a run on the real
+#             devices is not kept out by a simulated one; a lock that cannot
+#             be had at all is said, with exit code 1;
 #   folder    a second copy on the same log folder says so and ends with
 #             code 1, the first loses nothing; SIGHUP ends it cleanly;
 #   fallback  day files that can never be created: one start report, and at
@@ -64,6 +65,13 @@ case "$what" in
         || { echo "the window did not say the monitor runs:"; cat "$work/gui.out"; exit 1; }
       [ ! -e "$work/gui" ] || { echo "the window created its log folder"; exit 1; }
     fi
+    # A run on the real devices is not kept out by a simulated one (nor the
+    # reverse): it starts and says where it logs.
+    timeout 10 "$bin" --duration 0 --log-dir "$work/real" >/dev/null 2>"$work/real.err" || true
+    grep -q "^raidmon: day log folder: $work/real$" "$work/real.err" \
+      || { echo "the real run did not start beside the simulated one:"; cat "$work/real.err"; exit 1; }
+    # The simulated run said that it leaves the stored mail settings alone.
+    grep -q "^raidmon: simulated run: the stored mail settings are not used" "$work/first.out"
     kill -TERM "$first"
     wait "$first"
     ls "$work/first"/*.log >/dev/null
@@ -114,7 +122,7 @@ case "$what" in
     rc=$?
     set -e
     [ "$rc" -eq 1 ] || { echo "a lock that cannot be had ended with $rc"; exit 1; }
-    grep -q "cannot create the lock file $work/missing/QV_GUI.lock" "$work/lock.err"
+    grep -q "cannot create the lock file $work/missing/QV_GUI-simulated.lock" "$work/lock.err"
     ;;
   fallback)
     mkdir -p "$work/logs/100503.log" "$work/logs/100504.log"

@@ -227,4 +227,21 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {
   return true;
 }
 
+std::string InstanceLockName(bool simulated) { return simulated ? "QV_GUI-simulated" : "QV_GUI"; }
+
+std::unique_ptr<SettingsStore> MakeRunSettingsStore(const std::string& configDir, bool simulated) {
+  if (!simulated || !configDir.empty()) return MakeSettingsStore(configDir);
+  auto memory = std::make_unique<MemorySettingsStore>();
+  // The mail texts still come from the usual template folder: reading them
+  // sends nothing.
+  memory->templateDir = MakeSettingsStore("")->DefaultTemplateDir();
+  return memory;
+}
+
+std::string SimulatedSettingsNotice(const ProgramOptions& opt) {
+  if (!opt.simulate || !opt.configDir.empty()) return "";
+  return "simulated run: the stored mail settings are not used and no mail goes to their recipients; "
+         "give --config-dir FOLDER for mail settings of its own";
+}
+
 }  // namespace raid

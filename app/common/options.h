@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/device_events.h"
 #include "platform/device_io.h"
+#include "platform/settings_store.h"
 #include "sim/sim_device_io.h"
 
 namespace raid {
@@ -61,5 +62,17 @@ std::string ProgramDir(const char* argv0);
 
 // Builds the machine the options ask for; returns false with a message.
 bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error);
+
+// The name of the single-instance lock. A simulated run has its own, so it
+// neither keeps a real run from the enclosures nor is kept out by one.
+std::string InstanceLockName(bool simulated);
+
+// The mail settings a run uses: the system's store (or --config-dir). A
+// simulated run without --config-dir keeps its settings in memory, so a
+// simulated drive removal never mails the stored recipients.
+std::unique_ptr<SettingsStore> MakeRunSettingsStore(const std::string& configDir, bool simulated);
+// What a simulated run says at start about its mail settings ("" when it
+// uses a --config-dir, or runs on real devices).
+std::string SimulatedSettingsNotice(const ProgramOptions& opt);
 
 }  // namespace raid

@@ -42,7 +42,7 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, false, true);
   if (const int rc = EarlyExitCode(opt, "raidgui", false, true); rc >= 0) return rc;
   InstanceLock lock;
-  const bool locked = lock.Acquire("QV_GUI", "raidgui");
+  const bool locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui");
   // Another window runs: leave quietly. The monitor holding the enclosures
   // (the raidmon service, say) is said, or a click on the desktop entry
   // would seem to do nothing.
@@ -88,7 +88,9 @@ int main(int argc, char** argv) {
   TForm7 form7(&form1);
   form1.FormCreate();
   // The notification area: only with the stored option or --minimized.
-  const std::unique_ptr<SettingsStore> trayStore = MakeSettingsStore(opt.configDir);
+  const std::unique_ptr<SettingsStore> trayStore = MakeRunSettingsStore(opt.configDir, opt.simulate);
+  if (const std::string notice = SimulatedSettingsNotice(opt); !notice.empty())
+    std::fprintf(stderr, "raidgui: %s\n", notice.c_str());
   TrayMonitor tray(form1, form1.Core(), *trayStore, MakeSystemTrayHost(&form1), opt.minimized);
   form1.LogLineHook = [&tray](const std::string& line) { tray.OnLogLine(line); };
   QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });

@@ -70,7 +70,7 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   setup_ = std::make_unique<SetupPage>(runtime_->Core(), *this, *upgrade_);
   // The system information block, then the mail settings' start-up hook.
   Core().SetSystemInfo(BuildSystemInfoText(QuerySystemProperties()));
-  mailStore_ = MakeSettingsStore(configDir);
+  mailStore_ = MakeRunSettingsStore(configDir, machine.sim != nullptr);
   notifier_ = std::make_unique<MailNotifier>(
       *mailStore_, Core().Monitoring(), Core().MailRequestFlags(), Core().SystemInfo(), *machine.clock,
       [this](StatusBarPanel panel, const std::string& text) { runtime_->SafeView().SetPanelText(panel, text); },

@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire("QV_GUI", "raidmon")) {
+  if (!lock.Acquire(InstanceLockName(opt.simulate), "raidmon")) {
     // Another copy runs: leave quietly; the window holding the enclosures
     // is said, so a monitor that did not start is not a mystery.
     if (lock.HeldElsewhere()) {
@@ -102,7 +102,9 @@ int main(int argc, char** argv) {
   ComSession com;
   com.InitializeSecurity();
   core.SetSystemInfo(BuildSystemInfoText(QuerySystemProperties()));
-  const std::unique_ptr<SettingsStore> mailStore = MakeSettingsStore(opt.configDir);
+  const std::unique_ptr<SettingsStore> mailStore = MakeRunSettingsStore(opt.configDir, opt.simulate);
+  if (const std::string notice = SimulatedSettingsNotice(opt); !notice.empty())
+    std::fprintf(stderr, "raidmon: %s\n", notice.c_str());
   MailNotifier notifier(*mailStore, core.Monitoring(), core.MailRequestFlags(), core.SystemInfo(), *machine.clock,
                         [&view](StatusBarPanel panel, const std::string& text) {
                           if (panel == kMailPanel) view.MailStatus(text);
