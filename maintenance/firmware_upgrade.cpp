@@ -97,7 +97,7 @@ bool FirmwareUpgrade::Shown(const DeviceResult& result) {
   return result.ok();
 }
 
-void FirmwareUpgrade::LeaveUpdateMode() { Shown(core_.Commands().SpiControl(spi_control::kMode10)); }
+bool FirmwareUpgrade::LeaveUpdateMode() { return Shown(core_.Commands().SpiControl(spi_control::kMode10)); }
 
 UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
   // A detection that is publishing would change the device table under the
@@ -198,12 +198,15 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   }
   const bool stopped = !verified && cs.StopRequested;
 
-  LeaveUpdateMode();
+  const bool left = LeaveUpdateMode();
   core_.SetProgressTimerEnabled(false);
   Model.ProgressPanelVisible = false;
   view_.UpgradePageChanged();
 
   if (verified) {
+    // The upgrade itself succeeded and is reported so; what the controller
+    // may still need is said first.
+    if (!left) view_.ShowMessage({upgrade_text::kStillInUpdateMode, kMessageCaption, BoxIcon::Warning, BoxButtons::Ok});
     view_.ShowMessage({upgrade_text::kCompleted, upgrade_text::kCompletedCaption, BoxIcon::Warning, BoxButtons::Ok});
     return UpgradeOutcome::Succeeded;
   }

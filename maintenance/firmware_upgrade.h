@@ -35,6 +35,11 @@ inline constexpr const char* kCompleted =
     "Firmware Upgrade 3/3 completed!\n\nPlease power off this device or the system,\nand power on it to enable the new "
     "firmware!";
 inline constexpr const char* kCompletedCaption = "Firmware Upgrade Message";
+// The new firmware is written and verified, but the controller did not take
+// the request to leave update mode.
+inline constexpr const char* kStillInUpdateMode =
+    "The new firmware is written and verified, but the controller did not confirm leaving update mode and may "
+    "still be in it. Power the enclosure off and on again before using it.";
 // A stop asked for by the user (closing the program) ends the upgrade at the
 // next request.
 inline constexpr const char* kStopped =
@@ -113,7 +118,7 @@ class FirmwareUpgrade {
  private:
   void SetMessagePanel(const std::string& text);
   void ShowProgress();
-  void LeaveUpdateMode();
+  bool LeaveUpdateMode();
   // Shows a failed result with its fixed texts; true on success.
   bool Shown(const DeviceResult& result);
   UpgradeOutcome FlashPhases();

@@ -5,7 +5,9 @@
 #   instance  while raidmon holds the instance lock raidctl says so and
 #             ends with code 3;
 #   setup     schedule, scan and initialize: their command sectors, texts
-#             and exit codes, a failing initialisation step and wrong use.
+#             and exit codes, a failing initialisation step and wrong use;
+#   signals   two signals during one blocked request stop an upgrade, and
+#             Ctrl-C at its question ends with 130.
 set -euo pipefail
 ctl="$1"; mon="$2"; src="$3"; what="$4"
 work=$(mktemp -d)
@@ -120,6 +122,53 @@ JSON
     "$ctl" scan start --drive 3 --simulate >/dev/null 2>&1; rc=$?
     [ "$rc" -eq 2 ] || fail "--drive 3: code $rc"
     set -e
+    ;;
+  signals)
+    # Two SIGTERMs that arrive while one request blocks (the request trace
+    # goes to a pipe nobody reads for a while) are two: the upgrade stops.
+    mkfifo "$work/trace.fifo"
+    set +e
+    "$ctl" upgrade "$image" --simulate --yes --trace "$work/trace.fifo" >"$work/up.out" 2>"$work/up.err" &
+    up=$!
+    # One reader is held open throughout, so the writer waits instead of
+    # meeting a closed pipe.
+    exec 3<"$work/trace.fifo"
+    head -c 200000 <&3 >/dev/null
+    sleep 0.5
+    kill -TERM "$up"; sleep 0.2; kill -TERM "$up"; sleep 0.2
+    cat <&3 >/dev/null
+    exec 3<&-
+    wait "$up"; rc=$?
+    set -e
+    [ "$rc" -eq 1 ] || fail "stopped upgrade ended with $rc: $(cat "$work/up.out" "$work/up.err")"
+    grep -q "^raidctl: stopping at the next request$" "$work/up.err" || fail "no stop: $(cat "$work/up.err")"
+    grep -q "The flash may be half written" "$work/up.out" || fail "stop not said: $(cat "$work/up.out")"
+    ! grep -q "SPI Verify OK" "$work/up.out"
+    # Ctrl-C at the question: interrupted before anything was written (130).
+    python3 - "$ctl" "$image" <<'PY'
+import os, pty, sys, time
+pid, fd = pty.fork()
+if pid == 0:
+    os.execv(sys.argv[1], [sys.argv[1], "upgrade", sys.argv[2], "--simulate"])
+seen = b""
+deadline = time.time() + 20
+while b"[y/N]" not in seen and time.time() < deadline:
+    seen += os.read(fd, 4096)
+os.write(fd, b"\x03")
+while True:
+    try:
+        chunk = os.read(fd, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    seen += chunk
+_, status = os.waitpid(pid, 0)
+rc = os.waitstatus_to_exitcode(status)
+text = seen.decode(errors="replace")
+if rc != 130 or "interrupted: nothing was written" not in text:
+    sys.exit(f"Ctrl-C at the question ended with {rc}:\n{text}")
+PY
     ;;
   *) echo "unknown check $what"; exit 2 ;;
 esac

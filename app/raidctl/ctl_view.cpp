@@ -96,20 +96,19 @@ bool CtlView::AskYesNo(const std::string& question) {
 void CtlView::HandleSignals() {
   const int seen = QuitSignalCount().load();
   if (seen == signalsHandled_ || !upgrade_ || !upgrade_->Running()) return;
+  // Every signal counts, also when several came while one request blocked:
+  // the first warns (on a terminal: asks), a second stops.
+  const int fresh = seen - signalsHandled_;
   signalsHandled_ = seen;
-  if (askOnSignal_) {
+  bool stop = fresh >= 2 || (!askOnSignal_ && warned_);
+  if (!stop && askOnSignal_) {
     const int before = QuitSignalCount().load();
-    const bool stop =
-        AskYesNo("A firmware upgrade is running. Stop it at the next request? The flash may be left half written.");
+    stop = AskYesNo("A firmware upgrade is running. Stop it at the next request? The flash may be left half written.");
     // A second signal while the question waits counts as yes.
     signalsHandled_ = QuitSignalCount().load();
-    if (stop || signalsHandled_ != before) {
-      std::fprintf(stdout, "raidctl: stopping at the next request\n");
-      upgrade_->RequestStop();
-    }
-    return;
-  }
-  if (!warned_) {
+    stop = stop || signalsHandled_ != before;
+    if (!stop) return;
+  } else if (!stop) {
     warned_ = true;
     EndProgressLine();
     std::fprintf(stderr,
@@ -117,7 +116,8 @@ void CtlView::HandleSignals() {
                  "Send the signal again to stop at the next request.\n");
     return;
   }
-  std::fprintf(stderr, "raidctl: stopping at the next request\n");
+  EndProgressLine();
+  std::fprintf(askOnSignal_ ? stdout : stderr, "raidctl: stopping at the next request\n");
   upgrade_->RequestStop();
 }
 

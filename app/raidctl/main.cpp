@@ -212,11 +212,15 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
   }
   view.SetOutput(stdout);
   view.WatchUpgrade(&up, &core.Commands(), RAID_ISATTY(stdout), RAID_ISATTY(stdin));
+  const int signalsBefore = QuitSignalCount().load();
   const UpgradeOutcome outcome = up.UpgradeClick();
   view.WatchUpgrade(nullptr, nullptr, false, false);
   switch (outcome) {
     case UpgradeOutcome::Succeeded: return 0;
-    case UpgradeOutcome::Declined: return Fail("upgrade not confirmed: nothing was written", kExitFailed);
+    case UpgradeOutcome::Declined:
+      // Ctrl-C at the question is an interruption, not a no.
+      if (QuitSignalCount().load() != signalsBefore) return Fail("interrupted: nothing was written", kExitInterrupted);
+      return Fail("upgrade not confirmed: nothing was written", kExitFailed);
     default: return kExitFailed;
   }
 }

@@ -1,5 +1,6 @@
 #include "app/raidctl/make_image.h"
 
+#include <cctype>
 #include <cstdio>
 #include <optional>
 
@@ -27,12 +28,16 @@ struct MakeOptions {
   std::string error;
 };
 
-// FILE[:TYPE][:keep], read from the right so that a path may hold a colon
-// (C:\fw\x.bin).
+// FILE[:TYPE][:keep] (keep in any case), read from the right so that a path
+// may hold a colon (C:\fw\x.bin).
 bool ParseSub(const std::string& text, SubSpec& s, std::string& error) {
   s.path = text;
   size_t colon = s.path.rfind(':');
-  if (colon != std::string::npos && s.path.substr(colon + 1) == "keep") {
+  auto isKeep = [](std::string t) {
+    for (char& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t == "keep";
+  };
+  if (colon != std::string::npos && isKeep(s.path.substr(colon + 1))) {
     s.keep = true;
     s.path.resize(colon);
     colon = s.path.rfind(':');
