@@ -19,6 +19,23 @@ const char* const kFilter = "Binary code (*.bin);;All files (*.*)";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+bool IsModifierKey(int key) {
+  switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R: return true;
+    default: return false;
+  }
+}
+
 QLabel* Label(QWidget* parent, const QString& text, const QRect& r) {
   auto* l = new QLabel(text, parent);
   l->setGeometry(r);
@@ -370,7 +387,10 @@ bool TForm2::eventFilter(QObject* o, QEvent* e) {
       }
       return false;
     }
-    if (o == grid_) return GridKeyDown(k->key());
+    // A modifier pressed on its own (on its way to Shift+A or Ctrl+A in an
+    // editor, which hands it on to the grid) is no key of the grid's: it
+    // leaves an open editor and what was typed in it alone.
+    if (o == grid_ && !IsModifierKey(k->key())) return GridKeyDown(k->key());
   }
   return QDialog::eventFilter(o, e);
 }
