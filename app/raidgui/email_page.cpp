@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "app/raidgui/artwork.h"
+#include "app/raidgui/make_widget.h"
 
 namespace raid {
 
@@ -33,6 +34,7 @@ void SetLines(QPlainTextEdit* m, const TextLines& lines) {
 
 QLabel* Label(QWidget* parent, const QString& name, const QString& text, const QRect& r, bool bold = false) {
   auto* l = new QLabel(text, parent);
+  MakePlain(l);
   l->setObjectName(name);
   l->setGeometry(r);
   if (bold) {

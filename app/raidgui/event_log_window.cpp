@@ -30,7 +30,7 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
     : QDialog(parent), core_(core), model_(core.Log().DayLog(), core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(kCloseOnlyDialog);
   setFixedSize(465, 273);
   logText_ = new QPlainTextEdit(this);
   logText_->setObjectName("Memo1");

@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QResizeEvent>
 
+#include "app/raidgui/make_widget.h"
+
 namespace raid {
 
 namespace {
@@ -11,6 +13,7 @@ constexpr int kIndent = 4;
 
 StatusPanel::StatusPanel(QWidget* parent, const QString& objectName) : QLabel(parent) {
   setObjectName(objectName);
+  MakePlain(this);
   setFrameShape(QFrame::StyledPanel);
   setFrameShadow(QFrame::Sunken);
   QFont f = font();
@@ -24,7 +27,7 @@ QString StatusPanel::Shown() const {
 
 bool StatusPanel::Elided() const { return Shown() != text(); }
 
-void StatusPanel::UpdateTip() { setToolTip(Elided() ? text() : QString()); }
+void StatusPanel::UpdateTip() { setToolTip(Elided() ? PlainToolTip(text()) : QString()); }
 
 void StatusPanel::SetFullText(const QString& t) {
   setText(t);

@@ -137,6 +137,9 @@ PictureButton* TForm1::MakeTab(QWidget* parent, const QString& name, const QStri
 }
 
 void TForm1::BuildFrame() {
+  // A window of a fixed size: minimise and close, nothing to maximise.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientW, kClientH);
   setAutoFillBackground(true);
   QPalette pal = palette();
@@ -227,8 +230,8 @@ void TForm1::BuildFrame() {
   connect(emailButton, &QPushButton::clicked, this, [this] { EmailNavClick(); });
   hidden(new QPushButton("<<", this), "Button5");
   hidden(new QPushButton(">>", this), "Button6");
-  hidden(new QLabel("", this), "StaticText10");
-  for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(new QLabel(this), memo);
+  hidden(MakeWidget<QLabel>(this, "", QRect(), ""), "StaticText10");
+  for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(MakeWidget<QLabel>(this, "", QRect(), ""), memo);
 
   BuildStatusPage(pages_->widget(notebook_page::kStatus));
   BuildPlainPages();
@@ -766,7 +769,7 @@ void TForm1::IdentityChanged() {
   const MonitorState& ms = Core().Monitoring();
   setWindowTitle(Text(ms.Caption));
   for (int s = 0; s < 2; ++s) {
-    const QString hint = Text(ms.SlotNames[s]);
+    const QString hint = PlainToolTip(Text(ms.SlotNames[s]));
     slotBoxes_[s]->setToolTip(hint);
     statusTabs_[s]->setToolTip(hint);
     upgradeTabs_[s]->setToolTip(hint);

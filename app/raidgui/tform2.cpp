@@ -38,6 +38,7 @@ bool IsModifierKey(int key) {
 
 QLabel* Label(QWidget* parent, const QString& text, const QRect& r) {
   auto* l = new QLabel(text, parent);
+  MakePlain(l);
   l->setGeometry(r);
   return l;
 }
@@ -76,6 +77,7 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
     : QDialog(parent), upgrade_(upgrade), filler_(seed) {
   setObjectName("Form2");
   setWindowTitle(builder_text::kCaption);
+  setWindowFlags(kCloseOnlyDialog);
   setFixedSize(kFormW, kFormH);
 
   pages_ = new QTabWidget(this);
@@ -97,6 +99,7 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
   const int widths[kBuilderPanels] = {90, 90, 90, 280};
   for (int i = 0; i < kBuilderPanels; ++i) {
     panels_[i] = new QLabel(bar);
+    MakePlain(panels_[i]);
     panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setMinimumWidth(widths[i]);

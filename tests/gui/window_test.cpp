@@ -11,6 +11,7 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTextBlock>
+#include <QTextDocument>
 #include <QTimer>
 #include <algorithm>
 #include <csignal>
@@ -23,6 +24,7 @@
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/status_panel.h"
 #include "app/raidgui/tform1.h"
+#include "app/raidgui/tform2.h"
 #include "tests/gui/simulated_window.h"
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
@@ -105,6 +107,60 @@ TEST(MainWindow, AfterTheLastEnclosureLeavesTheCaptionsStayGreyed) {
   w.Run(20000);
   EXPECT_TRUE(mode->isEnabled());
   EXPECT_EQ(w.Find<QLabel>("Image4")->property("driveLook").toString(), "present");
+}
+
+// What a drive, an enclosure or a file says is shown as it is, never as
+// markup; and each window has the title-bar buttons its kind calls for.
+TEST(MainWindow, ShowsDeviceTextsAsTheyAreWithEachWindowsTitleBarButtons) {
+  const std::string heading = "<h1><font color=red>X</font></h1>", picture = "<img src=/tmp/x.png>";
+  Window w(R"({"enclosures":[{"name":"E1","model":")" + picture + R"(","status":{"hdd1Model":")" + heading +
+           R"("}}],"disks":[{"drive":0,"enclosure":"E1"}],"volumes":[{"letter":"E","drive":0,"length":1000}]})");
+  w.Run(1000);
+  EXPECT_NE(w.Label("Label51").toStdString().find(heading), std::string::npos) << w.Label("Label51").toStdString();
+  // Tooltips as Qt shows them: the tabs' hint names the enclosure, the
+  // message panel's the whole of a file name that looks like markup.
+  const auto asShown = [](const QString& tip) {
+    QTextDocument d;
+    if (Qt::mightBeRichText(tip))
+      d.setHtml(tip);
+    else
+      d.setPlainText(tip);
+    return d.toPlainText().toStdString();
+  };
+  EXPECT_EQ(asShown(w.Find<PictureButton>("Image0_D1")->toolTip()).rfind(picture, 0), 0u);
+  const std::string file = "File:/tmp/" + picture + std::string(200, 'x') + ".bin";
+  w.form->SetPanelText(kMessagePanel, file);
+  EXPECT_EQ(asShown(w.Find<StatusPanel>("StatusBar1_Panel4")->toolTip()), file);
+
+  TForm5 log(w.form->Core(), w.form.get());
+  w.form->ShowNotice({"Serial# " + heading, "Message", BoxIcon::Information, BoxButtons::Ok});
+  QMessageBox* box = nullptr;
+  for (auto* b : w.form->findChildren<QMessageBox*>())
+    if (b->text().startsWith("Serial# ")) box = b;
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->textFormat(), Qt::PlainText);
+  for (QWidget* window : {static_cast<QWidget*>(w.form.get()), static_cast<QWidget*>(&log),
+                          static_cast<QWidget*>(&w.form->ImageBuilderForm())})
+    for (QLabel* l : window->findChildren<QLabel*>())
+      if (l->window() == window) {
+        EXPECT_EQ(l->textFormat(), Qt::PlainText) << l->objectName().toStdString();
+      }
+
+  // The main window has a fixed size: minimise and close. The dialogs are
+  // modal and fixed: close only.
+  const Qt::WindowFlags main = w.form->windowFlags();
+  EXPECT_TRUE(main & Qt::WindowMinimizeButtonHint);
+  EXPECT_TRUE(main & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(main & Qt::WindowMaximizeButtonHint);
+  for (QWidget* dialog :
+       {static_cast<QWidget*>(&log), static_cast<QWidget*>(&w.form->ImageBuilderForm()), static_cast<QWidget*>(box)}) {
+    const Qt::WindowFlags f = dialog->windowFlags();
+    EXPECT_TRUE((f & Qt::CustomizeWindowHint) && (f & Qt::WindowCloseButtonHint))
+        << dialog->windowTitle().toStdString();
+    EXPECT_FALSE(f & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint))
+        << dialog->windowTitle().toStdString();
+  }
+  box->close();
 }
 
 TEST(MainWindow, NavigationLayoutHidesSetupAndPacksTheRest) {
