@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
 
 #include "app/raidgui/make_widget.h"
 
@@ -26,6 +27,13 @@ QString StatusPanel::Shown() const {
 }
 
 bool StatusPanel::Elided() const { return Shown() != text(); }
+
+int StatusPanel::WidthFor(const QStringList& texts) const {
+  int widest = 0;
+  for (const QString& t : texts) widest = std::max(widest, fontMetrics().horizontalAdvance(t));
+  // The text's room is the contents less the indent on both sides.
+  return widest + 2 * kIndent + width() - contentsRect().width();
+}
 
 void StatusPanel::UpdateTip() { setToolTip(Elided() ? PlainToolTip(text()) : QString()); }
 

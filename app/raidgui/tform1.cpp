@@ -188,13 +188,33 @@ void TForm1::BuildFrame() {
   statusBar_->setObjectName("StatusBar1");
   statusBar_->setSizeGripEnabled(false);
   statusBar_->setGeometry(0, kClientH - 22, kClientW, 22);
-  // The five panels sit side by side at their fixed widths (610 of the
-  // 620 pixels); the bar's own layout, which adds gaps and margins, is not
-  // used, so the last panel ends inside the window with its border.
-  const int widths[5] = {100, 80, 80, 100, 250};
-  for (int i = 0; i < 5; ++i) {
-    panels_[i] = new StatusPanel(statusBar_, QString("StatusBar1_Panel%1").arg(i));
-    panels_[i]->setFixedWidth(widths[i]);
+  // The five panels sit side by side at fixed widths (610 of the 620
+  // pixels); the bar's own layout, which adds gaps and margins, is not
+  // used, so the last panel ends inside the window with its border. Panels
+  // 0-3 are 100, 80, 80 and 100 pixels wide, or as wide as the longest of
+  // their own texts needs in the font they get (the byte sum is read
+  // digit by digit), and the message panel has the rest; its longer texts
+  // are cut short, whole in its tooltip.
+  const int widths[4] = {100, 80, 80, 100};
+  QStringList longest[4] = {{},
+                            {"Detecting D9", "Detected OK"},
+                            {"Mode 4", "Email=3", "Connect"},
+                            {"Mail is Sending...", "Send mail Success!"}};
+  int used = 0;
+  for (int i = 0; i < kStatusBarPanels; ++i) {
+    StatusPanel* p = panels_[i] = new StatusPanel(statusBar_, QString("StatusBar1_Panel%1").arg(i));
+    if (i == kMessagePanel) {
+      p->setFixedWidth(kClientW - 10 - used);
+    } else {
+      if (i == kChecksumPanel) {
+        QChar widest = '0';
+        for (QChar c : QString("0123456789ABCDEF"))
+          if (p->fontMetrics().horizontalAdvance(c) > p->fontMetrics().horizontalAdvance(widest)) widest = c;
+        longest[i] << "Chksum:" + QString(8, widest);
+      }
+      p->setFixedWidth(std::max(widths[i], p->WidthFor(longest[i])));
+      used += p->width();
+    }
   }
   LayoutPanels();
   statusBar_->installEventFilter(this);
@@ -491,17 +511,24 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   periodGroup_ = new QButtonGroup(this);
   const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
   const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
+  // Each period takes the width its caption needs in the font at hand, the
+  // room left over shared out evenly; its clock sits centred above it.
+  int spare = 357;
   for (int i = 0; i < 4; ++i) {
-    const int left = 6 + i * 90;
-    auto* clock = MakeLabel(schedule, QString("Image_Clock%1").arg(kBackupPeriods[static_cast<size_t>(i)]), "",
-                            QRect(left + 19, 38, 48, 48));
-    clock->setPixmap(art::ClockPicture(kBackupPeriods[static_cast<size_t>(i)], 48, Dpr()));
-    clock->setAccessibleName(radioLabels[i]);
     periodButtons_[i] = new QRadioButton(radioLabels[i], schedule);
     periodButtons_[i]->setObjectName(radioNames[i]);
-    periodButtons_[i]->setGeometry(left, 92, 88, 22);
+    spare -= periodButtons_[i]->sizeHint().width();
     periodGroup_->addButton(periodButtons_[i], i);
     connect(periodButtons_[i], &QRadioButton::clicked, this, [this, i] { setup_->SelectPeriod(i); });
+  }
+  for (int i = 0, left = 6; i < 4; ++i) {
+    const int width = periodButtons_[i]->sizeHint().width() + std::max(0, spare / 4);
+    periodButtons_[i]->setGeometry(left, 92, width, 22);
+    auto* clock = MakeLabel(schedule, QString("Image_Clock%1").arg(kBackupPeriods[static_cast<size_t>(i)]), "",
+                            QRect(left + (width - 48) / 2, 38, 48, 48));
+    clock->setPixmap(art::ClockPicture(kBackupPeriods[static_cast<size_t>(i)], 48, Dpr()));
+    clock->setAccessibleName(radioLabels[i]);
+    left += width;
   }
   backupMessageLabel_ = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(8, 130, 353, 22));
   backupMessageLabel_->setFont(bold);
