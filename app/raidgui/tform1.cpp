@@ -82,6 +82,16 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   notifier_->LogNote = [this](const std::string& text) {
     runtime_->Post([this, text] { Core().Log().AppendNote(text); });
   };
+  // The outcome of "Send test mail", in a box that waits for nobody: the
+  // user asked for it, and a reason does not fit the mail panel.
+  notifier_->TestMailFinished = [this](const SmtpOutcome& o) {
+    const MessageBoxRequest box =
+        o.ok ? MessageBoxRequest{"The test mail was sent." + (o.refused.empty() ? "" : "\n" + RefusedText(o)),
+                                 "E-Mail Message", BoxIcon::Information, BoxButtons::Ok}
+             : MessageBoxRequest{"The test mail could not be sent: " + o.error, "E-Mail Message", BoxIcon::Warning,
+                                 BoxButtons::Ok};
+    runtime_->Post([this, box] { ShowNotice(box); });
+  };
   notifier_->Start();
   connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { notifier_->Observe(AnyDriveDown(Core())); });
   BuildFrame();
