@@ -509,8 +509,15 @@ void TForm1::BuildSetupPage(QWidget* setup) {
               "It formats both drives: every partition and all data on them is lost. Save your data "
               "first, and keep the enclosure powered until it has ended.",
               QRect(6, 46, 357, 54));
+  // Its bar is part of it, as on the Upgrade page: both go when the
+  // initialisation has ended, and the next one starts the bar at 0.
   std::tie(stepPanel_, stepPanelCaption_, stepText_) =
-      MakeProgressPanel(initialize, "Panel8", QRect(6, 110, 357, 62), bold, 6, "Label1", 32);
+      MakeProgressPanel(initialize, "Panel8", QRect(6, 106, 357, 84), bold, 4, "Label1", 28);
+  setupProgressBar_ = new QProgressBar(stepPanel_);
+  setupProgressBar_->setObjectName("ProgressBar2");
+  setupProgressBar_->setGeometry(6, 54, 345, 18);
+  setupProgressBar_->setMaximum(100);
+  setupProgressBar_->setValue(0);
   stepPanel_->hide();
 
   // Schedule: the switch, the four periods with their clocks, the message.
@@ -546,11 +553,6 @@ void TForm1::BuildSetupPage(QWidget* setup) {
 
   setButton_ = MakeLabelledButton(setup, "Image1_Set", "Set", QRect(140, 240, 100, 30), Dpr());
   connect(setButton_, &QAbstractButton::clicked, this, [this] { SetButtonClick(); });
-  setupProgressBar_ = new QProgressBar(setup);
-  setupProgressBar_->setObjectName("ProgressBar2");
-  setupProgressBar_->setGeometry(20, 284, 345, 18);
-  setupProgressBar_->setMaximum(100);
-  setupProgressBar_->setValue(0);
   SetupPageChanged();
 }
 
