@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QWindow>
+#include <algorithm>
 #include <tuple>
 
 #include "app/common/text.h"
