@@ -215,7 +215,10 @@ void MailNotifier::Deliver(const Outgoing& out) {
     ++Failed;
   }
   SmtpState = smtp_state::kDisconnected;
-  if (out.serial == 0) return;  // a test mail
+  if (out.serial == 0) {  // a test mail
+    if (TestMailFinished) TestMailFinished(o);
+    return;
+  }
   int nextMinutes = 0;
   bool retrying = false;
   {

@@ -65,6 +65,9 @@ class MailNotifier {
   // (on the sender thread or in Observe); the front end appends it on its
   // main thread. Set before Start.
   std::function<void(const std::string&)> LogNote;
+  // Called with the outcome of each test mail, on the sender thread (the
+  // status bar's mail panel is too narrow for a reason). Set before Start.
+  std::function<void(const SmtpOutcome&)> TestMailFinished;
 
   MailSettingsState Settings;
   SmtpLimits Limits;

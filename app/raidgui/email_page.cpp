@@ -2,13 +2,18 @@
 
 #include <QHeaderView>
 #include <QPushButton>
+#include <algorithm>
 #include <tuple>
 
 #include "app/raidgui/artwork.h"
+#include "app/raidgui/make_widget.h"
 
 namespace raid {
 
 namespace {
+
+// The sub-pages' height: they end just above OK and Ignore.
+constexpr int kSubPageHeight = 236;
 
 // Texts typed on this system are kept in its own code page.
 std::string Local(const QString& s) {
@@ -33,6 +38,7 @@ void SetLines(QPlainTextEdit* m, const TextLines& lines) {
 
 QLabel* Label(QWidget* parent, const QString& name, const QString& text, const QRect& r, bool bold = false) {
   auto* l = new QLabel(text, parent);
+  MakePlain(l);
   l->setObjectName(name);
   l->setGeometry(r);
   if (bold) {
@@ -60,11 +66,11 @@ EmailPage::EmailPage(QWidget* page, MailPage& model, MailNotifier& notifier, Use
   }
   auto* subPageArea = new QWidget(page);
   subPageArea->setObjectName("Notebook2");
-  subPageArea->setGeometry(0, 32, 385, 236);
+  subPageArea->setGeometry(0, 32, 385, kSubPageHeight);
   for (int i = 0; i < 3; ++i) {
     subPages_[i] = new QWidget(subPageArea);
     subPages_[i]->setObjectName(i == 0 ? "Page_Setup" : i == 1 ? "Page_HDD_Fail" : "Page_DeviceRemove");
-    subPages_[i]->setGeometry(0, 0, 385, 236);
+    subPages_[i]->setGeometry(0, 0, 385, kSubPageHeight);
   }
   BuildSetup(subPages_[0]);
   BuildRecipients(subPages_[1], 1);
@@ -89,21 +95,27 @@ void EmailPage::BuildSetup(QWidget* w) {
     });
     return e;
   };
+  // The fields start right of the widest caption in the font at hand (at
+  // 140 at least), so every caption shows whole.
+  const char* captions[5] = {"Port", "E-Mail Host (SMTP)", "Name", "E-Mail Address", "Connect E-mail Host"};
+  int left = 140;
+  for (const char* c : captions) left = std::max(left, 16 + w->fontMetrics().horizontalAdvance(c) + 8);
+  const int wide = 370 - left;
   Label(w, "Label_EmailSetup", "E-Mail Setup", QRect(8, 2, 200, 18), true);
-  Label(w, "Label_Port", "Port", QRect(16, 22, 120, 20));
-  edit(1, MailField::Port, QRect(140, 22, 60, 20), "Port");
-  Label(w, "Label_PortDefault", "( Default 25 )", QRect(206, 22, 100, 20));
-  Label(w, "Label_SmtpHost", "E-Mail Host (SMTP)", QRect(16, 46, 120, 20));
-  edit(2, MailField::SmtpHost, QRect(140, 46, 230, 20), "E-Mail Host (SMTP)");
+  Label(w, "Label_Port", captions[0], QRect(16, 22, left - 20, 20));
+  edit(1, MailField::Port, QRect(left, 22, 60, 20), "Port");
+  Label(w, "Label_PortDefault", "( Default 25 )", QRect(left + 66, 22, 100, 20));
+  Label(w, "Label_SmtpHost", captions[1], QRect(16, 46, left - 20, 20));
+  edit(2, MailField::SmtpHost, QRect(left, 46, wide, 20), "E-Mail Host (SMTP)");
   Label(w, "Label_LocalInformation", "Local Information", QRect(8, 70, 200, 18), true);
-  Label(w, "Label_Name", "Name", QRect(16, 90, 120, 20));
-  edit(3, MailField::SenderName, QRect(140, 90, 230, 20), "Name");
-  Label(w, "Label_EmailAddress", "E-Mail Address", QRect(16, 114, 120, 20));
-  edit(4, MailField::SenderAddress, QRect(140, 114, 230, 20), "E-Mail Address");
+  Label(w, "Label_Name", captions[2], QRect(16, 90, left - 20, 20));
+  edit(3, MailField::SenderName, QRect(left, 90, wide, 20), "Name");
+  Label(w, "Label_EmailAddress", captions[3], QRect(16, 114, left - 20, 20));
+  edit(4, MailField::SenderAddress, QRect(left, 114, wide, 20), "E-Mail Address");
   Label(w, "Label_TimeOut", "Time Out", QRect(8, 138, 200, 18), true);
-  Label(w, "Label_ConnectHost", "Connect E-mail Host", QRect(16, 158, 120, 20));
-  edit(5, MailField::TimeOut, QRect(140, 158, 30, 20), "Connect E-mail Host time-out")->setMaxLength(2);
-  Label(w, "Label_Sec", "(Sec)", QRect(176, 158, 40, 20));
+  Label(w, "Label_ConnectHost", captions[4], QRect(16, 158, left - 20, 20));
+  edit(5, MailField::TimeOut, QRect(left, 158, 30, 20), "Connect E-mail Host time-out")->setMaxLength(2);
+  Label(w, "Label_Sec", "(Sec)", QRect(left + 36, 158, 40, 20));
   loginAuthenticationBox_ = new QCheckBox("SMTP Login Authentication", w);
   loginAuthenticationBox_->setObjectName("CheckBox8");
   loginAuthenticationBox_->setGeometry(16, 184, 200, 20);
@@ -193,6 +205,12 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
             QRect(180, 180, 196, 48));
   note->setWordWrap(true);
   note->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The note takes the lines it needs at the foot of the sub-page (above
+  // OK and Ignore); the contents box has what is left above it.
+  const int noteHeight = note->heightForWidth(note->width());
+  const int noteTop = std::max(contents->y() + 36, kSubPageHeight - noteHeight);
+  note->setGeometry(note->x(), noteTop, note->width(), kSubPageHeight - noteTop);
+  contents->setGeometry(contents->x(), contents->y(), contents->width(), noteTop - 2 - contents->y());
 }
 
 void EmailPage::Enter() {

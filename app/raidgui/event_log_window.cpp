@@ -30,7 +30,7 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
     : QDialog(parent), core_(core), model_(core.Log().DayLog(), core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  setWindowFlags(kCloseOnlyDialog);
   setFixedSize(465, 273);
   logText_ = new QPlainTextEdit(this);
   logText_->setObjectName("Memo1");
@@ -46,6 +46,12 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
   logText_->setFont(f);
   realTimeButton_ = MakeWidget<QPushButton>(this, "Button1", QRect(96, 240, 83, 33), "Real Time Log");
   viewFileButton_ = MakeWidget<QPushButton>(this, "Button2", QRect(272, 240, 81, 33), "View Log File");
+  // A caption wider than its button in the font at hand widens the button
+  // about its centre, so it shows whole.
+  for (QPushButton* b : {realTimeButton_, viewFileButton_}) {
+    const int w = std::max(b->width(), b->sizeHint().width());
+    b->setGeometry(b->geometry().center().x() - w / 2, b->y(), w, b->height());
+  }
   connect(realTimeButton_, &QPushButton::clicked, this, &TForm5::RealTimeLogClick);
   connect(viewFileButton_, &QPushButton::clicked, this, &TForm5::ViewLogFileClick);
   followTimer_.setObjectName("Timer1");

@@ -7,6 +7,7 @@
 
 #include "app/common/options.h"
 #include "app/common/quit_signals.h"
+#include "app/raidgui/display_check.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
@@ -41,6 +42,22 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
   const ProgramOptions opt = ParseOptions(args, false, true);
   if (const int rc = EarlyExitCode(opt, "raidgui", false, true); rc >= 0) return rc;
+  // Without a display Qt would abort the program with a message about its
+  // plugins: say what is missing and what runs without one instead.
+  if (const std::string why = NoDisplayReason(ProcessEnv); !why.empty()) {
+    std::fprintf(stderr, "raidgui: %s\n", why.c_str());
+    return 1;
+  }
+  // The machine first: a scenario that cannot be read is said whether or
+  // not another copy runs, on stderr and in a box that waits to be read.
+  Machine machine;
+  std::string machineError;
+  if (!BuildMachine(opt, machine, machineError)) {
+    Application app(argc, argv);
+    std::fprintf(stderr, "raidgui: %s\n", machineError.c_str());
+    ShowMessageBox(nullptr, {machineError, "Error", BoxIcon::Error, BoxButtons::Ok});
+    return 1;
+  }
   InstanceLock lock;
   const bool locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui");
   // Another window runs: leave quietly. The monitor holding the enclosures
@@ -66,12 +83,6 @@ int main(int argc, char** argv) {
     return 1;
   };
   if (!locked) return refuse(lock.Error());
-  Machine machine;
-  std::string error;
-  if (!BuildMachine(opt, machine, error)) {
-    ShowMessageBox(nullptr, {error, "Error", BoxIcon::Error, BoxButtons::Ok});
-    return 1;
-  }
   const std::string logDir = PrepareLogDir(opt, FromQt(QCoreApplication::applicationDirPath()));
   // One writer per log folder; a folder that cannot be locked cannot be
   // written either, and its lines are set aside at exit.

@@ -1,5 +1,6 @@
 #include "app/raidgui/message_box.h"
 #include "app/common/text.h"
+#include "app/raidgui/make_widget.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -17,7 +18,10 @@ MessageBoxHook& Hook() {
 void SetMessageBoxHook(MessageBoxHook hook) { Hook() = std::move(hook); }
 
 static void Fill(QMessageBox& mb, const MessageBoxRequest& box) {
+  mb.setWindowFlags(kCloseOnlyDialog);
   mb.setWindowTitle(ToQt(box.caption));
+  // Texts carry device, file and user texts: shown as they are.
+  mb.setTextFormat(Qt::PlainText);
   mb.setText(ToQt(box.text));
   switch (box.icon) {
     case BoxIcon::Information: mb.setIcon(QMessageBox::Information); break;

@@ -7,6 +7,7 @@
 #include <QStyleOptionFocusRect>
 
 #include "app/raidgui/artwork.h"
+#include "app/raidgui/make_widget.h"
 
 namespace raid {
 
@@ -76,6 +77,7 @@ void PictureButton::keyPressEvent(QKeyEvent* e) {
 
 QLabel* MakePictureStore(QWidget* parent, const QString& objectName, const QPixmap& picture, const QRect& geometry) {
   auto* l = new QLabel(parent);
+  MakePlain(l);
   l->setObjectName(objectName);
   l->setPixmap(picture);
   l->setGeometry(geometry);

@@ -2,6 +2,9 @@
 
 #include <QPainter>
 #include <QResizeEvent>
+#include <algorithm>
+
+#include "app/raidgui/make_widget.h"
 
 namespace raid {
 
@@ -11,6 +14,7 @@ constexpr int kIndent = 4;
 
 StatusPanel::StatusPanel(QWidget* parent, const QString& objectName) : QLabel(parent) {
   setObjectName(objectName);
+  MakePlain(this);
   setFrameShape(QFrame::StyledPanel);
   setFrameShadow(QFrame::Sunken);
   QFont f = font();
@@ -24,7 +28,14 @@ QString StatusPanel::Shown() const {
 
 bool StatusPanel::Elided() const { return Shown() != text(); }
 
-void StatusPanel::UpdateTip() { setToolTip(Elided() ? text() : QString()); }
+int StatusPanel::WidthFor(const QStringList& texts) const {
+  int widest = 0;
+  for (const QString& t : texts) widest = std::max(widest, fontMetrics().horizontalAdvance(t));
+  // The text's room is the contents less the indent on both sides.
+  return widest + 2 * kIndent + width() - contentsRect().width();
+}
+
+void StatusPanel::UpdateTip() { setToolTip(Elided() ? PlainToolTip(text()) : QString()); }
 
 void StatusPanel::SetFullText(const QString& t) {
   setText(t);

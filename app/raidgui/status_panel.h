@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QLabel>
+#include <QStringList>
 
 namespace raid {
 
@@ -14,6 +15,8 @@ class StatusPanel : public QLabel {
   void SetFullText(const QString& text);
   // Whether the text is shown cut short.
   bool Elided() const;
+  // The width that shows each of these texts whole.
+  int WidthFor(const QStringList& texts) const;
 
  protected:
   void paintEvent(QPaintEvent* e) override;

@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QShortcut>
 #include <QWindow>
+#include <algorithm>
 #include <tuple>
 
 #include "app/common/text.h"
@@ -82,6 +83,16 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   notifier_->LogNote = [this](const std::string& text) {
     runtime_->Post([this, text] { Core().Log().AppendNote(text); });
   };
+  // The outcome of "Send test mail", in a box that waits for nobody: the
+  // user asked for it, and a reason does not fit the mail panel.
+  notifier_->TestMailFinished = [this](const SmtpOutcome& o) {
+    const MessageBoxRequest box =
+        o.ok ? MessageBoxRequest{"The test mail was sent." + (o.refused.empty() ? "" : "\n" + RefusedText(o)),
+                                 "E-Mail Message", BoxIcon::Information, BoxButtons::Ok}
+             : MessageBoxRequest{"The test mail could not be sent: " + o.error, "E-Mail Message", BoxIcon::Warning,
+                                 BoxButtons::Ok};
+    runtime_->Post([this, box] { ShowNotice(box); });
+  };
   notifier_->Start();
   connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { notifier_->Observe(AnyDriveDown(Core())); });
   BuildFrame();
@@ -137,6 +148,9 @@ PictureButton* TForm1::MakeTab(QWidget* parent, const QString& name, const QStri
 }
 
 void TForm1::BuildFrame() {
+  // A window of a fixed size: minimise and close, nothing to maximise.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                 Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   setFixedSize(kClientW, kClientH);
   setAutoFillBackground(true);
   QPalette pal = palette();
@@ -185,13 +199,33 @@ void TForm1::BuildFrame() {
   statusBar_->setObjectName("StatusBar1");
   statusBar_->setSizeGripEnabled(false);
   statusBar_->setGeometry(0, kClientH - 22, kClientW, 22);
-  // The five panels sit side by side at their fixed widths (610 of the
-  // 620 pixels); the bar's own layout, which adds gaps and margins, is not
-  // used, so the last panel ends inside the window with its border.
-  const int widths[5] = {100, 80, 80, 100, 250};
-  for (int i = 0; i < 5; ++i) {
-    panels_[i] = new StatusPanel(statusBar_, QString("StatusBar1_Panel%1").arg(i));
-    panels_[i]->setFixedWidth(widths[i]);
+  // The five panels sit side by side at fixed widths (610 of the 620
+  // pixels); the bar's own layout, which adds gaps and margins, is not
+  // used, so the last panel ends inside the window with its border. Panels
+  // 0-3 are 100, 80, 80 and 100 pixels wide, or as wide as the longest of
+  // their own texts needs in the font they get (the byte sum is read
+  // digit by digit), and the message panel has the rest; its longer texts
+  // are cut short, whole in its tooltip.
+  const int widths[4] = {100, 80, 80, 100};
+  QStringList longest[4] = {{},
+                            {"Detecting D9", "Detected OK"},
+                            {"Mode 4", "Email=3", "Connect"},
+                            {"Mail is Sending...", "Send mail Success!"}};
+  int used = 0;
+  for (int i = 0; i < kStatusBarPanels; ++i) {
+    StatusPanel* p = panels_[i] = new StatusPanel(statusBar_, QString("StatusBar1_Panel%1").arg(i));
+    if (i == kMessagePanel) {
+      p->setFixedWidth(kClientW - 10 - used);
+    } else {
+      if (i == kChecksumPanel) {
+        QChar widest = '0';
+        for (QChar c : QString("0123456789ABCDEF"))
+          if (p->fontMetrics().horizontalAdvance(c) > p->fontMetrics().horizontalAdvance(widest)) widest = c;
+        longest[i] << "Chksum:" + QString(8, widest);
+      }
+      p->setFixedWidth(std::max(widths[i], p->WidthFor(longest[i])));
+      used += p->width();
+    }
   }
   LayoutPanels();
   statusBar_->installEventFilter(this);
@@ -227,8 +261,8 @@ void TForm1::BuildFrame() {
   connect(emailButton, &QPushButton::clicked, this, [this] { EmailNavClick(); });
   hidden(new QPushButton("<<", this), "Button5");
   hidden(new QPushButton(">>", this), "Button6");
-  hidden(new QLabel("", this), "StaticText10");
-  for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(new QLabel(this), memo);
+  hidden(MakeWidget<QLabel>(this, "", QRect(), ""), "StaticText10");
+  for (const char* memo : {"Memo1", "Memo2", "Memo7"}) hidden(MakeWidget<QLabel>(this, "", QRect(), ""), memo);
 
   BuildStatusPage(pages_->widget(notebook_page::kStatus));
   BuildPlainPages();
@@ -476,8 +510,15 @@ void TForm1::BuildSetupPage(QWidget* setup) {
               "It formats both drives: every partition and all data on them is lost. Save your data "
               "first, and keep the enclosure powered until it has ended.",
               QRect(6, 46, 357, 54));
+  // Its bar is part of it, as on the Upgrade page: both go when the
+  // initialisation has ended, and the next one starts the bar at 0.
   std::tie(stepPanel_, stepPanelCaption_, stepText_) =
-      MakeProgressPanel(initialize, "Panel8", QRect(6, 110, 357, 62), bold, 6, "Label1", 32);
+      MakeProgressPanel(initialize, "Panel8", QRect(6, 106, 357, 84), bold, 4, "Label1", 28);
+  setupProgressBar_ = new QProgressBar(stepPanel_);
+  setupProgressBar_->setObjectName("ProgressBar2");
+  setupProgressBar_->setGeometry(6, 54, 345, 18);
+  setupProgressBar_->setMaximum(100);
+  setupProgressBar_->setValue(0);
   stepPanel_->hide();
 
   // Schedule: the switch, the four periods with their clocks, the message.
@@ -488,17 +529,24 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   periodGroup_ = new QButtonGroup(this);
   const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
   const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
+  // Each period takes the width its caption needs in the font at hand, the
+  // room left over shared out evenly; its clock sits centred above it.
+  int spare = 357;
   for (int i = 0; i < 4; ++i) {
-    const int left = 6 + i * 90;
-    auto* clock = MakeLabel(schedule, QString("Image_Clock%1").arg(kBackupPeriods[static_cast<size_t>(i)]), "",
-                            QRect(left + 19, 38, 48, 48));
-    clock->setPixmap(art::ClockPicture(kBackupPeriods[static_cast<size_t>(i)], 48, Dpr()));
-    clock->setAccessibleName(radioLabels[i]);
     periodButtons_[i] = new QRadioButton(radioLabels[i], schedule);
     periodButtons_[i]->setObjectName(radioNames[i]);
-    periodButtons_[i]->setGeometry(left, 92, 88, 22);
+    spare -= periodButtons_[i]->sizeHint().width();
     periodGroup_->addButton(periodButtons_[i], i);
     connect(periodButtons_[i], &QRadioButton::clicked, this, [this, i] { setup_->SelectPeriod(i); });
+  }
+  for (int i = 0, left = 6; i < 4; ++i) {
+    const int width = periodButtons_[i]->sizeHint().width() + std::max(0, spare / 4);
+    periodButtons_[i]->setGeometry(left, 92, width, 22);
+    auto* clock = MakeLabel(schedule, QString("Image_Clock%1").arg(kBackupPeriods[static_cast<size_t>(i)]), "",
+                            QRect(left + (width - 48) / 2, 38, 48, 48));
+    clock->setPixmap(art::ClockPicture(kBackupPeriods[static_cast<size_t>(i)], 48, Dpr()));
+    clock->setAccessibleName(radioLabels[i]);
+    left += width;
   }
   backupMessageLabel_ = MakeLabel(schedule, "Label_Backup_mess", "Schedule Backup Disable", QRect(8, 130, 353, 22));
   backupMessageLabel_->setFont(bold);
@@ -506,11 +554,6 @@ void TForm1::BuildSetupPage(QWidget* setup) {
 
   setButton_ = MakeLabelledButton(setup, "Image1_Set", "Set", QRect(140, 240, 100, 30), Dpr());
   connect(setButton_, &QAbstractButton::clicked, this, [this] { SetButtonClick(); });
-  setupProgressBar_ = new QProgressBar(setup);
-  setupProgressBar_->setObjectName("ProgressBar2");
-  setupProgressBar_->setGeometry(20, 284, 345, 18);
-  setupProgressBar_->setMaximum(100);
-  setupProgressBar_->setValue(0);
   SetupPageChanged();
 }
 
@@ -766,7 +809,7 @@ void TForm1::IdentityChanged() {
   const MonitorState& ms = Core().Monitoring();
   setWindowTitle(Text(ms.Caption));
   for (int s = 0; s < 2; ++s) {
-    const QString hint = Text(ms.SlotNames[s]);
+    const QString hint = PlainToolTip(Text(ms.SlotNames[s]));
     slotBoxes_[s]->setToolTip(hint);
     statusTabs_[s]->setToolTip(hint);
     upgradeTabs_[s]->setToolTip(hint);

@@ -19,8 +19,26 @@ const char* const kFilter = "Binary code (*.bin);;All files (*.*)";
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
+bool IsModifierKey(int key) {
+  switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Meta:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_CapsLock:
+    case Qt::Key_NumLock:
+    case Qt::Key_Super_L:
+    case Qt::Key_Super_R:
+    case Qt::Key_Hyper_L:
+    case Qt::Key_Hyper_R: return true;
+    default: return false;
+  }
+}
+
 QLabel* Label(QWidget* parent, const QString& text, const QRect& r) {
   auto* l = new QLabel(text, parent);
+  MakePlain(l);
   l->setGeometry(r);
   return l;
 }
@@ -59,6 +77,7 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
     : QDialog(parent), upgrade_(upgrade), filler_(seed) {
   setObjectName("Form2");
   setWindowTitle(builder_text::kCaption);
+  setWindowFlags(kCloseOnlyDialog);
   setFixedSize(kFormW, kFormH);
 
   pages_ = new QTabWidget(this);
@@ -80,6 +99,7 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
   const int widths[kBuilderPanels] = {90, 90, 90, 280};
   for (int i = 0; i < kBuilderPanels; ++i) {
     panels_[i] = new QLabel(bar);
+    MakePlain(panels_[i]);
     panels_[i]->setObjectName(QString("StatusBar1_Panel%1").arg(i));
     panels_[i]->setFrameShape(QFrame::StyledPanel);
     panels_[i]->setMinimumWidth(widths[i]);
@@ -370,7 +390,10 @@ bool TForm2::eventFilter(QObject* o, QEvent* e) {
       }
       return false;
     }
-    if (o == grid_) return GridKeyDown(k->key());
+    // A modifier pressed on its own (on its way to Shift+A or Ctrl+A in an
+    // editor, which hands it on to the grid) is no key of the grid's: it
+    // leaves an open editor and what was typed in it alone.
+    if (o == grid_ && !IsModifierKey(k->key())) return GridKeyDown(k->key());
   }
   return QDialog::eventFilter(o, e);
 }

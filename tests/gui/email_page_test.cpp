@@ -7,12 +7,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "tests/gui/simulated_window.h"
 #include "app/common/options.h"
@@ -97,7 +99,8 @@ TEST(EmailPage, FreshMachineEditsAddressesAndOk) {
 }
 
 TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
-  test::SmtpServer server("auth");
+  auto running = std::make_unique<test::SmtpServer>("auth");
+  test::SmtpServer& server = *running;
   ASSERT_GT(server.port, 0);
   MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
   w.Click("Image_Email");
@@ -120,12 +123,28 @@ TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
   EXPECT_NE(data.find("\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n"), std::string::npos);
   EXPECT_EQ(w.Find<QLabel>("StatusBar1_Panel3")->text(), "Send mail Success!");
 
+  // The outcome of a test mail is told whole in a box that waits for
+  // nobody: the mail panel is too narrow for a reason.
+  const auto testMail = [&w] {
+    w.Click("Button_SendTestMail");
+    w.form->Notifier().WaitIdle();
+    QCoreApplication::processEvents();
+    std::string told;
+    for (auto* b : w.form->findChildren<QMessageBox*>()) {
+      if (b->isVisible() && b->text().startsWith("The test mail")) told = b->text().toStdString();
+      b->close();
+    }
+    return told;
+  };
   w.Click("Image3_Setup");
-  w.Click("Button_SendTestMail");
-  w.form->Notifier().WaitIdle();
+  EXPECT_EQ(testMail(), "The test mail was sent.");
   mails = server.Mails();
   ASSERT_EQ(mails.size(), 2u);
   EXPECT_NE(mails[1]["data"].get<std::string>().find("Test mail"), std::string::npos);
+  running.reset();
+  const std::string failed = testMail();
+  EXPECT_EQ(failed.rfind("The test mail could not be sent: ", 0), 0u) << failed;
+  EXPECT_GT(failed.size(), std::string("The test mail could not be sent: ").size() + 5) << failed;
 }
 
 }  // namespace

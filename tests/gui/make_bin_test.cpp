@@ -148,9 +148,23 @@ TEST(MakeBin, GridAddsEditsReordersAndDeletes) {
   EXPECT_FALSE(codeType->isVisible());
   w.boxes.clear();
 
+  // A modifier on its own is no key of the grid's: the editor stays with
+  // what was typed, so Ctrl+A, a capital letter and Shift+Home work in it.
+  w.Bin().OpenCellEditor(2, 2);
+  QTest::keyClick(codeType, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClick(codeType, '0');
+  QTest::keyClick(codeType, 'A', Qt::ShiftModifier);
+  QTest::keyClick(codeType, 'h');
+  QTest::keyClick(codeType, Qt::Key_Home, Qt::ShiftModifier);
+  ASSERT_TRUE(codeType->isVisible());
+  EXPECT_EQ(codeType->selectedText(), "0Ah");
+  QTest::keyClick(codeType, Qt::Key_Return);
+  EXPECT_EQ(w.Cell(2, 2), "0Ah");
+
   // The update flag through its drop-down editor.
   auto* combo = w.Find<QComboBox>("ComboBox1");
   w.Bin().OpenCellEditor(3, 3);
+  QTest::keyClick(combo, Qt::Key_Shift);
   ASSERT_TRUE(combo->isVisible());
   EXPECT_EQ(combo->currentText(), "TRUE");
   combo->setCurrentIndex(0);

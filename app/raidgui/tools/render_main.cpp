@@ -1,4 +1,5 @@
-// Renders the main window's pages and the event log window to PNG files for
+// Renders the main window's pages (the E-mail page with each of its
+// sub-pages) and the event log window to PNG files for
 // review, on a simulated scenario, without a display (offscreen platform).
 //   raidgui_render SCENARIO|default SECONDS OUTDIR PREFIX [maintenance]
 // With "maintenance" the window is in service mode and the Setup page's two
@@ -7,6 +8,7 @@
 // writes the program icon as a Windows icon file (app/windows/raidgui.ico).
 // On Windows the window is drawn by the system's own platform (under wine
 // that needs an X server).
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -73,6 +75,14 @@ int main(int argc, char** argv) {
     form.Core().SelectPage(static_cast<uint8_t>(p));
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
+    if (p == notebook_page::kEmail) {
+      // The recipient sub-pages too, then back to the first.
+      for (const char* tab : {"Image3_HDDFail", "Image3_DeviceRemove", "Image3_Setup"}) {
+        form.findChild<QAbstractButton*>(tab)->click();
+        QCoreApplication::processEvents();
+        if (std::string(tab) != "Image3_Setup") form.grab().save(out + "/" + prefix + "-email-" + tab + ".png");
+      }
+    }
   }
   if (maintenance) {
     form.SetupNavClick();
