@@ -47,7 +47,10 @@ struct SimulatedWindow {
   // prefix names the temporary folder (logs and mail settings live there).
   explicit SimulatedWindow(const std::string& prefix, WindowOptions o = {}) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir = std::filesystem::temp_directory_path() / (prefix + "-" + std::string(info->name()));
+    // The process id keeps two runs of one test (at 100 % and 200 %, side
+    // by side under ctest -j) out of each other's folder.
+    dir = std::filesystem::temp_directory_path() /
+          (prefix + "-" + std::string(info->name()) + "-" + std::to_string(QCoreApplication::applicationPid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "logs");
     ProgramOptions opt;
