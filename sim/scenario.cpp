@@ -668,7 +668,10 @@ ScenarioSpec LoadScenarioFile(const std::string& path) {
   std::error_code ec;
   if (std::filesystem::is_directory(path, ec)) throw ScenarioError(path + ": is a folder, not a scenario file");
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ScenarioError(path + ": cannot be opened");
+  if (!in) {
+    const bool missing = !std::filesystem::exists(std::filesystem::symlink_status(path, ec)) && !ec;
+    throw ScenarioError(path + (missing ? ": does not exist" : ": cannot be opened"));
+  }
   // Read as a stream, not by its size: a pipe or a device has none.
   std::string text;
   char chunk[65536];
