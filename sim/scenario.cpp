@@ -669,7 +669,7 @@ ScenarioSpec LoadScenarioFile(const std::string& path) {
   if (std::filesystem::is_directory(path, ec)) throw ScenarioError(path + ": is a folder, not a scenario file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
-    const bool missing = !std::filesystem::exists(std::filesystem::symlink_status(path, ec)) && !ec;
+    const bool missing = std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
     throw ScenarioError(path + (missing ? ": does not exist" : ": cannot be opened"));
   }
   // Read as a stream, not by its size: a pipe or a device has none.
