@@ -35,6 +35,8 @@ void MailPage::Fill() {
   m.RemovePageInput.clear();
   m.FailPageInput.clear();
   m.MailPageDirty = 0;
+  caFileShown_ = m.CaFile;
+  tlsShown_ = m.Tls;
 }
 
 void MailPage::SelectSubPage(int page) {
@@ -146,13 +148,15 @@ SettingsResult MailPage::Save() {
   text("FilePath", s_.MailTemplateDir);
   // Written only when changed, so a store that never had them keeps
   // reading as the defaults.
-  if (m.CaFile != s_.CaFile) text(kCaFileSetting, m.CaFile);
-  if (m.Tls != s_.Tls) text(kTlsPolicySetting, TlsPolicyName(m.Tls));
+  if (m.CaFile != caFileShown_) text(kCaFileSetting, m.CaFile);
+  if (m.Tls != tlsShown_) text(kTlsPolicySetting, TlsPolicyName(m.Tls));
   values.insert(values.end(), extra_.begin(), extra_.end());
   extra_.clear();
   SettingsResult r = store_.WriteAll(values, !existed);
   s_.SettingsKeyExists = existed || store_.KeyExists();
   if (!r.ok) return r;
+  caFileShown_ = m.CaFile;
+  tlsShown_ = m.Tls;
   const TextLines* memos[2][2] = {{&m.FailSubject, &m.FailContents}, {&m.RemoveSubject, &m.RemoveContents}};
   for (int k = 1; k <= 2; ++k) {
     if (!(r = WriteTemplateFile(SubjectFileName(s_.MailTemplateDir, k), *memos[k - 1][0])).ok) return r;

@@ -78,6 +78,11 @@ class MailPage {
   std::atomic<uint8_t>& flags_;
   UserInterface& ui_;
   SettingsStore::NamedValues extra_;
+  // The security values as Fill showed them: OK stores them only when they
+  // were changed since, so a window whose page has no field for them never
+  // writes back older values over a change made meanwhile.
+  std::string caFileShown_;
+  TlsPolicy tlsShown_ = TlsPolicy::Auto;
 };
 
 }  // namespace raid
