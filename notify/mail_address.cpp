@@ -46,7 +46,7 @@ bool Ipv4(const std::string& s) {
   while (true) {
     size_t digits = 0;
     int value = 0;
-    while (i < s.size() && s[i] >= '0' && s[i] <= '9' && digits < 4) value = value * 10 + (s[i++] - '0'), ++digits;
+    for (; i < s.size() && s[i] >= '0' && s[i] <= '9' && digits < 4; ++i, ++digits) value = value * 10 + (s[i] - '0');
     if (digits == 0 || digits > 3 || value > 255) return false;
     if (++parts == 4) return i == s.size();
     if (i >= s.size() || s[i++] != '.') return false;

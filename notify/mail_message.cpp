@@ -54,16 +54,21 @@ bool HasUnfoldableWord(const std::string& s) {
 }
 
 // A header text: plain when it is ASCII and every word fits a line, else
-// encoded words of at most 45 bytes each (never splitting a UTF-8
-// character), folded onto new lines.
+// encoded words (never splitting a UTF-8 character), one per line, each
+// short enough that even "Subject: " and the first word stay within 78
+// characters.
 std::string EncodeHeaderText(const std::string& text, const std::string& charset) {
   const std::string s = HeaderSafe(text);
   if (IsAscii(s) && !HasUnfoldableWord(s)) return s;
   std::string out;
   size_t i = 0;
   const bool utf8 = charset == "UTF-8";
+  // 78 = "Subject: " (9) + "=?" charset "?B?" ... "?=" (7 + charset) + 4
+  // characters per 3 bytes.
+  const size_t groups = charset.size() < 58 ? (62 - charset.size()) / 4 : 1;
+  const size_t chunk = groups * 3;
   while (i < s.size()) {
-    size_t n = s.size() - i < 45 ? s.size() - i : 45;
+    size_t n = s.size() - i < chunk ? s.size() - i : chunk;
     if (utf8)
       while (n > 0 && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) --n;
     if (n == 0) n = 1;

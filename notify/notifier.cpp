@@ -31,7 +31,9 @@ std::string Describe(const MailJob& job, bool test, bool reminder) {
   first.erase(0, first.find_first_not_of('\n') == std::string::npos ? first.size() : first.find_first_not_of('\n'));
   first = first.substr(0, first.find('\n'));
   if (!first.empty() && first.back() == '\r') first.pop_back();
-  return std::string(test ? "Mail: the test mail" : reminder ? "Mail: the daily reminder" : "Mail: the notification") +
+  return std::string(test       ? "Mail: the test mail"
+                     : reminder ? "Mail: the daily reminder"
+                                : "Mail: the notification") +
          " \"" + job.subject + "\"" + (first.empty() ? "" : " (" + first + ")");
 }
 
@@ -39,9 +41,7 @@ std::string Describe(const MailJob& job, bool test, bool reminder) {
 // per line, every byte escaped), a value at most 64 KiB.
 constexpr size_t kKeptTextMax = 60 * 1024;
 
-std::string Numbered(const char* name, size_t i) {
-  return name + std::string(i < 10 ? "_0" : "_") + std::to_string(i);
-}
+std::string Numbered(const char* name, size_t i) { return name + std::string(i < 10 ? "_0" : "_") + std::to_string(i); }
 
 }  // namespace
 
@@ -422,8 +422,8 @@ void MailNotifier::RestoreUnsent() {
   // Removed before anything is sent, so no start sends them twice.
   std::error_code ec;
   if (!std::filesystem::remove(UnsentFile, ec) || ec) {
-    Note("Mail: the notifications kept at the last exit in " + UnsentFile + " are not sent: the file cannot be removed (" +
-         ec.message() + ")");
+    Note("Mail: the notifications kept at the last exit in " + UnsentFile +
+         " are not sent: the file cannot be removed (" + ec.message() + ")");
     return;
   }
   auto text_of = [&](const std::string& name, std::string& out) {

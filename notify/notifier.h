@@ -119,7 +119,7 @@ class MailNotifier {
   std::mutex mu_;
   std::condition_variable cv_, idle_;
   std::deque<Outgoing> queue_;
-  MailFollowUp followUp_;  // guarded by mu_
+  MailFollowUp followUp_;      // guarded by mu_
   std::vector<Outgoing> cut_;  // stopped by Stop before they were sent (guarded by mu_)
   MailJob route_;              // the server and recipients last read (guarded by mu_)
   bool routeKnown_ = false;

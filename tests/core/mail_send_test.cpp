@@ -411,15 +411,13 @@ TEST(MailFollowUp, ADailyReminderWhileADriveStaysDown) {
   EXPECT_EQ(server.Mails().size(), 2u);
 }
 
-
 TEST(MailFollowUp, AServerSilentAfterTheWholeMessageIsBoundedAndNeverMailedTwice) {
   SmtpServer server("stall-end");
   FollowUpRig rig(server.port, true, false);
   rig.Raise(1, {"D1 HDD2 was removed"});
   const auto t0 = std::chrono::steady_clock::now();
   rig.Serve();
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   // One reply bound (2 s here), not a second one for the goodbye.
   EXPECT_GE(ms, 2000);
   EXPECT_LT(ms, 3900);
@@ -468,8 +466,7 @@ TEST(MailStop, BoundedThenEachMailNamedAndKeptForTheNextStart) {
   rig.n->SendNotification();
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(rig.n->Stop(true), 2u);
-  const auto ms =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_GE(ms, 1500);
   EXPECT_LT(ms, 3500);
   const auto notes = rig.Notes();
@@ -501,8 +498,9 @@ TEST(MailStop, BoundedThenEachMailNamedAndKeptForTheNextStart) {
   ASSERT_EQ(mails.size(), 2u);
   EXPECT_NE(mails[0]["data"].get<std::string>().find("\r\n\r\nfirst event\r\n"), std::string::npos);
   EXPECT_NE(mails[1]["data"].get<std::string>().find("\r\n\r\nsecond event\r\n"), std::string::npos);
-  EXPECT_NE(mails[1]["data"].get<std::string>().find("Date: " + MailDate(rig.clock.Now(), UtcOffsetMinutes(rig.clock.Now()))),
-            std::string::npos);
+  EXPECT_NE(
+      mails[1]["data"].get<std::string>().find("Date: " + MailDate(rig.clock.Now(), UtcOffsetMinutes(rig.clock.Now()))),
+      std::string::npos);
   std::lock_guard<std::mutex> lock(notes2Mu);
   ASSERT_EQ(notes2.size(), 2u);
   EXPECT_NE(notes2[0].find("(first event) kept at the last exit is sent now"), std::string::npos) << notes2[0];
