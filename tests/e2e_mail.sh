@@ -9,6 +9,7 @@ work="$(mktemp -d)"
 srv_pid=""
 cleanup() {
   exec 9>&- 2>/dev/null || true
+  exec 8>&- 2>/dev/null || true
   [ -n "$srv_pid" ] && wait "$srv_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -101,5 +102,38 @@ assert removal["rcpt_tos"] == ["ops@example.com", "late@example.com"], removal
 assert "Subject: [RAID GUI v0.23-1 Message] Test mail\r\n" in test["data"]
 assert "Subject: [RAID GUI v0.23-1 Message] Drive failure\r\n" in removal["data"]
 assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n" in removal["data"]
+PY
+# Stopping raidmon while the server hangs: bounded (about 10 s for the
+# mail), the mail named in the day log and, with retries on, kept and sent
+# at the next start.
+mkfifo "$work/hang.in"
+/usr/bin/python3 "$src/tests/mail/smtp_server.py" hang "$work/hang.jsonl" <"$work/hang.in" >"$work/hang.port" 2>/dev/null &
+hang_pid=$!
+exec 8>"$work/hang.in"
+for _ in $(seq 100); do grep -q PORT "$work/hang.port" 2>/dev/null && break; sleep 0.1; done
+"$ctl" mail set --port "$(cut -d' ' -f2 "$work/hang.port")" --timeout 90 --retry on --config-dir "$cfg"
+sed 's/"speed": 1000/"speed": 1/; s/"at": 10,/"at": 3,/' "$src/scenarios/removal-rebuild-badsectors.json" >"$work/early.json"
+"$mon" --simulate "$work/early.json" --duration 120 --log-dir "$work/logs2" --config-dir "$cfg" >/dev/null 2>"$work/mon2.err" &
+mon_pid=$!
+sleep 10
+start=$SECONDS
+kill -TERM "$mon_pid"
+wait "$mon_pid" || { cat "$work/mon2.err"; fail "raidmon stopped while the server hangs"; }
+[ $((SECONDS - start)) -le 14 ] || fail "raidmon took $((SECONDS - start)) s to stop while the server hangs"
+exec 8>&-
+wait "$hang_pid" 2>/dev/null || true
+grep -rqF 'Mail: the notification "[RAID GUI v0.23-1 Message] Drive failure" (Device1 P1 Hard Disk Drive fail.) was not sent before the program ended; it is sent again at the next start' "$work/logs2" ||
+  { cat "$work/logs2"/* "$work/mon2.err"; fail "the day log does not name the mail left unsent"; }
+[ -f "$work/logs2/unsent-mail.conf" ] || fail "the unsent notification was not kept"
+"$ctl" mail set --port "$port" --config-dir "$cfg"
+"$mon" --simulate "$src/scenarios/rebuilding.json" --duration 3 --log-dir "$work/logs2" --config-dir "$cfg" >/dev/null 2>"$work/mon3.err" ||
+  { cat "$work/mon3.err"; fail "raidmon after the stop"; }
+[ ! -e "$work/logs2/unsent-mail.conf" ] || fail "the kept notification is still there"
+grep -rqF 'kept at the last exit is sent now' "$work/logs2" || fail "the day log does not say the kept mail went out"
+/usr/bin/python3 - "$work/mails.jsonl" <<'PY' || fail "the kept mail was not received"
+import json, sys
+mails = [json.loads(l) for l in open(sys.argv[1])]
+assert len(mails) == 3, len(mails)
+assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n" in mails[2]["data"], mails[2]["data"][:400]
 PY
 echo "e2e mail: ok"
