@@ -100,7 +100,8 @@ int64_t NowMs() {
 
 struct Transfer {
   const SmtpEvents* events = nullptr;
-  int64_t replyMs = 30000;
+  int64_t connectMs = 10000;  // the connection and the server's greeting
+  int64_t replyMs = 30000;    // each later reply
   std::string message;
   size_t sent = 0;
   bool greeted = false;
@@ -213,7 +214,8 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     t->cancelled = true;
     return 1;
   }
-  if (t->waitingSinceMs >= 0 && NowMs() - t->waitingSinceMs > t->replyMs) {
+  const int64_t bound = t->greeted ? t->replyMs : t->connectMs;
+  if (t->waitingSinceMs >= 0 && NowMs() - t->waitingSinceMs > bound) {
     t->timedOut = true;
     return 1;
   }
@@ -293,6 +295,9 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
   Transfer t;
   t.events = &events;
   t.replyMs = static_cast<int64_t>(limits.responseS) * 1000;
+  // From now on the connection and the greeting are awaited.
+  t.waitingSinceMs = NowMs();
+  t.awaiting = "the connection and the server's greeting";
   t.message = BuildMessageText(sendable);
   const bool ipv6 = job.host.find(':') != std::string::npos && job.host.front() != '[';
   const std::string host = ipv6 ? "[" + job.host + "]" : job.host;
@@ -335,7 +340,13 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
   // (QUIT) is under OnProgress's bound too instead of libcurl's own at
   // clean-up.
   api.easy_setopt(c, CURLOPT_FORBID_REUSE, 1L);
-  api.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs));
+  // libcurl's connect time-out covers the whole opening dialogue (greeting,
+  // EHLO, STARTTLS, the handshake, AUTH), which would cut a server that
+  // answers each of them in time: the connect time-out holds until the
+  // greeting and the reply bound after it (OnProgress); libcurl's own only
+  // backs up the eight waits that dialogue may have.
+  t.connectMs = connectMs;
+  api.easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(connectMs + 8 * (t.replyMs + 2000)));
   // The reply bound is kept by OnProgress (which also ends the goodbye
   // after a failure); libcurl's own, a little later, only backs it up.
   api.easy_setopt(c, CURLOPT_SERVER_RESPONSE_TIMEOUT, static_cast<long>(limits.responseS + 2));
@@ -351,7 +362,8 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
   const std::string server = t.lastError.empty() ? std::string() : " (server: " + t.lastError + ")";
   const std::string detail = errbuf[0] ? Trim(errbuf) : api.easy_strerror(rc);
   const std::string where = job.host + " port " + std::to_string(port);
-  const std::string waited = " within " + std::to_string(limits.responseS) + " s (waiting for " + t.awaiting + ")";
+  const std::string waited = " within " + std::to_string(t.greeted ? limits.responseS : connectMs / 1000) +
+                             " s (waiting for " + t.awaiting + ")";
   if (t.cancelled) {
     out.cancelled = true;
     out.error = "sending was stopped";

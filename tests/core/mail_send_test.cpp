@@ -228,6 +228,19 @@ TEST(MailSend, FailuresAreBoundedShownAndLaterMailsStillGo) {
   }
 }
 
+TEST(MailSend, ASlowServerThatAnswersEachStepInTimeIsNeverCut) {
+  SmtpServer server("slow");
+  Rig rig(server.port);
+  // The opening dialogue (EHLO, AUTH) takes longer than the connect
+  // time-out, the whole mail far longer: each step is within its bound.
+  rig.n->Limits.connectMs = 1000;
+  rig.SetRecipients({"ops@example.com"});
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  EXPECT_EQ(rig.n->Sent, 1) << rig.Panels().back();
+  EXPECT_EQ(server.Mails().size(), 1u);
+}
+
 TEST(MailSend, OneRefusedRecipientDoesNotStopTheOthers) {
   SmtpServer server("refuse-rcpt");
   Rig rig(server.port);

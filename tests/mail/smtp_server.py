@@ -12,6 +12,8 @@ usage: smtp_server.py MODE OUTFILE [CERT KEY]
                server that comes back after the first try)
   stall-end    as auth, takes the message and never answers its end (the
                mail may have been sent)
+  slow         as auth, and answers EHLO, AUTH, MAIL, RCPT and the end of
+               the message 0.8 s late each (slow, but within every bound)
 Prints "PORT <n>" once it listens; ends when its standard input closes.
 Every mail taken is appended to OUTFILE as one JSON line, every login
 tried (user name only) to OUTFILE.logins.
@@ -24,6 +26,7 @@ import socket
 import ssl
 import sys
 import threading
+import time
 
 MODE, OUT = sys.argv[1], sys.argv[2]
 warnings.simplefilter("ignore")
@@ -69,10 +72,28 @@ from aiosmtpd.controller import Controller  # noqa: E402
 from aiosmtpd.smtp import AuthResult, LoginPassword  # noqa: E402
 
 
+SLOW_S = 0.8
+
+
 class Handler:
     failed_once = False
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
+        session.host_name = hostname
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
         if MODE == "refuse-rcpt" and address.startswith("nobody"):
             return "550 5.1.1 No such user here"
         envelope.rcpt_tos.append(address)
@@ -93,10 +114,14 @@ class Handler:
             f.write(json.dumps(record) + "\n")
         if MODE == "stall-end":
             await asyncio.sleep(3600)
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
         return "250 Message accepted for delivery"
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
+    if MODE == "slow":
+        time.sleep(SLOW_S)  # blocks the loop, which serves this one client only
     with open(OUT + ".logins", "a") as f:
         f.write(json.dumps({"mechanism": mechanism, "tls": session.ssl is not None}) + "\n")
     ok = (mechanism == "LOGIN" and isinstance(auth_data, LoginPassword)
