@@ -124,11 +124,11 @@ exec 8>&-
 wait "$hang_pid" 2>/dev/null || true
 grep -rqF 'Mail: the notification "[RAID GUI v0.23-1 Message] Drive failure" (Device1 P1 Hard Disk Drive fail.) was not sent before the program ended; it is sent again at the next start' "$work/logs2" ||
   { cat "$work/logs2"/* "$work/mon2.err"; fail "the day log does not name the mail left unsent"; }
-[ -f "$work/logs2/unsent-mail.conf" ] || fail "the unsent notification was not kept"
+[ -f "$work/logs2/unsent-mail.simulated.conf" ] || fail "the unsent notification was not kept"
 "$ctl" mail set --port "$port" --config-dir "$cfg"
 "$mon" --simulate "$src/scenarios/rebuilding.json" --duration 3 --log-dir "$work/logs2" --config-dir "$cfg" >/dev/null 2>"$work/mon3.err" ||
   { cat "$work/mon3.err"; fail "raidmon after the stop"; }
-[ ! -e "$work/logs2/unsent-mail.conf" ] || fail "the kept notification is still there"
+[ ! -e "$work/logs2/unsent-mail.simulated.conf" ] || fail "the kept notification is still there"
 grep -rqF 'kept at the last exit is sent now' "$work/logs2" || fail "the day log does not say the kept mail went out"
 /usr/bin/python3 - "$work/mails.jsonl" <<'PY' || fail "the kept mail was not received"
 import json, sys

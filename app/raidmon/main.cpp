@@ -114,8 +114,9 @@ int main(int argc, char** argv) {
     loop.Post([&core, text] { core.Log().AppendNote(text); });
   };
   // Notifications still unsent at the end wait here for the next start
-  // (with retries on).
-  notifier.UnsentFile = logDir + "/unsent-mail.conf";
+  // (with retries on); a simulated run keeps its own, so a run on real
+  // enclosures never mails invented events.
+  notifier.UnsentFile = logDir + (opt.simulate ? "/unsent-mail.simulated.conf" : "/unsent-mail.conf");
   notifier.Start();
 
   // --status-file: what `raidctl check --status-file` reads while this
