@@ -49,6 +49,13 @@ int64_t MailFollowUp::NextDueMs() const {
   return next;
 }
 
+std::optional<MailJob> MailFollowUp::DropWaiting() {
+  std::optional<MailJob> job;
+  if (waiting_ && waiting_->dueMs >= 0 && job_) job = *job_;
+  waiting_.reset();
+  return job;
+}
+
 void MailFollowUp::SetDriveDown(bool down, int64_t nowMs) {
   // The day counts from the notification, or from the moment the drive was
   // seen down when that came later.

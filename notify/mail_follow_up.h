@@ -53,6 +53,10 @@ class MailFollowUp {
   // Going down arms the reminder from now; coming back disarms it.
   void SetDriveDown(bool down, int64_t nowMs);
 
+  // The notification waiting for a retry that has not begun (the program
+  // ends): its job, and it waits no more.
+  std::optional<MailJob> DropWaiting();
+
   // The serial of the first try of the last notification.
   uint64_t LastSerial() const { return serial_; }
 

@@ -42,16 +42,33 @@ std::string Base64(const std::string& in) {
   return out;
 }
 
-// A header text: plain when it is ASCII, else encoded words of at most 45
-// bytes each (never splitting a UTF-8 character), folded onto new lines.
+// Whether a text has a word (a run without blanks) too long for one header
+// line: folding happens only at blanks, and a line may not pass 998.
+bool HasUnfoldableWord(const std::string& s) {
+  size_t run = 0;
+  for (const char c : s) {
+    run = c == ' ' || c == '\t' ? 0 : run + 1;
+    if (run > 900) return true;
+  }
+  return false;
+}
+
+// A header text: plain when it is ASCII and every word fits a line, else
+// encoded words (never splitting a UTF-8 character), one per line, each
+// short enough that even "Subject: " and the first word stay within 78
+// characters.
 std::string EncodeHeaderText(const std::string& text, const std::string& charset) {
   const std::string s = HeaderSafe(text);
-  if (IsAscii(s)) return s;
+  if (IsAscii(s) && !HasUnfoldableWord(s)) return s;
   std::string out;
   size_t i = 0;
   const bool utf8 = charset == "UTF-8";
+  // 78 = "Subject: " (9) + "=?" charset "?B?" ... "?=" (7 + charset) + 4
+  // characters per 3 bytes.
+  const size_t groups = charset.size() < 58 ? (62 - charset.size()) / 4 : 1;
+  const size_t chunk = groups * 3;
   while (i < s.size()) {
-    size_t n = s.size() - i < 45 ? s.size() - i : 45;
+    size_t n = s.size() - i < chunk ? s.size() - i : chunk;
     if (utf8)
       while (n > 0 && i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) --n;
     if (n == 0) n = 1;
@@ -68,13 +85,59 @@ std::string Mailbox(const std::string& name, const std::string& address, const s
   const std::string addr = "<" + HeaderSafe(address) + ">";
   const std::string n = HeaderSafe(name);
   if (n.empty()) return addr;
-  if (!IsAscii(n)) return EncodeHeaderText(n, charset) + " " + addr;
+  if (!IsAscii(n) || HasUnfoldableWord(n)) return EncodeHeaderText(n, charset) + " " + addr;
   std::string q = "\"";
   for (const char c : n) {
     if (c == '"' || c == '\\') q += '\\';
     q += c;
   }
   return q + "\" " + addr;
+}
+
+// One header field as it goes out: folded (CR LF before a blank) wherever a
+// line passes 78 characters and a blank allows it; lines folded already
+// (encoded words, the recipient list) are kept.
+std::string FoldedHeader(const std::string& field) {
+  constexpr size_t kWidth = 78;
+  std::string out;
+  size_t start = 0;
+  while (start <= field.size()) {
+    size_t end = field.find("\r\n", start);
+    if (end == std::string::npos) end = field.size();
+    const std::string line = field.substr(start, end - start);
+    // Pieces: the first up to the first blank after the field name's
+    // colon, then each run of blanks with the word after it.
+    std::vector<std::string> pieces;
+    const size_t colon = start == 0 ? line.find(':') : 0;
+    size_t i = colon == std::string::npos ? 0 : colon + 1;
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    size_t from = 0;
+    for (; i < line.size(); ++i) {
+      const bool blank = line[i] == ' ' || line[i] == '\t';
+      const bool afterWord = i > 0 && line[i - 1] != ' ' && line[i - 1] != '\t';
+      if (blank && afterWord && i > from) {
+        pieces.push_back(line.substr(from, i - from));
+        from = i;
+      }
+    }
+    pieces.push_back(line.substr(from));
+    std::string current;
+    for (const std::string& p : pieces) {
+      // Trailing blanks stay on their line: a line of blanks alone is not
+      // a folded line.
+      const bool blanks = p.find_first_not_of(" \t") == std::string::npos;
+      if (!blanks && !current.empty() && current.size() + p.size() > kWidth) {
+        out += current + "\r\n";
+        current.clear();
+      }
+      current += p;
+    }
+    out += current;
+    if (end == field.size()) break;
+    out += "\r\n";
+    start = end + 2;
+  }
+  return out + "\r\n";
 }
 
 // Quoted-printable for bodies with 8-bit text or overlong lines.
@@ -131,13 +194,31 @@ void ComposeNotification(const MailSettingsState& s, uint8_t category, const std
   if (k) job.body.insert(job.body.end(), s.MailContentsTemplate[k].begin(), s.MailContentsTemplate[k].end());
   job.subject = "[" + appTitle + " Message] ";
   if (k && !s.MailSubjectTemplate[k].empty()) job.subject += s.MailSubjectTemplate[k].front();
+  SetMailRoute(s, job);
+}
+
+void SetMailRoute(const MailSettingsState& s, MailJob& job) {
   job.host = s.Setting(kSmtpHost);
   job.port = s.Setting(kPort);
   job.senderName = s.Setting(kSenderName);
   job.senderAddress = s.Setting(kSenderAddress);
   job.password = s.Setting(kPassword);
   job.timeOut = s.Setting(kTimeOut);
+  job.caFile = s.CaFile;
+  job.tls = s.Tls;
   job.recipients = s.MailRecipients;
+}
+
+void CopyMailRoute(const MailJob& from, MailJob& job) {
+  job.host = from.host;
+  job.port = from.port;
+  job.senderName = from.senderName;
+  job.senderAddress = from.senderAddress;
+  job.password = from.password;
+  job.timeOut = from.timeOut;
+  job.caFile = from.caFile;
+  job.tls = from.tls;
+  job.recipients = from.recipients;
 }
 
 void ComposeTestMail(const MailSettingsState& s, const std::vector<std::string>& systemInfo,
@@ -183,9 +264,9 @@ std::string BuildMessageText(const MailJob& job) {
   const std::string charset = IsAscii(job.senderName + job.subject) && plain ? "us-ascii" : job.charset;
   std::string m;
   m += "Date: " + MailDate(job.date, job.utcOffsetMinutes) + "\r\n";
-  m += "From: " + Mailbox(job.senderName, job.senderAddress, job.charset) + "\r\n";
+  m += FoldedHeader("From: " + Mailbox(job.senderName, job.senderAddress, job.charset));
   if (!to.empty()) m += "To: " + to + "\r\n";
-  m += "Subject: " + EncodeHeaderText(job.subject, job.charset) + "\r\n";
+  m += FoldedHeader("Subject: " + EncodeHeaderText(job.subject, job.charset));
   m += "Message-ID: <" + (job.messageId.empty() ? NewMessageId(job) : HeaderSafe(job.messageId)) + ">\r\n";
   m += "MIME-Version: 1.0\r\n";
   m += "Content-Type: text/plain; charset=" + charset + "\r\n";

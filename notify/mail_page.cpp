@@ -1,6 +1,7 @@
 #include "notify/mail_page.h"
 
 #include "monitor/monitor_state.h"
+#include "notify/mail_address.h"
 
 namespace raid {
 
@@ -20,16 +21,22 @@ void MailPage::Fill() {
     m.RemoveSubject = s_.MailSubjectTemplate[2];
     m.RemoveContents = s_.MailContentsTemplate[2];
     m.Recipients = s_.MailRecipients;
+    m.CaFile = s_.CaFile;
+    m.Tls = s_.Tls;
     RefillGrids();
   } else {
     m.Port = "25";
     m.TimeOut = "0";
+    m.CaFile.clear();
+    m.Tls = TlsPolicy::Auto;
     m.LoginChecked = false;
     m.PasswordVisible = false;
   }
   m.RemovePageInput.clear();
   m.FailPageInput.clear();
   m.MailPageDirty = 0;
+  caFileShown_ = m.CaFile;
+  tlsShown_ = m.Tls;
 }
 
 void MailPage::SelectSubPage(int page) {
@@ -76,7 +83,7 @@ void MailPage::AddRecipient() {
   if (Model.SubPage == 0) return;
   std::string& input = Input();
   if (input.empty() || Model.Recipients.size() >= kMaxRecipients) return;
-  if (input.find('@') == std::string::npos) {
+  if (!MailboxSyntaxError(input).empty()) {
     ui_.ShowMessage({"E-Mail Address formula error!", "E-Mail Message", BoxIcon::None, BoxButtons::Ok});
   } else {
     Model.Recipients.push_back(input);
@@ -110,15 +117,17 @@ SettingsResult MailPage::Save() {
   if (m.Port.empty()) m.Port = "25";
   if (m.TimeOut.empty()) m.TimeOut = "0";
   const bool existed = s_.SettingsKeyExists;
-  SettingsResult r;
+  SettingsStore::NamedValues values;
+  auto text = [&](const std::string& name, const std::string& v) {
+    values.emplace_back(name, SettingsValue{SettingsType::String, v, 0, {}});
+  };
+  auto dword = [&](const std::string& name, uint32_t v) {
+    values.emplace_back(name, SettingsValue{SettingsType::Dword, "", v, {}});
+  };
   const std::string* fields[5] = {&m.Port, &m.SmtpHost, &m.SenderName, &m.SenderAddress, &m.TimeOut};
-  if (!existed) {
-    if (!(r = store_.CreateKey()).ok) return r;
-    s_.SettingsKeyExists = true;
-  }
   for (size_t i = 0; i < 5; ++i) {
     if (existed && !(m.MailPageDirty & (1u << i))) continue;
-    if (!(r = store_.WriteString(ServerValueName(i), *fields[i])).ok) return r;
+    text(ServerValueName(i), *fields[i]);
   }
   if (((s_.MailAuthState & 1) != 0) != m.LoginChecked) m.MailPageDirty |= mail_dirty::kPassword;
   // A record that did not decode shows "ErrorFormat" in the password field;
@@ -127,17 +136,27 @@ SettingsResult MailPage::Save() {
   const bool recordKept = existed && s_.MailAuthState == kAuthInvalid && !(m.MailPageDirty & mail_dirty::kPassword);
   if ((m.MailPageDirty != 0 || !existed) && !recordKept) {
     const PasswordRecord rec = EncodePasswordRecord(m.Password, m.LoginChecked, s_.MailSalt);
-    if (!(r = store_.WriteBinary("ProductID", std::vector<uint8_t>(rec.begin(), rec.end()))).ok) return r;
+    values.emplace_back("ProductID", SettingsValue{SettingsType::Binary, "", 0, {rec.begin(), rec.end()}});
   }
   if (m.Recipients != s_.MailRecipients) {
-    if (!(r = store_.WriteDword("ToAddrCount", static_cast<uint32_t>(m.Recipients.size()))).ok) return r;
+    dword("ToAddrCount", static_cast<uint32_t>(m.Recipients.size()));
     m.MailPageDirty |= mail_dirty::kRecipients;
-    for (size_t j = 0; j < m.Recipients.size(); ++j)
-      if (!(r = store_.WriteString(RecipientName(j), m.Recipients[j])).ok) return r;
+    for (size_t j = 0; j < m.Recipients.size(); ++j) text(RecipientName(j), m.Recipients[j]);
   } else if (!existed) {
-    if (!(r = store_.WriteDword("ToAddrCount", static_cast<uint32_t>(m.Recipients.size()))).ok) return r;
+    dword("ToAddrCount", static_cast<uint32_t>(m.Recipients.size()));
   }
-  if (!(r = store_.WriteString("FilePath", s_.MailTemplateDir)).ok) return r;
+  text("FilePath", s_.MailTemplateDir);
+  // Written only when changed, so a store that never had them keeps
+  // reading as the defaults.
+  if (m.CaFile != caFileShown_) text(kCaFileSetting, m.CaFile);
+  if (m.Tls != tlsShown_) text(kTlsPolicySetting, TlsPolicyName(m.Tls));
+  values.insert(values.end(), extra_.begin(), extra_.end());
+  extra_.clear();
+  SettingsResult r = store_.WriteAll(values, !existed);
+  s_.SettingsKeyExists = existed || store_.KeyExists();
+  if (!r.ok) return r;
+  caFileShown_ = m.CaFile;
+  tlsShown_ = m.Tls;
   const TextLines* memos[2][2] = {{&m.FailSubject, &m.FailContents}, {&m.RemoveSubject, &m.RemoveContents}};
   for (int k = 1; k <= 2; ++k) {
     if (!(r = WriteTemplateFile(SubjectFileName(s_.MailTemplateDir, k), *memos[k - 1][0])).ok) return r;

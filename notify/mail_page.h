@@ -35,6 +35,10 @@ struct MailPageModel {
   std::string FailPageInput, RemovePageInput;  // address inputs of sub-pages 1 and 2
   // Subject and contents: FailSubject/FailContents category 1, RemoveSubject/RemoveContents category 2.
   TextLines FailSubject, FailContents, RemoveSubject, RemoveContents;
+  // The connection's security (the window has no field for them; raidctl
+  // sets them through the same OK).
+  std::string CaFile;
+  TlsPolicy Tls = TlsPolicy::Auto;
   std::vector<std::string> Recipients;           // the working list
   std::array<std::string, kMaxRecipients> Grid;  // both grids' cells
   int FailGridRow = 0, RemoveGridRow = 0;
@@ -57,10 +61,12 @@ class MailPage {
   void AddRecipient();                 // add the sub-page's input to the list
   void RemoveRecipient();              // remove the sub-page's selected row
   void SelectCell(int grid, int row);  // StringGrid1SelectCell / StringGrid2SelectCell
-  // OK: saves in order, writing only what the edit bits say. False when the
-  // store refused a write (the user has been told; what was stored before
-  // the failing write stays).
+  // OK: saves in order, writing only what the edit bits say, all values in
+  // one write of the store. False when the store refused a write (the user
+  // has been told; what was stored before the failing write stays).
   bool OkClick();
+  // A value the next OK stores with the page's own (once).
+  void AlsoStore(const std::string& name, const SettingsValue& value) { extra_.emplace_back(name, value); }
 
  private:
   void RefillGrids();
@@ -71,6 +77,12 @@ class MailPage {
   SettingsStore& store_;
   std::atomic<uint8_t>& flags_;
   UserInterface& ui_;
+  SettingsStore::NamedValues extra_;
+  // The security values as Fill showed them: OK stores them only when they
+  // were changed since, so a window whose page has no field for them never
+  // writes back older values over a change made meanwhile.
+  std::string caFileShown_;
+  TlsPolicy tlsShown_ = TlsPolicy::Auto;
 };
 
 }  // namespace raid

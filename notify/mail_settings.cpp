@@ -19,6 +19,27 @@ std::string RecipientValueName(size_t j) {
 }
 }  // namespace
 
+const char* TlsPolicyName(TlsPolicy p) {
+  switch (p) {
+    case TlsPolicy::Required: return "required";
+    case TlsPolicy::Implicit: return "implicit";
+    default: return "auto";
+  }
+}
+
+bool ParseTlsPolicy(const std::string& text, TlsPolicy& out) {
+  std::string t = text;
+  for (char& c : t)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  for (const TlsPolicy p : {TlsPolicy::Auto, TlsPolicy::Required, TlsPolicy::Implicit}) {
+    if (t == TlsPolicyName(p)) {
+      out = p;
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string RecipientName(size_t j) { return RecipientValueName(j); }
 const char* ServerValueName(size_t i) { return i < 5 ? kServerValueNames[i] : ""; }
 
@@ -56,6 +77,15 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
     // A record of another length is copied as far as it goes.
     for (size_t i = 0; i < record.size() && i < bytes.size(); ++i) record[i] = bytes[i];
   }
+  std::string caFile, tlsText;
+  if (!(r = store.ReadString(kCaFileSetting, caFile)).ok) return fail(r);
+  if (!(r = store.ReadString(kTlsPolicySetting, tlsText)).ok) return fail(r);
+  // A policy the program does not know is refused rather than read as
+  // "auto": it may have been meant to forbid mail without TLS.
+  TlsPolicy tls = TlsPolicy::Auto;
+  if (!tlsText.empty() && !ParseTlsPolicy(tlsText, tls))
+    return fail({false, std::string("the value \"") + kTlsPolicySetting + "\" in " + store.Location() + " is \"" +
+                            tlsText + "\", not auto, required or implicit"});
   const DecodedPassword pw = DecodePasswordRecord(record);
   settings.push_back(pw.password);
   // At most ten recipients exist; a larger count is a damaged store.
@@ -80,6 +110,8 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
   s.MailRecipients = std::move(recipients);
   s.MailSubjectTemplate = std::move(subjects);
   s.MailContentsTemplate = std::move(contents);
+  s.CaFile = caFile;
+  s.Tls = tls;
   s.MailSettingsLoaded = true;
   requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
   return {};

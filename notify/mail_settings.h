@@ -22,6 +22,20 @@ enum MailSetting : size_t { kPort = 0, kSmtpHost, kSenderName, kSenderAddress, k
 inline constexpr const char* kMailCategoryNames[5] = {"", "Hard Disks Fail", "Device Removed", "Over Heat", "Fan Fail"};
 inline constexpr size_t kMaxRecipients = 10;
 
+// How the connection to the mail server is secured. Auto: STARTTLS when the
+// server offers it, TLS from the first byte on port 465. Required: as auto,
+// but a server that offers no STARTTLS gets neither the login nor the mail.
+// Implicit: TLS from the first byte on any port.
+enum class TlsPolicy : uint8_t { Auto, Required, Implicit };
+const char* TlsPolicyName(TlsPolicy p);
+// "auto", "required" or "implicit" (any case); false for anything else.
+bool ParseTlsPolicy(const std::string& text, TlsPolicy& out);
+
+// Settings names of the two connection values beside the page's own
+// (strings; missing means the system's certificate store and auto).
+inline constexpr const char* kCaFileSetting = "CAFile";
+inline constexpr const char* kTlsPolicySetting = "TlsPolicy";
+
 using TextLines = std::vector<std::string>;
 
 struct MailSettingsState {
@@ -33,6 +47,8 @@ struct MailSettingsState {
   std::string MailTemplateDir;
   std::array<TextLines, 5> MailSubjectTemplate;  // by category, 1-4
   std::array<TextLines, 5> MailContentsTemplate;
+  std::string CaFile;  // certificates trusted instead of the system's store; empty: the system's
+  TlsPolicy Tls = TlsPolicy::Auto;
   bool SettingsKeyExists = false;
   bool MailSettingsLoaded = false;
   // The last record read; a missing "ProductID" leaves it as it was.

@@ -51,15 +51,21 @@ class MailNotifier {
   // raidctl test-mail: loads, composes and sends on the calling thread.
   SmtpOutcome SendTestMailNow();
   // Ends the sender thread. drain: mails already handed over are sent
-  // first (each bounded by the limits); else a running transfer is stopped.
-  // Returns how many mails were left unsent.
+  // first, for at most StopDrainMs in all; else (and after that time) a
+  // running transfer is stopped. Each mail left unsent is named in a note;
+  // with retries on and UnsentFile set, the notifications among them are
+  // kept there for the next start. Returns how many mails were left.
   size_t Stop(bool drain);
   // Waits until every mail handed over has been sent or has failed (tests).
   void WaitIdle();
   // Main thread, after each poll: whether a drive of a monitored enclosure
-  // is failed or missing now (the daily reminder), and a look at what the
-  // retries and reminders have due by the program's clock.
+  // is failed or missing now (the daily reminder), a look at what the
+  // retries and reminders have due by the program's clock, and, every
+  // kSettingsLookMs of program time, whether the stored settings changed
+  // (raidctl mail set while this program runs): they are read again then.
+  // Mails kept at the last exit go out at the first call.
   void Observe(bool driveDown);
+  static constexpr int64_t kSettingsLookMs = 5000;
 
   // Called with each line the retries and reminders have for the day log
   // (on the sender thread or in Observe); the front end appends it on its
@@ -71,6 +77,10 @@ class MailNotifier {
 
   MailSettingsState Settings;
   SmtpLimits Limits;
+  int64_t StopDrainMs = 10000;  // real time Stop(true) gives the mails handed over
+  // Where notifications left unsent at the end are kept for the next start
+  // (with retries on); empty: they are only named. Set before Start.
+  std::string UnsentFile;
   std::string AppTitle = "RAID GUI v0.23-1";
   std::atomic<uint8_t> SmtpState{smtp_state::kIdle};
   std::atomic<int> Sent{0}, Failed{0};
@@ -86,6 +96,14 @@ class MailNotifier {
     bool reminder = false;
   };
   void Enqueue(MailJob job, uint64_t serial = 0);
+  // Main thread: reads the settings again when asked to or when the store
+  // (or a template file) changed since the last read.
+  void ReloadIfChanged();
+  SettingsResult Reload(bool pump);
+  std::string SettingsStamp();
+  void SendRestored();
+  void KeepUnsent(const std::vector<Outgoing>& left);
+  void RestoreUnsent();
   void Run();
   void Deliver(const Outgoing& out);
   void LoadFollowUpSettings();
@@ -104,7 +122,13 @@ class MailNotifier {
   std::mutex mu_;
   std::condition_variable cv_, idle_;
   std::deque<Outgoing> queue_;
-  MailFollowUp followUp_;  // guarded by mu_
+  MailFollowUp followUp_;      // guarded by mu_
+  std::vector<Outgoing> cut_;  // stopped by Stop before they were sent (guarded by mu_)
+  MailJob route_;              // the server and recipients last read (guarded by mu_)
+  bool routeKnown_ = false;
+  std::vector<MailJob> restored_;  // kept at the last exit, to send (main thread)
+  std::string stamp_;              // SettingsStamp() of the last read (main thread)
+  int64_t lastLookMs_ = 0;
   bool busy_ = false;
   bool stop_ = false;
   bool drain_ = false;

@@ -259,6 +259,29 @@ SettingsResult FileSettingsStore::Read(const std::string& name, SettingsType typ
   return r;
 }
 
+SettingsResult FileSettingsStore::WriteAll(const NamedValues& named, bool createKey) {
+  SettingsValues values;
+  bool missing = false;
+  SettingsResult r = Load(values, missing);
+  if (!r.ok) return r;
+  if (missing && !createKey) return {false, "the settings file " + path_ + " does not exist"};
+  if (missing) {
+    const FileResult folder = MakeFolders(dir_);
+    if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
+  }
+  for (const auto& [name, v] : named) values[name] = v;
+  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, true);
+  if (!w.ok) return {false, "cannot write the settings file " + path_ + ": " + w.error};
+  return {};
+}
+
+std::string FileSettingsStore::ChangeStamp() {
+  const FileStamp st = StatNoFollow(path_);
+  if (!st.exists) return {};
+  return std::to_string(st.volume) + ":" + std::to_string(st.fileId) + ":" + std::to_string(st.size) + ":" +
+         std::to_string(st.modifiedNs);
+}
+
 SettingsResult FileSettingsStore::Write(const std::string& name, const SettingsValue& value) {
   SettingsValues values;
   bool missing = false;

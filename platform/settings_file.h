@@ -31,7 +31,7 @@ bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string
 std::string FormatSettingsFile(const SettingsValues& values);
 
 // The settings file DIR/raidgui.conf. Every write reads the file, changes
-// one value and replaces the file atomically, readable by its owner only
+// its values (one, or all of WriteAll's) and replaces the file atomically, readable by its owner only
 // (it holds the password record); template files live beside it.
 class FileSettingsStore final : public SettingsStore {
  public:
@@ -42,6 +42,10 @@ class FileSettingsStore final : public SettingsStore {
   SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
   SettingsResult Write(const std::string& name, const SettingsValue& value) override;
   std::string DefaultTemplateDir() const override;
+  // One read and one replacement of the file for all the values.
+  SettingsResult WriteAll(const NamedValues& values, bool createKey) override;
+  // The file's identity, size and time of change.
+  std::string ChangeStamp() override;
 
  private:
   // missing: the file is not there (no error).

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/settings_file.h"
+
 namespace raid {
 
 namespace {
@@ -57,10 +59,20 @@ SettingsResult SettingsStore::WriteBinary(const std::string& name, const std::ve
   return Write(name, s);
 }
 
+SettingsResult SettingsStore::WriteAll(const NamedValues& values, bool createKey) {
+  SettingsResult r;
+  if (createKey && !KeyExists() && !(r = CreateKey()).ok) return r;
+  for (const auto& [name, v] : values)
+    if (!(r = Write(name, v)).ok) return r;
+  return r;
+}
+
 SettingsResult CheckSettingsType(const std::string& name, const SettingsValue& v, SettingsType wanted) {
   if (v.type == wanted) return {};
   return {false, "the value \"" + name + "\" is " + TypeName(v.type) + ", not " + TypeName(wanted)};
 }
+
+std::string MemorySettingsStore::ChangeStamp() { return exists ? FormatSettingsFile(values) : std::string(); }
 
 SettingsResult MemorySettingsStore::CreateKey() {
   exists = true;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace raid {
@@ -45,6 +46,15 @@ class SettingsStore {
   virtual SettingsResult Write(const std::string& name, const SettingsValue& value) = 0;
   // The template folder used when none is stored, ending in the separator.
   virtual std::string DefaultTemplateDir() const = 0;
+  // Writes the values together: a settings file is replaced once. A
+  // registry key takes them one by one, stopping at the first refused
+  // (what was written before it stays). createKey: the key is created
+  // first when it is missing.
+  using NamedValues = std::vector<std::pair<std::string, SettingsValue>>;
+  virtual SettingsResult WriteAll(const NamedValues& values, bool createKey);
+  // Changes whenever the stored values may have changed (a text to compare,
+  // cheap to make: no value is read); empty when nothing is stored.
+  virtual std::string ChangeStamp() = 0;
 
   // Typed helpers over Read and Write.
   SettingsResult ReadString(const std::string& name, std::string& out);  // missing: empty
@@ -68,6 +78,7 @@ class MemorySettingsStore : public SettingsStore {
   SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
   SettingsResult Write(const std::string& name, const SettingsValue& value) override;
   std::string DefaultTemplateDir() const override { return templateDir; }
+  std::string ChangeStamp() override;
 
   bool exists = false;
   std::map<std::string, SettingsValue> values;

@@ -9,6 +9,7 @@ work="$(mktemp -d)"
 srv_pid=""
 cleanup() {
   exec 9>&- 2>/dev/null || true
+  exec 8>&- 2>/dev/null || true
   [ -n "$srv_pid" ] && wait "$srv_pid" 2>/dev/null || true
   rm -rf "$work"
 }
@@ -36,14 +37,32 @@ set +e
 set -e
 [ ! -e "$cfg/raidgui.conf" ] || fail "wrong use wrote the settings"
 
-echo s3cret | "$ctl" mail set --server 127.0.0.1 --port "$port" --name "RAID Box" --address alerts@example.com \
-  --auth on --password-stdin --config-dir "$cfg"
+# One mail set is one write of the settings file (where strace may trace).
+if strace -f -e trace=rename,renameat,renameat2 -o "$work/trace" true 2>/dev/null; then trace=(strace -f -e trace=rename,renameat,renameat2 -o "$work/trace"); else trace=(); fi
+echo s3cret | "${trace[@]}" "$ctl" mail set --server 127.0.0.1 --port "$port" --name "RAID Box" --address alerts@example.com \
+  --auth on --password-stdin --retry off --config-dir "$cfg"
+if [ ${#trace[@]} -gt 0 ]; then
+  [ "$(grep -c 'raidgui\.conf") = 0' "$work/trace")" = 1 ] || { cat "$work/trace"; fail "mail set did not write the settings file exactly once"; }
+fi
 [ "$(stat -c %a "$cfg/raidgui.conf")" = 600 ] || fail "the settings file is not private"
 grep -q s3cret "$cfg/raidgui.conf" && fail "the password is stored in clear"
+# Every wrong use exits 2 with its reason; nothing is stored.
+cp "$cfg/raidgui.conf" "$work/before"
 set +e
 "$ctl" mail recipients add no-at-sign --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q 'formula error! "no-at-sign" is not a mail address: no "@"' "$work/err" || fail "an address without @ was taken"
+"$ctl" mail recipients add 'bad addr@test.example' --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "a blank in the part before" "$work/err" || fail "an address with a blank was taken"
+"$ctl" mail template 1 subject "$work/no-such-file" --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "no-such-file does not exist" "$work/err" || fail "a missing template file"
+"$ctl" mail recipients remove never@example.com --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "removing an address not in the list"
+"$ctl" mail set --tls sometimes --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "an unknown TLS policy"
+"$ctl" mail set --ca-file "$work/no-such-ca.pem" --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "does not exist" "$work/err" || fail "a missing CA file"
+"$ctl" mail set --ca-file "$work/before" --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "no certificate in PEM form" "$work/err" || fail "a CA file without certificates"
 set -e
-[ $rc -eq 1 ] && grep -q "E-Mail Address formula error!" "$work/err" || fail "an address without @ was taken"
+cmp -s "$work/before" "$cfg/raidgui.conf" || fail "wrong use changed the settings"
 "$ctl" mail recipients add ops@example.com --config-dir "$cfg"
 "$ctl" mail recipients add dev@example.com --config-dir "$cfg"
 "$ctl" mail recipients remove dev@example.com --config-dir "$cfg"
@@ -58,9 +77,16 @@ grep -q s3cret "$work/show" && fail "mail show printed the password"
 "$ctl" test-mail --config-dir "$cfg" > "$work/test" || { cat "$work/test"; fail "test-mail"; }
 grep -q "Send mail Success!" "$work/test" || fail "test-mail did not say success"
 
-# raidmon: hdd2 leaves 10 s into the scenario; the mail goes out.
-"$mon" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 20 --log-dir "$work/logs" \
-  --config-dir "$cfg" >/dev/null 2>"$work/mon.err" || { cat "$work/mon.err"; fail "raidmon"; }
+# raidmon: hdd2 leaves 5 s into the scenario (run at real speed); the mail
+# goes out, also to the recipient added while it runs (the settings are
+# read again when they change).
+sed 's/"speed": 1000/"speed": 1/; s/"at": 10,/"at": 5,/' "$src/scenarios/removal-rebuild-badsectors.json" >"$work/removal.json"
+"$mon" --simulate "$work/removal.json" --duration 7 --log-dir "$work/logs" \
+  --config-dir "$cfg" >/dev/null 2>"$work/mon.err" &
+mon_pid=$!
+sleep 1.5
+"$ctl" mail recipients add late@example.com --config-dir "$cfg"
+wait "$mon_pid" || { cat "$work/mon.err"; fail "raidmon"; }
 grep -q "raidmon: Send mail Success!" "$work/mon.err" || { cat "$work/mon.err"; fail "raidmon sent no mail"; }
 
 /usr/bin/python3 - "$work/mails.jsonl" <<'PY' || fail "the mails received"
@@ -69,10 +95,45 @@ mails = [json.loads(l) for l in open(sys.argv[1])]
 assert len(mails) == 2, len(mails)
 test, removal = mails
 for m in mails:
-    assert m["mail_from"] == "alerts@example.com" and m["rcpt_tos"] == ["ops@example.com"], m
+    assert m["mail_from"] == "alerts@example.com", m
     assert m["login"] == "alerts", m
+assert test["rcpt_tos"] == ["ops@example.com"], test
+assert removal["rcpt_tos"] == ["ops@example.com", "late@example.com"], removal
 assert "Subject: [RAID GUI v0.23-1 Message] Test mail\r\n" in test["data"]
 assert "Subject: [RAID GUI v0.23-1 Message] Drive failure\r\n" in removal["data"]
 assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\nDevice1 information :\r\n" in removal["data"]
+PY
+# Stopping raidmon while the server hangs: bounded (about 10 s for the
+# mail), the mail named in the day log and, with retries on, kept and sent
+# at the next start.
+mkfifo "$work/hang.in"
+/usr/bin/python3 "$src/tests/mail/smtp_server.py" hang "$work/hang.jsonl" <"$work/hang.in" >"$work/hang.port" 2>/dev/null &
+hang_pid=$!
+exec 8>"$work/hang.in"
+for _ in $(seq 100); do grep -q PORT "$work/hang.port" 2>/dev/null && break; sleep 0.1; done
+"$ctl" mail set --port "$(cut -d' ' -f2 "$work/hang.port")" --timeout 90 --retry on --config-dir "$cfg"
+sed 's/"speed": 1000/"speed": 1/; s/"at": 10,/"at": 3,/' "$src/scenarios/removal-rebuild-badsectors.json" >"$work/early.json"
+"$mon" --simulate "$work/early.json" --duration 120 --log-dir "$work/logs2" --config-dir "$cfg" >/dev/null 2>"$work/mon2.err" &
+mon_pid=$!
+sleep 10
+start=$SECONDS
+kill -TERM "$mon_pid"
+wait "$mon_pid" || { cat "$work/mon2.err"; fail "raidmon stopped while the server hangs"; }
+[ $((SECONDS - start)) -le 14 ] || fail "raidmon took $((SECONDS - start)) s to stop while the server hangs"
+exec 8>&-
+wait "$hang_pid" 2>/dev/null || true
+grep -rqF 'Mail: the notification "[RAID GUI v0.23-1 Message] Drive failure" (Device1 P1 Hard Disk Drive fail.) was not sent before the program ended; it is sent again at the next start' "$work/logs2" ||
+  { cat "$work/logs2"/* "$work/mon2.err"; fail "the day log does not name the mail left unsent"; }
+[ -f "$work/logs2/unsent-mail.simulated.conf" ] || fail "the unsent notification was not kept"
+"$ctl" mail set --port "$port" --config-dir "$cfg"
+"$mon" --simulate "$src/scenarios/rebuilding.json" --duration 3 --log-dir "$work/logs2" --config-dir "$cfg" >/dev/null 2>"$work/mon3.err" ||
+  { cat "$work/mon3.err"; fail "raidmon after the stop"; }
+[ ! -e "$work/logs2/unsent-mail.simulated.conf" ] || fail "the kept notification is still there"
+grep -rqF 'kept at the last exit is sent now' "$work/logs2" || fail "the day log does not say the kept mail went out"
+/usr/bin/python3 - "$work/mails.jsonl" <<'PY' || fail "the kept mail was not received"
+import json, sys
+mails = [json.loads(l) for l in open(sys.argv[1])]
+assert len(mails) == 3, len(mails)
+assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n" in mails[2]["data"], mails[2]["data"][:400]
 PY
 echo "e2e mail: ok"

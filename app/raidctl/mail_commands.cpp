@@ -1,9 +1,12 @@
 #include "app/raidctl/mail_commands.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include "monitor/monitor_state.h"
+#include "notify/mail_address.h"
 #include "notify/mail_message.h"
 #include "notify/mail_page.h"
 #include "notify/mail_follow_up.h"
@@ -42,6 +45,35 @@ class CtlBoxes final : public UserInterface {
 int Usage(const std::string& why) {
   std::fprintf(stderr, "raidctl: %s\n%s", why.c_str(), MailUsage().c_str());
   return kUsage;
+}
+
+// Wrong use that needs no usage text: the reason alone.
+int Wrong(const std::string& why) {
+  std::fprintf(stderr, "raidctl: %s\n", why.c_str());
+  return kUsage;
+}
+
+// --ca-file: a readable file of PEM certificates, kept by its absolute path
+// (the monitor runs elsewhere); empty: the system's store.
+int CheckCaFile(const std::string& given, std::string& stored) {
+  stored.clear();
+  if (given.empty()) return kOk;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status st = fs::status(given, ec);
+  if (!fs::exists(st)) return Wrong("--ca-file: " + given + " does not exist");
+  if (!fs::is_regular_file(st)) return Wrong("--ca-file: " + given + " is not a plain file");
+  std::ifstream in(given, std::ios::binary);
+  if (!in) return Wrong("--ca-file: " + given + " cannot be read");
+  std::string head(1024 * 1024, '\0');
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  if (in.bad()) return Wrong("--ca-file: " + given + " cannot be read");
+  head.resize(static_cast<size_t>(in.gcount()));
+  if (head.find("-----BEGIN CERTIFICATE-----") == std::string::npos)
+    return Wrong("--ca-file: " + given + " holds no certificate in PEM form (-----BEGIN CERTIFICATE-----)");
+  const fs::path abs = fs::absolute(given, ec);
+  stored = ec ? given : abs.lexically_normal().string();
+  return kOk;
 }
 
 bool Digits(const std::string& s, size_t maxLen) {
@@ -122,6 +154,8 @@ int Show(Session& s) {
   std::printf("Password: %s\n", s.settings.MailAuthState == kAuthInvalid ? "unreadable"
                                 : m.Password.empty()                     ? "none"
                                                                          : "set");
+  std::printf("CA file: %s\n", m.CaFile.empty() ? "none (the system's certificate store)" : m.CaFile.c_str());
+  std::printf("TLS: %s\n", TlsPolicyName(m.Tls));
   std::printf("Recipients: %zu\n", m.Recipients.size());
   for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
   uint32_t retry = 0, reminder = 0;
@@ -141,9 +175,6 @@ int Show(Session& s) {
 
 int Set(Session& s, const std::vector<std::string>& a) {
   MailPage& p = *s.page;
-  // Switches of the retries and the daily reminder: stored beside the
-  // page's settings, after them.
-  std::vector<std::pair<const char*, uint32_t>> switches;
   for (size_t i = 0; i < a.size(); ++i) {
     const std::string& o = a[i];
     if (o == "--password-stdin") {
@@ -170,22 +201,21 @@ int Set(Session& s, const std::vector<std::string>& a) {
     } else if (o == "--auth") {
       if (v != "on" && v != "off") return Usage("--auth takes on or off");
       p.LoginClick(v == "on");
+    } else if (o == "--ca-file") {
+      if (const int rc = CheckCaFile(v, p.Model.CaFile); rc != kOk) return rc;
+    } else if (o == "--tls") {
+      if (v != "auto" && v != "required" && v != "implicit") return Usage("--tls takes auto, required or implicit");
+      ParseTlsPolicy(v, p.Model.Tls);
     } else if (o == "--retry" || o == "--reminder") {
+      // Stored beside the page's settings, in the same write.
       if (v != "on" && v != "off") return Usage(o + " takes on or off");
-      switches.emplace_back(o == "--retry" ? kRetryFailedMailSetting : kDailyReminderSetting, v == "on" ? 1u : 0u);
+      p.AlsoStore(o == "--retry" ? kRetryFailedMailSetting : kDailyReminderSetting,
+                  SettingsValue{SettingsType::Dword, "", v == "on" ? 1u : 0u, {}});
     } else {
       return Usage("unknown option \"" + o + "\" of mail set");
     }
   }
-  if (const int rc = s.Save(); rc != kOk) return rc;
-  for (const auto& [name, on] : switches) {
-    const SettingsResult r = s.store->WriteDword(name, on);
-    if (!r.ok) {
-      std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
-      return kFailed;
-    }
-  }
-  return kOk;
+  return s.Save();
 }
 
 int Recipients(Session& s, const std::vector<std::string>& a) {
@@ -193,21 +223,17 @@ int Recipients(Session& s, const std::vector<std::string>& a) {
   MailPage& p = *s.page;
   p.SelectSubPage(1);
   if (a[0] == "add") {
-    if (p.Model.Recipients.size() >= kMaxRecipients) {
-      std::fprintf(stderr, "raidctl: the list already holds %zu addresses\n", kMaxRecipients);
-      return kFailed;
-    }
+    if (p.Model.Recipients.size() >= kMaxRecipients)
+      return Wrong("the list already holds " + std::to_string(kMaxRecipients) + " addresses");
+    if (const std::string why = MailboxSyntaxError(a[1]); !why.empty())
+      return Wrong("E-Mail Address formula error! \"" + a[1] + "\" is not a mail address: " + why);
     p.Model.FailPageInput = a[1];
     p.AddRecipient();
-    if (s.boxes.shown) return kFailed;  // "E-Mail Address formula error!"
   } else {
     const auto& list = p.Model.Recipients;
     size_t row = 0;
     while (row < list.size() && list[row] != a[1]) ++row;
-    if (row == list.size()) {
-      std::fprintf(stderr, "raidctl: %s is not in the list\n", a[1].c_str());
-      return kFailed;
-    }
+    if (row == list.size()) return Wrong(a[1] + " is not in the list");
     p.SelectCell(1, static_cast<int>(row));
     p.RemoveRecipient();
   }
@@ -218,14 +244,14 @@ int Template(Session& s, const std::vector<std::string>& a) {
   if (a.size() != 3 || (a[0] != "1" && a[0] != "2") || (a[1] != "subject" && a[1] != "contents"))
     return Usage("mail template 1|2 subject|contents FILE");
   TextLines lines;
-  if (!StatNoFollow(a[2]).regular) {
-    std::fprintf(stderr, "raidctl: %s is not a plain file\n", a[2].c_str());
-    return kFailed;
-  }
+  const FileStamp st = StatNoFollow(a[2]);
+  if (!st.exists) return Wrong(a[2] + " does not exist");
+  if (!st.regular) return Wrong(a[2] + " is not a plain file (a link or a folder is not taken)");
   const SettingsResult r = ReadTemplateFile(a[2], lines);
   if (!r.ok) {
     std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
-    return kFailed;
+    // Too large is the file given; anything else is a failure to read it.
+    return r.error.find("larger than") != std::string::npos ? kUsage : kFailed;
   }
   MailPageModel& m = s.page->Model;
   TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.FailSubject : m.FailContents)
@@ -278,10 +304,15 @@ std::string MailUsage() {
          "  mail set [--server HOST] [--port N] [--name TEXT] [--address ADDR] [--timeout S]\n"
          "           [--auth on|off] [--password-stdin]   change them; the password is read from\n"
          "                                             standard input (no echo on a terminal)\n"
+         "           [--ca-file FILE] [--tls auto|required|implicit]  certificates trusted instead of\n"
+         "                                             the system's (empty FILE: the system's again); TLS:\n"
+         "                                             auto STARTTLS when offered (465: from the start),\n"
+         "                                             required never logs in or sends without it,\n"
+         "                                             implicit TLS from the start on any port\n"
          "           [--retry on|off] [--reminder on|off]  a failed notification tried again after\n"
          "                                             1, 5, 15 min; a daily reminder while a drive\n"
          "                                             stays failed or missing (both off by default)\n"
-         "  mail recipients add|remove ADDR            the recipient list (at most 10)\n"
+         "  mail recipients add|remove ADDR            the recipient list (at most 10 mailboxes)\n"
          "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
          "                                             or 2 (Device Removed); an empty FILE removes it\n"
          "  test-mail                                  a short mail to every recipient, now\n"

@@ -115,6 +115,10 @@ int main(int argc, char** argv) {
   notifier.LogNote = [&loop, &core](const std::string& text) {
     loop.Post([&core, text] { core.Log().AppendNote(text); });
   };
+  // Notifications still unsent at the end wait here for the next start
+  // (with retries on); a simulated run keeps its own, so a run on real
+  // enclosures never mails invented events.
+  notifier.UnsentFile = logDir + (opt.simulate ? "/unsent-mail.simulated.conf" : "/unsent-mail.conf");
   notifier.Start();
 
   // --status-file: what `raidctl check --status-file` reads while this
@@ -152,7 +156,9 @@ int main(int argc, char** argv) {
   loop.Run([&] { runtime.Step(); });
   NotifyServiceManager("STOPPING=1");
   runtime.Stop([&] { loop.RunPosted(); });
-  // Mails already composed are still sent (each bounded by its time-outs).
+  // Mails already composed are still sent, for about 10 s in all (the
+  // service's stop time-out is 90 s); what is left then is named in the
+  // day log, and kept for the next start with retries on.
   notifier.Stop(true);
   loop.RunPosted();  // the notes of the last sends
   core.SetMailHandler(nullptr);

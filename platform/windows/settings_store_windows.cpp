@@ -100,6 +100,18 @@ class RegistrySettingsStore final : public SettingsStore {
     return {};
   }
 
+  // The key's time of last write.
+  std::string ChangeStamp() override {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return {};
+    FILETIME written{};
+    const LONG r = RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, &written);
+    RegCloseKey(key);
+    if (r != ERROR_SUCCESS) return "?";
+    return std::to_string(written.dwHighDateTime) + ":" + std::to_string(written.dwLowDateTime);
+  }
+
   std::string DefaultTemplateDir() const override {
     char dir[128] = {};
     const UINT n = GetSystemDirectoryA(dir, sizeof dir);

@@ -73,7 +73,6 @@ struct Rig {
                                        });
     n->Limits.connectMs = 3000;
     n->Limits.responseS = 2;
-    n->Limits.totalMs = 8000;
     n->Start();
   }
   ~Rig() {
@@ -229,6 +228,19 @@ TEST(MailSend, FailuresAreBoundedShownAndLaterMailsStillGo) {
   }
 }
 
+TEST(MailSend, ASlowServerThatAnswersEachStepInTimeIsNeverCut) {
+  SmtpServer server("slow");
+  Rig rig(server.port);
+  // The opening dialogue (EHLO, AUTH) takes longer than the connect
+  // time-out, the whole mail far longer: each step is within its bound.
+  rig.n->Limits.connectMs = 1000;
+  rig.SetRecipients({"ops@example.com"});
+  rig.Raise(1, {"x"});
+  rig.Serve();
+  EXPECT_EQ(rig.n->Sent, 1) << rig.Panels().back();
+  EXPECT_EQ(server.Mails().size(), 1u);
+}
+
 TEST(MailSend, OneRefusedRecipientDoesNotStopTheOthers) {
   SmtpServer server("refuse-rcpt");
   Rig rig(server.port);
@@ -242,7 +254,10 @@ TEST(MailSend, OneRefusedRecipientDoesNotStopTheOthers) {
   ASSERT_GE(panels.size(), 2u);
   EXPECT_EQ(panels[panels.size() - 2], "3:Send mail Success!");
   EXPECT_NE(panels.back().find("nobody@example.com (550 5.1.1 No such user here)"), std::string::npos) << panels.back();
-  EXPECT_NE(panels.back().find("bad address@x (not a mail address)"), std::string::npos);
+  EXPECT_NE(panels.back().find("bad address@x (not a mail address: a blank"), std::string::npos) << panels.back();
+  // The address that is no mailbox is in neither the envelope nor To:.
+  const std::string data = mails[0]["data"];
+  EXPECT_NE(data.find("To: <nobody@example.com>,\r\n <ops@example.com>\r\nSubject:"), std::string::npos) << data;
 }
 
 TEST(MailSend, RelayWithoutAuthAndHeadersThatCannotBeInjected) {
@@ -281,7 +296,7 @@ TEST(MailSend, TestMailAndCertificateChecks) {
   SmtpOutcome o = rig.n->SendTestMailNow();
   EXPECT_FALSE(o.ok);
   EXPECT_NE(o.error.find("certificate of 127.0.0.1 could not be verified"), std::string::npos) << o.error;
-  rig.n->Limits.caFile = cert;
+  rig.store.values[kCaFileSetting] = {SettingsType::String, cert, 0, {}};
   o = rig.n->SendTestMailNow();
   ASSERT_TRUE(o.ok) << o.error;
   const auto mails = server.Mails();
@@ -409,5 +424,166 @@ TEST(MailFollowUp, ADailyReminderWhileADriveStaysDown) {
   EXPECT_EQ(server.Mails().size(), 2u);
 }
 
+TEST(MailFollowUp, AServerSilentAfterTheWholeMessageIsBoundedAndNeverMailedTwice) {
+  SmtpServer server("stall-end");
+  FollowUpRig rig(server.port, true, false);
+  rig.Raise(1, {"D1 HDD2 was removed"});
+  const auto t0 = std::chrono::steady_clock::now();
+  rig.Serve();
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  // One reply bound (2 s here), not a second one for the goodbye.
+  EXPECT_GE(ms, 2000);
+  EXPECT_LT(ms, 3900);
+  EXPECT_EQ(rig.n->Failed, 1);
+  EXPECT_NE(rig.Panels().back().find("waiting for the reply to the end of the message); the whole message had "
+                                     "reached the server, so it may have been sent"),
+            std::string::npos)
+      << rig.Panels().back();
+  ASSERT_EQ(rig.Notes().size(), 1u);
+  EXPECT_NE(rig.Notes()[0].find("may have been sent"), std::string::npos) << rig.Notes()[0];
+  EXPECT_NE(rig.Notes()[0].find("; it is not sent again"), std::string::npos) << rig.Notes()[0];
+  // The server holds it; retries on or not, it is not sent a second time.
+  rig.After(30 * 60'000);
+  EXPECT_EQ(rig.n->Failed, 1);
+  EXPECT_EQ(server.Mails().size(), 1u);
+}
+
+TEST(MailFollowUp, ARetryGoesOutWithTheSettingsChangedMeanwhile) {
+  FollowUpRig rig(ClosedPort(), true, false);
+  rig.Raise(1, {"D1 HDD2 was removed"});
+  rig.Serve();
+  EXPECT_EQ(rig.n->Failed, 1);
+  // The port is corrected in the store (raidctl mail set) while the
+  // program runs, and a recipient added; nothing asks for a reload.
+  SmtpServer server("auth");
+  rig.store.values["Port"].text = std::to_string(server.port);
+  rig.SetRecipients({"ops@example.com", "late@example.com"});
+  rig.After(MailNotifier::kSettingsLookMs);
+  EXPECT_EQ(rig.n->Settings.MailRecipients.back(), "late@example.com");
+  rig.After(60'000);
+  ASSERT_EQ(server.Mails().size(), 1u);
+  EXPECT_EQ(server.Mails()[0]["rcpt_tos"], nlohmann::json({"ops@example.com", "late@example.com"}));
+  EXPECT_EQ(rig.Notes().back(), "Mail: the notification was sent (try 2)");
+}
+
+TEST(MailStop, BoundedThenEachMailNamedAndKeptForTheNextStart) {
+  SmtpServer hang("hang");
+  FollowUpRig rig(hang.port, true, false);
+  rig.n->Limits.connectMs = 60'000;  // the greeting never comes: only the stop ends the wait
+  rig.n->StopDrainMs = 1500;
+  const std::string unsent = (rig.dir / "unsent-mail.conf").string();
+  rig.n->UnsentFile = unsent;
+  rig.Raise(1, {"first event"});
+  rig.n->SendNotification();
+  rig.Raise(1, {"second event"});
+  rig.n->SendNotification();
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(rig.n->Stop(true), 2u);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_GE(ms, 1500);
+  EXPECT_LT(ms, 3500);
+  const auto notes = rig.Notes();
+  ASSERT_EQ(notes.size(), 2u);
+  for (const std::string e : {"first event", "second event"}) {
+    const std::string want = "Mail: the notification \"[RAID GUI v0.23-1 Message] Drive failure\" (" + e +
+                             ") was not sent before the program ended; it is sent again at the next start";
+    EXPECT_TRUE(notes[0] == want || notes[1] == want) << notes[0] << "\n" << notes[1];
+  }
+  ASSERT_TRUE(fs::exists(unsent));
+
+  // The next start sends both to the server stored by then.
+  SmtpServer server("auth");
+  rig.store.values["Port"].text = std::to_string(server.port);
+  std::vector<std::string> notes2;
+  std::mutex notes2Mu;
+  MailNotifier next(rig.store, rig.ms, rig.ms.MailRequestFlags, rig.systemInfo, rig.clock,
+                    [](StatusBarPanel, const std::string&) {});
+  next.LogNote = [&](const std::string& t) {
+    std::lock_guard<std::mutex> lock(notes2Mu);
+    notes2.push_back(t);
+  };
+  next.UnsentFile = unsent;
+  next.Start();
+  EXPECT_FALSE(fs::exists(unsent));  // taken, so no later start sends them again
+  next.Observe(false);
+  next.WaitIdle();
+  const auto mails = server.Mails();
+  ASSERT_EQ(mails.size(), 2u);
+  EXPECT_NE(mails[0]["data"].get<std::string>().find("\r\n\r\nfirst event\r\n"), std::string::npos);
+  EXPECT_NE(mails[1]["data"].get<std::string>().find("\r\n\r\nsecond event\r\n"), std::string::npos);
+  EXPECT_NE(
+      mails[1]["data"].get<std::string>().find("Date: " + MailDate(rig.clock.Now(), UtcOffsetMinutes(rig.clock.Now()))),
+      std::string::npos);
+  std::lock_guard<std::mutex> lock(notes2Mu);
+  ASSERT_EQ(notes2.size(), 2u);
+  EXPECT_NE(notes2[0].find("(first event) kept at the last exit is sent now"), std::string::npos) << notes2[0];
+}
+
+TEST(MailStop, WithoutRetriesWhatIsLeftIsNamedAndDropped) {
+  SmtpServer hang("hang");
+  FollowUpRig rig(hang.port, false, false);
+  rig.n->Limits.connectMs = 60'000;
+  rig.n->StopDrainMs = 500;
+  rig.n->UnsentFile = (rig.dir / "unsent-mail.conf").string();
+  rig.Raise(1, {"only event"});
+  rig.n->SendNotification();
+  EXPECT_EQ(rig.n->Stop(true), 1u);
+  ASSERT_EQ(rig.Notes().size(), 1u);
+  EXPECT_EQ(rig.Notes()[0],
+            "Mail: the notification \"[RAID GUI v0.23-1 Message] Drive failure\" (only event) was not sent before the "
+            "program ended; dropped");
+  EXPECT_FALSE(fs::exists(rig.n->UnsentFile));
+}
+
+// Header lines: however long the subject or sender name, no line passes
+// 998 characters, lines fold at 78 where a blank allows, and unfolding
+// (or decoding the encoded words) gives back the text.
+TEST(MailMessage, LongHeadersFoldAndReadBackWhole) {
+  auto unbase64 = [](const std::string& in) {
+    const std::string k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    uint32_t acc = 0;
+    int bits = 0;
+    for (const char c : in) {
+      if (c == '=') break;
+      acc = acc << 6 | static_cast<uint32_t>(k.find(c));
+      if ((bits += 6) >= 8) out += static_cast<char>((acc >> (bits -= 8)) & 0xFF);
+    }
+    return out;
+  };
+  // The Subject header's text: unfolded, encoded words decoded.
+  auto subjectOf = [&](const std::string& message) {
+    const size_t start = message.find("\r\nSubject: ") + 11;
+    std::string field;
+    for (size_t p = start;;) {
+      const size_t e = message.find("\r\n", p);
+      field += message.substr(p, e - p);
+      if (message[e + 2] != ' ') break;
+      p = e + 2;
+    }
+    if (field.rfind("=?", 0) != 0) return field;
+    std::string text;
+    for (size_t p = 0; (p = field.find("?B?", p)) != std::string::npos; p += 3)
+      text += unbase64(field.substr(p + 3, field.find("?=", p) - p - 3));
+    return text;
+  };
+  std::string words, word(1500, 'x'), utf8;
+  for (int i = 0; i < 300; ++i) words += "word" + std::to_string(i) + " ";
+  for (int i = 0; i < 400; ++i) utf8 += "Caf\xC3\xA9 ";
+  for (const std::string& subject : {words, word, utf8, std::string("Drive failure")}) {
+    MailJob job;
+    job.senderName = subject;
+    job.senderAddress = "alerts@example.com";
+    job.recipients = {"ops@example.com"};
+    job.subject = subject;
+    const std::string m = BuildMessageText(job);
+    const std::string headers = m.substr(0, m.find("\r\n\r\n") + 2);
+    for (const std::string& line : SplitCrLf(headers)) {
+      EXPECT_LE(line.size(), 78u) << subject.substr(0, 20) << ": " << line.substr(0, 100);
+      EXPECT_NE(line.find_first_not_of(" \t"), std::string::npos) << "a line of blanks alone";
+    }
+    EXPECT_EQ(subjectOf(m), subject) << subject.substr(0, 20);
+  }
+}
 }  // namespace
 }  // namespace raid

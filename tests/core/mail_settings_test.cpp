@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "notify/mail_address.h"
 #include "notify/mail_page.h"
 #include "notify/mail_settings.h"
 #include "notify/password_record.h"
@@ -207,9 +208,14 @@ TEST(MailPage, OnlyEditedFieldsAreWrittenAndPasswordSurvives) {
 
   rig.page.Fill();
   rig.store.writeLog.clear();
+  // A CA file stored while the page is shown (raidctl, read again by the
+  // running program) is not written back over by the page's OK.
+  rig.store.values[kCaFileSetting] = {SettingsType::String, "/etc/raidgui/ca.pem", 0, {}};
+  rig.Load();
   rig.page.EditChanged(MailField::SenderName, "RAID box");
   ASSERT_TRUE(rig.page.OkClick());
   EXPECT_EQ(rig.store.writeLog, (std::vector<std::string>{"UserName", "ProductID", "FilePath"}));
+  EXPECT_EQ(rig.store.values[kCaFileSetting].text, "/etc/raidgui/ca.pem");
   // Nothing touched: only the template folder is written again.
   rig.Load();
   rig.page.Fill();
@@ -245,6 +251,19 @@ TEST(MailPage, AddressRules) {
   EXPECT_EQ(rig.ui.boxes[0].text, "E-Mail Address formula error!");
   EXPECT_EQ(rig.ui.boxes[0].caption, "E-Mail Message");
   EXPECT_TRUE(rig.page.Model.FailPageInput.empty());
+  // Only mailboxes are taken; what is refused says why.
+  for (const std::string bad :
+       {"bad addr@test.example", "@example.com", "ops@", ".ops@x", "a..b@x", "a@b@c", "a@-b.example", "a@b_c.example",
+        "<a@b.example>", "a@[300.1.1.1]", "a@x..y", "\"open@x", "caf\xC3\xA9@x"}) {
+    EXPECT_FALSE(MailboxSyntaxError(bad).empty()) << bad;
+    rig.Add(bad);
+    EXPECT_TRUE(rig.page.Model.Recipients.empty()) << bad;
+  }
+  EXPECT_NE(MailboxSyntaxError("bad addr@test.example").find("blank"), std::string::npos);
+  for (const std::string good : {"first.last+tag@mail.example.com", "\"john doe\"@example.com", "a@[192.0.2.1]",
+                                 "a@[IPv6:2001:db8::1]", "root@localhost"})
+    EXPECT_EQ(MailboxSyntaxError(good), "") << good;
+  rig.ui.boxes.resize(1);
   rig.Add("");
   for (int i = 0; i < 10; ++i) rig.Add("a" + std::to_string(i) + "@x");
   rig.Add("eleventh@x");  // refused without a word, input left as it is

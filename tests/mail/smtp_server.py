@@ -7,11 +7,18 @@ usage: smtp_server.py MODE OUTFILE [CERT KEY]
   refuse-rcpt  as auth, and refuses every recipient starting with "nobody"
   hang         accepts connections and never says a word
   tls          as auth, and offers STARTTLS with CERT and KEY
+  implicit     as auth, and speaks TLS with CERT and KEY from the first byte
   fail-first   as auth, and answers the first mail's DATA with 451 (a
                server that comes back after the first try)
+  stall-end    as auth, takes the message and never answers its end (the
+               mail may have been sent)
+  slow         as auth, and answers EHLO, AUTH, MAIL, RCPT and the end of
+               the message 0.8 s late each (slow, but within every bound)
 Prints "PORT <n>" once it listens; ends when its standard input closes.
-Every mail taken is appended to OUTFILE as one JSON line.
+Every mail taken is appended to OUTFILE as one JSON line, every login
+tried (user name only) to OUTFILE.logins.
 """
+import asyncio
 import json
 import logging
 import warnings
@@ -19,6 +26,7 @@ import socket
 import ssl
 import sys
 import threading
+import time
 
 MODE, OUT = sys.argv[1], sys.argv[2]
 warnings.simplefilter("ignore")
@@ -64,10 +72,28 @@ from aiosmtpd.controller import Controller  # noqa: E402
 from aiosmtpd.smtp import AuthResult, LoginPassword  # noqa: E402
 
 
+SLOW_S = 0.8
+
+
 class Handler:
     failed_once = False
 
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
+        session.host_name = hostname
+        return responses
+
+    async def handle_MAIL(self, server, session, envelope, address, mail_options):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
+        envelope.mail_from = address
+        envelope.mail_options.extend(mail_options)
+        return "250 OK"
+
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
         if MODE == "refuse-rcpt" and address.startswith("nobody"):
             return "550 5.1.1 No such user here"
         envelope.rcpt_tos.append(address)
@@ -86,10 +112,18 @@ class Handler:
         }
         with open(OUT, "a") as f:
             f.write(json.dumps(record) + "\n")
+        if MODE == "stall-end":
+            await asyncio.sleep(3600)
+        if MODE == "slow":
+            await asyncio.sleep(SLOW_S)
         return "250 Message accepted for delivery"
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
+    if MODE == "slow":
+        time.sleep(SLOW_S)  # blocks the loop, which serves this one client only
+    with open(OUT + ".logins", "a") as f:
+        f.write(json.dumps({"mechanism": mechanism, "tls": session.ssl is not None}) + "\n")
     ok = (mechanism == "LOGIN" and isinstance(auth_data, LoginPassword)
           and auth_data.login == b"alerts" and auth_data.password == b"s3cret")
     return AuthResult(success=ok, handled=False, auth_data=auth_data.login.decode() if ok else None)
@@ -101,10 +135,10 @@ if MODE == "relay":
 else:
     kwargs = {"authenticator": authenticator, "auth_required": True, "auth_require_tls": False,
               "auth_exclude_mechanism": ["PLAIN"]}
-if MODE == "tls":
+if MODE in ("tls", "implicit"):
     ctx = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
     ctx.load_cert_chain(sys.argv[3], sys.argv[4])
-    kwargs["tls_context"] = ctx
+    kwargs["tls_context" if MODE == "tls" else "ssl_context"] = ctx
 port = free_port()
 controller = Controller(Handler(), hostname="127.0.0.1", port=port, **kwargs)
 controller.start()

@@ -57,6 +57,7 @@ class SmtpServer {
       ::waitpid(pid_, &st, 0);
     }
     fs::remove(out_);
+    fs::remove(out_ + ".logins");
   }
   std::vector<nlohmann::json> Mails() const {
     std::vector<nlohmann::json> v;
