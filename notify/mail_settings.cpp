@@ -56,6 +56,7 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
   // Settings loaded before stay in use, so notifications still go out.
   auto fail = [&](SettingsResult r) {
     requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
+    s.LoadError = r.error;
     return r;
   };
   uint32_t count = 0;
@@ -113,6 +114,7 @@ SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std:
   s.CaFile = caFile;
   s.Tls = tls;
   s.MailSettingsLoaded = true;
+  s.LoadError.clear();
   requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
   return {};
 }

@@ -51,6 +51,8 @@ struct MailSettingsState {
   TlsPolicy Tls = TlsPolicy::Auto;
   bool SettingsKeyExists = false;
   bool MailSettingsLoaded = false;
+  // Why the last read of the stored settings failed ("" after a good one).
+  std::string LoadError;
   // The last record read; a missing "ProductID" leaves it as it was.
   PasswordRecord RecordBuffer{};
 

@@ -1,6 +1,7 @@
 #include "platform/settings_file.h"
 
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/file_io.h"
 
@@ -222,16 +223,30 @@ FileSettingsStore::FileSettingsStore(std::string dir) : dir_(std::move(dir)) {
 
 std::string FileSettingsStore::DefaultTemplateDir() const { return dir_ + "/"; }
 
-bool FileSettingsStore::KeyExists() { return StatNoFollow(path_).exists; }
+bool FileSettingsStore::KeyExists() {
+  // A file that cannot even be looked at (in a folder only its owner may
+  // enter) counts as there: reading it then says why, instead of the
+  // defaults being shown as if nothing were stored.
+  std::error_code ec;
+  return std::filesystem::symlink_status(path_, ec).type() != std::filesystem::file_type::not_found;
+}
 
 SettingsResult FileSettingsStore::Load(SettingsValues& values, bool& missing) {
   values.clear();
-  const FileStamp st = StatNoFollow(path_);
-  missing = !st.exists;
+  missing = !KeyExists();
   if (missing) return {};
   std::string text;
   const FileResult r = ReadPlainFile(path_, kSettingsFileMaxBytes, text);
-  if (!r.ok) return {false, "cannot read the settings file " + path_ + ": " + r.error};
+  if (!r.ok) {
+    std::string why = "cannot read the settings file " + path_ + ": " + r.error;
+    // Not a damaged or planted file but one kept from this user (root's
+    // settings, read by someone else): say what to do.
+    if (r.error.rfind("larger than", 0) != 0 && r.error.rfind("not a plain file", 0) != 0)
+      why +=
+          " (the settings are kept where this user may not read them: run as their owner, or give "
+          "--config-dir FOLDER for settings of your own)";
+    return {false, why};
+  }
   std::string why;
   if (!ParseSettingsFile(text, values, why)) return {false, "the settings file " + path_ + " is damaged, " + why};
   return {};

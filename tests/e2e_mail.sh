@@ -136,4 +136,25 @@ mails = [json.loads(l) for l in open(sys.argv[1])]
 assert len(mails) == 3, len(mails)
 assert "\r\n\r\nDevice1 P1 Hard Disk Drive fail.\r\n" in mails[2]["data"], mails[2]["data"][:400]
 PY
+# A stored text cannot fake lines of mail show's or steer the terminal.
+"$ctl" mail set --name $'Box\r\nSMTP: evil.example\e[31m' --config-dir "$cfg"
+"$ctl" mail show --config-dir "$cfg" >"$work/show.txt"
+grep -qxF 'Name: Box\r\nSMTP: evil.example\x1B[31m' "$work/show.txt" || fail "mail show: $(cat -A "$work/show.txt")"
+[ "$(grep -c '^SMTP: ' "$work/show.txt")" -eq 1 ] || fail "a stored name faked a line"
+# Settings another user keeps (root's folder, 0700): said, with what to do,
+# never shown as if nothing were stored.
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  mkdir -p "$work/shared" && chmod 0755 "$work" "$work/shared"
+  "$ctl" mail set --server 127.0.0.1 --config-dir "$work/shared/etc"
+  chmod 0700 "$work/shared/etc"
+  set +e
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$ctl" mail show --config-dir "$work/shared/etc" \
+    >"$work/user.out" 2>"$work/user.err"
+  rc=$?
+  set -e
+  [ "$rc" -eq 1 ] || fail "mail show of unreadable settings ended with $rc: $(cat "$work/user.out" "$work/user.err")"
+  grep -q "cannot read the settings file $work/shared/etc/raidgui.conf: .*--config-dir FOLDER" "$work/user.err" \
+    || fail "unreadable settings: $(cat "$work/user.err")"
+  ! grep -q "none stored yet" "$work/user.out" || fail "unreadable settings shown as none stored"
+fi
 echo "e2e mail: ok"

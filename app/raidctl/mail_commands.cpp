@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "monitor/monitor_state.h"
+#include "monitor/status_record.h"
 #include "notify/mail_address.h"
 #include "notify/mail_message.h"
 #include "notify/mail_page.h"
@@ -142,33 +143,59 @@ struct Session {
   int Save() { return page->OkClick() ? kOk : kFailed; }
 };
 
+// A stored text as one printable line: control characters are written as
+// escapes (\r, \n, \t, \xNN), so a stored name cannot fake lines of its
+// own or steer the terminal; broken UTF-8 shows as '?'.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x20 && c != 0x7F) {
+      out += ch;
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    }
+  }
+  return ShowableText(out, '?');
+}
+
 int Show(Session& s) {
-  std::printf("Settings: %s%s\n", s.store->Location().c_str(),
+  std::printf("Settings: %s%s\n", Printable(s.store->Location()).c_str(),
               s.settings.SettingsKeyExists ? "" : " (none stored yet)");
   const MailPageModel& m = s.page->Model;
-  std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", m.Port.c_str(), m.SmtpHost.c_str(),
-              m.SenderName.c_str(), m.SenderAddress.c_str(), m.TimeOut.c_str());
+  std::printf("Port: %s\nSMTP: %s\nName: %s\nAddress: %s\nTime-out: %s\n", Printable(m.Port).c_str(),
+              Printable(m.SmtpHost).c_str(), Printable(m.SenderName).c_str(), Printable(m.SenderAddress).c_str(),
+              Printable(m.TimeOut).c_str());
   const char* auth = s.settings.MailAuthState == kAuthInvalid ? "off (the stored password record is damaged)"
                                                               : (m.LoginChecked ? "on" : "off");
   std::printf("SMTP Login Authentication: %s\n", auth);
   std::printf("Password: %s\n", s.settings.MailAuthState == kAuthInvalid ? "unreadable"
                                 : m.Password.empty()                     ? "none"
                                                                          : "set");
-  std::printf("CA file: %s\n", m.CaFile.empty() ? "none (the system's certificate store)" : m.CaFile.c_str());
+  std::printf("CA file: %s\n",
+              m.CaFile.empty() ? "none (the system's certificate store)" : Printable(m.CaFile).c_str());
   std::printf("TLS: %s\n", TlsPolicyName(m.Tls));
   std::printf("Recipients: %zu\n", m.Recipients.size());
-  for (const std::string& r : m.Recipients) std::printf("  %s\n", r.c_str());
+  for (const std::string& r : m.Recipients) std::printf("  %s\n", Printable(r).c_str());
   uint32_t retry = 0, reminder = 0;
   s.store->ReadDword(kRetryFailedMailSetting, retry);
   s.store->ReadDword(kDailyReminderSetting, reminder);
   std::printf("Retry failed mail (after 1, 5, 15 min): %s\n", retry ? "on" : "off");
   std::printf("Daily reminder while a drive is down: %s\n", reminder ? "on" : "off");
-  std::printf("Templates: %s\n", s.settings.MailTemplateDir.c_str());
+  std::printf("Templates: %s\n", Printable(s.settings.MailTemplateDir).c_str());
   for (int k = 1; k <= 4; ++k) {
     const TextLines& subj = s.settings.MailSubjectTemplate[static_cast<size_t>(k)];
     const TextLines& cont = s.settings.MailContentsTemplate[static_cast<size_t>(k)];
     std::printf("  %d %s: subject %s, contents %zu line(s)\n", k, kMailCategoryNames[k],
-                subj.empty() ? "(none)" : ("\"" + subj.front() + "\"").c_str(), cont.size());
+                subj.empty() ? "(none)" : ("\"" + Printable(subj.front()) + "\"").c_str(), cont.size());
   }
   return kOk;
 }

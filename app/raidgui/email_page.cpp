@@ -216,6 +216,10 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
 void EmailPage::Enter() {
   model_.Fill();
   Redraw();
+  // Stored settings that cannot be read are said, not shown as defaults.
+  if (!notifier_.Settings.LoadError.empty())
+    ui_.ShowMessage({"The stored mail settings cannot be read: " + notifier_.Settings.LoadError, "E-Mail Message",
+                     BoxIcon::Warning, BoxButtons::Ok});
 }
 
 void EmailPage::SelectSubPage(int page) {

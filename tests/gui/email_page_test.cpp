@@ -96,6 +96,18 @@ TEST(EmailPage, FreshMachineEditsAddressesAndOk) {
   EXPECT_EQ(w.Find<QLineEdit>("Edit2")->text(), "127.0.0.1");
   EXPECT_TRUE(w.Find<QCheckBox>("CheckBox8")->isChecked());
   EXPECT_EQ(w.form->EmailModel().Model.MailPageDirty, 0);
+
+  // Stored settings that can no longer be read are said when the page is
+  // entered, not passed over.
+  fs::remove(file);
+  fs::create_directory(file);
+  w.Click("Image_Sts");
+  w.Run(6000);
+  w.boxes.clear();
+  w.Click("Image_Email");
+  ASSERT_EQ(w.boxes.size(), 1u);
+  EXPECT_EQ(w.boxes[0].text.rfind("The stored mail settings cannot be read: cannot read the settings file", 0), 0u)
+      << w.boxes[0].text;
 }
 
 TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
