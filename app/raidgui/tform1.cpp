@@ -80,9 +80,18 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   mailPage_ = std::make_unique<MailPage>(notifier_->Settings, *mailStore_, Core().MailRequestFlags(), *this);
   // Retries and reminders (when switched on) say what they did in the day
   // log; after each step they look at what is due.
+  // A note made on the main thread (the close's, naming mails left unsent)
+  // goes in at once: nothing runs posted calls after the close.
   notifier_->LogNote = [this](const std::string& text) {
-    runtime_->Post([this, text] { Core().Log().AppendNote(text); });
+    if (runtime_->OnMainThread())
+      Core().Log().AppendNote(text);
+    else
+      runtime_->Post([this, text] { Core().Log().AppendNote(text); });
   };
+  // Notifications left unsent at the close are kept (with retries on) and
+  // sent at the next start, as the monitor does; a simulated run keeps its
+  // own.
+  notifier_->UnsentFile = logDir + (machine.sim ? "/unsent-mail.simulated.conf" : "/unsent-mail.conf");
   // The outcome of "Send test mail", in a box that waits for nobody: the
   // user asked for it, and a reason does not fit the mail panel.
   notifier_->TestMailFinished = [this](const SmtpOutcome& o) {
