@@ -47,6 +47,7 @@ DecodedDrive Drive(const Sector& b, int x) {
   d.fieldSectors = LoadLE(b, capAt, status::kDriveCapacityLen);
   d.linkSpeedCode = static_cast<uint8_t>((b[status::kLinkSpeed] >> shift) & 0x0F);
   d.linkSpeed = LinkSpeedText(d.linkSpeedCode);
+  d.active = (b[status::kActivity] & (x == 0 ? status::kActHdd1 : status::kActHdd2)) != 0;
   d.badSectors = (b[status::kActivity] & (x == 0 ? status::kBadHdd1 : status::kBadHdd2)) != 0;
   return d;
 }

@@ -33,6 +33,7 @@ struct DecodedDrive {
   uint64_t fieldSectors = 0;    // the whole six-byte capacity field
   uint8_t linkSpeedCode = 0;
   std::string linkSpeed;    // "", "1.5G", "3G", "6G"
+  bool active = false;      // the activity bit of this drive's side
   bool badSectors = false;  // the controller flags bad sectors on this drive
 };
 
