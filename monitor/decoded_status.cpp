@@ -114,6 +114,7 @@ DecodedStatus DecodeStatus(const Sector& b, const FirmwareInfo& firmware) {
   s.buzzerSounds = (options & 0x01) != 0;
   s.autoScan = (options & 0x02) != 0;
   s.scheduleOn = (options & status::kScheduleOn) != 0;
+  s.schedulePeriod = b[status::kSchedulePeriod];
   return s;
 }
 

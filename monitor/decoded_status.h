@@ -73,6 +73,7 @@ struct DecodedStatus {
   bool buzzerSounds = false;
   bool autoScan = false;
   bool scheduleOn = false;
+  uint8_t schedulePeriod = 0;  // minutes between schedule backups
 };
 
 // record: a status record as accepted by the poll; firmware: the revision and
