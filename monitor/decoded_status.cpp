@@ -83,6 +83,7 @@ DecodedStatus DecodeStatus(const Sector& b, const FirmwareInfo& firmware) {
   s.firmware = firmware.text + "." + s.configCode;
   s.stateByte = b[status::kState];
   for (int x = 0; x < 2; ++x) s.drives[static_cast<size_t>(x)] = Drive(b, x);
+  s.memberModelText = ModelText(b, status::kMemberModel);
   const bool p1 = s.drives[0].present, p2 = s.drives[1].present;
   s.array = p1 && p2 ? ArrayState::Normal : (p1 || p2) ? ArrayState::SingleDrive : ArrayState::Failure;
 

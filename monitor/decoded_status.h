@@ -66,6 +66,9 @@ struct DecodedStatus {
   uint8_t stateByte = 0;   // both drives' state bits
   ArrayState array = ArrayState::Failure;
   std::array<DecodedDrive, 2> drives;
+  // The model shown for another member of a grouped enclosure (trailing
+  // blanks removed, never below six characters).
+  std::string memberModelText;
   DecodedActivity activity;
   uint8_t badSectorCount = 0;                // bad sectors found so far (wraps at 256)
   std::array<uint32_t, 10> badSectorRing{};  // entry k % 10 holds the k-th bad sector's LBA
