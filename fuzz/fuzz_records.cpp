@@ -1,7 +1,9 @@
 // Device replies are untrusted: an identification sector and a sequence of
 // status records, all taken from the fuzzer's bytes, go through detection,
 // polling, event detection, the Status page and both report forms. Nothing
-// may crash, and no log or mail line may hold a line break.
+// may crash, and no log or mail line may hold a line break. Each record is
+// also decoded on its own: its texts keep their field widths and hold no
+// line break, and each drive's state is one of the bits it has set.
 //
 // Every input starts from a fresh core and an empty log folder, so one
 // input's day file never feeds the next. The folder lies in memory
@@ -16,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 #include "tests/core/core_access.h"
 #include "sim/instant_device.h"
@@ -58,6 +61,27 @@ const std::string& FreshLogDir() {
   return folder.Fresh();
 }
 
+void CheckText(const std::string& t, size_t width) {
+  if (t.size() > width || t.find('\n') != std::string::npos || t.find('\r') != std::string::npos) std::abort();
+}
+
+void CheckDecoded(const Sector& record, const Sector& ident) {
+  const DecodedStatus s = DecodeStatus(record, ReadFirmware(ident));
+  for (const DecodedDrive& d : s.drives) {
+    CheckText(d.model, 40);
+    CheckText(d.modelText, 40);
+    CheckText(d.serial, 20);
+    const bool stateSet = d.state == DriveState::Absent     ? d.absent
+                          : d.state == DriveState::Present  ? d.present && !d.absent
+                          : d.state == DriveState::Failed   ? d.failed && !d.absent && !d.present
+                          : d.state == DriveState::Inserted ? d.inserted && !d.absent && !d.present && !d.failed
+                                                            : !(d.inserted || d.present || d.absent || d.failed);
+    if (!stateSet) std::abort();
+  }
+  CheckText(s.memberModelText, 40);
+  if (s.activity.Running() && s.activity.drive != 0 && s.activity.drive != 1) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -80,6 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   core.DetectionStep();
   core.OnDetectionTimer();
   do {
+    CheckDecoded(io.status, io.ident);
     CoreTestAccess::Poller(core).PollStatus();
     CoreTestAccess::Page(core).RefreshStatusPage(true);
     for (uint8_t kind = 1; kind <= 4; ++kind) {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 
 namespace raid {
 
@@ -137,7 +137,8 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
     LeaveUpdateMode();
     return UpgradeOutcome::VersionMismatch;
   }
-  if (record[status::kActivity] & 0x03) {
+  // A rebuild or a scan, whatever the firmware calls it, stops the upgrade.
+  if (DecodeStatus(record, FirmwareInfo{}).activity.Running()) {
     view_.ShowMessage({upgrade_text::kActivityRunning, "", BoxIcon::None, BoxButtons::Ok});
     LeaveUpdateMode();
     return UpgradeOutcome::ActivityRunning;

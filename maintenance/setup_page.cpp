@@ -1,7 +1,7 @@
 #include "maintenance/setup_page.h"
 
 #include "device/record_layout.h"
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 
 namespace raid {
 
@@ -15,10 +15,13 @@ SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
   core_.SetRequestServedHandler([this](uint8_t bit, bool ok) { RequestServed(bit, ok); });
 }
 
-const Sector& SetupPage::PageRecord() const { return core_.StatusRecordOf(core_.Controls().StatusPageSlot); }
+DecodedStatus SetupPage::PageStatus() const {
+  const uint8_t slot = core_.Controls().StatusPageSlot;
+  return DecodeStatus(core_.StatusRecordOf(slot), ReadFirmware(core_.IdentSectorOf(slot)));
+}
 
-bool SetupPage::RecordScheduleOn() const { return (PageRecord()[status::kOptions] & status::kScheduleOn) != 0; }
-uint8_t SetupPage::RecordSchedulePeriod() const { return PageRecord()[status::kSchedulePeriod]; }
+bool SetupPage::RecordScheduleOn() const { return PageStatus().scheduleOn; }
+uint8_t SetupPage::RecordSchedulePeriod() const { return PageStatus().schedulePeriod; }
 
 void SetupPage::SetMessagePanel(const std::string& text) {
   messageText_ = text;
@@ -126,7 +129,7 @@ std::string SetupPage::InitializeQuestion() const {
   std::string name = "Device" + std::to_string(slot + 1);
   if (slot < core_.Devices().DeviceCount) {
     name += " (" + ModelText(core_.IdentSectorOf(slot), ident::kModel) + ", " +
-            std::to_string(Gigabytes(Sectors40(PageRecord(), status::kCapacity))) + " GB)";
+            std::to_string(Gigabytes(PageStatus().capacitySectors)) + " GB)";
   }
   return "Initialize the array of " + name +
          "?\n\nBoth drives of this enclosure are set up anew: all data on them is lost.";
@@ -218,7 +221,7 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
   if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
   // A start needs the array's last sector; without a capacity it would be
   // sent as sector 0 (or all of the 48-bit range).
-  if (!stop && Sectors40(PageRecord(), status::kCapacity) == 0) {
+  if (!stop && PageStatus().capacitySectors == 0) {
     SetMessagePanel(setup_text::kNoCapacity);
     return ScanOutcome::NoCapacity;
   }
@@ -229,7 +232,7 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
 }
 
 uint64_t SetupPage::ScanLastSector() const {
-  const uint64_t capacity = Sectors40(PageRecord(), status::kCapacity);
+  const uint64_t capacity = PageStatus().capacitySectors;
   return capacity ? capacity - 1 : 0;
 }
 

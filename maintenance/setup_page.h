@@ -15,6 +15,7 @@
 
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/core_view.h"
+#include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 
 namespace raid {
@@ -129,7 +130,7 @@ class SetupPage {
   // The question naming the enclosure of the Status page and its capacity.
   std::string InitializeQuestion() const;
 
-  // The schedule the enclosure's record reports (offset 56 bit 2, 190).
+  // The schedule the enclosure's record reports.
   bool RecordScheduleOn() const;
   uint8_t RecordSchedulePeriod() const;
 
@@ -143,7 +144,8 @@ class SetupPage {
   SetupPageModel Model;
 
  private:
-  const Sector& PageRecord() const;
+  // The record of the Status page's enclosure, decoded.
+  DecodedStatus PageStatus() const;
   void SetBackupChecked(bool checked);
   void TakeScheduleFromRecord();
   void RedrawTabs();

@@ -1,6 +1,6 @@
 #include "monitor/device_report.h"
 
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 
 namespace raid {
 
@@ -17,52 +17,51 @@ void DeviceReport::AppendDeviceInfoBlock(std::vector<std::string>& out, uint8_t 
   const uint8_t d = drive_flags::Drive(st_.DeviceList[slot]);
   if (d >= kPhysicalDrives) return;
   const Sector& id = det_.PrevIdentSector[d];
-  const Sector& b = ms_.StatusBlock[d];
+  const DecodedStatus s = DecodeStatus(ms_.StatusBlock[d], ReadFirmware(id));
   out.push_back("Device" + n + " information :");
   out.push_back("Model# " + ModelText(id, ident::kModel));
-  out.push_back(ModeName(b[status::kMode]) + ", F/W Rev. " + ReadFirmware(id).text + "." + ConfigCode(b));
-  out.push_back("Configured Capacity : " + CapacityText(Sectors40(b, status::kCapacity)));
+  out.push_back(s.mode + ", F/W Rev. " + s.firmware);
+  out.push_back("Configured Capacity : " + CapacityText(s.capacitySectors));
 
   for (int x = 0; x < 2; ++x) {
-    const std::string hdd = x == 0 ? "HDD1" : "HDD2";
-    const int shift = x * 4;
-    const uint8_t bits = static_cast<uint8_t>((b[status::kState] >> shift) & 0x0F);
-    const size_t serialAt = x == 0 ? status::kHdd1Serial : status::kHdd2Serial;
-    const size_t modelAt = x == 0 ? status::kHdd1Model : status::kHdd2Model;
-    const size_t capAt = x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity;
-    const uint8_t speed = static_cast<uint8_t>((b[status::kLinkSpeed] >> shift) & 0x0F);
+    const std::string hdd = DriveName(x);
+    const DecodedDrive& drive = s.drives[static_cast<size_t>(x)];
     auto identity = [&](const std::string& modelPrefix) {
-      out.push_back(modelPrefix + ModelText(b, modelAt));
-      out.push_back("    Serial no.: \"" + AtaText(b, serialAt, status::kSerialLen) + "\"");
-      out.push_back("    Capacity : " + CapacityText(Sectors40(b, capAt)));
+      out.push_back(modelPrefix + drive.modelText);
+      out.push_back("    Serial no.: \"" + drive.serial + "\"");
+      out.push_back("    Capacity : " + CapacityText(drive.sectors));
     };
+    const std::string present = "  " + hdd + " is present.(SATA" + drive.linkSpeed + ")";
     if (form == ReportForm::Log) {
-      if (bits & status::kAbsent) {
-        out.push_back("  " + hdd + " is absent. ");
-        if (!SerialEmpty(b, serialAt)) identity(x == 0 ? "    Model no.:" : "    Model no.: ");
-      } else if (bits & status::kPresent) {
-        out.push_back("  " + hdd + " is present.(SATA" + LinkSpeedText(speed) + ")");
-        identity("    Model no.: ");
-      } else if (bits & status::kFailed) {
-        const uint8_t a = b[status::kActivity];
-        const char* reason = (a & status::kMatchedSsd) ? "Matched SSD, Reboot."
-                             : (a & 0x80)              ? "Capacity too small."
-                                                       : "Unmatched SSD.";
-        out.push_back("  " + hdd + " was failed, " + reason);
-        identity("    Model no.: ");
-      } else if (bits & status::kInserted) {
-        out.push_back(hdd + " was inserted.");
+      switch (drive.state) {
+        case DriveState::Absent:
+          out.push_back("  " + hdd + " is absent. ");
+          if (drive.serialRecorded) identity(x == 0 ? "    Model no.:" : "    Model no.: ");
+          break;
+        case DriveState::Present:
+          out.push_back(present);
+          identity("    Model no.: ");
+          break;
+        case DriveState::Failed: {
+          const char* reason = s.activity.matchedSsd ? "Matched SSD, Reboot."
+                               : s.activity.scanBit  ? "Capacity too small."
+                                                     : "Unmatched SSD.";
+          out.push_back("  " + hdd + " was failed, " + reason);
+          identity("    Model no.: ");
+          break;
+        }
+        case DriveState::Inserted: out.push_back(hdd + " was inserted."); break;
+        case DriveState::None: break;
       }
     } else {
-      if (bits & status::kAbsent)
-        out.push_back("  " + hdd + " is absent. ");
-      else if (bits & status::kPresent)
-        out.push_back("  " + hdd + " is present.(SATA" + LinkSpeedText(speed) + ")");
-      else if (bits & status::kFailed)
-        out.push_back("  " + hdd + " was failed, Capacity too small.");
-      else if (bits & status::kInserted)
-        out.push_back(hdd + " was inserted.");
-      if (category == 1 || (bits & (status::kPresent | status::kFailed))) identity("    Model no.: ");
+      switch (drive.state) {
+        case DriveState::Absent: out.push_back("  " + hdd + " is absent. "); break;
+        case DriveState::Present: out.push_back(present); break;
+        case DriveState::Failed: out.push_back("  " + hdd + " was failed, Capacity too small."); break;
+        case DriveState::Inserted: out.push_back(hdd + " was inserted."); break;
+        case DriveState::None: break;
+      }
+      if (category == 1 || drive.present || drive.failed) identity("    Model no.: ");
     }
   }
 }

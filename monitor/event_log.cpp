@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "monitor/day_log_file.h"
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 #include "platform/app_version.h"
 
 namespace raid {
@@ -81,8 +81,13 @@ const Sector& EventLog::SlotBlock(uint8_t s) const {
   return ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives];
 }
 
+DecodedStatus EventLog::SlotStatus(uint8_t s) const {
+  // The scan capability is the selected slot's, as RefreshIdentity read it.
+  return DecodeStatus(SlotBlock(s), {ms_.FirmwareVersion, ms_.ScanCapable, ms_.FanCapable});
+}
+
 void EventLog::TakeOverStates(int limit) {
-  for (int s = 0; s < limit; ++s) ms_.PrevDriveState[s] = SlotBlock(static_cast<uint8_t>(s))[status::kState];
+  for (int s = 0; s < limit; ++s) ms_.PrevDriveState[s] = SlotStatus(static_cast<uint8_t>(s)).stateByte;
 }
 
 void EventLog::DropSavedLines() {
@@ -222,10 +227,10 @@ void EventLog::DetectEvents(uint8_t slotMask) {
   for (int si = 0; si < limit; ++si) {
     const auto s = static_cast<uint8_t>(si);
     if (!(slotMask & (1u << s))) continue;
-    const Sector& b = SlotBlock(s);
-    if (!full && ms_.PrevDriveState[s] != b[status::kState]) {
+    const DecodedStatus b = SlotStatus(s);
+    if (!full && ms_.PrevDriveState[s] != b.stateByte) {
       const uint8_t old = ms_.PrevDriveState[s] == 255 ? 0 : ms_.PrevDriveState[s];
-      ms_.PrevDriveState[s] = b[status::kState];
+      ms_.PrevDriveState[s] = b.stateByte;
       changed = true;
       DriveEvents(s, b, old, stamp);
     }
@@ -237,59 +242,58 @@ void EventLog::DetectEvents(uint8_t slotMask) {
   if (changed || dayLog_.size() > savedCount_ || !carried_.empty()) Save(path);
 }
 
-void EventLog::DetailLines(const Sector& b, int x) {
-  const size_t modelAt = x == 0 ? status::kHdd1Model : status::kHdd2Model;
-  const size_t serialAt = x == 0 ? status::kHdd1Serial : status::kHdd2Serial;
-  const size_t capAt = x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity;
-  const uint64_t sectors = Sectors40(b, capAt);
-  Append("  Model no.: " + ModelText(b, modelAt));
-  Append("  Serial no.: \"" + AtaText(b, serialAt, status::kSerialLen) + "\"");
-  Append("  Capacity : " + std::to_string(Gigabytes(sectors)) + " GB(" + std::to_string(sectors) + " Sectors)");
+void EventLog::DetailLines(const DecodedDrive& d) {
+  Append("  Model no.: " + d.modelText);
+  Append("  Serial no.: \"" + d.serial + "\"");
+  Append("  Capacity : " + std::to_string(Gigabytes(d.sectors)) + " GB(" + std::to_string(d.sectors) + " Sectors)");
 }
 
-void EventLog::DriveEvents(uint8_t s, const Sector& b, uint8_t oldState, const std::string& stamp) {
+void EventLog::DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp) {
   const std::string d = "D" + std::to_string(s + 1);
-  const uint8_t now = b[status::kState];
   for (int x = 0; x < 2; ++x) {
-    const int shift = x * 4;
-    const uint8_t nb = static_cast<uint8_t>((now >> shift) & 0x0F);
-    const uint8_t ob = static_cast<uint8_t>((oldState >> shift) & 0x0F);
-    const std::string hdd = x == 0 ? "HDD1" : "HDD2";
-    for (const uint8_t bit : {status::kAbsent, status::kPresent, status::kFailed, status::kInserted}) {
-      if (!(nb & bit)) continue;
-      if (!(ob & bit)) {
-        if (bit == status::kAbsent) {
-          Append(d + " " + hdd + " was removed, " + stamp);
-          report_.BuildDeviceReport(1, s, static_cast<uint8_t>(x));
-        } else if (bit == status::kPresent) {
-          const uint8_t speed = static_cast<uint8_t>((b[status::kLinkSpeed] >> shift) & 0x0F);
-          Append(d + (x == 0 ? " HDD1 was initialized (SATA" : " HDD2 was initialized, (SATA") + LinkSpeedText(speed) +
-                 "), " + stamp);
-          DetailLines(b, x);
-        } else if (bit == status::kFailed) {
-          Append(d + " " + hdd + " was failed, Capacity too small." + stamp);
-          DetailLines(b, x);
-        } else {
-          Append(d + " " + hdd + " was inserted, " + stamp);
-        }
-      }
-      break;  // the first set bit decides; later rows are not looked at
+    const DecodedDrive& drive = b.drives[static_cast<size_t>(x)];
+    const uint8_t ob = static_cast<uint8_t>((oldState >> (x * 4)) & 0x0F);
+    const std::string hdd = DriveName(x);
+    // The drive's state is the first of its bits that is set; a line is
+    // written only when that bit has risen.
+    switch (drive.state) {
+      case DriveState::Absent:
+        if (ob & status::kAbsent) break;
+        Append(d + " " + hdd + " was removed, " + stamp);
+        report_.BuildDeviceReport(1, s, static_cast<uint8_t>(x));
+        break;
+      case DriveState::Present:
+        if (ob & status::kPresent) break;
+        Append(d + (x == 0 ? " HDD1 was initialized (SATA" : " HDD2 was initialized, (SATA") + drive.linkSpeed + "), " +
+               stamp);
+        DetailLines(drive);
+        break;
+      case DriveState::Failed:
+        if (ob & status::kFailed) break;
+        Append(d + " " + hdd + " was failed, Capacity too small." + stamp);
+        DetailLines(drive);
+        break;
+      case DriveState::Inserted:
+        if (ob & status::kInserted) break;
+        Append(d + " " + hdd + " was inserted, " + stamp);
+        break;
+      case DriveState::None: break;
     }
   }
 }
 
-bool EventLog::Activity(uint8_t s, const Sector& b, const std::string& stamp) {
+bool EventLog::Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp) {
   const std::string d = "D" + std::to_string(s + 1);
-  const bool bothPresent = (b[status::kState] & status::kBothPresent) == status::kBothPresent;
-  const uint8_t p = b[status::kProgress];
-  const uint8_t a = b[status::kActivity];
+  const bool bothPresent = b.array == ArrayState::Normal;
+  const DecodedActivity& a = b.activity;
+  const uint8_t p = a.progress;
   uint8_t& last = ms_.LastProgress[s];
   const bool target0 = ms_.ActivityTarget[s] == 0;
-  if (a & (status::kActHdd1 | status::kActHdd2)) {
-    ms_.ScanRunning[s] = (ms_.ScanCapable && (a & status::kActIsScan)) ? 1 : 0;
+  if (a.Running()) {
+    ms_.ScanRunning[s] = a.kind == ActivityKind::Scan ? 1 : 0;
     if (last != kNoProgress && last == p) return false;
     last = p;
-    ms_.ActivityTarget[s] = (a & status::kActHdd1) ? 0 : 1;
+    ms_.ActivityTarget[s] = static_cast<uint8_t>(a.drive);
     const bool t0 = ms_.ActivityTarget[s] == 0;
     const std::string pct = std::to_string(p) + "%, ";
     if (ms_.ScanRunning[s])
@@ -321,10 +325,10 @@ bool EventLog::Activity(uint8_t s, const Sector& b, const std::string& stamp) {
   return changed;
 }
 
-bool EventLog::BadSectors(uint8_t s, const Sector& b, const std::string& stamp) {
-  const uint8_t a = b[status::kActivity];
-  if (!(a & (status::kBadHdd1 | status::kBadHdd2))) return false;
-  const uint8_t c = b[status::kBadCount];
+bool EventLog::BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp) {
+  const bool bad1 = b.drives[0].badSectors, bad2 = b.drives[1].badSectors;
+  if (!bad1 && !bad2) return false;
+  const uint8_t c = b.badSectorCount;
   uint8_t& r = ms_.BadSectorsReported[s];
   if (c == 0 || c == r) return false;
   if (c < r) {
@@ -335,22 +339,22 @@ bool EventLog::BadSectors(uint8_t s, const Sector& b, const std::string& stamp) 
   const std::string d = "D" + std::to_string(s + 1);
   const std::string h1 = d + " HDD1 Bad Sector was found. " + stamp;
   const std::string h2 = d + " HDD2 Bad Sector was found. " + stamp;
-  const bool bad1 = a & status::kBadHdd1, bad2 = a & status::kBadHdd2;
   const bool scanning = ms_.ScanRunning[s] == 1;
+  const DecodedActivity& a = b.activity;
   if (bad2 && !bad1) {
     Append(h2);
   } else if (bad1 && !bad2) {
     Append(h1);
-  } else if (a & status::kActHdd1) {
+  } else if (a.Running() && a.drive == 0) {
     Append(scanning ? h1 : h2);  // a rebuild towards HDD1 reads from HDD2
-  } else if (a & status::kActHdd2) {
+  } else if (a.Running()) {
     Append(scanning ? h2 : h1);
-  } else if (b[status::kState] & status::kPresent) {
+  } else if (b.drives[0].present) {
     Append(h1);
-  } else if (b[status::kState] & (status::kPresent << 4)) {
+  } else if (b.drives[1].present) {
     Append(h2);
   }
-  for (int k = first; k < c; ++k) Append("  LBA: " + std::to_string(LoadLE(b, status::kBadRing + 4 * (k % 10), 4)));
+  for (int k = first; k < c; ++k) Append("  LBA: " + std::to_string(b.badSectorRing[static_cast<size_t>(k) % 10]));
   r = c;
   return true;
 }

@@ -12,6 +12,7 @@
 #include "device/detection.h"
 #include "device/device_state.h"
 #include "monitor/core_view.h"
+#include "monitor/decoded_status.h"
 #include "monitor/device_report.h"
 #include "monitor/monitor_state.h"
 #include "platform/clock.h"
@@ -83,10 +84,10 @@ class EventLog {
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);
-  void DriveEvents(uint8_t s, const Sector& b, uint8_t oldState, const std::string& stamp);
-  void DetailLines(const Sector& b, int x);
-  bool Activity(uint8_t s, const Sector& b, const std::string& stamp);
-  bool BadSectors(uint8_t s, const Sector& b, const std::string& stamp);
+  void DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp);
+  void DetailLines(const DecodedDrive& d);
+  bool Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp);
+  bool BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp);
   void TakeOverStates(int limit);
   void Save(const std::string& path);
   bool MergeFromFile(const std::string& path);
@@ -97,6 +98,7 @@ class EventLog {
   void Bound();
   void SaveFailed(const std::string& why);
   const Sector& SlotBlock(uint8_t s) const;
+  DecodedStatus SlotStatus(uint8_t s) const;
 
   DeviceState& st_;
   WindowControls& controls_;

@@ -1,6 +1,6 @@
 #include "monitor/status_page.h"
 
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 
 namespace raid {
 
@@ -13,96 +13,96 @@ int StatusPage::RefreshStatusPage(bool force) {
   StatusPageModel& m = Model;
   const uint8_t slot = controls_.StatusPageSlot % kMaxSlots;
   const Sector& b = ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives];
+  // The selected slot's revision and capabilities, as RefreshIdentity read them.
+  const DecodedStatus s = DecodeStatus(b, {ms_.FirmwareVersion, ms_.ScanCapable, ms_.FanCapable});
 
-  m.FirmwareVersionText.text = ms_.FirmwareVersion + "." + ConfigCode(b);
+  m.FirmwareVersionText.text = s.firmware;
 
-  const uint8_t env = b[status::kEnvironment];
-  m.FanSpeedText.color = (env & 0x01) ? TextColor::Red : TextColor::Blue;
-  m.TemperatureText.color = (env & 0x04) ? TextColor::Red : TextColor::Blue;
-  m.FanSpeedText.text = std::to_string(LoadLE(b, status::kFanRpm, 2));
-  m.TemperatureText.text = std::to_string(b[status::kTemperature]);
-  m.EnvironmentPanelVisible = ms_.FanCapable && (env >> 4) == 0xA && env != 0xAA;
+  const DecodedEnvironment& env = s.environment;
+  m.FanSpeedText.color = env.fanAlarm ? TextColor::Red : TextColor::Blue;
+  m.TemperatureText.color = env.temperatureAlarm ? TextColor::Red : TextColor::Blue;
+  m.FanSpeedText.text = std::to_string(env.fanRpm);
+  m.TemperatureText.text = std::to_string(env.celsius);
+  m.EnvironmentPanelVisible = env.shown;
 
-  const bool mute = !(b[status::kOptions] & 0x01);
-  const bool autoScan = (b[status::kOptions] & 0x02) != 0;
+  const bool mute = !s.buzzerSounds;
   if (m.BuzzerMuteChecked != mute) m.BuzzerMuteChecked = mute;
-  if (m.AutoScanChecked != autoScan) m.AutoScanChecked = autoScan;
+  if (m.AutoScanChecked != s.autoScan) m.AutoScanChecked = s.autoScan;
   // The page has been filled from a record: the start phase is over.
   if (Filled) Filled();
 
-  m.ModeText.text = ModeName(b[status::kMode]);
+  m.ModeText.text = s.mode;
 
-  if (force || b[status::kState] != m.LastDriveStateDrawn) {
-    m.LastDriveStateDrawn = b[status::kState];
-    DrivePart(b);
+  if (force || s.stateByte != m.LastDriveStateDrawn) {
+    m.LastDriveStateDrawn = s.stateByte;
+    DrivePart(s);
   }
-  StateText(b);
+  StateText(s);
   ++m.Refreshes;
   view_.StatusPageChanged();
   return 0;
 }
 
-void StatusPage::DrivePart(const Sector& b) {
+void StatusPage::DrivePart(const DecodedStatus& s) {
   StatusPageModel& m = Model;
-  const uint8_t state = b[status::kState];
   for (int x = 0; x < 2; ++x) {
     LabelModel& cap = x == 0 ? m.Hdd1CapacityText : m.Hdd2CapacityText;
     LabelModel& name = x == 0 ? m.Hdd1IdentityText : m.Hdd2IdentityText;
-    const int shift = x * 4;
-    const size_t modelAt = x == 0 ? status::kHdd1Model : status::kHdd2Model;
-    const size_t capAt = x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity;
-    const size_t serialAt = x == 0 ? status::kHdd1Serial : status::kHdd2Serial;
-    const std::string gb = std::to_string(Gigabytes(Sectors40(b, capAt))) + " GB\n";
-    const std::string model = AtaText(b, modelAt, 40);
-    if (state & (status::kAbsent << shift)) {
-      if (!SerialEmpty(b, serialAt)) {
+    const DecodedDrive& d = s.drives[static_cast<size_t>(x)];
+    const std::string gb = std::to_string(Gigabytes(d.sectors)) + " GB\n";
+    switch (d.state) {
+      case DriveState::Absent:
+        if (d.serialRecorded) {
+          cap.text = gb;
+          name.text = d.model;
+        }
+        cap.enabled = false;
+        name.enabled = false;
+        break;
+      case DriveState::Present:
+        cap.color = TextColor::Navy;
         cap.text = gb;
-        name.text = model;
-      }
-      cap.enabled = false;
-      name.enabled = false;
-    } else if (state & (status::kPresent << shift)) {
-      cap.color = TextColor::Navy;
-      cap.text = gb;
-      name.text = model;
-      cap.enabled = true;
-      name.enabled = true;
-    } else if (state & (status::kFailed << shift)) {
-      cap.color = TextColor::Red;
-      if (x == 1) {
-        const uint8_t a = b[status::kActivity];
-        if (a & status::kMatchedSsd)
-          view_.ShowNotice(
-              {"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
-               "to start rebuilding.",
-               "Message", BoxIcon::Information, BoxButtons::Ok});
-        else if (!(a & status::kActIsScan))
-          view_.ShowNotice({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " +
-                                AtaText(b, status::kHdd2Serial, status::kSerialLen),
-                            "Message", BoxIcon::Information, BoxButtons::Ok});
-      }
-      cap.text = gb;
-      name.text = model;
-      cap.enabled = true;
-      name.enabled = false;
-    } else if (!(state & (status::kInserted << shift))) {
-      cap.text.clear();
-      name.text.clear();
+        name.text = d.model;
+        cap.enabled = true;
+        name.enabled = true;
+        break;
+      case DriveState::Failed:
+        cap.color = TextColor::Red;
+        if (x == 1) {
+          if (s.activity.matchedSsd)
+            view_.ShowNotice(
+                {"Matched SSD is inserted.\nPlease power off this device or the system,\nand power on it "
+                 "to start rebuilding.",
+                 "Message", BoxIcon::Information, BoxButtons::Ok});
+          else if (!s.activity.scanBit)
+            view_.ShowNotice({"Unmatched SSD is inserted.\nThe Matched SSD's Serial# is " + d.serial, "Message",
+                              BoxIcon::Information, BoxButtons::Ok});
+        }
+        cap.text = gb;
+        name.text = d.model;
+        cap.enabled = true;
+        name.enabled = false;
+        break;
+      case DriveState::Inserted: break;  // the captions stay as they were
+      case DriveState::None:
+        cap.text.clear();
+        name.text.clear();
+        break;
     }
   }
-  m.ArrayCapacityText.text = std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB";
+  m.ArrayCapacityText.text = std::to_string(Gigabytes(s.capacitySectors)) + " GB";
 }
 
-void StatusPage::StateText(const Sector& b) {
+void StatusPage::StateText(const DecodedStatus& s) {
   StatusPageModel& m = Model;
-  const uint8_t a = b[status::kActivity];
-  const uint8_t p = b[status::kProgress];
-  if (a & (status::kActHdd1 | status::kActHdd2)) {
+  const DecodedActivity& a = s.activity;
+  if (a.Running()) {
+    const uint8_t p = a.progress;
     const bool redraw = m.LastProgressDrawn == 255 || m.LastProgressDrawn != p;
     if (redraw) {
       const std::string pct = std::to_string(p);
-      if (ms_.ScanCapable && (a & status::kActIsScan)) {
-        if (a & status::kActHdd1) {
+      if (a.kind == ActivityKind::Scan) {
+        if (a.drive == 0) {
           m.StateText.text = pct + "%\nHDD1 Scan";
           m.Hdd1ScanButtonCaption = "Stop HDD1 Scan";
         } else {
@@ -110,7 +110,7 @@ void StatusPage::StateText(const Sector& b) {
           m.Hdd2ScanButtonCaption = "Stop HDD2 Scan";
         }
       } else {
-        m.StateText.text = pct + ((a & status::kActHdd1) ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
+        m.StateText.text = pct + (a.drive == 0 ? "%\n<<<<\nRebuilding" : "%\n>>>>\nRebuilding");
       }
       m.LastProgressDrawn = p;
     }
@@ -121,8 +121,9 @@ void StatusPage::StateText(const Sector& b) {
   } else {
     m.Hdd1ScanButtonVisible = false;
     m.Hdd2ScanButtonVisible = false;
-    const uint8_t present = b[status::kState] & status::kBothPresent;
-    m.StateText.text = present == 0 ? "Failure" : present == status::kBothPresent ? "Normal" : "Single HDD\nPresent";
+    m.StateText.text = s.array == ArrayState::Failure  ? "Failure"
+                       : s.array == ArrayState::Normal ? "Normal"
+                                                       : "Single HDD\nPresent";
     m.LastProgressDrawn = 255;
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "device/device_state.h"
+#include "monitor/decoded_status.h"
 #include "monitor/core_view.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_poller.h"
@@ -59,8 +60,8 @@ class StatusPage {
   std::function<void()> Filled;
 
  private:
-  void DrivePart(const Sector& b);
-  void StateText(const Sector& b);
+  void DrivePart(const DecodedStatus& s);
+  void StateText(const DecodedStatus& s);
 
   DeviceState& st_;
   WindowControls& controls_;

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 #include "platform/app_version.h"
 #include "platform/bytes.h"
 
@@ -28,7 +28,8 @@ void StatusPoller::ServeRequest() {
     const uint8_t slot = controls_.StatusPageSlot;
     const uint64_t cap =
         slot < kMaxSlots
-            ? Sectors40(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], status::kCapacity)
+            ? DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], FirmwareInfo{})
+                  .capacitySectors
             : 0;
     const bool ok = settings_.SendScanCommand(cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
@@ -157,8 +158,8 @@ void StatusPoller::RefreshIdentity() {
     uint8_t volumeDrive = d;
     std::string name;
     if (det_.GroupExtraCount[s] != 0 && ms_.SelectedMember != 0) {
-      const Sector& b = ms_.StatusBlock[d];
-      name = ModelText(b, (b[status::kMode] < 3 || ms_.SelectedMember > 1) ? status::kMemberModel : status::kHdd2Model);
+      const DecodedStatus b = DecodeStatus(ms_.StatusBlock[d], fw);
+      name = (b.modeCode < 3 || ms_.SelectedMember > 1) ? b.memberModelText : b.drives[1].modelText;
       const uint8_t member = ms_.SelectedMember - 1;
       if (member < kPhysicalDrives) volumeDrive = det_.GroupExtraMembers[s][member];
     } else {

@@ -73,8 +73,9 @@ std::string AtaText(const Sector& s, size_t offset, size_t width) {
   return ShowableText(raw, '?');
 }
 
-std::string ModelText(const Sector& s, size_t offset) {
-  std::string t = AtaText(s, offset, 40);
+std::string ModelText(const Sector& s, size_t offset) { return ModelTrimmed(AtaText(s, offset, 40)); }
+
+std::string ModelTrimmed(std::string t) {
   while (t.size() > 6 && t.back() == ' ') t.pop_back();
   return t;
 }

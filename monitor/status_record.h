@@ -22,6 +22,7 @@ std::string ShowableText(const std::string& raw, char replacement);
 std::string AtaText(const Sector& s, size_t offset, size_t width);
 // Model text: trailing blanks removed, but never below six characters.
 std::string ModelText(const Sector& s, size_t offset);
+std::string ModelTrimmed(std::string text);
 // Whether the raw serial field starts with a NUL byte (nothing recorded).
 inline bool SerialEmpty(const Sector& s, size_t offset) { return s[offset + 1] == 0; }
 

@@ -2,51 +2,46 @@
 
 #include <algorithm>
 
-#include "device/record_layout.h"
 #include "monitor/raid_core.h"
 
 namespace raid {
 
-namespace {
-
-EnclosureHealth Judge(const Sector& b, bool read, int slot) {
+EnclosureHealth HealthOf(const DecodedStatus& s, int slot) {
   EnclosureHealth h;
   h.name = "Device" + std::to_string(slot + 1);
-  if (!read) {
-    h.text = "waiting for status";
-    return h;
-  }
   std::string down;
   for (int x = 0; x < 2; ++x) {
-    const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
-    const char* name = x == 0 ? "HDD1" : "HDD2";
-    if (bits & status::kAbsent)
-      down += std::string(down.empty() ? "" : ", ") + name + " missing";
-    else if (!(bits & status::kPresent) && (bits & status::kFailed))
-      down += std::string(down.empty() ? "" : ", ") + name + " failed";
+    const DriveState state = s.drives[static_cast<size_t>(x)].state;
+    if (state == DriveState::Absent)
+      down += std::string(down.empty() ? "" : ", ") + DriveName(x) + " missing";
+    else if (state == DriveState::Failed)
+      down += std::string(down.empty() ? "" : ", ") + DriveName(x) + " failed";
   }
   if (!down.empty()) {
     h.health = Health::Degraded;
     h.text = down;
     return h;
   }
-  const uint8_t act = b[status::kActivity];
-  if (act & (status::kActHdd1 | status::kActHdd2)) {
+  if (s.activity.Running()) {
     h.health = Health::Busy;
-    h.text = std::string((act & status::kActIsScan) ? "scanning " : "rebuilding ") +
-             std::to_string(b[status::kProgress]) + "%";
+    h.text = std::string(s.activity.kind == ActivityKind::Scan ? "scanning " : "rebuilding ") +
+             std::to_string(s.activity.progress) + "%";
     return h;
   }
   h.text = "Normal";
   return h;
 }
 
-}  // namespace
-
 std::vector<EnclosureHealth> EnclosureHealthOf(const RaidCore& core) {
   std::vector<EnclosureHealth> out;
   const int n = std::clamp<int>(core.Devices().DeviceCount, 0, kMaxSlots);
-  for (int s = 0; s < n; ++s) out.push_back(Judge(core.StatusRecordOf(s), core.StatusRecordRead(s), s));
+  for (int s = 0; s < n; ++s) {
+    if (core.StatusRecordRead(s)) {
+      out.push_back(HealthOf(DecodeStatus(core.StatusRecordOf(s), ReadFirmware(core.IdentSectorOf(s))), s));
+    } else {
+      out.push_back({"Device" + std::to_string(s + 1), Health::Healthy, "waiting for status"});
+    }
+  }
   return out;
 }
 

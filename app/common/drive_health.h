@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "monitor/decoded_status.h"
+
 namespace raid {
 
 class RaidCore;
@@ -19,6 +21,9 @@ struct EnclosureHealth {
   std::string text;  // "Normal", "rebuilding 40%", "HDD2 removed", ...
 };
 
+// One enclosure's health from its decoded record: a failed or missing drive
+// first, then a running rebuild or scan, else "Normal".
+EnclosureHealth HealthOf(const DecodedStatus& status, int slot);
 // Per enclosure, from the status records polled so far (an enclosure not
 // read yet counts as healthy with the text "waiting for status").
 std::vector<EnclosureHealth> EnclosureHealthOf(const RaidCore& core);

@@ -4,6 +4,7 @@
 
 #include "device/device_state.h"
 #include "device/record_layout.h"
+#include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 #include "monitor/status_record.h"
 #include "platform/file_io.h"
@@ -19,54 +20,7 @@ std::string Trimmed(std::string s) {
   return begin == std::string::npos ? std::string() : s.substr(begin);
 }
 
-struct DriveInfo {
-  std::string name, state, model, serial;
-  uint64_t sectors = 0;
-};
-
-DriveInfo Drive(const Sector& b, int x) {
-  DriveInfo d;
-  d.name = x == 0 ? "HDD1" : "HDD2";
-  const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
-  // The same order of tests as the Status page.
-  d.state = (bits & status::kAbsent)     ? "absent"
-            : (bits & status::kPresent)  ? "present"
-            : (bits & status::kFailed)   ? "failed"
-            : (bits & status::kInserted) ? "inserted"
-                                         : "none";
-  d.model = Trimmed(AtaText(b, x == 0 ? status::kHdd1Model : status::kHdd2Model, status::kModelLen));
-  d.serial = Trimmed(AtaText(b, x == 0 ? status::kHdd1Serial : status::kHdd2Serial, status::kSerialLen));
-  d.sectors = LoadLE(b, x == 0 ? status::kHdd1Capacity : status::kHdd2Capacity, status::kDriveCapacityLen);
-  return d;
-}
-
-struct Activity {
-  bool running = false;
-  std::string kind;   // "rebuild" or "scan"
-  std::string drive;  // rebuild: the drive copied to; scan: the drive scanned
-  int progress = 0;
-};
-
-Activity ActivityOf(const Sector& b, bool scanCapable) {
-  Activity a;
-  const uint8_t bits = b[status::kActivity];
-  if (!(bits & (status::kActHdd1 | status::kActHdd2))) return a;
-  a.running = true;
-  a.kind = scanCapable && (bits & status::kActIsScan) ? "scan" : "rebuild";
-  a.drive = (bits & status::kActHdd1) ? "HDD1" : "HDD2";
-  a.progress = b[status::kProgress];
-  return a;
-}
-
-bool FanShown(const Sector& b, bool fanCapable) {
-  const uint8_t env = b[status::kEnvironment];
-  return fanCapable && (env >> 4) == 0xA && env != 0xAA;
-}
-
-std::string ArrayState(const Sector& b) {
-  const uint8_t present = b[status::kState] & status::kBothPresent;
-  return present == 0 ? "Failure" : present == status::kBothPresent ? "Normal" : "Single HDD Present";
-}
+const char* ActivityKindName(ActivityKind k) { return k == ActivityKind::Scan ? "scan" : "rebuild"; }
 
 }  // namespace
 
@@ -93,37 +47,37 @@ std::string ListLine(const EnclosureIdentity& e) {
   return b;
 }
 
-nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& b) {
+nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& record) {
   using nlohmann::json;
-  const FirmwareInfo fw = ReadFirmware(e.ident);
+  const DecodedStatus s = DecodeStatus(record, ReadFirmware(e.ident));
   json j;
   j["slot"] = e.slot;
   j["name"] = SlotName(e.slot);
   j["drive"] = drive_flags::Drive(e.flags);
   j["transport"] = TransportName(e.flags);
   j["model"] = Trimmed(ModelText(e.ident, ident::kModel));
-  j["firmware"] = fw.text + "." + ConfigCode(b);
-  j["mode"] = ModeName(b[status::kMode]);
-  const uint64_t sectors = Sectors40(b, status::kCapacity);
-  j["capacitySectors"] = sectors;
-  j["capacityGB"] = Gigabytes(sectors);
-  j["state"] = ArrayState(b);
+  j["firmware"] = s.firmware;
+  j["mode"] = s.mode;
+  j["capacitySectors"] = s.capacitySectors;
+  j["capacityGB"] = Gigabytes(s.capacitySectors);
+  j["state"] = ArrayStateName(s.array);
   j["drives"] = json::array();
   for (int x = 0; x < 2; ++x) {
-    const DriveInfo d = Drive(b, x);
-    j["drives"].push_back({{"name", d.name},
-                           {"state", d.state},
-                           {"model", d.model},
-                           {"serial", d.serial},
-                           {"capacitySectors", d.sectors},
-                           {"capacityGB", Gigabytes(d.sectors)}});
+    const DecodedDrive& d = s.drives[static_cast<size_t>(x)];
+    j["drives"].push_back({{"name", DriveName(x)},
+                           {"state", DriveStateName(d.state)},
+                           {"model", Trimmed(d.model)},
+                           {"serial", Trimmed(d.serial)},
+                           {"capacitySectors", d.fieldSectors},
+                           {"capacityGB", Gigabytes(d.fieldSectors)}});
   }
-  const Activity a = ActivityOf(b, fw.scanCapable);
-  j["activity"] = a.running ? json{{"kind", a.kind}, {"drive", a.drive}, {"progress", a.progress}} : json(nullptr);
-  if (FanShown(b, fw.fanCapable)) {
-    const uint8_t env = b[status::kEnvironment];
-    j["fan"] = {{"rpm", LoadLE(b, status::kFanRpm, 2)}, {"alarm", (env & 0x01) != 0}};
-    j["temperature"] = {{"celsius", b[status::kTemperature]}, {"alarm", (env & 0x04) != 0}};
+  const DecodedActivity& a = s.activity;
+  j["activity"] =
+      a.Running() ? json{{"kind", ActivityKindName(a.kind)}, {"drive", DriveName(a.drive)}, {"progress", a.progress}}
+                  : json(nullptr);
+  if (s.environment.shown) {
+    j["fan"] = {{"rpm", s.environment.fanRpm}, {"alarm", s.environment.fanAlarm}};
+    j["temperature"] = {{"celsius", s.environment.celsius}, {"alarm", s.environment.temperatureAlarm}};
   } else {
     j["fan"] = nullptr;
     j["temperature"] = nullptr;
@@ -131,35 +85,36 @@ nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& b) {
   return j;
 }
 
-std::string StatusText(const EnclosureIdentity& e, const Sector& b) {
-  const FirmwareInfo fw = ReadFirmware(e.ident);
+std::string StatusText(const EnclosureIdentity& e, const Sector& record) {
+  const DecodedStatus s = DecodeStatus(record, ReadFirmware(e.ident));
   std::string t = SlotName(e.slot) + " (slot " + std::to_string(e.slot) + ", PD" +
                   std::to_string(drive_flags::Drive(e.flags)) + ", " + TransportName(e.flags) + ")\n";
   t += "  model:       " + Trimmed(ModelText(e.ident, ident::kModel)) + "\n";
-  t += "  firmware:    " + fw.text + "." + ConfigCode(b) + "\n";
-  t += "  mode:        " + ModeName(b[status::kMode]) + ", " +
-       std::to_string(Gigabytes(Sectors40(b, status::kCapacity))) + " GB, " + ArrayState(b) + "\n";
+  t += "  firmware:    " + s.firmware + "\n";
+  t += "  mode:        " + s.mode + ", " + std::to_string(Gigabytes(s.capacitySectors)) + " GB, " +
+       ArrayStateName(s.array) + "\n";
   for (int x = 0; x < 2; ++x) {
-    const DriveInfo d = Drive(b, x);
-    t += "  " + d.name + ":        " + d.state;
-    if (d.state != "none") {
-      t += ", " + (d.model.empty() ? std::string("(no model)") : d.model);
-      if (!d.serial.empty()) t += ", serial " + d.serial;
-      t += ", " + std::to_string(Gigabytes(d.sectors)) + " GB";
+    const DecodedDrive& d = s.drives[static_cast<size_t>(x)];
+    t += "  " + std::string(DriveName(x)) + ":        " + DriveStateName(d.state);
+    if (d.state != DriveState::None) {
+      const std::string model = Trimmed(d.model), serial = Trimmed(d.serial);
+      t += ", " + (model.empty() ? std::string("(no model)") : model);
+      if (!serial.empty()) t += ", serial " + serial;
+      t += ", " + std::to_string(Gigabytes(d.fieldSectors)) + " GB";
     }
     t += "\n";
   }
-  const Activity a = ActivityOf(b, fw.scanCapable);
-  if (a.running)
-    t += "  activity:    " + std::string(a.kind == "scan" ? "scanning " : "rebuilding towards ") + a.drive + ", " +
-         std::to_string(a.progress) + "%\n";
+  const DecodedActivity& a = s.activity;
+  if (a.Running())
+    t += "  activity:    " + std::string(a.kind == ActivityKind::Scan ? "scanning " : "rebuilding towards ") +
+         DriveName(a.drive) + ", " + std::to_string(a.progress) + "%\n";
   else
     t += "  activity:    none\n";
-  if (FanShown(b, fw.fanCapable)) {
-    const uint8_t env = b[status::kEnvironment];
-    t += "  fan:         " + std::to_string(LoadLE(b, status::kFanRpm, 2)) + " RPM" + ((env & 0x01) ? " (alarm)" : "") +
-         "\n";
-    t += "  temperature: " + std::to_string(b[status::kTemperature]) + " C" + ((env & 0x04) ? " (alarm)" : "") + "\n";
+  if (s.environment.shown) {
+    t += "  fan:         " + std::to_string(s.environment.fanRpm) + " RPM" +
+         (s.environment.fanAlarm ? " (alarm)" : "") + "\n";
+    t += "  temperature: " + std::to_string(s.environment.celsius) + " C" +
+         (s.environment.temperatureAlarm ? " (alarm)" : "") + "\n";
   }
   return t;
 }

@@ -4,7 +4,7 @@
 
 #include "app/common/status_report.h"
 #include "maintenance/setup_page.h"
-#include "monitor/status_record.h"
+#include "monitor/decoded_status.h"
 #include "monitor/device_messages.h"
 
 namespace raid {
@@ -145,11 +145,11 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
     return Fail("the status read failed");
   }
   const uint32_t flags = st.DeviceList[slot];
-  const Sector& record = core.StatusRecordOf(slot);
+  const FirmwareInfo fw = ReadFirmware(core.IdentSectorOf(slot));
+  const DecodedStatus s = DecodeStatus(core.StatusRecordOf(slot), fw);
   std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(),
-              drive_flags::Drive(flags) % kPhysicalDrives, TransportName(flags).c_str(),
-              ReadFirmware(core.IdentSectorOf(slot)).text.c_str(), ModeName(record[status::kMode]).c_str(),
-              static_cast<unsigned long long>(Gigabytes(Sectors40(record, status::kCapacity))));
+              drive_flags::Drive(flags) % kPhysicalDrives, TransportName(flags).c_str(), fw.text.c_str(),
+              s.mode.c_str(), static_cast<unsigned long long>(Gigabytes(s.capacitySectors)));
   std::fflush(stdout);
 
   view.SetOutput(stdout);

@@ -16,7 +16,7 @@
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/make_widget.h"
 #include "app/raidgui/message_box.h"
-#include "device/record_layout.h"
+#include "monitor/decoded_status.h"
 #include "app/raidgui/tform2.h"
 #include "monitor/status_page.h"
 #include "notify/mail_message.h"
@@ -868,16 +868,15 @@ void TForm1::DrawDrivePictures() {
   const RaidCore& core = runtime_->Core();
   const uint8_t slot = core.Controls().StatusPageSlot;
   if (!stale_ && core.Devices().DeviceCount > slot && core.StatusModel().Refreshes > 0) {
-    const Sector& b = core.StatusRecordOf(slot);
-    for (int x = 0; x < 2; ++x) {
-      const uint8_t bits = static_cast<uint8_t>(b[status::kState] >> (4 * x));
-      const bool active = (b[status::kActivity] & (x == 0 ? status::kActHdd1 : status::kActHdd2)) != 0;
-      looks[x] = (bits & status::kAbsent)     ? art::DriveLook::Absent
-                 : active                     ? art::DriveLook::Rebuilding
-                 : (bits & status::kPresent)  ? art::DriveLook::Present
-                 : (bits & status::kFailed)   ? art::DriveLook::Failed
-                 : (bits & status::kInserted) ? art::DriveLook::Inserted
-                                              : art::DriveLook::Unknown;
+    const DecodedStatus s = DecodeStatus(core.StatusRecordOf(slot), ReadFirmware(core.IdentSectorOf(slot)));
+    for (size_t x = 0; x < 2; ++x) {
+      const DecodedDrive& d = s.drives[x];
+      looks[x] = d.state == DriveState::Absent     ? art::DriveLook::Absent
+                 : d.active                        ? art::DriveLook::Rebuilding
+                 : d.state == DriveState::Present  ? art::DriveLook::Present
+                 : d.state == DriveState::Failed   ? art::DriveLook::Failed
+                 : d.state == DriveState::Inserted ? art::DriveLook::Inserted
+                                                   : art::DriveLook::Unknown;
     }
   }
   QLabel* pictures[2] = {hdd1Picture_, hdd2Picture_};
