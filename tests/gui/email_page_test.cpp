@@ -20,6 +20,7 @@
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/tform1.h"
+#include "notify/mail_follow_up.h"
 #include "platform/settings_file.h"
 #include "tests/mail/smtp_test_server.h"
 
@@ -157,6 +158,35 @@ TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
   const std::string failed = testMail();
   EXPECT_EQ(failed.rfind("The test mail could not be sent: ", 0), 0u) << failed;
   EXPECT_GT(failed.size(), std::string("The test mail could not be sent: ").size() + 5) << failed;
+}
+
+// A notification that could not go out and waits for its retry is not
+// lost when the window closes: the day log names it and it is kept for the
+// next start.
+TEST(EmailPage, ANotificationLeftUnsentAtTheCloseIsKept) {
+  auto running = std::make_unique<test::SmtpServer>("auth");
+  const int port = running->port;
+  ASSERT_GT(port, 0);
+  MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
+  w.Click("Image_Email");
+  w.Type("Edit1", QString::number(port));
+  w.Type("Edit2", "127.0.0.1");
+  w.Type("Edit4", "alerts@example.com");
+  w.Click("Image3_DeviceRemove");
+  w.Type("Edit6", "ops@example.com");
+  w.Click("Image3_2P");
+  w.Click("Image3_OK");
+  FileSettingsStore((w.dir / "config").string()).WriteDword(kRetryFailedMailSetting, 1);
+  running.reset();  // the server is gone when the drive leaves (at 10 s)
+  w.Run(12000);
+  w.form->Notifier().WaitIdle();
+  QCoreApplication::processEvents();
+  w.form->close();
+  EXPECT_TRUE(fs::exists(w.dir / "logs" / "unsent-mail.simulated.conf"));
+  std::ifstream day(w.dir / "logs" / "100503.log");
+  const std::string text((std::istreambuf_iterator<char>(day)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("was not sent before the program ended; it is sent again at the next start"), std::string::npos)
+      << text;
 }
 
 }  // namespace
