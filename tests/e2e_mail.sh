@@ -6,6 +6,9 @@
 set -euo pipefail
 ctl="$1"; mon="$2"; src="$3"
 work="$(mktemp -d)"
+# A runtime folder of its own: the single-instance lock of another test's
+# simulated run (ctest -j) must not end this one's programs.
+export XDG_RUNTIME_DIR="$work"
 srv_pid=""
 cleanup() {
   exec 9>&- 2>/dev/null || true

@@ -7,6 +7,9 @@
 set -euo pipefail
 ctl="$(realpath "$1")"; src="$(realpath "$2")"
 work="$(mktemp -d)"
+# A runtime folder of its own: the single-instance lock of another test's
+# simulated run (ctest -j) must not end this one's programs.
+export XDG_RUNTIME_DIR="$work"
 pids=(); fds=()
 cleanup() {
   for fd in "${fds[@]}"; do exec {fd}>&- 2>/dev/null || true; done

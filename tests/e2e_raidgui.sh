@@ -7,6 +7,9 @@
 set -euo pipefail
 gui="$1"
 tmp="$(mktemp -d)"
+# A runtime folder of its own: the single-instance lock of another test's
+# simulated run (ctest -j) must not end this one's programs.
+export XDG_RUNTIME_DIR="$tmp"
 pid=
 cleanup() {
   [ -z "$pid" ] || kill "$pid" 2>/dev/null || true
