@@ -83,6 +83,11 @@ void EventLog::Log(RaidEvent e, const std::string& stamp) {
   for (size_t i = 0; i < lines.size(); ++i) Append(lines[i], &e, i == 0 && HasHeadline(e));
 }
 
+void EventLog::RaiseReport(const RaidEvent& e) {
+  if (const uint8_t kind = MailReportKind(e))
+    report_.BuildDeviceReport(kind, static_cast<uint8_t>(e.slot), static_cast<uint8_t>(e.drive < 0 ? 0 : e.drive));
+}
+
 void EventLog::Queue(const RaidEvent& e) {
   pendingEvents_.push_back(e);
   PendingLines.push_back(DayLogLines(e, "").front());
@@ -268,7 +273,7 @@ void EventLog::DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, 
         if (ob & status::kAbsent) break;
         e.kind = EventKind::DriveRemoved;
         Log(e, stamp);
-        report_.BuildDeviceReport(1, s, static_cast<uint8_t>(x));
+        RaiseReport(e);
         break;
       case DriveState::Present:
         if (ob & status::kPresent) break;
@@ -466,6 +471,8 @@ void EventLog::DetectDeviceChanges() {
     e.kind = kind;
     e.slot = slot;
     Queue(e);
+    // Raised now, while the published list still describes the enclosure.
+    RaiseReport(e);
   };
   auto found = [&](int k) {
     queue(EventKind::EnclosureFound, k);
@@ -474,7 +481,6 @@ void EventLog::DetectDeviceChanges() {
   auto removed = [&](int c) {
     queue(EventKind::EnclosureRemoved, c);
     PendingDeviceLines_ = 1;
-    report_.BuildDeviceReport(2, static_cast<uint8_t>(c), 0);
   };
   if (m == 0) {
     for (int k = 0; k < n; ++k) found(k);

@@ -88,6 +88,8 @@ class EventLog {
   // The event, at EventTime, as its day log lines.
   void Log(RaidEvent e, const std::string& stamp);
   void Queue(const RaidEvent& e);
+  // Raises the mail report the event calls for, if any.
+  void RaiseReport(const RaidEvent& e);
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);

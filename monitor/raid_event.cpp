@@ -19,6 +19,12 @@ void IdentityLines(std::vector<std::string>& out, const DecodedDrive& d) {
 
 }  // namespace
 
+uint8_t MailReportKind(const RaidEvent& e) {
+  if (e.kind == EventKind::DriveRemoved) return 1;
+  if (e.kind == EventKind::EnclosureRemoved) return 2;
+  return 0;
+}
+
 bool HasHeadline(const RaidEvent& e) { return e.kind != EventKind::BadSectors || e.drive >= 0; }
 
 std::vector<std::string> DayLogLines(const RaidEvent& e, const std::string& stamp) {

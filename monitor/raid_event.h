@@ -55,6 +55,10 @@ struct RaidEvent {
 // event's time as the day log writes it.
 std::vector<std::string> DayLogLines(const RaidEvent& e, const std::string& stamp);
 
+// The mail report the event raises (DeviceReport::BuildDeviceReport's
+// kind): 1 a member drive removed, 2 an enclosure removed, 0 none.
+uint8_t MailReportKind(const RaidEvent& e);
+
 // The first line rendered is the event's headline, unless bad sectors name
 // no drive.
 bool HasHeadline(const RaidEvent& e);
