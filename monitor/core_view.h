@@ -6,9 +6,19 @@
 #include <cstdint>
 #include <string>
 
+#include "monitor/raid_event.h"
 #include "platform/user_interface.h"
 
 namespace raid {
+
+// A line appended to the day log and the event it renders: null for the
+// program's own lines (start, separators, the enclosures' blocks, notes);
+// headline: the event's first line, not one of its detail lines.
+struct DayLogEntry {
+  const std::string& line;
+  const RaidEvent* event = nullptr;
+  bool headline = false;
+};
 
 // The two progress bars of long operations.
 enum class ProgressBar { Upgrade, Setup };
@@ -29,6 +39,10 @@ class CoreView : public UserInterface {
   virtual void StatusPageChanged() {}
   // A line was appended to the day log buffer (not lines loaded from file).
   virtual void LogLineAppended(const std::string& line) {}
+  // The same line with the event it renders, for views that tell events
+  // apart (the journal's priorities, the tray's notifications); by default
+  // only the line is passed on.
+  virtual void DayLogEntryAppended(const DayLogEntry& entry) { LogLineAppended(entry.line); }
   // The navigation pictures and slot tabs are to be redrawn (page or slot
   // selection changed).
   virtual void NavigationChanged() {}

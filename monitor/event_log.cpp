@@ -72,9 +72,25 @@ std::vector<EventLog::UnsavedDay> EventLog::Unsaved() const {
   return out;
 }
 
-void EventLog::Append(const std::string& line) {
+void EventLog::Append(const std::string& line, const RaidEvent* event, bool headline) {
   dayLog_.push_back(line);
-  view_.LogLineAppended(line);
+  view_.DayLogEntryAppended({line, event, headline});
+}
+
+void EventLog::Log(RaidEvent e, const std::string& stamp) {
+  e.time = EventTime;
+  const std::vector<std::string> lines = DayLogLines(e, stamp);
+  for (size_t i = 0; i < lines.size(); ++i) Append(lines[i], &e, i == 0 && HasHeadline(e));
+}
+
+void EventLog::RaiseReport(const RaidEvent& e) {
+  if (const uint8_t kind = MailReportKind(e))
+    report_.BuildDeviceReport(kind, static_cast<uint8_t>(e.slot), static_cast<uint8_t>(e.drive < 0 ? 0 : e.drive));
+}
+
+void EventLog::Queue(const RaidEvent& e) {
+  pendingEvents_.push_back(e);
+  PendingLines.push_back(DayLogLines(e, "").front());
 }
 
 const Sector& EventLog::SlotBlock(uint8_t s) const {
@@ -200,7 +216,8 @@ void EventLog::DetectEvents(uint8_t slotMask) {
     full = true;
   } else if (PendingDeviceLines_) {
     Append(DashLine());
-    for (const auto& l : PendingLines) Append(l + stamp);
+    for (const auto& e : pendingEvents_) Log(e, stamp);
+    pendingEvents_.clear();
     PendingLines.clear();
     PendingDeviceLines_ = 0;
     TakeOverStates(limit);
@@ -242,40 +259,38 @@ void EventLog::DetectEvents(uint8_t slotMask) {
   if (changed || dayLog_.size() > savedCount_ || !carried_.empty()) Save(path);
 }
 
-void EventLog::DetailLines(const DecodedDrive& d) {
-  Append("  Model no.: " + d.modelText);
-  Append("  Serial no.: \"" + d.serial + "\"");
-  Append("  Capacity : " + std::to_string(Gigabytes(d.sectors)) + " GB(" + std::to_string(d.sectors) + " Sectors)");
-}
-
 void EventLog::DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp) {
-  const std::string d = "D" + std::to_string(s + 1);
   for (int x = 0; x < 2; ++x) {
     const DecodedDrive& drive = b.drives[static_cast<size_t>(x)];
     const uint8_t ob = static_cast<uint8_t>((oldState >> (x * 4)) & 0x0F);
-    const std::string hdd = DriveName(x);
-    // The drive's state is the first of its bits that is set; a line is
-    // written only when that bit has risen.
+    RaidEvent e;
+    e.slot = s;
+    e.drive = x;
+    // The drive's state is the first of its bits that is set; an event is
+    // logged only when that bit has risen.
     switch (drive.state) {
       case DriveState::Absent:
         if (ob & status::kAbsent) break;
-        Append(d + " " + hdd + " was removed, " + stamp);
-        report_.BuildDeviceReport(1, s, static_cast<uint8_t>(x));
+        e.kind = EventKind::DriveRemoved;
+        Log(e, stamp);
+        RaiseReport(e);
         break;
       case DriveState::Present:
         if (ob & status::kPresent) break;
-        Append(d + (x == 0 ? " HDD1 was initialized (SATA" : " HDD2 was initialized, (SATA") + drive.linkSpeed + "), " +
-               stamp);
-        DetailLines(drive);
+        e.kind = EventKind::DriveInitialized;
+        e.identity = drive;
+        Log(e, stamp);
         break;
       case DriveState::Failed:
         if (ob & status::kFailed) break;
-        Append(d + " " + hdd + " was failed, Capacity too small." + stamp);
-        DetailLines(drive);
+        e.kind = EventKind::DriveFailed;
+        e.identity = drive;
+        Log(e, stamp);
         break;
       case DriveState::Inserted:
         if (ob & status::kInserted) break;
-        Append(d + " " + hdd + " was inserted, " + stamp);
+        e.kind = EventKind::DriveInserted;
+        Log(e, stamp);
         break;
       case DriveState::None: break;
     }
@@ -283,7 +298,6 @@ void EventLog::DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, 
 }
 
 bool EventLog::Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp) {
-  const std::string d = "D" + std::to_string(s + 1);
   const bool bothPresent = b.array == ArrayState::Normal;
   const DecodedActivity& a = b.activity;
   const uint8_t p = a.progress;
@@ -294,30 +308,40 @@ bool EventLog::Activity(uint8_t s, const DecodedStatus& b, const std::string& st
     if (last != kNoProgress && last == p) return false;
     last = p;
     ms_.ActivityTarget[s] = static_cast<uint8_t>(a.drive);
-    const bool t0 = ms_.ActivityTarget[s] == 0;
-    const std::string pct = std::to_string(p) + "%, ";
-    if (ms_.ScanRunning[s])
-      Append(d + (t0 ? " HDD1 Scan " : " HDD2 Scan ") + pct + stamp);
-    else
-      Append(d + (t0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ") + pct + stamp);
+    RaidEvent e;
+    e.kind = EventKind::ActivityProgress;
+    e.slot = s;
+    e.drive = ms_.ActivityTarget[s] == 0 ? 0 : 1;
+    e.activity = ms_.ScanRunning[s] ? ActivityKind::Scan : ActivityKind::Rebuild;
+    e.progress = p;
+    Log(e, stamp);
     return true;
   }
+  // An activity that ran: stopped by the user, or ended (with the last
+  // percentage seen) while both drives are present.
+  RaidEvent e;
+  e.slot = s;
+  e.drive = target0 ? 0 : 1;
+  e.progress = last;
   bool changed = false;
   if (ms_.ScanRunning[s] == 1) {
-    const std::string scan = target0 ? " HDD1 Scan " : " HDD2 Scan ";
+    e.activity = ActivityKind::Scan;
     if (controls_.ScanAbortRequest[s]) {
-      Append(d + scan + "User Abort, " + stamp);
+      e.kind = EventKind::ScanAborted;
+      Log(e, stamp);
       changed = true;
     } else if (last != kNoProgress && bothPresent) {
-      Append(last == 99 ? d + scan + "Done, " + stamp : d + " HDD1 OK, HDD2 OK, " + stamp);
+      e.kind = EventKind::ActivityFinished;
+      Log(e, stamp);
       changed = true;
     }
     last = kNoProgress;
     ms_.ScanRunning[s] = 0;
   } else if (last != kNoProgress) {
     if (bothPresent) {
-      Append(last == 99 ? d + (target0 ? " HDD2 --> HDD1 " : " HDD1 --> HDD2 ") + "Done, " + stamp
-                        : d + " HDD1 OK, HDD2 OK, " + stamp);
+      e.activity = ActivityKind::Rebuild;
+      e.kind = EventKind::ActivityFinished;
+      Log(e, stamp);
       changed = true;
     }
     last = kNoProgress;
@@ -336,25 +360,28 @@ bool EventLog::BadSectors(uint8_t s, const DecodedStatus& b, const std::string& 
     return false;
   }
   const int first = (c - r > 10) ? c - 10 : r;
-  const std::string d = "D" + std::to_string(s + 1);
-  const std::string h1 = d + " HDD1 Bad Sector was found. " + stamp;
-  const std::string h2 = d + " HDD2 Bad Sector was found. " + stamp;
   const bool scanning = ms_.ScanRunning[s] == 1;
   const DecodedActivity& a = b.activity;
+  RaidEvent e;
+  e.kind = EventKind::BadSectors;
+  e.slot = s;
+  e.badSectorCount = c;
+  // The drive the sectors are on; none when neither drive is present.
   if (bad2 && !bad1) {
-    Append(h2);
+    e.drive = 1;
   } else if (bad1 && !bad2) {
-    Append(h1);
+    e.drive = 0;
   } else if (a.Running() && a.drive == 0) {
-    Append(scanning ? h1 : h2);  // a rebuild towards HDD1 reads from HDD2
+    e.drive = scanning ? 0 : 1;  // a rebuild towards HDD1 reads from HDD2
   } else if (a.Running()) {
-    Append(scanning ? h2 : h1);
+    e.drive = scanning ? 1 : 0;
   } else if (b.drives[0].present) {
-    Append(h1);
+    e.drive = 0;
   } else if (b.drives[1].present) {
-    Append(h2);
+    e.drive = 1;
   }
-  for (int k = first; k < c; ++k) Append("  LBA: " + std::to_string(b.badSectorRing[static_cast<size_t>(k) % 10]));
+  for (int k = first; k < c; ++k) e.sectors.push_back(b.badSectorRing[static_cast<size_t>(k) % 10]);
+  Log(e, stamp);
   r = c;
   return true;
 }
@@ -439,14 +466,21 @@ void EventLog::DetectDeviceChanges() {
     return det_.PrevIdentSector[drive_flags::Drive(st_.DeviceList[c]) % kPhysicalDrives] ==
            det_.IdentSector[drive_flags::Drive(det_.GroupTable[k]) % kPhysicalDrives];
   };
+  auto queue = [&](EventKind kind, int slot) {
+    RaidEvent e;
+    e.kind = kind;
+    e.slot = slot;
+    Queue(e);
+    // Raised now, while the published list still describes the enclosure.
+    RaiseReport(e);
+  };
   auto found = [&](int k) {
-    PendingLines.push_back("D" + std::to_string(k + 1) + " New Device was found.");
+    queue(EventKind::EnclosureFound, k);
     PendingDeviceLines_ = 1;
   };
   auto removed = [&](int c) {
-    PendingLines.push_back("D" + std::to_string(c + 1) + " Device was removed.");
+    queue(EventKind::EnclosureRemoved, c);
     PendingDeviceLines_ = 1;
-    report_.BuildDeviceReport(2, static_cast<uint8_t>(c), 0);
   };
   if (m == 0) {
     for (int k = 0; k < n; ++k) found(k);
@@ -480,7 +514,7 @@ void EventLog::DetectDeviceChanges() {
       }
     }
   }
-  if (PendingDeviceLines_) PendingLines.push_back("    Device had changed.");
+  if (PendingDeviceLines_) queue(EventKind::EnclosureListChanged, 0);
 }
 
 }  // namespace raid

@@ -1,8 +1,9 @@
 // Event detection and the day log: after every poll cycle the status records
 // just read are compared with what was remembered, and every difference
-// becomes time-stamped lines of the day log buffer, which is then saved to
-// the day's file. After every re-detection the old and new enclosure lists
-// are compared and the differences wait in the pending-line buffer.
+// becomes an event (raid_event.h) whose time-stamped lines join the day log
+// buffer, which is then saved to the day's file. After every re-detection
+// the old and new enclosure lists are compared and the differences wait as
+// events for the next pass. Each line reaches the view with its event.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "monitor/decoded_status.h"
 #include "monitor/device_report.h"
 #include "monitor/monitor_state.h"
+#include "monitor/raid_event.h"
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/file_io.h"
@@ -68,7 +70,8 @@ class EventLog {
 
   // The day's lines, as in its file.
   const std::vector<std::string>& DayLog() const { return dayLog_; }
-  std::vector<std::string> PendingLines;  // device-change lines awaiting their stamp
+  // What the waiting enclosure list events will say, without their stamp.
+  std::vector<std::string> PendingLines;
   LocalDateTime EventTime;
 
   static const std::string& DashLine();
@@ -80,12 +83,17 @@ class EventLog {
   std::vector<std::string> dayLog_;
   uint8_t PendingDeviceLines_ = 0;  // "Device had changed." follows the pending lines
   uint8_t ReportListSelector_ = 0;
-  void Append(const std::string& line);
+  std::vector<RaidEvent> pendingEvents_;  // enclosure list events awaiting the next pass
+  void Append(const std::string& line, const RaidEvent* event = nullptr, bool headline = false);
+  // The event, at EventTime, as its day log lines.
+  void Log(RaidEvent e, const std::string& stamp);
+  void Queue(const RaidEvent& e);
+  // Raises the mail report the event calls for, if any.
+  void RaiseReport(const RaidEvent& e);
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);
   void DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp);
-  void DetailLines(const DecodedDrive& d);
   bool Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp);
   bool BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp);
   void TakeOverStates(int limit);

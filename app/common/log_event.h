@@ -1,36 +1,29 @@
-// What a day log line tells about the enclosures, read back from its text:
-// the journal takes its priority from it and the desktop notifications
-// pick the drive and enclosure events out of the log with it.
+// Two renderings of a day log line's event besides the line itself: the
+// journal's priority and the desktop notification. Both are decided from
+// the event the line carries, never from its text.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "monitor/core_view.h"
 
 namespace raid {
 
-enum class LogEventKind {
-  Other,             // start line, detail lines, progress and the like
-  DriveRemoved,      // "D1 HDD2 was removed, ..."
-  DriveFailed,       // "D1 HDD2 was failed, ..."
-  DriveInserted,     // "D1 HDD2 was inserted, ..."
-  DriveInitialized,  // "D1 HDD2 was initialized, ..."
-  ActivityFinished,  // a rebuild or scan done, or ended with both drives OK
-  ActivityAborted,   // "D1 HDD1 Scan User Abort, ..."
-  BadSectors,        // "D1 HDD1 Bad Sector was found. ..."
-  EnclosureFound,    // "D1 New Device was found."
-  EnclosureRemoved,  // "D1 Device was removed."
+// The syslog priority of the line: 4 warning for a drive removed or failed,
+// bad sectors and an enclosure removed; 5 notice for the other drive and
+// enclosure events; 6 info for progress, the list change's closing line,
+// detail lines and the program's own lines.
+int JournalPriority(const DayLogEntry& entry);
+
+struct TrayNotice {
+  std::string title;  // "Drive removed"
+  bool warning = false;
 };
 
-LogEventKind ClassifyLogLine(const std::string& line);
-
-// The syslog priority of the line: 4 warning for a removal, a failure and bad
-// sectors, 5 notice for the other drive and enclosure events, 6 info else.
-int LogLinePriority(const std::string& line);
-
-// Drive and enclosure events a desktop user is told about: removed, failed,
-// inserted, rebuild or scan finished, enclosure found or removed.
-bool IsNotifiedEvent(LogEventKind kind);
-
-// A short title for the notification of the line ("Drive removed").
-std::string LogEventTitle(LogEventKind kind);
+// The notification a desktop user gets for the line, if any: only an
+// event's headline, and only for a drive removed, failed or inserted, a
+// rebuild or scan finished, and an enclosure found or removed.
+std::optional<TrayNotice> TrayNoticeOf(const DayLogEntry& entry);
 
 }  // namespace raid

@@ -51,6 +51,7 @@ class LoopView final : public CoreView {
   void IdentityChanged() override { inner_.IdentityChanged(); }
   void StatusPageChanged() override { inner_.StatusPageChanged(); }
   void LogLineAppended(const std::string& l) override { inner_.LogLineAppended(l); }
+  void DayLogEntryAppended(const DayLogEntry& e) override { inner_.DayLogEntryAppended(e); }
   void NavigationChanged() override { inner_.NavigationChanged(); }
   void ProgressChanged(ProgressBar b, uint32_t v) override { inner_.ProgressChanged(b, v); }
   void OptionControlsChanged() override { inner_.OptionControlsChanged(); }

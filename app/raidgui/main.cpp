@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
   if (const std::string notice = SimulatedSettingsNotice(opt); !notice.empty())
     std::fprintf(stderr, "raidgui: %s\n", notice.c_str());
   TrayMonitor tray(form1, form1.Core(), *trayStore, MakeSystemTrayHost(&form1), opt.minimized);
-  form1.LogLineHook = [&tray](const std::string& line) { tray.OnLogLine(line); };
+  form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
   QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
   if (tray.ShowWindowAtStart()) {
     if (opt.minimized)
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
       form1.close();
   });
   app.exec();
-  form1.LogLineHook = nullptr;
+  form1.DayLogHook = nullptr;
   // The window saved the log as it closed; what could not be saved is set
   // aside and said (in a box too, unless nobody may be there to answer it).
   int rc = 0;

@@ -68,11 +68,11 @@ class TForm1 : public QWidget, public CoreView {
   EmailPage& Email() { return *emailPage_; }
   MailPage& EmailModel() { return *mailPage_; }
   MailNotifier& Notifier() { return *notifier_; }
-  // Called with every line appended to the day log (the tray's
-  // notifications); main thread.
-  std::function<void(const std::string&)> LogLineHook;
-  void LogLineAppended(const std::string& line) override {
-    if (LogLineHook) LogLineHook(line);
+  // Called with every line appended to the day log and its event (the
+  // tray's notifications); main thread.
+  std::function<void(const DayLogEntry&)> DayLogHook;
+  void DayLogEntryAppended(const DayLogEntry& entry) override {
+    if (DayLogHook) DayLogHook(entry);
   }
   void AboutNavClick() { Core().SelectPage(notebook_page::kAbout); }
   void EventLogClick();

@@ -170,13 +170,10 @@ void TrayMonitor::Update() {
   }
 }
 
-void TrayMonitor::OnLogLine(const std::string& line) {
+void TrayMonitor::OnDayLogEntry(const DayLogEntry& entry) {
   if (!active_) return;
-  const LogEventKind kind = ClassifyLogLine(line);
-  if (!IsNotifiedEvent(kind)) return;
-  const bool warning =
-      kind == LogEventKind::DriveRemoved || kind == LogEventKind::DriveFailed || kind == LogEventKind::EnclosureRemoved;
-  host_->ShowMessage(ToQt(LogEventTitle(kind)), ToQt(line), warning);
+  const std::optional<TrayNotice> notice = TrayNoticeOf(entry);
+  if (notice) host_->ShowMessage(ToQt(notice->title), ToQt(entry.line), notice->warning);
 }
 
 bool TrayMonitor::eventFilter(QObject* o, QEvent* e) {

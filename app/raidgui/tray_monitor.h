@@ -18,6 +18,7 @@
 #include <string>
 
 #include "app/common/drive_health.h"
+#include "monitor/core_view.h"
 #include "platform/settings_store.h"
 
 class QSystemTrayIcon;
@@ -66,8 +67,9 @@ class TrayMonitor : public QObject {
 
   // Main thread: after each step, the icon and tooltip from the core.
   void Update();
-  // Main thread: each new day log line.
-  void OnLogLine(const std::string& line);
+  // Main thread: each new day log line with its event; the event's
+  // headline may become a notification.
+  void OnDayLogEntry(const DayLogEntry& entry);
   // Ends the program as the tray menu's "Quit" does (the window's own
   // closing steps run; a running upgrade still asks first).
   void RequestQuit();

@@ -23,9 +23,9 @@ void ConsoleView::MailStatus(const std::string& text) {
   std::fflush(err_);
 }
 
-void ConsoleView::LogLineAppended(const std::string& line) {
-  if (lineSink_ && lineSink_(line)) return;
-  std::fprintf(out_, "%s\n", line.c_str());
+void ConsoleView::DayLogEntryAppended(const DayLogEntry& entry) {
+  if (lineSink_ && lineSink_(entry)) return;
+  std::fprintf(out_, "%s\n", entry.line.c_str());
   std::fflush(out_);
 }
 

@@ -24,12 +24,13 @@ class ConsoleView final : public CoreView {
     core_ = core;
     verbose_ = verbose;
   }
-  // Where the day log lines go instead of standard output (the journal);
-  // a line the sink does not take is printed as before, so none is lost.
-  void SendLogLinesTo(std::function<bool(const std::string&)> sink) { lineSink_ = std::move(sink); }
+  // Where the day log lines, each with its event, go instead of standard
+  // output (the journal); a line the sink does not take is printed as
+  // before, so none is lost.
+  void SendLogLinesTo(std::function<bool(const DayLogEntry&)> sink) { lineSink_ = std::move(sink); }
   void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
-  void LogLineAppended(const std::string& line) override;
+  void DayLogEntryAppended(const DayLogEntry& entry) override;
   void DetectTextChanged(const std::string& text, bool visible) override;
   void NavigationEnabledChanged(bool enabled) override;
   void StatusPageChanged() override;
@@ -44,7 +45,7 @@ class ConsoleView final : public CoreView {
   const RaidCore* core_ = nullptr;
   bool verbose_ = false;
   bool announce_ = false;
-  std::function<bool(const std::string&)> lineSink_;
+  std::function<bool(const DayLogEntry&)> lineSink_;
 };
 
 }  // namespace raid

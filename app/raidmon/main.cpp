@@ -79,13 +79,14 @@ int main(int argc, char** argv) {
 
   ConsoleView view;
   // --journal: each day log line becomes a journal entry whose priority
-  // matches its event (removal and failure are warnings).
+  // is its event's (removal and failure are warnings).
   std::unique_ptr<JournalWriter> journal;
   if (opt.journal) {
     journal = std::make_unique<JournalWriter>("raidmon");
     if (!journal->Available())
       std::fprintf(stderr, "raidmon: no system journal here: the day log lines go to standard output\n");
-    view.SendLogLinesTo([&journal](const std::string& line) { return journal->Write(LogLinePriority(line), line); });
+    view.SendLogLinesTo(
+        [&journal](const DayLogEntry& entry) { return journal->Write(JournalPriority(entry), entry.line); });
   }
   Runtime runtime(machine, view, logDir, loop);
   view.ShowStatusLines(&runtime.Core(), opt.verbose);

@@ -1,5 +1,6 @@
 // raidmon as a service: the readiness datagrams, the journal's native
-// protocol and the priority each day log line gets there.
+// protocol and the priority each day log line gets there; the events behind
+// the day log lines and what the journal and the tray make of them.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -10,8 +11,13 @@
 #include <filesystem>
 #include <string>
 
+#include <map>
+#include <random>
+
 #include "app/common/log_event.h"
 #include "app/raidmon/systemd_link.h"
+#include "core_harness.h"
+#include "day_log_text_rules.h"
 
 namespace raid {
 namespace {
@@ -112,6 +118,101 @@ TEST(ServiceTest, EachLogLineHasTheKindAndPriorityOfItsEvent) {
     EXPECT_EQ(LogLinePriority(c.line), c.priority) << c.line;
     EXPECT_EQ(IsNotifiedEvent(ClassifyLogLine(c.line)), c.notified) << c.line;
   }
+}
+
+// Records every day log line with its event and checks, as the lines
+// arrive, that each event's lines are exactly its rendering, in order.
+class EventRecorder final : public CoreView {
+ public:
+  void SetPanelText(StatusBarPanel, const std::string&) override {}
+  BoxResult ShowMessage(const MessageBoxRequest&) override { return BoxResult::Ok; }
+  void DayLogEntryAppended(const DayLogEntry& entry) override {
+    lines.push_back(entry.line);
+    if (!rest_.empty()) {
+      // A detail line of the event whose headline came before.
+      ASSERT_TRUE(entry.event) << entry.line;
+      EXPECT_FALSE(entry.headline) << entry.line;
+      EXPECT_EQ(entry.line, rest_.front());
+      rest_.erase(rest_.begin());
+    } else if (entry.event) {
+      std::vector<std::string> r = DayLogLines(*entry.event, fmt.Stamp(entry.event->time));
+      ASSERT_FALSE(r.empty());
+      EXPECT_EQ(entry.line, r.front());
+      EXPECT_EQ(entry.headline, HasHeadline(*entry.event));
+      rest_.assign(r.begin() + 1, r.end());
+      ++kinds[entry.event->kind];
+    }
+    // The journal and the tray from the event agree with the old text rules.
+    const LogEventKind old = ClassifyLogLine(entry.line);
+    EXPECT_EQ(JournalPriority(entry), LogLinePriority(entry.line)) << entry.line;
+    const std::optional<TrayNotice> notice = TrayNoticeOf(entry);
+    EXPECT_EQ(notice.has_value(), IsNotifiedEvent(old)) << entry.line;
+    if (notice) {
+      EXPECT_EQ(notice->title, LogEventTitle(old));
+      EXPECT_EQ(notice->warning, old == LogEventKind::DriveRemoved || old == LogEventKind::DriveFailed ||
+                                     old == LogEventKind::EnclosureRemoved);
+    }
+    // Reworded, the line keeps its priority and its notification.
+    const std::string reworded = "D9 was removed, Device was removed. HDD1 OK, HDD2 OK, " + entry.line;
+    const DayLogEntry other{reworded, entry.event, entry.headline};
+    EXPECT_EQ(JournalPriority(other), JournalPriority(entry));
+    EXPECT_EQ(TrayNoticeOf(other).has_value(), notice.has_value());
+  }
+  bool Between() const { return rest_.empty(); }
+  FixedDateTimeFormat fmt;
+  std::vector<std::string> lines;
+  std::map<EventKind, int> kinds;
+
+ private:
+  std::vector<std::string> rest_;
+};
+
+TEST(ServiceTest, EveryEventLineIsItsEventRenderedAndItsPriorityAndNoticeFollowTheEvent) {
+  const auto dir = test::TestDir();
+  test::SimMachine m(test::Scenario(R"({"enclosures":[{"name":"A"},{"name":"B"}],
+    "disks":[{"drive":0,"enclosure":"A"},{"drive":1,"enclosure":"B"}]})"));
+  EventRecorder view;
+  RaidCore core(m.io, m.clock, view.fmt, view, dir.string());
+  CoreScheduler sched(core, m.clock, &m.clock, true, [&m] { m.io.Pump(); });
+  m.io.Start([&core] { core.OnDeviceChange(); });
+  core.Start();
+  auto run = [&](int64_t ms) { sched.RunUntil(m.clock.MonotonicMs() + ms); };
+  run(2000);
+  // A long random story: drives come and go, fail and are initialised,
+  // rebuilds and scans run, end or are stopped, bad sectors are counted,
+  // and one enclosure is unplugged and plugged in again.
+  std::mt19937 rng(23);
+  const uint8_t nibbles[] = {0, status::kInserted, status::kPresent, status::kAbsent, status::kFailed};
+  const uint8_t activities[] = {0, 0, 0x01, 0x02, 0x81, 0x82};
+  bool bPlugged = true;
+  for (int round = 0; round < 400; ++round) {
+    for (const char* name : {"A", "B"}) {
+      sim::Enclosure& e = *m.io.FindEnclosure(name);
+      Sector& rec = e.Status();
+      if (rng() % 3 == 0) rec[status::kState] = static_cast<uint8_t>(nibbles[rng() % 5] | nibbles[rng() % 5] << 4);
+      if (rng() % 4 == 0) rec[status::kState] = status::kBothPresent;
+      if (rng() % 3 == 0) rec[status::kActivity] = activities[rng() % 6];
+      rec[status::kProgress] = static_cast<uint8_t>(rng() % 3 == 0 ? 99 : rng() % 100);
+      if (rng() % 5 == 0) {
+        rec[status::kActivity] |= static_cast<uint8_t>(rng() % 4) << 2;  // bad sector flags
+        rec[status::kBadCount] = static_cast<uint8_t>(rec[status::kBadCount] + rng() % 14);
+        for (size_t k = 0; k < 40; ++k) rec[status::kBadRing + k] = static_cast<uint8_t>(rng());
+      }
+      e.LogStatus();
+    }
+    if (rng() % 8 == 0) core.RequestScan(0, true);
+    if (rng() % 25 == 0) m.io.SetPlugged("B", bPlugged = !bPlugged);
+    run(1000 + static_cast<int64_t>(rng() % 4000));
+  }
+  EXPECT_TRUE(view.Between());
+  // Every line of the day log reached the view, each once.
+  EXPECT_EQ(view.lines, core.Log().DayLog());
+  for (EventKind k :
+       {EventKind::EnclosureFound, EventKind::EnclosureRemoved, EventKind::EnclosureListChanged,
+        EventKind::DriveRemoved, EventKind::DriveInitialized, EventKind::DriveFailed, EventKind::DriveInserted,
+        EventKind::ActivityProgress, EventKind::ActivityFinished, EventKind::ScanAborted, EventKind::BadSectors})
+    EXPECT_GT(view.kinds[k], 0) << static_cast<int>(k);
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -70,11 +70,11 @@ struct TrayRig {
     auto host = std::make_unique<FakeTray>(available);
     fake = host.get();
     tray = std::make_unique<TrayMonitor>(*form, form->Core(), store, std::move(host), minimized);
-    form->LogLineHook = [this](const std::string& l) { tray->OnLogLine(l); };
+    form->DayLogHook = [this](const DayLogEntry& e) { tray->OnDayLogEntry(e); };
     if (tray->ShowWindowAtStart()) form->show();
   }
   ~TrayRig() {
-    form->LogLineHook = nullptr;
+    form->DayLogHook = nullptr;
     tray.reset();
     form->close();
     form.reset();
