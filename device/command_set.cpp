@@ -107,12 +107,11 @@ bool CommandSet::SendCommand(uint32_t lba, std::string& failure) {
   return false;
 }
 
-DeviceResult CommandSet::OpenHeldEnclosure(bool enterSpiMode) {
+DeviceResult CommandSet::OpenFlashEnclosure(uint16_t slot, bool enterSpiMode) {
   memoryShort_ = false;
   if (st_.DeviceCount == 0) return DeviceResult::Failed(DeviceFailure::NoDevice);
-  if (st_.OperationSlot >= st_.DeviceCount || st_.OperationSlot >= kMaxSlots)
-    return DeviceResult::Failed(DeviceFailure::NoUpgradeMode);
-  const uint32_t flags = st_.DeviceList[st_.OperationSlot];
+  if (slot >= st_.DeviceCount || slot >= kMaxSlots) return DeviceResult::Failed(DeviceFailure::NoUpgradeMode);
+  const uint32_t flags = st_.DeviceList[slot];
   CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
   transport_ = &TransportFor(flags);
   if (OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
@@ -138,9 +137,9 @@ DeviceResult CommandSet::CloseSpi(bool lowArea, bool ok, std::string failure) {
 }
 
 template <typename Step>
-DeviceResult CommandSet::WalkFlash(uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress,
-                                   bool lowAreaGate, Step step) {
-  DeviceResult opened = OpenHeldEnclosure(true);
+DeviceResult CommandSet::WalkFlash(uint16_t slot, uint32_t address, uint32_t count, uint32_t stride,
+                                   uint32_t bytesPerProgress, bool lowAreaGate, Step step) {
+  DeviceResult opened = OpenFlashEnclosure(slot, true);
   if (!opened) return opened;
   // Below 0xC000 the controller takes writes only while that area is open.
   const bool lowArea = lowAreaGate && address < kProtectedAreaEnd;
@@ -158,30 +157,30 @@ DeviceResult CommandSet::WalkFlash(uint32_t address, uint32_t count, uint32_t st
   return CloseSpi(lowArea, ok, failure);
 }
 
-DeviceResult CommandSet::ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer) {
+DeviceResult CommandSet::ReadSpi(uint16_t slot, uint32_t address, uint32_t count, uint8_t* buffer) {
   if (!buffer || count % 512 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(address, count, 512, 512, false, [&](uint32_t a, uint32_t off, std::string& failure) {
+  return WalkFlash(slot, address, count, 512, 512, false, [&](uint32_t a, uint32_t off, std::string& failure) {
     return transport_->ReadBlock(a, buffer + off, failure);
   });
 }
 
-DeviceResult CommandSet::WriteSpi(uint32_t address, uint32_t count, const uint8_t* data) {
+DeviceResult CommandSet::WriteSpi(uint16_t slot, uint32_t address, uint32_t count, const uint8_t* data) {
   if (!data || count % 256 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(address, count, 256, 512, true, [&](uint32_t a, uint32_t off, std::string& failure) {
+  return WalkFlash(slot, address, count, 256, 512, true, [&](uint32_t a, uint32_t off, std::string& failure) {
     return transport_->WritePage(a, data + off, failure);
   });
 }
 
-DeviceResult CommandSet::EraseSpi(uint32_t address, uint32_t count) {
+DeviceResult CommandSet::EraseSpi(uint16_t slot, uint32_t address, uint32_t count) {
   if (count % 4096 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(address, count, 4096, 4096, true,
+  return WalkFlash(slot, address, count, 4096, 4096, true,
                    [&](uint32_t a, uint32_t, std::string& failure) { return transport_->EraseSector(a, failure); });
 }
 
-DeviceResult CommandSet::SpiControl(uint8_t request) {
+DeviceResult CommandSet::SpiControl(uint16_t slot, uint8_t request) {
   if (request != spi_control::kMode10 && request != spi_control::kMode11)
     return DeviceResult::Failed(DeviceFailure::Silent);
-  DeviceResult r = OpenHeldEnclosure(false);
+  DeviceResult r = OpenFlashEnclosure(slot, false);
   if (!r) return r;
   std::string failure;
   const bool ok = transport_->Control(request, failure);
@@ -192,27 +191,21 @@ DeviceResult CommandSet::SpiControl(uint8_t request) {
   return r;
 }
 
-DeviceResult CommandSet::ReadStatusSector(uint8_t* buffer) {
+DeviceResult CommandSet::ReadStatusSector(uint32_t flags, uint8_t* buffer) {
   if (!buffer) return DeviceResult::Failed(DeviceFailure::Silent);
-  if (st_.DeviceCount == 0 && !st_.Detecting) return DeviceResult::Failed(DeviceFailure::NoDevice);
-  uint32_t flags = 0;
-  bool valid = true;
-  if (st_.UpgradeRunning) {
-    valid = st_.OperationSlot < kMaxSlots;
-    if (valid) flags = st_.DeviceList[st_.OperationSlot];
-  } else if (st_.Detecting) {
-    flags = st_.ScanFlags;
-  } else {
-    valid = st_.CurrentSlot < kMaxSlots;
-    if (valid) flags = st_.DeviceList[st_.CurrentSlot];
-  }
-  if (!valid || OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle)
-    return DeviceResult::Failed(DeviceFailure::InvalidDrive);
+  if (OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
   if (flags & drive_flags::kVendor) CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
   std::string failure;
   const bool ok = TransportFor(flags).ReadStatus(buffer, failure);
   CloseDevice();
   return ok ? DeviceResult::Success() : DeviceResult::RequestFailed(failure);
+}
+
+DeviceResult CommandSet::ReadSlotStatus(uint8_t slot, uint8_t* buffer) {
+  if (!buffer) return DeviceResult::Failed(DeviceFailure::Silent);
+  if (st_.DeviceCount == 0) return DeviceResult::Failed(DeviceFailure::NoDevice);
+  if (slot >= kMaxSlots) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
+  return ReadStatusSector(st_.DeviceList[slot], buffer);
 }
 
 DeviceResult CommandSet::OpenSlot(uint8_t slot) {

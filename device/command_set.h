@@ -55,20 +55,22 @@ class CommandSet {
   bool VendorQuery(uint8_t row, uint32_t needed = UINT32_MAX);
   bool VendorCommand(uint8_t type, uint8_t* buffer, uint32_t address);
 
-  // Flash operations on the enclosure a long operation holds
-  // (OperationSlot): open the drive, enter SPI access mode, walk the range,
-  // leave the mode and close the drive, whichever transport the drive
-  // answers on. Each 4 KiB erased, 512 bytes programmed or 512 bytes read
-  // adds one to ProgressValue.
-  DeviceResult ReadSpi(uint32_t address, uint32_t count, uint8_t* buffer);
-  DeviceResult WriteSpi(uint32_t address, uint32_t count, const uint8_t* data);
-  DeviceResult EraseSpi(uint32_t address, uint32_t count);
-  // Update mode on (0x11) or off (0x10) for the held enclosure.
-  DeviceResult SpiControl(uint8_t request);
-  // The status record of the drive the next request addresses: the held
-  // enclosure during an upgrade, the drive being identified during a scan,
-  // else CurrentSlot's.
-  DeviceResult ReadStatusSector(uint8_t* buffer);
+  // Flash operations on the enclosure in `slot` (the slot a long
+  // operation's lease holds; kNoOperationSlot fails as "not in update
+  // mode"): open the drive, enter SPI access mode, walk the range, leave the
+  // mode and close the drive, whichever transport the drive answers on.
+  // Each 4 KiB erased, 512 bytes programmed or 512 bytes read adds one to
+  // ProgressValue.
+  DeviceResult ReadSpi(uint16_t slot, uint32_t address, uint32_t count, uint8_t* buffer);
+  DeviceResult WriteSpi(uint16_t slot, uint32_t address, uint32_t count, const uint8_t* data);
+  DeviceResult EraseSpi(uint16_t slot, uint32_t address, uint32_t count);
+  // Update mode on (0x11) or off (0x10) for the enclosure in `slot`.
+  DeviceResult SpiControl(uint16_t slot, uint8_t request);
+  // The status record of the drive `driveFlags` describes (its number and
+  // the transport it answers on), whether published or being identified.
+  DeviceResult ReadStatusSector(uint32_t driveFlags, uint8_t* buffer);
+  // The status record of the enclosure published in `slot`.
+  DeviceResult ReadSlotStatus(uint8_t slot, uint8_t* buffer);
   // Opens the drive of a published slot for a command sector.
   DeviceResult OpenSlot(uint8_t slot);
   // Writes Block, as the caller prepared it, to block 20 of the open drive.
@@ -107,12 +109,13 @@ class CommandSet {
   bool Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed = UINT32_MAX);
   // Writes Block to `lba`; the failure text names the block.
   bool SendCommand(uint32_t lba, std::string& failure);
-  // Opens the held enclosure and, when asked, enters SPI access mode.
-  DeviceResult OpenHeldEnclosure(bool enterSpiMode);
+  // Opens the enclosure in `slot` for a flash operation and, when asked,
+  // enters SPI access mode.
+  DeviceResult OpenFlashEnclosure(uint16_t slot, bool enterSpiMode);
   // The address walk shared by the three flash operations.
   template <typename Step>
-  DeviceResult WalkFlash(uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress, bool lowAreaGate,
-                         Step step);
+  DeviceResult WalkFlash(uint16_t slot, uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress,
+                         bool lowAreaGate, Step step);
   // Leaves SPI mode (closing the low area first when it was opened) and
   // closes the drive; a failure there fails the operation too.
   DeviceResult CloseSpi(bool lowArea, bool ok, std::string failure);
@@ -123,7 +126,7 @@ class CommandSet {
   VendorTransport vendor_;
   BlockTransport block_;
   AtaTransport ata_;
-  SpiTransport* transport_ = nullptr;  // of the open held enclosure
+  SpiTransport* transport_ = nullptr;  // of the enclosure a flash operation opened
   DeviceHandleValue handle_ = kInvalidHandle;
   bool memoryShort_ = false;
   std::minstd_rand rng_{1};

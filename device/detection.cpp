@@ -132,8 +132,8 @@ int DriveDetector::ScanDrives() {
     progress_.BetweenRequests();
     // A drive held by a running firmware upgrade or initialisation is not
     // opened; its entry is carried into the new result unchanged.
-    if (!st_.FirstFill && st_.OperationSlot < kMaxSlots && drive_flags::Drive(st_.DeviceList[st_.OperationSlot]) == k) {
-      const uint32_t held = st_.DeviceList[st_.OperationSlot];
+    if (!st_.FirstFill && LeasedSlot < kMaxSlots && drive_flags::Drive(st_.DeviceList[LeasedSlot]) == k) {
+      const uint32_t held = st_.DeviceList[LeasedSlot];
       IdentSector[k] = PrevIdentSector[k];
       if (GroupCount < kGroupTableSize) {
         GroupExtraCount[GroupCount] = 0;
@@ -147,8 +147,7 @@ int DriveDetector::ScanDrives() {
     const uint32_t f = Probe(k);
     cs_.CloseDevice();
     if (f & drive_flags::kIdentified) {
-      st_.ScanFlags = f;
-      if (const DeviceResult r = cs_.ReadStatusSector(ScanStatusSector[k].data()); !r) progress_.Failed(r);
+      if (const DeviceResult r = cs_.ReadStatusSector(f, ScanStatusSector[k].data()); !r) progress_.Failed(r);
       Group(k, f);
     }
     if (++opened >= PhysicalDriveCount) break;

@@ -88,6 +88,9 @@ class DriveDetector : public DetectionTables {
   uint8_t PhysicalDriveCount = 0;
   // The identification sectors of the last published scan.
   std::array<Sector, kPhysicalDrives> PrevIdentSector{};
+  // The slot a running operation's lease holds when the scan was asked for
+  // (kNoOperationSlot: none): its drive is not opened.
+  uint16_t LeasedSlot = kNoOperationSlot;
 
  private:
   uint32_t Probe(uint8_t k);

@@ -36,15 +36,14 @@ bool DetectionWorker::RunOnce() {
   // The scan's own view of the device table: it reads the status sector of
   // the drive it identifies, and leaves a held drive alone.
   scanState_.FirstFill = in.FirstFill ? 1 : 0;
-  scanState_.OperationSlot = in.OperationSlot;
   scanState_.DeviceList = in.DeviceList;
   scanState_.DeviceCount = 0;
   scanState_.Detecting = 1;
-  scanState_.UpgradeRunning = 0;
   scanner_.DriveLetters = in.DriveLetters;
   scanner_.LetterCount = in.LetterCount;
   scanner_.PhysicalDriveCount = in.PhysicalDriveCount;
   scanner_.PrevIdentSector = in.PrevIdentSector;
+  scanner_.LeasedSlot = in.LeasedSlot;
   scanner_.Rescan();
 
   DetectionResult r;

@@ -26,9 +26,9 @@ struct DetectionInput {
   uint8_t LetterCount = 0;
   uint8_t PhysicalDriveCount = 0;
   bool FirstFill = true;
-  // The slot a running firmware upgrade or initialisation holds, and the
+  // The slot a running firmware upgrade or initialisation leases, and the
   // table it indexes: that drive is not opened by the scan.
-  uint16_t OperationSlot = kNoOperationSlot;
+  uint16_t LeasedSlot = kNoOperationSlot;
   std::array<uint32_t, kMaxSlots> DeviceList{};
   std::array<Sector, kPhysicalDrives> PrevIdentSector{};
 };

@@ -1,6 +1,7 @@
 // The device table and the one-byte flags that the main window owns and the
-// worker threads hand over: which enclosures are published and which slot
-// the next request addresses. The table is written only when a detection is
+// worker threads hand over: which enclosures are published and which of them
+// a long operation holds. Requests name their slot or drive themselves. The
+// table is written only when a detection is
 // published; flags written by one thread and read by another are atomics
 // with one writer per direction. What the window's controls show lives in
 // WindowControls (monitor/window_controls.h).
@@ -10,6 +11,8 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+
+#include "device/operation_lease.h"
 
 namespace raid {
 
@@ -24,7 +27,6 @@ constexpr uint32_t kIdentified = 0xF0;
 inline uint8_t Drive(uint32_t f) { return static_cast<uint8_t>(f & kDriveNumber); }
 }  // namespace drive_flags
 
-constexpr uint16_t kNoOperationSlot = 256;
 constexpr int kMaxSlots = 8;
 constexpr int kShownSlots = 2;
 constexpr int kPhysicalDrives = 10;
@@ -42,10 +44,6 @@ struct DeviceState {
   // Published enclosures: slot s addresses physical drive DeviceList[s] & 0xF.
   std::array<uint32_t, kMaxSlots> DeviceList{};
   uint8_t DeviceCount = 0;
-  uint8_t CurrentSlot = 0;
-  uint16_t OperationSlot = kNoOperationSlot;
-  // The drive whose status sector detection is reading.
-  uint32_t ScanFlags = 0;
 
   // Set by the main thread from the moment it counts drives again or asks
   // for a scan until the scan is published (the scan's own state has it set
@@ -53,14 +51,11 @@ struct DeviceState {
   std::atomic<uint8_t> Detecting{0};
   uint8_t RedetectCountdown = 0;
 
-  // Long operations (firmware upgrade, initialisation).
-  std::atomic<uint8_t> OperationBusy{0};
-  uint8_t UpgradeRunning = 0;
+  // The lease of a long operation (firmware upgrade, initialisation).
+  LeaseRegister Lease;
 
   std::atomic<uint8_t> RequestBits{0};
   uint8_t FirstFill = 1;
-
-  bool OperationHoldsSlot() const { return OperationSlot != kNoOperationSlot; }
 };
 
 }  // namespace raid

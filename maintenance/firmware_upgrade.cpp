@@ -72,15 +72,16 @@ bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::strin
   return !image_.empty();
 }
 
-void FirmwareUpgrade::BeginDeviceOperation() {
-  core_.BeginOperation();
+OperationLease& FirmwareUpgrade::BeginDeviceOperation() {
+  lease_ = core_.BeginOperation();
   Model.SlotBoxesEnabled = false;
   view_.UpgradePageChanged();
+  return lease_;
 }
 
 void FirmwareUpgrade::EndDeviceOperation() {
   Model.SlotBoxesEnabled = true;
-  core_.EndOperation();
+  core_.EndOperation(lease_);
   view_.UpgradePageChanged();
 }
 
@@ -97,7 +98,9 @@ bool FirmwareUpgrade::Shown(const DeviceResult& result) {
   return result.ok();
 }
 
-bool FirmwareUpgrade::LeaveUpdateMode() { return Shown(core_.Commands().SpiControl(spi_control::kMode10)); }
+bool FirmwareUpgrade::LeaveUpdateMode() {
+  return Shown(core_.Commands().SpiControl(lease_.Slot(), spi_control::kMode10));
+}
 
 UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
   // A detection that is publishing would change the device table under the
@@ -118,15 +121,16 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
     view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     return UpgradeOutcome::NoImage;
   }
-  core_.HoldSlotForOperation(core_.Controls().UpgradePageSlot);
-  if (!Shown(core_.Commands().SpiControl(spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
+  // The page's slot is chosen now: later selections do not move the
+  // operation.
+  lease_.Hold(core_.Controls().UpgradePageSlot);
+  const uint8_t slot = static_cast<uint8_t>(lease_.Slot());
+  if (!Shown(core_.Commands().SpiControl(slot, spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
 
   // From here on every path leaves update mode before the operation ends
   // (ending it first would release the slot that 0x10 is addressed to).
   Sector record{};
-  core_.SetUpgradeRunning(true);
-  const bool read = Shown(core_.Commands().ReadStatusSector(record.data()));
-  core_.SetUpgradeRunning(false);
+  const bool read = Shown(core_.Commands().ReadSlotStatus(slot, record.data()));
   if (!read) {
     view_.ShowMessage({upgrade_text::kRecordFailed, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     LeaveUpdateMode();
@@ -152,6 +156,7 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
 
 UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   CommandSet& cs = core_.Commands();
+  const uint16_t slot = lease_.Slot();
   Model.ProgressText = upgrade_text::kUpdating;
   cs.ProgressValue = 0;
   Model.ProgressMax = kUpgradeProgressMax;
@@ -164,7 +169,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   bool verified = false;
   if (cs.StopRequested) {
     SetMessagePanel(upgrade_text::kStoppedUnchanged);
-  } else if (!Shown(cs.EraseSpi(0, kFlashImageLength))) {
+  } else if (!Shown(cs.EraseSpi(slot, 0, kFlashImageLength))) {
     ShowProgress();
     SetMessagePanel(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kEraseFail);
   } else {
@@ -172,7 +177,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
     SetMessagePanel(upgrade_text::kEraseOk);
     Model.ProgressPanelCaption = "Process 2 / 3";
     view_.UpgradePageChanged();
-    if (cs.StopRequested || !Shown(cs.WriteSpi(0, kFlashImageLength, image_.data()))) {
+    if (cs.StopRequested || !Shown(cs.WriteSpi(slot, 0, kFlashImageLength, image_.data()))) {
       ShowProgress();
       SetMessagePanel(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
     } else {
@@ -181,7 +186,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
       std::vector<uint8_t> back(kFlashImageLength);
       Model.ProgressPanelCaption = "Process 3 / 3";
       view_.UpgradePageChanged();
-      if (!cs.StopRequested && Shown(cs.ReadSpi(0, kFlashImageLength, back.data()))) {
+      if (!cs.StopRequested && Shown(cs.ReadSpi(slot, 0, kFlashImageLength, back.data()))) {
         ShowProgress();
         verified = std::equal(back.begin(), back.end(), image_.begin());
         SetMessagePanel(verified ? upgrade_text::kVerifyOk : upgrade_text::kVerifyFail);

@@ -104,8 +104,9 @@ class FirmwareUpgrade {
   void RequestStop();
   bool Running() const { return running_; }
 
-  // Framing of every long device operation.
-  void BeginDeviceOperation();
+  // Framing of every long device operation: takes the operation's lease,
+  // which the caller names its slot on, and releases it at the end.
+  OperationLease& BeginDeviceOperation();
   void EndDeviceOperation();
 
   // Image2_D1Click / Image2_D2Click, and the header redraw when the page is
@@ -127,6 +128,8 @@ class FirmwareUpgrade {
   CoreView& view_;
   std::vector<uint8_t> image_;
   bool running_ = false;
+  // The lease of the operation running, empty between operations.
+  OperationLease lease_;
 };
 
 }  // namespace raid

@@ -154,9 +154,10 @@ SetOutcome SetupPage::SetClick() {
     if (!ConfirmInitialize(InitializeQuestion())) return SetOutcome::Declined;
     if (!core_.OperationAllowed()) return SetOutcome::Ignored;  // started while the question was open
   }
-  framing_.BeginDeviceOperation();
+  OperationLease& lease = framing_.BeginDeviceOperation();
   running_ = true;
-  core_.HoldSlotForOperation(core_.Controls().StatusPageSlot);
+  lease.Hold(core_.Controls().StatusPageSlot);
+  const uint8_t slot = static_cast<uint8_t>(lease.Slot());
   Model.StepText = setup_text::kAutoPartition;
   Model.ProgressMax = 100;
   ShowProgress(0);
@@ -174,7 +175,7 @@ SetOutcome SetupPage::SetClick() {
     cs.Block.UpdateChecksum();
     cs.Block.SetHeader(cmd::kInitialise, step.code);
     if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
-    const bool sent = core_.SendCommandBlock();
+    const bool sent = core_.SendCommandBlock(slot);
     view_.OptionControlsChanged();
     ShowProgress(step.progressAfter);
     if (!sent) {

@@ -28,10 +28,7 @@ void RaidCore::SetDetectText(const std::string& text, bool visible) {
 
 void RaidCore::Start() {
   st_.RedetectCountdown = 0;
-  st_.UpgradeRunning = 0;
-  st_.OperationBusy = 0;
-  st_.CurrentSlot = 0;
-  st_.OperationSlot = kNoOperationSlot;
+  st_.Lease.Reset();
   st_.DeviceCount = 0;
   det_.GroupCount = 0;
   det_.FoundCount = 0;
@@ -72,7 +69,7 @@ void RaidCore::RequestDetection() {
   in.LetterCount = det_.LetterCount;
   in.PhysicalDriveCount = det_.PhysicalDriveCount;
   in.FirstFill = st_.FirstFill != 0;
-  in.OperationSlot = st_.OperationSlot;
+  in.LeasedSlot = st_.Lease.HeldSlot();
   in.DeviceList = st_.DeviceList;
   in.PrevIdentSector = det_.PrevIdentSector;
   detection_.Request(in);
@@ -123,7 +120,7 @@ void RaidCore::OnDetectionTimer() {
   }
   if (st_.RedetectCountdown >= 26) {
     view_.UpgradeButtonEnabledChanged(false);
-    if (st_.OperationBusy) {
+    if (st_.Lease.Taken()) {
       view_.UpgradeButtonEnabledChanged(true);
       return;
     }
@@ -182,7 +179,6 @@ void RaidCore::Publish(const DetectionResult& result) {
   st_.DeviceCount = static_cast<uint8_t>(count);
   det_.PrevIdentSector = det_.IdentSector;
   if (st_.DeviceCount > 0) {
-    if (st_.CurrentSlot >= st_.DeviceCount) st_.CurrentSlot = st_.DeviceCount - 1;
     // The pages' own slots follow, so that no page shows a slot that is gone.
     if (controls_.StatusPageSlot >= st_.DeviceCount) controls_.StatusPageSlot = st_.DeviceCount - 1;
     if (controls_.UpgradePageSlot >= st_.DeviceCount) controls_.UpgradePageSlot = st_.DeviceCount - 1;
@@ -212,13 +208,10 @@ bool RaidCore::SelectPage(uint8_t p) {
   if (!NavigationAccepted() || p >= notebook_page::kCount) return false;
   controls_.CurrentPage = p;
   view_.NavigationChanged();
-  if (p == notebook_page::kStatus) {
-    st_.CurrentSlot = controls_.StatusPageSlot;
+  if (p == notebook_page::kStatus)
     page_.RefreshStatusPage(false);
-  } else if (p == notebook_page::kUpgrade) {
-    st_.CurrentSlot = controls_.UpgradePageSlot;
+  else if (p == notebook_page::kUpgrade)
     poller_.RefreshIdentity();
-  }
   return true;
 }
 
@@ -230,29 +223,23 @@ const Sector& RaidCore::StatusRecordOf(int slot) const { return ms_.StatusBlock[
 
 const Sector& RaidCore::IdentSectorOf(int slot) const { return det_.PrevIdentSector[DriveOf(slot)]; }
 
-void RaidCore::SelectUpgradeSlot(uint8_t slot) {
-  controls_.UpgradePageSlot = slot;
-  st_.CurrentSlot = slot;
-}
+void RaidCore::SelectUpgradeSlot(uint8_t slot) { controls_.UpgradePageSlot = slot; }
 
 DeviceResult RaidCore::ReadStatusRecord(uint8_t slot, Sector& record) {
-  st_.CurrentSlot = slot;
-  return cs_.ReadStatusSector(record.data());
+  return cs_.ReadSlotStatus(slot, record.data());
 }
 
 DeviceResult RaidCore::LoadStatusRecordOnce(uint8_t slot) {
   st_.RequestBits = 0;
   controls_.StatusPageSlot = slot;
-  st_.CurrentSlot = slot;
-  const DeviceResult read = cs_.ReadStatusSector(ms_.StatusBlock[DriveOf(slot)].data());
+  const DeviceResult read = cs_.ReadSlotStatus(slot, ms_.StatusBlock[DriveOf(slot)].data());
   if (read) st_.FirstFill = 0;
   return read;
 }
 
-void RaidCore::EndOperation() {
-  st_.OperationSlot = kNoOperationSlot;
+void RaidCore::EndOperation(OperationLease& lease) {
   cs_.StopRequested = false;
-  st_.OperationBusy = 0;
+  lease.Release();
 }
 
 void RaidCore::RequestScan(uint8_t drive, bool stop) {

@@ -92,7 +92,8 @@ class RaidCore {
   void SetSlotMonitored(uint8_t slot, bool on) { page_.SetSlotMonitored(slot, on); }
   // Image0_D1Click / Image0_D2Click: the slot the Status page shows.
   void SelectStatusSlot(uint8_t slot) { page_.SelectSlot(slot); }
-  // The slot the Upgrade page addresses (the page redraws its header).
+  // The slot the Upgrade page shows and an upgrade started there will lease
+  // (the page redraws its header).
   void SelectUpgradeSlot(uint8_t slot);
   // Tries again, every periodMs, the slots that stopped answering.
   void EnableSlotRetry(Clock& clock, int64_t periodMs) { poller_.EnableSlotRetry(clock, periodMs); }
@@ -120,17 +121,17 @@ class RaidCore {
   CommandSet& Commands() { return cs_; }
   const CommandSet& Commands() const { return cs_; }
   // Whether an operation may start: none runs and no detection publishes.
-  bool OperationAllowed() const { return !st_.OperationBusy && !st_.Detecting; }
-  bool OperationBusy() const { return st_.OperationBusy != 0; }
-  // An operation runs from Begin to End; while it holds a slot, requests
-  // address that slot and the poller leaves it alone.
-  void BeginOperation() { st_.OperationBusy = 1; }
-  void HoldSlotForOperation(uint8_t slot) { st_.OperationSlot = slot; }
-  void EndOperation();
-  // Set while the upgrade reads the record in update mode.
-  void SetUpgradeRunning(bool on) { st_.UpgradeRunning = on ? 1 : 0; }
+  bool OperationAllowed() const { return !st_.Lease.Taken() && !st_.Detecting; }
+  bool OperationBusy() const { return st_.Lease.Taken(); }
+  // An operation runs while its lease lives (empty when one already runs):
+  // the poller reads no enclosure meanwhile, and once the lease holds a
+  // slot, detection leaves that drive alone and the settings commands wait.
+  // The operation addresses its requests to the lease's slot.
+  [[nodiscard]] OperationLease BeginOperation() { return st_.Lease.Take(); }
+  // Ends the operation: clears a stop request and releases the lease.
+  void EndOperation(OperationLease& lease);
   void SetProgressTimerEnabled(bool on) { progressTimer_ = on; }
-  // Redraws the slot identity texts of the slot addressed now.
+  // Redraws the slot identity texts of the slot the page shown selects.
   void RefreshIdentity() { poller_.RefreshIdentity(); }
   // The schedule and scan values the next settings command carries, and
   // the requests that send it.
@@ -140,8 +141,9 @@ class RaidCore {
   void RequestScan(uint8_t drive, bool stop);
   // The caption of a drive's scan button on the Status page (0 HDD1, 1 HDD2).
   void SetScanButtonCaption(uint8_t drive, std::string caption);
-  // Sends the command sector the caller prepared (initialisation steps).
-  bool SendCommandBlock() { return settings_.SendCommandBlock(); }
+  // Sends the command sector the caller prepared to `slot` (initialisation
+  // steps, to the slot their lease holds).
+  bool SendCommandBlock(uint8_t slot) { return settings_.SendCommandBlock(slot); }
   // Called on the main thread when the status thread has served a
   // settings request (bit, whether it was accepted).
   void SetRequestServedHandler(std::function<void(uint8_t, bool)> handler) {

@@ -12,7 +12,6 @@ bool SettingsCommands::Send(uint8_t slot) {
     return false;
   }
   if (!controls_.AnySlotChecked()) return false;
-  st_.CurrentSlot = slot;
   if (const DeviceResult opened = cs_.OpenSlot(slot); !opened) {
     ShowDeviceResult(ui_, opened);
     return false;
@@ -25,7 +24,7 @@ bool SettingsCommands::Send(uint8_t slot) {
 }
 
 bool SettingsCommands::SendBackupPeriod() {
-  if (st_.OperationHoldsSlot() || controls_.TabSwitching) return false;
+  if (st_.Lease.HoldsSlot() || controls_.TabSwitching) return false;
   const uint8_t slot = controls_.StatusPageSlot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
@@ -49,7 +48,7 @@ bool SettingsCommands::SendBackupPeriod() {
 }
 
 bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
-  if (st_.OperationHoldsSlot()) return false;
+  if (st_.Lease.HoldsSlot()) return false;
   const uint8_t slot = controls_.StatusPageSlot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
@@ -69,10 +68,7 @@ bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
   return sent.ok();
 }
 
-bool SettingsCommands::SendCommandBlock() {
-  // A long operation addresses the slot it holds.
-  const uint8_t slot =
-      st_.OperationSlot < kMaxSlots ? static_cast<uint8_t>(st_.OperationSlot) : controls_.UpgradePageSlot;
+bool SettingsCommands::SendCommandBlock(uint8_t slot) {
   if (!Send(slot)) return false;
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();

@@ -24,9 +24,9 @@ class SettingsCommands {
   // Scan start or stop (ScanStop) of ScanDrive; lastSector: the array
   // capacity of the slot's status record minus 1.
   bool SendScanCommand(uint64_t lastSector);
-  // The command sector as the caller prepared it, to the slot a long
-  // operation holds (else the Upgrade page's slot).
-  bool SendCommandBlock();
+  // The command sector as the caller prepared it, to `slot` (the slot a
+  // long operation's lease holds).
+  bool SendCommandBlock(uint8_t slot);
 
  private:
   // Opens the slot's drive, sends the command sector and closes the drive.

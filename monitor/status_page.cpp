@@ -131,7 +131,6 @@ void StatusPage::StateText(const DecodedStatus& s) {
 void StatusPage::SelectSlot(uint8_t slot) {
   if (slot >= kShownSlots) return;
   controls_.StatusPageSlot = slot;
-  st_.CurrentSlot = slot;
   controls_.TabSwitching = 1;
   view_.NavigationChanged();
   poller_.RefreshIdentity();
@@ -149,13 +148,11 @@ void StatusPage::SetSlotMonitored(uint8_t slot, bool checked) {
   if (checked) {
     if (!controls_.SlotChecked[other]) {
       controls_.StatusPageSlot = slot;
-      st_.CurrentSlot = slot;
       view_.NavigationChanged();
     }
   } else {
     if (!controls_.SlotChecked[other]) return;
     controls_.StatusPageSlot = other;
-    st_.CurrentSlot = other;
     view_.NavigationChanged();
   }
   ms_.PollSkip[slot] = 0;

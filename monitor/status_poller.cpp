@@ -38,25 +38,24 @@ void StatusPoller::ServeRequest() {
 }
 
 void StatusPoller::OnPollTimer() {
-  if (st_.RedetectCountdown == 0 && !st_.Detecting && !st_.OperationBusy) {
+  if (st_.RedetectCountdown == 0 && !st_.Detecting && !st_.Lease.Taken()) {
     if (st_.RequestBits & request_bits::kArmed)
       st_.RequestBits |= request_bits::kPoll;
     else
       st_.RequestBits = request_bits::kArmed;
-  } else if (st_.OperationBusy) {
+  } else if (st_.Lease.Taken()) {
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
   }
 }
 
 void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
-  if (s >= st_.DeviceCount || !controls_.SlotChecked[s] || s == st_.OperationSlot) return;
-  st_.CurrentSlot = s;
+  if (s >= st_.DeviceCount || !controls_.SlotChecked[s] || st_.Lease.Holds(s)) return;
   if (ms_.PollSkip[s] & 1) {
     ++ms_.PollSkip[s];
     return;
   }
   Sector r{};
-  if (const DeviceResult read = cs_.ReadStatusSector(r.data()); !read) {
+  if (const DeviceResult read = cs_.ReadSlotStatus(s, r.data()); !read) {
     // Shown without holding up the polling; the read failure texts stay in
     // panel 4.
     ShowDeviceResult(view_, read, true);
@@ -135,10 +134,10 @@ void StatusPoller::RetrySwitchedOffSlots() {
 }
 
 void StatusPoller::PollStatus() {
-  if (st_.RedetectCountdown != 0 || st_.Detecting || st_.OperationBusy) return;
+  if (st_.RedetectCountdown != 0 || st_.Detecting || st_.Lease.Taken()) return;
   RetrySwitchedOffSlots();
   uint8_t mask = 0;
-  for (uint8_t s = 0; s < kShownSlots && !st_.OperationBusy; ++s) PollSlot(s, mask);
+  for (uint8_t s = 0; s < kShownSlots && !st_.Lease.Taken(); ++s) PollSlot(s, mask);
   log_.DetectEvents(mask);
   if (mask != 0 && controls_.CurrentPage == notebook_page::kStatus && RefreshStatusPage)
     RefreshStatusPage(st_.FirstFill != 0);
@@ -146,9 +145,10 @@ void StatusPoller::PollStatus() {
 
 void StatusPoller::RefreshIdentity() {
   if (!controls_.AnySlotChecked()) return;
-  st_.CurrentSlot =
+  // The texts follow the slot the page shown has selected.
+  const uint8_t shown =
       controls_.CurrentPage == notebook_page::kUpgrade ? controls_.UpgradePageSlot : controls_.StatusPageSlot;
-  const uint8_t cd = drive_flags::Drive(st_.DeviceList[st_.CurrentSlot % kMaxSlots]) % kPhysicalDrives;
+  const uint8_t cd = drive_flags::Drive(st_.DeviceList[shown % kMaxSlots]) % kPhysicalDrives;
   const FirmwareInfo fw = ReadFirmware(det_.PrevIdentSector[cd]);
   ms_.FirmwareVersion = fw.text;
   ms_.ScanCapable = fw.scanCapable;
@@ -182,7 +182,7 @@ void StatusPoller::RefreshIdentity() {
     name += "]";
     ms_.SlotNames[s] = name;
   }
-  ms_.Caption = AppTitleText() + " - " + ms_.SlotNames[st_.CurrentSlot % kShownSlots];
+  ms_.Caption = AppTitleText() + " - " + ms_.SlotNames[shown % kShownSlots];
   view_.IdentityChanged();
 }
 
@@ -190,7 +190,7 @@ void StatusPoller::OnHoldOffTimer() {
   bool others = controls_.OptionBoxesEnabled;
   bool autoScan = controls_.AutoScanEnabled;
   const uint8_t pageSlot = controls_.StatusPageSlot % 4;
-  if (st_.FirstFill || st_.DeviceCount == 0 || st_.OperationHoldsSlot()) {
+  if (st_.FirstFill || st_.DeviceCount == 0 || st_.Lease.HoldsSlot()) {
     others = autoScan = false;
   } else if (controls_.TabSwitching) {
     autoScan = true;  // the others keep their state

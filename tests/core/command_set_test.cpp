@@ -32,7 +32,6 @@ struct Rig {
   explicit Rig(const std::string& transport) : m(OneEnclosure(transport)), cs(m.io, m.clock, st) {
     st.DeviceCount = 1;
     st.DeviceList[0] = FlagsFor(transport);
-    st.OperationSlot = 0;
   }
   std::vector<std::string> Commands() {
     std::vector<std::string> out;
@@ -58,7 +57,7 @@ struct Rig {
 TEST(StatusSectorRead, BlockCommandDriveReadsBlock33) {
   Rig r("read58");
   Sector s{};
-  ASSERT_TRUE(r.Shown(r.cs.ReadStatusSector(s.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(s[status::kState], 0x22);
   EXPECT_EQ(r.m.TraceLines(), std::vector<std::string>{"PD0 CDB 28 00 00 00 00 21 00 00 01 00 IN 512 ok"});
   EXPECT_EQ(r.m.io.OpenHandles(), 0u);
@@ -69,7 +68,7 @@ TEST(StatusSectorRead, ShortOrFailedReplyFailsAndLeavesNoStaleBytes) {
   r.m.io.AddFault({"read10", "short", -1, 1});
   Sector s;
   s.fill(0xAA);
-  EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+  EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(r.ui.panels[4], "Error code 330");
   // The half that arrived is the record's; the rest reads as zero.
   EXPECT_EQ(s[status::kState], 0x22);
@@ -77,7 +76,7 @@ TEST(StatusSectorRead, ShortOrFailedReplyFailsAndLeavesNoStaleBytes) {
 
   r.m.io.AddFault({"read10", "fail", -1, 1});
   s.fill(0xAA);
-  EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+  EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
   EXPECT_TRUE(std::all_of(s.begin(), s.end(), [](uint8_t b) { return b == 0; }));
 }
 
@@ -89,7 +88,7 @@ TEST(StatusSectorRead, VendorDriveSearchesTheFlashLogForTheNewestRecord) {
     r.Enc().LogStatus();
   }
   Sector s{};
-  ASSERT_TRUE(r.Shown(r.cs.ReadStatusSector(s.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(s[status::kProgress], 12);
   EXPECT_EQ(r.cs.FlashRecordAddr, 0x78300u);
   const auto t = r.m.TraceLines();
@@ -107,12 +106,12 @@ TEST(StatusSectorRead, FailuresNameTheirTransport) {
   Rig block("read58");
   block.m.io.AddFault({"read10", "fail"});
   Sector s{};
-  EXPECT_FALSE(block.Shown(block.cs.ReadStatusSector(s.data())));
+  EXPECT_FALSE(block.Shown(block.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(block.ui.panels[4], "Error code 330");
 
   Rig vendor("vendor1");
   vendor.m.io.AddFault({"vendor", "fail"});
-  EXPECT_FALSE(vendor.Shown(vendor.cs.ReadStatusSector(s.data())));
+  EXPECT_FALSE(vendor.Shown(vendor.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(vendor.ui.panels[4], "Read Error for USB");
   EXPECT_EQ(vendor.m.io.OpenHandles(), 0u);
 }
@@ -122,14 +121,14 @@ TEST(StatusSectorRead, ShortHungAndVanishedRepliesFailWithinTheTimeout) {
   {
     Rig r("read58");
     r.m.io.AddFault({"read10", "short"});
-    EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+    EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
     EXPECT_EQ(r.ui.panels[4], "Error code 330");
   }
   {
     Rig r("read58");
     r.m.io.AddFault({"read10", "hang"});
     const int64_t before = r.m.clock.MonotonicMs();
-    EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+    EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
     EXPECT_EQ(r.m.clock.MonotonicMs() - before, 2000);  // charged, not slept
   }
   {
@@ -139,7 +138,7 @@ TEST(StatusSectorRead, ShortHungAndVanishedRepliesFailWithinTheTimeout) {
     r.m.io.SetPlugged("E1", false);
     EXPECT_FALSE(r.cs.ReadSectors(r.cs.Handle(), 33, s.data(), 1));
     r.cs.CloseDevice();
-    EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+    EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
     ASSERT_EQ(r.ui.boxes.size(), 1u);
     EXPECT_EQ(r.ui.boxes[0].text, "Invalid Drive");
   }
@@ -149,7 +148,7 @@ TEST(StatusSectorRead, NoDeviceIsReportedTwice) {
   Rig r("read58");
   r.st.DeviceCount = 0;
   Sector s{};
-  EXPECT_FALSE(r.Shown(r.cs.ReadStatusSector(s.data())));
+  EXPECT_FALSE(r.Shown(r.cs.ReadSlotStatus(0, s.data())));
   EXPECT_EQ(r.ui.panels[4], "Device not found!!!");
   ASSERT_EQ(r.ui.boxes.size(), 1u);
   EXPECT_EQ(r.ui.boxes[0].text, "No Device found !");
@@ -161,7 +160,7 @@ TEST(SpiWrapper, BlockCommandWriteBelowProtectedAreaIsBracketedInOrder) {
   Rig r("read58");
   std::vector<uint8_t> data(512);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
-  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0x1000, 512, data.data())));
+  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0, 0x1000, 512, data.data())));
   // Control 3, control 4, two pages, control 5, control 2.
   EXPECT_EQ(r.Commands(), (std::vector<std::string>{"33 58 03 01", "33 58 04 01", "33 58 02 02", "33 58 02 02",
                                                     "33 58 04 00", "33 58 03 00"}));
@@ -176,7 +175,7 @@ TEST(SpiWrapper, BlockCommandWriteBelowProtectedAreaIsBracketedInOrder) {
 TEST(SpiWrapper, WriteAtOrAboveProtectedAreaSendsNoOpenOrClose) {
   Rig r("ata");
   std::vector<uint8_t> data(256, 0x5A);
-  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0xC000, 256, data.data())));
+  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0, 0xC000, 256, data.data())));
   const auto t = r.m.TraceLines();
   ASSERT_EQ(t.size(), 4u);
   EXPECT_EQ(t[0], "PD0 ATA 03 00 00 00 00 00 88 NONE 0 ok");
@@ -193,7 +192,7 @@ TEST(SpiWrapper, AddressWalkStopsAtFirstFailureButStillClosesSpiMode) {
   f.count = 1;
   r.m.io.AddFault(f);
   std::vector<uint8_t> data(1024, 0);
-  EXPECT_FALSE(r.Shown(r.cs.WriteSpi(0x20000, 1024, data.data())));
+  EXPECT_FALSE(r.Shown(r.cs.WriteSpi(0, 0x20000, 1024, data.data())));
   EXPECT_EQ(r.ui.panels[4], "Error code 201");
   EXPECT_EQ(r.Commands(), (std::vector<std::string>{"33 58 03 01", "33 58 02 02", "33 58 02 02", "33 58 03 00"}));
   EXPECT_FALSE(r.Enc().SpiMode());
@@ -205,7 +204,7 @@ TEST(SpiWrapper, AddressWalkStopsAtFirstFailureButStillClosesSpiMode) {
   last.kind = "write10";
   last.after = 2;
   c.m.io.AddFault(last);
-  EXPECT_FALSE(c.Shown(c.cs.WriteSpi(0x20000, 256, data.data())));
+  EXPECT_FALSE(c.Shown(c.cs.WriteSpi(0, 0x20000, 256, data.data())));
 }
 
 TEST(SpiWrapper, VendorDriveSendsNoModeControlsAndEveryWrittenByteCanBeVerified) {
@@ -213,11 +212,11 @@ TEST(SpiWrapper, VendorDriveSendsNoModeControlsAndEveryWrittenByteCanBeVerified)
   std::vector<uint8_t> data(4096);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i ^ 0x3C);
   const uint32_t before = r.Enc().Flash().UnverifiedBytes();  // the status log
-  ASSERT_TRUE(r.Shown(r.cs.EraseSpi(0x10000, 4096)));
-  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0x10000, 4096, data.data())));
+  ASSERT_TRUE(r.Shown(r.cs.EraseSpi(0, 0x10000, 4096)));
+  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0, 0x10000, 4096, data.data())));
   EXPECT_EQ(r.Enc().Flash().UnverifiedBytes(), before + 4096u);
   std::vector<uint8_t> back(4096);
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x10000, 4096, back.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x10000, 4096, back.data())));
   EXPECT_EQ(back, data);
   EXPECT_EQ(r.Enc().Flash().UnverifiedBytes(), before);
   const auto t = r.m.TraceLines();
@@ -232,7 +231,7 @@ TEST(SpiWrapper, AtaDriveReadsThroughCommand88ThenBlock60) {
   const uint8_t pattern[4] = {1, 2, 3, 4};
   r.Enc().Flash().Fill(0x20200, pattern, 4);
   std::vector<uint8_t> out(512);
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x20200, 512, out.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x20200, 512, out.data())));
   EXPECT_EQ(out[3], 4);
   const auto t = r.m.TraceLines();
   ASSERT_EQ(t.size(), 4u);
@@ -242,14 +241,13 @@ TEST(SpiWrapper, AtaDriveReadsThroughCommand88ThenBlock60) {
 
 TEST(SpiWrapper, PreambleRefusesWithoutDeviceOrHeldSlot) {
   Rig r("read58");
-  r.st.OperationSlot = kNoOperationSlot;
   uint8_t b[512];
-  EXPECT_FALSE(r.Shown(r.cs.ReadSpi(0, 512, b)));
+  EXPECT_FALSE(r.Shown(r.cs.ReadSpi(kNoOperationSlot, 0, 512, b)));
   EXPECT_EQ(r.ui.panels[4], "No Upgrade Mode!!!");
   ASSERT_EQ(r.ui.boxes.size(), 1u);
   EXPECT_EQ(r.ui.boxes[0].text, "No Upgrade Mode !");
   r.st.DeviceCount = 0;
-  EXPECT_FALSE(r.Shown(r.cs.EraseSpi(0, 4096)));
+  EXPECT_FALSE(r.Shown(r.cs.EraseSpi(0, 0, 4096)));
   EXPECT_EQ(r.ui.panels[4], "Device not found!!!");
   EXPECT_TRUE(r.m.TraceLines().empty());
 }
@@ -257,12 +255,12 @@ TEST(SpiWrapper, PreambleRefusesWithoutDeviceOrHeldSlot) {
 TEST(SpiWrapper, ModeControlsAndTheirFailureTexts) {
   Rig vendor("vendor2");
   ASSERT_NE(vendor.cs.OpenDevice(0), kInvalidHandle);
-  EXPECT_TRUE(vendor.Shown(vendor.cs.SpiControl(spi_control::kMode11)));  // vendor drive: nothing sent
+  EXPECT_TRUE(vendor.Shown(vendor.cs.SpiControl(0, spi_control::kMode11)));  // vendor drive: nothing sent
   EXPECT_TRUE(vendor.m.TraceLines().empty());
 
   Rig ata("ata");
   ata.m.io.AddFault({"ata", "fail"});
-  EXPECT_FALSE(ata.Shown(ata.cs.SpiControl(spi_control::kMode10)));
+  EXPECT_FALSE(ata.Shown(ata.cs.SpiControl(0, spi_control::kMode10)));
   EXPECT_EQ(ata.ui.panels[4], "VU command 0x88 FEA 10 Error");
 
   Rig block("read58");
@@ -270,7 +268,7 @@ TEST(SpiWrapper, ModeControlsAndTheirFailureTexts) {
   CommandSet probe(block.m.io, block.m.clock, block.st);
   probe.SeedRandom(7);
   block.m.io.AddFault({"write10", "fail"});
-  EXPECT_FALSE(block.Shown(block.cs.SpiControl(spi_control::kMode11)));
+  EXPECT_FALSE(block.Shown(block.cs.SpiControl(0, spi_control::kMode11)));
   EXPECT_EQ(block.ui.panels[4], "Error code " + std::to_string(probe.NextRandomBlock()) + "1");
 }
 
@@ -311,15 +309,13 @@ TEST(NorFlashRules, ProgramOnlyClearsBitsAndWritesNeedSpiModeAndTheOpenArea) {
 
   // Below 0xC000 the area must be opened first: erase without control 4.
   Rig low("read58");
-  low.st.OperationSlot = 0;
-  ASSERT_TRUE(low.Shown(low.cs.EraseSpi(0xC000, 4096)));
-  EXPECT_TRUE(low.Shown(low.cs.EraseSpi(0x0000, 4096)));  // opened by the wrapper itself
+  ASSERT_TRUE(low.Shown(low.cs.EraseSpi(0, 0xC000, 4096)));
+  EXPECT_TRUE(low.Shown(low.cs.EraseSpi(0, 0x0000, 4096)));  // opened by the wrapper itself
   EXPECT_EQ(low.Enc().Flash().EraseCount(), 2u);
 }
 
 TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls) {
   Rig r("read58");
-  r.st.OperationSlot = kNoOperationSlot;
   r.controls.ScanStop = 1;
   r.controls.ScanDrive = 1;
   ASSERT_TRUE(r.settings.SendScanCommand(1953525168ULL - 1));
@@ -334,14 +330,14 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
   EXPECT_EQ(r.controls.ScanAbortRequest[0], 1);
   EXPECT_FALSE(r.controls.OptionBoxesEnabled);
 
-  r.st.OperationSlot = 0;  // an operation holds a slot: refused, nothing sent
+  OperationLease lease = r.st.Lease.Take();  // an operation holds a slot: refused, nothing sent
+  lease.Hold(0);
   EXPECT_FALSE(r.settings.SendScanCommand(0));
   EXPECT_EQ(r.Enc().AcceptedCommands().size(), 1u);
 }
 
 TEST(SettingsCommands, BackupPeriodIsStoredByTheControllerAndShown) {
   Rig r("read58");
-  r.st.OperationSlot = kNoOperationSlot;
   r.controls.BackupEnabled = true;
   r.controls.BackupMinutes = 30;
   ASSERT_TRUE(r.settings.SendBackupPeriod());

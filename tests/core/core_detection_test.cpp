@@ -76,18 +76,17 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
   for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
 }
 
-TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
+TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndThePageSlotClamped) {
   CoreRig r(kTwo);
   r.Tick();
   r.core.SelectStatusSlot(1);  // the page is drawn: the start phase is over
   ASSERT_EQ(r.core.Devices().FirstFill, 0);
-  ASSERT_EQ(r.core.Devices().CurrentSlot, 1);
+  ASSERT_EQ(r.core.Controls().StatusPageSlot, 1);
   r.m.io.SetPlugged("E2", false);
   r.core.OnDeviceChange();
   for (int i = 0; i < 11 && r.core.Devices().DeviceCount == 2; ++i) r.Tick();
   r.Tick();
   EXPECT_EQ(r.core.Devices().DeviceCount, 1);
-  EXPECT_EQ(r.core.Devices().CurrentSlot, 0);
   EXPECT_EQ(r.core.Controls().StatusPageSlot, 0);
   EXPECT_EQ(r.core.Log().PendingLines, (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
   EXPECT_EQ(r.core.Monitoring().MailCategory, 2);
@@ -98,13 +97,13 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndCurrentSlotClamped) {
 TEST(Redetection, HeldSlotWaitsWhileAnOperationRuns) {
   CoreRig r(kTwo);
   r.Tick();
-  r.core.BeginOperation();
+  OperationLease lease = r.core.BeginOperation();
   r.core.OnDeviceChange();
   for (int i = 0; i < 10; ++i) r.core.OnDetectionTimer();
   ASSERT_EQ(r.core.Devices().RedetectCountdown, 26);
   r.core.OnDetectionTimer();
   EXPECT_EQ(r.core.Devices().RedetectCountdown, 26);  // checked again next tick
-  r.core.EndOperation();
+  r.core.EndOperation(lease);
   r.core.OnDetectionTimer();
   EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
 }

@@ -548,9 +548,9 @@ TEST(ImageBuilderUpgrade, ABuiltImageUpgradesTheSimulatedEnclosure) {
   EXPECT_FALSE(up.UseBuiltImage(wrong, ""));
   EXPECT_FALSE(up.ImageLoaded());
   // Never under a running operation.
-  h.core.BeginOperation();
+  OperationLease lease = h.core.BeginOperation();
   EXPECT_FALSE(up.UseBuiltImage(image, ""));
-  h.core.EndOperation();
+  h.core.EndOperation(lease);
 }
 
 }  // namespace

@@ -74,8 +74,8 @@ TEST(Initialisation, SendsSevenStepsInOrderAndEndsWithTheCompletionBox) {
               "data synchronize!");
     EXPECT_EQ(r.h.view.boxes[0].caption, "Auto Patition Message");
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::Warning);
-    EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
-    EXPECT_EQ(r.h.core.Devices().OperationSlot, kNoOperationSlot);
+    EXPECT_FALSE(r.h.core.Devices().Lease.Taken());
+    EXPECT_FALSE(r.h.core.Devices().Lease.HoldsSlot());
     EXPECT_FALSE(r.h.core.ProgressTimerEnabled());
     EXPECT_FALSE(r.page.Model.StepPanelVisible);
     EXPECT_EQ(r.page.Model.StepPanelCaption, "Process 8 / 8");
@@ -108,7 +108,7 @@ TEST(Initialisation, AFailureAtEachStepEndsThereWithItsTextAndProgress) {
     EXPECT_EQ(r.h.view.boxes[0].caption, "Auto Patition Message");
     EXPECT_EQ(r.h.view.boxes[0].icon, BoxIcon::None);
     EXPECT_EQ(r.page.Model.StepPanelCaption, kInitialisationSteps[k].caption);
-    EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
+    EXPECT_FALSE(r.h.core.Devices().Lease.Taken());
   }
 }
 
@@ -133,17 +133,17 @@ TEST(Initialisation, TheConfirmationNamesTheEnclosureAndNoSendsNothing) {
   EXPECT_NE(asked.find("Device1 (Two-bay RAID, 931 GB)"), std::string::npos) << asked;
   EXPECT_TRUE(r.Commands().empty());
   EXPECT_TRUE(r.h.view.boxes.empty());
-  EXPECT_EQ(r.h.core.Devices().OperationBusy, 0);
+  EXPECT_FALSE(r.h.core.Devices().Lease.Taken());
   r.page.ConfirmInitialize = [](const std::string&) { return true; };
   EXPECT_EQ(r.page.SetClick(), SetOutcome::Succeeded);
   // A second Set while an operation runs is refused without a question.
-  r.h.core.BeginOperation();
+  OperationLease lease = r.h.core.BeginOperation();
   r.page.ConfirmInitialize = [](const std::string&) -> bool {
     ADD_FAILURE() << "asked while busy";
     return true;
   };
   EXPECT_EQ(r.page.SetClick(), SetOutcome::Ignored);
-  r.h.core.EndOperation();
+  r.h.core.EndOperation(lease);
 }
 
 TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {

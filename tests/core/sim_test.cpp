@@ -77,7 +77,6 @@ struct FaultRig {
         cs(m.io, m.clock, st) {
     st.DeviceCount = 1;
     st.DeviceList[0] = drive_flags::kVendor | drive_flags::kVendorShift;
-    st.OperationSlot = 0;
   }
   test::SimMachine m;
   test::RecordingUi ui;
@@ -92,24 +91,24 @@ struct FaultRig {
 TEST(FaultInjection, CorruptAndFlippedRepliesChangeTheDataButNotTheResult) {
   FaultRig r;
   std::vector<uint8_t> clean(512), bad(512);
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, clean.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x1000, 512, clean.data())));
   r.m.io.AddFault({"vendor", "flip", -1, 1});
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, bad.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x1000, 512, bad.data())));
   int bits = 0;
   for (size_t i = 0; i < 512; ++i) bits += __builtin_popcount(clean[i] ^ bad[i]);
   EXPECT_EQ(bits, 1);
   r.m.io.AddFault({"vendor", "corrupt", -1, 1});
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x1000, 512, bad.data())));
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x1000, 512, bad.data())));
   EXPECT_NE(clean, bad);
 }
 
 TEST(FaultInjection, DroppedWriteIsCaughtByReadingBack) {
   FaultRig r;
   std::vector<uint8_t> page(256, 0x00), back(512);
-  ASSERT_TRUE(r.Shown(r.cs.EraseSpi(0x20000, 4096)));
+  ASSERT_TRUE(r.Shown(r.cs.EraseSpi(0, 0x20000, 4096)));
   r.m.io.AddFault({"vendor", "drop-write", -1, 1});
-  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0x20000, 256, page.data())));  // reported as done
-  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0x20000, 512, back.data())));
+  ASSERT_TRUE(r.Shown(r.cs.WriteSpi(0, 0x20000, 256, page.data())));  // reported as done
+  ASSERT_TRUE(r.Shown(r.cs.ReadSpi(0, 0x20000, 512, back.data())));
   EXPECT_EQ(back[0], 0xFF);  // nothing was stored
 }
 

@@ -323,7 +323,7 @@ TEST(UpgradePage, LoadShowsNameAndSumAndKeepsOnlyGoodImages) {
   EXPECT_EQ(r.view.boxes[0].text, "Please Load Firmware File First ");
   EXPECT_EQ(r.view.boxes[0].caption, "Message");
   EXPECT_TRUE(r.tap.events.empty());
-  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+  EXPECT_FALSE(r.core.Devices().Lease.Taken());
 
   // A short file: refused, no image, and no stale sum beside its name.
   r.Load(MakeImage());
@@ -482,8 +482,8 @@ TEST(Upgrade, RefusalsAfterEnteringUpdateModeLeaveItAgain) {
     EXPECT_EQ(r.view.boxes[0].caption, "");  // the program's own title
     EXPECT_EQ(r.tap.Labels(),
               (std::vector<std::string>{"open", "C10/1", "close", "open", "R33", "close", "open", "C10/0", "close"}));
-    EXPECT_EQ(r.core.Devices().OperationBusy, 0);
-    EXPECT_EQ(r.core.Devices().OperationSlot, kNoOperationSlot);
+    EXPECT_FALSE(r.core.Devices().Lease.Taken());
+    EXPECT_FALSE(r.core.Devices().Lease.HoldsSlot());
     EXPECT_EQ(r.Flash().EraseCount(), 0u);
   }
 }
@@ -497,7 +497,7 @@ TEST(Upgrade, NoEnclosureFailsInTheFirstRequestWithoutAFurtherMessage) {
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].text, "No Device found !");
   EXPECT_TRUE(r.tap.events.empty());
-  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+  EXPECT_FALSE(r.core.Devices().Lease.Taken());
 }
 
 TEST(Upgrade, ADifferingLastByteFailsTheVerify) {
@@ -529,7 +529,7 @@ TEST(Upgrade, AStopEndsAtTheNextRequestAndStillLeavesUpdateMode) {
   EXPECT_EQ(r.view.panels[4], upgrade_text::kStopped);
   ASSERT_EQ(r.view.boxes.size(), 1u);
   EXPECT_EQ(r.view.boxes[0].text, upgrade_text::kStopped);
-  EXPECT_EQ(r.core.Devices().OperationBusy, 0);
+  EXPECT_FALSE(r.core.Devices().Lease.Taken());
   EXPECT_FALSE(r.core.Commands().StopRequested);
   // The next upgrade runs whole.
   r.view.pump = nullptr;
@@ -647,9 +647,8 @@ TEST_P(EveryRequestFails, EndsWithTheFixedTextsAndReleasesEverything) {
     } else {
       EXPECT_EQ(sessions, 1);
     }
-    EXPECT_EQ(r.core.Devices().OperationBusy, 0);
-    EXPECT_EQ(r.core.Devices().OperationSlot, kNoOperationSlot);
-    EXPECT_EQ(r.core.Devices().UpgradeRunning, 0);
+    EXPECT_FALSE(r.core.Devices().Lease.Taken());
+    EXPECT_FALSE(r.core.Devices().Lease.HoldsSlot());
     EXPECT_FALSE(r.core.ProgressTimerEnabled());
     EXPECT_FALSE(r.up.Model.ProgressPanelVisible);
     EXPECT_TRUE(r.up.Model.SlotBoxesEnabled);

@@ -84,10 +84,10 @@ TEST(MakeBin, OpensFromTheUpgradePageButtonAndCtrlM) {
   EXPECT_EQ(opened, 2);
 
   // Not while an operation runs: the image may be an upgrade's source.
-  w.form->Core().BeginOperation();
+  OperationLease lease = w.form->Core().BeginOperation();
   w.form->OpenImageBuilder();
   EXPECT_FALSE(w.Bin().isVisible());
-  w.form->Core().EndOperation();
+  w.form->Core().EndOperation(lease);
 }
 
 TEST(MakeBin, GridAddsEditsReordersAndDeletes) {

@@ -123,7 +123,7 @@ TEST(SetupPage, InitialisingAsksFirstAndShowsItsProgress) {
   EXPECT_EQ(w.Find<QLabel>("Label1")->text(), "Auto Partition...");
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[1].caption, "Auto Patition Message");
-  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
+  EXPECT_FALSE(w.form->Core().Devices().Lease.Taken());
 
   int firstValue = -1;
   std::string firstText;

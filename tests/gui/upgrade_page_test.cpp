@@ -60,7 +60,7 @@ TEST(UpgradePage, LoadsAndUpgradesTheSimulatedEnclosure) {
   const auto& flash = w.machine.sim->FindEnclosure("E1")->Flash();
   EXPECT_EQ(flash.Peek(0x40000), 0x5A);
   EXPECT_EQ(flash.UnverifiedBytes(), 0u);
-  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
+  EXPECT_FALSE(w.form->Core().Devices().Lease.Taken());
 }
 
 TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
@@ -87,7 +87,7 @@ TEST(UpgradePage, ClosingDuringTheUpgradeAsksAndStopsAtTheNextRequest) {
   ASSERT_EQ(w.boxes.size(), 2u);
   EXPECT_EQ(w.boxes[1].text, upgrade_text::kStopped);
   EXPECT_FALSE(w.machine.sim->FindEnclosure("E1")->SpiMode());
-  EXPECT_EQ(w.form->Core().Devices().OperationBusy, 0);
+  EXPECT_FALSE(w.form->Core().Devices().Lease.Taken());
   QCoreApplication::processEvents();
   EXPECT_FALSE(w.form->isVisible());
 }

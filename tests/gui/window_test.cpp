@@ -347,7 +347,7 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
 
   // Paused (an operation disarms polling at the next poll tick): new lines
   // wait, the caption says so.
-  w.form->Core().BeginOperation();
+  OperationLease lease = w.form->Core().BeginOperation();
   w.form->Core().OnPollTimer();
   ASSERT_FALSE(w.form->Core().Devices().RequestBits.load() & request_bits::kArmed);
   CoreTestAccess::DayLog(w.form->Core()).push_back("new line");
@@ -356,7 +356,7 @@ TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   EXPECT_TRUE(log.Model().Grey);
   EXPECT_EQ(log.LogText()->blockCount(), lines);
   // Resumed: they appear at the next tick.
-  w.form->Core().EndOperation();
+  w.form->Core().EndOperation(lease);
   w.form->Core().OnPollTimer();  // armed again
   log.OnFollowTimer();
   EXPECT_EQ(log.LogText()->blockCount(), lines + 1);
