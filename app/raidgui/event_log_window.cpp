@@ -17,7 +17,7 @@ namespace {
 QString Text(const std::string& s) { return ToQt(s); }
 }  // namespace
 
-std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() {
+std::function<std::string(QWidget*, const std::string&)>& EventLogWindow::FileChooser() {
   static std::function<std::string(QWidget*, const std::string&)> chooser = [](QWidget* parent,
                                                                                const std::string& folder) {
     return FromQt(
@@ -26,7 +26,7 @@ std::function<std::string(QWidget*, const std::string&)>& TForm5::FileChooser() 
   return chooser;
 }
 
-TForm5::TForm5(RaidCore& core, QWidget* parent)
+EventLogWindow::EventLogWindow(RaidCore& core, QWidget* parent)
     : QDialog(parent), core_(core), model_(core.Log().DayLog(), core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
@@ -52,23 +52,23 @@ TForm5::TForm5(RaidCore& core, QWidget* parent)
     const int w = std::max(b->width(), b->sizeHint().width());
     b->setGeometry(b->geometry().center().x() - w / 2, b->y(), w, b->height());
   }
-  connect(realTimeButton_, &QPushButton::clicked, this, &TForm5::RealTimeLogClick);
-  connect(viewFileButton_, &QPushButton::clicked, this, &TForm5::ViewLogFileClick);
+  connect(realTimeButton_, &QPushButton::clicked, this, &EventLogWindow::RealTimeLogClick);
+  connect(viewFileButton_, &QPushButton::clicked, this, &EventLogWindow::ViewLogFileClick);
   followTimer_.setObjectName("Timer1");
   followTimer_.setInterval(1000);
-  connect(&followTimer_, &QTimer::timeout, this, &TForm5::OnFollowTimer);
+  connect(&followTimer_, &QTimer::timeout, this, &EventLogWindow::OnFollowTimer);
   model_.Open();
   if (QScreen* s = QGuiApplication::primaryScreen()) move(s->availableGeometry().center() - rect().center());
 }
 
-void TForm5::showEvent(QShowEvent* e) {
+void EventLogWindow::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
   model_.Show();
   Render();
   followTimer_.start();
 }
 
-QString TForm5::Shown(const std::string& line) const {
+QString EventLogWindow::Shown(const std::string& line) const {
   if (line.empty() || line.find_first_not_of('-') != std::string::npos) return Text(line);
   const QFontMetrics fm(logText_->font());
   const int room =
@@ -78,7 +78,7 @@ QString TForm5::Shown(const std::string& line) const {
   return QString(fit, '-');
 }
 
-void TForm5::Render() {
+void EventLogWindow::Render() {
   setWindowTitle(Text(model_.Caption));
   QPalette p = logText_->palette();
   p.setColor(QPalette::Text, model_.Grey ? palette().color(QPalette::Disabled, QPalette::Text)
@@ -102,18 +102,18 @@ void TForm5::Render() {
   if (!model_.TimerEnabled) followTimer_.stop();
 }
 
-void TForm5::OnFollowTimer() {
+void EventLogWindow::OnFollowTimer() {
   model_.OnFollowTimer();
   Render();
 }
 
-void TForm5::RealTimeLogClick() {
+void EventLogWindow::RealTimeLogClick() {
   model_.ShowRealTime();
   Render();
   followTimer_.start();
 }
 
-void TForm5::ViewLogFileClick() {
+void EventLogWindow::ViewLogFileClick() {
   followTimer_.stop();
   model_.ViewLogFile([this] { return FileChooser()(this, core_.Log().LogDir()); });
   if (!model_.Error.empty())
@@ -122,12 +122,12 @@ void TForm5::ViewLogFileClick() {
   Render();
 }
 
-TForm3::TForm3(QWidget* parent) : QDialog(parent) {
+GoToWindow::GoToWindow(QWidget* parent) : QDialog(parent) {
   setObjectName("Form3");
   setWindowTitle("GoTo");
 }
 
-TForm7::TForm7(QWidget* parent) : QDialog(parent) {
+EmailWindow::EmailWindow(QWidget* parent) : QDialog(parent) {
   setObjectName("Form7");
   setWindowTitle("E-Mail");
 }

@@ -1,4 +1,4 @@
-// TForm5, the "Event Log" window: a modal dialog that follows the day log in
+// EventLogWindow, the "Event Log" window: a modal dialog that follows the day log in
 // real time or shows a log file chosen from disk.
 #pragma once
 
@@ -13,10 +13,10 @@
 
 namespace raid {
 
-class TForm5 : public QDialog {
+class EventLogWindow : public QDialog {
   Q_OBJECT
  public:
-  TForm5(RaidCore& core, QWidget* parent = nullptr);
+  EventLogWindow(RaidCore& core, QWidget* parent = nullptr);
 
   // Picks the file for "View Log File", starting in the given folder (the
   // day log folder); returns "" when cancelled. Tests replace the file
@@ -51,14 +51,14 @@ class TForm5 : public QDialog {
 };
 
 // The windows that exist but have no control that shows them here (the
-// image builder TForm2 is app/raidgui/tform2.h, owned by the main window).
-class TForm3 : public QDialog {
+// image builder ImageBuilderWindow is app/raidgui/image_builder_window.h, owned by the main window).
+class GoToWindow : public QDialog {
  public:
-  explicit TForm3(QWidget* parent = nullptr);
+  explicit GoToWindow(QWidget* parent = nullptr);
 };
-class TForm7 : public QDialog {
+class EmailWindow : public QDialog {
  public:
-  explicit TForm7(QWidget* parent = nullptr);
+  explicit EmailWindow(QWidget* parent = nullptr);
 };
 
 }  // namespace raid

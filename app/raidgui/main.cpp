@@ -10,7 +10,7 @@
 #include "app/raidgui/display_check.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "app/raidgui/tray_monitor.h"
 #include "app/common/core_runtime.h"
 #include "platform/settings_store.h"
@@ -92,11 +92,11 @@ int main(int argc, char** argv) {
   if (folder == FolderLock::Result::Failed)
     std::fprintf(stderr, "raidgui: the log folder cannot be locked: %s\n", logLock.Error().c_str());
 
-  TForm1 form1(machine, logDir, nullptr, opt.configDir);
+  MainWindow form1(machine, logDir, nullptr, opt.configDir);
   if (!form1.StartedWell()) return 1;
   form1.SetMaintenanceMode(opt.maintenance);
-  TForm3 form3(&form1);
-  TForm7 form7(&form1);
+  GoToWindow form3(&form1);
+  EmailWindow form7(&form1);
   form1.FormCreate();
   // The notification area: only with the stored option or --minimized.
   const std::unique_ptr<SettingsStore> trayStore = MakeRunSettingsStore(opt.configDir, opt.simulate);

@@ -19,7 +19,7 @@
 #include "tests/gui/simulated_window.h"
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "notify/mail_follow_up.h"
 #include "platform/settings_file.h"
 #include "tests/mail/smtp_test_server.h"

@@ -21,8 +21,8 @@
 #include "tests/gui/simulated_window.h"
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
-#include "app/raidgui/tform2.h"
+#include "app/raidgui/main_window.h"
+#include "app/raidgui/image_builder_window.h"
 
 namespace raid {
 namespace {
@@ -45,7 +45,7 @@ struct MakeBinWindow : test::SimulatedWindow {
     b[18] = 0x07;
     return Write("SPIHEAD.BIN", b);
   }
-  TForm2& Bin() { return form->ImageBuilderForm(); }
+  ImageBuilderWindow& Bin() { return form->ImageBuilderForm(); }
   template <typename T>
   T* Find(const char* name) {
     T* w = Bin().findChild<T*>(name);

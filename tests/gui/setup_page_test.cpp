@@ -16,7 +16,7 @@
 
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "simulated_window.h"
 
 namespace raid {
@@ -24,9 +24,8 @@ namespace {
 
 struct SetupWindow : test::SimulatedWindow {
   explicit SetupWindow(bool maintenance)
-      : SimulatedWindow("raidgui-setup",
-                        test::WindowOptions().Before([maintenance](TForm1& f) { f.SetMaintenanceMode(maintenance); })) {
-  }
+      : SimulatedWindow("raidgui-setup", test::WindowOptions().Before(
+                                             [maintenance](MainWindow& f) { f.SetMaintenanceMode(maintenance); })) {}
   const std::vector<Sector>& Accepted() { return machine.sim->FindEnclosure("E1")->AcceptedCommands(); }
 };
 

@@ -16,7 +16,7 @@
 
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 
 namespace raid::test {
 
@@ -27,7 +27,7 @@ struct WindowOptions {
   // Program time run once the window is up (0: none, the test starts it).
   int64_t settleMs = 3000;
   // Runs ahead of the window's creation (service mode and the like).
-  std::function<void(TForm1&)> before;
+  std::function<void(MainWindow&)> before;
 
   WindowOptions& Scenario(std::string s) {
     scenario = std::move(s);
@@ -37,7 +37,7 @@ struct WindowOptions {
     settleMs = ms;
     return *this;
   }
-  WindowOptions& Before(std::function<void(TForm1&)> fn) {
+  WindowOptions& Before(std::function<void(MainWindow&)> fn) {
     before = std::move(fn);
     return *this;
   }
@@ -67,7 +67,7 @@ struct SimulatedWindow {
       boxes.push_back(b);
       return b.buttons == BoxButtons::YesNo ? answer : BoxResult::Ok;
     });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
+    form = std::make_unique<MainWindow>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
     if (o.before) o.before(*form);
     form->FormCreate(false);
     form->show();
@@ -97,7 +97,7 @@ struct SimulatedWindow {
   Machine machine;
   std::vector<MessageBoxRequest> boxes;
   BoxResult answer = BoxResult::No;  // the answer to Yes/No boxes
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<MainWindow> form;
 };
 
 }  // namespace raid::test

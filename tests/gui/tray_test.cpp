@@ -11,7 +11,7 @@
 
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "app/raidgui/tray_monitor.h"
 #include "app/common/text.h"
 
@@ -63,7 +63,7 @@ struct TrayRig {
     std::string error;
     EXPECT_TRUE(BuildMachine(opt, machine, error)) << error;
     SetMessageBoxHook([](const MessageBoxRequest&) { return BoxResult::Ok; });
-    form = std::make_unique<TForm1>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
+    form = std::make_unique<MainWindow>(machine, (dir / "logs").string(), nullptr, (dir / "config").string());
     form->FormCreate(false);
     store.exists = true;
     if (keepStored) store.values[kKeepInTraySetting] = {SettingsType::Dword, "", 1, {}};
@@ -96,7 +96,7 @@ struct TrayRig {
   fs::path dir;
   Machine machine;
   MemorySettingsStore store;
-  std::unique_ptr<TForm1> form;
+  std::unique_ptr<MainWindow> form;
   FakeTray* fake = nullptr;
   std::unique_ptr<TrayMonitor> tray;
 };

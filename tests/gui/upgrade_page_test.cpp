@@ -12,7 +12,7 @@
 
 #include "app/common/options.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "simulated_window.h"
 
 namespace raid {

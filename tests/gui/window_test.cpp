@@ -26,8 +26,8 @@
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
 #include "app/raidgui/status_panel.h"
-#include "app/raidgui/tform1.h"
-#include "app/raidgui/tform2.h"
+#include "app/raidgui/main_window.h"
+#include "app/raidgui/image_builder_window.h"
 #include "tests/gui/simulated_window.h"
 #include "device/record_layout.h"
 #include "monitor/day_log_file.h"
@@ -134,7 +134,7 @@ TEST(MainWindow, ShowsDeviceTextsAsTheyAreWithEachWindowsTitleBarButtons) {
   w.form->SetPanelText(kMessagePanel, file);
   EXPECT_EQ(asShown(w.Find<StatusPanel>("StatusBar1_Panel4")->toolTip()), file);
 
-  TForm5 log(w.form->Core(), w.form.get());
+  EventLogWindow log(w.form->Core(), w.form.get());
   w.form->ShowNotice({"Serial# " + heading, "Message", BoxIcon::Information, BoxButtons::Ok});
   QMessageBox* box = nullptr;
   for (auto* b : w.form->findChildren<QMessageBox*>())
@@ -171,7 +171,8 @@ TEST(MainWindow, ShowsDeviceTextsAsTheyAreWithEachWindowsTitleBarButtons) {
 // sum of a loaded firmware file among them), on every page and sub-page,
 // in the event log window and in "Make Bin".
 TEST(Window, EveryTextShowsWhole) {
-  test::SimulatedWindow w("raidgui-fit", test::WindowOptions().Before([](TForm1& f) { f.SetMaintenanceMode(true); }));
+  test::SimulatedWindow w("raidgui-fit",
+                          test::WindowOptions().Before([](MainWindow& f) { f.SetMaintenanceMode(true); }));
   std::vector<uint8_t> image(0x80000, 0xFF);
   std::memcpy(image.data(), "FIPS", 4);
   image[491521] = 0xA0;
@@ -215,10 +216,10 @@ TEST(Window, EveryTextShowsWhole) {
     look(w.form.get(), pages[p]);
   }
   EXPECT_EQ(w.form->PanelText(kChecksumPanel).rfind("Chksum:", 0), 0u);
-  TForm5 log(w.form->Core(), w.form.get());
+  EventLogWindow log(w.form->Core(), w.form.get());
   log.show();
   look(&log, "Event Log");
-  TForm2& bin = w.form->ImageBuilderForm();
+  ImageBuilderWindow& bin = w.form->ImageBuilderForm();
   bin.show();
   auto* binPages = bin.findChild<QTabWidget*>("PageControl1");
   for (int t = 0; t < binPages->count(); ++t) {
@@ -338,7 +339,7 @@ TEST(QuitSignals, HangUpEndsTheProgramLikeTerminate) {
 TEST(EventLogWindow, FollowsPausesResumesAndReloadsAfterADayChange) {
   Window w;
   w.Run(1000);
-  TForm5 log(w.form->Core(), w.form.get());
+  EventLogWindow log(w.form->Core(), w.form.get());
   log.show();
   QCoreApplication::processEvents();
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
@@ -371,7 +372,7 @@ TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
   Window w;
   w.Run(1000);
   for (int i = 0; i < 60; ++i) CoreTestAccess::DayLog(w.form->Core()).push_back("filler line " + std::to_string(i));
-  TForm5 log(w.form->Core(), w.form.get());
+  EventLogWindow log(w.form->Core(), w.form.get());
   log.show();
   QCoreApplication::processEvents();
   QScrollBar* bar = log.LogText()->verticalScrollBar();
@@ -402,11 +403,11 @@ TEST(EventLogWindow, FollowsTheEndUnlessScrolledUpAndNeedsNoSidewaysScrolling) {
 TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   Window w;
   w.Run(1000);
-  TForm5 log(w.form->Core(), w.form.get());
+  EventLogWindow log(w.form->Core(), w.form.get());
   log.show();
   const QString before = log.LogText()->toPlainText();
-  auto saved = TForm5::FileChooser();
-  TForm5::FileChooser() = [](QWidget*, const std::string&) { return std::string(); };
+  auto saved = EventLogWindow::FileChooser();
+  EventLogWindow::FileChooser() = [](QWidget*, const std::string&) { return std::string(); };
   log.ViewLogFileClick();
   EXPECT_EQ(log.LogText()->toPlainText(), before);
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
@@ -417,7 +418,7 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   std::fputs("line one\r\nline two\r\n", f);
   std::fclose(f);
   std::string folder;
-  TForm5::FileChooser() = [file, &folder](QWidget*, const std::string& f) {
+  EventLogWindow::FileChooser() = [file, &folder](QWidget*, const std::string& f) {
     folder = f;
     return file;
   };
@@ -430,7 +431,7 @@ TEST(EventLogWindow, CancelledFileDialogLeavesTextAndStopsTheTimer) {
   log.RealTimeLogClick();
   EXPECT_TRUE(log.FollowTimer().isActive());
   EXPECT_EQ(log.windowTitle(), "Event log - Real Time");
-  TForm5::FileChooser() = saved;
+  EventLogWindow::FileChooser() = saved;
 }
 
 TEST(EventLogWindow, LogButtonOpensOneWindowAtATime) {

@@ -19,7 +19,7 @@
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/event_log_window.h"
 #include "app/raidgui/message_box.h"
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 
 int main(int argc, char** argv) {
   using namespace raid;
@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   });
   const QString logDir = out + "/logs-" + prefix;
   QDir().mkpath(logDir);
-  TForm1 form(machine, logDir.toStdString());
+  MainWindow form(machine, logDir.toStdString());
   form.SetMaintenanceMode(maintenance);
   form.FormCreate(false);
   form.show();
@@ -93,7 +93,7 @@ int main(int argc, char** argv) {
     form.grab().save(out + "/" + prefix + "-schedule.png");
   }
   form.Core().SelectPage(notebook_page::kStatus);
-  TForm5 log(form.Core(), &form);
+  EventLogWindow log(form.Core(), &form);
   log.show();
   QCoreApplication::processEvents();
   log.grab().save(out + "/" + prefix + "-eventlog.png");

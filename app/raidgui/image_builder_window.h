@@ -1,4 +1,4 @@
-// TForm2, the "Make Bin" window: the entry grid of a boot loader and up to
+// ImageBuilderWindow, the "Make Bin" window: the entry grid of a boot loader and up to
 // ten sub-codes with its in-cell editors and keys, the "Setting" page of the
 // configuration block, and "Save Bin", which assembles the image, puts it
 // where the Upgrade page's loaded image lives and saves it. The main window
@@ -34,10 +34,10 @@ enum BuilderPanel : int {
 };
 constexpr int kBuilderPanels = 4;
 
-class TForm2 : public QDialog {
+class ImageBuilderWindow : public QDialog {
   Q_OBJECT
  public:
-  TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent = nullptr);
+  ImageBuilderWindow(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent = nullptr);
 
   ImageBuilder& Builder() { return builder_; }
   const FillerGenerator& Filler() const { return filler_; }

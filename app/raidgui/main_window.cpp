@@ -1,4 +1,4 @@
-#include "app/raidgui/tform1.h"
+#include "app/raidgui/main_window.h"
 #include "app/common/drive_health.h"
 
 #include <QApplication>
@@ -17,7 +17,7 @@
 #include "app/raidgui/make_widget.h"
 #include "app/raidgui/message_box.h"
 #include "monitor/decoded_status.h"
-#include "app/raidgui/tform2.h"
+#include "app/raidgui/image_builder_window.h"
 #include "monitor/status_page.h"
 #include "notify/mail_message.h"
 #include "platform/system_info.h"
@@ -59,7 +59,7 @@ W* MakeServiceControl(QWidget* parent, const char* name, const QRect& r, const c
 }
 }  // namespace
 
-TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, const std::string& configDir)
+MainWindow::MainWindow(Machine& machine, const std::string& logDir, QWidget* parent, const std::string& configDir)
     : QWidget(parent), logDir_(logDir) {
   setObjectName("Form1");
   if (!com_.InitializeSecurity()) {
@@ -107,30 +107,30 @@ TForm1::TForm1(Machine& machine, const std::string& logDir, QWidget* parent, con
   BuildFrame();
   // The image builder lives as long as the window; its filler generator is
   // seeded with the time it was made.
-  imageBuilder_ = new TForm2(*upgrade_, SeedFromTime(machine.clock->Now()), this);
+  imageBuilder_ = new ImageBuilderWindow(*upgrade_, SeedFromTime(machine.clock->Now()), this);
   auto* makeBin = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
   connect(makeBin, &QShortcut::activated, this, [this] { OpenImageBuilder(); });
 }
 
-void TForm1::OpenImageBuilder() {
+void MainWindow::OpenImageBuilder() {
   // The image is the source of a running upgrade: it is never replaced under it.
   if (!upgrade_->LoadAllowed() || imageBuilder_->isVisible()) return;
   if (imageBuilder_->exec() == QDialog::Accepted && !imageBuilder_->SaveResult().empty())
     SetPanelText(kMessagePanel, imageBuilder_->SaveResult());
 }
 
-TForm1::~TForm1() = default;
+MainWindow::~MainWindow() = default;
 
-qreal TForm1::Dpr() const {
+qreal MainWindow::Dpr() const {
   const qreal d = devicePixelRatioF();
   return d < 1 ? 1 : d;
 }
 
-QLabel* TForm1::MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
+QLabel* MainWindow::MakeLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
   return MakeWidget<QLabel>(parent, name, r, text);
 }
 
-QLabel* TForm1::MakeBoldLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
+QLabel* MainWindow::MakeBoldLabel(QWidget* parent, const QString& name, const QString& text, const QRect& r) {
   QLabel* l = MakeLabel(parent, name, text, r);
   QFont f = l->font();
   f.setBold(true);
@@ -138,7 +138,7 @@ QLabel* TForm1::MakeBoldLabel(QWidget* parent, const QString& name, const QStrin
   return l;
 }
 
-PictureButton* TForm1::MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page) {
+PictureButton* MainWindow::MakeNav(const QString& name, const QString& label, art::Glyph glyph, int top, int page) {
   auto* b = new PictureButton(this, name, label);
   b->setGeometry(kNavLeft, top, kNavW, kNavH);
   const QRect r(kNavLeft, top, kNavW, kNavH);
@@ -149,14 +149,14 @@ PictureButton* TForm1::MakeNav(const QString& name, const QString& label, art::G
   return b;
 }
 
-PictureButton* TForm1::MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r) {
+PictureButton* MainWindow::MakeTab(QWidget* parent, const QString& name, const QString& label, const QRect& r) {
   auto* b = new PictureButton(parent, name, label);
   b->setGeometry(r);
   b->setPicture(art::TabPicture(label, false, r.width(), r.height(), Dpr()));
   return b;
 }
 
-void TForm1::BuildFrame() {
+void MainWindow::BuildFrame() {
   // A window of a fixed size: minimise and close, nothing to maximise.
   setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -277,7 +277,7 @@ void TForm1::BuildFrame() {
   BuildPlainPages();
 }
 
-void TForm1::LayoutPanels() {
+void MainWindow::LayoutPanels() {
   int left = 0;
   for (auto* p : panels_) {
     p->setGeometry(left, 0, p->width(), statusBar_->height());
@@ -285,7 +285,7 @@ void TForm1::LayoutPanels() {
   }
 }
 
-void TForm1::BuildStatusPage(QWidget* page) {
+void MainWindow::BuildStatusPage(QWidget* page) {
   for (int s = 0; s < 2; ++s) {
     const QString label = s == 0 ? "Device1" : "Device2";
     const QRect r(8 + s * 94, 4, 90, 26);
@@ -383,7 +383,7 @@ void TForm1::BuildStatusPage(QWidget* page) {
   connect(eventLogButton_, &QAbstractButton::clicked, this, [this] { EventLogClick(); });
 }
 
-void TForm1::BuildPlainPages() {
+void MainWindow::BuildPlainPages() {
   // Setup (reached only in service mode, by the navigation mask).
   BuildSetupPage(pages_->widget(notebook_page::kSetup));
   BuildUpgradePage(pages_->widget(notebook_page::kUpgrade));
@@ -433,7 +433,7 @@ std::tuple<QFrame*, QLabel*, QLabel*> MakeProgressPanel(QWidget* page, const cha
 }
 }  // namespace
 
-void TForm1::BuildUpgradePage(QWidget* upg) {
+void MainWindow::BuildUpgradePage(QWidget* upg) {
   for (int s = 0; s < 2; ++s) {
     upgradeTabs_[s] =
         MakeTab(upg, s == 0 ? "Image2_D1" : "Image2_D2", s == 0 ? "Device1" : "Device2", QRect(8 + s * 94, 4, 90, 26));
@@ -483,7 +483,7 @@ void TForm1::BuildUpgradePage(QWidget* upg) {
   upgradeProgressPanel_->hide();
 }
 
-void TForm1::BuildSetupPage(QWidget* setup) {
+void MainWindow::BuildSetupPage(QWidget* setup) {
   const char* tabNames[2] = {"Image1_Initialize", "Image1_Schedule"};
   const char* tabLabels[2] = {"Initialize", "Schedule"};
   for (int t = 0; t < 2; ++t) {
@@ -566,7 +566,7 @@ void TForm1::BuildSetupPage(QWidget* setup) {
   SetupPageChanged();
 }
 
-void TForm1::SetMaintenanceMode(bool on) {
+void MainWindow::SetMaintenanceMode(bool on) {
   maintenance_ = on;
   if (on) {
     setup_->ConfirmInitialize = [this](const std::string& question) {
@@ -577,13 +577,13 @@ void TForm1::SetMaintenanceMode(bool on) {
   }
 }
 
-void TForm1::SetButtonClick() {
+void MainWindow::SetButtonClick() {
   setup_->SetClick();
   // A close asked for during the initialisation happens now that it ended.
   if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TForm1::SetupPageChanged() {
+void MainWindow::SetupPageChanged() {
   const SetupPageModel& m = setup_->Model;
   for (int t = 0; t < 2; ++t)
     setupTabs_[t]->setPicture((m.SetupSubPage == t ? setupTabYellow_[t] : setupTabWhite_[t])->pixmap());
@@ -603,15 +603,15 @@ void TForm1::SetupPageChanged() {
   setupProgressBar_->setMaximum(static_cast<int>(m.ProgressMax));
 }
 
-void TForm1::EmailNavClick() {
+void MainWindow::EmailNavClick() {
   if (Core().SelectPage(notebook_page::kEmail)) emailPage_->Enter();
 }
 
-void TForm1::UpgradeNavClick() {
+void MainWindow::UpgradeNavClick() {
   if (Core().SelectPage(notebook_page::kUpgrade)) upgrade_->RedrawHeader();
 }
 
-void TForm1::LoadFirmwareClick() {
+void MainWindow::LoadFirmwareClick() {
   if (!upgrade_->LoadAllowed()) return;
   const QString name = ChooseFirmwareFile ? ChooseFirmwareFile()
                                           : QFileDialog::getOpenFileName(this, "Open", QString(),
@@ -620,7 +620,7 @@ void TForm1::LoadFirmwareClick() {
   LoadFirmwareFile(FromQt(name));
 }
 
-void TForm1::LoadFirmwareFile(const std::string& fileName) {
+void MainWindow::LoadFirmwareFile(const std::string& fileName) {
   if (!upgrade_->LoadAllowed()) return;
   // Panel 4 takes the rest of the bar, so the whole file name shows.
   int rest = statusBar_->width();
@@ -630,13 +630,13 @@ void TForm1::LoadFirmwareFile(const std::string& fileName) {
   upgrade_->LoadImageFile(fileName);
 }
 
-void TForm1::UpgradeFirmwareClick() {
+void MainWindow::UpgradeFirmwareClick() {
   upgrade_->UpgradeClick();
   // A close confirmed during the upgrade happens now that it has ended.
   if (closeAfterUpgrade_ && !upgrade_->Running()) QTimer::singleShot(0, this, [this] { close(); });
 }
 
-void TForm1::UpgradePageChanged() {
+void MainWindow::UpgradePageChanged() {
   const UpgradePageModel& m = upgrade_->Model;
   upgradeProgressCaption_->setText(Text(m.ProgressPanelCaption));
   upgradeProgressText_->setText(Text(m.ProgressText));
@@ -647,12 +647,12 @@ void TForm1::UpgradePageChanged() {
   for (auto* box : slotBoxes_) box->setEnabled(m.SlotBoxesEnabled);
 }
 
-std::string TForm1::PanelText(StatusBarPanel panel) const {
+std::string MainWindow::PanelText(StatusBarPanel panel) const {
   if (!IsStatusBarPanel(panel)) return {};
   return FromQt(panels_[static_cast<size_t>(panel)]->text());
 }
 
-void TForm1::FormCreate(bool pace) {
+void MainWindow::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
@@ -670,7 +670,7 @@ void TForm1::FormCreate(bool pace) {
   runtime_->Start(pace);
 }
 
-void TForm1::LayoutNavigation(uint8_t mask) {
+void MainWindow::LayoutNavigation(uint8_t mask) {
   int place = 0;
   for (int i = 0; i < 5; ++i) {
     NavEntry& n = nav_[static_cast<size_t>(i)];
@@ -687,7 +687,7 @@ void TForm1::LayoutNavigation(uint8_t mask) {
   }
 }
 
-void TForm1::RedrawNavigation() {
+void MainWindow::RedrawNavigation() {
   const int current = Core().Controls().CurrentPage;
   for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
   pages_->setCurrentIndex(current);
@@ -699,23 +699,23 @@ void TForm1::RedrawNavigation() {
   }
 }
 
-void TForm1::EventLogClick() {
+void MainWindow::EventLogClick() {
   if (logWindowOpen_) return;
   logWindowOpen_ = true;
-  TForm5 window(Core(), this);
+  EventLogWindow window(Core(), this);
   logWindow_ = &window;
   window.exec();
   logWindow_ = nullptr;
   logWindowOpen_ = false;
 }
 
-void TForm1::StatusBarDoubleClick() {
+void MainWindow::StatusBarDoubleClick() {
   std::string text;
   for (const auto& l : Core().SystemInfo()) text += l;
   ShowMessage({text, "System Information", BoxIcon::Information, BoxButtons::Ok});
 }
 
-bool TForm1::eventFilter(QObject* o, QEvent* e) {
+bool MainWindow::eventFilter(QObject* o, QEvent* e) {
   if (e->type() == QEvent::MouseButtonDblClick) {
     StatusBarDoubleClick();
     return true;
@@ -723,7 +723,7 @@ bool TForm1::eventFilter(QObject* o, QEvent* e) {
   return QWidget::eventFilter(o, e);
 }
 
-void TForm1::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
   if (setup_->Running()) {
     // The initialisation's few steps run to their end; the window closes
     // after it.
@@ -757,7 +757,7 @@ void TForm1::closeEvent(QCloseEvent* e) {
 }
 
 #ifdef _WIN32
-bool TForm1::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
+bool MainWindow::nativeEvent(const QByteArray& type, void* message, qintptr* result) {
   auto* msg = static_cast<MSG*>(message);
   if (msg->message == WM_DEVICECHANGE) {
     Core().OnDeviceChange();
@@ -768,30 +768,30 @@ bool TForm1::nativeEvent(const QByteArray& type, void* message, qintptr* result)
 }
 #endif
 
-void TForm1::SetPanelText(StatusBarPanel panel, const std::string& text) {
+void MainWindow::SetPanelText(StatusBarPanel panel, const std::string& text) {
   if (IsStatusBarPanel(panel)) panels_[static_cast<size_t>(panel)]->SetFullText(Text(text));
 }
 
-BoxResult TForm1::ShowMessage(const MessageBoxRequest& box) {
+BoxResult MainWindow::ShowMessage(const MessageBoxRequest& box) {
   MessageBoxRequest b = box;
   if (b.caption.empty()) b.caption = AppTitleText();
   return ShowMessageBox(this, b);
 }
 
-void TForm1::ShowNotice(const MessageBoxRequest& box) {
+void MainWindow::ShowNotice(const MessageBoxRequest& box) {
   MessageBoxRequest b = box;
   if (b.caption.empty()) b.caption = AppTitleText();
   ShowNoticeBox(this, b);
 }
 
-void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+void MainWindow::ProcessMessages() { QCoreApplication::processEvents(); }
 
-void TForm1::DetectTextChanged(const std::string& text, bool visible) {
+void MainWindow::DetectTextChanged(const std::string& text, bool visible) {
   detectionText_->setText(Text(text));
   detectionText_->setVisible(visible);
 }
 
-void TForm1::NavigationEnabledChanged(bool enabled) {
+void MainWindow::NavigationEnabledChanged(bool enabled) {
   // Navigation is enabled exactly while an enclosure is ready; without one
   // the Status page's captions are the last ones read, shown greyed.
   if (stale_ == enabled) {
@@ -803,18 +803,18 @@ void TForm1::NavigationEnabledChanged(bool enabled) {
   upgradeButton_->setEnabled(enabled);
 }
 
-void TForm1::UpgradeButtonEnabledChanged(bool enabled) { upgradeButton_->setEnabled(enabled); }
+void MainWindow::UpgradeButtonEnabledChanged(bool enabled) { upgradeButton_->setEnabled(enabled); }
 
-void TForm1::SlotControlsChanged(int slot, bool visible, bool checked) {
+void MainWindow::SlotControlsChanged(int slot, bool visible, bool checked) {
   if (slot < 0 || slot > 1) return;
   slotBoxes_[slot]->setChecked(checked);
   statusTabs_[slot]->setVisible(visible);
   upgradeTabs_[slot]->setVisible(visible);
 }
 
-void TForm1::LogButtonVisibleChanged(bool visible) { eventLogButton_->setVisible(visible); }
+void MainWindow::LogButtonVisibleChanged(bool visible) { eventLogButton_->setVisible(visible); }
 
-void TForm1::IdentityChanged() {
+void MainWindow::IdentityChanged() {
   const MonitorState& ms = Core().Monitoring();
   setWindowTitle(Text(ms.Caption));
   for (int s = 0; s < 2; ++s) {
@@ -825,7 +825,7 @@ void TForm1::IdentityChanged() {
   }
 }
 
-void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
+void MainWindow::ApplyLabel(QLabel* l, const LabelModel& m) {
   l->setText(Text(m.text));
   l->setEnabled(m.enabled && !stale_);
   QPalette p = l->palette();
@@ -834,7 +834,7 @@ void TForm1::ApplyLabel(QLabel* l, const LabelModel& m) {
   l->setPalette(p);
 }
 
-void TForm1::StatusPageChanged() {
+void MainWindow::StatusPageChanged() {
   const StatusPageModel& m = Core().StatusModel();
   ApplyLabel(modeLabel_, m.ModeText);
   ApplyLabel(arrayCapacityLabel_, m.ArrayCapacityText);
@@ -859,7 +859,7 @@ void TForm1::StatusPageChanged() {
   if (autoScanBox_->isChecked() != m.AutoScanChecked) autoScanBox_->setChecked(m.AutoScanChecked);
 }
 
-void TForm1::DrawDrivePictures() {
+void MainWindow::DrawDrivePictures() {
   // The state bits and activity of the Status page's slot: each bay's light
   // says present (green), failed (red), inserted or rebuilding (amber); an
   // absent drive leaves the bay empty; grey while nothing is known or the
@@ -889,13 +889,13 @@ void TForm1::DrawDrivePictures() {
   }
 }
 
-void TForm1::NavigationChanged() { RedrawNavigation(); }
+void MainWindow::NavigationChanged() { RedrawNavigation(); }
 
-void TForm1::ProgressChanged(ProgressBar bar, uint32_t value) {
+void MainWindow::ProgressChanged(ProgressBar bar, uint32_t value) {
   (bar == ProgressBar::Setup ? setupProgressBar_ : upgradeProgressBar_)->setValue(static_cast<int>(value));
 }
 
-void TForm1::OptionControlsChanged() {
+void MainWindow::OptionControlsChanged() {
   const WindowControls& c = Core().Controls();
   buzzerMuteBox_->setEnabled(c.OptionBoxesEnabled);
   autoScanBox_->setEnabled(c.AutoScanEnabled);

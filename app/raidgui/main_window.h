@@ -1,4 +1,4 @@
-// TForm1, the main window: the notebook of pages with its column of
+// MainWindow, the main window: the notebook of pages with its column of
 // navigation pictures, the Status page, the five-panel status bar and the
 // detection text. It owns the core through the runtime and draws what the
 // core's model says; every decision is the core's.
@@ -34,15 +34,15 @@
 
 namespace raid {
 
-class TForm5;
-class TForm2;
+class EventLogWindow;
+class ImageBuilderWindow;
 
-class TForm1 : public QWidget, public CoreView {
+class MainWindow : public QWidget, public CoreView {
   Q_OBJECT
  public:
   // configDir: the mail settings folder (--config-dir); empty: the system's store.
-  TForm1(Machine& machine, const std::string& logDir, QWidget* parent = nullptr, const std::string& configDir = {});
-  ~TForm1() override;
+  MainWindow(Machine& machine, const std::string& logDir, QWidget* parent = nullptr, const std::string& configDir = {});
+  ~MainWindow() override;
 
   // False when COM security could not be set up (the box has been shown and
   // the program ends).
@@ -92,10 +92,10 @@ class TForm1 : public QWidget, public CoreView {
   // opened while no long operation runs; what it builds becomes the
   // Upgrade page's image.
   void OpenImageBuilder();
-  TForm2& ImageBuilderForm() { return *imageBuilder_; }
+  ImageBuilderWindow& ImageBuilderForm() { return *imageBuilder_; }
   bool LogWindowOpen() const { return logWindowOpen_; }
   // The log window while it is open (for tests), else null.
-  TForm5* LogWindow() const { return logWindow_; }
+  EventLogWindow* LogWindow() const { return logWindow_; }
 
   // CoreView
   void SetPanelText(StatusBarPanel panel, const std::string& text) override;
@@ -209,13 +209,13 @@ class TForm1 : public QWidget, public CoreView {
   bool stale_ = false;
   std::string logDir_;
   bool logWindowOpen_ = false;
-  TForm5* logWindow_ = nullptr;
+  EventLogWindow* logWindow_ = nullptr;
   // Declared after the runtime: the sender ends before the core goes.
   std::unique_ptr<SettingsStore> mailStore_;
   std::unique_ptr<MailNotifier> notifier_;
   std::unique_ptr<MailPage> mailPage_;
   EmailPage* emailPage_ = nullptr;
-  TForm2* imageBuilder_ = nullptr;
+  ImageBuilderWindow* imageBuilder_ = nullptr;
 };
 
 }  // namespace raid

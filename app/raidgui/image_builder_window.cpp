@@ -1,4 +1,4 @@
-#include "app/raidgui/tform2.h"
+#include "app/raidgui/image_builder_window.h"
 
 #include <QButtonGroup>
 #include <QCoreApplication>
@@ -73,7 +73,7 @@ void BuildSensorGroup(QWidget* page, const SensorGroup& s, QLineEdit*& supported
 }
 }  // namespace
 
-TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
+ImageBuilderWindow::ImageBuilderWindow(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
     : QDialog(parent), upgrade_(upgrade), filler_(seed) {
   setObjectName("Form2");
   setWindowTitle(builder_text::kCaption);
@@ -108,7 +108,7 @@ TForm2::TForm2(FirmwareUpgrade& upgrade, uint32_t seed, QWidget* parent)
   RefreshGrid();
 }
 
-void TForm2::BuildMakePage(QWidget* page) {
+void ImageBuilderWindow::BuildMakePage(QWidget* page) {
   grid_ = new QTableWidget(ImageBuilder::kRows, ImageBuilder::kColumns, page);
   grid_->setObjectName("StringGrid1");
   grid_->setAccessibleName("Boot loader and sub-codes");
@@ -175,7 +175,7 @@ void TForm2::BuildMakePage(QWidget* page) {
   sizeGroup_->setEnabled(false);
 }
 
-void TForm2::BuildSettingPage(QWidget* page) {
+void ImageBuilderWindow::BuildSettingPage(QWidget* page) {
   jumper_ = MakeWidget<QCheckBox>(page, "CheckBox2", QRect(16, 12, 300, 22), "RAID Mode setting by  jumper");
   jumper_->setChecked(true);
   chip_ = MakeWidget<QCheckBox>(page, "CheckBox3", QRect(16, 38, 300, 22), "KX5080A chip");
@@ -194,22 +194,22 @@ void TForm2::BuildSettingPage(QWidget* page) {
   fastBackup_ = MakeWidget<QCheckBox>(functions, "CheckBox5", QRect(220, 24, 200, 22), "Fast Backup");
 }
 
-QString TForm2::ProgramDir() const { return QCoreApplication::applicationDirPath(); }
+QString ImageBuilderWindow::ProgramDir() const { return QCoreApplication::applicationDirPath(); }
 
-void TForm2::SetPanel(BuilderPanel panel, const std::string& text) {
+void ImageBuilderWindow::SetPanel(BuilderPanel panel, const std::string& text) {
   if (panel >= 0 && panel < kBuilderPanels) panels_[static_cast<size_t>(panel)]->setText(Q(text));
 }
 
-QString TForm2::PanelText(BuilderPanel panel) const {
+QString ImageBuilderWindow::PanelText(BuilderPanel panel) const {
   return panel >= 0 && panel < kBuilderPanels ? panels_[static_cast<size_t>(panel)]->text() : QString();
 }
 
-void TForm2::RefreshGrid() {
+void ImageBuilderWindow::RefreshGrid() {
   for (int r = 0; r < ImageBuilder::kRows; ++r)
     for (int c = 0; c < ImageBuilder::kColumns; ++c) grid_->item(r, c)->setText(Q(builder_.CellText(r, c)));
 }
 
-void TForm2::AddSubCodesClick() {
+void ImageBuilderWindow::AddSubCodesClick() {
   const QStringList files =
       ChooseFiles ? ChooseFiles() : QFileDialog::getOpenFileNames(this, "Open", ProgramDir(), kFilter);
   std::vector<std::string> paths;
@@ -219,9 +219,9 @@ void TForm2::AddSubCodesClick() {
   if (!refused.empty()) ShowMessageBox(this, {refused, "Error", BoxIcon::Error, BoxButtons::Ok});
 }
 
-void TForm2::AutoSizeClick() { sizeGroup_->setEnabled(!autoSize_->isChecked()); }
+void ImageBuilderWindow::AutoSizeClick() { sizeGroup_->setEnabled(!autoSize_->isChecked()); }
 
-BuilderSettings TForm2::Settings() const {
+BuilderSettings ImageBuilderWindow::Settings() const {
   BuilderSettings s;
   s.autoSize = autoSize_->isChecked();
   s.sizeChoice = -1;
@@ -238,7 +238,7 @@ BuilderSettings TForm2::Settings() const {
   return s;
 }
 
-bool TForm2::SaveBinClick() {
+bool ImageBuilderWindow::SaveBinClick() {
   HideEditors();
   BuildResult r = builder_.Assemble(Settings(), filler_, [] { return MakeFileImageReader(); });
   if (r.configKnown) SetPanel(kConfigOffsetPanel, std::to_string(r.configOffset));
@@ -289,12 +289,12 @@ bool TForm2::SaveBinClick() {
   return true;
 }
 
-void TForm2::HideEditors() {
+void ImageBuilderWindow::HideEditors() {
   codeTypeEditor_->hide();
   updateFlagEditor_->hide();
 }
 
-void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
+void ImageBuilderWindow::PlaceEditor(QWidget* editor, int row, int col) {
   editRow_ = row;
   editor->setGeometry(grid_->visualItemRect(grid_->item(row, col)));
   editor->show();
@@ -302,14 +302,14 @@ void TForm2::PlaceEditor(QWidget* editor, int row, int col) {
   editor->setFocus();
 }
 
-void TForm2::GridCellSelected(int row, int col) {
+void ImageBuilderWindow::GridCellSelected(int row, int col) {
   HideEditors();
   if (row < 1 || col < 1) return;
   SetPanel(kEntryPanel, builder_.SelectedEntryText(row));
   SetPanel(kDetailPanel, builder_.SelectedDetailText(row, col));
 }
 
-void TForm2::OpenCellEditor(int row, int col) {
+void ImageBuilderWindow::OpenCellEditor(int row, int col) {
   HideEditors();
   // Only the code type and update flag of an existing sub-code are edited.
   if (row < 2 || row > builder_.SubCodeCount() + 1) return;
@@ -323,7 +323,7 @@ void TForm2::OpenCellEditor(int row, int col) {
   }
 }
 
-void TForm2::CodeTypeEntered() {
+void ImageBuilderWindow::CodeTypeEntered() {
   if (!codeTypeEditor_->isVisible()) return;
   std::string problem;
   if (!builder_.SetCodeType(editRow_ - 1, codeTypeEditor_->text().toStdString(), problem)) {
@@ -336,14 +336,14 @@ void TForm2::CodeTypeEntered() {
   grid_->setFocus();
 }
 
-void TForm2::UpdateFlagChosen(int index) {
+void ImageBuilderWindow::UpdateFlagChosen(int index) {
   builder_.SetUpdateFlag(editRow_ - 1, index == 1);
   HideEditors();
   RefreshGrid();
   grid_->setFocus();
 }
 
-bool TForm2::GridKeyDown(int key) {
+bool ImageBuilderWindow::GridKeyDown(int key) {
   HideEditors();
   const int row = grid_->currentRow();
   const int col = grid_->currentColumn();
@@ -372,7 +372,7 @@ bool TForm2::GridKeyDown(int key) {
   }
 }
 
-bool TForm2::eventFilter(QObject* o, QEvent* e) {
+bool ImageBuilderWindow::eventFilter(QObject* o, QEvent* e) {
   if (e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
     if (o == codeTypeEditor_) {
