@@ -150,20 +150,33 @@ import os, pty, sys, time
 pid, fd = pty.fork()
 if pid == 0:
     os.execv(sys.argv[1], [sys.argv[1], "upgrade", sys.argv[2], "--simulate"])
+import select, signal
 seen = b""
-deadline = time.time() + 20
-while b"[y/N]" not in seen and time.time() < deadline:
-    seen += os.read(fd, 4096)
+def read_until(done, seconds):
+    global seen
+    deadline = time.time() + seconds
+    while not done() and time.time() < deadline:
+        if not select.select([fd], [], [], 0.2)[0]:
+            continue
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            return
+        if not chunk:
+            return
+        seen += chunk
+read_until(lambda: b"[y/N]" in seen, 30)
 os.write(fd, b"\x03")
-while True:
-    try:
-        chunk = os.read(fd, 4096)
-    except OSError:
-        break
-    if not chunk:
-        break
-    seen += chunk
-_, status = os.waitpid(pid, 0)
+read_until(lambda: False, 30)
+deadline = time.time() + 10
+ended, status = os.waitpid(pid, os.WNOHANG)
+while ended == 0 and time.time() < deadline:
+    time.sleep(0.1)
+    ended, status = os.waitpid(pid, os.WNOHANG)
+if ended == 0:
+    os.kill(pid, signal.SIGKILL)
+    os.waitpid(pid, 0)
+    sys.exit("Ctrl-C at the question did not end raidctl:\n" + seen.decode(errors="replace"))
 rc = os.waitstatus_to_exitcode(status)
 text = seen.decode(errors="replace")
 if rc != 130 or "interrupted: nothing was written" not in text:

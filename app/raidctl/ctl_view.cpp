@@ -6,7 +6,10 @@
 #include "maintenance/firmware_upgrade.h"
 
 #ifndef _WIN32
+#include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace raid {
@@ -83,14 +86,42 @@ void CtlView::UpgradePageChanged() {
 
 bool CtlView::AskYesNo(const std::string& question) {
   EndProgressLine();
+  // Counted from before the question shows, so a Ctrl-C the moment it
+  // appears is seen.
+  [[maybe_unused]] const int signalsBefore = QuitSignalCount().load();
   std::fprintf(stdout, "%s [y/N] ", question.c_str());
   std::fflush(stdout);
+#ifndef _WIN32
+  // The answer is read a byte at a time while the signal count is watched:
+  // a Ctrl-C that comes just before the read would otherwise leave the
+  // question waiting for a line nobody types.
+  std::string line;
+  for (;;) {
+    if (QuitSignalCount().load() != signalsBefore) {
+      std::fputc('\n', stdout);
+      return false;
+    }
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    if (::poll(&p, 1, 100) <= 0) continue;
+    char c = 0;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      std::fputc('\n', stdout);
+      return false;
+    }
+    if (c == '\n') break;
+    if (line.size() < 64) line += c;
+  }
+  return !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+#else
   char line[64];
   if (!std::fgets(line, sizeof line, stdin)) {
     std::fputc('\n', stdout);
     return false;
   }
   return line[0] == 'y' || line[0] == 'Y';
+#endif
 }
 
 void CtlView::HandleSignals() {
