@@ -42,6 +42,20 @@ struct MailWindow : test::SimulatedWindow {
     e->selectAll();
     QTest::keyClicks(e, text);
   }
+  // The server, the sender and one recipient, entered on the page and
+  // stored with OK.
+  void Configure(int port, const QString& name, const QString& password) {
+    Click("Image_Email");
+    Type("Edit1", QString::number(port));
+    Type("Edit2", "127.0.0.1");
+    if (!name.isEmpty()) Type("Edit3", name);
+    Type("Edit4", "alerts@example.com");
+    if (!password.isEmpty()) Type("Edit8", password);
+    Click("Image3_DeviceRemove");
+    Type("Edit6", "ops@example.com");
+    Click("Image3_2P");
+    Click("Image3_OK");
+  }
   std::string Cell(const char* grid, int row) { return Find<QTableWidget>(grid)->item(row, 0)->text().toStdString(); }
 };
 
@@ -116,16 +130,7 @@ TEST(EmailPage, DriveRemovalIsMailedAndTestMailGoes) {
   test::SmtpServer& server = *running;
   ASSERT_GT(server.port, 0);
   MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
-  w.Click("Image_Email");
-  w.Type("Edit1", QString::number(server.port));
-  w.Type("Edit2", "127.0.0.1");
-  w.Type("Edit3", "RAID Box");
-  w.Type("Edit4", "alerts@example.com");
-  w.Type("Edit8", "s3cret");
-  w.Click("Image3_DeviceRemove");
-  w.Type("Edit6", "ops@example.com");
-  w.Click("Image3_2P");
-  w.Click("Image3_OK");
+  w.Configure(server.port, "RAID Box", "s3cret");
   w.Run(12000);  // hdd2 leaves at 10 s
   w.form->Notifier().WaitIdle();
   QCoreApplication::processEvents();
@@ -168,14 +173,7 @@ TEST(EmailPage, ANotificationLeftUnsentAtTheCloseIsKept) {
   const int port = running->port;
   ASSERT_GT(port, 0);
   MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
-  w.Click("Image_Email");
-  w.Type("Edit1", QString::number(port));
-  w.Type("Edit2", "127.0.0.1");
-  w.Type("Edit4", "alerts@example.com");
-  w.Click("Image3_DeviceRemove");
-  w.Type("Edit6", "ops@example.com");
-  w.Click("Image3_2P");
-  w.Click("Image3_OK");
+  w.Configure(port, "", "");
   FileSettingsStore((w.dir / "config").string()).WriteDword(kRetryFailedMailSetting, 1);
   running.reset();  // the server is gone when the drive leaves (at 10 s)
   w.Run(12000);
