@@ -431,6 +431,16 @@ std::tuple<QFrame*, QLabel*, QLabel*> MakeProgressPanel(QWidget* page, const cha
   auto* text = MakeWidget<QLabel>(frame, textName, QRect(8, textTop, r.width() - 16, 20), "");
   return {frame, caption, text};
 }
+
+// The bar inside a progress panel: it goes with the panel, and starts at 0.
+QProgressBar* MakePanelBar(QWidget* panel, const char* name, int maximum) {
+  auto* bar = new QProgressBar(panel);
+  bar->setObjectName(name);
+  bar->setGeometry(6, 54, panel->width() - 12, 18);
+  bar->setMaximum(maximum);
+  bar->setValue(0);
+  return bar;
+}
 }  // namespace
 
 void MainWindow::BuildUpgradePage(QWidget* upg) {
@@ -475,11 +485,7 @@ void MainWindow::BuildUpgradePage(QWidget* upg) {
   // The progress of a running upgrade (hidden otherwise).
   std::tie(upgradeProgressPanel_, upgradeProgressCaption_, upgradeProgressText_) =
       MakeProgressPanel(upg, "Panel1", QRect(14, 230, 357, 84), bold, 4, "Label12", 28);
-  upgradeProgressBar_ = new QProgressBar(upgradeProgressPanel_);
-  upgradeProgressBar_->setObjectName("ProgressBar1");
-  upgradeProgressBar_->setGeometry(6, 54, 345, 18);
-  upgradeProgressBar_->setMaximum(static_cast<int>(kUpgradeProgressMax));
-  upgradeProgressBar_->setValue(0);
+  upgradeProgressBar_ = MakePanelBar(upgradeProgressPanel_, "ProgressBar1", static_cast<int>(kUpgradeProgressMax));
   upgradeProgressPanel_->hide();
 }
 
@@ -523,11 +529,7 @@ void MainWindow::BuildSetupPage(QWidget* setup) {
   // initialisation has ended, and the next one starts the bar at 0.
   std::tie(stepPanel_, stepPanelCaption_, stepText_) =
       MakeProgressPanel(initialize, "Panel8", QRect(6, 106, 357, 84), bold, 4, "Label1", 28);
-  setupProgressBar_ = new QProgressBar(stepPanel_);
-  setupProgressBar_->setObjectName("ProgressBar2");
-  setupProgressBar_->setGeometry(6, 54, 345, 18);
-  setupProgressBar_->setMaximum(100);
-  setupProgressBar_->setValue(0);
+  setupProgressBar_ = MakePanelBar(stepPanel_, "ProgressBar2", 100);
   stepPanel_->hide();
 
   // Schedule: the switch, the four periods with their clocks, the message.
