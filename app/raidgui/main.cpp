@@ -99,10 +99,9 @@ int main(int argc, char** argv) {
   EmailWindow form7(&form1);
   form1.FormCreate();
   // The notification area: only with the stored option or --minimized.
-  const std::unique_ptr<SettingsStore> trayStore = MakeRunSettingsStore(opt.configDir, opt.simulate);
   if (const std::string notice = SimulatedSettingsNotice(opt); !notice.empty())
     std::fprintf(stderr, "raidgui: %s\n", notice.c_str());
-  TrayMonitor tray(form1, form1.Core(), *trayStore, MakeSystemTrayHost(&form1), opt.minimized);
+  TrayMonitor tray(form1, form1.Core(), form1.Settings(), MakeSystemTrayHost(&form1), opt.minimized);
   form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
   QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
   if (tray.ShowWindowAtStart()) {

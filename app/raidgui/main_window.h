@@ -68,6 +68,8 @@ class MainWindow : public QWidget, public CoreView {
   EmailPage& Email() { return *emailPage_; }
   MailPage& EmailModel() { return *mailPage_; }
   MailNotifier& Notifier() { return *notifier_; }
+  // The settings store of this run (the mail settings and the tray option).
+  SettingsStore& Settings() { return *mailStore_; }
   // Called with every line appended to the day log and its event (the
   // tray's notifications); main thread.
   std::function<void(const DayLogEntry&)> DayLogHook;
