@@ -461,11 +461,17 @@ void EventLog::Save(const std::string& path) {
 void EventLog::DetectDeviceChanges() {
   const int m = st_.DeviceCount;
   const int n = det_.GroupCount;
-  if (m == n) return;
   auto same = [&](int c, int k) {
     return det_.PrevIdentSector[drive_flags::Drive(st_.DeviceList[c]) % kPhysicalDrives] ==
            det_.IdentSector[drive_flags::Drive(det_.GroupTable[k]) % kPhysicalDrives];
   };
+  // As many enclosures as before is no change only when each is the one it
+  // was: one swapped for another leaves the count equal.
+  if (m == n) {
+    bool unchanged = true;
+    for (int c = 0; c < m && unchanged; ++c) unchanged = same(c, c);
+    if (unchanged) return;
+  }
   auto queue = [&](EventKind kind, int slot) {
     RaidEvent e;
     e.kind = kind;

@@ -63,7 +63,6 @@ void RaidCore::Start() {
 }
 
 void RaidCore::RequestDetection() {
-  changedDuringScan_ = false;
   DetectionInput in;
   in.DriveLetters = det_.DriveLetters;
   in.LetterCount = det_.LetterCount;
@@ -92,10 +91,6 @@ void RaidCore::OnClockTimer() {
 
 void RaidCore::OnDeviceChange() {
   st_.RedetectCountdown = 16;
-  // A scan that was running (or waiting) when the machine changed may have
-  // seen half of the change: the next count check scans again even when the
-  // counts come out the same.
-  if (detection_.Pending()) changedDuringScan_ = true;
   poller_.OnDeviceChange();
 }
 
@@ -114,6 +109,15 @@ void RaidCore::ServeMailRequest() {
 }
 
 void RaidCore::OnDetectionTimer() {
+  // A finished scan is published at once, also while a newer change is
+  // still settling: it saw the machine as it was, and the detection that
+  // follows the settling sees what came since. (Holding it back until the
+  // settling ended let an unplug and a replug a few seconds apart pass
+  // unseen.)
+  if (std::optional<DetectionResult> result = detection_.TakeResult()) {
+    Publish(*result);
+    return;
+  }
   if (st_.RedetectCountdown >= 1 && st_.RedetectCountdown <= 25) {
     ++st_.RedetectCountdown;
     return;
@@ -126,22 +130,14 @@ void RaidCore::OnDetectionTimer() {
     }
     st_.Detecting = 1;
     st_.RedetectCountdown = 0;
-    const uint8_t oldLetters = det_.LetterCount;
-    const int letters = det_.CountLetters();
-    const int drives = det_.CountPhysicalDrives();
-    if (letters == oldLetters && drives == det_.PhysicalDriveCount && !changedDuringScan_) {
-      st_.Detecting = 0;
-      // Nothing changed: the enclosures are still there, and so is Upgrade.
-      if (st_.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);
-      return;
-    }
-    det_.PhysicalDriveCount = static_cast<uint8_t>(drives);
+    // Every arrival or removal that was announced is looked at by a
+    // detection, even when the counts of letters and disks come out as
+    // before: an enclosure swapped for another, or a disk unplugged and
+    // another plugged in its place, leaves them equal.
+    det_.CountLetters();
+    det_.PhysicalDriveCount = static_cast<uint8_t>(det_.CountPhysicalDrives());
     RequestDetection();
     if (st_.DeviceCount == 0) SetDetectText("Drive detecting", bannerVisible_);
-    return;
-  }
-  if (std::optional<DetectionResult> result = detection_.TakeResult()) {
-    Publish(*result);
     return;
   }
   if (detection_.Pending() && banner_ == "Drive detecting") SetDetectText(banner_, !bannerVisible_);

@@ -190,7 +190,6 @@ class RaidCore {
 
   Clock& clock_;
   CoreView& view_;
-  bool changedDuringScan_ = false;
 };
 
 }  // namespace raid

@@ -119,9 +119,11 @@ void StatusPoller::RetrySwitchedOffSlots() {
   const int64_t now = retryClock_->MonotonicMs();
   for (uint8_t s = 0; s < kShownSlots; ++s) {
     if (!switchedOff_[s]) continue;
-    // Switched on again by a re-detection, or the enclosure is gone.
+    // The enclosure is gone, or a re-detection switched the slot on again:
+    // then its next poll says whether it answers, as a retry's does.
     if (controls_.SlotChecked[s] || s >= st_.DeviceCount) {
       switchedOff_[s] = false;
+      retrying_[s] = s < st_.DeviceCount;
       continue;
     }
     if (!changed && now - offSinceMs_[s] < retryPeriodMs_) continue;

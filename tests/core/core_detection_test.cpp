@@ -56,7 +56,7 @@ TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
   EXPECT_TRUE(r.core.DetectionBannerVisible());
 }
 
-TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
+TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeThenScansAndAnUnchangedMachineLogsNothing) {
   CoreRig r(kTwo);
   r.Tick();
   r.view.panels[1].clear();
@@ -68,12 +68,53 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
     r.Tick();
     EXPECT_EQ(r.core.Devices().RedetectCountdown, 17 + i) << i;
   }
-  r.Tick();  // the 26th: counts taken, unchanged
-  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
-  EXPECT_EQ(r.core.Devices().Detecting.load(), 0);
-  EXPECT_FALSE(r.core.DetectionPending());
-  EXPECT_TRUE(r.view.panels[1].empty());
   for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
+  r.Tick();  // the 26th: a detection, although the counts are as before
+  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
+  r.Tick();
+  EXPECT_EQ(r.view.panels[1], "Detected OK");
+  EXPECT_EQ(r.core.Devices().DeviceCount, 2);
+  EXPECT_TRUE(r.core.Log().PendingLines.empty());
+}
+
+// Changes that leave the counts of disks and enclosures as they were, or
+// that come while an earlier one is still being looked at, are each seen.
+TEST(Redetection, SwapsAndChangesDuringTheSettlingAreEachSeen) {
+  const char* kSpare =
+      R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"},
+                        {"name":"E3","model":"Third"}],
+  "disks":[{"drive":0,"enclosure":"E1"},{"drive":1,"enclosure":"E2"},{"drive":2,"enclosure":"E3"}]})";
+  CoreRig r(kSpare);
+  r.m.io.SetPlugged("E3", false);
+  r.Tick();
+  r.core.SelectStatusSlot(0);
+  ASSERT_EQ(r.core.Devices().DeviceCount, 2);
+  auto settle = [&] {
+    for (int i = 0; i < 14; ++i) r.Tick();
+  };
+  // E2 unplugged and E3 plugged in its place: two disks, two enclosures.
+  r.m.io.SetPlugged("E2", false);
+  r.core.OnDeviceChange();
+  r.m.io.SetPlugged("E3", true);
+  r.core.OnDeviceChange();
+  settle();
+  EXPECT_EQ(r.core.Log().PendingLines, (std::vector<std::string>{"D2 Device was removed.", "D2 New Device was found.",
+                                                                 "    Device had changed."}));
+  EXPECT_EQ(r.core.Monitoring().SlotNames[1].substr(0, 5), "Third");
+  r.core.Log().PendingLines.clear();
+
+  // Unplugged for as long as the settling takes, then back while that
+  // detection runs: both the removal and the return are seen.
+  r.m.io.SetPlugged("E3", false);
+  r.core.OnDeviceChange();
+  for (int i = 0; i < 11; ++i) r.Tick();
+  ASSERT_TRUE(r.core.DetectionPending());
+  r.m.io.SetPlugged("E3", true);
+  r.core.OnDeviceChange();
+  r.Tick();
+  EXPECT_EQ(r.core.Devices().DeviceCount, 1);
+  settle();
+  EXPECT_EQ(r.core.Devices().DeviceCount, 2);
 }
 
 TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndThePageSlotClamped) {
