@@ -62,6 +62,12 @@ void RaidCore::Start() {
   RequestDetection();
 }
 
+void RaidCore::DetectOnce() {
+  Start();
+  detection_.RunOnce();
+  if (std::optional<DetectionResult> result = detection_.TakeResult()) Publish(*result);
+}
+
 void RaidCore::RequestDetection() {
   DetectionInput in;
   in.DriveLetters = det_.DriveLetters;
@@ -236,12 +242,6 @@ DeviceResult RaidCore::LoadStatusRecordOnce(uint8_t slot) {
 void RaidCore::EndOperation(OperationLease& lease) {
   cs_.StopRequested = false;
   lease.Release();
-}
-
-void RaidCore::RequestScan(uint8_t drive, bool stop) {
-  controls_.ScanStop = stop ? 1 : 0;
-  controls_.ScanDrive = drive;
-  st_.RequestBits |= request_bits::kScan;
 }
 
 void RaidCore::SetScanButtonCaption(uint8_t drive, std::string caption) {

@@ -21,20 +21,30 @@ void StatusPoller::ServeRequest() {
     PollStatus();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
-    const bool ok = settings_.SendBackupPeriod();
+    const bool ok = settings_.SendBackupPeriod(schedule_);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
     if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
-    const uint8_t slot = controls_.StatusPageSlot;
+    const uint8_t slot = scan_.slot;
     const uint64_t cap =
         slot < kMaxSlots
             ? DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], FirmwareInfo{})
                   .capacitySectors
             : 0;
-    const bool ok = settings_.SendScanCommand(cap ? cap - 1 : 0);
+    const bool ok = settings_.SendScanCommand(scan_, cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
     if (RequestServed) RequestServed(request_bits::kScan, ok);
   }
+}
+
+void StatusPoller::RequestSchedule(const ScheduleSetting& setting) {
+  schedule_ = setting;
+  st_.RequestBits |= request_bits::kBackupPeriod;
+}
+
+void StatusPoller::RequestScan(const ScanRequest& request) {
+  scan_ = request;
+  st_.RequestBits |= request_bits::kScan;
 }
 
 void StatusPoller::OnPollTimer() {

@@ -35,12 +35,11 @@ struct WindowControls {
   bool OptionBoxesEnabled = false;
   bool AutoScanEnabled = false;
 
-  // What the settings senders put into the command sector.
+  // What the Setup page's schedule controls hold, and the text of the
+  // last schedule sent.
   bool BackupEnabled = false;
   uint8_t BackupMinutes = 0;
   std::string BackupMessage;
-  uint8_t ScanStop = 0;   // 0 start a scan, 1 stop it
-  uint8_t ScanDrive = 0;  // 0 HDD1, 1 HDD2
 
   bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
 };
