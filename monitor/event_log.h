@@ -14,6 +14,7 @@
 #include "device/device_state.h"
 #include "monitor/core_view.h"
 #include "monitor/decoded_status.h"
+#include "monitor/event_detector.h"
 #include "monitor/device_report.h"
 #include "monitor/monitor_state.h"
 #include "monitor/raid_event.h"
@@ -93,9 +94,12 @@ class EventLog {
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);
-  void DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp);
-  bool Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp);
-  bool BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp);
+  // The comparison's memory of a slot, kept in the monitoring state.
+  SlotMemory Memory(uint8_t s) const;
+  void Remember(uint8_t s, const SlotMemory& m);
+  // Logs each event and raises the mail report it calls for; whether there
+  // was any.
+  bool LogAll(const std::vector<RaidEvent>& events, const std::string& stamp);
   void TakeOverStates(int limit);
   void Save(const std::string& path);
   bool MergeFromFile(const std::string& path);

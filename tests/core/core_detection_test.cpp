@@ -2,6 +2,10 @@
 // driven by hand (no threads) on a manual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
+#include "monitor/event_detector.h"
 #include "monitor/raid_core.h"
 #include "core_harness.h"
 #include "platform/device_events.h"
@@ -215,6 +219,48 @@ TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
   io.onEvent("add", "disk");
   EXPECT_EQ(core.Devices().RedetectCountdown, 16);
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+// For any two enclosure lists, what was not removed from the old one is,
+// in order, what was not found in the new one; and nothing is said when
+// the lists are the same.
+TEST(EnclosureListEvents, WhatIsKeptIsTheSameOnBothSidesForRandomLists) {
+  std::mt19937 rng(7);
+  auto ident = [](int id) {
+    Sector s{};
+    s[0] = static_cast<uint8_t>(id);
+    return s;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<Sector> before, after;
+    for (int id = 0; id < 6; ++id) {
+      if (rng() % 2) before.push_back(ident(id));
+      if (rng() % 2) after.push_back(ident(id));
+    }
+    if (rng() % 4 == 0) std::shuffle(after.begin(), after.end(), rng);
+    const std::vector<RaidEvent> events = EnclosureListEvents(before, after);
+    std::vector<bool> removed(before.size()), found(after.size());
+    for (const RaidEvent& e : events) {
+      if (e.kind == EventKind::EnclosureRemoved) removed.at(static_cast<size_t>(e.slot)) = true;
+      if (e.kind == EventKind::EnclosureFound) found.at(static_cast<size_t>(e.slot)) = true;
+    }
+    std::vector<Sector> keptBefore, keptAfter;
+    for (size_t i = 0; i < before.size(); ++i)
+      if (!removed[i]) keptBefore.push_back(before[i]);
+    for (size_t i = 0; i < after.size(); ++i)
+      if (!found[i]) keptAfter.push_back(after[i]);
+    ASSERT_EQ(keptBefore, keptAfter) << round;
+    ASSERT_EQ(events.empty(), before == after) << round;
+    if (!events.empty()) {
+      ASSERT_EQ(events.back().kind, EventKind::EnclosureListChanged) << round;
+    }
+  }
 }
 
 }  // namespace
