@@ -14,17 +14,9 @@ const std::string& EventLog::DashLine() {
   return dash;
 }
 
-EventLog::EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det,
-                   DeviceReport& report, Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir)
-    : st_(st),
-      controls_(controls),
-      ms_(ms),
-      det_(det),
-      report_(report),
-      clock_(clock),
-      fmt_(fmt),
-      view_(view),
-      logDir_(std::move(logDir)) {
+EventLog::EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+                   const DateTimeFormat& fmt, CoreView& view, std::string logDir)
+    : st_(st), ms_(ms), det_(det), report_(report), clock_(clock), fmt_(fmt), view_(view), logDir_(std::move(logDir)) {
   if (!logDir_.empty() && logDir_.back() != '/' && logDir_.back() != '\\') logDir_ += '/';
 }
 
@@ -198,7 +190,7 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
   }
 }
 
-void EventLog::DetectEvents(uint8_t slotMask) {
+void EventLog::DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanStopsSent) {
   const int limit = std::min<int>(st_.DeviceCount, 4);
   bool changed = false;
   EventTime = clock_.Now();
@@ -252,11 +244,10 @@ void EventLog::DetectEvents(uint8_t slotMask) {
       LogAll(DriveEvents(s, b, old), stamp);
     }
     SlotMemory memory = Memory(s);
-    if (LogAll(ActivityEvents(s, b, memory, controls_.ScanAbortRequest[s] != 0), stamp)) changed = true;
+    if (LogAll(ActivityEvents(s, b, memory, scanStopsSent[s]), stamp)) changed = true;
     if (LogAll(BadSectorEvents(s, b, memory), stamp)) changed = true;
     Remember(s, memory);
   }
-  controls_.ScanAbortRequest.fill(0);
   // Lines an earlier save could not write are tried again every pass.
   if (changed || dayLog_.size() > savedCount_ || !carried_.empty()) Save(path);
 }

@@ -21,16 +21,17 @@
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/file_io.h"
-#include "monitor/window_controls.h"
 
 namespace raid {
 
 class EventLog {
  public:
-  EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report,
-           Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir);
+  EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+           const DateTimeFormat& fmt, CoreView& view, std::string logDir);
 
-  void DetectEvents(uint8_t slotMask);
+  // One pass over the slots of slotMask; scanStopsSent: per slot, whether
+  // a scan stop went out since the last pass.
+  void DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanStopsSent = {});
   void DetectDeviceChanges();
   // The window's creation: no device-change lines wait, the report list is
   // not chosen yet.
@@ -113,7 +114,6 @@ class EventLog {
   DecodedStatus SlotStatus(uint8_t s) const;
 
   DeviceState& st_;
-  WindowControls& controls_;
   MonitorState& ms_;
   DriveDetector& det_;
   DeviceReport& report_;

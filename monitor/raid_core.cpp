@@ -9,7 +9,7 @@ RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreVi
       detection_(io, clock, detectionMessages_),
       settings_(st_, controls_, cs_, view),
       report_(st_, ms_, det_),
-      log_(st_, controls_, ms_, det_, report_, clock, fmt, view, logDir),
+      log_(st_, ms_, det_, report_, clock, fmt, view, logDir),
       poller_(st_, controls_, ms_, cs_, settings_, det_, log_, view),
       page_(st_, controls_, ms_, poller_, view),
       clock_(clock),
@@ -56,7 +56,7 @@ void RaidCore::Start() {
   ms_.PollSkip.fill(0);
   ms_.LastProgress[0] = ms_.LastProgress[1] = kNoProgress;
   controls_.SettleCounter.fill(0);
-  controls_.ScanAbortRequest.fill(0);
+  (void)settings_.TakeScanStops();
   ms_.Caption = AppTitleText();
   view_.IdentityChanged();
   RequestDetection();

@@ -63,7 +63,7 @@ bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t last
   ShowDeviceResult(ui_, sent);
   if (slot < controls_.SettleCounter.size()) {
     controls_.SettleCounter[slot] = 4;
-    if (request.stop) controls_.ScanAbortRequest[slot] = 1;
+    if (request.stop) scanStopsSent_[slot] = true;
   }
   return sent.ok();
 }

@@ -5,6 +5,7 @@
 // show their failures with their fixed texts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "device/command_set.h"
@@ -41,6 +42,14 @@ class SettingsCommands {
   // long operation's lease holds).
   bool SendCommandBlock(uint8_t slot);
 
+  // Per slot, whether a scan stop went out since the last take: a scan that
+  // ends after it was stopped by the user. Taking forgets them.
+  std::array<bool, 4> TakeScanStops() {
+    const std::array<bool, 4> sent = scanStopsSent_;
+    scanStopsSent_.fill(false);
+    return sent;
+  }
+
  private:
   // Opens the slot's drive, sends the command sector and closes the drive.
   bool Send(uint8_t slot);
@@ -49,6 +58,7 @@ class SettingsCommands {
   WindowControls& controls_;
   CommandSet& cs_;
   UserInterface& ui_;
+  std::array<bool, 4> scanStopsSent_{};
 };
 
 }  // namespace raid

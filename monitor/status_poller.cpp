@@ -150,7 +150,7 @@ void StatusPoller::PollStatus() {
   RetrySwitchedOffSlots();
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.Lease.Taken(); ++s) PollSlot(s, mask);
-  log_.DetectEvents(mask);
+  log_.DetectEvents(mask, settings_.TakeScanStops());
   if (mask != 0 && controls_.CurrentPage == notebook_page::kStatus && RefreshStatusPage)
     RefreshStatusPage(st_.FirstFill != 0);
 }

@@ -27,9 +27,8 @@ struct WindowControls {
   uint8_t CurrentPage = notebook_page::kStatus;
   uint8_t TabSwitching = 0;
 
-  // Settings commands: hold-off counters and the scan-stop memory.
+  // Settings commands: hold-off counters.
   std::array<uint8_t, 4> SettleCounter{};
-  std::array<uint8_t, 4> ScanAbortRequest{};
   // Enabled states of "Buzzer Mute" with the two scan buttons, and of
   // "Auto Scan".
   bool OptionBoxesEnabled = false;

@@ -325,7 +325,7 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
   EXPECT_EQ(LoadLE(s, 7, 6), 0u);
   EXPECT_EQ(LoadLE(s, 13, 6), 1953525167ULL);
   EXPECT_EQ(r.controls.SettleCounter[0], 4);
-  EXPECT_EQ(r.controls.ScanAbortRequest[0], 1);
+  EXPECT_TRUE(r.settings.TakeScanStops()[0]);
   EXPECT_FALSE(r.controls.OptionBoxesEnabled);
 
   OperationLease lease = r.st.Lease.Take();  // an operation holds a slot: refused, nothing sent

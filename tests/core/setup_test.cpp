@@ -295,7 +295,6 @@ TEST(Scan, StartAsksForTheLastSectorOfTheArrayAndStopAsksFirst) {
   EXPECT_EQ(r.h.core.StatusModel().Hdd1ScanButtonCaption, "Start HDD1 Scan");
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 24 01 00 00 00 00 00 00 00 00 00 AF 6D 70 74 00 00 sum ok"}));
-  EXPECT_EQ(r.h.core.Controls().ScanAbortRequest[0], 1);
   EXPECT_FALSE(r.h.Enc().Status()[status::kActivity] & status::kActIsScan);
 }
 
