@@ -1,7 +1,7 @@
 #!/bin/sh
 # PID 1 of the test guest. Mounts the machine's / read-only over 9p (tag
-# hostroot), lays the cache's packages (raid.cache=DIR on the kernel command
-# line) and a tmpfs over it, mounts the writable results share (tag results)
+# hostroot), lays the cache's packages (tag cache: a share of their own, as
+# overlayfs refuses a layer inside another) and a tmpfs over it, mounts the writable results share (tag results)
 # at raid.results=DIR, runs DIR/.job in that root, writes its exit status to
 # DIR/.status and powers off.
 /bin/busybox --install -s /bin
@@ -10,11 +10,9 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 
-cache=
 results=
 for arg in $(cat /proc/cmdline); do
   case "$arg" in
-    raid.cache=*) cache="${arg#raid.cache=}" ;;
     raid.results=*) results="${arg#raid.results=}" ;;
   esac
 done
@@ -28,14 +26,16 @@ fail() {
   poweroff -f
 }
 
-mkdir -p /mnt/host /mnt/rw /mnt/root /mnt/results
+mkdir -p /mnt/host /mnt/cache /mnt/rw /mnt/root /mnt/results
 mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose hostroot /mnt/host ||
   fail "cannot mount the machine's / over 9p"
+mount -t 9p -o trans=virtio,version=9p2000.L,ro,msize=262144,cache=loose cache /mnt/cache ||
+  fail "cannot mount the package cache"
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 results /mnt/results ||
   fail "cannot mount the results share"
 mount -t tmpfs -o size=256m,mode=755 rw /mnt/rw
 mkdir -p /mnt/rw/upper /mnt/rw/work
-mount -t overlay -o "lowerdir=/mnt/host$cache/root:/mnt/host,upperdir=/mnt/rw/upper,workdir=/mnt/rw/work" \
+mount -t overlay -o "lowerdir=/mnt/cache:/mnt/host,upperdir=/mnt/rw/upper,workdir=/mnt/rw/work" \
   overlay /mnt/root || fail "cannot lay the overlay"
 
 r=/mnt/root
