@@ -25,7 +25,8 @@ if [ $# -lt 2 ]; then
   exit 2
 fi
 results="$(realpath "$1")"
-shift
+script="$(realpath "$2")"
+shift 2
 here="$(cd "$(dirname "$0")" && pwd)"
 cache="${RAID_REALKERNEL_CACHE:-/var/cache/raidgui-realkernel}"
 
@@ -50,7 +51,7 @@ fi
 
 quote() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 {
-  printf 'exec /bin/bash %s' "$(quote "$here/uml-stage.sh")"
+  printf 'exec /bin/bash %s %s' "$(quote "$here/uml-stage.sh")" "$(quote "$script")"
   for a in "$@"; do printf ' %s' "$(quote "$a")"; done
   printf '\n'
 } >"$results/.job"
