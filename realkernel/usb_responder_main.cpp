@@ -4,7 +4,7 @@
 // usb-storage and sd make a /dev/sdX of it, as they do for a USB-to-SATA
 // bridge. The scenario's plug and unplug events bind and unbind the gadget.
 //
-//   raid-usb-responder --scenario FILE [--drive N] [--gadget NAME] [--udc NAME]
+//   raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME]
 //                      [--log FILE] [--ready FILE]
 //
 // Runs until SIGTERM or SIGINT, then unbinds and removes the gadget.
@@ -417,7 +417,7 @@ class Gadget {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "raid-usb-responder: %s\n"
-               "usage: raid-usb-responder --scenario FILE [--drive N] [--gadget NAME] [--udc NAME] [--log FILE] "
+               "usage: raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME] [--log FILE] "
                "[--ready FILE]\n",
                why);
   return 2;
@@ -433,7 +433,7 @@ int main(int argc, char** argv) {
       std::printf(
           "raid-usb-responder: a USB mass-storage gadget (configfs + FunctionFS) answered by the simulated "
           "enclosure\n"
-          "  --scenario FILE  the simulated machine\n"
+          "  --scenario FILE  the simulated machine (default: the built-in one)\n"
           "  --drive N        its physical drive the gadget shows (default 0)\n"
           "  --gadget NAME    configfs gadget and FunctionFS instance name (default raidsim)\n"
           "  --udc NAME       USB device controller (default the first in /sys/class/udc)\n"
@@ -461,7 +461,6 @@ int main(int argc, char** argv) {
       return Usage(("unknown option " + a).c_str());
     }
   }
-  if (o.scenario.empty()) return Usage("--scenario is required");
 
   struct sigaction wake {};
   wake.sa_handler = OnWake;

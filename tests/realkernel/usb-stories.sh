@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# The real-kernel stories of the USB path in one boot: the gadget
+# (raid-usb-responder) answered by the simulator behind a real /dev/sda,
+# raidmon and raidctl on it inside the guest; the same stories in-process on
+# this machine meanwhile. Leaves in RESULTS one folder per story with its
+# outcome (STORY/status: 0 passed, else failed, with STORY/why) for
+# usb-check.sh, and timings in RESULTS/timings.
+#   usb-stories.sh BUILD_DIR SOURCE_DIR RESULTS_DIR
+# Exits 77 (with one line) when this machine cannot boot the guest.
+set -uo pipefail
+build="$(realpath "$1")"; src="$(realpath "$2")"; results="$3"
+here="$src/tests/realkernel"
+rm -rf "$results"
+mkdir -p "$results"
+results="$(realpath "$results")"
+export LC_ALL=C
+
+# The firmware image of tests/e2e_raidctl.sh: 0xFF bytes with the two marks.
+head -c 524288 /dev/zero | tr '\0' '\377' >"$results/fw.bin"
+printf 'FIPS' | dd of="$results/fw.bin" conv=notrunc status=none
+printf '\240' | dd of="$results/fw.bin" bs=1 seek=491521 conv=notrunc status=none
+
+# The in-process run of the detection story plays on the real clock too, so
+# it runs beside the guest.
+mkdir -p "$results/sim/daylog" "$results/sim/config" "$results/sim/run"
+XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidmon" --simulate "$here/usb-story.json" --duration 42 \
+  --log-dir "$results/sim/daylog" --config-dir "$results/sim/config" >"$results/sim/raidmon.out" 2>&1 &
+sim_pid=$!
+
+t0=$(date +%s.%N)
+bash "$here/qemu-run.sh" --timeout 300 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
+  >"$results/console.txt" 2>&1
+rc=$?
+t1=$(date +%s.%N)
+wait "$sim_pid"
+cat "$results/console.txt"
+if [ "$rc" -eq 77 ]; then
+  touch "$results/skipped"
+  exit 77
+fi
+awk -v a="$t0" -v b="$t1" 'BEGIN { printf "boot and stories: %.1f s\n", b - a }' >>"$results/timings"
+if [ -f "$results/guest-start" ]; then
+  awk -v a="$t0" -v b="$(cat "$results/guest-start")" 'BEGIN { printf "boot to the guest script: %.1f s\n", b - a }' \
+    >>"$results/timings"
+fi
+if [ "$rc" -ne 0 ]; then
+  echo "realkernel: the guest run ended with $rc"
+  exit 1
+fi
+
+verdict() { # STORY STATUS WHY
+  echo "$2" >"$results/$1/status"
+  [ -n "${3:-}" ] && printf '%s\n' "$3" >"$results/$1/why"
+  return 0
+}
+
+# Day logs with their date-times masked.
+masked() { sed -E 's#[0-9]{2}/[0-9]{2}/[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}#<date-time>#g' "$@"; }
+
+# detect: raidmon found the enclosure behind the real kernel and its day log
+# is the in-process one's.
+if [ ! -f "$results/detect/raidmon.rc" ]; then
+  mkdir -p "$results/detect"
+  verdict detect 1 "raidmon did not run in the guest"
+elif [ "$(cat "$results/detect/raidmon.rc")" != 0 ]; then
+  verdict detect 1 "raidmon ended with $(cat "$results/detect/raidmon.rc"): $(tail -5 "$results/detect/raidmon.out")"
+else
+  masked "$results"/detect/daylog/*.log >"$results/detect/daylog.masked"
+  masked "$results"/sim/daylog/*.log >"$results/sim/daylog.masked"
+  if diff -u "$results/sim/daylog.masked" "$results/detect/daylog.masked" >"$results/detect/daylog.diff"; then
+    verdict detect 0
+  else
+    verdict detect 1 "the day log differs from the in-process run's: $(cat "$results/detect/daylog.diff")"
+  fi
+fi
+
+# upgrade: raidctl wrote and verified the whole image through the kernel.
+up="$results/upgrade"
+if [ ! -f "$up/raidctl.rc" ]; then
+  mkdir -p "$up"
+  verdict upgrade 1 "raidctl did not run in the guest"
+elif [ "$(cat "$up/raidctl.rc")" != 0 ] || ! grep -q "raidctl: SPI Verify OK" "$up/raidctl.out" ||
+  ! grep -q "raidctl: Chksum:07F7FCD7" "$up/raidctl.out"; then
+  verdict upgrade 1 "raidctl ended with $(cat "$up/raidctl.rc"): $(tail -5 "$up/raidctl.out")"
+else
+  verdict upgrade 0
+  echo "upgrade through the kernel: $(cat "$up/seconds") s, $(grep -c ' cdb ' "$up/responder.log") commands" \
+    >>"$results/timings"
+fi
+cat "$results/timings"
+exit 0
