@@ -538,7 +538,12 @@ int main(int argc, char** argv) {
     }
     worker = std::make_unique<PlugWorker>(log);
     bool readyWritten = o.ready.empty();
+    bool startLogged = false;
     while (!g_stop) {
+      if (!startLogged && g_timelineStart >= 0) {
+        log.Line("timeline started");
+        startLogged = true;
+      }
       for (auto& b : drives) {
         if (const auto change = b->Responder().PlugChange()) {
           log.Line(b->Name() + (*change ? " plug" : " unplug"));

@@ -25,7 +25,9 @@ fi
 udevadm settle -t 10
 ls /sys/block >"$out/disks.txt"
 ready=$(date +%s.%N)
-# The scenario's seconds count from raidmon's start, as in-process.
+# The scenario's seconds count from raidmon's start, as in-process: its
+# files are read once first, so that the start after the signal is quick.
+"$raidmon" --help >/dev/null 2>&1
 kill -USR1 "$pid"
 "$raidmon" --log-dir "$out/log" --config-dir "$out" --duration "$seconds" >"$out/stdout.txt" 2>"$out/stderr.txt"
 rc=$?
