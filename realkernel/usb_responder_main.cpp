@@ -28,13 +28,17 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "realkernel/bulk_only.h"
-#include "realkernel/scsi_answer.h"
+#include "platform/clock.h"
+#include "sim/scenario.h"
+#include "sim/scsi_responder.h"
+#include "sim/sim_device_io.h"
 
 namespace fs = std::filesystem;
 using namespace raid::realkernel;
@@ -166,14 +170,53 @@ std::string FirstUdc() {
   return names.empty() ? std::string() : names.front();
 }
 
+// The simulated drive as the gadget's logical unit. The endpoint thread
+// answers commands while the main thread follows the plug state.
+class Drive {
+ public:
+  Drive(const std::string& scenarioPath, int drive)
+      : spec_(scenarioPath.empty() ? raid::sim::DefaultScenario() : raid::sim::LoadScenarioFile(scenarioPath)),
+        io_(clock_, spec_),
+        responder_(io_, drive, raid::sim::ScsiResponder::BlocksFor(spec_, drive)) {}
+
+  ScsiReply Answer(const uint8_t* cdb, size_t cdbLength, raid::DataDirection dir, uint8_t* data, uint32_t length) {
+    raid::sim::ScsiCommand c;
+    c.cdb = cdb;
+    c.cdbLength = cdbLength;
+    c.direction = dir;
+    c.data = data;
+    c.dataLength = length;
+    std::lock_guard lock(mu_);
+    const raid::sim::ScsiAnswer a = responder_.Answer(c);
+    ScsiReply r;
+    r.status = a.status;
+    r.sense.assign(a.sense.begin(), a.sense.begin() + std::min<size_t>(a.senseLength, a.sense.size()));
+    r.moved = a.transferred;
+    r.hang = a.hang;
+    return r;
+  }
+
+  // The new plug state when it changed (at once the first time).
+  std::optional<bool> PlugChange() {
+    std::lock_guard lock(mu_);
+    return responder_.PlugChange();
+  }
+
+ private:
+  raid::SystemClock clock_;
+  raid::sim::ScenarioSpec spec_;
+  raid::sim::SimDeviceIo io_;
+  raid::sim::ScsiResponder responder_;
+  std::mutex mu_;
+};
+
 class Gadget {
  public:
-  Gadget(const Options& o, ScsiAnswer& answer, Log& log)
+  Gadget(const Options& o, Drive& drive, Log& log)
       : opt_(o),
-        answer_(answer),
         log_(log),
-        target_([this](const uint8_t* cdb, size_t len, raid::DataDirection dir, uint8_t* data, uint32_t length) {
-          return answer_.Answer(cdb, len, dir, data, length);
+        target_([&drive](const uint8_t* cdb, size_t len, raid::DataDirection dir, uint8_t* data, uint32_t length) {
+          return drive.Answer(cdb, len, dir, data, length);
         }) {}
 
   ~Gadget() { TearDown(); }
@@ -394,7 +437,6 @@ class Gadget {
   }
 
   Options opt_;
-  ScsiAnswer& answer_;
   Log& log_;
   BulkOnlyTarget target_;
   fs::path dir_;
@@ -473,14 +515,14 @@ int main(int argc, char** argv) {
   try {
     Log log;
     log.Open(o.log);
-    auto answer = MakeScsiAnswer(o.scenario, o.drive);
-    Gadget g(o, *answer, log);
+    Drive drive(o.scenario, o.drive);
+    Gadget g(o, drive, log);
     g.SetUp();
-    g.Follow(answer->Plugged());
+    if (auto plugged = drive.PlugChange()) g.Follow(*plugged);
     if (!o.ready.empty()) WriteText(o.ready, "ready\n");
     while (!g_stop) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      g.Follow(answer->Plugged());
+      if (auto plugged = drive.PlugChange()) g.Follow(*plugged);
     }
     g.TearDown();
     log.Line("stopped");

@@ -2,7 +2,10 @@
 # Inside the test guest (qemu-run.sh): the stories of the USB path, one after
 # the other, each with its own gadget. Every result goes to RESULTS/STORY/.
 #   usb-stories-guest.sh BUILD SOURCE RESULTS
-#   detect   the story scenario behind /dev/sda, raidmon on it for 42 s
+#   detect   the story scenario behind /dev/sda, raidmon on it for 48 s. The
+#            scenario's clock starts with the gadget, a few seconds before
+#            raidmon, so its first event comes at 10 s and the next ones 5 s
+#            apart (more than a poll); the replug is found within about 8 s.
 #   upgrade  a whole firmware upgrade with raidctl through the kernel
 build="$1"; src="$2"; results="$3"
 export LC_ALL=C XDG_RUNTIME_DIR=/run/raid
@@ -46,7 +49,7 @@ story_detect() {
   t0=$(now)
   start_gadget detect --scenario "$src/tests/realkernel/usb-story.json" || return 1
   echo "guest: detect: $disk after $(elapsed "$t0" "$(now)") s"
-  "$build/app/raidmon" --log-dir "$results/detect/daylog" --config-dir "$results/detect/config" --duration 42 \
+  "$build/app/raidmon" --log-dir "$results/detect/daylog" --config-dir "$results/detect/config" --duration 48 \
     >"$results/detect/raidmon.out" 2>&1
   echo $? >"$results/detect/raidmon.rc"
   stop_gadget

@@ -23,7 +23,7 @@ printf '\240' | dd of="$results/fw.bin" bs=1 seek=491521 conv=notrunc status=non
 # The in-process run of the detection story plays on the real clock too, so
 # it runs beside the guest.
 mkdir -p "$results/sim/daylog" "$results/sim/config" "$results/sim/run"
-XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidmon" --simulate "$here/usb-story.json" --duration 42 \
+XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidmon" --simulate "$here/usb-story.json" --duration 48 \
   --log-dir "$results/sim/daylog" --config-dir "$results/sim/config" >"$results/sim/raidmon.out" 2>&1 &
 sim_pid=$!
 
