@@ -6,6 +6,8 @@
 #            scenario's clock starts with the gadget, a few seconds before
 #            raidmon, so its first event comes at 10 s and the next ones 5 s
 #            apart (more than a poll); the replug is found within about 8 s.
+#   hang     raidctl status while the fourth vendor request is never answered:
+#            usb-storage gives up on it and resets the device
 #   upgrade  a whole firmware upgrade with raidctl through the kernel
 build="$1"; src="$2"; results="$3"
 export LC_ALL=C XDG_RUNTIME_DIR=/run/raid
@@ -56,6 +58,18 @@ story_detect() {
   echo "guest: detect: story done in $(elapsed "$t0" "$(now)") s"
 }
 
+story_hang() {
+  mkdir -p "$results/hang"
+  local t0
+  start_gadget hang --scenario "$src/tests/realkernel/usb-hang.json" || return 1
+  t0=$(now)
+  "$build/app/raidctl" status >"$results/hang/raidctl.out" 2>&1 </dev/null
+  echo $? >"$results/hang/raidctl.rc"
+  elapsed "$t0" "$(now)" >"$results/hang/seconds"
+  stop_gadget
+  echo "guest: hang: raidctl ended with $(cat "$results/hang/raidctl.rc") after $(cat "$results/hang/seconds") s"
+}
+
 story_upgrade() {
   mkdir -p "$results/upgrade"
   local t0 t1 rc
@@ -70,7 +84,7 @@ story_upgrade() {
   echo "guest: upgrade: raidctl ended with $rc after $(cat "$results/upgrade/seconds") s"
 }
 
-for story in ${RAID_STORIES:-detect upgrade}; do
+for story in ${RAID_STORIES:-detect hang upgrade}; do
   "story_$story"
 done
 dmesg >"$results/dmesg.txt"

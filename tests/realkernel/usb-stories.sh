@@ -74,6 +74,29 @@ else
   fi
 fi
 
+# hang: the request held unanswered ended in usb-storage's reset, the
+# commands after it were answered, and raidctl said what it says in-process.
+hang="$results/hang"
+XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidctl" status --simulate "$here/usb-hang.json" \
+  >"$results/sim/hang.out" 2>&1 </dev/null
+echo $? >"$results/sim/hang.rc"
+if [ ! -f "$hang/raidctl.rc" ]; then
+  mkdir -p "$hang"
+  verdict hang 1 "raidctl did not run in the guest"
+elif ! grep -q " HANG$" "$hang/responder.log"; then
+  verdict hang 1 "no command was held: $(grep -c ' cdb ' "$hang/responder.log") commands answered"
+elif ! sed -n '/ HANG$/,$p' "$hang/responder.log" | grep -qE "usb: (disabled|Bulk-Only Mass Storage Reset)"; then
+  verdict hang 1 "the host never reset the device after the held command"
+elif ! sed -n '/ HANG$/,$p' "$hang/responder.log" | grep -q " cdb fe .* GOOD$"; then
+  verdict hang 1 "no vendor request was answered after the reset"
+elif [ "$(cat "$hang/raidctl.rc")" != "$(cat "$results/sim/hang.rc")" ] ||
+  ! diff -u "$results/sim/hang.out" "$hang/raidctl.out" >"$hang/raidctl.diff"; then
+  verdict hang 1 "raidctl ended with $(cat "$hang/raidctl.rc") (in-process $(cat "$results/sim/hang.rc")): $(cat "$hang/raidctl.diff")"
+else
+  verdict hang 0
+  echo "hang: raidctl status took $(cat "$hang/seconds") s with one request held until the reset" >>"$results/timings"
+fi
+
 # upgrade: raidctl wrote and verified the whole image through the kernel.
 up="$results/upgrade"
 if [ ! -f "$up/raidctl.rc" ]; then
