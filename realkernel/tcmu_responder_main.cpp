@@ -6,8 +6,8 @@
 // scenario's plug and unplug events link and unlink the drive's LUN, so the
 // kernel and udev see the disk come and go.
 //
-//   raid-tcmu-responder --scenario FILE [--log FILE] [--ready FILE]
-//                       [--hba N] [--hang-hold SECONDS]
+//   raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE]
+//                       [--ready FILE] [--hba N] [--hang-hold SECONDS]
 //
 // Needs root, configfs mounted at /sys/kernel/config and the modules
 // target_core_mod, target_core_user, tcm_loop and uio loaded. Makes every
@@ -65,6 +65,7 @@ void OnStopSignal(int) { g_stop = true; }
 struct Options {
   std::string scenario;
   std::string log;
+  std::string trace;
   std::string ready;
   int hba = 0;
   int hangHoldSeconds = 30;
@@ -419,10 +420,11 @@ void RemoveTarget(const fs::path& hba) {
 
 int Usage(const char* why) {
   std::fprintf(stderr,
-               "%s\nusage: raid-tcmu-responder --scenario FILE [--log FILE] [--ready FILE] [--hba N] "
+               "%s\nusage: raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE] [--ready FILE] [--hba N] "
                "[--hang-hold SECONDS]\n"
                "  --scenario FILE      the simulated machine (the format of raidmon --simulate)\n"
                "  --log FILE           one line per command, per plug change and per abort\n"
+               "  --trace FILE         the simulator's request trace (as raidmon --trace writes it)\n"
                "  --ready FILE         written once every present drive is linked\n"
                "  --hba N              the backstores go to core/user_N (default 0)\n"
                "  --hang-hold SECONDS  longest a hung command is held without an abort (default 30)\n",
@@ -444,6 +446,8 @@ int main(int argc, char** argv) {
         o.scenario = v;
       } else if (a == "--log") {
         o.log = v;
+      } else if (a == "--trace") {
+        o.trace = v;
       } else if (a == "--ready") {
         o.ready = v;
       } else if (a == "--hba") {
@@ -464,6 +468,7 @@ int main(int argc, char** argv) {
   // Declared before the drives: their responders use it to the end.
   SystemClock clock;
   std::unique_ptr<sim::SimDeviceIo> io;
+  std::ofstream trace;
   std::vector<std::unique_ptr<Backstore>> drives;
   const fs::path hba = kCore / ("user_" + std::to_string(o.hba));
   std::unique_ptr<PlugWorker> worker;
@@ -477,6 +482,12 @@ int main(int argc, char** argv) {
     // The timeline runs on the real clock from now: the program on a real
     // device runs on the real clock too.
     io = std::make_unique<sim::SimDeviceIo>(clock, spec);
+    if (!o.trace.empty()) {
+      trace.open(o.trace);
+      if (!trace) throw std::runtime_error("cannot write " + o.trace);
+      trace << std::unitbuf;
+      io->SetTrace(&trace);
+    }
     if (!fs::exists(kLoopback)) fs::create_directories(kLoopback);
     MakeTarget();
     for (int d = 0; d < 10; ++d) {

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "core_harness.h"
@@ -389,6 +390,49 @@ TEST(ScsiResponder, AnAtaBridgeReturnsItsRegistersAndTheProgramsInquiryArrivesCu
   a = d.Send({0x00, 0, 0, 0, 0, 0}, DataDirection::None, none);
   EXPECT_EQ(SenseOf(a).key, sim::kKeyNotReady);
   EXPECT_EQ(SenseOf(a).asc, 0x3A);
+}
+
+TEST(ScsiResponder, AnyCommandFromTheHostIsAnsweredWithinItsBufferAndOnlyTheEnclosuresOwnReachTheSimulator) {
+  // Whatever a host sends (any opcode, CDB length, direction and buffer),
+  // the answer stays inside the buffer, GOOD carries no sense and CHECK
+  // CONDITION carries valid sense, and the simulator sees only the
+  // enclosure's own commands.
+  OneDrive d(R"({"enclosures":[{"name":"E1","transport":"ata"}],"disks":[{"drive":0,"enclosure":"E1"}],
+    "volumes":[{"letter":"E","drive":0,"length":5000000}]})");
+  std::mt19937 rng(11);
+  const uint8_t interesting[] = {0x00, 0x03, 0x12, 0x1A, 0x1B, 0x1E, 0x25, 0x28, 0x2A, 0x35,
+                                 0x5A, 0x85, 0x91, 0x9E, 0xA0, 0xA1, 0xFE, 0x7F, 0x42, 0xC0};
+  constexpr size_t kGuard = 64;
+  for (int i = 0; i < 20000; ++i) {
+    std::vector<uint8_t> cdb(1 + rng() % 16);
+    for (auto& b : cdb) b = static_cast<uint8_t>(rng() % 4 ? rng() % 4 : rng());
+    cdb[0] = rng() % 4 ? interesting[rng() % sizeof interesting] : static_cast<uint8_t>(rng());
+    const uint32_t length = rng() % 3 ? (rng() % 9) * 512 : rng() % 4100;
+    std::vector<uint8_t> buffer(length + kGuard, 0xA5);
+    const auto dir = static_cast<DataDirection>(rng() % 3);
+    sim::ScsiCommand c;
+    c.cdb = cdb.data();
+    c.cdbLength = cdb.size();
+    c.direction = dir;
+    c.data = buffer.data();
+    c.dataLength = length;
+    const sim::ScsiAnswer a = d.r.Answer(c);
+    ASSERT_FALSE(a.hang);
+    ASSERT_LE(a.transferred, length) << HexBytes(cdb.data(), cdb.size());
+    for (size_t g = length; g < buffer.size(); ++g) ASSERT_EQ(buffer[g], 0xA5) << HexBytes(cdb.data(), cdb.size());
+    if (a.status == sim::kStatusGood) {
+      ASSERT_EQ(a.senseLength, 0);
+    } else {
+      ASSERT_EQ(a.status, sim::kStatusCheckCondition);
+      ASSERT_TRUE(SenseOf(a).valid);
+    }
+  }
+  for (const std::string& line : d.m.TraceLines()) {
+    const bool own = line.find(" ATA ") != std::string::npos || line.find(" CDB 12 ") != std::string::npos ||
+                     line.find(" CDB 28 ") != std::string::npos || line.find(" CDB 2A ") != std::string::npos ||
+                     line.find(" CDB FE ") != std::string::npos;
+    EXPECT_TRUE(own) << line;
+  }
 }
 
 }  // namespace

@@ -2,14 +2,14 @@
 # Runs inside the user-mode-linux guest: serves SCENARIO's disks as SCSI
 # disks with raid-tcmu-responder, waits until they are there, runs raidmon on
 # the real disks for SECONDS and leaves the day log, raidmon's output and the
-# responder's command log in OUT.
+# responder's command log and the simulator's request trace in OUT.
 #
 #   story-detect.sh RESPONDER RAIDMON SCENARIO SECONDS OUT
 set -u
 responder="$1" raidmon="$2" scenario="$3" seconds="$4" out="$5"
 mkdir -p "$out/log"
 start=$(date +%s.%N)
-"$responder" --scenario "$scenario" --log "$out/responder.log" --ready "$out/.ready" &
+"$responder" --scenario "$scenario" --log "$out/responder.log" --trace "$out/trace.txt" --ready "$out/.ready" &
 pid=$!
 for _ in $(seq 100); do
   [ -f "$out/.ready" ] && break
