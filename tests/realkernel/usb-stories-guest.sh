@@ -1,7 +1,7 @@
 #!/bin/bash
 # Inside the test guest (qemu-run.sh): the stories of the USB path, one after
 # the other, each with its own gadget. Every result goes to RESULTS/STORY/.
-#   usb-stories-guest.sh BUILD SOURCE RESULTS
+#   usb-stories-guest.sh BUILD SOURCE RESULTS [STORIES]
 #   detect   the story scenario behind /dev/sda, raidmon on it for 48 s. The
 #            scenario's clock starts with the gadget, a few seconds before
 #            raidmon, so its first event comes at 10 s and the next ones 5 s
@@ -9,7 +9,7 @@
 #   hang     raidctl status while the fourth vendor request is never answered:
 #            usb-storage gives up on it and resets the device
 #   upgrade  a whole firmware upgrade with raidctl through the kernel
-build="$1"; src="$2"; results="$3"
+build="$1"; src="$2"; results="$3"; stories="${4:-detect hang upgrade}"
 export LC_ALL=C XDG_RUNTIME_DIR=/run/raid
 mkdir -p "$XDG_RUNTIME_DIR"
 echo "guest: script started at $(cut -d' ' -f1 /proc/uptime) s of guest uptime"
@@ -84,7 +84,7 @@ story_upgrade() {
   echo "guest: upgrade: raidctl ended with $rc after $(cat "$results/upgrade/seconds") s"
 }
 
-for story in ${RAID_STORIES:-detect hang upgrade}; do
+for story in $stories; do
   "story_$story"
 done
 dmesg >"$results/dmesg.txt"
