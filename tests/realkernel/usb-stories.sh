@@ -31,7 +31,7 @@ sim_pid=$!
 
 t0=$(date +%s.%N)
 bash "$here/qemu-run.sh" --timeout 300 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
-  "${RAID_STORIES:-detect hang upgrade}" \
+  "${RAID_STORIES:-detect transports hang upgrade}" \
   >"$results/console.txt" 2>&1
 rc=$?
 t1=$(date +%s.%N)
@@ -75,6 +75,35 @@ else
   else
     verdict detect 1 "the day log differs from the in-process run's: $(cat "$results/detect/daylog.diff")"
   fi
+fi
+
+# transports: raidctl finds the four enclosures behind five USB disks, each
+# by its own transport, declines the plain disk, and says what it says
+# in-process.
+tr="$results/transports"
+mkdir -p "$tr"
+for what in list status; do
+  XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidctl" "$what" --simulate "$here/usb-transports.json" \
+    >"$results/sim/transports-$what.out" 2>&1 </dev/null
+  echo $? >"$results/sim/transports-$what.rc"
+done
+why=
+for what in list status; do
+  if [ ! -f "$tr/$what.rc" ]; then
+    why="raidctl $what did not run in the guest"
+    break
+  elif [ "$(cat "$tr/$what.rc")" != "$(cat "$results/sim/transports-$what.rc")" ] ||
+    ! diff -u "$results/sim/transports-$what.out" "$tr/$what.out" >"$tr/$what.diff"; then
+    why="raidctl $what ended with $(cat "$tr/$what.rc") (in-process $(cat "$results/sim/transports-$what.rc")): $(cat "$tr/$what.diff")"
+    break
+  fi
+done
+if [ -n "$why" ]; then
+  verdict transports 1 "$why"
+elif [ "$(grep -c 'enclosure ' "$tr/list.out")" -ne 4 ]; then
+  verdict transports 1 "raidctl list did not find four enclosures: $(cat "$tr/list.out")"
+else
+  verdict transports 0
 fi
 
 # hang: the request held unanswered ended in usb-storage's reset, the
