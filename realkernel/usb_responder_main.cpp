@@ -5,7 +5,7 @@
 // bridge. The scenario's plug and unplug events bind and unbind the gadget.
 //
 //   raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME]
-//                      [--log FILE] [--ready FILE]
+//                      [--log FILE] [--trace FILE] [--ready FILE]
 //
 // Runs until SIGTERM or SIGINT, then unbinds and removes the gadget.
 #include <fcntl.h>
@@ -63,6 +63,7 @@ struct Options {
   std::string gadget = "raidsim";
   std::string udc;
   std::string log;
+  std::string trace;
   std::string ready;
 };
 
@@ -194,6 +195,12 @@ class Drive {
     r.moved = a.transferred;
     r.hang = a.hang;
     return r;
+  }
+
+  // The simulator's request trace (as raidmon --trace writes it).
+  void SetTrace(std::ostream* out) {
+    std::lock_guard lock(mu_);
+    io_.SetTrace(out);
   }
 
   // The new plug state when it changed (at once the first time).
@@ -460,7 +467,7 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "raid-usb-responder: %s\n"
                "usage: raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME] [--log FILE] "
-               "[--ready FILE]\n",
+               "[--trace FILE] [--ready FILE]\n",
                why);
   return 2;
 }
@@ -480,6 +487,7 @@ int main(int argc, char** argv) {
           "  --gadget NAME    configfs gadget and FunctionFS instance name (default raidsim)\n"
           "  --udc NAME       USB device controller (default the first in /sys/class/udc)\n"
           "  --log FILE       one line per command and per USB event\n"
+          "  --trace FILE     the simulator's request trace (as raidmon --trace writes it)\n"
           "  --ready FILE     created once the gadget is set up and follows the scenario\n");
       return 0;
     }
@@ -497,6 +505,8 @@ int main(int argc, char** argv) {
       o.udc = v;
     } else if (a == "--log") {
       o.log = v;
+    } else if (a == "--trace") {
+      o.trace = v;
     } else if (a == "--ready") {
       o.ready = v;
     } else {
@@ -516,6 +526,12 @@ int main(int argc, char** argv) {
     Log log;
     log.Open(o.log);
     Drive drive(o.scenario, o.drive);
+    std::ofstream trace;
+    if (!o.trace.empty()) {
+      trace.open(o.trace);
+      if (!trace) throw std::runtime_error("cannot write " + o.trace);
+      drive.SetTrace(&trace);
+    }
     Gadget g(o, drive, log);
     g.SetUp();
     if (auto plugged = drive.PlugChange()) g.Follow(*plugged);

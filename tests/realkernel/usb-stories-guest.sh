@@ -101,7 +101,7 @@ story_hang() {
 story_upgrade() {
   mkdir -p "$results/upgrade"
   local t0 t1 rc
-  start_gadget upgrade responder || return 1
+  start_gadget upgrade responder --trace "$results/upgrade/trace.txt" || return 1
   t0=$(now)
   "$build/app/raidctl" upgrade "$results/fw.bin" --yes >"$results/upgrade/raidctl.out" 2>&1 </dev/null
   rc=$?

@@ -129,18 +129,28 @@ else
   echo "hang: raidctl status took $(cat "$hang/seconds") s with one request held until the reset" >>"$results/timings"
 fi
 
-# upgrade: raidctl wrote and verified the whole image through the kernel.
+# upgrade: raidctl wrote and verified the whole image through the kernel,
+# with the command sectors of the in-process upgrade, in the same order, and
+# the same output.
 up="$results/upgrade"
+XDG_RUNTIME_DIR="$results/sim/run" "$build/app/raidctl" upgrade "$results/fw.bin" --simulate --yes \
+  --trace "$results/sim/upgrade-trace.txt" >"$results/sim/upgrade.out" 2>&1 </dev/null
+# The command sectors, without the time each was sent at.
+commands() { grep ' CMD ' "$1" | cut -d' ' -f2-; }
 if [ ! -f "$up/raidctl.rc" ]; then
   mkdir -p "$up"
   verdict upgrade 1 "raidctl did not run in the guest"
 elif [ "$(cat "$up/raidctl.rc")" != 0 ] || ! grep -q "raidctl: SPI Verify OK" "$up/raidctl.out" ||
   ! grep -q "raidctl: Chksum:07F7FCD7" "$up/raidctl.out"; then
   verdict upgrade 1 "raidctl ended with $(cat "$up/raidctl.rc"): $(tail -5 "$up/raidctl.out")"
+elif ! diff -u "$results/sim/upgrade.out" "$up/raidctl.out" >"$up/raidctl.diff"; then
+  verdict upgrade 1 "raidctl's output differs from the in-process upgrade's: $(head -40 "$up/raidctl.diff")"
+elif ! diff <(commands "$results/sim/upgrade-trace.txt") <(commands "$up/trace.txt") >"$up/trace.diff"; then
+  verdict upgrade 1 "the command sectors differ from the in-process upgrade's: $(head -20 "$up/trace.diff")"
 else
   verdict upgrade 0
-  echo "upgrade through the kernel: $(cat "$up/seconds") s, $(grep -c ' cdb ' "$up/responder.log") commands" \
-    >>"$results/timings"
+  echo "upgrade through the kernel: $(cat "$up/seconds") s, $(commands "$up/trace.txt" | wc -l) command sectors," \
+    "$(grep -c ' cdb ' "$up/responder.log") commands at the gadget" >>"$results/timings"
 fi
 cat "$results/timings"
 exit 0
