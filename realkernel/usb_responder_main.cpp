@@ -266,15 +266,19 @@ class Gadget {
     bulk_ = std::thread([this] { BulkLoop(); });
   }
 
-  // Binds or unbinds the gadget to follow the simulated drive.
+  // Binds or unbinds the gadget to follow the simulated drive. Called
+  // again and again: a bind or unbind that failed is tried at the next call
+  // (its failure logged once).
   void Follow(bool plugged) {
     if (plugged == bound_) return;
     try {
       WriteText(dir_ / "UDC", plugged ? udc_ + "\n" : "\n");
       bound_ = plugged;
+      failureLogged_ = false;
       log_.Line(plugged ? "plug: bound to " + udc_ : "unplug: unbound");
     } catch (const std::exception& e) {
-      log_.Line(std::string(plugged ? "plug" : "unplug") + " failed: " + e.what());
+      if (!failureLogged_) log_.Line(std::string(plugged ? "plug" : "unplug") + " failed: " + e.what());
+      failureLogged_ = true;
     }
   }
 
@@ -452,6 +456,7 @@ class Gadget {
   bool made_ = false;
   bool mounted_ = false;
   bool bound_ = false;
+  bool failureLogged_ = false;
   int ep0_ = -1;
   int epIn_ = -1;
   int epOut_ = -1;
@@ -534,11 +539,14 @@ int main(int argc, char** argv) {
     }
     Gadget g(o, drive, log);
     g.SetUp();
-    if (auto plugged = drive.PlugChange()) g.Follow(*plugged);
+    bool plugged = false;
+    if (auto change = drive.PlugChange()) plugged = *change;
+    g.Follow(plugged);
     if (!o.ready.empty()) WriteText(o.ready, "ready\n");
     while (!g_stop) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      if (auto plugged = drive.PlugChange()) g.Follow(*plugged);
+      if (auto change = drive.PlugChange()) plugged = *change;
+      g.Follow(plugged);
     }
     g.TearDown();
     log.Line("stopped");
