@@ -6,6 +6,8 @@
 #            scenario's clock starts with the gadget, a few seconds before
 #            raidmon, so its first event comes at 10 s and the next ones 5 s
 #            apart (more than a poll); the replug is found within about 8 s.
+#   hotplug  the enclosure unplugged and plugged back 2 s later, then again
+#            5 s later; raidmon on it for 44 s
 #   transports  four enclosures, one of each transport, and a plain disk as
 #            five USB disks on five controllers; raidctl list and status
 #   hang     raidctl status while the fourth vendor request is never answered:
@@ -53,18 +55,23 @@ stop_gadgets() {
   done
 }
 
-story_detect() {
-  mkdir -p "$results/detect/daylog" "$results/detect/config"
-  local t0
+# A story told by raidmon's day log: the scenario behind one gadget, raidmon
+# on the real disk for SECONDS.
+daylog_story() {
+  local story="$1" scenario="$2" seconds="$3" t0
+  mkdir -p "$results/$story/daylog" "$results/$story/config"
   t0=$(now)
-  start_gadget detect responder --scenario "$src/tests/realkernel/usb-story.json" || return 1
-  echo "guest: detect: the disk after $(elapsed "$t0" "$(now)") s"
-  "$build/app/raidmon" --log-dir "$results/detect/daylog" --config-dir "$results/detect/config" --duration 48 \
-    >"$results/detect/raidmon.out" 2>&1
-  echo $? >"$results/detect/raidmon.rc"
+  start_gadget "$story" responder --scenario "$src/tests/realkernel/$scenario" || return 1
+  echo "guest: $story: the disk after $(elapsed "$t0" "$(now)") s"
+  "$build/app/raidmon" --log-dir "$results/$story/daylog" --config-dir "$results/$story/config" \
+    --duration "$seconds" >"$results/$story/raidmon.out" 2>&1
+  echo $? >"$results/$story/raidmon.rc"
   stop_gadgets
-  echo "guest: detect: story done in $(elapsed "$t0" "$(now)") s"
+  echo "guest: $story: story done in $(elapsed "$t0" "$(now)") s"
 }
+
+story_detect() { daylog_story detect usb-story.json 48; }
+story_hotplug() { daylog_story hotplug usb-hotplug.json 44; }
 
 story_transports() {
   mkdir -p "$results/transports"
