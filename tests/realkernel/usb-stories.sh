@@ -13,6 +13,11 @@
 set -uo pipefail
 build="$(realpath "$1")"; src="$(realpath "$2")"; results="$3"
 here="$src/tests/realkernel"
+if ! bash "$here/qemu-run.sh" --check; then
+  mkdir -p "$3"
+  touch "$3/skipped"
+  exit 77
+fi
 rm -rf "$results"
 mkdir -p "$results"
 results="$(realpath "$results")"
