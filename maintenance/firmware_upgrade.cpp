@@ -103,6 +103,12 @@ bool FirmwareUpgrade::LeaveUpdateMode() {
 }
 
 UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
+  // The page's slot is chosen now: later selections do not move the
+  // operation.
+  return Upgrade(core_.Controls().UpgradePageSlot);
+}
+
+UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target) {
   // A detection that is publishing would change the device table under the
   // operation.
   if (!core_.OperationAllowed()) return UpgradeOutcome::Ignored;
@@ -121,9 +127,7 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
     view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
     return UpgradeOutcome::NoImage;
   }
-  // The page's slot is chosen now: later selections do not move the
-  // operation.
-  lease_.Hold(core_.Controls().UpgradePageSlot);
+  lease_.Hold(target);
   const uint8_t slot = static_cast<uint8_t>(lease_.Slot());
   if (!Shown(core_.Commands().SpiControl(slot, spi_control::kMode11))) return UpgradeOutcome::ModeFailed;
 

@@ -93,7 +93,10 @@ class FirmwareUpgrade {
   bool UseBuiltImage(std::vector<uint8_t> image, const std::string& name);
   const std::vector<uint8_t>& Image() const { return image_; }
 
-  // UpgradeClick.
+  // Writes the loaded image into the flash of the enclosure in `slot`, with
+  // the Upgrade page's texts, progress and boxes.
+  UpgradeOutcome Upgrade(uint8_t slot);
+  // The Upgrade button: the upgrade of the page's slot.
   UpgradeOutcome UpgradeClick();
   // Asked after the record checks passed, before anything is written; false
   // leaves the flash untouched. Unset: no question (the window's way).

@@ -5,33 +5,19 @@
 
 namespace raid {
 
-namespace {
-
-std::string DriveName(uint8_t drive) { return drive == 0 ? "HDD1" : "HDD2"; }
-}  // namespace
-
 SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
-    : core_(core), view_(view), framing_(framing) {
+    : core_(core), view_(view), verbs_(core, view, framing) {
   core_.SetRequestServedHandler([this](uint8_t bit, bool ok) { RequestServed(bit, ok); });
 }
 
-DecodedStatus SetupPage::PageStatus() const {
-  const uint8_t slot = core_.Controls().StatusPageSlot;
-  return DecodeStatus(core_.StatusRecordOf(slot), ReadFirmware(core_.IdentSectorOf(slot)));
-}
+uint8_t SetupPage::PageSlot() const { return core_.Controls().StatusPageSlot; }
+
+DecodedStatus SetupPage::PageStatus() const { return verbs_.StatusOf(PageSlot()); }
 
 bool SetupPage::RecordScheduleOn() const { return PageStatus().scheduleOn; }
 uint8_t SetupPage::RecordSchedulePeriod() const { return PageStatus().schedulePeriod; }
 
-void SetupPage::SetMessagePanel(const std::string& text) {
-  messageText_ = text;
-  view_.SetPanelText(kMessagePanel, text);
-}
-
-void SetupPage::ShowProgress(uint32_t value) {
-  core_.Commands().ProgressValue = value;
-  view_.ProgressChanged(ProgressBar::Setup, value);
-}
+void SetupPage::SetMessagePanel(const std::string& text) { view_.SetPanelText(kMessagePanel, text); }
 
 void SetupPage::SetBackupChecked(bool checked) {
   Model.ScheduleChecked = checked;
@@ -121,7 +107,7 @@ void SetupPage::ScheduleSwitchClick(bool checked) {
   RefreshScheduleLabel();
   // Switching the schedule off is sent at once; switching it on waits for
   // "Set".
-  if (!checked) core_.RequestBackupPeriod();
+  if (!checked) verbs_.SetSchedule(PageSlot(), false, 0);
 }
 
 std::string SetupPage::InitializeQuestion() const {
@@ -144,65 +130,38 @@ SetOutcome SetupPage::SetClick() {
       SetMessagePanel(setup_text::kChoosePeriod);
       return SetOutcome::NoPeriod;
     }
-    core_.RequestBackupPeriod();
+    verbs_.SetSchedule(PageSlot(), core_.Controls().BackupEnabled, core_.Controls().BackupMinutes);
     return SetOutcome::ScheduleQueued;
   }
-  // A detection that is publishing would change the device table under the
-  // operation.
   if (!core_.OperationAllowed()) return SetOutcome::Ignored;
   if (ConfirmInitialize) {
     if (!ConfirmInitialize(InitializeQuestion())) return SetOutcome::Declined;
-    if (!core_.OperationAllowed()) return SetOutcome::Ignored;  // started while the question was open
   }
-  OperationLease& lease = framing_.BeginDeviceOperation();
-  running_ = true;
-  lease.Hold(core_.Controls().StatusPageSlot);
-  const uint8_t slot = static_cast<uint8_t>(lease.Slot());
-  Model.StepText = setup_text::kAutoPartition;
-  Model.ProgressMax = 100;
-  ShowProgress(0);
-  Model.StepPanelCaption = kInitialisationSteps[0].caption;
-  Model.StepPanelVisible = true;
-  core_.SetProgressTimerEnabled(true);
-  view_.SetupPageChanged();
-
-  bool ok = true;
-  CommandSet& cs = core_.Commands();
-  for (size_t i = 0; i < kInitialisationSteps.size(); ++i) {
-    const InitialisationStep& step = kInitialisationSteps[i];
-    // The payload is whatever earlier commands left; its checksum is made
-    // to match before the header bytes are set.
-    cs.Block.UpdateChecksum();
-    cs.Block.SetHeader(cmd::kInitialise, step.code);
-    if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
-    const bool sent = core_.SendCommandBlock(slot);
-    view_.OptionControlsChanged();
-    ShowProgress(step.progressAfter);
-    if (!sent) {
-      SetMessagePanel(step.failureText);
-      ok = false;
-      break;
-    }
-    SetMessagePanel(step.successText);
+  InitialisationSteps steps;
+  steps.started = [this] {
+    Model.StepText = setup_text::kAutoPartition;
+    Model.ProgressMax = 100;
+    Model.StepPanelCaption = kInitialisationSteps[0].caption;
+    Model.StepPanelVisible = true;
+    view_.SetupPageChanged();
+  };
+  steps.stepDone = [this](size_t i) {
     Model.StepPanelCaption =
         i + 1 < kInitialisationSteps.size() ? kInitialisationSteps[i + 1].caption : kLastStepCaption;
     view_.SetupPageChanged();
-    view_.ProcessMessages();
-  }
-  if (ok) {
-    ShowProgress(100);
-    SetMessagePanel(setup_text::kCreatePartitionOk);
-  }
-  core_.SetProgressTimerEnabled(false);
-  Model.StepPanelVisible = false;
-  view_.SetupPageChanged();
-  if (ok)
-    view_.ShowMessage({setup_text::kCompleted, setup_text::kCaption, BoxIcon::Warning, BoxButtons::Ok});
-  else
-    view_.ShowMessage({messageText_, setup_text::kCaption, BoxIcon::None, BoxButtons::Ok});
+  };
+  steps.ended = [this](bool) {
+    Model.StepPanelVisible = false;
+    view_.SetupPageChanged();
+  };
+  running_ = true;
+  const VerbStatus done = verbs_.Initialise(PageSlot(), steps);
   running_ = false;
-  framing_.EndDeviceOperation();
-  return ok ? SetOutcome::Succeeded : SetOutcome::Failed;
+  switch (done) {
+    case VerbStatus::Succeeded: return SetOutcome::Succeeded;
+    case VerbStatus::Failed: return SetOutcome::Failed;
+    default: return SetOutcome::Ignored;  // started while the question was open
+  }
 }
 
 ScanOutcome SetupPage::ScanClick(uint8_t drive) {
@@ -220,21 +179,14 @@ ScanOutcome SetupPage::ScanClick(uint8_t drive) {
 
 ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
   if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
-  // A start needs the array's last sector; without a capacity it would be
-  // sent as sector 0 (or all of the 48-bit range).
-  if (!stop && PageStatus().capacitySectors == 0) {
-    SetMessagePanel(setup_text::kNoCapacity);
-    return ScanOutcome::NoCapacity;
+  switch (verbs_.Scan(PageSlot(), drive, stop)) {
+    case VerbStatus::Queued: break;
+    case VerbStatus::NoCapacity: return ScanOutcome::NoCapacity;
+    default: return ScanOutcome::Ignored;
   }
-  core_.SetScanButtonCaption(drive, (stop ? "Start " : "Stop ") + DriveName(drive) + " Scan");
-  core_.RequestScan(drive, stop);
+  core_.SetScanButtonCaption(drive, std::string(stop ? "Start " : "Stop ") + (drive == 0 ? "HDD1" : "HDD2") + " Scan");
   view_.StatusPageChanged();
   return ScanOutcome::Queued;
-}
-
-uint64_t SetupPage::ScanLastSector() const {
-  const uint64_t capacity = PageStatus().capacitySectors;
-  return capacity ? capacity - 1 : 0;
 }
 
 void SetupPage::OptionBoxClick() {
@@ -244,7 +196,7 @@ void SetupPage::OptionBoxClick() {
   // schedule off behind the user's back.
   if (core_.Controls().CurrentPage != notebook_page::kSetup) TakeScheduleFromRecord();
   core_.SetBackupEnabled(Model.ScheduleChecked);
-  core_.RequestBackupPeriod();
+  verbs_.SetSchedule(PageSlot(), Model.ScheduleChecked, core_.Controls().BackupMinutes);
 }
 
 void SetupPage::RequestServed(uint8_t bit, bool ok) {

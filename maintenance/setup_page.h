@@ -13,52 +13,13 @@
 #include <functional>
 #include <string>
 
+#include "maintenance/enclosure_verbs.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/core_view.h"
 #include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 
 namespace raid {
-
-namespace setup_text {
-inline constexpr const char* kAutoPartition = "Auto Partition...";
-inline constexpr const char* kCaption = "Auto Patition Message";
-inline constexpr const char* kCompleted =
-    "Auto Patition 8/8 completed!\n\nPlease power off this device or the system,\nand power on it to start data "
-    "synchronize!";
-inline constexpr const char* kCreatePartitionOk = "Create partition OK";
-inline constexpr const char* kScheduleDisabled = "Schedule Backup Disable";
-inline constexpr const char* kTerminateHdd1 = "Do You Want to terminate the scan process?";
-inline constexpr const char* kTerminateHdd2 = "Do You want to terminate the scan process?";
-// Without an array capacity there is no last sector to scan to.
-inline constexpr const char* kNoCapacity = "No array capacity known: the scan was not requested.";
-// Switching the schedule on needs one of the four periods.
-inline constexpr const char* kChoosePeriod = "Choose a backup period first.";
-}  // namespace setup_text
-
-// One step of the initialisation: the command bytes 3 and 4 (byte 4 < 0:
-// left as it is), the words shown and the progress after it.
-struct InitialisationStep {
-  const char* caption;
-  uint8_t code;
-  int argument;
-  const char* successText;
-  const char* failureText;
-  uint32_t progressAfter;
-};
-inline constexpr std::array<InitialisationStep, 7> kInitialisationSteps{{
-    {"Process 1 / 8", 2, -1, "HDD2 ID OK", "HDD2 ID Fail.", 10},
-    {"Process 2 / 8", 1, -1, "HDD1 ID OK", "HDD1 ID Fail.", 20},
-    {"Process 3 / 8", 4, 0, "Clr HDD LBA0 OK", "Clr LBA0 Fail.", 35},
-    {"Process 4 / 8", 4, 16, "Clr HDD LBA16 OK", "Clr LBA16 Fail.", 50},
-    {"Process 5 / 8", 4, 32, "Clr HDD LBA32 OK", "Clr LBA32 Fail.", 65},
-    {"Process 6 / 8", 4, 48, "Clr HDD LBA48 OK", "Clr LBA48 Fail.", 80},
-    {"Process 7 / 8", 3, 1, "Save configure OK", "Save configure Fail.", 90},
-}};
-inline constexpr const char* kLastStepCaption = "Process 8 / 8";
-
-// The schedule periods of the four radio buttons, in their order.
-inline constexpr std::array<uint8_t, 4> kBackupPeriods{10, 30, 60, 180};
 
 struct SetupPageModel {
   uint8_t SetupSubPage = 0;  // 0 Initialize ("Default"), 1 Schedule ("1")
@@ -114,11 +75,8 @@ class SetupPage {
   ScanOutcome Hdd1ScanClick() { return ScanClick(0); }
   ScanOutcome Hdd2ScanClick() { return ScanClick(1); }
   ScanOutcome ScanClick(uint8_t drive);
-  // The request itself, once any question is answered (raidctl names start
-  // or stop itself).
+  // The request itself, once any question is answered.
   ScanOutcome RequestScan(uint8_t drive, bool stop);
-  // The last sector a scan of the Status page's enclosure covers.
-  uint64_t ScanLastSector() const;
 
   // "Buzzer Mute" and "Auto Scan" clicked by the user.
   void BuzzerMuteClick() { OptionBoxClick(); }
@@ -144,20 +102,19 @@ class SetupPage {
   SetupPageModel Model;
 
  private:
-  // The record of the Status page's enclosure, decoded.
+  // The enclosure the page shows (the Status page's), and its record.
+  uint8_t PageSlot() const;
   DecodedStatus PageStatus() const;
   void SetBackupChecked(bool checked);
   void TakeScheduleFromRecord();
   void RedrawTabs();
   void SetMessagePanel(const std::string& text);
-  void ShowProgress(uint32_t value);
   void OptionBoxClick();
   void RequestServed(uint8_t bit, bool ok);
 
   RaidCore& core_;
   CoreView& view_;
-  FirmwareUpgrade& framing_;
-  std::string messageText_;
+  EnclosureVerbs verbs_;
   bool periodChosen_ = false;  // a radio button was clicked since the load
   bool running_ = false;
   uint8_t lastServed_ = 0;

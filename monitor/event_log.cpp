@@ -14,17 +14,9 @@ const std::string& EventLog::DashLine() {
   return dash;
 }
 
-EventLog::EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det,
-                   DeviceReport& report, Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir)
-    : st_(st),
-      controls_(controls),
-      ms_(ms),
-      det_(det),
-      report_(report),
-      clock_(clock),
-      fmt_(fmt),
-      view_(view),
-      logDir_(std::move(logDir)) {
+EventLog::EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+                   const DateTimeFormat& fmt, CoreView& view, std::string logDir)
+    : st_(st), ms_(ms), det_(det), report_(report), clock_(clock), fmt_(fmt), view_(view), logDir_(std::move(logDir)) {
   if (!logDir_.empty() && logDir_.back() != '/' && logDir_.back() != '\\') logDir_ += '/';
 }
 
@@ -198,7 +190,7 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
   }
 }
 
-void EventLog::DetectEvents(uint8_t slotMask) {
+void EventLog::DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanStopsSent) {
   const int limit = std::min<int>(st_.DeviceCount, 4);
   bool changed = false;
   EventTime = clock_.Now();
@@ -249,141 +241,34 @@ void EventLog::DetectEvents(uint8_t slotMask) {
       const uint8_t old = ms_.PrevDriveState[s] == 255 ? 0 : ms_.PrevDriveState[s];
       ms_.PrevDriveState[s] = b.stateByte;
       changed = true;
-      DriveEvents(s, b, old, stamp);
+      LogAll(DriveEvents(s, b, old), stamp);
     }
-    if (Activity(s, b, stamp)) changed = true;
-    if (BadSectors(s, b, stamp)) changed = true;
+    SlotMemory memory = Memory(s);
+    if (LogAll(ActivityEvents(s, b, memory, scanStopsSent[s]), stamp)) changed = true;
+    if (LogAll(BadSectorEvents(s, b, memory), stamp)) changed = true;
+    Remember(s, memory);
   }
-  controls_.ScanAbortRequest.fill(0);
   // Lines an earlier save could not write are tried again every pass.
   if (changed || dayLog_.size() > savedCount_ || !carried_.empty()) Save(path);
 }
 
-void EventLog::DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp) {
-  for (int x = 0; x < 2; ++x) {
-    const DecodedDrive& drive = b.drives[static_cast<size_t>(x)];
-    const uint8_t ob = static_cast<uint8_t>((oldState >> (x * 4)) & 0x0F);
-    RaidEvent e;
-    e.slot = s;
-    e.drive = x;
-    // The drive's state is the first of its bits that is set; an event is
-    // logged only when that bit has risen.
-    switch (drive.state) {
-      case DriveState::Absent:
-        if (ob & status::kAbsent) break;
-        e.kind = EventKind::DriveRemoved;
-        Log(e, stamp);
-        RaiseReport(e);
-        break;
-      case DriveState::Present:
-        if (ob & status::kPresent) break;
-        e.kind = EventKind::DriveInitialized;
-        e.identity = drive;
-        Log(e, stamp);
-        break;
-      case DriveState::Failed:
-        if (ob & status::kFailed) break;
-        e.kind = EventKind::DriveFailed;
-        e.identity = drive;
-        Log(e, stamp);
-        break;
-      case DriveState::Inserted:
-        if (ob & status::kInserted) break;
-        e.kind = EventKind::DriveInserted;
-        Log(e, stamp);
-        break;
-      case DriveState::None: break;
-    }
-  }
+SlotMemory EventLog::Memory(uint8_t s) const {
+  return {ms_.LastProgress[s], ms_.ActivityTarget[s], ms_.ScanRunning[s], ms_.BadSectorsReported[s]};
 }
 
-bool EventLog::Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp) {
-  const bool bothPresent = b.array == ArrayState::Normal;
-  const DecodedActivity& a = b.activity;
-  const uint8_t p = a.progress;
-  uint8_t& last = ms_.LastProgress[s];
-  const bool target0 = ms_.ActivityTarget[s] == 0;
-  if (a.Running()) {
-    ms_.ScanRunning[s] = a.kind == ActivityKind::Scan ? 1 : 0;
-    if (last != kNoProgress && last == p) return false;
-    last = p;
-    ms_.ActivityTarget[s] = static_cast<uint8_t>(a.drive);
-    RaidEvent e;
-    e.kind = EventKind::ActivityProgress;
-    e.slot = s;
-    e.drive = ms_.ActivityTarget[s] == 0 ? 0 : 1;
-    e.activity = ms_.ScanRunning[s] ? ActivityKind::Scan : ActivityKind::Rebuild;
-    e.progress = p;
+void EventLog::Remember(uint8_t s, const SlotMemory& m) {
+  ms_.LastProgress[s] = m.lastProgress;
+  ms_.ActivityTarget[s] = m.activityTarget;
+  ms_.ScanRunning[s] = m.scanRunning;
+  ms_.BadSectorsReported[s] = m.badSectorsReported;
+}
+
+bool EventLog::LogAll(const std::vector<RaidEvent>& events, const std::string& stamp) {
+  for (const RaidEvent& e : events) {
     Log(e, stamp);
-    return true;
+    RaiseReport(e);
   }
-  // An activity that ran: stopped by the user, or ended (with the last
-  // percentage seen) while both drives are present.
-  RaidEvent e;
-  e.slot = s;
-  e.drive = target0 ? 0 : 1;
-  e.progress = last;
-  bool changed = false;
-  if (ms_.ScanRunning[s] == 1) {
-    e.activity = ActivityKind::Scan;
-    if (controls_.ScanAbortRequest[s]) {
-      e.kind = EventKind::ScanAborted;
-      Log(e, stamp);
-      changed = true;
-    } else if (last != kNoProgress && bothPresent) {
-      e.kind = EventKind::ActivityFinished;
-      Log(e, stamp);
-      changed = true;
-    }
-    last = kNoProgress;
-    ms_.ScanRunning[s] = 0;
-  } else if (last != kNoProgress) {
-    if (bothPresent) {
-      e.activity = ActivityKind::Rebuild;
-      e.kind = EventKind::ActivityFinished;
-      Log(e, stamp);
-      changed = true;
-    }
-    last = kNoProgress;
-  }
-  return changed;
-}
-
-bool EventLog::BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp) {
-  const bool bad1 = b.drives[0].badSectors, bad2 = b.drives[1].badSectors;
-  if (!bad1 && !bad2) return false;
-  const uint8_t c = b.badSectorCount;
-  uint8_t& r = ms_.BadSectorsReported[s];
-  if (c == 0 || c == r) return false;
-  if (c < r) {
-    r = c;
-    return false;
-  }
-  const int first = (c - r > 10) ? c - 10 : r;
-  const bool scanning = ms_.ScanRunning[s] == 1;
-  const DecodedActivity& a = b.activity;
-  RaidEvent e;
-  e.kind = EventKind::BadSectors;
-  e.slot = s;
-  e.badSectorCount = c;
-  // The drive the sectors are on; none when neither drive is present.
-  if (bad2 && !bad1) {
-    e.drive = 1;
-  } else if (bad1 && !bad2) {
-    e.drive = 0;
-  } else if (a.Running() && a.drive == 0) {
-    e.drive = scanning ? 0 : 1;  // a rebuild towards HDD1 reads from HDD2
-  } else if (a.Running()) {
-    e.drive = scanning ? 1 : 0;
-  } else if (b.drives[0].present) {
-    e.drive = 0;
-  } else if (b.drives[1].present) {
-    e.drive = 1;
-  }
-  for (int k = first; k < c; ++k) e.sectors.push_back(b.badSectorRing[static_cast<size_t>(k) % 10]);
-  Log(e, stamp);
-  r = c;
-  return true;
+  return !events.empty();
 }
 
 void EventLog::RetryCarried() {
@@ -459,62 +344,17 @@ void EventLog::Save(const std::string& path) {
 }
 
 void EventLog::DetectDeviceChanges() {
-  const int m = st_.DeviceCount;
-  const int n = det_.GroupCount;
-  if (m == n) return;
-  auto same = [&](int c, int k) {
-    return det_.PrevIdentSector[drive_flags::Drive(st_.DeviceList[c]) % kPhysicalDrives] ==
-           det_.IdentSector[drive_flags::Drive(det_.GroupTable[k]) % kPhysicalDrives];
-  };
-  auto queue = [&](EventKind kind, int slot) {
-    RaidEvent e;
-    e.kind = kind;
-    e.slot = slot;
+  std::vector<Sector> before, after;
+  for (int c = 0; c < st_.DeviceCount; ++c)
+    before.push_back(det_.PrevIdentSector[drive_flags::Drive(st_.DeviceList[c]) % kPhysicalDrives]);
+  for (int k = 0; k < det_.GroupCount; ++k)
+    after.push_back(det_.IdentSector[drive_flags::Drive(det_.GroupTable[k]) % kPhysicalDrives]);
+  for (const RaidEvent& e : EnclosureListEvents(before, after)) {
     Queue(e);
     // Raised now, while the published list still describes the enclosure.
     RaiseReport(e);
-  };
-  auto found = [&](int k) {
-    queue(EventKind::EnclosureFound, k);
     PendingDeviceLines_ = 1;
-  };
-  auto removed = [&](int c) {
-    queue(EventKind::EnclosureRemoved, c);
-    PendingDeviceLines_ = 1;
-  };
-  if (m == 0) {
-    for (int k = 0; k < n; ++k) found(k);
-  } else if (n == 0) {
-    for (int c = 0; c < m; ++c) removed(c);
-  } else {
-    int c = 0, i = 0;
-    for (;;) {
-      view_.ProcessMessages();
-      if (same(c, i)) {
-        ++c;
-        ++i;
-      } else {
-        int j = i;
-        while (j < n && !same(c, j)) ++j;
-        if (j < n) {
-          for (int k = i; k < j; ++k) found(k);
-          i = j + 1;
-        } else {
-          removed(c);
-        }
-        ++c;
-      }
-      if (c >= m) {
-        for (int k = i; k < n; ++k) found(k);
-        break;
-      }
-      if (i >= n) {
-        for (int k = c; k < m; ++k) removed(k);
-        break;
-      }
-    }
   }
-  if (PendingDeviceLines_) queue(EventKind::EnclosureListChanged, 0);
 }
 
 }  // namespace raid

@@ -14,22 +14,24 @@
 #include "device/device_state.h"
 #include "monitor/core_view.h"
 #include "monitor/decoded_status.h"
+#include "monitor/event_detector.h"
 #include "monitor/device_report.h"
 #include "monitor/monitor_state.h"
 #include "monitor/raid_event.h"
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/file_io.h"
-#include "monitor/window_controls.h"
 
 namespace raid {
 
 class EventLog {
  public:
-  EventLog(DeviceState& st, WindowControls& controls, MonitorState& ms, DriveDetector& det, DeviceReport& report,
-           Clock& clock, const DateTimeFormat& fmt, CoreView& view, std::string logDir);
+  EventLog(DeviceState& st, MonitorState& ms, DriveDetector& det, DeviceReport& report, Clock& clock,
+           const DateTimeFormat& fmt, CoreView& view, std::string logDir);
 
-  void DetectEvents(uint8_t slotMask);
+  // One pass over the slots of slotMask; scanStopsSent: per slot, whether
+  // a scan stop went out since the last pass.
+  void DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanStopsSent = {});
   void DetectDeviceChanges();
   // The window's creation: no device-change lines wait, the report list is
   // not chosen yet.
@@ -93,9 +95,12 @@ class EventLog {
   std::vector<std::string> notes_;  // notes waiting for the next pass
   bool noteOpenedDay_ = false;      // a note began the day's file anew
   void OpenDay(const std::string& path, bool& full);
-  void DriveEvents(uint8_t s, const DecodedStatus& b, uint8_t oldState, const std::string& stamp);
-  bool Activity(uint8_t s, const DecodedStatus& b, const std::string& stamp);
-  bool BadSectors(uint8_t s, const DecodedStatus& b, const std::string& stamp);
+  // The comparison's memory of a slot, kept in the monitoring state.
+  SlotMemory Memory(uint8_t s) const;
+  void Remember(uint8_t s, const SlotMemory& m);
+  // Logs each event and raises the mail report it calls for; whether there
+  // was any.
+  bool LogAll(const std::vector<RaidEvent>& events, const std::string& stamp);
   void TakeOverStates(int limit);
   void Save(const std::string& path);
   bool MergeFromFile(const std::string& path);
@@ -109,7 +114,6 @@ class EventLog {
   DecodedStatus SlotStatus(uint8_t s) const;
 
   DeviceState& st_;
-  WindowControls& controls_;
   MonitorState& ms_;
   DriveDetector& det_;
   DeviceReport& report_;

@@ -9,7 +9,7 @@ RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreVi
       detection_(io, clock, detectionMessages_),
       settings_(st_, controls_, cs_, view),
       report_(st_, ms_, det_),
-      log_(st_, controls_, ms_, det_, report_, clock, fmt, view, logDir),
+      log_(st_, ms_, det_, report_, clock, fmt, view, logDir),
       poller_(st_, controls_, ms_, cs_, settings_, det_, log_, view),
       page_(st_, controls_, ms_, poller_, view),
       clock_(clock),
@@ -56,14 +56,19 @@ void RaidCore::Start() {
   ms_.PollSkip.fill(0);
   ms_.LastProgress[0] = ms_.LastProgress[1] = kNoProgress;
   controls_.SettleCounter.fill(0);
-  controls_.ScanAbortRequest.fill(0);
+  (void)settings_.TakeScanStops();
   ms_.Caption = AppTitleText();
   view_.IdentityChanged();
   RequestDetection();
 }
 
+void RaidCore::DetectOnce() {
+  Start();
+  detection_.RunOnce();
+  if (std::optional<DetectionResult> result = detection_.TakeResult()) Publish(*result);
+}
+
 void RaidCore::RequestDetection() {
-  changedDuringScan_ = false;
   DetectionInput in;
   in.DriveLetters = det_.DriveLetters;
   in.LetterCount = det_.LetterCount;
@@ -92,10 +97,6 @@ void RaidCore::OnClockTimer() {
 
 void RaidCore::OnDeviceChange() {
   st_.RedetectCountdown = 16;
-  // A scan that was running (or waiting) when the machine changed may have
-  // seen half of the change: the next count check scans again even when the
-  // counts come out the same.
-  if (detection_.Pending()) changedDuringScan_ = true;
   poller_.OnDeviceChange();
 }
 
@@ -114,6 +115,15 @@ void RaidCore::ServeMailRequest() {
 }
 
 void RaidCore::OnDetectionTimer() {
+  // A finished scan is published at once, also while a newer change is
+  // still settling: it saw the machine as it was, and the detection that
+  // follows the settling sees what came since. (Holding it back until the
+  // settling ended let an unplug and a replug a few seconds apart pass
+  // unseen.)
+  if (std::optional<DetectionResult> result = detection_.TakeResult()) {
+    Publish(*result);
+    return;
+  }
   if (st_.RedetectCountdown >= 1 && st_.RedetectCountdown <= 25) {
     ++st_.RedetectCountdown;
     return;
@@ -126,22 +136,14 @@ void RaidCore::OnDetectionTimer() {
     }
     st_.Detecting = 1;
     st_.RedetectCountdown = 0;
-    const uint8_t oldLetters = det_.LetterCount;
-    const int letters = det_.CountLetters();
-    const int drives = det_.CountPhysicalDrives();
-    if (letters == oldLetters && drives == det_.PhysicalDriveCount && !changedDuringScan_) {
-      st_.Detecting = 0;
-      // Nothing changed: the enclosures are still there, and so is Upgrade.
-      if (st_.DeviceCount > 0) view_.UpgradeButtonEnabledChanged(true);
-      return;
-    }
-    det_.PhysicalDriveCount = static_cast<uint8_t>(drives);
+    // Every arrival or removal that was announced is looked at by a
+    // detection, even when the counts of letters and disks come out as
+    // before: an enclosure swapped for another, or a disk unplugged and
+    // another plugged in its place, leaves them equal.
+    det_.CountLetters();
+    det_.PhysicalDriveCount = static_cast<uint8_t>(det_.CountPhysicalDrives());
     RequestDetection();
     if (st_.DeviceCount == 0) SetDetectText("Drive detecting", bannerVisible_);
-    return;
-  }
-  if (std::optional<DetectionResult> result = detection_.TakeResult()) {
-    Publish(*result);
     return;
   }
   if (detection_.Pending() && banner_ == "Drive detecting") SetDetectText(banner_, !bannerVisible_);
@@ -240,12 +242,6 @@ DeviceResult RaidCore::LoadStatusRecordOnce(uint8_t slot) {
 void RaidCore::EndOperation(OperationLease& lease) {
   cs_.StopRequested = false;
   lease.Release();
-}
-
-void RaidCore::RequestScan(uint8_t drive, bool stop) {
-  controls_.ScanStop = stop ? 1 : 0;
-  controls_.ScanDrive = drive;
-  st_.RequestBits |= request_bits::kScan;
 }
 
 void RaidCore::SetScanButtonCaption(uint8_t drive, std::string caption) {

@@ -36,6 +36,9 @@ class RaidCore {
   // The main window's creation: everything into its start state, the
   // letters and drives counted and the first detection requested.
   void Start();
+  // Start and one detection on this thread, published at once: for a
+  // front end that runs no timers (raidctl).
+  void DetectOnce();
   // The main window's closing: polling disarmed, clock timer stopped.
   void Close();
 
@@ -137,8 +140,8 @@ class RaidCore {
   // the requests that send it.
   void SetBackupEnabled(bool on) { controls_.BackupEnabled = on; }
   void SetBackupMinutes(uint8_t minutes) { controls_.BackupMinutes = minutes; }
-  void RequestBackupPeriod() { st_.RequestBits |= request_bits::kBackupPeriod; }
-  void RequestScan(uint8_t drive, bool stop);
+  void RequestSchedule(const ScheduleSetting& setting) { poller_.RequestSchedule(setting); }
+  void RequestScan(const ScanRequest& request) { poller_.RequestScan(request); }
   // The caption of a drive's scan button on the Status page (0 HDD1, 1 HDD2).
   void SetScanButtonCaption(uint8_t drive, std::string caption);
   // Sends the command sector the caller prepared to `slot` (initialisation
@@ -190,7 +193,6 @@ class RaidCore {
 
   Clock& clock_;
   CoreView& view_;
-  bool changedDuringScan_ = false;
 };
 
 }  // namespace raid

@@ -23,19 +23,19 @@ bool SettingsCommands::Send(uint8_t slot) {
   return true;
 }
 
-bool SettingsCommands::SendBackupPeriod() {
+bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
   if (st_.Lease.HoldsSlot() || controls_.TabSwitching) return false;
-  const uint8_t slot = controls_.StatusPageSlot;
+  const uint8_t slot = setting.slot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
   block.UpdateChecksum();
   block.SetHeader(cmd::kBackupPeriod, 0);
   auto& b = block.Bytes();
   b[4] = 0;
-  if (controls_.BackupEnabled) {
+  if (setting.on) {
     b[5] = 1;
-    b[6] = controls_.BackupMinutes;
-    controls_.BackupMessage = "Backup period: " + std::to_string(controls_.BackupMinutes) + " min";
+    b[6] = setting.minutes;
+    controls_.BackupMessage = "Backup period: " + std::to_string(setting.minutes) + " min";
   } else {
     b[5] = 0;
     b[6] = 0;
@@ -47,14 +47,14 @@ bool SettingsCommands::SendBackupPeriod() {
   return sent.ok();
 }
 
-bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
+bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t lastSector) {
   if (st_.Lease.HoldsSlot()) return false;
-  const uint8_t slot = controls_.StatusPageSlot;
+  const uint8_t slot = request.slot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
   auto& b = block.Bytes();
-  block.SetHeader(cmd::kScan, controls_.ScanStop);
-  b[4] = controls_.ScanDrive;
+  block.SetHeader(cmd::kScan, request.stop ? 1 : 0);
+  b[4] = request.drive;
   StoreLE(b, 7, 6, 0);
   StoreLE(b, 13, 6, lastSector & 0xFFFFFFFFFFFFULL);
   block.UpdateChecksum();
@@ -63,7 +63,7 @@ bool SettingsCommands::SendScanCommand(uint64_t lastSector) {
   ShowDeviceResult(ui_, sent);
   if (slot < controls_.SettleCounter.size()) {
     controls_.SettleCounter[slot] = 4;
-    if (controls_.ScanStop == 1) controls_.ScanAbortRequest[slot] = 1;
+    if (request.stop) scanStopsSent_[slot] = true;
   }
   return sent.ok();
 }

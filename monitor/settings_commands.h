@@ -1,10 +1,11 @@
-// The settings commands the status thread sends to the enclosure of the
-// Status page (the backup period and the scan start or stop), and the
+// The settings commands the status thread sends to the enclosure they name
+// (the backup period and the scan start or stop), and the
 // command sector a long operation sends to the enclosure it holds. They fill
 // the command sector, lock the option controls while a command settles and
 // show their failures with their fixed texts.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "device/command_set.h"
@@ -14,19 +15,40 @@
 
 namespace raid {
 
+// The schedule backup setting for one enclosure: on with a period in
+// minutes, or off.
+struct ScheduleSetting {
+  uint8_t slot = 0;
+  bool on = false;
+  uint8_t minutes = 0;
+};
+
+// A media scan start or stop of one drive (0 HDD1, 1 HDD2) of one enclosure.
+struct ScanRequest {
+  uint8_t slot = 0;
+  uint8_t drive = 0;
+  bool stop = false;
+};
+
 class SettingsCommands {
  public:
   SettingsCommands(DeviceState& st, WindowControls& controls, CommandSet& cs, UserInterface& ui)
       : st_(st), controls_(controls), cs_(cs), ui_(ui) {}
 
-  // Backup period from BackupEnabled / BackupMinutes.
-  bool SendBackupPeriod();
-  // Scan start or stop (ScanStop) of ScanDrive; lastSector: the array
-  // capacity of the slot's status record minus 1.
-  bool SendScanCommand(uint64_t lastSector);
+  bool SendBackupPeriod(const ScheduleSetting& setting);
+  // lastSector: the array capacity of the slot's status record minus 1.
+  bool SendScanCommand(const ScanRequest& request, uint64_t lastSector);
   // The command sector as the caller prepared it, to `slot` (the slot a
   // long operation's lease holds).
   bool SendCommandBlock(uint8_t slot);
+
+  // Per slot, whether a scan stop went out since the last take: a scan that
+  // ends after it was stopped by the user. Taking forgets them.
+  std::array<bool, 4> TakeScanStops() {
+    const std::array<bool, 4> sent = scanStopsSent_;
+    scanStopsSent_.fill(false);
+    return sent;
+  }
 
  private:
   // Opens the slot's drive, sends the command sector and closes the drive.
@@ -36,6 +58,7 @@ class SettingsCommands {
   WindowControls& controls_;
   CommandSet& cs_;
   UserInterface& ui_;
+  std::array<bool, 4> scanStopsSent_{};
 };
 
 }  // namespace raid

@@ -21,20 +21,30 @@ void StatusPoller::ServeRequest() {
     PollStatus();
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
-    const bool ok = settings_.SendBackupPeriod();
+    const bool ok = settings_.SendBackupPeriod(schedule_);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
     if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
   } else if (bits & request_bits::kScan) {
-    const uint8_t slot = controls_.StatusPageSlot;
+    const uint8_t slot = scan_.slot;
     const uint64_t cap =
         slot < kMaxSlots
             ? DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], FirmwareInfo{})
                   .capacitySectors
             : 0;
-    const bool ok = settings_.SendScanCommand(cap ? cap - 1 : 0);
+    const bool ok = settings_.SendScanCommand(scan_, cap ? cap - 1 : 0);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
     if (RequestServed) RequestServed(request_bits::kScan, ok);
   }
+}
+
+void StatusPoller::RequestSchedule(const ScheduleSetting& setting) {
+  schedule_ = setting;
+  st_.RequestBits |= request_bits::kBackupPeriod;
+}
+
+void StatusPoller::RequestScan(const ScanRequest& request) {
+  scan_ = request;
+  st_.RequestBits |= request_bits::kScan;
 }
 
 void StatusPoller::OnPollTimer() {
@@ -119,9 +129,11 @@ void StatusPoller::RetrySwitchedOffSlots() {
   const int64_t now = retryClock_->MonotonicMs();
   for (uint8_t s = 0; s < kShownSlots; ++s) {
     if (!switchedOff_[s]) continue;
-    // Switched on again by a re-detection, or the enclosure is gone.
+    // The enclosure is gone, or a re-detection switched the slot on again:
+    // then its next poll says whether it answers, as a retry's does.
     if (controls_.SlotChecked[s] || s >= st_.DeviceCount) {
       switchedOff_[s] = false;
+      retrying_[s] = s < st_.DeviceCount;
       continue;
     }
     if (!changed && now - offSinceMs_[s] < retryPeriodMs_) continue;
@@ -138,7 +150,7 @@ void StatusPoller::PollStatus() {
   RetrySwitchedOffSlots();
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.Lease.Taken(); ++s) PollSlot(s, mask);
-  log_.DetectEvents(mask);
+  log_.DetectEvents(mask, settings_.TakeScanStops());
   if (mask != 0 && controls_.CurrentPage == notebook_page::kStatus && RefreshStatusPage)
     RefreshStatusPage(st_.FirstFill != 0);
 }

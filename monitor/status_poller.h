@@ -28,6 +28,10 @@ class StatusPoller {
 
   // Serves one request of RequestBits (poll, backup period, scan command).
   void ServeRequest();
+  // The settings requests, each naming its enclosure; served in this order
+  // after a waiting poll.
+  void RequestSchedule(const ScheduleSetting& setting);
+  void RequestScan(const ScanRequest& request);
   void PollStatus();
   void RefreshIdentity();
   void OnPollTimer();
@@ -50,6 +54,8 @@ class StatusPoller {
   void PollSlot(uint8_t s, uint8_t& mask);
   void RetrySwitchedOffSlots();
 
+  ScheduleSetting schedule_;
+  ScanRequest scan_;
   DeviceState& st_;
   WindowControls& controls_;
   MonitorState& ms_;

@@ -27,20 +27,18 @@ struct WindowControls {
   uint8_t CurrentPage = notebook_page::kStatus;
   uint8_t TabSwitching = 0;
 
-  // Settings commands: hold-off counters and the scan-stop memory.
+  // Settings commands: hold-off counters.
   std::array<uint8_t, 4> SettleCounter{};
-  std::array<uint8_t, 4> ScanAbortRequest{};
   // Enabled states of "Buzzer Mute" with the two scan buttons, and of
   // "Auto Scan".
   bool OptionBoxesEnabled = false;
   bool AutoScanEnabled = false;
 
-  // What the settings senders put into the command sector.
+  // What the Setup page's schedule controls hold, and the text of the
+  // last schedule sent.
   bool BackupEnabled = false;
   uint8_t BackupMinutes = 0;
   std::string BackupMessage;
-  uint8_t ScanStop = 0;   // 0 start a scan, 1 stop it
-  uint8_t ScanDrive = 0;  // 0 HDD1, 1 HDD2
 
   bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
 };

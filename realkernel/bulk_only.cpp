@@ -20,14 +20,6 @@ constexpr uint32_t kCswSignature = 0x53425355;  // "USBS"
 constexpr uint8_t kRequestSense = 0x03;
 constexpr uint8_t kCheckCondition = 0x02;
 
-// Fixed-format sense saying nothing is wrong.
-std::vector<uint8_t> NoSense() {
-  std::vector<uint8_t> s(18, 0);
-  s[0] = 0x70;
-  s[7] = 10;
-  return s;
-}
-
 }  // namespace
 
 std::optional<Cbw> ParseCbw(const uint8_t* bytes, size_t size) {
@@ -62,10 +54,10 @@ BotOutcome BulkOnlyTarget::Run(const Cbw& cbw, std::vector<uint8_t>& buffer) {
   buffer.resize(cbw.dataLength);
   uint32_t moved = 0;
   uint8_t cswStatus = kCswPassed;
-  if (cbw.cdb[0] == kRequestSense) {
+  if (cbw.cdb[0] == kRequestSense && !pendingSense_.empty()) {
     // Answered here, from the sense of the command before: the bridge's own
-    // auto-sense. A second REQUEST SENSE finds nothing.
-    const std::vector<uint8_t> sense = pendingSense_.empty() ? NoSense() : pendingSense_;
+    // auto-sense. Without one the device answers it.
+    const std::vector<uint8_t> sense = std::move(pendingSense_);
     pendingSense_.clear();
     if (cbw.direction == DataDirection::In) {
       const uint32_t allocation = cbw.cdb[4];

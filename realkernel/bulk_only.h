@@ -64,7 +64,8 @@ struct BotOutcome {
 
 // Runs commands through the answerer the way a USB-to-SATA bridge does: a
 // CHECK CONDITION becomes CSW status 1 and its sense is kept for the REQUEST
-// SENSE the host sends next (the bridge answers that one itself); a short
+// SENSE the host sends next (the bridge answers that one itself; any other
+// command drops it); a short
 // data phase is reported as the residue; an answer claiming more bytes than
 // the host offered is a phase error.
 class BulkOnlyTarget {

@@ -5,7 +5,7 @@
 // bridge. The scenario's plug and unplug events bind and unbind the gadget.
 //
 //   raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME]
-//                      [--log FILE] [--ready FILE]
+//                      [--log FILE] [--trace FILE] [--ready FILE]
 //
 // Runs until SIGTERM or SIGINT, then unbinds and removes the gadget.
 #include <fcntl.h>
@@ -28,13 +28,17 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "realkernel/bulk_only.h"
-#include "realkernel/scsi_answer.h"
+#include "platform/clock.h"
+#include "sim/scenario.h"
+#include "sim/scsi_responder.h"
+#include "sim/sim_device_io.h"
 
 namespace fs = std::filesystem;
 using namespace raid::realkernel;
@@ -59,6 +63,7 @@ struct Options {
   std::string gadget = "raidsim";
   std::string udc;
   std::string log;
+  std::string trace;
   std::string ready;
 };
 
@@ -166,14 +171,59 @@ std::string FirstUdc() {
   return names.empty() ? std::string() : names.front();
 }
 
+// The simulated drive as the gadget's logical unit. The endpoint thread
+// answers commands while the main thread follows the plug state.
+class Drive {
+ public:
+  Drive(const std::string& scenarioPath, int drive)
+      : spec_(scenarioPath.empty() ? raid::sim::DefaultScenario() : raid::sim::LoadScenarioFile(scenarioPath)),
+        io_(clock_, spec_),
+        responder_(io_, drive, raid::sim::ScsiResponder::BlocksFor(spec_, drive)) {}
+
+  ScsiReply Answer(const uint8_t* cdb, size_t cdbLength, raid::DataDirection dir, uint8_t* data, uint32_t length) {
+    raid::sim::ScsiCommand c;
+    c.cdb = cdb;
+    c.cdbLength = cdbLength;
+    c.direction = dir;
+    c.data = data;
+    c.dataLength = length;
+    std::lock_guard lock(mu_);
+    const raid::sim::ScsiAnswer a = responder_.Answer(c);
+    ScsiReply r;
+    r.status = a.status;
+    r.sense.assign(a.sense.begin(), a.sense.begin() + std::min<size_t>(a.senseLength, a.sense.size()));
+    r.moved = a.transferred;
+    r.hang = a.hang;
+    return r;
+  }
+
+  // The simulator's request trace (as raidmon --trace writes it).
+  void SetTrace(std::ostream* out) {
+    std::lock_guard lock(mu_);
+    io_.SetTrace(out);
+  }
+
+  // The new plug state when it changed (at once the first time).
+  std::optional<bool> PlugChange() {
+    std::lock_guard lock(mu_);
+    return responder_.PlugChange();
+  }
+
+ private:
+  raid::SystemClock clock_;
+  raid::sim::ScenarioSpec spec_;
+  raid::sim::SimDeviceIo io_;
+  raid::sim::ScsiResponder responder_;
+  std::mutex mu_;
+};
+
 class Gadget {
  public:
-  Gadget(const Options& o, ScsiAnswer& answer, Log& log)
+  Gadget(const Options& o, Drive& drive, Log& log)
       : opt_(o),
-        answer_(answer),
         log_(log),
-        target_([this](const uint8_t* cdb, size_t len, raid::DataDirection dir, uint8_t* data, uint32_t length) {
-          return answer_.Answer(cdb, len, dir, data, length);
+        target_([&drive](const uint8_t* cdb, size_t len, raid::DataDirection dir, uint8_t* data, uint32_t length) {
+          return drive.Answer(cdb, len, dir, data, length);
         }) {}
 
   ~Gadget() { TearDown(); }
@@ -216,15 +266,19 @@ class Gadget {
     bulk_ = std::thread([this] { BulkLoop(); });
   }
 
-  // Binds or unbinds the gadget to follow the simulated drive.
+  // Binds or unbinds the gadget to follow the simulated drive. Called
+  // again and again: a bind or unbind that failed is tried at the next call
+  // (its failure logged once).
   void Follow(bool plugged) {
     if (plugged == bound_) return;
     try {
       WriteText(dir_ / "UDC", plugged ? udc_ + "\n" : "\n");
       bound_ = plugged;
+      failureLogged_ = false;
       log_.Line(plugged ? "plug: bound to " + udc_ : "unplug: unbound");
     } catch (const std::exception& e) {
-      log_.Line(std::string(plugged ? "plug" : "unplug") + " failed: " + e.what());
+      if (!failureLogged_) log_.Line(std::string(plugged ? "plug" : "unplug") + " failed: " + e.what());
+      failureLogged_ = true;
     }
   }
 
@@ -394,7 +448,6 @@ class Gadget {
   }
 
   Options opt_;
-  ScsiAnswer& answer_;
   Log& log_;
   BulkOnlyTarget target_;
   fs::path dir_;
@@ -403,6 +456,7 @@ class Gadget {
   bool made_ = false;
   bool mounted_ = false;
   bool bound_ = false;
+  bool failureLogged_ = false;
   int ep0_ = -1;
   int epIn_ = -1;
   int epOut_ = -1;
@@ -418,7 +472,7 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "raid-usb-responder: %s\n"
                "usage: raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME] [--log FILE] "
-               "[--ready FILE]\n",
+               "[--trace FILE] [--ready FILE]\n",
                why);
   return 2;
 }
@@ -438,6 +492,7 @@ int main(int argc, char** argv) {
           "  --gadget NAME    configfs gadget and FunctionFS instance name (default raidsim)\n"
           "  --udc NAME       USB device controller (default the first in /sys/class/udc)\n"
           "  --log FILE       one line per command and per USB event\n"
+          "  --trace FILE     the simulator's request trace (as raidmon --trace writes it)\n"
           "  --ready FILE     created once the gadget is set up and follows the scenario\n");
       return 0;
     }
@@ -455,6 +510,8 @@ int main(int argc, char** argv) {
       o.udc = v;
     } else if (a == "--log") {
       o.log = v;
+    } else if (a == "--trace") {
+      o.trace = v;
     } else if (a == "--ready") {
       o.ready = v;
     } else {
@@ -473,14 +530,23 @@ int main(int argc, char** argv) {
   try {
     Log log;
     log.Open(o.log);
-    auto answer = MakeScsiAnswer(o.scenario, o.drive);
-    Gadget g(o, *answer, log);
+    Drive drive(o.scenario, o.drive);
+    std::ofstream trace;
+    if (!o.trace.empty()) {
+      trace.open(o.trace);
+      if (!trace) throw std::runtime_error("cannot write " + o.trace);
+      drive.SetTrace(&trace);
+    }
+    Gadget g(o, drive, log);
     g.SetUp();
-    g.Follow(answer->Plugged());
+    bool plugged = false;
+    if (auto change = drive.PlugChange()) plugged = *change;
+    g.Follow(plugged);
     if (!o.ready.empty()) WriteText(o.ready, "ready\n");
     while (!g_stop) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
-      g.Follow(answer->Plugged());
+      if (auto change = drive.PlugChange()) plugged = *change;
+      g.Follow(plugged);
     }
     g.TearDown();
     log.Line("stopped");

@@ -213,7 +213,7 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
   view.SetOutput(stdout);
   view.WatchUpgrade(&up, &core.Commands(), RAID_ISATTY(stdout), RAID_ISATTY(stdin));
   const int signalsBefore = QuitSignalCount().load();
-  const UpgradeOutcome outcome = up.UpgradeClick();
+  const UpgradeOutcome outcome = up.Upgrade(static_cast<uint8_t>(o.slot));
   view.WatchUpgrade(nullptr, nullptr, false, false);
   switch (outcome) {
     case UpgradeOutcome::Succeeded: return 0;
@@ -296,9 +296,7 @@ int main(int argc, char** argv) {
   }
 
   // One detection, published as the window publishes it.
-  core.Start();
-  core.DetectionStep();
-  core.OnDetectionTimer();
+  core.DetectOnce();
   if (QuitSignalCount() > 0) return check ? CheckUnknown("interrupted") : Fail("interrupted", kExitInterrupted);
 
   int rc = kExitFailed;

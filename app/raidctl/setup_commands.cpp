@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "app/common/status_report.h"
-#include "maintenance/setup_page.h"
+#include "maintenance/enclosure_verbs.h"
 #include "monitor/decoded_status.h"
 #include "monitor/device_messages.h"
 
@@ -18,46 +18,44 @@ int Fail(const std::string& text) {
   return kExitFailed;
 }
 
-// Serves the one request the page queued, as the status thread would.
-bool Serve(RaidCore& core, const SetupPage& page, uint8_t bit) {
-  if (!(core.Devices().RequestBits.load() & bit)) return false;
-  core.ServeStatusRequest();
-  return page.LastServed() == bit && page.LastServedOk();
+// Serves the one request a verb queued, as the status thread would.
+bool Serve(RaidCore& core, uint8_t bit) {
+  bool served = false, sent = false;
+  core.SetRequestServedHandler([&](uint8_t b, bool ok) {
+    served = b == bit;
+    sent = ok;
+  });
+  if (core.Devices().RequestBits.load() & bit) core.ServeStatusRequest();
+  core.SetRequestServedHandler(nullptr);
+  return served && sent;
 }
 
-int Schedule(RaidCore& core, SetupPage& page, const SetupCommand& c) {
-  page.LoadFromStatus();
-  page.ShowSchedule();
-  if (c.on) {
-    if (!page.Model.ScheduleChecked) page.ScheduleSwitchClick(true);
-    for (size_t i = 0; i < kBackupPeriods.size(); ++i)
-      if (kBackupPeriods[i] == c.period) page.SelectPeriod(static_cast<int>(i));
-    if (page.SetClick() == SetOutcome::NoPeriod)
-      return Fail("the schedule is off on this enclosure, so it has no period to keep: add --period");
-  } else if (page.Model.ScheduleChecked) {
-    page.ScheduleSwitchClick(false);  // unchecking sends at once
-  } else {
-    page.SetClick();
-  }
-  if (!Serve(core, page, request_bits::kBackupPeriod)) return Fail("the schedule setting was not sent");
-  std::printf("%s\n", c.on ? page.Model.ScheduleMessage.c_str() : setup_text::kScheduleDisabled);
+int Schedule(RaidCore& core, EnclosureVerbs& verbs, uint8_t slot, const SetupCommand& c) {
+  uint8_t minutes = 0;
+  if (verbs.SetSchedule(slot, c.on, static_cast<uint8_t>(c.period), &minutes) == VerbStatus::NoPeriod)
+    return Fail("the schedule is off on this enclosure, so it has no period to keep: add --period");
+  if (!Serve(core, request_bits::kBackupPeriod)) return Fail("the schedule setting was not sent");
+  if (c.on)
+    std::printf("Backup period: %u min\n", minutes);
+  else
+    std::printf("%s\n", setup_text::kScheduleDisabled);
   return 0;
 }
 
-int Scan(RaidCore& core, SetupPage& page, const SetupCommand& c) {
+int Scan(RaidCore& core, EnclosureVerbs& verbs, uint8_t slot, const SetupCommand& c) {
   const auto drive = static_cast<uint8_t>(c.drive - 1);
-  switch (page.RequestScan(drive, c.stop)) {
-    case ScanOutcome::Queued: break;
-    case ScanOutcome::NoCapacity: return kExitFailed;  // said in panel 4
+  switch (verbs.Scan(slot, drive, c.stop)) {
+    case VerbStatus::Queued: break;
+    case VerbStatus::NoCapacity: return kExitFailed;  // said in panel 4
     default: return Fail("no enclosure is monitored");
   }
-  if (!Serve(core, page, request_bits::kScan)) return Fail("the scan request was not sent");
+  if (!Serve(core, request_bits::kScan)) return Fail("the scan request was not sent");
   const std::string name = drive == 0 ? "HDD1" : "HDD2";
   if (c.stop)
     std::printf("%s scan stop requested\n", name.c_str());
   else
     std::printf("%s scan requested: sectors 0 to %llu\n", name.c_str(),
-                static_cast<unsigned long long>(page.ScanLastSector()));
+                static_cast<unsigned long long>(verbs.ScanLastSector(slot)));
   return 0;
 }
 
@@ -153,17 +151,15 @@ int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, con
   std::fflush(stdout);
 
   view.SetOutput(stdout);
-  SetupPage page(core, view, framing);
+  EnclosureVerbs verbs(core, view, framing);
   int rc = kExitFailed;
   if (c.command == "schedule") {
-    rc = Schedule(core, page, c);
+    rc = Schedule(core, verbs, slot, c);
   } else if (c.command == "scan") {
-    rc = Scan(core, page, c);
+    rc = Scan(core, verbs, slot, c);
   } else {
-    // --yes-destroy-data was the question; the sequence and its texts are
-    // the page's.
-    page.ShowInitialize();
-    rc = page.SetClick() == SetOutcome::Succeeded ? 0 : kExitFailed;
+    // --yes-destroy-data was the question.
+    rc = verbs.Initialise(slot) == VerbStatus::Succeeded ? 0 : kExitFailed;
   }
   view.SetOutput(stderr);
   return rc;

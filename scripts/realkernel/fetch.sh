@@ -10,6 +10,7 @@
 #   initrd.img     busybox + virtio, 9p and overlay modules + init
 #   kernel-version the kernel's release (uname -r inside the guest)
 #   .complete      written last; its presence makes a second run a no-op
+#   initrd.sum     which init script the initramfs was built with
 # Idempotent and safe to run concurrently (a lock file beside the folder).
 # Needs root only when packages must be downloaded into a root-owned folder.
 set -euo pipefail
@@ -17,18 +18,77 @@ set -euo pipefail
 cache="${RAID_REALKERNEL_CACHE:-/var/cache/raidgui-realkernel}"
 here="$(cd "$(dirname "$0")" && pwd)"
 
-if [ -f "$cache/.complete" ]; then
+# The initramfs is rebuilt whenever its init script changes.
+init_sum="$(sha256sum "$here/initramfs-init.sh" | cut -d' ' -f1)"
+ready() { [ -f "$cache/.complete" ] && [ "$(cat "$cache/initrd.sum" 2>/dev/null)" = "$init_sum" ]; }
+if ready; then
   echo "realkernel fetch: cache ready in $cache (kernel $(cat "$cache/kernel-version"))"
   exit 0
 fi
 
-echo "realkernel fetch: downloading the Debian kernel, udev and busybox-static into $cache (about 110 MB, once)"
 mkdir -p "$(dirname "$cache")"
 exec 9>"$cache.lock"
 flock 9
-if [ -f "$cache/.complete" ]; then
+if ready; then
   exit 0
 fi
+
+# The initramfs: busybox, the modules that mount the machine's / (with the
+# modules they depend on, in load order) and init.
+build_initramfs() {
+  local kver="$1" moddir="$cache/root/usr/lib/modules/$1" bb="$cache/root/usr/bin/busybox" p f m
+  initdir="$(mktemp -d)"
+  trap 'rm -rf "$initdir"' EXIT
+  mkdir -p "$initdir"/{bin,dev,proc,sys,mnt,modules}
+  cp "$bb" "$initdir/bin/busybox"
+  ln -s busybox "$initdir/bin/sh"
+  # Prints the module and its dependencies, dependencies first.
+  declare -A seen=()
+  deps_of() {
+    local name="$1" line path dep
+    line="$(grep -E "(^|/)$name\.ko(\.[a-z]+)?:" "$moddir/modules.dep" | head -n1 || true)"
+    if [ -z "$line" ]; then
+      # Built into this kernel.
+      return 0
+    fi
+    path="${line%%:*}"
+    [ -n "${seen[$path]:-}" ] && return 0
+    seen[$path]=1
+    for dep in ${line#*:}; do
+      dep="$(basename "$dep")"
+      deps_of "${dep%%.ko*}"
+    done
+    echo "$path"
+  }
+  local order=()
+  for m in virtio_pci virtio_blk 9pnet_virtio 9p overlay; do
+    while read -r p; do
+      [ -n "$p" ] && order+=("$p")
+    done < <(deps_of "$m")
+  done
+  : >"$initdir/modules/order"
+  for p in "${order[@]}"; do
+    f="$(basename "$p")"
+    case "$f" in
+      *.ko.xz) xz -dc "$moddir/$p" >"$initdir/modules/${f%.xz}"; f="${f%.xz}" ;;
+      *.ko.zst) zstd -qdc "$moddir/$p" >"$initdir/modules/${f%.zst}"; f="${f%.zst}" ;;
+      *) cp "$moddir/$p" "$initdir/modules/$f" ;;
+    esac
+    echo "$f" >>"$initdir/modules/order"
+  done
+  cp "$here/initramfs-init.sh" "$initdir/init"
+  chmod 755 "$initdir/init"
+  (cd "$initdir" && find . | "$bb" cpio -o -H newc 2>/dev/null | gzip -9) >"$cache/initrd.img"
+  echo "$init_sum" >"$cache/initrd.sum"
+}
+
+if [ -f "$cache/.complete" ]; then
+  build_initramfs "$(cat "$cache/kernel-version")"
+  echo "realkernel fetch: initramfs rebuilt in $cache (its init changed)"
+  exit 0
+fi
+
+echo "realkernel fetch: downloading the Debian kernel, udev and busybox-static into $cache (about 110 MB, once)"
 
 # The versioned image package that linux-image-amd64 depends on.
 kernel_pkg() {
@@ -88,53 +148,7 @@ fi
 cp "$cache/root/boot/vmlinuz-$kver" "$cache/vmlinuz"
 rm -rf "$cache/root/boot"
 
-# The initramfs: busybox, the modules that mount the machine's / (with the
-# modules they depend on, in load order) and init.
-bb="$cache/root/usr/bin/busybox"
-initdir="$(mktemp -d)"
-trap 'rm -rf "$initdir"' EXIT
-mkdir -p "$initdir"/{bin,dev,proc,sys,mnt,modules}
-cp "$bb" "$initdir/bin/busybox"
-ln -s busybox "$initdir/bin/sh"
-
-# Prints the module and its dependencies, dependencies first.
-declare -A seen=()
-deps_of() {
-  local name="$1" line path dep
-  line="$(grep -E "(^|/)$name\.ko(\.[a-z]+)?:" "$moddir/modules.dep" | head -n1 || true)"
-  if [ -z "$line" ]; then
-    # Built into this kernel.
-    return 0
-  fi
-  path="${line%%:*}"
-  [ -n "${seen[$path]:-}" ] && return 0
-  seen[$path]=1
-  for dep in ${line#*:}; do
-    dep="$(basename "$dep")"
-    deps_of "${dep%%.ko*}"
-  done
-  echo "$path"
-}
-order=()
-for m in virtio_pci virtio_blk 9pnet_virtio 9p overlay; do
-  while read -r p; do
-    [ -n "$p" ] && order+=("$p")
-  done < <(deps_of "$m")
-done
-: >"$initdir/modules/order"
-for p in "${order[@]}"; do
-  f="$(basename "$p")"
-  case "$f" in
-    *.ko.xz) xz -dc "$moddir/$p" >"$initdir/modules/${f%.xz}"; f="${f%.xz}" ;;
-    *.ko.zst) zstd -qdc "$moddir/$p" >"$initdir/modules/${f%.zst}"; f="${f%.zst}" ;;
-    *) cp "$moddir/$p" "$initdir/modules/$f" ;;
-  esac
-  echo "$f" >>"$initdir/modules/order"
-done
-cp "$here/initramfs-init.sh" "$initdir/init"
-chmod 755 "$initdir/init"
-(cd "$initdir" && find . | "$bb" cpio -o -H newc 2>/dev/null | gzip -9) >"$cache/initrd.img"
-
+build_initramfs "$kver"
 echo "$kver" >"$cache/kernel-version"
 touch "$cache/.complete"
 echo "realkernel fetch: cache ready in $cache (kernel $kver, initramfs $(du -k "$cache/initrd.img" | cut -f1) KiB)"

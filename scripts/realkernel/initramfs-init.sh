@@ -1,9 +1,9 @@
 #!/bin/sh
 # PID 1 of the test guest. Mounts the machine's / read-only over 9p (tag
 # hostroot), lays the cache's packages (tag cache: a share of their own, as
-# overlayfs refuses a layer inside another) and a tmpfs over it, mounts the writable results share (tag results)
-# at raid.results=DIR, runs DIR/.job in that root, writes its exit status to
-# DIR/.status and powers off.
+# overlayfs refuses a layer inside another) and a tmpfs over it, mounts the
+# writable results share (tag results) at raid.results=DIR, switches to that root, runs DIR/.job there, writes its
+# exit status to DIR/.status and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -50,8 +50,9 @@ mount -t tmpfs -o mode=1777 tmp $r/tmp
 mkdir -p "$r$results"
 mount --bind /mnt/results "$r$results"
 
-chroot $r /bin/sh "$results/.job"
-echo $? >/mnt/results/.status
-sync
-umount /mnt/results 2>/dev/null
-poweroff -f
+# The new root becomes the guest's / (not a chroot: udevadm and other
+# systemd tools refuse some requests inside one), and busybox from the cache
+# stays PID 1 to write the status and power off.
+[ -x $r/usr/bin/busybox ] || fail "no busybox in the package cache"
+exec switch_root $r /usr/bin/busybox sh -c \
+  '/bin/sh "$1/.job"; echo $? >"$1/.status"; sync; /usr/bin/busybox poweroff -f' init "$results"

@@ -316,9 +316,7 @@ TEST(NorFlashRules, ProgramOnlyClearsBitsAndWritesNeedSpiModeAndTheOpenArea) {
 
 TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls) {
   Rig r("read58");
-  r.controls.ScanStop = 1;
-  r.controls.ScanDrive = 1;
-  ASSERT_TRUE(r.settings.SendScanCommand(1953525168ULL - 1));
+  ASSERT_TRUE(r.settings.SendScanCommand({.slot = 0, .drive = 1, .stop = true}, 1953525168ULL - 1));
   ASSERT_EQ(r.Enc().AcceptedCommands().size(), 1u);
   const Sector& s = r.Enc().AcceptedCommands()[0];
   EXPECT_EQ(s[2], 0x24);
@@ -327,29 +325,28 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
   EXPECT_EQ(LoadLE(s, 7, 6), 0u);
   EXPECT_EQ(LoadLE(s, 13, 6), 1953525167ULL);
   EXPECT_EQ(r.controls.SettleCounter[0], 4);
-  EXPECT_EQ(r.controls.ScanAbortRequest[0], 1);
+  EXPECT_TRUE(r.settings.TakeScanStops()[0]);
   EXPECT_FALSE(r.controls.OptionBoxesEnabled);
 
   OperationLease lease = r.st.Lease.Take();  // an operation holds a slot: refused, nothing sent
   lease.Hold(0);
-  EXPECT_FALSE(r.settings.SendScanCommand(0));
+  EXPECT_FALSE(r.settings.SendScanCommand({}, 0));
   EXPECT_EQ(r.Enc().AcceptedCommands().size(), 1u);
 }
 
 TEST(SettingsCommands, BackupPeriodIsStoredByTheControllerAndShown) {
   Rig r("read58");
-  r.controls.BackupEnabled = true;
-  r.controls.BackupMinutes = 30;
-  ASSERT_TRUE(r.settings.SendBackupPeriod());
+  const ScheduleSetting thirty{.slot = 0, .on = true, .minutes = 30};
+  ASSERT_TRUE(r.settings.SendBackupPeriod(thirty));
   EXPECT_EQ(r.Enc().BackupOn(), 1);
   EXPECT_EQ(r.Enc().BackupMinutes(), 30);
   EXPECT_EQ(r.controls.BackupMessage, "Backup period: 30 min");
   r.controls.SlotChecked = {false, false};  // no slot monitored: silently refused
-  EXPECT_FALSE(r.settings.SendBackupPeriod());
+  EXPECT_FALSE(r.settings.SendBackupPeriod(thirty));
   EXPECT_TRUE(r.ui.boxes.empty());
   r.controls.SlotChecked = {true, false};
   r.controls.TabSwitching = 1;
-  EXPECT_FALSE(r.settings.SendBackupPeriod());
+  EXPECT_FALSE(r.settings.SendBackupPeriod(thirty));
 }
 
 }  // namespace

@@ -2,6 +2,10 @@
 // driven by hand (no threads) on a manual clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
+#include "monitor/event_detector.h"
 #include "monitor/raid_core.h"
 #include "core_harness.h"
 #include "platform/device_events.h"
@@ -56,7 +60,7 @@ TEST(StartUp, DetectingTextBlinksWhileTheScanIsPending) {
   EXPECT_TRUE(r.core.DetectionBannerVisible());
 }
 
-TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithoutScan) {
+TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeThenScansAndAnUnchangedMachineLogsNothing) {
   CoreRig r(kTwo);
   r.Tick();
   r.view.panels[1].clear();
@@ -68,12 +72,53 @@ TEST(Redetection, BurstWaitsFiveSecondsAfterTheLastChangeAndEqualCountsEndWithou
     r.Tick();
     EXPECT_EQ(r.core.Devices().RedetectCountdown, 17 + i) << i;
   }
-  r.Tick();  // the 26th: counts taken, unchanged
-  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
-  EXPECT_EQ(r.core.Devices().Detecting.load(), 0);
-  EXPECT_FALSE(r.core.DetectionPending());
-  EXPECT_TRUE(r.view.panels[1].empty());
   for (const auto& l : r.m.TraceLines()) EXPECT_EQ(l.find("CDB"), std::string::npos) << l;
+  r.Tick();  // the 26th: a detection, although the counts are as before
+  EXPECT_EQ(r.core.Devices().RedetectCountdown, 0);
+  r.Tick();
+  EXPECT_EQ(r.view.panels[1], "Detected OK");
+  EXPECT_EQ(r.core.Devices().DeviceCount, 2);
+  EXPECT_TRUE(r.core.Log().PendingLines.empty());
+}
+
+// Changes that leave the counts of disks and enclosures as they were, or
+// that come while an earlier one is still being looked at, are each seen.
+TEST(Redetection, SwapsAndChangesDuringTheSettlingAreEachSeen) {
+  const char* kSpare =
+      R"({"enclosures":[{"name":"E1","model":"First"},{"name":"E2","model":"Second","transport":"vendor1"},
+                        {"name":"E3","model":"Third"}],
+  "disks":[{"drive":0,"enclosure":"E1"},{"drive":1,"enclosure":"E2"},{"drive":2,"enclosure":"E3"}]})";
+  CoreRig r(kSpare);
+  r.m.io.SetPlugged("E3", false);
+  r.Tick();
+  r.core.SelectStatusSlot(0);
+  ASSERT_EQ(r.core.Devices().DeviceCount, 2);
+  auto settle = [&] {
+    for (int i = 0; i < 14; ++i) r.Tick();
+  };
+  // E2 unplugged and E3 plugged in its place: two disks, two enclosures.
+  r.m.io.SetPlugged("E2", false);
+  r.core.OnDeviceChange();
+  r.m.io.SetPlugged("E3", true);
+  r.core.OnDeviceChange();
+  settle();
+  EXPECT_EQ(r.core.Log().PendingLines, (std::vector<std::string>{"D2 Device was removed.", "D2 New Device was found.",
+                                                                 "    Device had changed."}));
+  EXPECT_EQ(r.core.Monitoring().SlotNames[1].substr(0, 5), "Third");
+  r.core.Log().PendingLines.clear();
+
+  // Unplugged for as long as the settling takes, then back while that
+  // detection runs: both the removal and the return are seen.
+  r.m.io.SetPlugged("E3", false);
+  r.core.OnDeviceChange();
+  for (int i = 0; i < 11; ++i) r.Tick();
+  ASSERT_TRUE(r.core.DetectionPending());
+  r.m.io.SetPlugged("E3", true);
+  r.core.OnDeviceChange();
+  r.Tick();
+  EXPECT_EQ(r.core.Devices().DeviceCount, 1);
+  settle();
+  EXPECT_EQ(r.core.Devices().DeviceCount, 2);
 }
 
 TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndThePageSlotClamped) {
@@ -174,6 +219,48 @@ TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
   io.onEvent("add", "disk");
   EXPECT_EQ(core.Devices().RedetectCountdown, 16);
   std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace raid
+
+namespace raid {
+namespace {
+
+// For any two enclosure lists, what was not removed from the old one is,
+// in order, what was not found in the new one; and nothing is said when
+// the lists are the same.
+TEST(EnclosureListEvents, WhatIsKeptIsTheSameOnBothSidesForRandomLists) {
+  std::mt19937 rng(7);
+  auto ident = [](int id) {
+    Sector s{};
+    s[0] = static_cast<uint8_t>(id);
+    return s;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<Sector> before, after;
+    for (int id = 0; id < 6; ++id) {
+      if (rng() % 2) before.push_back(ident(id));
+      if (rng() % 2) after.push_back(ident(id));
+    }
+    if (rng() % 4 == 0) std::shuffle(after.begin(), after.end(), rng);
+    const std::vector<RaidEvent> events = EnclosureListEvents(before, after);
+    std::vector<bool> removed(before.size()), found(after.size());
+    for (const RaidEvent& e : events) {
+      if (e.kind == EventKind::EnclosureRemoved) removed.at(static_cast<size_t>(e.slot)) = true;
+      if (e.kind == EventKind::EnclosureFound) found.at(static_cast<size_t>(e.slot)) = true;
+    }
+    std::vector<Sector> keptBefore, keptAfter;
+    for (size_t i = 0; i < before.size(); ++i)
+      if (!removed[i]) keptBefore.push_back(before[i]);
+    for (size_t i = 0; i < after.size(); ++i)
+      if (!found[i]) keptAfter.push_back(after[i]);
+    ASSERT_EQ(keptBefore, keptAfter) << round;
+    ASSERT_EQ(events.empty(), before == after) << round;
+    if (!events.empty()) {
+      ASSERT_EQ(events.back().kind, EventKind::EnclosureListChanged) << round;
+    }
+  }
 }
 
 }  // namespace

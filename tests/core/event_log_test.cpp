@@ -85,7 +85,7 @@ TEST(DayLog, ScanStoppedByTheUserIsLoggedAsUserAbort) {
   h.Set(status::kActivity, 0x81);
   h.RunFor(4000);
   // The stop command goes out on the status thread, then the scan ends.
-  h.core.RequestScan(0, true);
+  h.core.RequestScan({.slot = 0, .drive = 0, .stop = true});
   h.RunFor(4000);
   EXPECT_EQ(h.Events(), (V{"D1 HDD1 Scan 12%, 2010/05/03 9:00:04", "D1 HDD1 Scan User Abort, 2010/05/03 9:00:08"}));
   EXPECT_EQ(h.core.Monitoring().ScanRunning[0], 0);
@@ -215,7 +215,7 @@ TEST(Polling, ArmingDropsPendingSettingsRequests) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
   h.core.Close();  // polling disarmed
-  h.core.RequestBackupPeriod();
+  h.core.RequestSchedule({});
   ASSERT_EQ(h.core.Devices().Detecting.load(), 0);
   h.core.OnPollTimer();
   EXPECT_EQ(h.core.Devices().RequestBits.load(), request_bits::kArmed);

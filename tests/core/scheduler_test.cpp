@@ -95,9 +95,7 @@ TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   h.RunFor(2000);
   EXPECT_TRUE(h.core.Controls().OptionBoxesEnabled);
   EXPECT_TRUE(h.core.Controls().AutoScanEnabled);
-  h.core.SetBackupEnabled(true);
-  h.core.SetBackupMinutes(10);
-  h.core.RequestBackupPeriod();
+  h.core.RequestSchedule({.slot = 0, .on = true, .minutes = 10});
   h.RunFor(100);
   EXPECT_EQ(h.Enc().BackupMinutes(), 10);
   EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);

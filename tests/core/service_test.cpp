@@ -200,7 +200,7 @@ TEST(ServiceTest, EveryEventLineIsItsEventRenderedAndItsPriorityAndNoticeFollowT
       }
       e.LogStatus();
     }
-    if (rng() % 8 == 0) core.RequestScan(0, true);
+    if (rng() % 8 == 0) core.RequestScan({.slot = 0, .drive = 0, .stop = true});
     if (rng() % 25 == 0) m.io.SetPlugged("B", bPlugged = !bPlugged);
     run(1000 + static_cast<int64_t>(rng() % 4000));
   }

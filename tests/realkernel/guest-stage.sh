@@ -4,8 +4,8 @@
 # coldplug (nothing here needs it, and it costs more than the boot) and runs
 # the given script. Exits with the script's status.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
-# Two UDCs, so a story can plug two enclosures.
-modprobe dummy_hcd num=2
+# Five device controllers: a story can plug five disks.
+modprobe dummy_hcd num=5
 modprobe -a libcomposite usb_f_fs usb-storage sd_mod sg
 mount -t configfs none /sys/kernel/config
 /lib/systemd/systemd-udevd --daemon

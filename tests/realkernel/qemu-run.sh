@@ -5,6 +5,7 @@
 # here. Exits with the script's status.
 #
 #   qemu-run.sh [--timeout SECONDS] RESULTS_DIR SCRIPT [ARG...]
+#   qemu-run.sh --check      only whether this machine can run it (0 or 77)
 #
 # Inside the guest the USB gadget and mass-storage modules are loaded (two
 # dummy_hcd UDCs), configfs is mounted and udevd runs (no coldplug) before
@@ -14,6 +15,11 @@
 set -euo pipefail
 
 limit=300
+check=0
+if [ "${1:-}" = --check ]; then
+  check=1
+  set -- . true
+fi
 if [ "${1:-}" = --timeout ]; then
   limit="$2"
   shift 2
@@ -34,6 +40,9 @@ fi
 if [ ! -f "$cache/.complete" ]; then
   echo "realkernel: SKIP: no kernel cache in $cache (bash scripts/realkernel/fetch.sh)"
   exit 77
+fi
+if [ "$check" = 1 ]; then
+  exit 0
 fi
 if [ ! -d "$results" ]; then
   echo "realkernel: results folder $results does not exist" >&2
