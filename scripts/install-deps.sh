@@ -30,6 +30,14 @@ if [ "${RAID_FUZZ:-}" = 1 ]; then
   PACKAGES+=(clang libclang-rt-14-dev)
 fi
 
+# The real-kernel tests (tests/realkernel/): user-mode-linux runs Debian's
+# kernel as a process, with the SCSI target modules the TCMU responder needs;
+# QEMU boots Debian's kernel for the USB path (scripts/realkernel/fetch.sh
+# downloads that kernel, udev and busybox without installing them).
+if [ "${RAID_REALKERNEL:-}" = 1 ]; then
+  PACKAGES+=(user-mode-linux qemu-system-x86)
+fi
+
 missing=()
 for p in "${PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -7,12 +7,15 @@
 # - the tests that start real threads under ThreadSanitizer;
 # - the Linux build and every test through ctest, the Windows programs' own
 #   code under wine among them (tests/e2e_windows.sh, about 3 minutes).
+# - the real-kernel stories: Debian's kernel under QEMU and user-mode-linux
+#   with the simulator behind a real /dev/sdX (scripts/realkernel/fetch.sh
+#   downloads the kernel, udev and busybox once, about 110 MB, as root).
 # RAID_SKIP_WINDOWS=1 leaves out everything Windows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-if ! bash scripts/install-deps.sh; then
+if ! RAID_REALKERNEL=1 bash scripts/install-deps.sh; then
   if [ "$(id -u)" -ne 0 ]; then
-    echo "test: install the packages once as root:  sudo bash scripts/install-deps.sh" >&2
+    echo "test: install the packages once as root:  sudo RAID_REALKERNEL=1 bash scripts/install-deps.sh" >&2
     echo "test: then run the tests as yourself:  bash scripts/test.sh" >&2
   fi
   exit 1
@@ -40,10 +43,18 @@ else
   # No stale Windows build is tested.
   echo "test: the Windows part is left out (RAID_SKIP_WINDOWS=1)"
 fi
+# The kernel and udev of the real-kernel tests; without them (not root, no
+# cache yet) those tests say so and are skipped.
+if ! bash scripts/realkernel/fetch.sh; then
+  if [ "$(id -u)" -eq 0 ]; then
+    exit 1
+  fi
+  echo "test: the real-kernel tests are skipped; once, as root:  sudo bash scripts/realkernel/fetch.sh" >&2
+fi
 # The tests that start real threads, under ThreadSanitizer.
 cmake --preset tsan
 cmake --build --preset tsan
 ctest --preset tsan
-cmake --preset default -DRAID_WERROR=ON
+cmake --preset default -DRAID_WERROR=ON -DRAID_REALKERNEL=ON
 cmake --build --preset default
 ctest --preset default

@@ -92,6 +92,17 @@ size_t SimDeviceIo::OpenHandles() const {
   return handles_.size();
 }
 
+bool SimDeviceIo::DrivePresent(int drive) {
+  Pump();
+  std::lock_guard lock(mu_);
+  return DriveAvailable(drive);
+}
+
+bool SimDeviceIo::LastRequestHung() const {
+  std::lock_guard lock(mu_);
+  return lastHung_;
+}
+
 bool SimDeviceIo::Start(std::function<void()> onChange) {
   std::lock_guard lock(mu_);
   onChange_ = std::move(onChange);
@@ -268,6 +279,7 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     std::lock_guard lock(mu_);
     PumpLocked(notify);
     req.transferred = 0;
+    lastHung_ = false;
     auto it = handles_.find(h);
     if (it == handles_.end()) {
       lastError_ = "invalid handle";
@@ -275,6 +287,7 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     }
     const OpenTarget t = it->second;
     Fault* f = MatchFault(ScsiKind(req.cdb[0]), t.drive);
+    lastHung_ = f && f->spec.mode == "hang";
     int64_t cost = timing_.roundTripMs;
     if (f && f->spec.mode == "fail") {
       ok = false;
@@ -315,6 +328,7 @@ bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, ui
   {
     std::lock_guard lock(mu_);
     PumpLocked(notify);
+    lastHung_ = false;
     auto it = handles_.find(h);
     if (it == handles_.end()) {
       lastError_ = "invalid handle";
@@ -323,6 +337,7 @@ bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, ui
     const OpenTarget t = it->second;
     const auto in = regs.Bytes();
     Fault* f = MatchFault("ata", t.drive);
+    lastHung_ = f && f->spec.mode == "hang";
     int64_t cost = timing_.roundTripMs;
     if (f && f->spec.mode == "hang") cost = 2000;
     if (!f || (f->spec.mode != "fail" && f->spec.mode != "hang")) {

@@ -57,6 +57,12 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   void AddFault(const FaultSpec& f);
   void SetDisk(int drive, const DiskSpec& d);
   size_t OpenHandles() const;
+  // Whether a drive number opens now (an enclosure's drives go with its
+  // plug state), after the timeline events that are due.
+  bool DrivePresent(int drive);
+  // Whether the last SCSI or ATA request met a "hang" fault: it failed
+  // because it was never answered, not because the device refused it.
+  bool LastRequestHung() const;
   // Letters set beyond the scenario's volumes (for enumeration edge cases).
   void SetExtraLetterMask(uint32_t mask) { extraMask_ = mask; }
 
@@ -101,6 +107,7 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   std::function<void()> onChange_;
   std::string lastError_;
   uint32_t extraMask_ = 0;
+  bool lastHung_ = false;
 };
 
 }  // namespace raid::sim

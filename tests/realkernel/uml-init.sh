@@ -1,0 +1,57 @@
+#!/bin/sh
+# PID 1 of the user-mode-linux guest (uml-run.sh). The kernel mounted the
+# machine's / read-only through hostfs; this lays the package cache (udev,
+# kmod, busybox) and a tmpfs over it with overlayfs, makes the UML kernel's
+# modules the guest's /lib/modules, mounts the results folder (raid.results=DIR)
+# writable at its own path, runs DIR/.job in that root, writes its exit
+# status to DIR/.status and powers off.
+export PATH=/usr/sbin:/usr/bin:/sbin:/bin
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+grep -q ' /dev devtmpfs' /proc/mounts || mount -t devtmpfs dev /dev
+
+results=
+cache=
+for arg in $(cat /proc/cmdline); do
+  case "$arg" in
+    raid.results=*) results="${arg#raid.results=}" ;;
+    raid.cache=*) cache="${arg#raid.cache=}" ;;
+  esac
+done
+kver="$(uname -r)"
+bb="$cache/usr/bin/busybox"
+fail() {
+  echo "guest init: $*"
+  "$bb" poweroff -f
+  exit 1
+}
+
+# Every folder made here lives on a tmpfs over /tmp (the root is read-only).
+mount -t tmpfs -o size=256m,mode=755 rw /tmp || fail "cannot mount a tmpfs"
+mkdir -p /tmp/upper/usr/lib/modules /tmp/work /tmp/root /tmp/cache
+# The cache through a hostfs mount of its own: overlayfs refuses a layer that
+# lies inside another one.
+mount -t hostfs -o "$cache" cache /tmp/cache || fail "cannot mount the package cache"
+ln -s "/usr/lib/uml/modules/$kver" "/tmp/upper/usr/lib/modules/$kver"
+"$cache/usr/sbin/insmod" "/usr/lib/uml/modules/$kver/kernel/fs/overlayfs/overlay.ko" 2>/dev/null ||
+  "$bb" insmod "/usr/lib/uml/modules/$kver/kernel/fs/overlayfs/overlay.ko" || fail "cannot load overlayfs"
+mount -t overlay -o "lowerdir=/tmp/cache:/,upperdir=/tmp/upper,workdir=/tmp/work" overlay /tmp/root ||
+  fail "cannot lay the overlay"
+
+r=/tmp/root
+mount -t proc proc $r/proc
+mount -t sysfs sys $r/sys
+mount -t devtmpfs dev $r/dev
+mkdir -p $r/dev/pts $r/dev/shm
+mount -t devpts devpts $r/dev/pts
+mount -t tmpfs tmpfs $r/dev/shm
+mount -t tmpfs -o mode=755 run $r/run
+mount -t tmpfs -o mode=1777 tmp $r/tmp
+mkdir -p "$r$results"
+mount -t hostfs -o "$results" results "$r$results" || fail "cannot mount the results folder"
+
+chroot $r /bin/sh "$results/.job"
+echo $? >"$r$results/.status"
+sync
+umount "$r$results" 2>/dev/null
+"$bb" poweroff -f
