@@ -58,10 +58,11 @@ FileResult MakeFolders(const std::string& path);
 // ~/.local/state (Windows: %LOCALAPPDATA%).
 std::string UserStateFolder();
 
-// An exclusive lock held in a folder itself, so that one process at a time
-// writes there; the system drops it when the process ends, however it ends.
-// Linux locks the folder (works also while it is read-only); Windows holds
-// the file ".raidlog.lock" in it open without sharing.
+// An exclusive lock held in a folder, so that one process at a time writes
+// there; the system drops it when the process ends, however it ends. It is
+// the file ".raidlog.lock" in the folder: Linux locks it (a file of this
+// user's, mode 0600, so no other user can open it to hold the lock);
+// Windows holds it open without sharing.
 class FolderLock {
  public:
   enum class Result { Acquired, Held, Failed };

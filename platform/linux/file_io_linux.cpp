@@ -187,9 +187,23 @@ std::string UserStateFolder() {
 FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   Release();
   const std::string path = folder.empty() ? std::string(".") : folder;
-  fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  // A lock on the folder itself could be held by anyone who may list it,
+  // and a monitor's log folder is readable by all: the lock is a file of
+  // our own that nobody else may open. No link is followed and a fifo
+  // cannot hang the open.
+  const std::string file = path + "/.raidlog.lock";
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | kFlags, 0600);
+  if (fd_ < 0 && (errno == EACCES || errno == EROFS)) fd_ = ::open(file.c_str(), O_RDONLY | kFlags);
   if (fd_ < 0) {
-    error_ = path + ": " + Why(errno);
+    error_ = file + ": " + (errno == ELOOP ? std::string("it is a link") : Why(errno));
+    return Result::Failed;
+  }
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+      (st.st_mode & 0077) != 0) {
+    Release();
+    error_ = file + " is not a private file of this user";
     return Result::Failed;
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
