@@ -46,7 +46,7 @@ for s in "${daylog_stories[@]}"; do
 done
 
 t0=$(date +%s.%N)
-bash "$here/qemu-run.sh" --timeout 300 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
+bash "$here/qemu-run.sh" --timeout 360 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
   "$stories" \
   >"$results/console.txt" 2>&1
 rc=$?
