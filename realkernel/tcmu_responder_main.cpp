@@ -8,6 +8,7 @@
 //
 //   raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE]
 //                       [--ready FILE] [--hba N] [--hang-hold SECONDS]
+//                       [--start-on-signal]
 //
 // Needs root, configfs mounted at /sys/kernel/config and the modules
 // target_core_mod, target_core_user, tcm_loop and uio loaded. Makes every
@@ -62,6 +63,37 @@ constexpr size_t kMaxData = 64u << 20;
 std::atomic<bool> g_stop{false};
 void OnStopSignal(int) { g_stop = true; }
 
+int64_t MonotonicNowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// When the scenario's timeline started (CLOCK_MONOTONIC ms); -1 while it
+// waits for SIGUSR1.
+std::atomic<int64_t> g_timelineStart{-1};
+void OnStartSignal(int) {
+  int64_t expected = -1;
+  g_timelineStart.compare_exchange_strong(expected, MonotonicNowMs());
+}
+
+// The real clock, but with the timeline's time standing at 0 until it is
+// started: a story can start it at the moment the program under test
+// starts, so that both count the scenario's seconds from the same instant.
+class TimelineClock final : public Clock {
+ public:
+  LocalDateTime Now() override { return real_.Now(); }
+  int64_t MonotonicMs() override {
+    const int64_t start = g_timelineStart.load();
+    return start < 0 ? 0 : MonotonicNowMs() - start;
+  }
+  void Sleep(int64_t ms) override { real_.Sleep(ms); }
+  void Charge(int64_t) override {}  // a real device takes its time itself
+
+ private:
+  SystemClock real_;
+};
+
 struct Options {
   std::string scenario;
   std::string log;
@@ -69,6 +101,7 @@ struct Options {
   std::string ready;
   int hba = 0;
   int hangHoldSeconds = 30;
+  bool startOnSignal = false;
 };
 
 class Log {
@@ -421,13 +454,15 @@ void RemoveTarget(const fs::path& hba) {
 int Usage(const char* why) {
   std::fprintf(stderr,
                "%s\nusage: raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE] [--ready FILE] [--hba N] "
-               "[--hang-hold SECONDS]\n"
+               "[--hang-hold SECONDS] [--start-on-signal]\n"
                "  --scenario FILE      the simulated machine (the format of raidmon --simulate)\n"
                "  --log FILE           one line per command, per plug change and per abort\n"
                "  --trace FILE         the simulator's request trace (as raidmon --trace writes it)\n"
                "  --ready FILE         written once every present drive is linked\n"
                "  --hba N              the backstores go to core/user_N (default 0)\n"
-               "  --hang-hold SECONDS  longest a hung command is held without an abort (default 30)\n",
+               "  --hang-hold SECONDS  longest a hung command is held without an abort (default 30)\n"
+               "  --start-on-signal    the scenario's timeline stands at 0 until SIGUSR1 (default: it\n"
+               "                       starts at once)\n",
                why);
   return 2;
 }
@@ -439,6 +474,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--help" || a == "-h") return Usage("raid-tcmu-responder: the simulated enclosure as SCSI disks");
+    if (a == "--start-on-signal") {
+      o.startOnSignal = true;
+      continue;
+    }
     if (i + 1 >= argc) return Usage(("missing value after " + a).c_str());
     const std::string v = argv[++i];
     try {
@@ -466,7 +505,7 @@ int main(int argc, char** argv) {
 
   Log log;
   // Declared before the drives: their responders use it to the end.
-  SystemClock clock;
+  TimelineClock clock;
   std::unique_ptr<sim::SimDeviceIo> io;
   std::ofstream trace;
   std::vector<std::unique_ptr<Backstore>> drives;
@@ -479,6 +518,8 @@ int main(int argc, char** argv) {
     if (!fs::exists(kCore)) throw std::runtime_error(kCore.string() + " is missing (configfs and target_core_mod)");
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGUSR1, OnStartSignal);
+    if (!o.startOnSignal) g_timelineStart = MonotonicNowMs();
     // The timeline runs on the real clock from now: the program on a real
     // device runs on the real clock too.
     io = std::make_unique<sim::SimDeviceIo>(clock, spec);
@@ -497,7 +538,12 @@ int main(int argc, char** argv) {
     }
     worker = std::make_unique<PlugWorker>(log);
     bool readyWritten = o.ready.empty();
+    bool startLogged = false;
     while (!g_stop) {
+      if (!startLogged && g_timelineStart >= 0) {
+        log.Line("timeline started");
+        startLogged = true;
+      }
       for (auto& b : drives) {
         if (const auto change = b->Responder().PlugChange()) {
           log.Line(b->Name() + (*change ? " plug" : " unplug"));

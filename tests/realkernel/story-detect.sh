@@ -9,7 +9,8 @@ set -u
 responder="$1" raidmon="$2" scenario="$3" seconds="$4" out="$5"
 mkdir -p "$out/log"
 start=$(date +%s.%N)
-"$responder" --scenario "$scenario" --log "$out/responder.log" --trace "$out/trace.txt" --ready "$out/.ready" &
+"$responder" --scenario "$scenario" --log "$out/responder.log" --trace "$out/trace.txt" --ready "$out/.ready" \
+  --start-on-signal &
 pid=$!
 for _ in $(seq 100); do
   [ -f "$out/.ready" ] && break
@@ -24,6 +25,10 @@ fi
 udevadm settle -t 10
 ls /sys/block >"$out/disks.txt"
 ready=$(date +%s.%N)
+# The scenario's seconds count from raidmon's start, as in-process: its
+# files are read once first, so that the start after the signal is quick.
+"$raidmon" --help >/dev/null 2>&1
+kill -USR1 "$pid"
 "$raidmon" --log-dir "$out/log" --config-dir "$out" --duration "$seconds" >"$out/stdout.txt" 2>"$out/stderr.txt"
 rc=$?
 done_at=$(date +%s.%N)

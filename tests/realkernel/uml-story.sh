@@ -64,6 +64,21 @@ for want in 'pd0 FE 8B .* -> GOOD 512' 'pd1 FE 8B .* -> CHECK 05/20/00' 'pd0 25 
     fail=1
   fi
 done
+# A story with a hang: the responder held the request until the kernel's
+# error handler aborted it, and the program said the same as in-process.
+if grep -q '"mode": "hang"' "$scenario"; then
+  for want in 'held (no answer)' 'aborted by the host'; do
+    if ! grep -q "$want" "$work/real/responder.log"; then
+      echo "uml-story: no '$want' in the responder's log" >&2
+      fail=1
+    fi
+  done
+  folders() { sed -E 's#^raidmon: day log folder: .*#raidmon: day log folder: <folder>#' "$@"; }
+  if ! diff -u <(folders "$work/sim/stderr.txt") <(folders "$work/real/stderr.txt"); then
+    echo "uml-story: raidmon's messages through the kernel differ from the in-process ones" >&2
+    fail=1
+  fi
+fi
 if [ "$fail" -ne 0 ]; then
   cat "$work/console.txt" >&2
   exit 1
