@@ -19,6 +19,23 @@ void IdentityLines(std::vector<std::string>& out, const DecodedDrive& d) {
 
 }  // namespace
 
+const char* EventKindName(EventKind kind) {
+  switch (kind) {
+    case EventKind::EnclosureFound: return "EnclosureFound";
+    case EventKind::EnclosureRemoved: return "EnclosureRemoved";
+    case EventKind::EnclosureListChanged: return "EnclosureListChanged";
+    case EventKind::DriveRemoved: return "DriveRemoved";
+    case EventKind::DriveInitialized: return "DriveInitialized";
+    case EventKind::DriveFailed: return "DriveFailed";
+    case EventKind::DriveInserted: return "DriveInserted";
+    case EventKind::ActivityProgress: return "ActivityProgress";
+    case EventKind::ActivityFinished: return "ActivityFinished";
+    case EventKind::ScanAborted: return "ScanAborted";
+    case EventKind::BadSectors: return "BadSectors";
+  }
+  return "Unknown";
+}
+
 uint8_t MailReportKind(const RaidEvent& e) {
   if (e.kind == EventKind::DriveRemoved) return 1;
   if (e.kind == EventKind::EnclosureRemoved) return 2;

@@ -55,6 +55,9 @@ struct RaidEvent {
 // event's time as the day log writes it.
 std::vector<std::string> DayLogLines(const RaidEvent& e, const std::string& stamp);
 
+// The kind's stable name, as the monitor service sends it ("DriveRemoved").
+const char* EventKindName(EventKind kind);
+
 // The mail report the event raises (DeviceReport::BuildDeviceReport's
 // kind): 1 a member drive removed, 2 an enclosure removed, 0 none.
 uint8_t MailReportKind(const RaidEvent& e);

@@ -13,10 +13,11 @@ allowed() {
     monitor) echo "platform device monitor" ;;
     maintenance) echo "platform device monitor maintenance" ;;
     notify) echo "platform device monitor notify" ;;
+    service) echo "platform service" ;;
   esac
 }
 bad=0
-for layer in platform device sim monitor maintenance notify; do
+for layer in platform device sim monitor maintenance notify service; do
   [ -d "$layer" ] || continue
   ok=" $(allowed "$layer") "
   while IFS= read -r line; do

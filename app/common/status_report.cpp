@@ -140,6 +140,29 @@ nlohmann::json AcceptedStatusDocument(const RaidCore& core) {
   return all;
 }
 
+nlohmann::json ListOutput(const RaidCore& core) {
+  if (core.Devices().DeviceCount == 0) return {{"exit", 1}, {"text", "No enclosure found.\n"}};
+  std::string text = ListHeader() + "\n";
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) text += ListLine(IdentityOf(core, s)) + "\n";
+  return {{"exit", 0}, {"text", text}};
+}
+
+nlohmann::json AcceptedStatusOutput(const RaidCore& core) {
+  const nlohmann::json document = AcceptedStatusDocument(core);
+  if (core.Devices().DeviceCount == 0) return {{"exit", 1}, {"text", "No enclosure found.\n"}, {"document", document}};
+  std::string text;
+  bool failed = false;
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) {
+    if (!core.StatusRecordRead(s)) {
+      text += SlotName(s) + " (slot " + std::to_string(s) + "): no status record read yet\n";
+      failed = true;
+    } else {
+      text += StatusText(IdentityOf(core, s), core.StatusRecordOf(s));
+    }
+  }
+  return {{"exit", failed ? 1 : 0}, {"text", text}, {"document", document}};
+}
+
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error) {
   const std::string text =
       AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -41,6 +41,12 @@ EnclosureIdentity IdentityOf(const RaidCore& core, int slot);
 // publishes for `raidctl check --status-file`.
 nlohmann::json AcceptedStatusDocument(const RaidCore& core);
 // Writes the document atomically to path; false with the reason on failure.
+// What `raidctl list` and `raidctl status` print, and their exit codes,
+// from the enclosures the core has published and their last accepted
+// records: what the monitor service answers.
+nlohmann::json ListOutput(const RaidCore& core);
+nlohmann::json AcceptedStatusOutput(const RaidCore& core);
+
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error);
 
 }  // namespace raid

@@ -22,6 +22,7 @@
 #include "monitor/status_record.h"
 #include "platform/datetime_text.h"
 #include "platform/instance_lock.h"
+#include "service/monitor_service.h"
 #include "app/common/text.h"
 
 #ifdef _WIN32
@@ -61,6 +62,8 @@ std::string Usage() {
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
+         "  --service ADDRESS      list, status and check: ask the monitor service at ADDRESS (raidmon --listen)\n"
+         "                         instead of the enclosures; also from the environment variable RAIDGUI_SERVICE\n"
          "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n" +
          MailUsage();
 }
@@ -186,6 +189,38 @@ int Check(RaidCore& core, UserInterface& view, const CheckOptions& options) {
   return static_cast<int>(r.state);
 }
 
+// list, status and check answered by the monitor service: the same texts
+// and exit codes as when raidctl reads the enclosures itself.
+int ThroughService(const std::string& address, const CtlOptions& ctl) {
+  const bool check = ctl.command == "check";
+  nlohmann::json result;
+  std::string error;
+  const std::string op = ctl.command == "list" ? "list" : "status";
+  if (!AskService(address, "raidctl", op, result, error)) {
+    const std::string why = "no answer from the monitor service at " + address + ": " + error;
+    if (check) {
+      std::puts(UnknownResult(why).line.c_str());
+      return static_cast<int>(CheckState::Unknown);
+    }
+    return Fail(why, kExitFailed);
+  }
+  const int exit = result.value("exit", kExitFailed);
+  if (check) {
+    const nlohmann::json document = result.value("document", nlohmann::json());
+    const CheckResult r = document.is_object() ? EvaluateStatus(document, ctl.check)
+                                               : UnknownResult("the monitor service sent no status document");
+    std::puts(r.line.c_str());
+    return static_cast<int>(r.state);
+  }
+  if (ctl.json)
+    std::puts(result.value("document", nlohmann::json())
+                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
+                  .c_str());
+  else
+    std::fputs(result.value("text", std::string()).c_str(), stdout);
+  return exit;
+}
+
 // A check that could not look: the plugin's UNKNOWN line and exit code 3.
 int CheckUnknown(const std::string& reason) {
   std::puts(UnknownResult(reason).line.c_str());
@@ -235,7 +270,24 @@ int main(int argc, char** argv) {
   if (IsMailCommand(args)) return RunMailCommand(args);
   // Building an image talks to no enclosure: no lock, no detection.
   if (args.size() >= 2 && args[1] == "make-image") return RunMakeImage(args);
-  const CtlOptions ctl = ParseCtl(args);
+  // --service ADDRESS (or RAIDGUI_SERVICE): the monitor service answers
+  // instead of the enclosures.
+  std::vector<std::string> rest;
+  std::string service;
+  bool serviceGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--service") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0) {
+        std::fprintf(stderr, "raidctl: --service needs the address the monitor service listens at\n");
+        return kExitUsage;
+      }
+      service = args[++i];
+      serviceGiven = true;
+    } else {
+      rest.push_back(args[i]);
+    }
+  }
+  const CtlOptions ctl = ParseCtl(rest);
   if (ctl.help) {
     std::fputs(Usage().c_str(), stdout);
     return 0;
@@ -251,6 +303,14 @@ int main(int argc, char** argv) {
     if (check) return CheckUnknown(opt.error);
     std::fprintf(stderr, "raidctl: %s\n%s", opt.error.c_str(), Usage().c_str());
     return kExitUsage;
+  }
+  if (!serviceGiven && !opt.simulate) {
+    if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) service = env;
+  }
+  if (!service.empty()) {
+    if (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))
+      return ThroughService(service, ctl);
+    if (serviceGiven) return Fail("the monitor service answers list, status and check so far", kExitUsage);
   }
   if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
     return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);

@@ -24,6 +24,7 @@ void ConsoleView::MailStatus(const std::string& text) {
 }
 
 void ConsoleView::DayLogEntryAppended(const DayLogEntry& entry) {
+  if (lineWatcher_) lineWatcher_(entry);
   if (lineSink_ && lineSink_(entry)) return;
   std::fprintf(out_, "%s\n", entry.line.c_str());
   std::fflush(out_);

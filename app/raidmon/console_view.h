@@ -28,6 +28,8 @@ class ConsoleView final : public CoreView {
   // output (the journal); a line the sink does not take is printed as
   // before, so none is lost.
   void SendLogLinesTo(std::function<bool(const DayLogEntry&)> sink) { lineSink_ = std::move(sink); }
+  // Also shown every day log line, whoever takes it (the monitor service).
+  void WatchLogLines(std::function<void(const DayLogEntry&)> watcher) { lineWatcher_ = std::move(watcher); }
   void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
   void DayLogEntryAppended(const DayLogEntry& entry) override;
@@ -46,6 +48,7 @@ class ConsoleView final : public CoreView {
   bool verbose_ = false;
   bool announce_ = false;
   std::function<bool(const DayLogEntry&)> lineSink_;
+  std::function<void(const DayLogEntry&)> lineWatcher_;
 };
 
 }  // namespace raid

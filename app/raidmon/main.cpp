@@ -23,6 +23,8 @@
 #include "platform/system_info.h"
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
+#include "platform/app_version.h"
+#include "service/monitor_service.h"
 #ifdef _WIN32
 #include "platform/windows/windows_device_io.h"
 #endif
@@ -144,8 +146,49 @@ int main(int argc, char** argv) {
     }
   };
 
+  // --listen: the monitor service. Clients read from what is published
+  // here after every step; new day log lines reach the subscribers as they
+  // are written.
+  std::unique_ptr<MonitorService> service;
+  std::string lastPublished, publishedLastLine;
+  size_t publishedLogLines = 0;
+  auto publishService = [&] {
+    if (!service) return;
+    const std::vector<std::string>& day = core.Log().DayLog();
+    if (day.size() != publishedLogLines || (!day.empty() && day.back() != publishedLastLine)) {
+      service->ResetDayLog(day);
+      publishedLogLines = day.size();
+      publishedLastLine = day.empty() ? std::string() : day.back();
+    }
+    ServiceSnapshot snap{ListOutput(core), AcceptedStatusOutput(core)};
+    std::string text = snap.list.dump() + snap.status.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    if (text == lastPublished) return;
+    lastPublished = std::move(text);
+    service->Publish(std::move(snap));
+  };
+  if (!opt.listen.empty()) {
+    service = std::make_unique<MonitorService>(AppTitleText());
+    std::string why;
+    if (!service->Start(opt.listen, why)) {
+      std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), why.c_str());
+      notifier.Stop(false);
+      return 1;
+    }
+    view.WatchLogLines([&service](const DayLogEntry& entry) {
+      nlohmann::json event = nullptr;
+      if (entry.event)
+        event = {{"kind", EventKindName(entry.event->kind)},
+                 {"slot", entry.event->slot},
+                 {"drive", entry.event->drive},
+                 {"headline", entry.headline}};
+      service->LogLine(entry.line, event);
+    });
+    std::fprintf(stderr, "raidmon: serving at %s\n", opt.listen.c_str());
+  }
+
   runtime.OnStepped = [&] {
     writeStatus();
+    publishService();
     notifier.Observe(AnyDriveDown(core));
     if (runtime.DeadlineReached()) loop.Quit();
   };
@@ -156,6 +199,7 @@ int main(int argc, char** argv) {
   NotifyServiceManager("READY=1\nSTATUS=Monitoring; day log folder " + logDir);
   loop.Run([&] { runtime.Step(); });
   NotifyServiceManager("STOPPING=1");
+  if (service) service->Stop();
   runtime.Stop([&] { loop.RunPosted(); });
   // Mails already composed are still sent, for about 10 s in all (the
   // service's stop time-out is 90 s); what is left then is named in the

@@ -145,7 +145,13 @@ void LinuxDeviceIo::SetError(const std::string& what, int err) {
     // The hint helps only a process that lacks the capability: with it,
     // the refusal has another cause (the device's own permissions, a
     // security module) and the hint would mislead.
-    if (!HasRawIoCapability()) lastError_ += " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+    if (!HasRawIoCapability()) {
+      // Root whose capability was dropped (a container, a unit's bounding
+      // set) would only be confused by "needs root".
+      lastError_ += ::geteuid() == 0
+                        ? " (raw device access needs the CAP_SYS_RAWIO capability, which this root process lacks)"
+                        : " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+    }
     accessProblem_ = lastError_;
   }
 }

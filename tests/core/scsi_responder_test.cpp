@@ -249,7 +249,9 @@ TEST(ThroughTheWire, AWholeFirmwareUpgradeOnEveryTransportTellsTheSameStory) {
       outcomes.push_back(r.up.UpgradeClick());
       for (uint32_t a = 0; a < kFlashImageLength; ++a) ASSERT_EQ(r.m.io.FindEnclosure("E1")->Flash().Peek(a), image[a]);
       // The ATA bridge's non-data commands came back with their registers.
-      if (r.wired && std::string(transport) == "ata") EXPECT_GT(r.wire.registersDecoded, 1000);
+      if (r.wired && std::string(transport) == "ata") {
+        EXPECT_GT(r.wire.registersDecoded, 1000);
+      }
     });
     EXPECT_EQ(outcomes, (std::vector<UpgradeOutcome>{UpgradeOutcome::Succeeded, UpgradeOutcome::Succeeded}));
   }

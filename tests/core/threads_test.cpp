@@ -13,6 +13,7 @@
 #include "core_harness.h"
 #include "device/record_layout.h"
 #include "monitor/worker_threads.h"
+#include "service/monitor_service.h"
 
 namespace raid {
 namespace {
@@ -241,6 +242,65 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
   // The last publish shows the machine as it is now.
   EXPECT_FALSE(core.DetectionPending());
   EXPECT_EQ(core.Devices().DeviceCount, plugged ? 2 : 1);
+  std::filesystem::remove_all(dir);
+}
+
+// The service's endpoint thread answers clients from what the main thread
+// publishes while it publishes: whole snapshots, day log lines in order.
+TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
+  const auto dir = test::TestDir();
+  const std::string address = (dir / "s.sock").string();
+  MonitorService service("test");
+  std::string error;
+  ASSERT_TRUE(service.Start(address, error)) << error;
+  std::atomic<int> answered{0};
+  std::atomic<bool> inOrder{true};
+  std::atomic<int> heard{0};
+  std::atomic<bool> subscribed{false};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 3; ++c) {
+    clients.emplace_back([&, c] {
+      for (int i = 0; i < 20; ++i) {
+        nlohmann::json result;
+        std::string why;
+        if (AskService(address, "test", c == 0 ? "status" : "log", result, why)) ++answered;
+      }
+    });
+  }
+  clients.emplace_back([&] {
+    LocalConnection conn;
+    std::string why, line;
+    if (!conn.Connect(address, why)) return;
+    conn.SendLine(R"({"op":"hello","protocol":1})", 5000, why);
+    conn.ReadLine(line, 5000, 1 << 20, why);
+    conn.SendLine(R"({"op":"subscribe"})", 5000, why);
+    conn.ReadLine(line, 5000, 1 << 20, why);
+    subscribed = true;
+    int last = -1;
+    while (conn.ReadLine(line, 5000, 1 << 20, why)) {
+      const int n = std::stoi(nlohmann::json::parse(line)["line"].get<std::string>());
+      if (n != last + 1) inOrder = false;
+      last = n;
+      ++heard;
+      if (n == 199) break;
+    }
+  });
+  for (int waited = 0; !subscribed && waited < 10000; ++waited)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_TRUE(subscribed.load());
+  for (int i = 0; i < 200; ++i) {
+    ServiceSnapshot snap;
+    snap.list = {{"exit", 0}, {"text", std::to_string(i)}};
+    snap.status = {{"exit", 0}, {"text", std::to_string(i)}, {"document", nullptr}};
+    service.Publish(std::move(snap));
+    service.LogLine(std::to_string(i), nullptr);
+    if (i % 20 == 0) service.ResetDayLog({std::to_string(i)});
+  }
+  for (auto& t : clients) t.join();
+  service.Stop();
+  EXPECT_EQ(answered.load(), 60);
+  EXPECT_TRUE(inOrder.load());
+  EXPECT_EQ(heard.load(), 200);
   std::filesystem::remove_all(dir);
 }
 

@@ -1,0 +1,191 @@
+#include "service/monitor_service.h"
+
+namespace raid {
+
+namespace {
+
+constexpr size_t kMaxClientName = 64;
+constexpr uint64_t kMaxId = 1ULL << 53;  // what every JSON reader keeps exactly
+
+std::string Dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+
+std::string Ok(uint64_t id, nlohmann::json result) {
+  return Dump({{"id", id}, {"ok", true}, {"result", std::move(result)}});
+}
+
+std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}, {"ok", false}, {"error", why}}); }
+
+}  // namespace
+
+bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error) {
+  out = ServiceRequest{};
+  const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    error = "a request is one JSON object on one line";
+    return false;
+  }
+  for (const auto& [key, value] : j.items()) {
+    if (key == "op") {
+      if (!value.is_string()) {
+        error = "\"op\" must be a string";
+        return false;
+      }
+      out.op = value.get<std::string>();
+    } else if (key == "id") {
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxId) {
+        error = "\"id\" must be a whole number from 0 to 2^53";
+        return false;
+      }
+      out.id = value.get<uint64_t>();
+    } else if (key == "protocol") {
+      if (!value.is_number_integer()) {
+        error = "\"protocol\" must be a whole number";
+        return false;
+      }
+      const auto v = value.get<int64_t>();
+      out.protocol = v < 0 || v > 1000000 ? -1 : static_cast<int>(v);
+    } else if (key == "client") {
+      if (!value.is_string() || value.get<std::string>().size() > kMaxClientName) {
+        error = "\"client\" must be a name of at most 64 bytes";
+        return false;
+      }
+      out.client = value.get<std::string>();
+    } else {
+      error = "unknown field \"" + key.substr(0, 32) + "\"";
+      return false;
+    }
+  }
+  if (out.op.empty()) {
+    error = "a request needs \"op\"";
+    return false;
+  }
+  return true;
+}
+
+MonitorService::MonitorService(std::string serverName) : serverName_(std::move(serverName)) {
+  snapshot_.list = {{"exit", 1}, {"text", "No enclosure found.\n"}};
+  snapshot_.status = {{"exit", 1}, {"text", "No enclosure found.\n"}, {"document", nullptr}};
+}
+
+MonitorService::~MonitorService() { Stop(); }
+
+bool MonitorService::Start(const std::string& address, std::string& error) {
+  endpoint_ = MakeLocalEndpoint();
+  LocalEndpoint::Handlers h;
+  h.connected = [this](uint64_t id, const PeerIdentity&) {
+    std::lock_guard lock(mu_);
+    clients_[id] = {};
+    return true;
+  };
+  h.line = [this](uint64_t id, const std::string& line) {
+    for (const std::string& answer : Answer(id, line)) endpoint_->Send(id, answer);
+  };
+  h.closed = [this](uint64_t id) {
+    std::lock_guard lock(mu_);
+    clients_.erase(id);
+  };
+  if (!endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{}, error)) {
+    endpoint_.reset();
+    return false;
+  }
+  return true;
+}
+
+void MonitorService::Stop() {
+  if (endpoint_) endpoint_->Stop();
+  endpoint_.reset();
+}
+
+void MonitorService::Publish(ServiceSnapshot snapshot) {
+  std::lock_guard lock(mu_);
+  snapshot_ = std::move(snapshot);
+}
+
+void MonitorService::ResetDayLog(std::vector<std::string> lines) {
+  std::lock_guard lock(mu_);
+  dayLog_ = std::move(lines);
+}
+
+void MonitorService::LogLine(const std::string& line, const nlohmann::json& event) {
+  {
+    // Kept at once, so a client that heard of the line finds it in the log.
+    std::lock_guard lock(mu_);
+    dayLog_.push_back(line);
+  }
+  Broadcast(Dump({{"event", event}, {"line", line}}));
+}
+
+void MonitorService::Broadcast(const std::string& line) {
+  if (!endpoint_) return;
+  std::vector<uint64_t> to;
+  {
+    std::lock_guard lock(mu_);
+    for (const auto& [id, c] : clients_)
+      if (c.subscribed) to.push_back(id);
+  }
+  for (uint64_t id : to) endpoint_->Send(id, line);
+}
+
+std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
+  ServiceRequest r;
+  std::string why;
+  if (!ParseServiceRequest(line, r, why)) return {Error(0, why)};
+  std::lock_guard lock(mu_);
+  ClientState& c = clients_[client];
+  if (r.op == "hello") {
+    if (r.protocol != kServiceProtocolVersion)
+      return {Error(r.id, "protocol " + std::to_string(r.protocol) + " is not served; this service speaks protocol " +
+                              std::to_string(kServiceProtocolVersion))};
+    c.greeted = true;
+    return {Ok(r.id, {{"protocol", kServiceProtocolVersion}, {"server", serverName_}})};
+  }
+  if (!c.greeted) return {Error(r.id, "say hello first, with the protocol you speak")};
+  if (r.op == "list") return {Ok(r.id, snapshot_.list)};
+  if (r.op == "status") return {Ok(r.id, snapshot_.status)};
+  if (r.op == "log") return {Ok(r.id, {{"lines", dayLog_}})};
+  if (r.op == "subscribe") {
+    c.subscribed = true;
+    return {Ok(r.id, nlohmann::json::object())};
+  }
+  return {Error(r.id, "unknown request \"" + r.op.substr(0, 32) + "\"")};
+}
+
+}  // namespace raid
+
+namespace raid {
+
+namespace {
+constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
+
+bool Exchange(LocalConnection& c, const nlohmann::json& request, nlohmann::json& result, std::string& error,
+              int timeoutMs) {
+  if (!c.SendLine(request.dump(), timeoutMs, error)) return false;
+  std::string line;
+  if (!c.ReadLine(line, timeoutMs, kMaxAnswerBytes, error)) return false;
+  const nlohmann::json answer = nlohmann::json::parse(line, nullptr, false);
+  if (answer.is_discarded() || !answer.is_object() || !answer.contains("ok")) {
+    error = "the service's answer is no protocol message";
+    return false;
+  }
+  if (!answer.value("ok", false)) {
+    const auto e = answer.find("error");
+    error = e != answer.end() && e->is_string() ? e->get<std::string>() : "the service refused";
+    return false;
+  }
+  result = answer.value("result", nlohmann::json());
+  return true;
+}
+}  // namespace
+
+bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
+                std::string& error, int timeoutMs) {
+  LocalConnection c;
+  if (!c.Connect(address, error)) return false;
+  nlohmann::json hello;
+  if (!Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, hello,
+                error, timeoutMs))
+    return false;
+  return Exchange(c, {{"op", op}, {"id", 2}}, result, error, timeoutMs);
+}
+
+}  // namespace raid

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# raidmon --listen end to end: raidctl list, status, status --json and check
+# through the monitor service print what they print standalone, with the
+# same exit codes; a subscriber hears a drive removal as a typed event with
+# its day log line; wrong protocol versions, requests before hello,
+# malformed and oversized lines are refused without hurting other clients.
+set -euo pipefail
+ctl="$1"; mon="$2"
+work=$(mktemp -d)
+mon_pid=""
+trap '[ -n "$mon_pid" ] && kill -TERM "$mon_pid" 2>/dev/null; rm -rf "$work"' EXIT
+export LC_ALL=C XDG_RUNTIME_DIR="$work"
+fail() { echo "$*"; exit 1; }
+sock="$work/raidmon.sock"
+
+# HDD2 leaves 3 s into the run; the final state is also a scenario of its own.
+enclosure='"name":"E1","model":"Two-bay RAID","status":{"hdd1":"present","hdd2":"%s"}'
+printf '{"clock":{"speed":1},"enclosures":[{'"$enclosure"'}],"disks":[{"drive":0,"enclosure":"E1"}],
+  "timeline":[{"at":3,"enclosure":"E1","set":{"hdd2":"absent"}}]}\n' present >"$work/story.json"
+printf '{"enclosures":[{'"$enclosure"'}],"disks":[{"drive":0,"enclosure":"E1"}]}\n' absent >"$work/after.json"
+
+mkdir "$work/logs"
+"$mon" --simulate "$work/story.json" --log-dir "$work/logs" --listen "$sock" --duration 60 \
+  >"$work/mon.out" 2>"$work/mon.err" &
+mon_pid=$!
+for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.1; done
+[ -S "$sock" ] || fail "no socket: $(cat "$work/mon.err")"
+
+# A second service at the same address is refused.
+mkdir "$work/other"
+set +e; XDG_RUNTIME_DIR="$work/other" "$mon" --simulate "$work/story.json" --log-dir "$work/other" --listen "$sock" \
+  --duration 1 >/dev/null 2>"$work/second.err"
+rc=$?; set -e
+[ "$rc" -eq 1 ] && grep -q "another service already answers at" "$work/second.err" || fail "second service: $rc $(cat "$work/second.err")"
+
+python3 - "$sock" >"$work/proto.txt" <<'PY' || fail "protocol: $(cat "$work/proto.txt")"
+import json, socket, sys, time
+path = sys.argv[1]
+def connect():
+    s = socket.socket(socket.AF_UNIX); s.connect(path); s.settimeout(20); return s, s.makefile("r")
+def ask(s, f, obj):
+    s.sendall((obj if isinstance(obj, str) else json.dumps(obj)).encode() + b"\n"); return json.loads(f.readline())
+s, f = connect()
+a = ask(s, f, {"op": "status", "id": 7})
+assert not a["ok"] and "hello" in a["error"] and a["id"] == 7, a
+a = ask(s, f, {"op": "hello", "id": 1, "protocol": 2})
+assert not a["ok"] and "speaks protocol 1" in a["error"], a
+a = ask(s, f, "{not json")
+assert not a["ok"], a
+a = ask(s, f, {"op": "hello", "id": 2, "protocol": 1, "client": "test", "extra": 1})
+assert not a["ok"] and "extra" in a["error"], a
+a = ask(s, f, {"op": "hello", "id": 3, "protocol": 1, "client": "test"})
+assert a["ok"] and a["result"]["protocol"] == 1 and a["result"]["server"].startswith("RAID GUI v"), a
+# An oversized line closes only that client.
+big, bf = connect()
+try:
+    big.sendall(b"x" * 200000)
+    assert bf.readline() == "", "the oversized client was kept"
+except (ConnectionResetError, BrokenPipeError):
+    pass
+a = ask(s, f, {"op": "subscribe", "id": 4})
+assert a["ok"], a
+deadline = time.time() + 30
+while True:
+    assert time.time() < deadline, "no removal event"
+    e = json.loads(f.readline())
+    if e.get("event") and e["event"]["kind"] == "DriveRemoved":
+        assert e["event"]["slot"] == 0 and e["event"]["drive"] == 1, e
+        assert e["line"].startswith("D1 HDD2 was removed, "), e
+        break
+a = ask(s, f, {"op": "log", "id": 5})
+assert any(l.startswith("D1 HDD2 was removed, ") for l in a["result"]["lines"]), a
+assert any(" has started from " in l for l in a["result"]["lines"]), a
+print("protocol ok")
+PY
+
+# The service's answers are the standalone program's for the same state.
+same() {  # same(args...): through the service and standalone on after.json
+  set +e
+  "$ctl" "$@" --service "$sock" >"$work/svc.out" 2>"$work/svc.err"; local a=$?
+  XDG_RUNTIME_DIR="$work/alone" "$ctl" "$@" --simulate "$work/after.json" >"$work/alone.out" 2>"$work/alone.err"; local b=$?
+  set -e
+  [ "$a" -eq "$b" ] || fail "$*: exit $a through the service, $b standalone: $(cat "$work/svc.err" "$work/alone.err")"
+  cmp -s "$work/svc.out" "$work/alone.out" || fail "$*: $(diff "$work/svc.out" "$work/alone.out")"
+}
+mkdir "$work/alone"
+same list
+same status
+same status --json
+same check
+same check --expect 2
+
+# Changes are not served yet, and say so.
+set +e; "$ctl" schedule off --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e
+[ "$rc" -eq 2 ] && grep -q "answers list, status and check so far" "$work/err.txt" || fail "schedule: $rc $(cat "$work/err.txt")"
+
+kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
+[ ! -e "$sock" ] || fail "the socket stayed after the end"
+set +e; "$ctl" status --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e
+[ "$rc" -eq 1 ] && grep -q "no answer from the monitor service at" "$work/err.txt" || fail "gone: $rc $(cat "$work/err.txt")"
+echo "e2e_listen: ok"
