@@ -5,7 +5,7 @@
 // bridge. The scenario's plug and unplug events bind and unbind the gadget.
 //
 //   raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME]
-//                      [--log FILE] [--trace FILE] [--ready FILE]
+//                      [--log FILE] [--trace FILE] [--ready FILE] [--start-on-signal]
 //
 // Runs until SIGTERM or SIGINT, then unbinds and removes the gadget.
 #include <fcntl.h>
@@ -54,8 +54,41 @@ constexpr uint32_t kFullSpeedPacket = 64;
 std::atomic<bool> g_stop{false};
 
 void OnStopSignal(int) { g_stop = true; }
-// Only there to interrupt a blocking endpoint read or write (no SA_RESTART).
+// Sent to one endpoint thread only to interrupt its blocking read or write
+// (no SA_RESTART); the process-wide signals are blocked in those threads.
+constexpr int kWakeSignal = SIGUSR2;
 void OnWake(int) {}
+
+int64_t MonotonicNowMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// When the scenario's timeline started (CLOCK_MONOTONIC ms); -1 while it
+// waits for SIGUSR1.
+std::atomic<int64_t> g_timelineStart{-1};
+void OnStartSignal(int) {
+  int64_t expected = -1;
+  g_timelineStart.compare_exchange_strong(expected, MonotonicNowMs());
+}
+
+// The real clock, with the timeline's time standing at 0 until it starts: a
+// story starts it as the program under test starts, so that both count the
+// scenario's seconds from the same instant.
+class TimelineClock final : public raid::Clock {
+ public:
+  raid::LocalDateTime Now() override { return real_.Now(); }
+  int64_t MonotonicMs() override {
+    const int64_t start = g_timelineStart.load();
+    return start < 0 ? 0 : MonotonicNowMs() - start;
+  }
+  void Sleep(int64_t ms) override { real_.Sleep(ms); }
+  void Charge(int64_t) override {}  // a real device takes its time itself
+
+ private:
+  raid::SystemClock real_;
+};
 
 struct Options {
   std::string scenario;
@@ -65,6 +98,7 @@ struct Options {
   std::string log;
   std::string trace;
   std::string ready;
+  bool startOnSignal = false;
 };
 
 class Log {
@@ -210,7 +244,7 @@ class Drive {
   }
 
  private:
-  raid::SystemClock clock_;
+  TimelineClock clock_;
   raid::sim::ScenarioSpec spec_;
   raid::sim::SimDeviceIo io_;
   raid::sim::ScsiResponder responder_;
@@ -262,8 +296,15 @@ class Gadget {
     if (epIn_ < 0 || epOut_ < 0) throw std::runtime_error("cannot open the bulk endpoints");
     udc_ = opt_.udc.empty() ? FirstUdc() : opt_.udc;
     if (udc_.empty()) throw std::runtime_error("no USB device controller (is dummy_hcd loaded?)");
+    // The endpoint threads start with SIGTERM, SIGINT and SIGUSR1 blocked:
+    // those go to the main thread, never into a transfer.
+    sigset_t block, old;
+    sigemptyset(&block);
+    for (int sig : {SIGTERM, SIGINT, SIGUSR1}) sigaddset(&block, sig);
+    pthread_sigmask(SIG_BLOCK, &block, &old);
     control_ = std::thread([this] { ControlLoop(); });
     bulk_ = std::thread([this] { BulkLoop(); });
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
   }
 
   // Binds or unbinds the gadget to follow the simulated drive. Called
@@ -291,7 +332,7 @@ class Gadget {
       // Blocking endpoint I/O ends with EINTR; the loops then see the stop.
       const int bit = t == &control_ ? 1 : 2;
       while (!(finished_ & bit)) {
-        pthread_kill(t->native_handle(), SIGUSR1);
+        pthread_kill(t->native_handle(), kWakeSignal);
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
       }
       t->join();
@@ -320,7 +361,7 @@ class Gadget {
       ++generation_;
     }
     cv_.notify_all();
-    if (bulk_.joinable()) pthread_kill(bulk_.native_handle(), SIGUSR1);
+    if (bulk_.joinable()) pthread_kill(bulk_.native_handle(), kWakeSignal);
     log_.Line(why);
   }
 
@@ -472,7 +513,7 @@ int Usage(const char* why) {
   std::fprintf(stderr,
                "raid-usb-responder: %s\n"
                "usage: raid-usb-responder [--scenario FILE] [--drive N] [--gadget NAME] [--udc NAME] [--log FILE] "
-               "[--trace FILE] [--ready FILE]\n",
+               "[--trace FILE] [--ready FILE] [--start-on-signal]\n",
                why);
   return 2;
 }
@@ -483,6 +524,10 @@ int main(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
+    if (a == "--start-on-signal") {
+      o.startOnSignal = true;
+      continue;
+    }
     if (a == "--help") {
       std::printf(
           "raid-usb-responder: a USB mass-storage gadget (configfs + FunctionFS) answered by the simulated "
@@ -493,7 +538,9 @@ int main(int argc, char** argv) {
           "  --udc NAME       USB device controller (default the first in /sys/class/udc)\n"
           "  --log FILE       one line per command and per USB event\n"
           "  --trace FILE     the simulator's request trace (as raidmon --trace writes it)\n"
-          "  --ready FILE     created once the gadget is set up and follows the scenario\n");
+          "  --ready FILE     created once the gadget is set up and follows the scenario\n"
+          "  --start-on-signal  the scenario's timeline stands at 0 until SIGUSR1 (default: it\n"
+          "                   starts with the program)\n");
       return 0;
     }
     if (i + 1 >= argc) return Usage(("missing value of " + a).c_str());
@@ -521,7 +568,11 @@ int main(int argc, char** argv) {
 
   struct sigaction wake {};
   wake.sa_handler = OnWake;
-  sigaction(SIGUSR1, &wake, nullptr);
+  sigaction(kWakeSignal, &wake, nullptr);
+  struct sigaction start {};
+  start.sa_handler = OnStartSignal;
+  sigaction(SIGUSR1, &start, nullptr);
+  if (!o.startOnSignal) g_timelineStart = MonotonicNowMs();
   struct sigaction stop {};
   stop.sa_handler = OnStopSignal;
   sigaction(SIGTERM, &stop, nullptr);
@@ -543,8 +594,13 @@ int main(int argc, char** argv) {
     if (auto change = drive.PlugChange()) plugged = *change;
     g.Follow(plugged);
     if (!o.ready.empty()) WriteText(o.ready, "ready\n");
+    bool startLogged = false;
     while (!g_stop) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      if (!startLogged && g_timelineStart >= 0) {
+        log.Line("timeline started");
+        startLogged = true;
+      }
       if (auto change = drive.PlugChange()) plugged = *change;
       g.Follow(plugged);
     }

@@ -2,12 +2,12 @@
 # Inside the test guest (qemu-run.sh): the stories of the USB path, one after
 # the other, each with its own gadget. Every result goes to RESULTS/STORY/.
 #   usb-stories-guest.sh BUILD SOURCE RESULTS [STORIES]
-#   detect   the story scenario behind /dev/sda, raidmon on it for 48 s. The
-#            scenario's clock starts with the gadget, a few seconds before
-#            raidmon, so its first event comes at 10 s and the next ones 5 s
-#            apart (more than a poll); the replug is found within about 8 s.
-#   hotplug  the enclosure unplugged and plugged back 2 s later, then again
-#            5 s later; raidmon on it for 44 s
+#   detect   the story scenario behind /dev/sda (HDD2 removed, inserted,
+#            rebuilt, bad sectors), raidmon on it for 38 s. The scenario's
+#            clock starts with raidmon (the gadget holds it until SIGUSR1);
+#            its events come 5 s apart, more than a poll.
+#   hotplug  the enclosure unplugged and plugged back 9 s, 5 s and 2 s later;
+#            raidmon on it for 64 s
 #   transports  four enclosures, one of each transport, and a plain disk as
 #            five USB disks on five controllers; raidctl list and status
 #   hang     raidctl status while the fourth vendor request is never answered:
@@ -61,17 +61,21 @@ daylog_story() {
   local story="$1" scenario="$2" seconds="$3" t0
   mkdir -p "$results/$story/daylog" "$results/$story/config"
   t0=$(now)
-  start_gadget "$story" responder --scenario "$src/tests/realkernel/$scenario" || return 1
+  start_gadget "$story" responder --scenario "$src/tests/realkernel/$scenario" --start-on-signal || return 1
   echo "guest: $story: the disk after $(elapsed "$t0" "$(now)") s"
+  # The scenario's seconds count from raidmon's start, as in-process.
   "$build/app/raidmon" --log-dir "$results/$story/daylog" --config-dir "$results/$story/config" \
-    --duration "$seconds" >"$results/$story/raidmon.out" 2>&1
+    --duration "$seconds" >"$results/$story/raidmon.out" 2>&1 &
+  local mon=$!
+  kill -USR1 "${gadget_pids[-1]}"
+  wait "$mon"
   echo $? >"$results/$story/raidmon.rc"
   stop_gadgets
   echo "guest: $story: story done in $(elapsed "$t0" "$(now)") s"
 }
 
-story_detect() { daylog_story detect usb-story.json 48; }
-story_hotplug() { daylog_story hotplug usb-hotplug.json 44; }
+story_detect() { daylog_story detect usb-story.json 38; }
+story_hotplug() { daylog_story hotplug usb-hotplug.json 64; }
 
 story_transports() {
   mkdir -p "$results/transports"

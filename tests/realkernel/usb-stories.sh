@@ -32,7 +32,7 @@ printf '\240' | dd of="$results/fw.bin" bs=1 seek=491521 conv=notrunc status=non
 # in-process runs play on the real clock too, so they run beside the guest.
 stories="${RAID_STORIES:-detect transports hang upgrade}"
 selected() { [[ " $stories " == *" $1 "* ]]; }
-daylog_stories=(detect:usb-story.json:48 hotplug:usb-hotplug.json:44)
+daylog_stories=(detect:usb-story.json:38 hotplug:usb-hotplug.json:64)
 sim_pids=()
 mkdir -p "$results/sim/run"
 for s in "${daylog_stories[@]}"; do
@@ -46,7 +46,7 @@ for s in "${daylog_stories[@]}"; do
 done
 
 t0=$(date +%s.%N)
-bash "$here/qemu-run.sh" --timeout 300 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
+bash "$here/qemu-run.sh" --timeout 360 "$results" bash "$here/usb-stories-guest.sh" "$build" "$src" "$results" \
   "$stories" \
   >"$results/console.txt" 2>&1
 rc=$?
