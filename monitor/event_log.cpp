@@ -208,7 +208,11 @@ void EventLog::DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanSto
     full = true;
   } else if (PendingDeviceLines_) {
     Append(DashLine());
-    for (const auto& e : pendingEvents_) Log(e, stamp);
+    owedBlocks_ = 0;
+    for (const auto& e : pendingEvents_) {
+      Log(e, stamp);
+      if (e.kind == EventKind::EnclosureFound && e.slot < 4) owedBlocks_ |= static_cast<uint8_t>(1u << e.slot);
+    }
     pendingEvents_.clear();
     PendingLines.clear();
     PendingDeviceLines_ = 0;
@@ -216,15 +220,24 @@ void EventLog::DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanSto
     full = true;
   }
 
-  if (full) {
+  auto blocks = [&](uint8_t mask) {
     for (int s = 0; s < limit; ++s) {
-      if (!(slotMask & (1u << s))) continue;
+      if (!(mask & (1u << s))) continue;
+      owedBlocks_ &= static_cast<uint8_t>(~(1u << s));
       std::vector<std::string> block;
       report_.AppendDeviceInfoBlock(block, static_cast<uint8_t>(s), ReportForm::Log);
       for (const auto& l : block) Append(l);
     }
     Append(DashLine());
     changed = true;
+  };
+  if (full) {
+    blocks(slotMask);
+  } else if (const uint8_t late = owedBlocks_ & slotMask) {
+    // An enclosure found when its first read failed (a disk that is not
+    // ready yet right after it was plugged in) gets its information block
+    // with its first record.
+    blocks(late);
   }
 
   if (!notes_.empty()) {

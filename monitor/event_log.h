@@ -38,6 +38,7 @@ class EventLog {
   void StartOver() {
     ReportListSelector_ = 0;
     PendingDeviceLines_ = 0;
+    owedBlocks_ = 0;
   }
   // The first detection was published: its report list is the start list.
   void FirstDetectionPublished() { ReportListSelector_ = 1; }
@@ -83,7 +84,10 @@ class EventLog {
   // (tests/core/core_access.h); the program never does.
   friend struct CoreTestAccess;
   std::vector<std::string> dayLog_;
-  uint8_t PendingDeviceLines_ = 0;  // "Device had changed." follows the pending lines
+  uint8_t PendingDeviceLines_ = 0;
+  // Enclosures found by the last device change whose information block is
+  // still to be written (their first record was not read in that pass).
+  uint8_t owedBlocks_ = 0;  // "Device had changed." follows the pending lines
   uint8_t ReportListSelector_ = 0;
   std::vector<RaidEvent> pendingEvents_;  // enclosure list events awaiting the next pass
   void Append(const std::string& line, const RaidEvent* event = nullptr, bool headline = false);

@@ -156,6 +156,37 @@ TEST(DayLog, EnclosureListChangesWaitForTheNextPassForTheirStamp) {
             ev.end());
 }
 
+// A replugged enclosure whose first status read fails (through a real
+// kernel the disk is often not ready yet) still gets its information block,
+// with its first record, after "New Device was found".
+TEST(DayLog, AnEnclosureFoundWhoseFirstReadFailsGetsItsBlockWithItsFirstRecord) {
+  Harness h(R"({"enclosures":[{"name":"E1","transport":"read58","model":"Alpha"}],
+               "disks":[{"drive":0,"enclosure":"E1"}]})");
+  h.RunFor(2000);
+  h.m.io.SetPlugged("E1", false);
+  h.core.OnDeviceChange();
+  h.RunFor(10000);
+  ASSERT_EQ(h.core.Devices().DeviceCount, 0);
+  // Back: the identification read and the identity refresh pass, the first
+  // poll's read fails.
+  sim::FaultSpec f;
+  f.kind = "read10";
+  f.drive = 0;
+  f.from = h.m.io.Elapsed();
+  f.after = 2;
+  f.count = 1;
+  h.m.io.AddFault(f);
+  h.m.io.SetPlugged("E1", true);
+  h.core.OnDeviceChange();
+  h.RunFor(40000);
+  const auto ev = h.Events();
+  const auto found = std::find_if(ev.begin(), ev.end(),
+                                  [](const std::string& l) { return l.rfind("D1 New Device was found.", 0) == 0; });
+  ASSERT_NE(found, ev.end());
+  EXPECT_NE(std::find(found, ev.end(), "Device1 information :"), ev.end()) << ::testing::PrintToString(ev);
+  EXPECT_EQ(ev.back(), std::string(83, '-'));
+}
+
 TEST(Polling, SixthFailureInARowClearsTheSlotsMonitoringSwitch) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
