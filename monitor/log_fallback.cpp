@@ -44,7 +44,7 @@ FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days,
       if (StatNoFollow(path).exists) {
         std::string before;
         if (!ReadPlainFile(path, kMaxFallbackBytes, before).ok) continue;
-        w = ReplaceFile(path, before + text, nullptr, true);
+        w = ReplaceFile(path, before + text, nullptr, FileAccess::OwnerOnly);
         if (w.ok) r.files.push_back(path);
         continue;
       }

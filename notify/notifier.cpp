@@ -395,7 +395,7 @@ void MailNotifier::KeepUnsent(const std::vector<Outgoing>& left) {
     values["Count"] = SettingsValue{SettingsType::Dword, "", n, {}};
     std::string file = FormatSettingsFile(values);
     file.replace(0, file.find('\n'), "; Notifications not sent before the program ended, sent at its next start.");
-    const FileResult w = ReplaceFile(UnsentFile, file, nullptr, true);
+    const FileResult w = ReplaceFile(UnsentFile, file, nullptr, FileAccess::OwnerOnly);
     if (!w.ok) {
       keptError = "cannot write " + UnsentFile + ": " + w.error;
       kept.assign(left.size(), false);

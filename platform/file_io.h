@@ -43,10 +43,15 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
 // exclusively in path's folder (never through a link), written, flushed to
 // the disk and renamed over path; then the folder itself is flushed. path
 // is never opened for writing, so a link planted there is replaced, not
-// followed. written receives the stamp of the new file. ownerOnly: the new
-// file is readable and writable by its owner alone (Linux mode 0600).
+// followed. written receives the stamp of the new file. access: who may
+// read the new file on Linux (the Windows file inherits its folder's rights).
+enum class FileAccess {
+  Default,        // as the process's file mode mask allows
+  OwnerOnly,      // readable and writable by its owner alone (0600)
+  ReadableByAll,  // 0644, whatever the mask: status any user may read
+};
 FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written = nullptr,
-                       bool ownerOnly = false);
+                       FileAccess access = FileAccess::Default);
 
 // Creates path with bytes, failing when anything (also a link) is there.
 FileResult CreateNewFile(const std::string& path, const std::string& bytes);

@@ -1,5 +1,15 @@
-// Keeps the program to one running copy per user session. The lock belongs
-// to the process: a copy that crashed never blocks the next start.
+// Keeps the programs that talk to the enclosures to one running copy. The
+// lock belongs to the process: a copy that crashed never blocks the next
+// start.
+//
+// Scope::Machine (runs on the real disks): on Linux a process running as
+// root takes one lock for the whole machine, a file of root's in the
+// root-owned folder /run/raidgui that no other user can open, so neither
+// the user, the environment nor another account changes or blocks it. A
+// process that is not root cannot send the enclosures their commands, and
+// keeps to its own user's lock. Scope::User (simulated runs): one lock per
+// user session, in $XDG_RUNTIME_DIR (else a name of the user's own in
+// /tmp), so a simulated run never takes or waits for the real lock.
 #pragma once
 
 #include <string>
@@ -17,7 +27,8 @@ class InstanceLock {
   // copy holds it (HeldElsewhere()) or it cannot be had at all (the reason
   // in Error()). program: which program holds it, for a later start to ask
   // (HeldBy()).
-  bool Acquire(const std::string& name, const std::string& program = {});
+  enum class Scope { User, Machine };
+  bool Acquire(const std::string& name, const std::string& program = {}, Scope scope = Scope::User);
   void Release();
   bool HeldElsewhere() const { return held_; }
   // After a refused Acquire: whether the holder named itself `program`.
@@ -25,7 +36,9 @@ class InstanceLock {
   const std::string& Error() const { return error_; }
 #ifndef _WIN32
   // The lock file a name stands for.
-  static std::string PathFor(const std::string& name);
+  static std::string PathFor(const std::string& name, Scope scope = Scope::User);
+  // The folder of the machine-wide lock (tests point it elsewhere).
+  static std::string& MachineFolder();
 #endif
 
  private:

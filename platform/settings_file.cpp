@@ -256,7 +256,7 @@ SettingsResult FileSettingsStore::CreateKey() {
   if (KeyExists()) return {};
   const FileResult folder = MakeFolders(dir_);
   if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
-  const FileResult r = ReplaceFile(path_, FormatSettingsFile({}), nullptr, true);
+  const FileResult r = ReplaceFile(path_, FormatSettingsFile({}), nullptr, FileAccess::OwnerOnly);
   if (!r.ok) return {false, "cannot write the settings file " + path_ + ": " + r.error};
   return {};
 }
@@ -285,7 +285,7 @@ SettingsResult FileSettingsStore::WriteAll(const NamedValues& named, bool create
     if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
   }
   for (const auto& [name, v] : named) values[name] = v;
-  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, true);
+  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
   if (!w.ok) return {false, "cannot write the settings file " + path_ + ": " + w.error};
   return {};
 }
@@ -304,7 +304,7 @@ SettingsResult FileSettingsStore::Write(const std::string& name, const SettingsV
   if (!r.ok) return r;
   if (missing) return {false, "the settings file " + path_ + " does not exist"};
   values[name] = value;
-  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, true);
+  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
   if (!w.ok) return {false, "cannot write \"" + name + "\" to the settings file " + path_ + ": " + w.error};
   return {};
 }

@@ -48,8 +48,10 @@ grep -q '^  "version": 1,\?$' "$work/status.json" || fail "no version: $(cat "$w
 # While raidmon holds the enclosures the check cannot look at them itself
 # (UNKNOWN), but it judges the status file the monitor writes.
 mkdir -p "$work/run"
-"$mon" --simulate "$work/absent.json" --log-dir "$work/logs" --status-file "$work/run/status.json" \
-  >"$work/mon.out" 2>&1 &
+# Under the service's strict file mode mask the status file is still one
+# every user may read.
+(umask 027 && exec "$mon" --simulate "$work/absent.json" --log-dir "$work/logs" --status-file "$work/run/status.json" \
+  >"$work/mon.out" 2>&1) &
 mon_pid=$!
 # Judged once the first poll has read the record (before that the file
 # says the record is still to come).
@@ -57,6 +59,7 @@ for _ in $(seq 100); do grep -q '"state"' "$work/run/status.json" 2>/dev/null &&
 expect 3 "^RAID UNKNOWN - raidgui or raidmon is running" --simulate
 expect 2 "^RAID CRITICAL - Device1: HDD2 absent" --status-file "$work/run/status.json"
 grep -q '^  "version": 1,\?$' "$work/run/status.json" || fail "status file: $(cat "$work/run/status.json")"
+[ "$(stat -c %a "$work/run/status.json")" = 644 ] || fail "status file mode $(stat -c %a "$work/run/status.json"), not 644"
 kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
 # A status file that stopped being written, or none at all: UNKNOWN.
 touch -d '10 minutes ago' "$work/run/status.json"

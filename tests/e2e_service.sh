@@ -21,7 +21,7 @@ case "$what" in
     systemd-analyze verify "$work/raidmon.service" >"$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
     if grep -q "raidmon.service" "$work/verify.txt"; then fail "verify complains: $(cat "$work/verify.txt")"; fi
     for key in Type=notify Restart=on-failure CapabilityBoundingSet=CAP_SYS_RAWIO ProtectSystem=strict \
-        LogsDirectory=raidgui "DeviceAllow=block-sd r"; do
+        LogsDirectory=raidgui "DeviceAllow=block-sd r" PrivateTmp=yes RuntimeDirectory=raidgui; do
       grep -qx "$key" "$work/raidmon.service" || fail "the unit lacks $key"
     done
     ;;

@@ -234,6 +234,10 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {
 
 std::string InstanceLockName(bool simulated) { return simulated ? "QV_GUI-simulated" : "QV_GUI"; }
 
+InstanceLock::Scope InstanceLockScope(bool simulated) {
+  return simulated ? InstanceLock::Scope::User : InstanceLock::Scope::Machine;
+}
+
 std::unique_ptr<SettingsStore> MakeRunSettingsStore(const std::string& configDir, bool simulated) {
   if (!simulated || !configDir.empty()) return MakeSettingsStore(configDir);
   auto memory = std::make_unique<MemorySettingsStore>();

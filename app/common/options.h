@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/device_events.h"
 #include "platform/device_io.h"
+#include "platform/instance_lock.h"
 #include "platform/settings_store.h"
 #include "sim/sim_device_io.h"
 
@@ -68,6 +69,9 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error);
 // The name of the single-instance lock. A simulated run has its own, so it
 // neither keeps a real run from the enclosures nor is kept out by one.
 std::string InstanceLockName(bool simulated);
+// Its scope: the real disks are the whole machine's, a simulated machine
+// is the user's own.
+InstanceLock::Scope InstanceLockScope(bool simulated);
 
 // The mail settings a run uses: the system's store (or --config-dir). A
 // simulated run without --config-dir keeps its settings in memory, so a

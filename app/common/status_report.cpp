@@ -166,7 +166,9 @@ nlohmann::json AcceptedStatusOutput(const RaidCore& core) {
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error) {
   const std::string text =
       AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  const FileResult r = ReplaceFile(path, text);
+  // Any user may read it (raidctl check --status-file), whatever the
+  // service's file mode mask.
+  const FileResult r = ReplaceFile(path, text, nullptr, FileAccess::ReadableByAll);
   if (!r.ok) error = r.error;
   return r.ok;
 }

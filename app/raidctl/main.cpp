@@ -324,7 +324,7 @@ int main(int argc, char** argv) {
   }
 
   InstanceLock lock;
-  if (!lock.Acquire(InstanceLockName(opt.simulate))) {
+  if (!lock.Acquire(InstanceLockName(opt.simulate), {}, InstanceLockScope(opt.simulate))) {
     if (check)
       return CheckUnknown(lock.HeldElsewhere() ? "raidgui or raidmon is running and holds the enclosures"
                                                : "cannot take the single-instance lock: " + lock.Error());

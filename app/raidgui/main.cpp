@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   InstanceLock lock;
-  const bool locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui");
+  const bool locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui", InstanceLockScope(opt.simulate));
   // Another window runs: leave quietly. The monitor holding the enclosures
   // (the raidmon service, say) is said, or a click on the desktop entry
   // would seem to do nothing.

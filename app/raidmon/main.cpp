@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire(InstanceLockName(opt.simulate), "raidmon")) {
+  if (!lock.Acquire(InstanceLockName(opt.simulate), "raidmon", InstanceLockScope(opt.simulate))) {
     // Another copy runs: leave quietly; the window holding the enclosures
     // is said, so a monitor that did not start is not a mystery.
     if (lock.HeldElsewhere()) {

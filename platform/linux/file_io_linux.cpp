@@ -108,7 +108,8 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
   return {true, {}};
 }
 
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, bool ownerOnly) {
+FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess access) {
+  const bool ownerOnly = access == FileAccess::OwnerOnly;
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
   std::string tmp;
@@ -122,6 +123,10 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
   if (fd < 0) return {false, "no free name for a new file"};
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
+  if (ok && access == FileAccess::ReadableByAll && ::fchmod(fd, 0644) != 0) {
+    err = errno;
+    ok = false;
+  }
   struct stat s {};
   if (ok && ::fstat(fd, &s) != 0) {
     err = errno;

@@ -11,7 +11,13 @@
 
 namespace raid {
 
-std::string InstanceLock::PathFor(const std::string& name) {
+std::string& InstanceLock::MachineFolder() {
+  static std::string folder = "/run/raidgui";
+  return folder;
+}
+
+std::string InstanceLock::PathFor(const std::string& name, Scope scope) {
+  if (scope == Scope::Machine && ::geteuid() == 0) return MachineFolder() + "/" + name + ".lock";
   // The runtime folder is the user's own; without it the shared /tmp gets a
   // name per user, so one user's lock never shuts out another.
   const char* dir = std::getenv("XDG_RUNTIME_DIR");
@@ -21,11 +27,26 @@ std::string InstanceLock::PathFor(const std::string& name) {
 
 // An advisory lock on a file; the kernel drops it when the process ends,
 // however it ends.
-bool InstanceLock::Acquire(const std::string& name, const std::string& program) {
+bool InstanceLock::Acquire(const std::string& name, const std::string& program, Scope scope) {
   Release();
   held_ = false;
   holder_.clear();
-  const std::string path = PathFor(name);
+  const bool machine = scope == Scope::Machine && ::geteuid() == 0;
+  if (machine) {
+    // The folder must be root's and writable by root alone: anyone else who
+    // could write there could plant or remove the lock.
+    const std::string& folder = MachineFolder();
+    if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+      error_ = "cannot create the lock folder " + folder + ": " + std::strerror(errno);
+      return false;
+    }
+    struct stat d {};
+    if (::lstat(folder.c_str(), &d) != 0 || !S_ISDIR(d.st_mode) || d.st_uid != 0 || (d.st_mode & 0022) != 0) {
+      error_ = "the lock folder " + folder + " is not a folder that only root may write";
+      return false;
+    }
+  }
+  const std::string path = PathFor(name, scope);
   // No link is followed (the folder may be shared) and a fifo cannot hang
   // the open. The file holds the holder's program name.
   fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -42,7 +63,9 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program) 
   // say, a root-owned file would otherwise be emptied when the holder's
   // name is written).
   const bool shared = path.rfind("/tmp/", 0) == 0;
-  if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (shared && (s.st_uid != ::geteuid() || s.st_nlink != 1))) {
+  const bool strict = shared || machine;
+  if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (strict && (s.st_uid != ::geteuid() || s.st_nlink != 1)) ||
+      (machine && (s.st_mode & 0077) != 0)) {
     error_ = "the lock file " + path + " is not a plain file of this user";
     Release();
     return false;

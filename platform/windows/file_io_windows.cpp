@@ -106,7 +106,7 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
   return {true, {}};
 }
 
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, bool) {
+FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess) {
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
   std::string tmp;

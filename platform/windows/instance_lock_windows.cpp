@@ -10,7 +10,7 @@ namespace raid {
 // the process ends.
 // A mutex carries no data: the holder's program name is a second mutex,
 // "<name>.<program>", held as long as the lock.
-bool InstanceLock::Acquire(const std::string& name, const std::string& program) {
+bool InstanceLock::Acquire(const std::string& name, const std::string& program, Scope) {
   Release();
   held_ = false;
   name_ = name;

@@ -109,6 +109,43 @@ TEST(SingleInstance, WithoutARuntimeFolderEachUserHasItsOwnLockName) {
   EXPECT_EQ(InstanceLock::PathFor("QV_GUI"), "/tmp/QV_GUI-" + std::to_string(geteuid()) + ".lock");
 }
 
+// Runs on the real disks share one lock for the whole machine when they run
+// as root, whatever their runtime folder; a lock folder or file that someone
+// else could write is refused, not used.
+TEST(SingleInstance, RootOnTheRealDisksTakesOneLockForTheMachine) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  const auto dir = std::filesystem::temp_directory_path() / ("raid-machine-lock-" + std::to_string(getpid()));
+  std::filesystem::remove_all(dir);
+  const std::string saved = InstanceLock::MachineFolder();
+  InstanceLock::MachineFolder() = (dir / "run").string();
+  std::filesystem::create_directories(dir / "a");
+  std::filesystem::create_directories(dir / "b");
+  {
+    setenv("XDG_RUNTIME_DIR", (dir / "a").c_str(), 1);
+    InstanceLock monitor, shell;
+    ASSERT_TRUE(monitor.Acquire("QV_GUI_TEST", "raidmon", InstanceLock::Scope::Machine)) << monitor.Error();
+    setenv("XDG_RUNTIME_DIR", (dir / "b").c_str(), 1);
+    EXPECT_FALSE(shell.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
+    EXPECT_TRUE(shell.HeldBy("raidmon"));
+    // A simulated run keeps to the user's lock.
+    EXPECT_TRUE(shell.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::User));
+    EXPECT_EQ(std::filesystem::status(dir / "run" / "QV_GUI_TEST.lock").permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  // A file of another user's in the lock's place, or a folder others may
+  // write, is an error that names it.
+  ASSERT_EQ(chown((dir / "run" / "QV_GUI_TEST.lock").c_str(), 65534, 65534), 0);
+  InstanceLock l;
+  EXPECT_FALSE(l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
+  EXPECT_FALSE(l.HeldElsewhere());
+  std::filesystem::remove(dir / "run" / "QV_GUI_TEST.lock");
+  std::filesystem::permissions(dir / "run", std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+  EXPECT_FALSE(l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
+  EXPECT_NE(l.Error().find("is not a folder that only root may write"), std::string::npos) << l.Error();
+  InstanceLock::MachineFolder() = saved;
+  std::filesystem::remove_all(dir);
+}
+
 TEST(SingleInstance, AHardLinkInTheSharedFolderIsRefusedAndLeftAsItWas) {
   unsetenv("XDG_RUNTIME_DIR");
   const std::filesystem::path lock = InstanceLock::PathFor("QV_GUI_LINKTEST");
