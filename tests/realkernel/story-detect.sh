@@ -3,7 +3,8 @@
 # disks with raid-tcmu-responder, waits until they are there, runs raidmon on
 # the real disks for SECONDS and leaves the day log, raidmon's output and the
 # responder's command log and the simulator's request trace in OUT, with
-# udev's block events during the run (udev.txt).
+# udev's block events during the run (udev.txt) and the kernel's messages
+# (dmesg.txt).
 #
 #   story-detect.sh RESPONDER RAIDMON SCENARIO SECONDS OUT [OPTION...]
 #
@@ -113,5 +114,6 @@ if [ -n "$server" ]; then
 fi
 kill "$pid"
 wait "$pid"
+dmesg >"$out/dmesg.txt"
 echo "responder ready after $(echo "$ready - $start" | bc) s, raidmon ran $(echo "$done_at - $ready" | bc) s" >"$out/timing.txt"
 exit "$rc"
