@@ -103,8 +103,12 @@ wait "$monitor" 2>/dev/null
 if [ "$norawio" = 1 ]; then
   # Root, but without the capability raw SCSI commands need.
   mkdir -p "$out/norawio/log"
-  setpriv --inh-caps=-sys_rawio --ambient-caps=-sys_rawio --bounding-set=-sys_rawio \
-    "$raidmon" --log-dir "$out/norawio/log" --config-dir "$out/norawio" --duration 2 \
+  if command -v setpriv >/dev/null; then
+    drop=(setpriv --inh-caps=-sys_rawio --ambient-caps=-sys_rawio --bounding-set=-sys_rawio)
+  else
+    drop=(capsh --drop=cap_sys_rawio -- -c 'exec "$0" "$@"')
+  fi
+  "${drop[@]}" "$raidmon" --log-dir "$out/norawio/log" --config-dir "$out/norawio" --duration 2 \
     >"$out/norawio/stdout.txt" 2>"$out/norawio/stderr.txt"
   echo $? >"$out/norawio/rc"
 fi

@@ -163,7 +163,7 @@ if { [ "$disturb" = 1 ] || grep -q '"plug"' "$scenario"; } && [ "$between" -eq 0
 fi
 if [ "$norawio" = 1 ]; then
   nr="$work/real/norawio"
-  if [ "$(cat "$nr/rc" 2>/dev/null)" != 0 ] || ! grep -q "No Drive found!" "$nr/stdout.txt" "$nr/stderr.txt" ||
+  if [ "$(cat "$nr/rc" 2>/dev/null)" != 0 ] || ! grep -q "No Drive found!" "$nr/stderr.txt" ||
     ! grep -qF "raw device access needs the CAP_SYS_RAWIO capability, which this root process lacks" "$nr/stderr.txt"; then
     echo "uml-story: raidmon without CAP_SYS_RAWIO ended with $(cat "$nr/rc" 2>/dev/null) and said:" >&2
     cat "$nr/stdout.txt" "$nr/stderr.txt" >&2
