@@ -2,11 +2,11 @@
 // running kernel, through the kernel's SCSI target (LIO) with a TCMU user
 // backstore per drive, each the LUN 0 of a loopback target (tcm_loop) of its
 // own, so each drive is a SCSI host of its own as each enclosure behind its
-// own USB bridge is. Every command the
-// kernel sends to such a disk comes through the backstore's command ring and
-// is answered by the simulated enclosure (sim/scsi_responder.h). The
-// scenario's plug and unplug events link and unlink the drive's LUN, so the
-// kernel and udev see the disk come and go.
+// own USB bridge is. Every command the kernel sends to such a disk comes
+// through the backstore's command ring and is answered by the simulated
+// enclosure (sim/scsi_responder.h). The scenario's plug and unplug events
+// link and unlink the drive's LUN, so the kernel and udev see the disk come
+// and go.
 //
 //   raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE]
 //                       [--ready FILE] [--hba N] [--hang-hold SECONDS]

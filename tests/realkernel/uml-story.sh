@@ -77,8 +77,8 @@ if [ -n "$raidctl" ]; then
     exit 1
   }
 fi
-XDG_RUNTIME_DIR="$work/sim" "$raidmon" --simulate "$scenario" --duration "$seconds" --log-dir "$work/sim/log" --config-dir "$work/sim" \
-  >"$work/sim/stdout.txt" 2>"$work/sim/stderr.txt" || {
+XDG_RUNTIME_DIR="$work/sim" "$raidmon" --simulate "$scenario" --duration "$seconds" --log-dir "$work/sim/log" \
+  --config-dir "$work/sim" >"$work/sim/stdout.txt" 2>"$work/sim/stderr.txt" || {
   echo "uml-story: the in-process run failed" >&2
   cat "$work/sim/stderr.txt" >&2
   exit 1
