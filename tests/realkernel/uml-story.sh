@@ -17,6 +17,8 @@
 #   --mail RAIDCTL   both runs mail to a test SMTP server (in the guest on its
 #                    127.0.0.1); the mails, date-times and the machine's own
 #                    system information masked, must be equal
+#   --expect TEXT    the day log must have a line with TEXT (so that the
+#                    story cannot pass with both runs having missed it)
 #
 # Exits 77 with one line saying why when this machine cannot run the guest.
 # RAID_STORY_KEEP=DIR keeps the run's files (both day logs, the responder's
@@ -29,12 +31,17 @@ scenario="$(realpath "$4")"
 seconds="$5"
 shift 5
 disturb=0 norawio=0 raidctl=
+expects=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --disturb) disturb=1 ;;
     --no-rawio) norawio=1 ;;
     --mail)
       raidctl="$(realpath "$2")"
+      shift
+      ;;
+    --expect)
+      expects+=("$2")
       shift
       ;;
     *)
@@ -110,6 +117,12 @@ if ! diff -u <(mask "$work"/sim/log/*.log) <(mask "$work"/real/log/*.log); then
   echo "uml-story: the day log through the kernel differs from the in-process one" >&2
   fail=1
 fi
+for want in "${expects[@]}"; do
+  if ! grep -qF -- "$want" "$work"/real/log/*.log; then
+    echo "uml-story: the day log has no line with '$want'" >&2
+    fail=1
+  fi
+done
 if ! diff -u <(mask "$work/sim/stdout.txt") <(mask "$work/real/stdout.txt"); then
   echo "uml-story: raidmon's output through the kernel differs from the in-process one" >&2
   fail=1
