@@ -1,10 +1,12 @@
 // raid-tcmu-responder: serves each disk of a scenario as a SCSI disk of the
 // running kernel, through the kernel's SCSI target (LIO) with a TCMU user
-// backstore per drive on the loopback fabric (tcm_loop). Every command the
-// kernel sends to such a disk comes through the backstore's command ring and
-// is answered by the simulated enclosure (sim/scsi_responder.h). The
-// scenario's plug and unplug events link and unlink the drive's LUN, so the
-// kernel and udev see the disk come and go.
+// backstore per drive, each the LUN 0 of a loopback target (tcm_loop) of its
+// own, so each drive is a SCSI host of its own as each enclosure behind its
+// own USB bridge is. Every command the kernel sends to such a disk comes
+// through the backstore's command ring and is answered by the simulated
+// enclosure (sim/scsi_responder.h). The scenario's plug and unplug events
+// link and unlink the drive's LUN, so the kernel and udev see the disk come
+// and go.
 //
 //   raid-tcmu-responder --scenario FILE [--log FILE] [--trace FILE]
 //                       [--ready FILE] [--hba N] [--hang-hold SECONDS]
@@ -54,9 +56,17 @@ namespace {
 
 const fs::path kCore = "/sys/kernel/config/target/core";
 const fs::path kLoopback = "/sys/kernel/config/target/loopback";
-// The loopback target's and its initiator's names.
-const char* kTargetWwn = "naa.5001405aa0000001";
-const char* kInitiatorWwn = "naa.5001405aa0000002";
+// Drive N's loopback target and its initiator: naa.5001405aa000NN01 and
+// ...NN02. One target per drive: LIO tells every other LUN of a target that
+// its LUN inventory changed when a LUN is linked or unlinked (a unit
+// attention the next command gets), and the kernel turns that into a
+// `change` event of the other disks, which no separate USB enclosure causes.
+std::string Wwn(int drive, int role) {
+  char b[32];
+  std::snprintf(b, sizeof b, "naa.5001405aa000%02X%02X", drive & 0xFF, role);
+  return b;
+}
+fs::path TargetPortal(int drive) { return kLoopback / Wwn(drive, 1) / "tpgt_1"; }
 // A command's data beyond this is not from a kernel that was set up here.
 constexpr size_t kMaxData = 64u << 20;
 
@@ -218,6 +228,22 @@ class PlugWorker {
   std::thread thread_;
 };
 
+void MakeTarget(int drive) {
+  const fs::path tpg = TargetPortal(drive);
+  fs::create_directories(tpg);
+  if (ReadText(tpg / "nexus").empty()) WriteText(tpg / "nexus", Wwn(drive, 2));
+}
+
+void RemoveTarget(int drive) {
+  std::error_code ec;
+  const fs::path tpg = TargetPortal(drive);
+  if (fs::exists(tpg / "nexus")) {
+    std::ofstream(tpg / "nexus") << "NULL";
+  }
+  fs::remove(tpg, ec);
+  fs::remove(tpg.parent_path(), ec);
+}
+
 // One scenario drive served as a TCMU backstore and a loopback LUN.
 class Backstore {
  public:
@@ -226,7 +252,8 @@ class Backstore {
     name_ = "pd" + std::to_string(drive);
     config_ = "raidsim/" + name_;
     dir_ = kCore / ("user_" + std::to_string(o.hba)) / name_;
-    lunDir_ = kLoopback / kTargetWwn / "tpgt_1" / "lun" / ("lun_" + std::to_string(drive));
+    drive_ = drive;
+    lunDir_ = TargetPortal(drive) / "lun" / "lun_0";
     hbaIndex_ = o.hba;
   }
   ~Backstore() { Unmap(); }
@@ -238,6 +265,7 @@ class Backstore {
     if (fs::exists(dir_ / "attrib" / "tmr_notification")) WriteText(dir_ / "attrib" / "tmr_notification", "1");
     WriteText(dir_ / "enable", "1");
     Map();
+    MakeTarget(drive_);
     fs::create_directories(lunDir_);
   }
 
@@ -245,6 +273,7 @@ class Backstore {
     Unmap();
     std::error_code ec;
     fs::remove(lunDir_, ec);
+    RemoveTarget(drive_);
     fs::remove(dir_, ec);
   }
 
@@ -426,6 +455,7 @@ class Backstore {
   std::string name_, config_;
   fs::path dir_, lunDir_;
   int hbaIndex_ = 0;
+  int drive_ = 0;
   int fd_ = -1;
   uint8_t* base_ = nullptr;
   size_t size_ = 0;
@@ -433,23 +463,6 @@ class Backstore {
   std::optional<TcmuEntry> held_;
   std::chrono::steady_clock::time_point heldSince_;
 };
-
-void MakeTarget() {
-  const fs::path tpg = kLoopback / kTargetWwn / "tpgt_1";
-  fs::create_directories(tpg);
-  if (ReadText(tpg / "nexus").empty()) WriteText(tpg / "nexus", kInitiatorWwn);
-}
-
-void RemoveTarget(const fs::path& hba) {
-  std::error_code ec;
-  const fs::path tpg = kLoopback / kTargetWwn / "tpgt_1";
-  if (fs::exists(tpg / "nexus")) {
-    std::ofstream(tpg / "nexus") << "NULL";
-  }
-  fs::remove(tpg, ec);
-  fs::remove(kLoopback / kTargetWwn, ec);
-  fs::remove(hba, ec);
-}
 
 int Usage(const char* why) {
   std::fprintf(stderr,
@@ -530,7 +543,6 @@ int main(int argc, char** argv) {
       io->SetTrace(&trace);
     }
     if (!fs::exists(kLoopback)) fs::create_directories(kLoopback);
-    MakeTarget();
     for (int d = 0; d < 10; ++d) {
       if (spec.disks[d].kind == sim::DiskKind::Empty) continue;
       drives.push_back(std::make_unique<Backstore>(*io, d, sim::ScsiResponder::BlocksFor(spec, d), o, log));
@@ -586,7 +598,8 @@ int main(int argc, char** argv) {
   }
   worker.reset();
   for (auto& b : drives) b->Remove();
-  RemoveTarget(hba);
+  std::error_code ec;
+  fs::remove(hba, ec);
   log.Line("stopped");
   return rc;
 }

@@ -3,7 +3,7 @@
 # machine's / read-only through hostfs; this lays the package cache (udev,
 # kmod, busybox) and a tmpfs over it with overlayfs, makes the UML kernel's
 # modules the guest's /lib/modules, mounts the results folder (raid.results=DIR)
-# writable at its own path, runs DIR/.job in that root, writes its exit
+# writable at its own path, makes that the root, runs DIR/.job, writes its exit
 # status to DIR/.status and powers off.
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
@@ -50,8 +50,15 @@ mount -t tmpfs -o mode=1777 tmp $r/tmp
 mkdir -p "$r$results"
 mount -t hostfs -o "$results" results "$r$results" || fail "cannot mount the results folder"
 
-chroot $r /bin/sh "$results/.job"
-echo $? >"$r$results/.status"
+# Into that root for every process, this one included (pivot_root, not a
+# chroot): systemd's tools (udevadm settle, monitor, control) see a chroot
+# and refuse to act in one.
+mkdir -p $r/run/oldroot
+cd $r || fail "cannot enter the new root"
+pivot_root . run/oldroot || fail "cannot make the overlay the root"
+cd /
+/bin/sh "$results/.job"
+echo $? >"$results/.status"
 sync
-umount "$r$results" 2>/dev/null
+umount "$results" 2>/dev/null
 "$bb" poweroff -f
