@@ -25,6 +25,13 @@ namespace raid {
 
 inline constexpr int kServiceProtocolVersion = 1;
 
+// Where the package's monitor service listens ("" where there is none yet).
+#ifdef _WIN32
+inline constexpr const char* kDefaultServiceAddress = "";
+#else
+inline constexpr const char* kDefaultServiceAddress = "/run/raidgui/raidmon.sock";
+#endif
+
 // One request line, parsed.
 struct ServiceRequest {
   std::string op;      // "hello", "list", "status", "log", "subscribe"

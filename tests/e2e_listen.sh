@@ -94,6 +94,28 @@ same check --expect 2
 set +e; "$ctl" schedule off --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e
 [ "$rc" -eq 2 ] && grep -q "answers list, status and check so far" "$work/err.txt" || fail "schedule: $rc $(cat "$work/err.txt")"
 
+# Without --service, raidctl asks the package's service at its own address
+# when it answers there (a private /run in a mount namespace of our own).
+if [ "$(id -u)" -eq 0 ] && command -v unshare >/dev/null && unshare -m true 2>/dev/null; then
+  unshare -m bash -c '
+    set -e
+    mount --make-rprivate /
+    mount -t tmpfs tmpfs /run
+    mkdir -p /run/raidgui
+    XDG_RUNTIME_DIR="$3/other" "$1" --simulate "$3/after.json" --log-dir "$3/other" \
+      --listen /run/raidgui/raidmon.sock --duration 60 >/dev/null 2>"$3/inner.err" &
+    pid=$!
+    for _ in $(seq 100); do [ -S /run/raidgui/raidmon.sock ] && break; sleep 0.1; done
+    sleep 2  # the first poll
+    "$2" status >"$3/default.out" 2>&1 || true
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" || true
+  ' _ "$mon" "$ctl" "$work" || fail "the namespace run failed"
+  XDG_RUNTIME_DIR="$work/alone" "$ctl" status --simulate "$work/after.json" >"$work/alone.out" 2>&1 || true
+  cmp -s "$work/default.out" "$work/alone.out" ||
+    fail "the default service address: $(diff "$work/default.out" "$work/alone.out"; cat "$work/inner.err")"
+fi
+
 kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
 [ ! -e "$sock" ] || fail "the socket stayed after the end"
 set +e; "$ctl" status --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e

@@ -307,6 +307,15 @@ int main(int argc, char** argv) {
   if (!serviceGiven && !opt.simulate) {
     if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) service = env;
   }
+  // The monitor service of the package, when it runs, answers the reading
+  // commands of any user; where it does not answer, raidctl reads the
+  // enclosures itself.
+  if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 &&
+      (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))) {
+    nlohmann::json answer;
+    std::string why;
+    if (AskService(kDefaultServiceAddress, "raidctl", "list", answer, why, 2000)) service = kDefaultServiceAddress;
+  }
   if (!service.empty()) {
     if (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))
       return ThroughService(service, ctl);
