@@ -21,7 +21,7 @@ void SetupPage::SetMessagePanel(const std::string& text) { view_.SetPanelText(kM
 
 void SetupPage::SetBackupChecked(bool checked) {
   Model.ScheduleChecked = checked;
-  core_.SetBackupEnabled(checked);
+  backupEnabled_ = checked;
 }
 
 void SetupPage::TakeScheduleFromRecord() {
@@ -30,11 +30,11 @@ void SetupPage::TakeScheduleFromRecord() {
   if (RecordScheduleOn()) {
     SetBackupChecked(true);
     const uint8_t period = RecordSchedulePeriod();
-    core_.SetBackupMinutes(period);
+    backupMinutes_ = period;
     Model.PeriodChecked = period == 180 ? 3 : period == 60 ? 2 : period == 30 ? 1 : 0;
   } else {
     SetBackupChecked(false);
-    core_.SetBackupMinutes(0);  // no period until one is chosen
+    backupMinutes_ = 0;  // no period until one is chosen
   }
 }
 
@@ -72,7 +72,7 @@ void SetupPage::ShowSchedule() {
 void SetupPage::SelectPeriod(int index) {
   if (index < 0 || index >= static_cast<int>(kBackupPeriods.size())) return;
   Model.PeriodChecked = index;
-  core_.SetBackupMinutes(kBackupPeriods[static_cast<size_t>(index)]);
+  backupMinutes_ = kBackupPeriods[static_cast<size_t>(index)];
   periodChosen_ = true;
   view_.SetupPageChanged();
 }
@@ -83,7 +83,7 @@ void SetupPage::RefreshScheduleLabel() {
       const uint8_t period = RecordSchedulePeriod();
       // A period the user has just chosen stays what "Set" sends; the label
       // tells what the enclosure has now.
-      if (!periodChosen_) core_.SetBackupMinutes(period);
+      if (!periodChosen_) backupMinutes_ = period;
       Model.ScheduleMessage = "Backup period: " + std::to_string(period) + " minutes";
     } else {
       Model.ScheduleMessage = setup_text::kScheduleDisabled;
@@ -107,7 +107,7 @@ void SetupPage::ScheduleSwitchClick(bool checked) {
   RefreshScheduleLabel();
   // Switching the schedule off is sent at once; switching it on waits for
   // "Set".
-  if (!checked) verbs_.SetSchedule(PageSlot(), false, 0);
+  if (!checked) SendSchedule(false);
 }
 
 std::string SetupPage::InitializeQuestion() const {
@@ -123,14 +123,14 @@ std::string SetupPage::InitializeQuestion() const {
 
 SetOutcome SetupPage::SetClick() {
   if (Model.SetupSubPage == 1) {
-    core_.SetBackupEnabled(Model.ScheduleChecked);
+    backupEnabled_ = Model.ScheduleChecked;
     // Switching on needs a period: the enclosure must never be told "on,
     // every 0 minutes".
-    if (core_.Controls().BackupEnabled && core_.Controls().BackupMinutes == 0) {
+    if (backupEnabled_ && backupMinutes_ == 0) {
       SetMessagePanel(setup_text::kChoosePeriod);
       return SetOutcome::NoPeriod;
     }
-    verbs_.SetSchedule(PageSlot(), core_.Controls().BackupEnabled, core_.Controls().BackupMinutes);
+    SendSchedule(backupEnabled_);
     return SetOutcome::ScheduleQueued;
   }
   if (!core_.OperationAllowed()) return SetOutcome::Ignored;
@@ -195,16 +195,19 @@ void SetupPage::OptionBoxClick() {
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
   if (core_.Controls().CurrentPage != notebook_page::kSetup) TakeScheduleFromRecord();
-  core_.SetBackupEnabled(Model.ScheduleChecked);
-  verbs_.SetSchedule(PageSlot(), Model.ScheduleChecked, core_.Controls().BackupMinutes);
+  backupEnabled_ = Model.ScheduleChecked;
+  SendSchedule(backupEnabled_);
+}
+
+void SetupPage::SendSchedule(bool on) {
+  if (verbs_.SetSchedule(PageSlot(), on, backupMinutes_, &sentMinutes_) == VerbStatus::Queued) sentOn_ = on;
 }
 
 void SetupPage::RequestServed(uint8_t bit, bool ok) {
   lastServed_ = bit;
   lastServedOk_ = ok;
-  if (bit == request_bits::kBackupPeriod && ok && core_.Controls().BackupEnabled &&
-      !core_.Controls().BackupMessage.empty()) {
-    Model.ScheduleMessage = core_.Controls().BackupMessage;
+  if (bit == request_bits::kBackupPeriod && ok && backupEnabled_ && sentOn_) {
+    Model.ScheduleMessage = "Backup period: " + std::to_string(sentMinutes_) + " min";
     view_.SetupPageChanged();
   }
   // The sender has locked the option controls for the hold-off.

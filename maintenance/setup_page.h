@@ -111,11 +111,20 @@ class SetupPage {
   void SetMessagePanel(const std::string& text);
   void OptionBoxClick();
   void RequestServed(uint8_t bit, bool ok);
+  // Queues the schedule setting of the page's enclosure with the page's
+  // period.
+  void SendSchedule(bool on);
 
   RaidCore& core_;
   CoreView& view_;
   EnclosureVerbs verbs_;
   bool periodChosen_ = false;  // a radio button was clicked since the load
+  // What the schedule controls hold: "Schedule Backup enable" and the
+  // period that "Set" sends; and what the last queued setting sent.
+  bool backupEnabled_ = false;
+  uint8_t backupMinutes_ = 0;
+  bool sentOn_ = false;
+  uint8_t sentMinutes_ = 0;
   bool running_ = false;
   uint8_t lastServed_ = 0;
   bool lastServedOk_ = false;

@@ -138,8 +138,6 @@ class RaidCore {
   void RefreshIdentity() { poller_.RefreshIdentity(); }
   // The schedule and scan values the next settings command carries, and
   // the requests that send it.
-  void SetBackupEnabled(bool on) { controls_.BackupEnabled = on; }
-  void SetBackupMinutes(uint8_t minutes) { controls_.BackupMinutes = minutes; }
   void RequestSchedule(const ScheduleSetting& setting) { poller_.RequestSchedule(setting); }
   void RequestScan(const ScanRequest& request) { poller_.RequestScan(request); }
   // The caption of a drive's scan button on the Status page (0 HDD1, 1 HDD2).

@@ -35,7 +35,6 @@ bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
   if (setting.on) {
     b[5] = 1;
     b[6] = setting.minutes;
-    controls_.BackupMessage = "Backup period: " + std::to_string(setting.minutes) + " min";
   } else {
     b[5] = 0;
     b[6] = 0;

@@ -34,12 +34,6 @@ struct WindowControls {
   bool OptionBoxesEnabled = false;
   bool AutoScanEnabled = false;
 
-  // What the Setup page's schedule controls hold, and the text of the
-  // last schedule sent.
-  bool BackupEnabled = false;
-  uint8_t BackupMinutes = 0;
-  std::string BackupMessage;
-
   bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
 };
 
