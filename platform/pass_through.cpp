@@ -1,5 +1,6 @@
 #include "platform/pass_through.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace raid {
@@ -119,6 +120,23 @@ std::string ReplyStatusText(const ReplyStatus& status) {
     s += b;
   }
   return s;
+}
+
+bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
+                        const std::function<bool(ScsiRequest&)>& transfer) {
+  const bool in = sectors > 0 && data;
+  ScsiRequest r;
+  r.cdbLength = 16;
+  r.cdb = EncodeAtaPassThrough16(regs, in ? sectors : 0);
+  r.direction = in ? DataDirection::In : DataDirection::None;
+  r.transferLength = in ? sectors * 512 : 0;
+  r.data = data;
+  r.timeoutSeconds = 10;
+  const bool ok = transfer(r);
+  status = r.status;
+  const size_t n = std::min<size_t>(status.senseLength, status.sense.size());
+  status.ataRegistersReturned = DecodeAtaOutputRegisters(status.sense.data(), n, regs);
+  return ok && (!in || r.transferred == r.transferLength);
 }
 
 }  // namespace raid

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/device_io.h"
@@ -41,6 +42,13 @@ bool DecodeAtaOutputRegisters(const uint8_t* sense, size_t length, AtaRegisters&
 // `sectors` blocks of 512 bytes, or non-data when `sectors` is 0. A non-data
 // command asks for its output registers back (CK_COND).
 std::array<uint8_t, 16> EncodeAtaPassThrough16(const AtaRegisters& regs, uint32_t sectors);
+
+// An ATA register command carried as ATA PASS-THROUGH(16) by `transfer`
+// (the system's SCSI pass-through, which fills in the reply status): the
+// registers come back from the sense data where the reply carries them, and
+// it succeeded when the transfer did and all data came in.
+bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
+                        const std::function<bool(ScsiRequest&)>& transfer);
 
 // Whether a completed pass-through request succeeded by its status and sense:
 // GOOD succeeds; so does CHECK CONDITION with RECOVERED ERROR 00/1D on an ATA

@@ -42,6 +42,8 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "device/requests.h"
+#include "realkernel/responder_support.h"
 #include "realkernel/tcmu_ring.h"
 #include "sim/scenario.h"
 #include "sim/scsi_responder.h"
@@ -51,6 +53,7 @@ namespace fs = std::filesystem;
 using namespace raid;
 using raid::realkernel::TcmuEntry;
 using raid::realkernel::TcmuRing;
+using namespace raid::realkernel;
 
 namespace {
 
@@ -73,37 +76,6 @@ constexpr size_t kMaxData = 64u << 20;
 std::atomic<bool> g_stop{false};
 void OnStopSignal(int) { g_stop = true; }
 
-int64_t MonotonicNowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);  // async-signal-safe
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// When the scenario's timeline started (CLOCK_MONOTONIC ms); -1 while it
-// waits for SIGUSR1.
-std::atomic<int64_t> g_timelineStart{-1};
-void OnStartSignal(int) {
-  int64_t expected = -1;
-  g_timelineStart.compare_exchange_strong(expected, MonotonicNowMs());
-}
-
-// The real clock, but with the timeline's time standing at 0 until it is
-// started: a story can start it at the moment the program under test
-// starts, so that both count the scenario's seconds from the same instant.
-class TimelineClock final : public Clock {
- public:
-  LocalDateTime Now() override { return real_.Now(); }
-  int64_t MonotonicMs() override {
-    const int64_t start = g_timelineStart.load();
-    return start < 0 ? 0 : MonotonicNowMs() - start;
-  }
-  void Sleep(int64_t ms) override { real_.Sleep(ms); }
-  void Charge(int64_t) override {}  // a real device takes its time itself
-
- private:
-  SystemClock real_;
-};
-
 struct Options {
   std::string scenario;
   std::string log;
@@ -114,51 +86,8 @@ struct Options {
   bool startOnSignal = false;
 };
 
-class Log {
- public:
-  void Open(const std::string& path) {
-    if (path.empty()) return;
-    f_ = std::fopen(path.c_str(), "a");
-    if (!f_) throw std::runtime_error("cannot open log " + path + ": " + std::strerror(errno));
-  }
-  ~Log() {
-    if (f_) std::fclose(f_);
-  }
-  void Line(const std::string& text) {
-    if (!f_) return;
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm t{};
-    gmtime_r(&ts.tv_sec, &t);
-    std::lock_guard lock(mu_);
-    std::fprintf(f_, "%02d:%02d:%02d.%03ld %s\n", t.tm_hour, t.tm_min, t.tm_sec, ts.tv_nsec / 1000000, text.c_str());
-    std::fflush(f_);
-  }
-
- private:
-  std::mutex mu_;
-  FILE* f_ = nullptr;
-};
-
-std::string Hex(const uint8_t* p, size_t n) {
-  std::string s;
-  char b[4];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
-    s += b;
-  }
-  return s;
-}
-
 const char* DirText(DataDirection d) {
   return d == DataDirection::In ? "IN" : d == DataDirection::Out ? "OUT" : "NONE";
-}
-
-void WriteText(const fs::path& p, const std::string& text) {
-  std::ofstream f(p);
-  f << text;
-  f.flush();
-  if (!f) throw std::runtime_error("cannot write " + p.string());
 }
 
 std::string ReadText(const fs::path& p) {
@@ -181,7 +110,7 @@ bool WaitFor(const std::function<bool()>& done, int ms) {
 // inside the system call, and those commands need the ring loop answering.
 class PlugWorker {
  public:
-  explicit PlugWorker(Log& log) : log_(log), thread_([this] { Run(); }) {}
+  explicit PlugWorker(ResponderLog& log) : log_(log), thread_([this] { Run(); }) {}
   ~PlugWorker() {
     {
       std::lock_guard lock(mu_);
@@ -219,7 +148,7 @@ class PlugWorker {
       --pending_;
     }
   }
-  Log& log_;
+  ResponderLog& log_;
   std::mutex mu_;
   std::condition_variable cv_;
   std::deque<std::function<void()>> jobs_;
@@ -247,7 +176,7 @@ void RemoveTarget(int drive) {
 // One scenario drive served as a TCMU backstore and a loopback LUN.
 class Backstore {
  public:
-  Backstore(sim::SimDeviceIo& io, int drive, uint64_t blocks, const Options& o, Log& log)
+  Backstore(sim::SimDeviceIo& io, int drive, uint64_t blocks, const Options& o, ResponderLog& log)
       : responder_(io, drive, blocks), log_(log), hangHold_(o.hangHoldSeconds) {
     name_ = "pd" + std::to_string(drive);
     config_ = "raidsim/" + name_;
@@ -396,7 +325,7 @@ class Backstore {
     c.data = data.data();
     c.dataLength = static_cast<uint32_t>(data.size());
     const sim::ScsiAnswer a = responder_.Answer(c);
-    std::string line = name_ + " " + Hex(e.cdb.data(), e.cdb.size()) + " " + DirText(c.direction) + " " +
+    std::string line = name_ + " " + HexBytes(e.cdb.data(), e.cdb.size()) + " " + DirText(c.direction) + " " +
                        std::to_string(c.dataLength) + " -> ";
     if (a.hang) {
       log_.Line(line + "held (no answer)");
@@ -450,7 +379,7 @@ class Backstore {
   }
 
   sim::ScsiResponder responder_;
-  Log& log_;
+  ResponderLog& log_;
   int hangHold_;
   std::string name_, config_;
   fs::path dir_, lunDir_;
@@ -516,7 +445,7 @@ int main(int argc, char** argv) {
   if (o.scenario.empty()) return Usage("--scenario is needed");
   if (o.hba < 0 || o.hangHoldSeconds < 0) return Usage("negative number");
 
-  Log log;
+  ResponderLog log;
   // Declared before the drives: their responders use it to the end.
   TimelineClock clock;
   std::unique_ptr<sim::SimDeviceIo> io;
@@ -527,15 +456,15 @@ int main(int argc, char** argv) {
   int rc = 0;
   try {
     log.Open(o.log);
-    const sim::ScenarioSpec spec = sim::LoadScenarioFile(o.scenario);
+    const sim::ScenarioSpec scenario = sim::LoadScenarioFile(o.scenario);
     if (!fs::exists(kCore)) throw std::runtime_error(kCore.string() + " is missing (configfs and target_core_mod)");
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGUSR1, OnStartSignal);
+    std::signal(SIGUSR1, StartTimeline);
     if (!o.startOnSignal) g_timelineStart = MonotonicNowMs();
     // The timeline runs on the real clock from now: the program on a real
     // device runs on the real clock too.
-    io = std::make_unique<sim::SimDeviceIo>(clock, spec);
+    io = std::make_unique<sim::SimDeviceIo>(clock, scenario);
     if (!o.trace.empty()) {
       trace.open(o.trace);
       if (!trace) throw std::runtime_error("cannot write " + o.trace);
@@ -544,8 +473,8 @@ int main(int argc, char** argv) {
     }
     if (!fs::exists(kLoopback)) fs::create_directories(kLoopback);
     for (int d = 0; d < 10; ++d) {
-      if (spec.disks[d].kind == sim::DiskKind::Empty) continue;
-      drives.push_back(std::make_unique<Backstore>(*io, d, sim::ScsiResponder::BlocksFor(spec, d), o, log));
+      if (scenario.disks[d].kind == sim::DiskKind::Empty) continue;
+      drives.push_back(std::make_unique<Backstore>(*io, d, sim::ScsiResponder::BlocksFor(scenario, d), o, log));
       drives.back()->Create();
     }
     worker = std::make_unique<PlugWorker>(log);

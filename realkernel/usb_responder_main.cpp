@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "realkernel/bulk_only.h"
+#include "realkernel/responder_support.h"
 #include "platform/clock.h"
 #include "sim/scenario.h"
 #include "sim/scsi_responder.h"
@@ -59,37 +60,6 @@ void OnStopSignal(int) { g_stop = true; }
 constexpr int kWakeSignal = SIGUSR2;
 void OnWake(int) {}
 
-int64_t MonotonicNowMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-// When the scenario's timeline started (CLOCK_MONOTONIC ms); -1 while it
-// waits for SIGUSR1.
-std::atomic<int64_t> g_timelineStart{-1};
-void OnStartSignal(int) {
-  int64_t expected = -1;
-  g_timelineStart.compare_exchange_strong(expected, MonotonicNowMs());
-}
-
-// The real clock, with the timeline's time standing at 0 until it starts: a
-// story starts it as the program under test starts, so that both count the
-// scenario's seconds from the same instant.
-class TimelineClock final : public raid::Clock {
- public:
-  raid::LocalDateTime Now() override { return real_.Now(); }
-  int64_t MonotonicMs() override {
-    const int64_t start = g_timelineStart.load();
-    return start < 0 ? 0 : MonotonicNowMs() - start;
-  }
-  void Sleep(int64_t ms) override { real_.Sleep(ms); }
-  void Charge(int64_t) override {}  // a real device takes its time itself
-
- private:
-  raid::SystemClock real_;
-};
-
 struct Options {
   std::string scenario;
   int drive = 0;
@@ -100,39 +70,6 @@ struct Options {
   std::string ready;
   bool startOnSignal = false;
 };
-
-class Log {
- public:
-  void Open(const std::string& path) {
-    if (path.empty()) return;
-    f_ = std::fopen(path.c_str(), "a");
-    if (!f_) throw std::runtime_error("cannot open log " + path + ": " + std::strerror(errno));
-  }
-  ~Log() {
-    if (f_) std::fclose(f_);
-  }
-  void Line(const std::string& text) {
-    if (!f_) return;
-    timespec ts{};
-    clock_gettime(CLOCK_REALTIME, &ts);
-    tm t{};
-    gmtime_r(&ts.tv_sec, &t);
-    std::lock_guard lock(mu_);
-    std::fprintf(f_, "%02d:%02d:%02d.%03ld %s\n", t.tm_hour, t.tm_min, t.tm_sec, ts.tv_nsec / 1000000, text.c_str());
-    std::fflush(f_);
-  }
-
- private:
-  std::mutex mu_;
-  FILE* f_ = nullptr;
-};
-
-void WriteText(const fs::path& p, const std::string& text) {
-  std::ofstream f(p);
-  f << text;
-  f.flush();
-  if (!f) throw std::runtime_error("cannot write " + p.string());
-}
 
 // Writes all of `size` bytes; false on an error (errno set).
 bool WriteAll(int fd, const uint8_t* p, size_t size) {
@@ -210,9 +147,9 @@ std::string FirstUdc() {
 class Drive {
  public:
   Drive(const std::string& scenarioPath, int drive)
-      : spec_(scenarioPath.empty() ? raid::sim::DefaultScenario() : raid::sim::LoadScenarioFile(scenarioPath)),
-        io_(clock_, spec_),
-        responder_(io_, drive, raid::sim::ScsiResponder::BlocksFor(spec_, drive)) {}
+      : scenario_(scenarioPath.empty() ? raid::sim::DefaultScenario() : raid::sim::LoadScenarioFile(scenarioPath)),
+        io_(clock_, scenario_),
+        responder_(io_, drive, raid::sim::ScsiResponder::BlocksFor(scenario_, drive)) {}
 
   ScsiReply Answer(const uint8_t* cdb, size_t cdbLength, raid::DataDirection dir, uint8_t* data, uint32_t length) {
     raid::sim::ScsiCommand c;
@@ -245,7 +182,7 @@ class Drive {
 
  private:
   TimelineClock clock_;
-  raid::sim::ScenarioSpec spec_;
+  raid::sim::ScenarioSpec scenario_;
   raid::sim::SimDeviceIo io_;
   raid::sim::ScsiResponder responder_;
   std::mutex mu_;
@@ -253,7 +190,7 @@ class Drive {
 
 class Gadget {
  public:
-  Gadget(const Options& o, Drive& drive, Log& log)
+  Gadget(const Options& o, Drive& drive, ResponderLog& log)
       : opt_(o),
         log_(log),
         target_([&drive](const uint8_t* cdb, size_t len, raid::DataDirection dir, uint8_t* data, uint32_t length) {
@@ -489,7 +426,7 @@ class Gadget {
   }
 
   Options opt_;
-  Log& log_;
+  ResponderLog& log_;
   BulkOnlyTarget target_;
   fs::path dir_;
   fs::path mount_;
@@ -570,7 +507,7 @@ int main(int argc, char** argv) {
   wake.sa_handler = OnWake;
   sigaction(kWakeSignal, &wake, nullptr);
   struct sigaction start {};
-  start.sa_handler = OnStartSignal;
+  start.sa_handler = StartTimeline;
   sigaction(SIGUSR1, &start, nullptr);
   if (!o.startOnSignal) g_timelineStart = MonotonicNowMs();
   struct sigaction stop {};
@@ -579,7 +516,7 @@ int main(int argc, char** argv) {
   sigaction(SIGINT, &stop, nullptr);
 
   try {
-    Log log;
+    ResponderLog log;
     log.Open(o.log);
     Drive drive(o.scenario, o.drive);
     std::ofstream trace;

@@ -182,7 +182,7 @@ const VolumeSpec* SimDeviceIo::Volume(char letter) const {
 SimDeviceIo::Fault* SimDeviceIo::MatchFault(const std::string& kind, int drive) {
   const double now = Elapsed();
   for (auto& f : faults_) {
-    const auto& s = f.spec;
+    const auto& s = f.rule;
     const bool kindMatch =
         s.kind == kind || s.kind == "any" ||
         (s.kind == "scsi" && (kind == "read10" || kind == "write10" || kind == "inquiry" || kind == "vendor"));
@@ -245,7 +245,7 @@ bool SimDeviceIo::FinishScsi(const OpenTarget& t, ScsiRequest& req, Fault* fault
   if (ok) {
     req.transferred = req.transferLength;
     if (fault && req.data && req.direction == DataDirection::In && req.transferLength > 0) {
-      const std::string& m = fault->spec.mode;
+      const std::string& m = fault->rule.mode;
       if (m == "short") {
         req.transferred = req.transferLength / 2;
       } else if (m == "corrupt") {
@@ -287,17 +287,17 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     }
     const OpenTarget t = it->second;
     Fault* f = MatchFault(ScsiKind(req.cdb[0]), t.drive);
-    lastHung_ = f && f->spec.mode == "hang";
+    lastHung_ = f && f->rule.mode == "hang";
     int64_t cost = timing_.roundTripMs;
-    if (f && f->spec.mode == "fail") {
+    if (f && f->rule.mode == "fail") {
       ok = false;
-    } else if (f && f->spec.mode == "hang") {
+    } else if (f && f->rule.mode == "hang") {
       cost = static_cast<int64_t>(req.timeoutSeconds) * 1000;  // the request times out
       ok = false;
     } else if (!DriveAvailable(t.drive)) {
       ok = false;  // the device went away after it was opened
     } else if (Enclosure* e = EnclosureOf(t.drive)) {
-      if (f && f->spec.mode == "drop-write") ++e->dropWrites;
+      if (f && f->rule.mode == "drop-write") ++e->dropWrites;
       ok = e->Scsi(req, timing_, cost);
     } else {
       // An ordinary disk: reads give zeros, writes are taken, INQUIRY
@@ -337,10 +337,10 @@ bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, ui
     const OpenTarget t = it->second;
     const auto in = regs.Bytes();
     Fault* f = MatchFault("ata", t.drive);
-    lastHung_ = f && f->spec.mode == "hang";
+    lastHung_ = f && f->rule.mode == "hang";
     int64_t cost = timing_.roundTripMs;
-    if (f && f->spec.mode == "hang") cost = 2000;
-    if (!f || (f->spec.mode != "fail" && f->spec.mode != "hang")) {
+    if (f && f->rule.mode == "hang") cost = 2000;
+    if (!f || (f->rule.mode != "fail" && f->rule.mode != "hang")) {
       Enclosure* e = DriveAvailable(t.drive) ? EnclosureOf(t.drive) : nullptr;
       ok = e && e->Ata(regs, data, sectors, timing_, cost);
     }

@@ -72,7 +72,7 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
     char letter = 0;  // set when opened by letter
   };
   struct Fault {
-    FaultSpec spec;
+    FaultSpec rule;  // what the scenario asked for
     int seen = 0;
     int used = 0;
   };

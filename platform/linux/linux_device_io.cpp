@@ -240,19 +240,7 @@ bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPass
 
 bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) {
   // ATA PASS-THROUGH(16) of the SCSI/ATA translation layer.
-  const bool in = sectors > 0 && data;
-  ScsiRequest r;
-  r.cdbLength = 16;
-  r.cdb = EncodeAtaPassThrough16(regs, in ? sectors : 0);
-  r.direction = in ? DataDirection::In : DataDirection::None;
-  r.transferLength = in ? sectors * 512 : 0;
-  r.data = data;
-  r.timeoutSeconds = 10;
-  const bool ok = Transfer(h, r, true);
-  status = r.status;
-  const size_t n = std::min<size_t>(status.senseLength, status.sense.size());
-  status.ataRegistersReturned = DecodeAtaOutputRegisters(status.sense.data(), n, regs);
-  return ok && (!in || r.transferred == r.transferLength);
+  return AtaByPassThrough16(regs, data, sectors, status, [&](ScsiRequest& r) { return Transfer(h, r, true); });
 }
 
 bool LinuxDeviceIo::RescanBus(DeviceHandleValue) {

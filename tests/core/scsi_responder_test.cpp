@@ -45,21 +45,11 @@ class WireDeviceIo final : public DeviceIo {
   }
   bool Scsi(DeviceHandleValue h, ScsiRequest& req) override { return Transfer(h, req, false); }
   bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override {
-    // As platform/linux/linux_device_io.cpp: ATA PASS-THROUGH(16).
-    const bool in = sectors > 0 && data;
-    ScsiRequest r;
-    r.cdbLength = 16;
-    r.cdb = EncodeAtaPassThrough16(regs, in ? sectors : 0);
-    r.direction = in ? DataDirection::In : DataDirection::None;
-    r.transferLength = in ? sectors * 512 : 0;
-    r.data = data;
-    r.timeoutSeconds = 10;
-    const bool ok = Transfer(h, r, true);
-    status = r.status;
-    const size_t n = std::min<size_t>(status.senseLength, status.sense.size());
-    status.ataRegistersReturned = DecodeAtaOutputRegisters(status.sense.data(), n, regs);
-    if (ok && !in) ++registersDecoded;
-    return ok && (!in || r.transferred == r.transferLength);
+    // As the Linux backend: ATA PASS-THROUGH(16).
+    const bool ok =
+        AtaByPassThrough16(regs, data, sectors, status, [&](ScsiRequest& r) { return Transfer(h, r, true); });
+    if (ok && !(sectors > 0 && data)) ++registersDecoded;
+    return ok;
   }
   bool RescanBus(DeviceHandleValue h) override { return io_.RescanBus(h); }
   bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return io_.DiskExtents(h, e); }

@@ -33,20 +33,10 @@ while [ $# -gt 0 ]; do
 done
 mkdir -p "$out/log"
 start=$(date +%s.%N)
-"$responder" --scenario "$scenario" --log "$out/responder.log" --trace "$out/trace.txt" --ready "$out/.ready" \
-  --start-on-signal &
-pid=$!
-for _ in $(seq 100); do
-  [ -f "$out/.ready" ] && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ ! -f "$out/.ready" ]; then
-  echo "story: the responder did not get ready" >&2
-  kill "$pid" 2>/dev/null
-  exit 1
-fi
-udevadm settle -t 10
+. "$(dirname "$0")/responder-start.sh"
+start_responder "$out" "$responder" --scenario "$scenario" --log "$out/responder.log" --trace "$out/trace.txt" \
+  --start-on-signal
+pid=$responder_pid
 ls /sys/block >"$out/disks.txt"
 
 server=

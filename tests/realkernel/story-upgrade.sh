@@ -8,19 +8,9 @@
 set -u
 responder="$1" raidctl="$2" scenario="$3" image="$4" out="$5"
 mkdir -p "$out"
-"$responder" --scenario "$scenario" --log "$out/responder.log" --ready "$out/.ready" &
-pid=$!
-for _ in $(seq 100); do
-  [ -f "$out/.ready" ] && break
-  kill -0 "$pid" 2>/dev/null || break
-  sleep 0.1
-done
-if [ ! -f "$out/.ready" ]; then
-  echo "story: the responder did not get ready" >&2
-  kill "$pid" 2>/dev/null
-  exit 1
-fi
-udevadm settle -t 10
+. "$(dirname "$0")/responder-start.sh"
+start_responder "$out" "$responder" --scenario "$scenario" --log "$out/responder.log"
+pid=$responder_pid
 t0=$(date +%s.%N)
 "$raidctl" upgrade "$image" --yes >"$out/stdout.txt" 2>"$out/stderr.txt"
 rc=$?
