@@ -37,7 +37,7 @@ struct ServiceRequest {
   std::string op;      // "hello", "list", "status", "log", "subscribe"
   uint64_t id = 0;     // echoed in the answer
   int protocol = 0;    // hello: the version the client speaks
-  std::string client;  // hello: the client's name, for the log of the service
+  std::string client;  // hello: the client's name (checked, not used by protocol 1)
 };
 
 // Parses one line: a JSON object with "op" (a string) and optional "id" (a
