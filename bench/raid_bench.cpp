@@ -22,6 +22,7 @@
 #include "device/record_layout.h"
 #include "device/requests.h"
 #include "maintenance/firmware_upgrade.h"
+#include "app/common/page_selection.h"
 #include "monitor/day_log_file.h"
 #include "monitor/raid_core.h"
 #include "service/monitor_service.h"
@@ -41,13 +42,15 @@ void ShowDefaultEnclosure(sim::InstantDevice& io) {
 
 // A started core on `io` whose first detection has been published.
 struct StartedCore {
-  StartedCore(DeviceIo& io, Clock& clock, const std::filesystem::path& dir) : core(io, clock, fmt, view, dir.string()) {
+  StartedCore(DeviceIo& io, Clock& clock, const std::filesystem::path& dir)
+      : core(io, clock, fmt, view, dir.string(), pages) {
     core.Start();
     core.DetectionStep();
     core.OnDetectionTimer();
   }
   FixedDateTimeFormat fmt;
   SilentView view;
+  PageSelection pages;
   RaidCore core;
 };
 

@@ -3,8 +3,8 @@
 // a long operation holds. Requests name their slot or drive themselves. The
 // table is written only when a detection is
 // published; flags written by one thread and read by another are atomics
-// with one writer per direction. What the window's controls show lives in
-// WindowControls (monitor/window_controls.h).
+// with one writer per direction. What a front end shows and selects is
+// its own (ViewFocus).
 #pragma once
 
 #include <array>

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "app/common/page_selection.h"
 #include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 #include "tests/core/core_access.h"
@@ -89,7 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ManualClock clock;
   FixedDateTimeFormat fmt;
   SilentView view;
-  RaidCore core(io, clock, fmt, view, FreshLogDir());
+  PageSelection pages;
+  RaidCore core(io, clock, fmt, view, FreshLogDir(), pages);
   size_t at = 0;
   auto take = [&](Sector& s) {
     const size_t n = size - at < 512 ? size - at : 512;

@@ -105,7 +105,7 @@ bool FirmwareUpgrade::LeaveUpdateMode() {
 UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
   // The page's slot is chosen now: later selections do not move the
   // operation.
-  return Upgrade(core_.Controls().UpgradePageSlot);
+  return Upgrade(core_.Focus().UpgradeSlot());
 }
 
 UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target) {
@@ -233,8 +233,7 @@ void FirmwareUpgrade::SelectSlot(uint8_t slot) {
 
 void FirmwareUpgrade::RedrawHeader() {
   view_.NavigationChanged();  // the tabs show the page's slot
-  const uint8_t slot = core_.Controls().UpgradePageSlot;
-  core_.SelectUpgradeSlot(slot);
+  const uint8_t slot = core_.Focus().UpgradeSlot();
   core_.RefreshIdentity();
   Model.FirmwareVersionText =
       ReadFirmware(core_.IdentSectorOf(slot)).text + "." + ConfigCode(core_.StatusRecordOf(slot));

@@ -10,7 +10,7 @@ SetupPage::SetupPage(RaidCore& core, CoreView& view, FirmwareUpgrade& framing)
   core_.SetRequestServedHandler([this](uint8_t bit, bool ok) { RequestServed(bit, ok); });
 }
 
-uint8_t SetupPage::PageSlot() const { return core_.Controls().StatusPageSlot; }
+uint8_t SetupPage::PageSlot() const { return core_.Focus().StatusSlot(); }
 
 DecodedStatus SetupPage::PageStatus() const { return verbs_.StatusOf(PageSlot()); }
 
@@ -50,7 +50,7 @@ void SetupPage::LoadFromStatus() {
 bool SetupPage::OpenPage() {
   if (!core_.NavigationAccepted()) return false;
   LoadFromStatus();
-  core_.SelectPage(notebook_page::kSetup);
+  core_.SelectPage(ShownPage::Setup);
   RedrawTabs();
   return true;
 }
@@ -111,7 +111,7 @@ void SetupPage::ScheduleSwitchClick(bool checked) {
 }
 
 std::string SetupPage::InitializeQuestion() const {
-  const uint8_t slot = core_.Controls().StatusPageSlot % kMaxSlots;
+  const uint8_t slot = PageSlot() % kMaxSlots;
   std::string name = "Device" + std::to_string(slot + 1);
   if (slot < core_.Devices().DeviceCount) {
     name += " (" + ModelText(core_.IdentSectorOf(slot), ident::kModel) + ", " +
@@ -165,8 +165,8 @@ SetOutcome SetupPage::SetClick() {
 }
 
 ScanOutcome SetupPage::ScanClick(uint8_t drive) {
-  if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
-  const uint8_t slot = core_.Controls().StatusPageSlot % 4;
+  if (drive > 1 || !core_.Monitoring().AnySlotChecked()) return ScanOutcome::Ignored;
+  const uint8_t slot = PageSlot() % 4;
   bool stop = false;
   if (core_.Monitoring().ScanRunning[slot]) {
     const BoxResult answer = view_.ShowMessage({drive == 0 ? setup_text::kTerminateHdd1 : setup_text::kTerminateHdd2,
@@ -178,7 +178,7 @@ ScanOutcome SetupPage::ScanClick(uint8_t drive) {
 }
 
 ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
-  if (drive > 1 || !core_.Controls().AnySlotChecked()) return ScanOutcome::Ignored;
+  if (drive > 1 || !core_.Monitoring().AnySlotChecked()) return ScanOutcome::Ignored;
   switch (verbs_.Scan(PageSlot(), drive, stop)) {
     case VerbStatus::Queued: break;
     case VerbStatus::NoCapacity: return ScanOutcome::NoCapacity;
@@ -190,11 +190,11 @@ ScanOutcome SetupPage::RequestScan(uint8_t drive, bool stop) {
 }
 
 void SetupPage::OptionBoxClick() {
-  if (core_.Controls().TabSwitching || core_.Devices().FirstFill) return;
+  if (core_.Focus().Selecting() || core_.Devices().FirstFill) return;
   // The settings command carries the schedule: away from the Setup page it
   // repeats what the enclosure has, so a click here never switches the
   // schedule off behind the user's back.
-  if (core_.Controls().CurrentPage != notebook_page::kSetup) TakeScheduleFromRecord();
+  if (core_.Focus().Page() != ShownPage::Setup) TakeScheduleFromRecord();
   backupEnabled_ = Model.ScheduleChecked;
   SendSchedule(backupEnabled_);
 }

@@ -23,6 +23,11 @@ constexpr uint8_t kPending = 0x02;
 }  // namespace mail_request
 
 struct MonitorState {
+  // The monitoring switches of the first two slots ("Device1", "Device2"):
+  // a slot switched off is not polled.
+  std::array<bool, kShownSlots> SlotChecked{true, true};
+  bool AnySlotChecked() const { return SlotChecked[0] || SlotChecked[1]; }
+
   std::array<Sector, kPhysicalDrives> StatusBlock{};
   // Whether a poll has accepted the drive's record since its enclosure was
   // connected; until then StatusBlock holds nothing of this enclosure.

@@ -2,16 +2,18 @@
 
 namespace raid {
 
-RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir)
-    : detectionMessages_(view),
+RaidCore::RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir,
+                   ViewFocus& focus)
+    : focus_(focus),
+      detectionMessages_(view),
       cs_(io, clock, st_),
       det_(cs_, io, detectionMessages_, st_),
       detection_(io, clock, detectionMessages_),
-      settings_(st_, controls_, cs_, view),
+      settings_(st_, ms_, focus_, cs_, view),
       report_(st_, ms_, det_),
       log_(st_, ms_, det_, report_, clock, fmt, view, logDir),
-      poller_(st_, controls_, ms_, cs_, settings_, det_, log_, view),
-      page_(st_, controls_, ms_, poller_, view),
+      poller_(st_, focus_, ms_, cs_, settings_, det_, log_, view),
+      page_(st_, focus_, ms_, poller_, settings_.HoldOff(), view),
       clock_(clock),
       view_(view) {
   cs_.BetweenRequests = [this] { view_.ProcessMessages(); };
@@ -37,8 +39,8 @@ void RaidCore::Start() {
   det_.PhysicalDriveCount = static_cast<uint8_t>(det_.CountPhysicalDrives());
   st_.Detecting = 1;
   st_.RequestBits = 0;
-  controls_.TabSwitching = 0;
-  controls_.CurrentPage = notebook_page::kStatus;  // the window opens here
+  focus_.SetSelecting(false);
+  focus_.SetPage(ShownPage::Status);  // the window opens here
   log_.StartOver();
   startTime_ = clock_.Now();
   eventTime_ = startTime_;
@@ -55,7 +57,7 @@ void RaidCore::Start() {
   st_.FirstFill = 1;
   ms_.PollSkip.fill(0);
   ms_.LastProgress[0] = ms_.LastProgress[1] = kNoProgress;
-  controls_.SettleCounter.fill(0);
+  settings_.HoldOff().SettleCounter.fill(0);
   (void)settings_.TakeScanStops();
   ms_.Caption = AppTitleText();
   view_.IdentityChanged();
@@ -87,7 +89,7 @@ void RaidCore::Close() {
 
 void RaidCore::OnProgressTimer() {
   if (!progressTimer_) return;
-  view_.ProgressChanged(controls_.CurrentPage == notebook_page::kSetup ? ProgressBar::Setup : ProgressBar::Upgrade,
+  view_.ProgressChanged(focus_.Page() == ShownPage::Setup ? ProgressBar::Setup : ProgressBar::Upgrade,
                         cs_.ProgressValue.load());
 }
 
@@ -158,7 +160,7 @@ void RaidCore::Publish(const DetectionResult& result) {
   for (int s = 0; s < kShownSlots; ++s) {
     view_.ProcessMessages();
     const bool present = s < det_.GroupCount;
-    controls_.SlotChecked[s] = present;
+    ms_.SlotChecked[s] = present;
     view_.SlotControlsChanged(s, present, present);
   }
   const double now = ToDayFraction(clock_.Now());
@@ -182,8 +184,9 @@ void RaidCore::Publish(const DetectionResult& result) {
   det_.PrevIdentSector = det_.IdentSector;
   if (st_.DeviceCount > 0) {
     // The pages' own slots follow, so that no page shows a slot that is gone.
-    if (controls_.StatusPageSlot >= st_.DeviceCount) controls_.StatusPageSlot = st_.DeviceCount - 1;
-    if (controls_.UpgradePageSlot >= st_.DeviceCount) controls_.UpgradePageSlot = st_.DeviceCount - 1;
+    const uint8_t last = static_cast<uint8_t>(st_.DeviceCount - 1);
+    if (focus_.StatusSlot() > last) focus_.SetStatusSlot(last);
+    if (focus_.UpgradeSlot() > last) focus_.SetUpgradeSlot(last);
     navigationEnabled_ = true;
     view_.NavigationEnabledChanged(true);
     view_.LogButtonVisibleChanged(true);
@@ -206,13 +209,13 @@ void RaidCore::Publish(const DetectionResult& result) {
 
 bool RaidCore::NavigationAccepted() const { return navigationEnabled_ && st_.DeviceCount > 0 && !st_.FirstFill; }
 
-bool RaidCore::SelectPage(uint8_t p) {
-  if (!NavigationAccepted() || p >= notebook_page::kCount) return false;
-  controls_.CurrentPage = p;
+bool RaidCore::SelectPage(ShownPage p) {
+  if (!NavigationAccepted() || static_cast<uint8_t>(p) >= kShownPageCount) return false;
+  focus_.SetPage(p);
   view_.NavigationChanged();
-  if (p == notebook_page::kStatus)
+  if (p == ShownPage::Status)
     page_.RefreshStatusPage(false);
-  else if (p == notebook_page::kUpgrade)
+  else if (p == ShownPage::Upgrade)
     poller_.RefreshIdentity();
   return true;
 }
@@ -225,7 +228,7 @@ const Sector& RaidCore::StatusRecordOf(int slot) const { return ms_.StatusBlock[
 
 const Sector& RaidCore::IdentSectorOf(int slot) const { return det_.PrevIdentSector[DriveOf(slot)]; }
 
-void RaidCore::SelectUpgradeSlot(uint8_t slot) { controls_.UpgradePageSlot = slot; }
+void RaidCore::SelectUpgradeSlot(uint8_t slot) { focus_.SetUpgradeSlot(slot); }
 
 DeviceResult RaidCore::ReadStatusRecord(uint8_t slot, Sector& record) {
   return cs_.ReadSlotStatus(slot, record.data());
@@ -233,7 +236,7 @@ DeviceResult RaidCore::ReadStatusRecord(uint8_t slot, Sector& record) {
 
 DeviceResult RaidCore::LoadStatusRecordOnce(uint8_t slot) {
   st_.RequestBits = 0;
-  controls_.StatusPageSlot = slot;
+  focus_.SetStatusSlot(slot);
   const DeviceResult read = cs_.ReadSlotStatus(slot, ms_.StatusBlock[DriveOf(slot)].data());
   if (read) st_.FirstFill = 0;
   return read;

@@ -22,6 +22,7 @@
 #include "monitor/monitor_state.h"
 #include "monitor/status_page.h"
 #include "monitor/status_poller.h"
+#include "monitor/view_focus.h"
 #include "platform/clock.h"
 #include "platform/datetime_text.h"
 #include "platform/device_io.h"
@@ -31,7 +32,9 @@ namespace raid {
 
 class RaidCore {
  public:
-  RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir);
+  // focus: what the front end shows, owned by the front end.
+  RaidCore(DeviceIo& io, Clock& clock, const DateTimeFormat& fmt, CoreView& view, const std::string& logDir,
+           ViewFocus& focus);
 
   // The main window's creation: everything into its start state, the
   // letters and drives counted and the first detection requested.
@@ -64,15 +67,17 @@ class RaidCore {
 
   // Navigation: accepted only once the first refresh has happened.
   bool NavigationAccepted() const;
-  // Selects a notebook page (notebook_page::kStatus ... kAbout).
-  bool SelectPage(uint8_t page);
+  // Brings a page to the front; Status redraws its page, Upgrade the
+  // identity of its enclosure.
+  bool SelectPage(ShownPage page);
 
   // What the front ends read. Every piece has one owner inside the core;
   // outside it is read-only.
-  const DeviceState& Devices() const { return st_; }            // the published table and hand-over flags
-  const WindowControls& Controls() const { return controls_; }  // page, slots, switches, enabled states
-  const MonitorState& Monitoring() const { return ms_; }        // status records and monitoring memories
-  const DriveDetector& Detected() const { return det_; }        // identification sectors of the last detection
+  const DeviceState& Devices() const { return st_; }                    // the published table and hand-over flags
+  const ViewFocus& Focus() const { return focus_; }                     // the front end's page and selections
+  const OptionHoldOff& HoldOff() const { return settings_.HoldOff(); }  // whether the option controls take a click
+  const MonitorState& Monitoring() const { return ms_; }                // status records and monitoring memories
+  const DriveDetector& Detected() const { return det_; }                // identification sectors of the last detection
   const StatusPageModel& StatusModel() const { return page_.Model; }
   // The status record and the identification sector of the enclosure a
   // published slot addresses.
@@ -163,8 +168,8 @@ class RaidCore {
   void SetDetectText(const std::string& text, bool visible);
   uint8_t DriveOf(int slot) const;
 
+  ViewFocus& focus_;  // the front end's, lent for the core's life
   DeviceState st_;
-  WindowControls controls_;
   MonitorState ms_;
   // The status-bar texts of a running detection (before the pieces that
   // report to it).

@@ -11,20 +11,20 @@ bool SettingsCommands::Send(uint8_t slot) {
     ShowDeviceResult(ui_, DeviceResult::Failed(DeviceFailure::NoDevice));
     return false;
   }
-  if (!controls_.AnySlotChecked()) return false;
+  if (!ms_.AnySlotChecked()) return false;
   if (const DeviceResult opened = cs_.OpenSlot(slot); !opened) {
     ShowDeviceResult(ui_, opened);
     return false;
   }
   // "Buzzer Mute", the scan buttons and "Auto Scan" stay locked until the
   // command has settled (OnHoldOffTimer counts the hold-off down).
-  controls_.OptionBoxesEnabled = false;
-  controls_.AutoScanEnabled = false;
+  holdOff_.OptionBoxesEnabled = false;
+  holdOff_.AutoScanEnabled = false;
   return true;
 }
 
 bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
-  if (st_.Lease.HoldsSlot() || controls_.TabSwitching) return false;
+  if (st_.Lease.HoldsSlot() || focus_.Selecting()) return false;
   const uint8_t slot = setting.slot;
   if (!Send(slot)) return false;
   CommandBlock& block = cs_.Block;
@@ -42,7 +42,7 @@ bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();
   ShowDeviceResult(ui_, sent);
-  if (slot < controls_.SettleCounter.size()) controls_.SettleCounter[slot] = 4;
+  if (slot < holdOff_.SettleCounter.size()) holdOff_.SettleCounter[slot] = 4;
   return sent.ok();
 }
 
@@ -60,8 +60,8 @@ bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t last
   const DeviceResult sent = cs_.SendCommandSector();
   cs_.CloseDevice();
   ShowDeviceResult(ui_, sent);
-  if (slot < controls_.SettleCounter.size()) {
-    controls_.SettleCounter[slot] = 4;
+  if (slot < holdOff_.SettleCounter.size()) {
+    holdOff_.SettleCounter[slot] = 4;
     if (request.stop) scanStopsSent_[slot] = true;
   }
   return sent.ok();

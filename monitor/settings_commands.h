@@ -11,7 +11,8 @@
 #include "device/command_set.h"
 #include "device/device_state.h"
 #include "platform/user_interface.h"
-#include "monitor/window_controls.h"
+#include "monitor/monitor_state.h"
+#include "monitor/view_focus.h"
 
 namespace raid {
 
@@ -30,10 +31,22 @@ struct ScanRequest {
   bool stop = false;
 };
 
+// Whether the option controls take a click now: "Buzzer Mute" with the two
+// scan buttons, and "Auto Scan". A settings command locks them until it has
+// settled; the hold-off timer counts each enclosure's settling down.
+struct OptionHoldOff {
+  std::array<uint8_t, 4> SettleCounter{};
+  bool OptionBoxesEnabled = false;
+  bool AutoScanEnabled = false;
+};
+
 class SettingsCommands {
  public:
-  SettingsCommands(DeviceState& st, WindowControls& controls, CommandSet& cs, UserInterface& ui)
-      : st_(st), controls_(controls), cs_(cs), ui_(ui) {}
+  SettingsCommands(DeviceState& st, const MonitorState& ms, const ViewFocus& focus, CommandSet& cs, UserInterface& ui)
+      : st_(st), ms_(ms), focus_(focus), cs_(cs), ui_(ui) {}
+
+  OptionHoldOff& HoldOff() { return holdOff_; }
+  const OptionHoldOff& HoldOff() const { return holdOff_; }
 
   bool SendBackupPeriod(const ScheduleSetting& setting);
   // lastSector: the array capacity of the slot's status record minus 1.
@@ -55,7 +68,9 @@ class SettingsCommands {
   bool Send(uint8_t slot);
 
   DeviceState& st_;
-  WindowControls& controls_;
+  const MonitorState& ms_;
+  const ViewFocus& focus_;
+  OptionHoldOff holdOff_;
   CommandSet& cs_;
   UserInterface& ui_;
   std::array<bool, 4> scanStopsSent_{};

@@ -4,14 +4,14 @@
 
 namespace raid {
 
-StatusPage::StatusPage(DeviceState& st, WindowControls& controls, MonitorState& ms, StatusPoller& poller,
-                       CoreView& view)
-    : st_(st), controls_(controls), ms_(ms), poller_(poller), view_(view) {}
+StatusPage::StatusPage(DeviceState& st, ViewFocus& focus, MonitorState& ms, StatusPoller& poller,
+                       OptionHoldOff& holdOff, CoreView& view)
+    : st_(st), focus_(focus), ms_(ms), poller_(poller), holdOff_(holdOff), view_(view) {}
 
 int StatusPage::RefreshStatusPage(bool force) {
-  if (!controls_.AnySlotChecked()) return -1;
+  if (!ms_.AnySlotChecked()) return -1;
   StatusPageModel& m = Model;
-  const uint8_t slot = controls_.StatusPageSlot % kMaxSlots;
+  const uint8_t slot = focus_.StatusSlot() % kMaxSlots;
   const Sector& b = ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives];
   // The selected slot's revision and capabilities, as RefreshIdentity read them.
   const DecodedStatus s = DecodeStatus(b, {ms_.FirmwareVersion, ms_.ScanCapable, ms_.FanCapable});
@@ -130,35 +130,35 @@ void StatusPage::StateText(const DecodedStatus& s) {
 
 void StatusPage::SelectSlot(uint8_t slot) {
   if (slot >= kShownSlots) return;
-  controls_.StatusPageSlot = slot;
-  controls_.TabSwitching = 1;
+  focus_.SetStatusSlot(slot);
+  focus_.SetSelecting(true);
   view_.NavigationChanged();
   poller_.RefreshIdentity();
-  controls_.AutoScanEnabled = true;
+  holdOff_.AutoScanEnabled = true;
   view_.OptionControlsChanged();
   RefreshStatusPage(true);
-  controls_.TabSwitching = 0;
+  focus_.SetSelecting(false);
 }
 
 void StatusPage::SetSlotMonitored(uint8_t slot, bool checked) {
   if (slot >= kShownSlots) return;
   const uint8_t other = slot ^ 1;
-  controls_.SlotChecked[slot] = checked;
+  ms_.SlotChecked[slot] = checked;
   view_.SlotControlsChanged(slot, checked, checked);
   if (checked) {
-    if (!controls_.SlotChecked[other]) {
-      controls_.StatusPageSlot = slot;
+    if (!ms_.SlotChecked[other]) {
+      focus_.SetStatusSlot(slot);
       view_.NavigationChanged();
     }
   } else {
-    if (!controls_.SlotChecked[other]) return;
-    controls_.StatusPageSlot = other;
+    if (!ms_.SlotChecked[other]) return;
+    focus_.SetStatusSlot(other);
     view_.NavigationChanged();
   }
   ms_.PollSkip[slot] = 0;
   poller_.RefreshIdentity();
   view_.NavigationChanged();
-  if (controls_.CurrentPage == notebook_page::kStatus) RefreshStatusPage(true);
+  if (focus_.Page() == ShownPage::Status) RefreshStatusPage(true);
 }
 
 }  // namespace raid

@@ -12,7 +12,8 @@
 #include "monitor/core_view.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_poller.h"
-#include "monitor/window_controls.h"
+#include "monitor/settings_commands.h"
+#include "monitor/view_focus.h"
 
 namespace raid {
 
@@ -45,7 +46,8 @@ struct StatusPageModel {
 
 class StatusPage {
  public:
-  StatusPage(DeviceState& st, WindowControls& controls, MonitorState& ms, StatusPoller& poller, CoreView& view);
+  StatusPage(DeviceState& st, ViewFocus& focus, MonitorState& ms, StatusPoller& poller, OptionHoldOff& holdOff,
+             CoreView& view);
 
   // Returns -1 when no slot is monitored (nothing drawn), else 0.
   int RefreshStatusPage(bool force);
@@ -64,9 +66,10 @@ class StatusPage {
   void StateText(const DecodedStatus& s);
 
   DeviceState& st_;
-  WindowControls& controls_;
+  ViewFocus& focus_;
   MonitorState& ms_;
   StatusPoller& poller_;
+  OptionHoldOff& holdOff_;
   CoreView& view_;
 };
 

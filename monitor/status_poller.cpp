@@ -11,9 +11,9 @@
 
 namespace raid {
 
-StatusPoller::StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs,
+StatusPoller::StatusPoller(DeviceState& st, const ViewFocus& focus, MonitorState& ms, CommandSet& cs,
                            SettingsCommands& settings, DriveDetector& det, EventLog& log, CoreView& view)
-    : st_(st), controls_(controls), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
+    : st_(st), focus_(focus), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
 
 void StatusPoller::ServeRequest() {
   const uint8_t bits = st_.RequestBits.load();
@@ -59,7 +59,7 @@ void StatusPoller::OnPollTimer() {
 }
 
 void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
-  if (s >= st_.DeviceCount || !controls_.SlotChecked[s] || st_.Lease.Holds(s)) return;
+  if (s >= st_.DeviceCount || !ms_.SlotChecked[s] || st_.Lease.Holds(s)) return;
   if (ms_.PollSkip[s] & 1) {
     ++ms_.PollSkip[s];
     return;
@@ -70,7 +70,7 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
     // panel 4.
     ShowDeviceResult(view_, read, true);
     if (++ms_.PollSkip[s] > 10) {
-      controls_.SlotChecked[s] = false;
+      ms_.SlotChecked[s] = false;
       ms_.PollSkip[s] = 0;
       if (SlotUnchecked) SlotUnchecked(s);
       if (retryClock_) {
@@ -131,7 +131,7 @@ void StatusPoller::RetrySwitchedOffSlots() {
     if (!switchedOff_[s]) continue;
     // The enclosure is gone, or a re-detection switched the slot on again:
     // then its next poll says whether it answers, as a retry's does.
-    if (controls_.SlotChecked[s] || s >= st_.DeviceCount) {
+    if (ms_.SlotChecked[s] || s >= st_.DeviceCount) {
       switchedOff_[s] = false;
       retrying_[s] = s < st_.DeviceCount;
       continue;
@@ -139,7 +139,7 @@ void StatusPoller::RetrySwitchedOffSlots() {
     if (!changed && now - offSinceMs_[s] < retryPeriodMs_) continue;
     switchedOff_[s] = false;
     retrying_[s] = true;
-    controls_.SlotChecked[s] = true;
+    ms_.SlotChecked[s] = true;
     ms_.PollSkip[s] = 0;
     view_.SlotControlsChanged(s, true, true);
   }
@@ -151,15 +151,13 @@ void StatusPoller::PollStatus() {
   uint8_t mask = 0;
   for (uint8_t s = 0; s < kShownSlots && !st_.Lease.Taken(); ++s) PollSlot(s, mask);
   log_.DetectEvents(mask, settings_.TakeScanStops());
-  if (mask != 0 && controls_.CurrentPage == notebook_page::kStatus && RefreshStatusPage)
-    RefreshStatusPage(st_.FirstFill != 0);
+  if (mask != 0 && focus_.Page() == ShownPage::Status && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
 }
 
 void StatusPoller::RefreshIdentity() {
-  if (!controls_.AnySlotChecked()) return;
+  if (!ms_.AnySlotChecked()) return;
   // The texts follow the slot the page shown has selected.
-  const uint8_t shown =
-      controls_.CurrentPage == notebook_page::kUpgrade ? controls_.UpgradePageSlot : controls_.StatusPageSlot;
+  const uint8_t shown = focus_.ShownSlot();
   const uint8_t cd = drive_flags::Drive(st_.DeviceList[shown % kMaxSlots]) % kPhysicalDrives;
   const FirmwareInfo fw = ReadFirmware(det_.PrevIdentSector[cd]);
   ms_.FirmwareVersion = fw.text;
@@ -199,24 +197,25 @@ void StatusPoller::RefreshIdentity() {
 }
 
 void StatusPoller::OnHoldOffTimer() {
-  bool others = controls_.OptionBoxesEnabled;
-  bool autoScan = controls_.AutoScanEnabled;
-  const uint8_t pageSlot = controls_.StatusPageSlot % 4;
+  OptionHoldOff& h = settings_.HoldOff();
+  bool others = h.OptionBoxesEnabled;
+  bool autoScan = h.AutoScanEnabled;
+  const uint8_t pageSlot = focus_.StatusSlot() % 4;
   if (st_.FirstFill || st_.DeviceCount == 0 || st_.Lease.HoldsSlot()) {
     others = autoScan = false;
-  } else if (controls_.TabSwitching) {
+  } else if (focus_.Selecting()) {
     autoScan = true;  // the others keep their state
-  } else if (controls_.AnySlotChecked() && controls_.SettleCounter[pageSlot] != 0) {
+  } else if (ms_.AnySlotChecked() && h.SettleCounter[pageSlot] != 0) {
     others = autoScan = false;
   } else {
     others = autoScan = true;
   }
-  if (others != controls_.OptionBoxesEnabled || autoScan != controls_.AutoScanEnabled) {
-    controls_.OptionBoxesEnabled = others;
-    controls_.AutoScanEnabled = autoScan;
+  if (others != h.OptionBoxesEnabled || autoScan != h.AutoScanEnabled) {
+    h.OptionBoxesEnabled = others;
+    h.AutoScanEnabled = autoScan;
     view_.OptionControlsChanged();
   }
-  for (auto& c : controls_.SettleCounter)
+  for (auto& c : h.SettleCounter)
     if (c) --c;
 }
 

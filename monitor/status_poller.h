@@ -17,13 +17,13 @@
 #include "monitor/monitor_state.h"
 #include "monitor/settings_commands.h"
 #include "platform/clock.h"
-#include "monitor/window_controls.h"
+#include "monitor/view_focus.h"
 
 namespace raid {
 
 class StatusPoller {
  public:
-  StatusPoller(DeviceState& st, WindowControls& controls, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
+  StatusPoller(DeviceState& st, const ViewFocus& focus, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
                DriveDetector& det, EventLog& log, CoreView& view);
 
   // Serves one request of RequestBits (poll, backup period, scan command).
@@ -57,7 +57,7 @@ class StatusPoller {
   ScheduleSetting schedule_;
   ScanRequest scan_;
   DeviceState& st_;
-  WindowControls& controls_;
+  const ViewFocus& focus_;
   MonitorState& ms_;
   CommandSet& cs_;
   SettingsCommands& settings_;

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Each layer includes only the layers below it:
 #   platform <- device <- monitor <- maintenance, notify;  device <- sim.
-# Nothing below app/ includes Qt. Prints every include that runs against the
-# arrows and fails when there is one.
+# Nothing below app/ includes Qt or holds a front end's own state (its
+# pages and selections live in app/ and reach the core through ViewFocus).
+# Prints every include or use that runs against this and fails when there
+# is one.
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
 allowed() {
@@ -30,6 +32,10 @@ for layer in platform device sim monitor maintenance notify service; do
   done < <(grep -rnE '#include "[a-z_]+/' "$layer" --include='*.h' --include='*.cpp' --include='*.cxx' || true)
   if grep -rnE '#include <Q' "$layer" --include='*.h' --include='*.cpp'; then
     echo "layer $layer includes Qt"
+    bad=1
+  fi
+  if grep -rnwE 'PageSelection|notebook_page|WindowControls|#include "app/' "$layer" --include='*.h' --include='*.cpp'; then
+    echo "layer $layer holds a front end's state"
     bad=1
   fi
 done

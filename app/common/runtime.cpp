@@ -51,7 +51,7 @@ void LoopView::ProcessMessages() {
 
 Runtime::Runtime(Machine& machine, CoreView& view, const std::string& logDir, LoopHost& host)
     : machine_(machine), host_(host), format_(MakePlatformDateTimeFormat()), view_(view, host) {
-  core_ = std::make_unique<RaidCore>(*machine_.io, *machine_.clock, *format_, view_, logDir);
+  core_ = std::make_unique<RaidCore>(*machine_.io, *machine_.clock, *format_, view_, logDir, pages_);
 }
 
 Runtime::~Runtime() = default;

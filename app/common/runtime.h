@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/common/options.h"
+#include "app/common/page_selection.h"
 #include "monitor/raid_core.h"
 #include "monitor/scheduler.h"
 #include "monitor/worker_threads.h"
@@ -106,6 +107,7 @@ class Runtime {
   LoopHost& host_;
   std::unique_ptr<DateTimeFormat> format_;
   LoopView view_;
+  PageSelection pages_;  // the front end's page and selections
   std::unique_ptr<RaidCore> core_;
   std::unique_ptr<CoreScheduler> scheduler_;
   std::unique_ptr<CoreThreads> threads_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/common/options.h"
+#include "app/common/page_selection.h"
 #include "app/raidctl/ctl_view.h"
 #include "monitor/device_messages.h"
 #include "app/raidctl/setup_commands.h"
@@ -354,7 +355,8 @@ int main(int argc, char** argv) {
   CtlView view(stderr);
   auto format = MakePlatformDateTimeFormat();
   // No day log is written: the core only detects and reads here.
-  RaidCore core(*machine.io, *machine.clock, *format, view, FromQt(QCoreApplication::applicationDirPath()));
+  PageSelection pages;
+  RaidCore core(*machine.io, *machine.clock, *format, view, FromQt(QCoreApplication::applicationDirPath()), pages);
   FirmwareUpgrade upgrade(core, view);
 
   if (ctl.command == "upgrade") {

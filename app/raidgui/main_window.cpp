@@ -606,11 +606,11 @@ void MainWindow::SetupPageChanged() {
 }
 
 void MainWindow::EmailNavClick() {
-  if (Core().SelectPage(notebook_page::kEmail)) emailPage_->Enter();
+  if (Core().SelectPage(ShownPage::Email)) emailPage_->Enter();
 }
 
 void MainWindow::UpgradeNavClick() {
-  if (Core().SelectPage(notebook_page::kUpgrade)) upgrade_->RedrawHeader();
+  if (Core().SelectPage(ShownPage::Upgrade)) upgrade_->RedrawHeader();
 }
 
 void MainWindow::LoadFirmwareClick() {
@@ -690,13 +690,13 @@ void MainWindow::LayoutNavigation(uint8_t mask) {
 }
 
 void MainWindow::RedrawNavigation() {
-  const int current = Core().Controls().CurrentPage;
+  const int current = static_cast<int>(Core().Focus().Page());
   for (auto& n : nav_) n.button->setPicture((n.page == current ? n.yellow : n.white)->pixmap());
   pages_->setCurrentIndex(current);
   for (int s = 0; s < 2; ++s) {
-    const bool sel = Core().Controls().StatusPageSlot == s;
+    const bool sel = Core().Focus().StatusSlot() == s;
     statusTabs_[s]->setPicture((sel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
-    const bool upSel = Core().Controls().UpgradePageSlot == s;
+    const bool upSel = Core().Focus().UpgradeSlot() == s;
     upgradeTabs_[s]->setPicture((upSel ? statusTabYellow_[s] : statusTabWhite_[s])->pixmap());
   }
 }
@@ -868,7 +868,7 @@ void MainWindow::DrawDrivePictures() {
   // state is stale.
   std::array<art::DriveLook, 2> looks{art::DriveLook::Unknown, art::DriveLook::Unknown};
   const RaidCore& core = runtime_->Core();
-  const uint8_t slot = core.Controls().StatusPageSlot;
+  const uint8_t slot = core.Focus().StatusSlot();
   if (!stale_ && core.Devices().DeviceCount > slot && core.StatusModel().Refreshes > 0) {
     const DecodedStatus s = DecodeStatus(core.StatusRecordOf(slot), ReadFirmware(core.IdentSectorOf(slot)));
     for (size_t x = 0; x < 2; ++x) {
@@ -898,7 +898,7 @@ void MainWindow::ProgressChanged(ProgressBar bar, uint32_t value) {
 }
 
 void MainWindow::OptionControlsChanged() {
-  const WindowControls& c = Core().Controls();
+  const OptionHoldOff& c = Core().HoldOff();
   buzzerMuteBox_->setEnabled(c.OptionBoxesEnabled);
   autoScanBox_->setEnabled(c.AutoScanEnabled);
   hdd1ScanButton_->setEnabled(c.OptionBoxesEnabled);

@@ -60,7 +60,7 @@ class MainWindow : public QWidget, public CoreView {
   // Navigation.
   void LayoutNavigation(uint8_t mask);
   void RedrawNavigation();
-  void StatusNavClick() { Core().SelectPage(notebook_page::kStatus); }
+  void StatusNavClick() { Core().SelectPage(ShownPage::Status); }
   void SetupNavClick() { setup_->OpenPage(); }
   void UpgradeNavClick();
   void EmailNavClick();
@@ -76,7 +76,7 @@ class MainWindow : public QWidget, public CoreView {
   void DayLogEntryAppended(const DayLogEntry& entry) override {
     if (DayLogHook) DayLogHook(entry);
   }
-  void AboutNavClick() { Core().SelectPage(notebook_page::kAbout); }
+  void AboutNavClick() { Core().SelectPage(ShownPage::About); }
   void EventLogClick();
   // The Upgrade page.
   FirmwareUpgrade& Upgrade() { return *upgrade_; }

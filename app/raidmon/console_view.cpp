@@ -45,7 +45,7 @@ void ConsoleView::StatusPageChanged() {
   if (!core_ || !(announce_ || verbose_)) return;
   announce_ = false;
   for (int s = 0; s < kShownSlots && s < core_->Devices().DeviceCount; ++s) {
-    if (!core_->Controls().SlotChecked[s]) continue;
+    if (!core_->Monitoring().SlotChecked[s]) continue;
     const uint32_t flags = core_->Devices().DeviceList[s];
     std::fprintf(err_, "raidmon: %s\n",
                  EnclosureStatusLine(s, flags, core_->IdentSectorOf(s), core_->StatusRecordOf(s)).c_str());

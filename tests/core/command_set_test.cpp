@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/common/page_selection.h"
 #include "device/command_set.h"
 #include "device/record_layout.h"
 #include "monitor/device_messages.h"
@@ -44,8 +45,9 @@ struct Rig {
   RecordingUi ui;
   DeviceState st;
   CommandSet cs;
-  WindowControls controls;
-  SettingsCommands settings{st, controls, cs, ui};
+  MonitorState ms;
+  PageSelection pages;
+  SettingsCommands settings{st, ms, pages, cs, ui};
   // What the layer above does with a result: shows it, and goes on by
   // whether it succeeded.
   bool Shown(const DeviceResult& result) {
@@ -324,9 +326,9 @@ TEST(SettingsCommands, ScanCommandCarriesDriveAndSectorRangeAndLocksTheControls)
   EXPECT_EQ(s[4], 1);
   EXPECT_EQ(LoadLE(s, 7, 6), 0u);
   EXPECT_EQ(LoadLE(s, 13, 6), 1953525167ULL);
-  EXPECT_EQ(r.controls.SettleCounter[0], 4);
+  EXPECT_EQ(r.settings.HoldOff().SettleCounter[0], 4);
   EXPECT_TRUE(r.settings.TakeScanStops()[0]);
-  EXPECT_FALSE(r.controls.OptionBoxesEnabled);
+  EXPECT_FALSE(r.settings.HoldOff().OptionBoxesEnabled);
 
   OperationLease lease = r.st.Lease.Take();  // an operation holds a slot: refused, nothing sent
   lease.Hold(0);
@@ -340,11 +342,11 @@ TEST(SettingsCommands, BackupPeriodIsStoredByTheControllerAndShown) {
   ASSERT_TRUE(r.settings.SendBackupPeriod(thirty));
   EXPECT_EQ(r.Enc().BackupOn(), 1);
   EXPECT_EQ(r.Enc().BackupMinutes(), 30);
-  r.controls.SlotChecked = {false, false};  // no slot monitored: silently refused
+  r.ms.SlotChecked = {false, false};  // no slot monitored: silently refused
   EXPECT_FALSE(r.settings.SendBackupPeriod(thirty));
   EXPECT_TRUE(r.ui.boxes.empty());
-  r.controls.SlotChecked = {true, false};
-  r.controls.TabSwitching = 1;
+  r.ms.SlotChecked = {true, false};
+  r.pages.SetSelecting(true);
   EXPECT_FALSE(r.settings.SendBackupPeriod(thirty));
 }
 

@@ -8,7 +8,7 @@ namespace raid {
 
 struct CoreTestAccess {
   static DeviceState& State(RaidCore& c) { return c.st_; }
-  static WindowControls& Controls(RaidCore& c) { return c.controls_; }
+  static OptionHoldOff& HoldOff(RaidCore& c) { return c.settings_.HoldOff(); }
   static MonitorState& Monitoring(RaidCore& c) { return c.ms_; }
   static StatusPoller& Poller(RaidCore& c) { return c.poller_; }
   static StatusPage& Page(RaidCore& c) { return c.page_; }

@@ -39,7 +39,7 @@ TEST(StartUp, DetectsAndPublishesInDriveOrderThenArmsPolling) {
   EXPECT_EQ(r.core.Monitoring().SlotNames[0], "First  [E]");
   EXPECT_EQ(r.core.Monitoring().Caption, "RAID GUI v0.23-1 - First  [E]");  // six characters always stay
   // Clicks are refused until the first Status page refresh.
-  EXPECT_FALSE(r.core.SelectPage(notebook_page::kAbout));
+  EXPECT_FALSE(r.core.SelectPage(ShownPage::About));
 }
 
 TEST(StartUp, NoEnclosureLeavesNavigationDisabled) {
@@ -126,13 +126,13 @@ TEST(Redetection, UnpluggedEnclosureIsDroppedAndLoggedAndThePageSlotClamped) {
   r.Tick();
   r.core.SelectStatusSlot(1);  // the page is drawn: the start phase is over
   ASSERT_EQ(r.core.Devices().FirstFill, 0);
-  ASSERT_EQ(r.core.Controls().StatusPageSlot, 1);
+  ASSERT_EQ(r.core.Focus().StatusSlot(), 1);
   r.m.io.SetPlugged("E2", false);
   r.core.OnDeviceChange();
   for (int i = 0; i < 11 && r.core.Devices().DeviceCount == 2; ++i) r.Tick();
   r.Tick();
   EXPECT_EQ(r.core.Devices().DeviceCount, 1);
-  EXPECT_EQ(r.core.Controls().StatusPageSlot, 0);
+  EXPECT_EQ(r.core.Focus().StatusSlot(), 0);
   EXPECT_EQ(r.core.Log().PendingLines, (std::vector<std::string>{"D2 Device was removed.", "    Device had changed."}));
   EXPECT_EQ(r.core.Monitoring().MailCategory, 2);
   EXPECT_EQ(r.core.Monitoring().MailRequestFlags.load(), mail_request::kPending);
@@ -199,7 +199,8 @@ TEST(Redetection, ChangeEventsFromOurOwnClosesDoNotKeepDetectionSpinning) {
   ChangeOnEveryClose io(m.io);
   FixedDateTimeFormat fmt;
   test::HarnessView view;
-  RaidCore core(io, m.clock, fmt, view, dir.string());
+  PageSelection pages;
+  RaidCore core(io, m.clock, fmt, view, dir.string(), pages);
   CoreScheduler sched(core, m.clock, &m.clock, true, nullptr);
   int changes = 0;
   // The hot-plug source passes on what the program counts as a device change.

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/common/page_selection.h"
 #include "monitor/day_log_file.h"
 #include "monitor/raid_core.h"
 #include "monitor/scheduler.h"
@@ -55,7 +56,7 @@ struct Harness {
   explicit Harness(const std::string& json, LocalDateTime start = {2010, 5, 3, 9, 0, 0, 0})
       : dir(TestDir()),
         m(Scenario(json), start),
-        core(m.io, m.clock, fmt, view, dir.string()),
+        core(m.io, m.clock, fmt, view, dir.string(), pages),
         sched(core, m.clock, &m.clock, true, [this] { m.io.Pump(); }) {
     m.io.Start([this] { core.OnDeviceChange(); });
     core.Start();
@@ -90,6 +91,7 @@ struct Harness {
   SimMachine m;
   FixedDateTimeFormat fmt;
   HarnessView view;
+  PageSelection pages;
   RaidCore core;
   CoreScheduler sched;
 };

@@ -197,7 +197,7 @@ TEST(Polling, SixthFailureInARowClearsTheSlotsMonitoringSwitch) {
     skips.push_back(h.core.Monitoring().PollSkip[0]);
   }
   EXPECT_EQ(skips, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0}));
-  EXPECT_FALSE(h.core.Controls().SlotChecked[0]);
+  EXPECT_FALSE(h.core.Monitoring().SlotChecked[0]);
   EXPECT_EQ(h.view.panels[4], "Error code 330");
 }
 
@@ -234,7 +234,7 @@ TEST(Polling, BothSwitchesClearedReadsNothingButStillRunsTheDetector) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
   h.core.SetSlotMonitored(0, false);
-  ASSERT_FALSE(h.core.Controls().AnySlotChecked());
+  ASSERT_FALSE(h.core.Monitoring().AnySlotChecked());
   h.m.ClearTrace();
   h.Set(status::kState, 0x24);
   h.RunFor(8000);

@@ -17,7 +17,7 @@ struct SimRun {
   SimRun(const sim::ScenarioSpec& sc, LocalDateTime start, const std::filesystem::path& folder)
       : dir(folder),
         m(sc, start),
-        core(m.io, m.clock, fmt, view, (std::filesystem::create_directories(dir), dir.string())),
+        core(m.io, m.clock, fmt, view, (std::filesystem::create_directories(dir), dir.string()), pages),
         sched(
             core, m.clock, &m.clock, true, [this] { m.io.Pump(); }, [this] { return m.io.NextEventMs(); }) {
     m.io.Start([this] { core.OnDeviceChange(); });
@@ -44,6 +44,7 @@ struct SimRun {
   test::SimMachine m;
   FixedDateTimeFormat fmt;
   test::HarnessView view;
+  PageSelection pages;
   RaidCore core;
   CoreScheduler sched;
 };

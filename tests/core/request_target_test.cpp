@@ -36,7 +36,7 @@ Story Tell(bool meddle) {
   const auto flip = [&] {
     ++flips;
     const auto slot = static_cast<uint8_t>(leased >= 0 ? 1 - leased : flips % 2);
-    h.core.SelectPage(flips % 2 ? notebook_page::kStatus : notebook_page::kUpgrade);
+    h.core.SelectPage(flips % 2 ? ShownPage::Status : ShownPage::Upgrade);
     h.core.SelectStatusSlot(slot);
     h.core.SelectUpgradeSlot(slot);
   };
@@ -78,10 +78,10 @@ Story Tell(bool meddle) {
   up.LoadImageFile("/fw.bin", reader);
   // The page's slot when the button is pressed is the one leased.
   up.SelectSlot(1);
-  h.core.SelectPage(notebook_page::kUpgrade);
+  h.core.SelectPage(ShownPage::Upgrade);
   s.upgradeOk = operation(1, [&] { return up.UpgradeClick() == UpgradeOutcome::Succeeded; });
   idle(6000);
-  h.core.SelectPage(notebook_page::kStatus);
+  h.core.SelectPage(ShownPage::Status);
   h.core.SelectStatusSlot(0);
   s.initialiseOk = operation(0, [&] { return setup.SetClick() == SetOutcome::Succeeded; });
   idle(6000);

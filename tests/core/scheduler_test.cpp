@@ -91,25 +91,25 @@ namespace {
 TEST(OptionControls, LockedDuringStartAndForFourSecondsAfterASettingsCommand) {
   test::Harness h(test::kOneEnclosure);
   h.core.OnHoldOffTimer();
-  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);  // FirstFill
+  EXPECT_FALSE(h.core.HoldOff().OptionBoxesEnabled);  // FirstFill
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.Controls().OptionBoxesEnabled);
-  EXPECT_TRUE(h.core.Controls().AutoScanEnabled);
+  EXPECT_TRUE(h.core.HoldOff().OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.HoldOff().AutoScanEnabled);
   h.core.RequestSchedule({.slot = 0, .on = true, .minutes = 10});
   h.RunFor(100);
   EXPECT_EQ(h.Enc().BackupMinutes(), 10);
-  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.HoldOff().OptionBoxesEnabled);
   h.RunFor(3000);
-  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
+  EXPECT_FALSE(h.core.HoldOff().OptionBoxesEnabled);
   h.RunFor(2000);
-  EXPECT_TRUE(h.core.Controls().OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.HoldOff().OptionBoxesEnabled);
   // While a tab switch redraws, only "Auto Scan" comes back.
-  WindowControls& controls = CoreTestAccess::Controls(h.core);
-  controls.OptionBoxesEnabled = controls.AutoScanEnabled = false;
-  controls.TabSwitching = 1;
+  OptionHoldOff& holdOff = CoreTestAccess::HoldOff(h.core);
+  holdOff.OptionBoxesEnabled = holdOff.AutoScanEnabled = false;
+  h.pages.SetSelecting(true);
   h.core.OnHoldOffTimer();
-  EXPECT_TRUE(h.core.Controls().AutoScanEnabled);
-  EXPECT_FALSE(h.core.Controls().OptionBoxesEnabled);
+  EXPECT_TRUE(h.core.HoldOff().AutoScanEnabled);
+  EXPECT_FALSE(h.core.HoldOff().OptionBoxesEnabled);
 }
 
 }  // namespace

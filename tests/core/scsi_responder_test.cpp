@@ -124,7 +124,7 @@ struct StoryRun {
         dir((std::filesystem::create_directories(folder), folder)),
         m(sc, start),
         wire(m.io, sc),
-        core(wired ? static_cast<DeviceIo&>(wire) : m.io, m.clock, fmt, view, dir.string()),
+        core(wired ? static_cast<DeviceIo&>(wire) : m.io, m.clock, fmt, view, dir.string(), pages),
         sched(
             core, m.clock, &m.clock, true, [this] { m.io.Pump(); }, [this] { return m.io.NextEventMs(); }),
         up(core, view) {
@@ -161,6 +161,7 @@ struct StoryRun {
   WireDeviceIo wire;
   FixedDateTimeFormat fmt;
   HarnessView view;
+  PageSelection pages;
   RaidCore core;
   CoreScheduler sched;
   FirmwareUpgrade up;

@@ -172,7 +172,8 @@ TEST(ServiceTest, EveryEventLineIsItsEventRenderedAndItsPriorityAndNoticeFollowT
   test::SimMachine m(test::Scenario(R"({"enclosures":[{"name":"A"},{"name":"B"}],
     "disks":[{"drive":0,"enclosure":"A"},{"drive":1,"enclosure":"B"}]})"));
   EventRecorder view;
-  RaidCore core(m.io, m.clock, view.fmt, view, dir.string());
+  PageSelection pages;
+  RaidCore core(m.io, m.clock, view.fmt, view, dir.string(), pages);
   CoreScheduler sched(core, m.clock, &m.clock, true, [&m] { m.io.Pump(); });
   m.io.Start([&core] { core.OnDeviceChange(); });
   core.Start();

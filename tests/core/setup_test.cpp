@@ -169,7 +169,7 @@ TEST(Initialisation, PollingPausesWhileItRunsAndResumesAfter) {
 TEST(Schedule, SetWithTheScheduleOffSendsZerosWhateverPeriodIsChecked) {
   SetupRig r;
   ASSERT_TRUE(r.page.OpenPage());
-  EXPECT_EQ(r.h.core.Controls().CurrentPage, notebook_page::kSetup);
+  EXPECT_EQ(r.h.core.Focus().Page(), ShownPage::Setup);
   r.page.ShowSchedule();
   EXPECT_FALSE(r.page.Model.SetButtonVisible);
   EXPECT_FALSE(r.page.Model.ScheduleMessageVisible);
@@ -194,7 +194,7 @@ TEST(Schedule, SwitchingOnSendsThePeriodAndTheRecordReportsIt) {
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 3C 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
   EXPECT_EQ(r.page.Model.ScheduleMessage, "Backup period: 60 min");
-  EXPECT_EQ(r.h.core.Controls().SettleCounter[0], 4);
+  EXPECT_EQ(r.h.core.HoldOff().SettleCounter[0], 4);
 
   // The next poll brings the schedule back in the record; loading shows it.
   r.h.RunFor(4000);
@@ -239,7 +239,7 @@ TEST(Schedule, UncheckingDuringTheFirstFillSendsNothing) {
 TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
   SetupRig r(R"({"enclosures":[{"name":"E1","status":{"options":5,"raw":[{"offset":190,"bytes":[30]}]}}],
     "disks":[{"drive":0,"enclosure":"E1"}]})");
-  ASSERT_EQ(r.h.core.Controls().CurrentPage, notebook_page::kStatus);
+  ASSERT_EQ(r.h.core.Focus().Page(), ShownPage::Status);
   r.page.BuzzerMuteClick();
   r.Serve();
   EXPECT_EQ(r.Commands(), (V{"33 58 20 00 00 01 1E 00 00 00 00 00 00 00 00 00 00 00 00 sum ok"}));
@@ -248,22 +248,22 @@ TEST(Schedule, TheOptionBoxesAwayFromTheSetupPageRepeatTheEnclosuresSchedule) {
 TEST(Schedule, TwoRequestsInQuickSuccessionHoldTheControlsUntilFourTicksAfterTheLast) {
   SetupRig r;
   r.h.RunFor(2000);  // a whole second: Timer5 has just run
-  ASSERT_TRUE(r.h.core.Controls().OptionBoxesEnabled);
+  ASSERT_TRUE(r.h.core.HoldOff().OptionBoxesEnabled);
   r.page.BuzzerMuteClick();
   r.Serve();
-  EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.HoldOff().OptionBoxesEnabled);
   r.h.RunFor(1900);  // two ticks
-  EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled);
+  EXPECT_FALSE(r.h.core.HoldOff().OptionBoxesEnabled);
   r.page.AutoScanClick();
   r.Serve();
   for (int tick = 1; tick <= 4; ++tick) {
     r.h.RunFor(1000);
-    EXPECT_FALSE(r.h.core.Controls().OptionBoxesEnabled) << tick;
-    EXPECT_FALSE(r.h.core.Controls().AutoScanEnabled) << tick;
+    EXPECT_FALSE(r.h.core.HoldOff().OptionBoxesEnabled) << tick;
+    EXPECT_FALSE(r.h.core.HoldOff().AutoScanEnabled) << tick;
   }
   r.h.RunFor(1000);
-  EXPECT_TRUE(r.h.core.Controls().OptionBoxesEnabled);
-  EXPECT_TRUE(r.h.core.Controls().AutoScanEnabled);
+  EXPECT_TRUE(r.h.core.HoldOff().OptionBoxesEnabled);
+  EXPECT_TRUE(r.h.core.HoldOff().AutoScanEnabled);
   EXPECT_EQ(r.Commands().size(), 2u);
 }
 

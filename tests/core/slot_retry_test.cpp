@@ -37,12 +37,12 @@ TEST(SlotRetry, SwitchedOffSlotIsSaidAndTriedAgainAfterFiveMinutes) {
   RetryRig r;
   r.Silence(60);
   r.h.RunFor(60000);
-  ASSERT_FALSE(r.h.core.Controls().SlotChecked[0]);
+  ASSERT_FALSE(r.h.core.Monitoring().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4].rfind("D1 does not answer: monitoring switched off", 0), 0u) << r.h.view.panels[4];
   r.h.RunFor(200000);
-  EXPECT_FALSE(r.h.core.Controls().SlotChecked[0]);  // not before five minutes
+  EXPECT_FALSE(r.h.core.Monitoring().SlotChecked[0]);  // not before five minutes
   r.h.RunFor(120000);
-  ASSERT_TRUE(r.h.core.Controls().SlotChecked[0]);
+  ASSERT_TRUE(r.h.core.Monitoring().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4], "D1 answers again: monitoring resumed");
   r.h.Set(status::kState, 0x24);
   r.h.RunFor(8000);
@@ -54,10 +54,10 @@ TEST(SlotRetry, DeviceChangeTriesASwitchedOffSlotAtOnce) {
   RetryRig r;
   r.Silence(50);
   r.h.RunFor(55000);
-  ASSERT_FALSE(r.h.core.Controls().SlotChecked[0]);
+  ASSERT_FALSE(r.h.core.Monitoring().SlotChecked[0]);
   r.h.core.OnDeviceChange();
   r.h.RunFor(20000);
-  EXPECT_TRUE(r.h.core.Controls().SlotChecked[0]);
+  EXPECT_TRUE(r.h.core.Monitoring().SlotChecked[0]);
   EXPECT_EQ(r.h.view.panels[4], "D1 answers again: monitoring resumed");
   EXPECT_FALSE(Logged(r.h, "D1 Device was removed."));
 }
@@ -71,7 +71,7 @@ TEST(SlotRetry, TheWindowKeepsItsCheckBoxRule) {
   f.until = 60;
   h.m.io.AddFault(f);
   h.RunFor(400000);
-  EXPECT_FALSE(h.core.Controls().SlotChecked[0]);
+  EXPECT_FALSE(h.core.Monitoring().SlotChecked[0]);
 }
 
 }  // namespace

@@ -166,12 +166,12 @@ TEST(StatusPageView, SlotSwitchesMoveTheShownSlot) {
                "disks":[{"drive":0,"enclosure":"A"},{"drive":1,"enclosure":"B"}]})");
   h.RunFor(3000);
   h.core.SelectStatusSlot(1);
-  EXPECT_EQ(h.core.Controls().StatusPageSlot, 1);
+  EXPECT_EQ(h.core.Focus().StatusSlot(), 1);
   EXPECT_EQ(h.core.Monitoring().Caption, "RAID GUI v0.23-1 - Beta   []");
   h.core.SetSlotMonitored(1, false);
-  EXPECT_EQ(h.core.Controls().StatusPageSlot, 0);
+  EXPECT_EQ(h.core.Focus().StatusSlot(), 0);
   h.core.SetSlotMonitored(0, false);
-  EXPECT_EQ(h.core.Controls().StatusPageSlot, 0);  // nothing left to show: stays
+  EXPECT_EQ(h.core.Focus().StatusSlot(), 0);  // nothing left to show: stays
 }
 
 }  // namespace

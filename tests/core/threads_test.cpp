@@ -93,14 +93,15 @@ struct ThreadRig {
   sim::SimDeviceIo io{clock, sim::DefaultScenario()};
   FixedDateTimeFormat fmt;
   LockedView view;
-  RaidCore core{io, clock, fmt, view, dir.string()};
+  PageSelection pages;
+  RaidCore core{io, clock, fmt, view, dir.string(), pages};
   QueueInvoker invoker;
 };
 
 TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   const ThreadMode mode = GetParam();
   ThreadRig r;
-  auto& [dir, clock, io, fmt, view, core, invoker] = r;
+  auto& [dir, clock, io, fmt, view, pages, core, invoker] = r;
   core.Start();
   CoreThreads threads(core, clock, invoker, mode.idleMs);
   threads.Start();
@@ -199,7 +200,8 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
   SlowDetectionIo io(sim, std::this_thread::get_id());
   FixedDateTimeFormat fmt;
   PublishCheckingView view;
-  RaidCore core(io, clock, fmt, view, dir.string());
+  PageSelection pages;
+  RaidCore core(io, clock, fmt, view, dir.string(), pages);
   QueueInvoker invoker;
   core.Start();
   view.core = &core;

@@ -148,7 +148,7 @@ struct Rig {
       : dir(TestDir()),
         m(Scenario(json)),
         tap(m.io, m.clock),
-        core(tap, m.clock, fmt, view, dir.string()),
+        core(tap, m.clock, fmt, view, dir.string(), pages),
         sched(core, m.clock, &m.clock, true, [this] { m.io.Pump(); }),
         up(core, view) {
     view.pump = [this] { sched.RunUntil(m.clock.MonotonicMs()); };
@@ -177,6 +177,7 @@ struct Rig {
   RequestTap tap;
   FixedDateTimeFormat fmt;
   UpgradeView view;
+  PageSelection pages;
   RaidCore core;
   CoreScheduler sched;
   FirmwareUpgrade up;

@@ -205,7 +205,7 @@ TEST(Window, EveryTextShowsWhole) {
       look(w.form.get(), "Setup/Initialize");
       w.form->Setup().ShowSchedule();
     } else {
-      ASSERT_TRUE(w.form->Core().SelectPage(p));
+      ASSERT_TRUE(w.form->Core().SelectPage(static_cast<ShownPage>(p)));
     }
     if (p == notebook_page::kEmail) {
       for (const char* tab : {"Image3_Setup", "Image3_HDDFail", "Image3_DeviceRemove"}) {

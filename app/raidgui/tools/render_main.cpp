@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   }
   const char* names[5] = {"status", "setup", "upgrade", "email", "about"};
   for (int p : {0, 2, 3, 4}) {
-    form.Core().SelectPage(static_cast<uint8_t>(p));
+    form.Core().SelectPage(static_cast<ShownPage>(p));
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-" + names[p] + ".png");
     if (p == notebook_page::kEmail) {
@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     QCoreApplication::processEvents();
     form.grab().save(out + "/" + prefix + "-schedule.png");
   }
-  form.Core().SelectPage(notebook_page::kStatus);
+  form.Core().SelectPage(ShownPage::Status);
   EventLogWindow log(form.Core(), &form);
   log.show();
   QCoreApplication::processEvents();
