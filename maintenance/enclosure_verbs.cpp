@@ -49,18 +49,18 @@ VerbStatus EnclosureVerbs::Scan(uint8_t slot, uint8_t drive, bool stop) {
   return VerbStatus::Queued;
 }
 
-VerbStatus EnclosureVerbs::Initialise(uint8_t target, const InitialisationSteps& steps) {
+VerbStatus EnclosureVerbs::Initialise(uint8_t target, const InitialisationSteps& steps, MainThreadInvoker& main) {
   // A detection that is publishing would change the device table under the
   // operation.
   // Without an enclosure the first step fails and says so, as every
   // command sent to no enclosure does.
   if (!core_.OperationAllowed()) return VerbStatus::Busy;
-  OperationLease& lease = framing_.BeginDeviceOperation();
+  OperationLease& lease = framing_.BeginDeviceOperation(main);
   lease.Hold(target);
   const uint8_t slot = static_cast<uint8_t>(lease.Slot());
   ShowProgress(0);
   core_.SetProgressTimerEnabled(true);
-  if (steps.started) steps.started();
+  if (steps.started) main.RunAndWait(steps.started);
 
   bool ok = true;
   CommandSet& cs = core_.Commands();
@@ -71,7 +71,7 @@ VerbStatus EnclosureVerbs::Initialise(uint8_t target, const InitialisationSteps&
     cs.Block.UpdateChecksum();
     cs.Block.SetHeader(cmd::kInitialise, step.code);
     if (step.argument >= 0) cs.Block.Bytes()[4] = static_cast<uint8_t>(step.argument);
-    const bool sent = core_.SendCommandBlock(slot);
+    const bool sent = core_.SendCommandBlock(slot, main);
     view_.OptionControlsChanged();
     ShowProgress(step.progressAfter);
     if (!sent) {
@@ -80,7 +80,7 @@ VerbStatus EnclosureVerbs::Initialise(uint8_t target, const InitialisationSteps&
       break;
     }
     SetMessagePanel(step.successText);
-    if (steps.stepDone) steps.stepDone(i);
+    if (steps.stepDone) main.RunAndWait([&] { steps.stepDone(i); });
     view_.ProcessMessages();
   }
   if (ok) {
@@ -88,12 +88,12 @@ VerbStatus EnclosureVerbs::Initialise(uint8_t target, const InitialisationSteps&
     SetMessagePanel(setup_text::kCreatePartitionOk);
   }
   core_.SetProgressTimerEnabled(false);
-  if (steps.ended) steps.ended(ok);
+  if (steps.ended) main.RunAndWait([&] { steps.ended(ok); });
   if (ok)
     view_.ShowMessage({setup_text::kCompleted, setup_text::kCaption, BoxIcon::Warning, BoxButtons::Ok});
   else
     view_.ShowMessage({messageText_, setup_text::kCaption, BoxIcon::None, BoxButtons::Ok});
-  framing_.EndDeviceOperation();
+  framing_.EndDeviceOperation(main);
   return ok ? VerbStatus::Succeeded : VerbStatus::Failed;
 }
 

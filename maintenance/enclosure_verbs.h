@@ -71,6 +71,7 @@ enum class VerbStatus {
 
 // Told how a running initialisation goes, for a page that shows its steps.
 struct InitialisationSteps {
+  // Each runs where the core's state lives (the main thread).
   std::function<void()> started;
   std::function<void(size_t step)> stepDone;  // index into kInitialisationSteps
   std::function<void(bool ok)> ended;         // before the closing box
@@ -98,8 +99,10 @@ class EnclosureVerbs {
   uint64_t ScanLastSector(uint8_t slot) const;
 
   // The eight steps of the initialisation, run now under the operation's
-  // lease on `slot`.
-  VerbStatus Initialise(uint8_t slot, const InitialisationSteps& steps = {});
+  // lease on `slot`. On the device thread, `main` is the main thread's
+  // invoker (the steps' callbacks run there too) and the view must deliver
+  // its calls there.
+  VerbStatus Initialise(uint8_t slot, const InitialisationSteps& steps = {}, MainThreadInvoker& main = DirectCalls());
 
  private:
   void SetMessagePanel(const std::string& text);

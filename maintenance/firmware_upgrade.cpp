@@ -72,17 +72,22 @@ bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::strin
   return !image_.empty();
 }
 
-OperationLease& FirmwareUpgrade::BeginDeviceOperation() {
+void FirmwareUpgrade::ChangePage(MainThreadInvoker& main, const std::function<void()>& change) {
+  main.RunAndWait([&] {
+    change();
+    view_.UpgradePageChanged();
+  });
+}
+
+OperationLease& FirmwareUpgrade::BeginDeviceOperation(MainThreadInvoker& main) {
   lease_ = core_.BeginOperation();
-  Model.SlotBoxesEnabled = false;
-  view_.UpgradePageChanged();
+  ChangePage(main, [this] { Model.SlotBoxesEnabled = false; });
   return lease_;
 }
 
-void FirmwareUpgrade::EndDeviceOperation() {
-  Model.SlotBoxesEnabled = true;
+void FirmwareUpgrade::EndDeviceOperation(MainThreadInvoker& main) {
   core_.EndOperation(lease_);
-  view_.UpgradePageChanged();
+  ChangePage(main, [this] { Model.SlotBoxesEnabled = true; });
 }
 
 void FirmwareUpgrade::RequestStop() {
@@ -108,20 +113,21 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
   return Upgrade(core_.Focus().UpgradeSlot());
 }
 
-UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target) {
+UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target, MainThreadInvoker& main) {
   // A detection that is publishing would change the device table under the
   // operation.
   if (!core_.OperationAllowed()) return UpgradeOutcome::Ignored;
-  BeginDeviceOperation();
+  BeginDeviceOperation(main);
   running_ = true;
   core_.Commands().StopRequested = false;
   struct Finish {
     FirmwareUpgrade& u;
+    MainThreadInvoker& main;
     ~Finish() {
       u.running_ = false;
-      u.EndDeviceOperation();
+      u.EndDeviceOperation(main);
     }
-  } finish{*this};
+  } finish{*this, main};
 
   if (image_.empty()) {
     view_.ShowMessage({upgrade_text::kLoadFirst, kMessageCaption, BoxIcon::None, BoxButtons::Ok});
@@ -155,20 +161,23 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target) {
     LeaveUpdateMode();
     return UpgradeOutcome::Declined;
   }
-  return FlashPhases();
+  return FlashPhases(main);
 }
 
-UpgradeOutcome FirmwareUpgrade::FlashPhases() {
+UpgradeOutcome FirmwareUpgrade::FlashPhases(MainThreadInvoker& main) {
   CommandSet& cs = core_.Commands();
   const uint16_t slot = lease_.Slot();
-  Model.ProgressText = upgrade_text::kUpdating;
   cs.ProgressValue = 0;
-  Model.ProgressMax = kUpgradeProgressMax;
+  main.RunAndWait([this] {
+    Model.ProgressText = upgrade_text::kUpdating;
+    Model.ProgressMax = kUpgradeProgressMax;
+  });
   ShowProgress();
-  Model.ProgressPanelCaption = "Process 1 / 3";
-  Model.ProgressPanelVisible = true;
   core_.SetProgressTimerEnabled(true);
-  view_.UpgradePageChanged();
+  ChangePage(main, [this] {
+    Model.ProgressPanelCaption = "Process 1 / 3";
+    Model.ProgressPanelVisible = true;
+  });
 
   bool verified = false;
   if (cs.StopRequested) {
@@ -179,8 +188,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
   } else {
     ShowProgress();
     SetMessagePanel(upgrade_text::kEraseOk);
-    Model.ProgressPanelCaption = "Process 2 / 3";
-    view_.UpgradePageChanged();
+    ChangePage(main, [this] { Model.ProgressPanelCaption = "Process 2 / 3"; });
     if (cs.StopRequested || !Shown(cs.WriteSpi(slot, 0, kFlashImageLength, image_.data()))) {
       ShowProgress();
       SetMessagePanel(cs.StopRequested ? upgrade_text::kStopped : upgrade_text::kProgramFail);
@@ -188,8 +196,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
       ShowProgress();
       SetMessagePanel(upgrade_text::kProgramOk);
       std::vector<uint8_t> back(kFlashImageLength);
-      Model.ProgressPanelCaption = "Process 3 / 3";
-      view_.UpgradePageChanged();
+      ChangePage(main, [this] { Model.ProgressPanelCaption = "Process 3 / 3"; });
       if (!cs.StopRequested && Shown(cs.ReadSpi(slot, 0, kFlashImageLength, back.data()))) {
         ShowProgress();
         verified = std::equal(back.begin(), back.end(), image_.begin());
@@ -210,8 +217,7 @@ UpgradeOutcome FirmwareUpgrade::FlashPhases() {
 
   const bool left = LeaveUpdateMode();
   core_.SetProgressTimerEnabled(false);
-  Model.ProgressPanelVisible = false;
-  view_.UpgradePageChanged();
+  ChangePage(main, [this] { Model.ProgressPanelVisible = false; });
 
   if (verified) {
     // The upgrade itself succeeded and is reported so; what the controller
@@ -235,8 +241,8 @@ void FirmwareUpgrade::RedrawHeader() {
   view_.NavigationChanged();  // the tabs show the page's slot
   const uint8_t slot = core_.Focus().UpgradeSlot();
   core_.RefreshIdentity();
-  Model.FirmwareVersionText =
-      ReadFirmware(core_.IdentSectorOf(slot)).text + "." + ConfigCode(core_.StatusRecordOf(slot));
+  Model.FirmwareVersionText = ReadFirmware(core_.IdentSectorOf(slot)).text + "." +
+                              DecodeStatus(core_.StatusRecordOf(slot), FirmwareInfo{}).configCode;
   view_.UpgradePageChanged();
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -94,8 +95,10 @@ class FirmwareUpgrade {
   const std::vector<uint8_t>& Image() const { return image_; }
 
   // Writes the loaded image into the flash of the enclosure in `slot`, with
-  // the Upgrade page's texts, progress and boxes.
-  UpgradeOutcome Upgrade(uint8_t slot);
+  // the Upgrade page's texts, progress and boxes. Called on the device
+  // thread, `main` is the main thread's invoker: the page model changes
+  // there, and the view given at construction must deliver its calls there.
+  UpgradeOutcome Upgrade(uint8_t slot, MainThreadInvoker& main = DirectCalls());
   // The Upgrade button: the upgrade of the page's slot.
   UpgradeOutcome UpgradeClick();
   // Asked after the record checks passed, before anything is written; false
@@ -109,8 +112,8 @@ class FirmwareUpgrade {
 
   // Framing of every long device operation: takes the operation's lease,
   // which the caller names its slot on, and releases it at the end.
-  OperationLease& BeginDeviceOperation();
-  void EndDeviceOperation();
+  OperationLease& BeginDeviceOperation(MainThreadInvoker& main = DirectCalls());
+  void EndDeviceOperation(MainThreadInvoker& main = DirectCalls());
 
   // Image2_D1Click / Image2_D2Click, and the header redraw when the page is
   // shown.
@@ -125,12 +128,14 @@ class FirmwareUpgrade {
   bool LeaveUpdateMode();
   // Shows a failed result with its fixed texts; true on success.
   bool Shown(const DeviceResult& result);
-  UpgradeOutcome FlashPhases();
+  UpgradeOutcome FlashPhases(MainThreadInvoker& main);
+  // Changes the page model where it is drawn and redraws it.
+  void ChangePage(MainThreadInvoker& main, const std::function<void()>& change);
 
   RaidCore& core_;
   CoreView& view_;
   std::vector<uint8_t> image_;
-  bool running_ = false;
+  std::atomic<bool> running_{false};
   // The lease of the operation running, empty between operations.
   OperationLease lease_;
 };

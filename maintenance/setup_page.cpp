@@ -1,5 +1,7 @@
 #include "maintenance/setup_page.h"
 
+#include <memory>
+
 #include "device/record_layout.h"
 #include "monitor/decoded_status.h"
 
@@ -155,9 +157,21 @@ SetOutcome SetupPage::SetClick() {
     view_.SetupPageChanged();
   };
   running_ = true;
-  const VerbStatus done = verbs_.Initialise(PageSlot(), steps);
-  running_ = false;
-  switch (done) {
+  const uint8_t slot = PageSlot();
+  DirectDeviceJobs direct;
+  DeviceJobs& jobs = Jobs ? *Jobs : static_cast<DeviceJobs&>(direct);
+  // Read only when the job ran at once, on this thread.
+  auto done = std::make_shared<VerbStatus>(VerbStatus::Busy);
+  const bool ranHere = jobs.Run(
+      [this, slot, steps, done](MainThreadInvoker& main) {
+        *done = verbs_.Initialise(slot, steps, main);
+        running_ = false;
+      },
+      [this] {
+        if (InitialisationEnded) InitialisationEnded();
+      });
+  if (!ranHere) return SetOutcome::Started;
+  switch (*done) {
     case VerbStatus::Succeeded: return SetOutcome::Succeeded;
     case VerbStatus::Failed: return SetOutcome::Failed;
     default: return SetOutcome::Ignored;  // started while the question was open

@@ -10,10 +10,12 @@
 
 #include <array>
 #include <cstdint>
+#include <atomic>
 #include <functional>
 #include <string>
 
 #include "maintenance/enclosure_verbs.h"
+#include "monitor/device_jobs.h"
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/core_view.h"
 #include "monitor/decoded_status.h"
@@ -42,6 +44,7 @@ enum class SetOutcome {
   Declined,        // the confirmation was answered no
   Failed,          // a step failed; its text is in panel 4
   Succeeded,       // all eight steps done
+  Started,         // the steps run on the device thread; Running() says when they end
 };
 
 enum class ScanOutcome {
@@ -94,6 +97,11 @@ class SetupPage {
 
   // Whether an initialisation is running now.
   bool Running() const { return running_; }
+  // Where the initialisation runs. Unset: at once, inside SetClick.
+  DeviceJobs* Jobs = nullptr;
+  // Called on the main thread when an initialisation started by SetClick
+  // has ended, wherever it ran.
+  std::function<void()> InitialisationEnded;
   // The last settings or scan request the status thread served: its bit
   // (0 none yet) and whether it was sent.
   uint8_t LastServed() const { return lastServed_; }
@@ -125,7 +133,7 @@ class SetupPage {
   uint8_t backupMinutes_ = 0;
   bool sentOn_ = false;
   uint8_t sentMinutes_ = 0;
-  bool running_ = false;
+  std::atomic<bool> running_{false};
   uint8_t lastServed_ = 0;
   bool lastServedOk_ = false;
 };

@@ -1,5 +1,7 @@
 #include "monitor/decoded_status.h"
 
+#include <cstring>
+
 #include "device/record_layout.h"
 
 namespace raid {
@@ -117,6 +119,22 @@ DecodedStatus DecodeStatus(const Sector& b, const FirmwareInfo& firmware) {
   s.scheduleOn = (options & status::kScheduleOn) != 0;
   s.schedulePeriod = b[status::kSchedulePeriod];
   return s;
+}
+
+uint8_t RecordStateByte(const Sector& record) { return record[status::kState]; }
+
+void KeepIdentityOfLeftDrives(const Sector& previous, Sector& incoming) {
+  const uint8_t diff = previous[status::kState] ^ incoming[status::kState];
+  if ((diff & 0x02) && !(incoming[status::kState] & 0x02)) {
+    std::memcpy(&incoming[status::kHdd1Model], &previous[status::kHdd1Model], 40);
+    std::memcpy(&incoming[status::kHdd1Capacity], &previous[status::kHdd1Capacity], 6);
+    std::memcpy(&incoming[status::kHdd1Serial], &previous[status::kHdd1Serial], 20);
+  }
+  if ((diff & 0x20) && !(incoming[status::kState] & 0x20)) {
+    std::memcpy(&incoming[status::kHdd2Model], &previous[status::kHdd2Model], 40);
+    std::memcpy(&incoming[status::kHdd2Capacity], &previous[status::kHdd2Capacity], 6);
+    std::memcpy(&incoming[status::kHdd2Serial], &previous[status::kHdd2Serial], 20);
+  }
 }
 
 }  // namespace raid

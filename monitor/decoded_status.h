@@ -83,6 +83,16 @@ struct DecodedStatus {
 // capabilities of the enclosure's identification sector (ReadFirmware).
 DecodedStatus DecodeStatus(const Sector& record, const FirmwareInfo& firmware);
 
+// What the poll's acceptance rule reads and edits of a new record, here so
+// that the record's layout is read in this one place. The drive state byte
+// (0: the controller had no state to give, the record is refused unless
+// the slot's activity was never logged)...
+uint8_t RecordStateByte(const Sector& record);
+// ...and the identity a drive keeps when it leaves the array: a drive whose
+// present bit was set in `previous` and is clear in `incoming` keeps its
+// model, capacity and serial number from `previous`.
+void KeepIdentityOfLeftDrives(const Sector& previous, Sector& incoming);
+
 // "HDD1" or "HDD2".
 inline const char* DriveName(int drive) { return drive == 0 ? "HDD1" : "HDD2"; }
 // "absent", "present", "failed", "inserted", "none".

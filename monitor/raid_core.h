@@ -57,10 +57,11 @@ class RaidCore {
   // Worker thread bodies. DriveDetectThread: runs a requested scan; returns
   // whether it did.
   bool DetectionStep() { return detection_.RunOnce(); }
-  // TRaidThread: whether a request waits, and the callback that serves it
-  // on the main thread.
+  // TRaidThread: whether a request waits, and what serves it: its device
+  // requests on the calling thread, the rest through `main` (see
+  // StatusPoller::ServeRequest).
   bool StatusRequestWaiting() const;
-  void ServeStatusRequest() { poller_.ServeRequest(); }
+  void ServeStatusRequest(MainThreadInvoker& main = DirectCalls()) { poller_.ServeRequest(main); }
   // TEmailThread.
   bool MailRequestWaiting() const { return ms_.MailRequestFlags.load() != 0; }
   void ServeMailRequest();
@@ -149,7 +150,9 @@ class RaidCore {
   void SetScanButtonCaption(uint8_t drive, std::string caption);
   // Sends the command sector the caller prepared to `slot` (initialisation
   // steps, to the slot their lease holds).
-  bool SendCommandBlock(uint8_t slot) { return settings_.SendCommandBlock(slot); }
+  bool SendCommandBlock(uint8_t slot, MainThreadInvoker& main = DirectCalls()) {
+    return settings_.SendCommandBlock(slot, main);
+  }
   // Called on the main thread when the status thread has served a
   // settings request (bit, whether it was accepted).
   void SetRequestServedHandler(std::function<void(uint8_t, bool)> handler) {
@@ -186,7 +189,9 @@ class RaidCore {
   std::string banner_ = "Drive detecting";
   bool bannerVisible_ = true;
   bool navigationEnabled_ = false;
-  bool progressTimer_ = false, pollTimer_ = false, clockTimer_ = false, detectionTimer_ = false;
+  // Switched by a long operation, which may run on the device thread.
+  std::atomic<bool> progressTimer_{false};
+  bool pollTimer_ = false, clockTimer_ = false, detectionTimer_ = false;
   LocalDateTime startTime_;
   LocalDateTime eventTime_;  // sampled by the clock timer
   std::array<double, kPhysicalDrives> connectTime_{};

@@ -6,27 +6,44 @@
 
 namespace raid {
 
-bool SettingsCommands::Send(uint8_t slot) {
-  if (st_.DeviceCount == 0) {
-    ShowDeviceResult(ui_, DeviceResult::Failed(DeviceFailure::NoDevice));
-    return false;
-  }
-  if (!ms_.AnySlotChecked()) return false;
-  if (const DeviceResult opened = cs_.OpenSlot(slot); !opened) {
-    ShowDeviceResult(ui_, opened);
-    return false;
-  }
-  // "Buzzer Mute", the scan buttons and "Auto Scan" stay locked until the
-  // command has settled (OnHoldOffTimer counts the hold-off down).
-  holdOff_.OptionBoxesEnabled = false;
-  holdOff_.AutoScanEnabled = false;
-  return true;
+bool SettingsCommands::Open(uint8_t slot, MainThreadInvoker& main) {
+  bool go = false;
+  main.RunAndWait([&] {
+    if (st_.DeviceCount == 0)
+      ShowDeviceResult(ui_, DeviceResult::Failed(DeviceFailure::NoDevice));
+    else
+      go = ms_.AnySlotChecked();
+  });
+  if (!go) return false;
+  const DeviceResult opened = cs_.OpenSlot(slot);
+  main.RunAndWait([&] {
+    if (!opened) {
+      ShowDeviceResult(ui_, opened);
+      return;
+    }
+    // "Buzzer Mute", the scan buttons and "Auto Scan" stay locked until the
+    // command has settled (OnHoldOffTimer counts the hold-off down).
+    holdOff_.OptionBoxesEnabled = false;
+    holdOff_.AutoScanEnabled = false;
+  });
+  return opened.ok();
 }
 
-bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
-  if (st_.Lease.HoldsSlot() || focus_.Selecting()) return false;
+bool SettingsCommands::SendAndClose(MainThreadInvoker& main, const std::function<void()>& settled) {
+  const DeviceResult sent = cs_.SendCommandSector();
+  cs_.CloseDevice();
+  main.RunAndWait([&] {
+    ShowDeviceResult(ui_, sent);
+    if (settled) settled();
+  });
+  return sent.ok();
+}
+
+bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting, MainThreadInvoker& main) {
+  bool refused = true;
+  main.RunAndWait([&] { refused = st_.Lease.HoldsSlot() || focus_.Selecting(); });
   const uint8_t slot = setting.slot;
-  if (!Send(slot)) return false;
+  if (refused || !Open(slot, main)) return false;
   CommandBlock& block = cs_.Block;
   block.UpdateChecksum();
   block.SetHeader(cmd::kBackupPeriod, 0);
@@ -39,17 +56,15 @@ bool SettingsCommands::SendBackupPeriod(const ScheduleSetting& setting) {
     b[5] = 0;
     b[6] = 0;
   }
-  const DeviceResult sent = cs_.SendCommandSector();
-  cs_.CloseDevice();
-  ShowDeviceResult(ui_, sent);
-  if (slot < holdOff_.SettleCounter.size()) holdOff_.SettleCounter[slot] = 4;
-  return sent.ok();
+  return SendAndClose(main, [&] {
+    if (slot < holdOff_.SettleCounter.size()) holdOff_.SettleCounter[slot] = 4;
+  });
 }
 
-bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t lastSector) {
+bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t lastSector, MainThreadInvoker& main) {
   if (st_.Lease.HoldsSlot()) return false;
   const uint8_t slot = request.slot;
-  if (!Send(slot)) return false;
+  if (!Open(slot, main)) return false;
   CommandBlock& block = cs_.Block;
   auto& b = block.Bytes();
   block.SetHeader(cmd::kScan, request.stop ? 1 : 0);
@@ -57,22 +72,16 @@ bool SettingsCommands::SendScanCommand(const ScanRequest& request, uint64_t last
   StoreLE(b, 7, 6, 0);
   StoreLE(b, 13, 6, lastSector & 0xFFFFFFFFFFFFULL);
   block.UpdateChecksum();
-  const DeviceResult sent = cs_.SendCommandSector();
-  cs_.CloseDevice();
-  ShowDeviceResult(ui_, sent);
-  if (slot < holdOff_.SettleCounter.size()) {
-    holdOff_.SettleCounter[slot] = 4;
-    if (request.stop) scanStopsSent_[slot] = true;
-  }
-  return sent.ok();
+  return SendAndClose(main, [&] {
+    if (slot < holdOff_.SettleCounter.size()) {
+      holdOff_.SettleCounter[slot] = 4;
+      if (request.stop) scanStopsSent_[slot] = true;
+    }
+  });
 }
 
-bool SettingsCommands::SendCommandBlock(uint8_t slot) {
-  if (!Send(slot)) return false;
-  const DeviceResult sent = cs_.SendCommandSector();
-  cs_.CloseDevice();
-  ShowDeviceResult(ui_, sent);
-  return sent.ok();
+bool SettingsCommands::SendCommandBlock(uint8_t slot, MainThreadInvoker& main) {
+  return Open(slot, main) && SendAndClose(main, nullptr);
 }
 
 }  // namespace raid

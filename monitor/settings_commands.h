@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "device/command_set.h"
 #include "device/device_state.h"
@@ -48,12 +49,15 @@ class SettingsCommands {
   OptionHoldOff& HoldOff() { return holdOff_; }
   const OptionHoldOff& HoldOff() const { return holdOff_; }
 
-  bool SendBackupPeriod(const ScheduleSetting& setting);
+  // Each send runs its device requests on the calling thread and what it
+  // reads or changes of the core's state through `main` (on the main thread
+  // when the caller is the device thread; at once without threads).
+  bool SendBackupPeriod(const ScheduleSetting& setting, MainThreadInvoker& main = DirectCalls());
   // lastSector: the array capacity of the slot's status record minus 1.
-  bool SendScanCommand(const ScanRequest& request, uint64_t lastSector);
+  bool SendScanCommand(const ScanRequest& request, uint64_t lastSector, MainThreadInvoker& main = DirectCalls());
   // The command sector as the caller prepared it, to `slot` (the slot a
   // long operation's lease holds).
-  bool SendCommandBlock(uint8_t slot);
+  bool SendCommandBlock(uint8_t slot, MainThreadInvoker& main = DirectCalls());
 
   // Per slot, whether a scan stop went out since the last take: a scan that
   // ends after it was stopped by the user. Taking forgets them.
@@ -64,8 +68,11 @@ class SettingsCommands {
   }
 
  private:
-  // Opens the slot's drive, sends the command sector and closes the drive.
-  bool Send(uint8_t slot);
+  // Opens the slot's drive for a command sector and closes the option
+  // controls; false (with the failure shown) when it cannot.
+  bool Open(uint8_t slot, MainThreadInvoker& main);
+  // Sends the command sector, closes the drive and shows the result.
+  bool SendAndClose(MainThreadInvoker& main, const std::function<void()>& settled);
 
   DeviceState& st_;
   const MonitorState& ms_;

@@ -15,25 +15,34 @@ StatusPoller::StatusPoller(DeviceState& st, const ViewFocus& focus, MonitorState
                            SettingsCommands& settings, DriveDetector& det, EventLog& log, CoreView& view)
     : st_(st), focus_(focus), ms_(ms), cs_(cs), settings_(settings), det_(det), log_(log), view_(view) {}
 
-void StatusPoller::ServeRequest() {
+void StatusPoller::ServeRequest(MainThreadInvoker& main) {
   const uint8_t bits = st_.RequestBits.load();
   if (bits & request_bits::kPoll) {
-    PollStatus();
+    PollStatus(main);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
-    const bool ok = settings_.SendBackupPeriod(schedule_);
+    ScheduleSetting setting;
+    main.RunAndWait([&] { setting = schedule_; });
+    const bool ok = settings_.SendBackupPeriod(setting, main);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
-    if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
+    main.RunAndWait([&] {
+      if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
+    });
   } else if (bits & request_bits::kScan) {
-    const uint8_t slot = scan_.slot;
-    const uint64_t cap =
-        slot < kMaxSlots
-            ? DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[slot]) % kPhysicalDrives], FirmwareInfo{})
-                  .capacitySectors
-            : 0;
-    const bool ok = settings_.SendScanCommand(scan_, cap ? cap - 1 : 0);
+    ScanRequest scan;
+    uint64_t cap = 0;
+    main.RunAndWait([&] {
+      scan = scan_;
+      if (scan.slot < kMaxSlots)
+        cap = DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[scan.slot]) % kPhysicalDrives],
+                           FirmwareInfo{})
+                  .capacitySectors;
+    });
+    const bool ok = settings_.SendScanCommand(scan, cap ? cap - 1 : 0, main);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
-    if (RequestServed) RequestServed(request_bits::kScan, ok);
+    main.RunAndWait([&] {
+      if (RequestServed) RequestServed(request_bits::kScan, ok);
+    });
   }
 }
 
@@ -58,14 +67,17 @@ void StatusPoller::OnPollTimer() {
   }
 }
 
-void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
-  if (s >= st_.DeviceCount || !ms_.SlotChecked[s] || st_.Lease.Holds(s)) return;
+bool StatusPoller::WillRead(uint8_t s) {
+  if (st_.Lease.Taken() || s >= st_.DeviceCount || !ms_.SlotChecked[s] || st_.Lease.Holds(s)) return false;
   if (ms_.PollSkip[s] & 1) {
     ++ms_.PollSkip[s];
-    return;
+    return false;
   }
-  Sector r{};
-  if (const DeviceResult read = cs_.ReadSlotStatus(s, r.data()); !read) {
+  return true;
+}
+
+void StatusPoller::TakeReading(uint8_t s, const DeviceResult& read, Sector& r, uint8_t& mask) {
+  if (!read) {
     // Shown without holding up the polling; the read failure texts stay in
     // panel 4.
     ShowDeviceResult(view_, read, true);
@@ -92,23 +104,13 @@ void StatusPoller::PollSlot(uint8_t s, uint8_t& mask) {
   const uint8_t d = drive_flags::Drive(st_.DeviceList[s]) % kPhysicalDrives;
   ms_.SlotStatusDrive = d;
   Sector& o = ms_.StatusBlock[d];
-  if (r[status::kState] != 0 || ms_.LastProgress[s] == kNoProgress) {
-    const uint8_t diff = o[status::kState] ^ r[status::kState];
+  if (RecordStateByte(r) != 0 || ms_.LastProgress[s] == kNoProgress) {
     // A drive that left the array keeps its identity from the last record.
-    if ((diff & 0x02) && !(r[status::kState] & 0x02)) {
-      std::memcpy(&r[status::kHdd1Model], &o[status::kHdd1Model], 40);
-      std::memcpy(&r[status::kHdd1Capacity], &o[status::kHdd1Capacity], 6);
-      std::memcpy(&r[status::kHdd1Serial], &o[status::kHdd1Serial], 20);
-    }
-    if ((diff & 0x20) && !(r[status::kState] & 0x20)) {
-      std::memcpy(&r[status::kHdd2Model], &o[status::kHdd2Model], 40);
-      std::memcpy(&r[status::kHdd2Capacity], &o[status::kHdd2Capacity], 6);
-      std::memcpy(&r[status::kHdd2Serial], &o[status::kHdd2Serial], 20);
-    }
+    KeepIdentityOfLeftDrives(o, r);
     o = r;
     ms_.RecordAccepted[d] = true;
   } else {
-    view_.SetPanelText(kMessagePanel, "HDD Status = 0x" + HexByte(r[status::kState]) + ", Err Count = 0x" +
+    view_.SetPanelText(kMessagePanel, "HDD Status = 0x" + HexByte(RecordStateByte(r)) + ", Err Count = 0x" +
                                           HexByte(ms_.StatusErrCount));
     ++ms_.StatusErrCount;
   }
@@ -145,13 +147,33 @@ void StatusPoller::RetrySwitchedOffSlots() {
   }
 }
 
-void StatusPoller::PollStatus() {
-  if (st_.RedetectCountdown != 0 || st_.Detecting || st_.Lease.Taken()) return;
+bool StatusPoller::BeginPoll() {
+  if (st_.RedetectCountdown != 0 || st_.Detecting || st_.Lease.Taken()) return false;
   RetrySwitchedOffSlots();
-  uint8_t mask = 0;
-  for (uint8_t s = 0; s < kShownSlots && !st_.Lease.Taken(); ++s) PollSlot(s, mask);
+  return true;
+}
+
+void StatusPoller::EndPoll(uint8_t mask) {
   log_.DetectEvents(mask, settings_.TakeScanStops());
   if (mask != 0 && focus_.Page() == ShownPage::Status && RefreshStatusPage) RefreshStatusPage(st_.FirstFill != 0);
+}
+
+void StatusPoller::PollStatus(MainThreadInvoker& main) {
+  bool go = false;
+  main.RunAndWait([&] { go = BeginPoll(); });
+  if (!go) return;
+  uint8_t mask = 0;
+  for (uint8_t s = 0; s < kShownSlots; ++s) {
+    bool read = false;
+    main.RunAndWait([&] { read = WillRead(s); });
+    // A long operation that took the lease meanwhile ends the poll.
+    if (st_.Lease.Taken()) break;
+    if (!read) continue;
+    Sector r{};
+    const DeviceResult result = cs_.ReadSlotStatus(s, r.data());
+    main.RunAndWait([&] { TakeReading(s, result, r, mask); });
+  }
+  main.RunAndWait([&] { EndPoll(mask); });
 }
 
 void StatusPoller::RefreshIdentity() {

@@ -26,13 +26,17 @@ class StatusPoller {
   StatusPoller(DeviceState& st, const ViewFocus& focus, MonitorState& ms, CommandSet& cs, SettingsCommands& settings,
                DriveDetector& det, EventLog& log, CoreView& view);
 
-  // Serves one request of RequestBits (poll, backup period, scan command).
-  void ServeRequest();
+  // Serves one request of RequestBits (poll, backup period, scan command):
+  // the device requests on the calling thread, whatever reads or changes
+  // the core's state through `main`. The device thread passes the main
+  // thread's invoker, so a slow enclosure never holds up the window; a
+  // program without threads calls it directly, in the same order.
+  void ServeRequest(MainThreadInvoker& main = DirectCalls());
   // The settings requests, each naming its enclosure; served in this order
   // after a waiting poll.
   void RequestSchedule(const ScheduleSetting& setting);
   void RequestScan(const ScanRequest& request);
-  void PollStatus();
+  void PollStatus(MainThreadInvoker& main = DirectCalls());
   void RefreshIdentity();
   void OnPollTimer();
   void OnHoldOffTimer();
@@ -51,7 +55,12 @@ class StatusPoller {
   void OnDeviceChange();
 
  private:
-  void PollSlot(uint8_t s, uint8_t& mask);
+  // A poll in three steps around each slot's read: whether the poll runs
+  // at all, whether slot s is read now, and what its reading means.
+  bool BeginPoll();
+  bool WillRead(uint8_t s);
+  void TakeReading(uint8_t s, const DeviceResult& read, Sector& r, uint8_t& mask);
+  void EndPoll(uint8_t mask);
   void RetrySwitchedOffSlots();
 
   ScheduleSetting schedule_;

@@ -13,21 +13,27 @@ CoreThreads::~CoreThreads() {
 
 void CoreThreads::Start() {
   stop_ = false;
-  running_ = 3;
-  // DriveDetectThread: a requested scan runs here.
-  detect_ = std::thread([this] {
+  running_ = 2;
+  // The device thread: a posted long operation first, then a requested
+  // detection scan, then a status request, each served whole.
+  device_ = std::thread([this] {
     uint64_t seen = 0;
     while (!stop_) {
-      if (!core_.DetectionStep()) Wait(100, seen, false);
-    }
-    --running_;
-  });
-  // TRaidThread: one status request at a time, served on the main thread.
-  raid_ = std::thread([this] {
-    uint64_t seen = 0;
-    while (!stop_) {
+      std::function<void()> job;
+      {
+        std::lock_guard lock(mu_);
+        if (!jobs_.empty()) {
+          job = std::move(jobs_.front());
+          jobs_.pop_front();
+        }
+      }
+      if (job) {
+        job();
+        continue;
+      }
+      if (core_.DetectionStep()) continue;
       const bool waiting = core_.StatusRequestWaiting();
-      if (waiting) invoker_.RunAndWait([this] { core_.ServeStatusRequest(); });
+      if (waiting) core_.ServeStatusRequest(invoker_);
       Wait(50, seen, waiting);
     }
     --running_;
@@ -42,6 +48,17 @@ void CoreThreads::Start() {
     }
     --running_;
   });
+}
+
+bool CoreThreads::PostDeviceJob(std::function<void()> job) {
+  {
+    std::lock_guard lock(mu_);
+    if (stop_) return false;
+    jobs_.push_back(std::move(job));
+    ++nudges_;
+  }
+  cv_.notify_all();
+  return true;
 }
 
 void CoreThreads::Wait(int64_t periodMs, uint64_t& seen, bool busy) {
@@ -75,7 +92,7 @@ void CoreThreads::Stop(const std::function<void()>& pump) {
     pump();
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  for (std::thread* t : {&detect_, &raid_, &email_})
+  for (std::thread* t : {&device_, &email_})
     if (t->joinable()) t->join();
 }
 

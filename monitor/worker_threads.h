@@ -1,11 +1,16 @@
-// The three worker threads of the main window. Each is a plain loop over a
-// step of the core; whatever touches the core's state beyond one-byte flags
-// runs on the main thread through the invoker, which waits for it.
+// The threads of a program on real devices. The device thread is the one
+// owner of the enclosures: it runs the detection scans, the status thread's
+// polls and settings commands, and the long operations (a firmware upgrade,
+// an initialisation) posted to it, one at a time; whatever those read or
+// change of the core's state runs on the main thread through the invoker,
+// so a slow or hung request never holds up the window. TEmailThread hands a
+// pending notification to the main thread.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -18,14 +23,17 @@ namespace raid {
 
 class CoreThreads {
  public:
-  // idleMs 0: each loop looks at its requests every 50 (status), 100
-  // (detection) or 200 (mail) ms of program time. idleMs > 0: a loop sleeps
-  // until Nudge() or, at the latest, idleMs real milliseconds, so an idle
-  // monitor on real disks wakes a few times a second instead of 35.
+  // idleMs 0: the device loop looks at its work every 50 ms and the mail
+  // loop every 200 ms of program time. idleMs > 0: a loop sleeps until
+  // Nudge() or, at the latest, idleMs real milliseconds, so an idle monitor
+  // on real disks wakes a few times a second instead of 25.
   CoreThreads(RaidCore& core, Clock& clock, MainThreadInvoker& invoker, int64_t idleMs = 0);
   ~CoreThreads();
-  // DriveDetectThread, TRaidThread and TEmailThread, in that order.
+  // The device thread and TEmailThread.
   void Start();
+  // Runs job on the device thread once what it does now has ended (before
+  // the next scan or poll); false when the threads are stopping.
+  bool PostDeviceJob(std::function<void()> job);
   // Asks the loops to end; pump is called while waiting, so a loop blocked
   // in a main-thread call can finish.
   void Stop(const std::function<void()>& pump);
@@ -48,7 +56,8 @@ class CoreThreads {
   std::mutex mu_;
   std::condition_variable cv_;
   uint64_t nudges_ = 0;
-  std::thread detect_, raid_, email_;
+  std::deque<std::function<void()>> jobs_;  // under mu_
+  std::thread device_, email_;
 };
 
 }  // namespace raid

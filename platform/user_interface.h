@@ -63,4 +63,11 @@ class DirectInvoker final : public MainThreadInvoker {
   }
 };
 
+// The one DirectInvoker of the program: for calls that run where they are
+// made.
+inline MainThreadInvoker& DirectCalls() {
+  static DirectInvoker direct;
+  return direct;
+}
+
 }  // namespace raid

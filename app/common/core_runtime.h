@@ -22,6 +22,7 @@ class CoreRuntime : public QObject, public LoopHost {
   RaidCore& Core() { return runtime_.Core(); }
   // The view the core talks to: texts from any thread reach the main thread.
   CoreView& SafeView() { return runtime_.SafeView(); }
+  DeviceJobs& Jobs() { return runtime_.Jobs(); }
   // Starts the core, its threads, device notifications and the pacing.
   // pace false: nothing runs until StepFor is called (tests, rendering).
   void Start(bool pace = true);

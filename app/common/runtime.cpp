@@ -21,40 +21,26 @@ constexpr int64_t kNever = std::numeric_limits<int64_t>::max();
 constexpr int64_t kThreadIdleMs = 1000;
 }  // namespace
 
-void LoopView::SetPanelText(StatusBarPanel panel, const std::string& text) {
-  if (host_.OnMainThread()) {
-    inner_.SetPanelText(panel, text);
-    return;
-  }
-  host_.Post([this, panel, text] { inner_.SetPanelText(panel, text); });
-}
-
-BoxResult LoopView::ShowMessage(const MessageBoxRequest& box) {
-  if (host_.OnMainThread()) return inner_.ShowMessage(box);
-  BoxResult r = BoxResult::Cancel;
-  host_.RunAndWait([&] { r = inner_.ShowMessage(box); });
-  return r;
-}
-
-void LoopView::ShowNotice(const MessageBoxRequest& box) {
-  if (host_.OnMainThread()) {
-    inner_.ShowNotice(box);
-    return;
-  }
-  // Nothing waits for a notice: it is shown when the main thread comes to it.
-  host_.Post([this, box] { inner_.ShowNotice(box); });
-}
-
-void LoopView::ProcessMessages() {
-  if (host_.OnMainThread()) inner_.ProcessMessages();
-}
-
 Runtime::Runtime(Machine& machine, CoreView& view, const std::string& logDir, LoopHost& host)
     : machine_(machine), host_(host), format_(MakePlatformDateTimeFormat()), view_(view, host) {
   core_ = std::make_unique<RaidCore>(*machine_.io, *machine_.clock, *format_, view_, logDir, pages_);
 }
 
 Runtime::~Runtime() = default;
+
+bool RuntimeJobs::Run(std::function<void(MainThreadInvoker& main)> job, std::function<void()> done) {
+  if (!runtime_.threads_) {
+    job(DirectCalls());
+    if (done) done();
+    return true;
+  }
+  LoopHost& host = runtime_.host_;
+  runtime_.threads_->PostDeviceJob([&host, job = std::move(job), done = std::move(done)] {
+    job(host);
+    if (done) host.Post(done);
+  });
+  return false;
+}
 
 int64_t Runtime::RealMs() { return wall_.MonotonicMs(); }
 

@@ -11,8 +11,10 @@
 #include <memory>
 #include <string>
 
+#include "app/common/loop_view.h"
 #include "app/common/options.h"
 #include "app/common/page_selection.h"
+#include "monitor/device_jobs.h"
 #include "monitor/raid_core.h"
 #include "monitor/scheduler.h"
 #include "monitor/worker_threads.h"
@@ -21,47 +23,17 @@
 
 namespace raid {
 
-// The front end's event loop, as the runtime uses it.
-class LoopHost : public MainThreadInvoker {
- public:
-  virtual bool OnMainThread() const = 0;
-  // Runs fn on the main thread soon; any thread may call it.
-  virtual void Post(std::function<void()> fn) = 0;
-  // Main thread: calls Runtime::Step once after this many real
-  // milliseconds (0: as soon as possible), replacing an earlier request.
-  virtual void WakeIn(int64_t realMs) = 0;
-  // The program is ending: RunAndWait from now on runs nothing and returns
-  // false, so a worker thread waiting for the main thread is let go.
-  virtual void SetClosing() = 0;
-};
+class Runtime;
 
-// Forwards to the front end's view; status-bar texts and message boxes that
-// come from a worker thread are delivered on the main thread.
-class LoopView final : public CoreView {
+// The runtime's long operations: on the device thread when it runs one,
+// else at once.
+class RuntimeJobs final : public DeviceJobs {
  public:
-  LoopView(CoreView& inner, LoopHost& host) : inner_(inner), host_(host) {}
-  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
-  BoxResult ShowMessage(const MessageBoxRequest& box) override;
-  void ShowNotice(const MessageBoxRequest& box) override;
-  void ProcessMessages() override;
-  void DetectTextChanged(const std::string& t, bool v) override { inner_.DetectTextChanged(t, v); }
-  void NavigationEnabledChanged(bool e) override { inner_.NavigationEnabledChanged(e); }
-  void UpgradeButtonEnabledChanged(bool e) override { inner_.UpgradeButtonEnabledChanged(e); }
-  void SlotControlsChanged(int s, bool v, bool c) override { inner_.SlotControlsChanged(s, v, c); }
-  void LogButtonVisibleChanged(bool v) override { inner_.LogButtonVisibleChanged(v); }
-  void IdentityChanged() override { inner_.IdentityChanged(); }
-  void StatusPageChanged() override { inner_.StatusPageChanged(); }
-  void LogLineAppended(const std::string& l) override { inner_.LogLineAppended(l); }
-  void DayLogEntryAppended(const DayLogEntry& e) override { inner_.DayLogEntryAppended(e); }
-  void NavigationChanged() override { inner_.NavigationChanged(); }
-  void ProgressChanged(ProgressBar b, uint32_t v) override { inner_.ProgressChanged(b, v); }
-  void OptionControlsChanged() override { inner_.OptionControlsChanged(); }
-  void UpgradePageChanged() override { inner_.UpgradePageChanged(); }
-  std::string PanelText(StatusBarPanel panel) const override { return inner_.PanelText(panel); }
+  explicit RuntimeJobs(Runtime& runtime) : runtime_(runtime) {}
+  bool Run(std::function<void(MainThreadInvoker& main)> job, std::function<void()> done) override;
 
  private:
-  CoreView& inner_;
-  LoopHost& host_;
+  Runtime& runtime_;
 };
 
 class Runtime {
@@ -71,6 +43,8 @@ class Runtime {
   ~Runtime();
 
   RaidCore& Core() { return *core_; }
+  // Where the long operations run (on the device thread on real devices).
+  DeviceJobs& Jobs() { return jobs_; }
   // The view the core talks to: texts from any thread reach the main thread.
   CoreView& SafeView() { return view_; }
   // Starts the core, its threads, device notifications and the pacing.
@@ -108,6 +82,8 @@ class Runtime {
   std::unique_ptr<DateTimeFormat> format_;
   LoopView view_;
   PageSelection pages_;  // the front end's page and selections
+  RuntimeJobs jobs_{*this};
+  friend class RuntimeJobs;
   std::unique_ptr<RaidCore> core_;
   std::unique_ptr<CoreScheduler> scheduler_;
   std::unique_ptr<CoreThreads> threads_;

@@ -67,8 +67,15 @@ MainWindow::MainWindow(Machine& machine, const std::string& logDir, QWidget* par
     startedWell_ = false;
   }
   runtime_ = std::make_unique<CoreRuntime>(machine, *this, logDir);
-  upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), *this);
-  setup_ = std::make_unique<SetupPage>(runtime_->Core(), *this, *upgrade_);
+  // The long operations run on the device thread on real devices: their
+  // texts and page changes reach the window through the runtime's view.
+  upgrade_ = std::make_unique<FirmwareUpgrade>(runtime_->Core(), runtime_->SafeView());
+  setup_ = std::make_unique<SetupPage>(runtime_->Core(), runtime_->SafeView(), *upgrade_);
+  setup_->Jobs = &runtime_->Jobs();
+  // A close asked for during the initialisation happens once it has ended.
+  setup_->InitialisationEnded = [this] {
+    if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
+  };
   // The system information block, then the mail settings' start-up hook.
   Core().SetSystemInfo(BuildSystemInfoText(QuerySystemProperties()));
   mailStore_ = MakeRunSettingsStore(configDir, machine.sim != nullptr);
@@ -579,11 +586,7 @@ void MainWindow::SetMaintenanceMode(bool on) {
   }
 }
 
-void MainWindow::SetButtonClick() {
-  setup_->SetClick();
-  // A close asked for during the initialisation happens now that it ended.
-  if (closeAfterInitialisation_ && !setup_->Running()) QTimer::singleShot(0, this, [this] { close(); });
-}
+void MainWindow::SetButtonClick() { setup_->SetClick(); }
 
 void MainWindow::SetupPageChanged() {
   const SetupPageModel& m = setup_->Model;
@@ -633,9 +636,16 @@ void MainWindow::LoadFirmwareFile(const std::string& fileName) {
 }
 
 void MainWindow::UpgradeFirmwareClick() {
-  upgrade_->UpgradeClick();
-  // A close confirmed during the upgrade happens now that it has ended.
-  if (closeAfterUpgrade_ && !upgrade_->Running()) QTimer::singleShot(0, this, [this] { close(); });
+  // The page's slot is chosen now: later selections do not move the
+  // operation.
+  const uint8_t slot = Core().Focus().UpgradeSlot();
+  runtime_->Jobs().Run([this, slot](MainThreadInvoker& main) { upgrade_->Upgrade(slot, main); },
+                       [this] {
+                         // A close confirmed during the upgrade happens now
+                         // that it has ended.
+                         if (closeAfterUpgrade_ && !upgrade_->Running())
+                           QTimer::singleShot(0, this, [this] { close(); });
+                       });
 }
 
 void MainWindow::UpgradePageChanged() {

@@ -1,7 +1,8 @@
-// The three worker loops on real threads, with the main thread serving their
-// calls from a queue and running the timers: the hand-over by one-byte flags
-// and blocking calls must detect, poll and log without a data race (this
-// test is also run under ThreadSanitizer).
+// The device thread and the mail loop on real threads, with the main thread
+// serving their calls from a queue and running the timers: the hand-over by
+// one-byte flags and blocking calls must detect, poll, log and run long
+// operations without a data race (this test is also run under
+// ThreadSanitizer).
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -10,8 +11,11 @@
 #include <set>
 #include <thread>
 
+#include "app/common/loop_view.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
+#include "maintenance/firmware_upgrade.h"
+#include "maintenance/setup_page.h"
 #include "monitor/worker_threads.h"
 #include "service/monitor_service.h"
 
@@ -19,8 +23,15 @@ namespace raid {
 namespace {
 
 // Runs queued calls when the main thread asks; a worker waits for its call.
-class QueueInvoker final : public MainThreadInvoker {
+class QueueInvoker final : public LoopHost {
  public:
+  bool OnMainThread() const override { return std::this_thread::get_id() == main_; }
+  void Post(std::function<void()> fn) override {
+    std::lock_guard lock(mu_);
+    if (!closing_) queue_.push_back(std::move(fn));
+  }
+  void WakeIn(int64_t) override {}
+  void SetClosing() override { Close(); }
   bool RunAndWait(const std::function<void()>& fn) override {
     std::unique_lock lock(mu_);
     if (closing_) return false;
@@ -53,6 +64,7 @@ class QueueInvoker final : public MainThreadInvoker {
   std::condition_variable cv_;
   std::deque<std::function<void()>> queue_;
   bool closing_ = false;
+  const std::thread::id main_ = std::this_thread::get_id();
 };
 
 // A status bar and boxes that may be called from the detection thread.
@@ -119,6 +131,116 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   EXPECT_EQ(core.Devices().DeviceCount, 1);
   EXPECT_EQ(core.Devices().FirstFill, 0);
   EXPECT_GE(core.Log().DayLog().size(), 15u);
+}
+
+// Notes which threads send device requests.
+class ThreadNotingIo final : public DeviceIo {
+ public:
+  explicit ThreadNotingIo(DeviceIo& inner) : in_(inner) {}
+  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  void Close(DeviceHandleValue h) override { in_.Close(h); }
+  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+    Note();
+    return in_.Scsi(h, r);
+  }
+  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+    Note();
+    return in_.Ata(h, regs, d, n, s);
+  }
+  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
+  unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
+  std::set<std::thread::id> Threads() {
+    std::lock_guard lock(mu_);
+    return threads_;
+  }
+
+ private:
+  void Note() {
+    std::lock_guard lock(mu_);
+    threads_.insert(std::this_thread::get_id());
+  }
+  DeviceIo& in_;
+  std::mutex mu_;
+  std::set<std::thread::id> threads_;
+};
+
+// Long operations posted to the device thread.
+class ThreadJobs final : public DeviceJobs {
+ public:
+  ThreadJobs(CoreThreads& threads, LoopHost& host) : threads_(threads), host_(host) {}
+  bool Run(std::function<void(MainThreadInvoker&)> job, std::function<void()> done) override {
+    threads_.PostDeviceJob([this, job = std::move(job), done = std::move(done)] {
+      job(host_);
+      if (done) host_.Post(done);
+    });
+    return false;
+  }
+
+ private:
+  CoreThreads& threads_;
+  LoopHost& host_;
+};
+
+// One thread owns the enclosures: the detection scans, the polls, an upgrade
+// and an initialisation all reach the device from it and never from the
+// main thread, which meanwhile serves the view, runs the timers and reads
+// the page models (under ThreadSanitizer: the models change only there).
+TEST(RealThreads, OneDeviceThreadRunsPollsUpgradeAndInitialisation) {
+  const auto dir = test::TestDir();
+  ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
+  sim::SimDeviceIo sim(clock, sim::DefaultScenario());
+  ThreadNotingIo io(sim);
+  FixedDateTimeFormat fmt;
+  LockedView screen;
+  QueueInvoker host;
+  LoopView view(screen, host);
+  PageSelection pages;
+  RaidCore core(io, clock, fmt, view, dir.string(), pages);
+  FirmwareUpgrade upgrade(core, view);
+  SetupPage setup(core, view, upgrade);
+  core.Start();
+  CoreThreads threads(core, clock, host, 20);
+  ThreadJobs jobs(threads, host);
+  setup.Jobs = &jobs;
+  threads.Start();
+  CoreScheduler timers(core, clock, nullptr, false, nullptr);
+  size_t drawn = 0;
+  auto runUntil = [&](const std::function<bool()>& done) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done() && std::chrono::steady_clock::now() < give_up) {
+      host.RunPending();
+      timers.RunUntil(clock.MonotonicMs());
+      threads.Nudge();
+      drawn += upgrade.Model.ProgressPanelCaption.size() + setup.Model.StepPanelCaption.size();
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return done();
+  };
+  ASSERT_TRUE(runUntil([&] { return core.Devices().FirstFill == 0; }));
+
+  std::vector<uint8_t> image(kFlashImageLength, 0x5A);
+  std::memcpy(image.data(), "FIPS", 4);
+  image[kImageConfigVersionOffset] = kImageConfigVersion;
+  ASSERT_TRUE(upgrade.UseBuiltImage(image, "fw.bin"));
+  std::atomic<int> outcome{-1};
+  threads.PostDeviceJob([&] { outcome = static_cast<int>(upgrade.Upgrade(0, host)); });
+  ASSERT_TRUE(runUntil([&] { return outcome.load() >= 0; }));
+  EXPECT_EQ(outcome.load(), static_cast<int>(UpgradeOutcome::Succeeded));
+
+  setup.ShowInitialize();
+  ASSERT_EQ(setup.SetClick(), SetOutcome::Started);
+  ASSERT_TRUE(runUntil([&] { return !setup.Running(); }));
+  EXPECT_EQ(screen.Panel(kMessagePanel), setup_text::kCreatePartitionOk);
+
+  host.Close();
+  threads.Stop([&] { host.RunPending(); });
+  const std::set<std::thread::id> senders = io.Threads();
+  EXPECT_EQ(senders.size(), 1u);
+  EXPECT_FALSE(senders.count(std::this_thread::get_id()));
+  EXPECT_GT(drawn, 0u);
+  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(RealThreads, RealThreadModes,
