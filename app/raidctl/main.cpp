@@ -13,7 +13,7 @@
 #include "app/common/page_selection.h"
 #include "app/raidctl/ctl_view.h"
 #include "monitor/device_messages.h"
-#include "app/raidctl/setup_commands.h"
+#include "app/common/setup_commands.h"
 #include "app/raidctl/mail_commands.h"
 #include "app/raidctl/make_image.h"
 #include "app/common/status_report.h"
@@ -377,9 +377,11 @@ int main(int argc, char** argv) {
     rc = Status(core, view, ctl.json);
   else if (check)
     rc = Check(core, view, ctl.check);
-  else if (IsSetupCommand(ctl.command))
-    rc = RunSetupCommand(core, upgrade, view, ctl.setup);
-  else
+  else if (IsSetupCommand(ctl.command)) {
+    StdioOutput out;
+    rc = RunSetupCommand(core, upgrade, view, ctl.setup, out,
+                         [&view](bool runs) { view.SetOutput(runs ? stdout : stderr); });
+  } else
     rc = Upgrade(core, upgrade, view, ctl);
   core.Close();
   return rc;

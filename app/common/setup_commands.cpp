@@ -1,4 +1,4 @@
-#include "app/raidctl/setup_commands.h"
+#include "app/common/setup_commands.h"
 
 #include <cstdio>
 
@@ -13,8 +13,8 @@ namespace {
 
 constexpr int kExitFailed = 1;
 
-int Fail(const std::string& text) {
-  std::fprintf(stderr, "raidctl: %s\n", text.c_str());
+int Fail(CommandOutput& out, const std::string& text) {
+  out.Err("raidctl: " + text + "\n");
   return kExitFailed;
 }
 
@@ -30,36 +30,75 @@ bool Serve(RaidCore& core, uint8_t bit) {
   return served && sent;
 }
 
-int Schedule(RaidCore& core, EnclosureVerbs& verbs, uint8_t slot, const SetupCommand& c) {
-  uint8_t minutes = 0;
-  if (verbs.SetSchedule(slot, c.on, static_cast<uint8_t>(c.period), &minutes) == VerbStatus::NoPeriod)
-    return Fail("the schedule is off on this enclosure, so it has no period to keep: add --period");
-  if (!Serve(core, request_bits::kBackupPeriod)) return Fail("the schedule setting was not sent");
-  if (c.on)
-    std::printf("Backup period: %u min\n", minutes);
-  else
-    std::printf("%s\n", setup_text::kScheduleDisabled);
-  return 0;
-}
-
-int Scan(RaidCore& core, EnclosureVerbs& verbs, uint8_t slot, const SetupCommand& c) {
-  const auto drive = static_cast<uint8_t>(c.drive - 1);
-  switch (verbs.Scan(slot, drive, c.stop)) {
-    case VerbStatus::Queued: break;
-    case VerbStatus::NoCapacity: return kExitFailed;  // said in panel 4
-    default: return Fail("no enclosure is monitored");
-  }
-  if (!Serve(core, request_bits::kScan)) return Fail("the scan request was not sent");
-  const std::string name = drive == 0 ? "HDD1" : "HDD2";
-  if (c.stop)
-    std::printf("%s scan stop requested\n", name.c_str());
-  else
-    std::printf("%s scan requested: sectors 0 to %llu\n", name.c_str(),
-                static_cast<unsigned long long>(verbs.ScanLastSector(slot)));
-  return 0;
-}
-
 }  // namespace
+
+void StdioOutput::Out(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fflush(stdout);
+}
+
+void StdioOutput::Err(const std::string& text) {
+  std::fputs(text.c_str(), stderr);
+  std::fflush(stderr);
+}
+
+int SetupPreamble(const RaidCore& core, const SetupCommand& c, CommandOutput& out) {
+  const DeviceState& st = core.Devices();
+  if (st.DeviceCount == 0) {
+    out.Out("No enclosure found.\n");
+    return kExitFailed;
+  }
+  if (c.slot >= st.DeviceCount)
+    return Fail(out, "no enclosure in slot " + std::to_string(c.slot) + " (" + std::to_string(st.DeviceCount) +
+                         " found; see raidctl list)");
+  return -1;
+}
+
+void SetupHeader(const RaidCore& core, int slot, CommandOutput& out) {
+  const uint32_t flags = core.Devices().DeviceList[static_cast<size_t>(slot) % kMaxSlots];
+  const FirmwareInfo fw = ReadFirmware(core.IdentSectorOf(slot));
+  const DecodedStatus s = DecodeStatus(core.StatusRecordOf(slot), fw);
+  char line[256];
+  std::snprintf(line, sizeof line, "%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(slot).c_str(),
+                drive_flags::Drive(flags) % kPhysicalDrives, TransportName(flags).c_str(), fw.text.c_str(),
+                s.mode.c_str(), static_cast<unsigned long long>(Gigabytes(s.capacitySectors)));
+  out.Out(line);
+}
+
+SetupStart StartSetupCommand(RaidCore& core, EnclosureVerbs& verbs, const SetupCommand& c, CommandOutput& out) {
+  const auto slot = static_cast<uint8_t>(c.slot);
+  if (c.command == "schedule") {
+    SetupStart start{-1, request_bits::kBackupPeriod, 0};
+    if (verbs.SetSchedule(slot, c.on, static_cast<uint8_t>(c.period), &start.minutes) == VerbStatus::NoPeriod)
+      return {Fail(out, "the schedule is off on this enclosure, so it has no period to keep: add --period")};
+    return start;
+  }
+  switch (verbs.Scan(slot, static_cast<uint8_t>(c.drive - 1), c.stop)) {
+    case VerbStatus::Queued: return {-1, request_bits::kScan};
+    case VerbStatus::NoCapacity: return {kExitFailed};  // said in panel 4
+    default: return {Fail(out, "no enclosure is monitored")};
+  }
+}
+
+int FinishSetupCommand(EnclosureVerbs& verbs, const SetupCommand& c, const SetupStart& start, bool sent,
+                       CommandOutput& out) {
+  const auto slot = static_cast<uint8_t>(c.slot);
+  if (c.command == "schedule") {
+    if (!sent) return Fail(out, "the schedule setting was not sent");
+    if (c.on)
+      out.Out("Backup period: " + std::to_string(start.minutes) + " min\n");
+    else
+      out.Out(std::string(setup_text::kScheduleDisabled) + "\n");
+    return 0;
+  }
+  if (!sent) return Fail(out, "the scan request was not sent");
+  const std::string name = c.drive == 1 ? "HDD1" : "HDD2";
+  if (c.stop)
+    out.Out(name + " scan stop requested\n");
+  else
+    out.Out(name + " scan requested: sectors 0 to " + std::to_string(verbs.ScanLastSector(slot)) + "\n");
+  return 0;
+}
 
 bool IsSetupCommand(const std::string& command) {
   return command == "schedule" || command == "scan" || command == "initialize";
@@ -126,42 +165,29 @@ std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand
   return {};
 }
 
-int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CtlView& view, const SetupCommand& c) {
-  const DeviceState& st = core.Devices();
-  if (st.DeviceCount == 0) {
-    std::puts("No enclosure found.");
-    return kExitFailed;
-  }
-  if (c.slot >= st.DeviceCount)
-    return Fail("no enclosure in slot " + std::to_string(c.slot) + " (" + std::to_string(st.DeviceCount) +
-                " found; see raidctl list)");
+int RunSetupCommand(RaidCore& core, FirmwareUpgrade& framing, CoreView& view, const SetupCommand& c, CommandOutput& out,
+                    const std::function<void(bool)>& switchOutput) {
+  if (const int rc = SetupPreamble(core, c, out); rc >= 0) return rc;
   // No poll is made (raidctl keeps no day log): the page reads the
   // enclosure's record once, as the first Status page refresh would.
   const auto slot = static_cast<uint8_t>(c.slot);
   if (const DeviceResult read = core.LoadStatusRecordOnce(slot); !read) {
     ShowDeviceResult(view, read);
-    return Fail("the status read failed");
+    return Fail(out, "the status read failed");
   }
-  const uint32_t flags = st.DeviceList[slot];
-  const FirmwareInfo fw = ReadFirmware(core.IdentSectorOf(slot));
-  const DecodedStatus s = DecodeStatus(core.StatusRecordOf(slot), fw);
-  std::printf("%s: PD%u, %s, firmware %s, %s, %llu GB\n", SlotName(c.slot).c_str(),
-              drive_flags::Drive(flags) % kPhysicalDrives, TransportName(flags).c_str(), fw.text.c_str(),
-              s.mode.c_str(), static_cast<unsigned long long>(Gigabytes(s.capacitySectors)));
-  std::fflush(stdout);
-
-  view.SetOutput(stdout);
   EnclosureVerbs verbs(core, view, framing);
+  SetupHeader(core, c.slot, out);
+  // The core's texts of the command follow the header on standard output.
+  if (switchOutput) switchOutput(true);
   int rc = kExitFailed;
-  if (c.command == "schedule") {
-    rc = Schedule(core, verbs, slot, c);
-  } else if (c.command == "scan") {
-    rc = Scan(core, verbs, slot, c);
-  } else {
+  if (c.command == "initialize") {
     // --yes-destroy-data was the question.
     rc = verbs.Initialise(slot) == VerbStatus::Succeeded ? 0 : kExitFailed;
+  } else {
+    const SetupStart start = StartSetupCommand(core, verbs, c, out);
+    rc = start.exit >= 0 ? start.exit : FinishSetupCommand(verbs, c, start, Serve(core, start.waitBit), out);
   }
-  view.SetOutput(stderr);
+  if (switchOutput) switchOutput(false);
   return rc;
 }
 
