@@ -6,10 +6,13 @@
 // holds up another or the owner. What a line means is the owner's business.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace raid {
 
@@ -19,7 +22,14 @@ struct PeerIdentity {
   uint32_t uid = 0;
   uint32_t gid = 0;
   int64_t pid = 0;
+  std::vector<uint32_t> groups;  // supplementary groups, as at connect time
+
+  bool InGroup(uint32_t id) const { return gid == id || std::find(groups.begin(), groups.end(), id) != groups.end(); }
 };
+
+// The id of a local group by name; none where there is no such group (or
+// no groups, as on Windows).
+std::optional<uint32_t> LocalGroupId(const std::string& name);
 
 class LocalEndpoint {
  public:

@@ -17,6 +17,68 @@ std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}
 
 }  // namespace
 
+bool IsServiceChange(const std::string& op) { return op == "schedule" || op == "scan" || op == "initialize"; }
+
+namespace {
+
+// A change's fields: which it takes, and whether each has the right value.
+bool CheckChange(ServiceRequest& r, std::string& error) {
+  const nlohmann::json& a = r.args;
+  auto allowed = [&](std::initializer_list<const char*> keys) {
+    for (const auto& [key, value] : a.items()) {
+      bool known = false;
+      for (const char* k : keys) known = known || key == k;
+      if (!known) {
+        error = "\"" + r.op + "\" takes no field \"" + key.substr(0, 32) + "\"";
+        return false;
+      }
+    }
+    return true;
+  };
+  if (!IsServiceChange(r.op)) return allowed({});
+  if (a.contains("slot") && !(a["slot"].is_number_unsigned() && a["slot"].get<uint64_t>() <= 7)) {
+    error = "\"slot\" must be a slot number 0-7";
+    return false;
+  }
+  if (r.op == "schedule") {
+    if (!allowed({"slot", "on", "period"})) return false;
+    if (!a.contains("on") || !a["on"].is_boolean()) {
+      error = "schedule needs \"on\": true or false";
+      return false;
+    }
+    if (a.contains("period")) {
+      const nlohmann::json& p = a["period"];
+      const uint64_t v = p.is_number_unsigned() ? p.get<uint64_t>() : 1;
+      if (v != 0 && v != 10 && v != 30 && v != 60 && v != 180) {
+        error = "\"period\" must be 10, 30, 60 or 180 minutes (0: keep the enclosure's)";
+        return false;
+      }
+      if (v != 0 && !a["on"].get<bool>()) {
+        error = "\"period\" belongs to a schedule that is switched on";
+        return false;
+      }
+    }
+    return true;
+  }
+  if (r.op == "scan") {
+    if (!allowed({"slot", "drive", "stop"})) return false;
+    const bool drive = a.contains("drive") && a["drive"].is_number_unsigned() &&
+                       (a["drive"].get<uint64_t>() == 1 || a["drive"].get<uint64_t>() == 2);
+    if (!drive) {
+      error = "scan needs \"drive\": 1 (HDD1) or 2 (HDD2)";
+      return false;
+    }
+    if (!a.contains("stop") || !a["stop"].is_boolean()) {
+      error = "scan needs \"stop\": true or false";
+      return false;
+    }
+    return true;
+  }
+  return allowed({"slot"});
+}
+
+}  // namespace
+
 bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error) {
   out = ServiceRequest{};
   const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
@@ -50,6 +112,8 @@ bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string
         return false;
       }
       out.client = value.get<std::string>();
+    } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop") {
+      out.args[key] = value;
     } else {
       error = "unknown field \"" + key.substr(0, 32) + "\"";
       return false;
@@ -59,7 +123,11 @@ bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string
     error = "a request needs \"op\"";
     return false;
   }
-  return true;
+  if (!out.args.empty() && !IsServiceChange(out.op)) {
+    error = "unknown field \"" + out.args.begin().key() + "\"";
+    return false;
+  }
+  return CheckChange(out, error);
 }
 
 MonitorService::MonitorService(std::string serverName) : serverName_(std::move(serverName)) {
@@ -72,17 +140,21 @@ MonitorService::~MonitorService() { Stop(); }
 bool MonitorService::Start(const std::string& address, std::string& error) {
   endpoint_ = MakeLocalEndpoint();
   LocalEndpoint::Handlers h;
-  h.connected = [this](uint64_t id, const PeerIdentity&) {
+  h.connected = [this](uint64_t id, const PeerIdentity& peer) {
     std::lock_guard lock(mu_);
     clients_[id] = {};
+    clients_[id].peer = peer;
     return true;
   };
   h.line = [this](uint64_t id, const std::string& line) {
     for (const std::string& answer : Answer(id, line)) endpoint_->Send(id, answer);
   };
   h.closed = [this](uint64_t id) {
-    std::lock_guard lock(mu_);
-    clients_.erase(id);
+    {
+      std::lock_guard lock(mu_);
+      clients_.erase(id);
+    }
+    if (ClientGone) ClientGone(id);
   };
   if (!endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{}, error)) {
     endpoint_.reset();
@@ -126,20 +198,48 @@ void MonitorService::Broadcast(const std::string& line) {
   for (uint64_t id : to) endpoint_->Send(id, line);
 }
 
+void MonitorService::SetPeer(uint64_t client, const PeerIdentity& peer) {
+  std::lock_guard lock(mu_);
+  clients_[client].peer = peer;
+}
+
+std::string MonitorService::ChangeRefusal(const PeerIdentity& peer) {
+  if (peer.known && peer.uid == 0) return {};
+  if (peer.known) {
+    if (const std::optional<uint32_t> group = LocalGroupId(kServiceGroup); group && peer.InGroup(*group)) return {};
+  }
+  return std::string("refused: changes need root or membership of the group ") + kServiceGroup +
+         (peer.known ? " (user id " + std::to_string(peer.uid) + " is neither)" : " (the client is not known)");
+}
+
+void MonitorService::Reply(uint64_t client, uint64_t id, const nlohmann::json& result) {
+  if (endpoint_) endpoint_->Send(client, Ok(id, result));
+}
+
 std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
   ServiceRequest r;
   std::string why;
   if (!ParseServiceRequest(line, r, why)) return {Error(0, why)};
-  std::lock_guard lock(mu_);
+  std::unique_lock lock(mu_);
   ClientState& c = clients_[client];
   if (r.op == "hello") {
-    if (r.protocol != kServiceProtocolVersion)
-      return {Error(r.id, "protocol " + std::to_string(r.protocol) + " is not served; this service speaks protocol " +
+    if (r.protocol < kOldestServiceProtocol || r.protocol > kServiceProtocolVersion)
+      return {Error(r.id, "protocol " + std::to_string(r.protocol) + " is not served; this service speaks protocols " +
+                              std::to_string(kOldestServiceProtocol) + " to " +
                               std::to_string(kServiceProtocolVersion))};
     c.greeted = true;
-    return {Ok(r.id, {{"protocol", kServiceProtocolVersion}, {"server", serverName_}})};
+    c.protocol = r.protocol;
+    return {Ok(r.id, {{"protocol", r.protocol}, {"server", serverName_}})};
   }
   if (!c.greeted) return {Error(r.id, "say hello first, with the protocol you speak")};
+  if (IsServiceChange(r.op)) {
+    if (c.protocol < 2) return {Error(r.id, "\"" + r.op + "\" needs protocol 2")};
+    if (std::string refusal = ChangeRefusal(c.peer); !refusal.empty()) return {Error(r.id, refusal)};
+    if (!changeHandler_) return {Error(r.id, "this service makes no changes")};
+    lock.unlock();
+    changeHandler_(client, r);
+    return {};
+  }
   if (r.op == "list") return {Ok(r.id, snapshot_.list)};
   if (r.op == "status") return {Ok(r.id, snapshot_.status)};
   if (r.op == "log") return {Ok(r.id, {{"lines", dayLog_}})};
@@ -177,15 +277,21 @@ bool Exchange(LocalConnection& c, const nlohmann::json& request, nlohmann::json&
 }
 }  // namespace
 
-bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
-                std::string& error, int timeoutMs) {
+bool AskServiceRequest(const std::string& address, const std::string& client, nlohmann::json request,
+                       nlohmann::json& result, std::string& error, int timeoutMs) {
   LocalConnection c;
   if (!c.Connect(address, error)) return false;
   nlohmann::json hello;
   if (!Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, hello,
                 error, timeoutMs))
     return false;
-  return Exchange(c, {{"op", op}, {"id", 2}}, result, error, timeoutMs);
+  request["id"] = 2;
+  return Exchange(c, request, result, error, timeoutMs);
+}
+
+bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
+                std::string& error, int timeoutMs) {
+  return AskServiceRequest(address, client, nlohmann::json{{"op", op}}, result, error, timeoutMs);
 }
 
 }  // namespace raid

@@ -3,6 +3,9 @@
 // per line each way. Version 1 serves reading: the enclosure list and the
 // status (each as the JSON raidctl prints and as its text), today's day
 // log, and a subscription to the new day log lines with their events.
+// Version 2 adds the setup commands (schedule, scan, initialize), allowed to
+// root and the members of the group raidgui; the monitor runs them and
+// answers when they have ended.
 //
 // The monitor publishes what may be read after each of its steps (main
 // thread); the endpoint's thread answers from that copy, so no client ever
@@ -10,6 +13,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -23,7 +27,11 @@
 
 namespace raid {
 
-inline constexpr int kServiceProtocolVersion = 1;
+inline constexpr int kServiceProtocolVersion = 2;
+// The oldest version still served.
+inline constexpr int kOldestServiceProtocol = 1;
+// The group whose members may change the enclosures through the service.
+inline constexpr const char* kServiceGroup = "raidgui";
 
 // Where the package's monitor service listens ("" where there is none yet).
 #ifdef _WIN32
@@ -34,15 +42,22 @@ inline constexpr const char* kDefaultServiceAddress = "/run/raidgui/raidmon.sock
 
 // One request line, parsed.
 struct ServiceRequest {
-  std::string op;      // "hello", "list", "status", "log", "subscribe"
+  std::string op;      // "hello", "list", "status", "log", "subscribe", or a change
   uint64_t id = 0;     // echoed in the answer
   int protocol = 0;    // hello: the version the client speaks
-  std::string client;  // hello: the client's name (checked, not used by protocol 1)
+  std::string client;  // hello: the client's name (checked, not used by the protocol)
+  // A change's arguments, checked: "slot" 0-7; schedule: "on", "period"
+  // (0 keeps the enclosure's, 10, 30, 60, 180); scan: "drive" 1 or 2, "stop".
+  nlohmann::json args = nlohmann::json::object();
 };
+
+// Whether op is a request that changes an enclosure.
+bool IsServiceChange(const std::string& op);
 
 // Parses one line: a JSON object with "op" (a string) and optional "id" (a
 // number up to 2^53), "protocol" (a number) and "client" (a string of at
-// most 64 bytes). False with the reason for anything else.
+// most 64 bytes); a change's own fields as its op takes them. False with
+// the reason for anything else.
 bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error);
 
 // What clients may read, as the standalone programs would print it.
@@ -68,14 +83,30 @@ class MonitorService {
   // Main thread: today's day log as it stands.
   void ResetDayLog(std::vector<std::string> lines);
 
+  // Before Start: who runs the changes. Called on the endpoint's thread
+  // (not to block) with a change that passed the rights check; its answer
+  // goes out through Reply.
+  using ChangeHandler = std::function<void(uint64_t client, const ServiceRequest& request)>;
+  void SetChangeHandler(ChangeHandler handler) { changeHandler_ = std::move(handler); }
+  // Any thread: a change's result.
+  void Reply(uint64_t client, uint64_t id, const nlohmann::json& result);
+  // Called on the endpoint's thread when a client has gone.
+  std::function<void(uint64_t client)> ClientGone;
+
   // The answer lines to one request line (for tests and fuzzing: no socket).
+  // peer: who the client is (a client first seen here is the owner's user).
   std::vector<std::string> Answer(uint64_t client, std::string_view line);
+  void SetPeer(uint64_t client, const PeerIdentity& peer);
 
  private:
   struct ClientState {
     bool greeted = false;
     bool subscribed = false;
+    int protocol = 0;
+    PeerIdentity peer;
   };
+  // Why a client may not change anything; "" when it may.
+  static std::string ChangeRefusal(const PeerIdentity& peer);
   void Broadcast(const std::string& line);
 
   std::string serverName_;
@@ -84,6 +115,7 @@ class MonitorService {
   ServiceSnapshot snapshot_;                 // guarded by mu_
   std::vector<std::string> dayLog_;          // guarded by mu_
   std::map<uint64_t, ClientState> clients_;  // guarded by mu_
+  ChangeHandler changeHandler_;
 };
 
 }  // namespace raid
@@ -95,5 +127,9 @@ namespace raid {
 // False with the reason (no service, another protocol, a refusal).
 bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
                 std::string& error, int timeoutMs = 10000);
+// The same with a whole request ({"op": ..., arguments}): a change, whose
+// answer comes when it has ended.
+bool AskServiceRequest(const std::string& address, const std::string& client, nlohmann::json request,
+                       nlohmann::json& result, std::string& error, int timeoutMs);
 
 }  // namespace raid

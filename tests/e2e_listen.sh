@@ -43,8 +43,8 @@ def ask(s, f, obj):
 s, f = connect()
 a = ask(s, f, {"op": "status", "id": 7})
 assert not a["ok"] and "hello" in a["error"] and a["id"] == 7, a
-a = ask(s, f, {"op": "hello", "id": 1, "protocol": 2})
-assert not a["ok"] and "speaks protocol 1" in a["error"], a
+a = ask(s, f, {"op": "hello", "id": 1, "protocol": 3})
+assert not a["ok"] and "speaks protocols 1 to 2" in a["error"], a
 a = ask(s, f, "{not json")
 assert not a["ok"], a
 a = ask(s, f, {"op": "hello", "id": 2, "protocol": 1, "client": "test", "extra": 1})
@@ -91,8 +91,9 @@ same check
 same check --expect 2
 
 # Changes are not served yet, and say so.
-set +e; "$ctl" schedule off --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e
-[ "$rc" -eq 2 ] && grep -q "answers list, status and check so far" "$work/err.txt" || fail "schedule: $rc $(cat "$work/err.txt")"
+set +e; "$ctl" upgrade fw.bin --yes --service "$sock" >/dev/null 2>"$work/err.txt"; rc=$?; set -e
+[ "$rc" -eq 2 ] && grep -q "answers list, status, check, schedule, scan and initialize so far" "$work/err.txt" ||
+  fail "upgrade: $rc $(cat "$work/err.txt")"
 
 # Without --service, raidctl asks the package's service at its own address
 # when it answers there (a private /run in a mount namespace of our own).

@@ -42,6 +42,34 @@ void StdioOutput::Err(const std::string& text) {
   std::fflush(stderr);
 }
 
+std::string CommandPanelLine(StatusBarPanel panel, const std::string& text) {
+  // Panel 4 carries the operations' messages; the others belong to the
+  // window's detection display, except the image sum in panel 0.
+  if (!IsStatusBarPanel(panel) || text.find_first_not_of(' ') == std::string::npos) return {};
+  if (panel == kMessagePanel || (panel == kChecksumPanel && text.rfind("Chksum:", 0) == 0))
+    return "raidctl: " + text + "\n";
+  return {};
+}
+
+std::string CommandBoxLine(const MessageBoxRequest& box) {
+  return "raidctl: " + box.caption + (box.caption.empty() ? "" : ": ") + box.text + "\n";
+}
+
+void CommandView::SetPanelText(StatusBarPanel panel, const std::string& text) {
+  if (!IsStatusBarPanel(panel)) return;
+  panels_[panel] = text;
+  if (const std::string line = CommandPanelLine(panel, text); !line.empty()) out_->Out(line);
+}
+
+std::string CommandView::PanelText(StatusBarPanel panel) const {
+  return IsStatusBarPanel(panel) ? panels_[panel] : std::string();
+}
+
+BoxResult CommandView::ShowMessage(const MessageBoxRequest& box) {
+  out_->Out(CommandBoxLine(box));
+  return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
+}
+
 int SetupPreamble(const RaidCore& core, const SetupCommand& c, CommandOutput& out) {
   const DeviceState& st = core.Devices();
   if (st.DeviceCount == 0) {

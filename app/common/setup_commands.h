@@ -56,6 +56,27 @@ class BufferedOutput final : public CommandOutput {
   std::string out, err;
 };
 
+// How raidctl prints the core's texts: a status-bar text worth a line
+// (panel 4, an image sum in panel 0) and a message box, each as one line;
+// "" for a text that is not printed.
+std::string CommandPanelLine(StatusBarPanel panel, const std::string& text);
+std::string CommandBoxLine(const MessageBoxRequest& box);
+
+// A command's view of the core: those lines go to the command's output;
+// every question is answered no.
+class CommandView final : public CoreView {
+ public:
+  explicit CommandView(CommandOutput& out) : out_(&out) {}
+  void SetOutput(CommandOutput& out) { out_ = &out; }
+  void SetPanelText(StatusBarPanel panel, const std::string& text) override;
+  std::string PanelText(StatusBarPanel panel) const override;
+  BoxResult ShowMessage(const MessageBoxRequest& box) override;
+
+ private:
+  CommandOutput* out_;
+  std::string panels_[kStatusBarPanels];
+};
+
 // The first half, after the enclosure's line (SetupHeader): the request
 // queued, or the command refused. exit >= 0: the command has ended with that code;
 // otherwise it waits for the status thread to serve `waitBit`

@@ -3,6 +3,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "app/common/setup_commands.h"
 #include "maintenance/firmware_upgrade.h"
 
 #ifndef _WIN32
@@ -46,12 +47,9 @@ void CtlView::EndProgressLine() {
 void CtlView::SetPanelText(StatusBarPanel panel, const std::string& text) {
   if (!IsStatusBarPanel(panel)) return;
   panels_[panel] = text;
-  // Panel 4 carries the operations' messages; the others belong to the
-  // window's detection display, except the image sum in panel 0.
-  if (text.empty() || text.find_first_not_of(' ') == std::string::npos) return;
-  if (panel == kMessagePanel || (panel == kChecksumPanel && text.rfind("Chksum:", 0) == 0)) {
+  if (const std::string line = CommandPanelLine(panel, text); !line.empty()) {
     EndProgressLine();
-    std::fprintf(out_, "raidctl: %s\n", text.c_str());
+    std::fputs(line.c_str(), out_);
     std::fflush(out_);
   }
 }
@@ -62,7 +60,7 @@ std::string CtlView::PanelText(StatusBarPanel panel) const {
 
 BoxResult CtlView::ShowMessage(const MessageBoxRequest& box) {
   EndProgressLine();
-  std::fprintf(out_, "raidctl: %s%s%s\n", box.caption.c_str(), box.caption.empty() ? "" : ": ", box.text.c_str());
+  std::fputs(CommandBoxLine(box).c_str(), out_);
   std::fflush(out_);
   return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
 }

@@ -63,7 +63,8 @@ std::string Usage() {
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
-         "  --service ADDRESS      list, status and check: ask the monitor service at ADDRESS (raidmon --listen)\n"
+         "  --service ADDRESS      list, status, check, schedule, scan, initialize: ask the monitor service at\n"
+         "                         ADDRESS (raidmon --listen)\n"
          "                         instead of the enclosures; also from the environment variable RAIDGUI_SERVICE\n"
          "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n" +
          MailUsage();
@@ -222,6 +223,30 @@ int ThroughService(const std::string& address, const CtlOptions& ctl) {
   return exit;
 }
 
+// schedule, scan and initialize run by the monitor service on its own
+// core: it answers with what raidctl would have printed and its exit code.
+int ChangeThroughService(const std::string& address, const SetupCommand& c) {
+  nlohmann::json request{{"op", c.command}, {"slot", c.slot}};
+  if (c.command == "schedule") {
+    request["on"] = c.on;
+    if (c.on && c.period != 0) request["period"] = c.period;
+  } else if (c.command == "scan") {
+    request["drive"] = c.drive;
+    request["stop"] = c.stop;
+  }
+  nlohmann::json result;
+  std::string error;
+  // The change waits for the monitor's next turn at the enclosure, and an
+  // initialisation for all its steps.
+  constexpr int kChangeTimeoutMs = 120000;
+  if (!AskServiceRequest(address, "raidctl", request, result, error, kChangeTimeoutMs))
+    return Fail("the monitor service at " + address + ": " + error, kExitFailed);
+  std::fputs(result.value("out", std::string()).c_str(), stdout);
+  std::fflush(stdout);
+  std::fputs(result.value("err", std::string()).c_str(), stderr);
+  return result.value("exit", kExitFailed);
+}
+
 // A check that could not look: the plugin's UNKNOWN line and exit code 3.
 int CheckUnknown(const std::string& reason) {
   std::puts(UnknownResult(reason).line.c_str());
@@ -311,16 +336,18 @@ int main(int argc, char** argv) {
   // The monitor service of the package, when it runs, answers the reading
   // commands of any user; where it does not answer, raidctl reads the
   // enclosures itself.
-  if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 &&
-      (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))) {
+  const bool served = ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()) ||
+                      IsSetupCommand(ctl.command);
+  if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 && served) {
     nlohmann::json answer;
     std::string why;
     if (AskService(kDefaultServiceAddress, "raidctl", "list", answer, why, 2000)) service = kDefaultServiceAddress;
   }
   if (!service.empty()) {
-    if (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))
-      return ThroughService(service, ctl);
-    if (serviceGiven) return Fail("the monitor service answers list, status and check so far", kExitUsage);
+    if (IsSetupCommand(ctl.command)) return ChangeThroughService(service, ctl.setup);
+    if (served) return ThroughService(service, ctl);
+    if (serviceGiven)
+      return Fail("the monitor service answers list, status, check, schedule, scan and initialize so far", kExitUsage);
   }
   if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
     return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);

@@ -24,6 +24,7 @@
 #include "platform/file_io.h"
 #include "platform/instance_lock.h"
 #include "platform/app_version.h"
+#include "app/raidmon/service_commands.h"
 #include "service/monitor_service.h"
 #ifdef _WIN32
 #include "platform/windows/windows_device_io.h"
@@ -166,8 +167,21 @@ int main(int argc, char** argv) {
     lastPublished = std::move(text);
     service->Publish(std::move(snap));
   };
+  // The setup commands clients send run on this core, one at a time.
+  std::unique_ptr<ServiceCommands> commands;
   if (!opt.listen.empty()) {
     service = std::make_unique<MonitorService>(AppTitleText());
+    commands = std::make_unique<ServiceCommands>(
+        runtime,
+        [&service](uint64_t client, uint64_t id, const nlohmann::json& result) { service->Reply(client, id, result); });
+    service->SetChangeHandler([&loop, &commands](uint64_t client, const ServiceRequest& request) {
+      loop.Post([&commands, client, id = request.id, c = ServiceCommands::FromRequest(request)] {
+        commands->Submit(client, id, c);
+      });
+    });
+    service->ClientGone = [&loop, &commands](uint64_t client) {
+      loop.Post([&commands, client] { commands->Forget(client); });
+    };
     std::string why;
     if (!service->Start(opt.listen, why)) {
       std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), why.c_str());

@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -162,7 +163,19 @@ class UnixEndpoint final : public LocalEndpoint {
     ucred cred{};
     socklen_t len = sizeof cred;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) {
-      peer = {true, cred.uid, cred.gid, cred.pid};
+      peer = {true, cred.uid, cred.gid, cred.pid, {}};
+      // The peer's supplementary groups as they were when it connected.
+      std::vector<gid_t> groups(64);
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        socklen_t bytes = static_cast<socklen_t>(groups.size() * sizeof(gid_t));
+        if (::getsockopt(fd, SOL_SOCKET, SO_PEERGROUPS, groups.data(), &bytes) == 0) {
+          groups.resize(bytes / sizeof(gid_t));
+          peer.groups.assign(groups.begin(), groups.end());
+          break;
+        }
+        if (errno != ERANGE) break;
+        groups.resize(bytes / sizeof(gid_t) + 1);
+      }
     }
     if (clients_.size() >= limits_.maxClients) {
       static const char kFull[] = "{\"ok\":false,\"error\":\"too many clients\"}\n";
@@ -261,6 +274,14 @@ bool WaitFor(int fd, short events, int timeoutMs) {
 }  // namespace
 
 std::unique_ptr<LocalEndpoint> MakeLocalEndpoint() { return std::make_unique<UnixEndpoint>(); }
+
+std::optional<uint32_t> LocalGroupId(const std::string& name) {
+  group g{};
+  group* found = nullptr;
+  std::vector<char> buf(16384);
+  if (::getgrnam_r(name.c_str(), &g, buf.data(), buf.size(), &found) != 0 || !found) return std::nullopt;
+  return static_cast<uint32_t>(found->gr_gid);
+}
 
 LocalConnection::~LocalConnection() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));

@@ -21,6 +21,8 @@ class NoEndpoint final : public LocalEndpoint {
 
 std::unique_ptr<LocalEndpoint> MakeLocalEndpoint() { return std::make_unique<NoEndpoint>(); }
 
+std::optional<uint32_t> LocalGroupId(const std::string&) { return std::nullopt; }
+
 LocalConnection::~LocalConnection() = default;
 
 bool LocalConnection::Connect(const std::string&, std::string& error) {
