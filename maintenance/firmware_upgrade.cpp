@@ -24,7 +24,7 @@ void FirmwareUpgrade::LoadImageFile(const std::string& fileName) {
 void FirmwareUpgrade::LoadImageFile(const std::string& fileName, ImageReader& reader) {
   // The image is the source of a running upgrade: it is never replaced
   // under it.
-  if (core_.OperationBusy()) return;
+  if (!LoadAllowed()) return;
   SetMessagePanel("File:" + fileName);
   Model.FileNameText = fileName;
   image_.clear();
@@ -62,7 +62,7 @@ void FirmwareUpgrade::LoadImageFile(const std::string& fileName, ImageReader& re
 }
 
 bool FirmwareUpgrade::UseBuiltImage(std::vector<uint8_t> image, const std::string& name) {
-  if (core_.OperationBusy()) return false;
+  if (!LoadAllowed()) return false;
   Model.FileNameText = name;
   view_.SetPanelText(kChecksumPanel, ChecksumText(ImageByteSum(image)));
   image_.clear();
@@ -116,8 +116,13 @@ UpgradeOutcome FirmwareUpgrade::UpgradeClick() {
 UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target, MainThreadInvoker& main) {
   // A detection that is publishing would change the device table under the
   // operation.
-  if (!core_.OperationAllowed()) return UpgradeOutcome::Ignored;
+  if (!core_.OperationAllowed()) {
+    queued_ = false;
+    return UpgradeOutcome::Ignored;
+  }
   BeginDeviceOperation(main);
+  // The lease now keeps the image from being replaced.
+  queued_ = false;
   running_ = true;
   core_.Commands().StopRequested = false;
   struct Finish {

@@ -81,7 +81,7 @@ class FirmwareUpgrade {
 
   // Image2_LoadClick: the file dialog may open only while no long operation
   // runs.
-  bool LoadAllowed() const { return !core_.OperationBusy(); }
+  bool LoadAllowed() const { return !queued_ && !core_.OperationBusy(); }
   // LoadImageFile: loads and checks the chosen file.
   void LoadImageFile(const std::string& fileName);
   void LoadImageFile(const std::string& fileName, ImageReader& reader);
@@ -101,6 +101,10 @@ class FirmwareUpgrade {
   UpgradeOutcome Upgrade(uint8_t slot, MainThreadInvoker& main = DirectCalls());
   // The Upgrade button: the upgrade of the page's slot.
   UpgradeOutcome UpgradeClick();
+  // Main thread, before an upgrade is posted to the device thread: from now
+  // on the image stays as it is (no load replaces it) until that upgrade
+  // has taken its lease or been refused.
+  void Queue() { queued_ = true; }
   // Asked after the record checks passed, before anything is written; false
   // leaves the flash untouched. Unset: no question (the window's way).
   std::function<bool()> ConfirmWrite;
@@ -136,6 +140,7 @@ class FirmwareUpgrade {
   CoreView& view_;
   std::vector<uint8_t> image_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> queued_{false};
   // The lease of the operation running, empty between operations.
   OperationLease lease_;
 };

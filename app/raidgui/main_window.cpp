@@ -639,6 +639,7 @@ void MainWindow::UpgradeFirmwareClick() {
   // The page's slot is chosen now: later selections do not move the
   // operation.
   const uint8_t slot = Core().Focus().UpgradeSlot();
+  upgrade_->Queue();
   runtime_->Jobs().Run([this, slot](MainThreadInvoker& main) { upgrade_->Upgrade(slot, main); },
                        [this] {
                          // A close confirmed during the upgrade happens now
