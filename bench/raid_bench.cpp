@@ -78,7 +78,7 @@ void SaveDayLog(benchmark::State& state) {
     lines.push_back("D1 HDD1 --> HDD2 " + std::to_string(i % 100) + "%, 2010/05/03 9:" + std::to_string(i % 60));
   const std::string path = (dir / "100503.log").string();
   for (auto _ : state) {
-    if (!WriteTextLinesAtomic(path, lines).ok) state.SkipWithError("save failed");
+    if (!WriteTextLinesAtomic(path, lines).ok()) state.SkipWithError("save failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(std::filesystem::file_size(path)));

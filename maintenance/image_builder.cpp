@@ -461,7 +461,7 @@ BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& fi
   return r;
 }
 
-FileResult SaveImageFile(const std::string& path, std::span<const uint8_t> image) {
+Outcome SaveImageFile(const std::string& path, std::span<const uint8_t> image) {
   return ReplaceFile(path, std::string(reinterpret_cast<const char*>(image.data()), image.size()));
 }
 

@@ -205,6 +205,6 @@ class ImageBuilder {
 
 // Writes the image to path whole, through a new file renamed over the old
 // one, so a failed save leaves no half-written image behind.
-FileResult SaveImageFile(const std::string& path, std::span<const uint8_t> image);
+Outcome SaveImageFile(const std::string& path, std::span<const uint8_t> image);
 
 }  // namespace raid

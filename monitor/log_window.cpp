@@ -67,9 +67,9 @@ void LogWindowModel::ViewLogFile(const std::function<std::string()>& chooseFile)
   const std::string path = chooseFile ? chooseFile() : std::string();
   if (path.empty()) return;  // cancelled: text and caption stay, the timer stays off
   std::vector<std::string> lines;
-  const FileResult r = ReadTextLines(path, lines);
-  if (!r.ok) {
-    Error = path + ": " + r.error;
+  const Outcome r = ReadTextLines(path, lines);
+  if (!r.ok()) {
+    Error = path + ": " + r.error();
     return;
   }
   ClearLines();

@@ -74,7 +74,7 @@ std::string MailNotifier::SettingsStamp() {
   return st;
 }
 
-SettingsResult MailNotifier::Reload(bool pump) {
+Outcome MailNotifier::Reload(bool pump) {
   // Stamped before the read, so a change made during it is seen next time.
   stamp_ = SettingsStamp();
   if (!store_.KeyExists()) {
@@ -82,8 +82,8 @@ SettingsResult MailNotifier::Reload(bool pump) {
     requestFlags_ &= static_cast<uint8_t>(~mail_request::kReloadSettings);
     return {};
   }
-  const SettingsResult r = LoadMailSettings(store_, Settings, requestFlags_, pump ? pump_ : std::function<void()>{});
-  if (!r.ok) return r;
+  const Outcome r = LoadMailSettings(store_, Settings, requestFlags_, pump ? pump_ : std::function<void()>{});
+  if (!r.ok()) return r;
   Settings.SettingsKeyExists = true;
   LoadFollowUpSettings();
   std::lock_guard<std::mutex> lock(mu_);
@@ -94,8 +94,8 @@ SettingsResult MailNotifier::Reload(bool pump) {
 
 void MailNotifier::ReloadIfChanged() {
   if (SettingsStamp() == stamp_) return;
-  const SettingsResult r = Reload(false);
-  if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+  const Outcome r = Reload(false);
+  if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
 }
 
 void MailNotifier::SendNotification() {
@@ -104,8 +104,8 @@ void MailNotifier::SendNotification() {
   // Read again when asked to, or when the store changed since (raidctl
   // mail set while this program runs).
   if ((flags & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(true);
-    if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+    const Outcome r = Reload(true);
+    if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
   }
   if (!(requestFlags_.load() & mail_request::kPending)) return;
   if (Settings.MailSettingsLoaded && Settings.MailRecipientCount != 0) {
@@ -125,27 +125,18 @@ void MailNotifier::SendNotification() {
   requestFlags_ &= static_cast<uint8_t>(~mail_request::kPending);
 }
 
-bool MailNotifier::QueueTestMail(std::string& why) {
+Outcome MailNotifier::QueueTestMail() {
   if ((requestFlags_.load() & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(true);
-    if (!r.ok) {
-      why = r.error;
-      return false;
-    }
+    if (Outcome r = Reload(true); !r.ok()) return r;
   }
-  if (!Settings.MailSettingsLoaded) {
-    why = "no mail settings are stored yet: enter them and press OK first";
-    return false;
-  }
-  if (Settings.MailRecipients.empty()) {
-    why = "no recipient address is stored";
-    return false;
-  }
+  if (!Settings.MailSettingsLoaded)
+    return Outcome::Fail("no mail settings are stored yet: enter them and press OK first");
+  if (Settings.MailRecipients.empty()) return Outcome::Fail("no recipient address is stored");
   MailJob job;
   ComposeTestMail(Settings, systemInfo_, AppTitle, job);
   Stamp(job);
   Enqueue(std::move(job));
-  return true;
+  return Outcome::Ok();
 }
 
 SmtpOutcome MailNotifier::SendTestMailNow() {
@@ -155,9 +146,9 @@ SmtpOutcome MailNotifier::SendTestMailNow() {
     return out;
   }
   std::atomic<uint8_t> flags{0};
-  const SettingsResult r = LoadMailSettings(store_, Settings, flags);
-  if (!r.ok) {
-    out.error = r.error;
+  const Outcome r = LoadMailSettings(store_, Settings, flags);
+  if (!r.ok()) {
+    out.error = r.error();
     return out;
   }
   if (Settings.MailRecipients.empty()) {
@@ -184,8 +175,8 @@ void MailNotifier::Enqueue(MailJob job, uint64_t serial) {
 void MailNotifier::LoadFollowUpSettings() {
   if (!store_.KeyExists()) return;
   uint32_t retry = 0, reminder = 0;
-  store_.ReadDword(kRetryFailedMailSetting, retry);
-  store_.ReadDword(kDailyReminderSetting, reminder);
+  (void)store_.ReadDword(kRetryFailedMailSetting, retry);
+  (void)store_.ReadDword(kDailyReminderSetting, reminder);
   std::lock_guard<std::mutex> lock(mu_);
   followUp_.retryEnabled = retry != 0;
   followUp_.reminderEnabled = reminder != 0;
@@ -395,9 +386,9 @@ void MailNotifier::KeepUnsent(const std::vector<Outgoing>& left) {
     values["Count"] = SettingsValue{SettingsType::Dword, "", n, {}};
     std::string file = FormatSettingsFile(values);
     file.replace(0, file.find('\n'), "; Notifications not sent before the program ended, sent at its next start.");
-    const FileResult w = ReplaceFile(UnsentFile, file, nullptr, FileAccess::OwnerOnly);
-    if (!w.ok) {
-      keptError = "cannot write " + UnsentFile + ": " + w.error;
+    const Outcome w = ReplaceFile(UnsentFile, file, nullptr, FileAccess::OwnerOnly);
+    if (!w.ok()) {
+      keptError = "cannot write " + UnsentFile + ": " + w.error();
       kept.assign(left.size(), false);
     }
   }
@@ -414,12 +405,17 @@ void MailNotifier::KeepUnsent(const std::vector<Outgoing>& left) {
 
 void MailNotifier::RestoreUnsent() {
   if (UnsentFile.empty() || !StatNoFollow(UnsentFile).exists) return;
-  std::string text, why;
+  std::string text;
   SettingsValues values;
-  const FileResult r = ReadPlainFile(UnsentFile, kSettingsFileMaxBytes, text);
-  if (!r.ok || !ParseSettingsFile(text, values, why)) {
-    Note("Mail: the notifications kept at the last exit cannot be read from " + UnsentFile + ": " +
-         (r.ok ? why : r.error) + "; the file is left as it is");
+  Outcome r = ReadPlainFile(UnsentFile, kSettingsFileMaxBytes, text);
+  if (r.ok()) {
+    Expected<SettingsValues> parsed = ParseSettingsFile(text);
+    if (parsed) values = std::move(*parsed);
+    r = parsed.outcome();
+  }
+  if (!r.ok()) {
+    Note("Mail: the notifications kept at the last exit cannot be read from " + UnsentFile + ": " + r.error() +
+         "; the file is left as it is");
     return;
   }
   // Removed before anything is sent, so no start sends them twice.
@@ -466,8 +462,8 @@ void MailNotifier::SendRestored() {
   std::vector<MailJob> jobs = std::move(restored_);
   restored_.clear();
   if ((requestFlags_.load() & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(false);
-    if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+    const Outcome r = Reload(false);
+    if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
   }
   for (MailJob& job : jobs) {
     const std::string name = Describe(job, false, false);

@@ -99,14 +99,13 @@ std::array<uint8_t, 16> EncodeAtaPassThrough16(const AtaRegisters& regs, uint32_
   return c;
 }
 
-bool PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough, std::string* why) {
-  if (status.scsiStatus == kScsiStatusGood) return true;
+Outcome PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough) {
+  if (status.scsiStatus == kScsiStatusGood) return Outcome::Ok();
   const size_t n = status.senseLength < status.sense.size() ? status.senseLength : status.sense.size();
   if (ataPassThrough && status.scsiStatus == kScsiStatusCheckCondition &&
       IsAtaPassThroughInformation(DecodeSense(status.sense.data(), n)))
-    return true;
-  if (why) *why = "device refused the request (" + ReplyStatusText(status) + ")";
-  return false;
+    return Outcome::Ok();
+  return Outcome::Fail("device refused the request (" + ReplyStatusText(status) + ")");
 }
 
 std::string ReplyStatusText(const ReplyStatus& status) {

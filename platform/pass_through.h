@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/device_io.h"
+#include "platform/outcome.h"
 
 namespace raid {
 
@@ -52,8 +53,8 @@ bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, Rep
 
 // Whether a completed pass-through request succeeded by its status and sense:
 // GOOD succeeds; so does CHECK CONDITION with RECOVERED ERROR 00/1D on an ATA
-// PASS-THROUGH request. Anything else failed, and `why` says how.
-bool PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough, std::string* why);
+// PASS-THROUGH request. Anything else failed, and the error says how.
+Outcome PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough);
 
 // "status 0x02, sense 05/24/00" for error texts.
 std::string ReplyStatusText(const ReplyStatus& status);

@@ -17,49 +17,33 @@ std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}
 
 }  // namespace
 
-bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error) {
-  out = ServiceRequest{};
+Expected<ServiceRequest> ParseServiceRequest(std::string_view line) {
+  ServiceRequest out;
+  auto fail = [](std::string why) { return Expected<ServiceRequest>::Fail(std::move(why)); };
   const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) {
-    error = "a request is one JSON object on one line";
-    return false;
-  }
+  if (j.is_discarded() || !j.is_object()) return fail("a request is one JSON object on one line");
   for (const auto& [key, value] : j.items()) {
     if (key == "op") {
-      if (!value.is_string()) {
-        error = "\"op\" must be a string";
-        return false;
-      }
+      if (!value.is_string()) return fail("\"op\" must be a string");
       out.op = value.get<std::string>();
     } else if (key == "id") {
-      if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxId) {
-        error = "\"id\" must be a whole number from 0 to 2^53";
-        return false;
-      }
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxId)
+        return fail("\"id\" must be a whole number from 0 to 2^53");
       out.id = value.get<uint64_t>();
     } else if (key == "protocol") {
-      if (!value.is_number_integer()) {
-        error = "\"protocol\" must be a whole number";
-        return false;
-      }
+      if (!value.is_number_integer()) return fail("\"protocol\" must be a whole number");
       const auto v = value.get<int64_t>();
       out.protocol = v < 0 || v > 1000000 ? -1 : static_cast<int>(v);
     } else if (key == "client") {
-      if (!value.is_string() || value.get<std::string>().size() > kMaxClientName) {
-        error = "\"client\" must be a name of at most 64 bytes";
-        return false;
-      }
+      if (!value.is_string() || value.get<std::string>().size() > kMaxClientName)
+        return fail("\"client\" must be a name of at most 64 bytes");
       out.client = value.get<std::string>();
     } else {
-      error = "unknown field \"" + key.substr(0, 32) + "\"";
-      return false;
+      return fail("unknown field \"" + key.substr(0, 32) + "\"");
     }
   }
-  if (out.op.empty()) {
-    error = "a request needs \"op\"";
-    return false;
-  }
-  return true;
+  if (out.op.empty()) return fail("a request needs \"op\"");
+  return out;
 }
 
 MonitorService::MonitorService(std::string serverName) : serverName_(std::move(serverName)) {
@@ -69,7 +53,7 @@ MonitorService::MonitorService(std::string serverName) : serverName_(std::move(s
 
 MonitorService::~MonitorService() { Stop(); }
 
-bool MonitorService::Start(const std::string& address, std::string& error) {
+Outcome MonitorService::Start(const std::string& address) {
   endpoint_ = MakeLocalEndpoint();
   LocalEndpoint::Handlers h;
   h.connected = [this](uint64_t id, const PeerIdentity&) {
@@ -84,11 +68,9 @@ bool MonitorService::Start(const std::string& address, std::string& error) {
     std::lock_guard lock(mu_);
     clients_.erase(id);
   };
-  if (!endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{}, error)) {
-    endpoint_.reset();
-    return false;
-  }
-  return true;
+  Outcome started = endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{});
+  if (!started) endpoint_.reset();
+  return started;
 }
 
 void MonitorService::Stop() {
@@ -127,9 +109,9 @@ void MonitorService::Broadcast(const std::string& line) {
 }
 
 std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
-  ServiceRequest r;
-  std::string why;
-  if (!ParseServiceRequest(line, r, why)) return {Error(0, why)};
+  const Expected<ServiceRequest> parsed = ParseServiceRequest(line);
+  if (!parsed) return {Error(0, parsed.error())};
+  const ServiceRequest& r = *parsed;
   std::lock_guard lock(mu_);
   ClientState& c = clients_[client];
   if (r.op == "hello") {
@@ -157,35 +139,31 @@ namespace raid {
 namespace {
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 
-bool Exchange(LocalConnection& c, const nlohmann::json& request, nlohmann::json& result, std::string& error,
-              int timeoutMs) {
-  if (!c.SendLine(request.dump(), timeoutMs, error)) return false;
-  std::string line;
-  if (!c.ReadLine(line, timeoutMs, kMaxAnswerBytes, error)) return false;
-  const nlohmann::json answer = nlohmann::json::parse(line, nullptr, false);
-  if (answer.is_discarded() || !answer.is_object() || !answer.contains("ok")) {
-    error = "the service's answer is no protocol message";
-    return false;
-  }
+// The result of one request, or why there is none.
+Expected<nlohmann::json> Exchange(LocalConnection& c, const nlohmann::json& request, int timeoutMs) {
+  if (Outcome sent = c.SendLine(request.dump(), timeoutMs); !sent) return sent;
+  const Expected<std::string> line = c.ReadLine(timeoutMs, kMaxAnswerBytes);
+  if (!line) return line.outcome();
+  const nlohmann::json answer = nlohmann::json::parse(*line, nullptr, false);
+  if (answer.is_discarded() || !answer.is_object() || !answer.contains("ok"))
+    return Expected<nlohmann::json>::Fail("the service's answer is no protocol message");
   if (!answer.value("ok", false)) {
     const auto e = answer.find("error");
-    error = e != answer.end() && e->is_string() ? e->get<std::string>() : "the service refused";
-    return false;
+    return Expected<nlohmann::json>::Fail(e != answer.end() && e->is_string() ? e->get<std::string>()
+                                                                              : "the service refused");
   }
-  result = answer.value("result", nlohmann::json());
-  return true;
+  return answer.value("result", nlohmann::json());
 }
 }  // namespace
 
-bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
-                std::string& error, int timeoutMs) {
+Expected<nlohmann::json> AskService(const std::string& address, const std::string& client, const std::string& op,
+                                    int timeoutMs) {
   LocalConnection c;
-  if (!c.Connect(address, error)) return false;
-  nlohmann::json hello;
-  if (!Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, hello,
-                error, timeoutMs))
-    return false;
-  return Exchange(c, {{"op", op}, {"id", 2}}, result, error, timeoutMs);
+  if (Outcome connected = c.Connect(address); !connected) return connected;
+  const Expected<nlohmann::json> hello =
+      Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, timeoutMs);
+  if (!hello) return hello;
+  return Exchange(c, {{"op", op}, {"id", 2}}, timeoutMs);
 }
 
 }  // namespace raid

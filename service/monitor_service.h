@@ -42,8 +42,8 @@ struct ServiceRequest {
 
 // Parses one line: a JSON object with "op" (a string) and optional "id" (a
 // number up to 2^53), "protocol" (a number) and "client" (a string of at
-// most 64 bytes). False with the reason for anything else.
-bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error);
+// most 64 bytes). Anything else fails with the reason.
+Expected<ServiceRequest> ParseServiceRequest(std::string_view line);
 
 // What clients may read, as the standalone programs would print it.
 struct ServiceSnapshot {
@@ -56,7 +56,7 @@ class MonitorService {
   explicit MonitorService(std::string serverName);
   ~MonitorService();
 
-  bool Start(const std::string& address, std::string& error);
+  Outcome Start(const std::string& address);
   void Stop();
 
   // Main thread: the latest readable state.
@@ -91,9 +91,9 @@ class MonitorService {
 namespace raid {
 
 // A client's one question to the service at `address`: connects, says
-// hello with the protocol version, asks `op` and gives back the result.
-// False with the reason (no service, another protocol, a refusal).
-bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
-                std::string& error, int timeoutMs = 10000);
+// hello with the protocol version, asks `op` and gives back the result, or
+// the reason there is none (no service, another protocol, a refusal).
+Expected<nlohmann::json> AskService(const std::string& address, const std::string& client, const std::string& op,
+                                    int timeoutMs = 10000);
 
 }  // namespace raid

@@ -193,17 +193,17 @@ int Check(RaidCore& core, UserInterface& view, const CheckOptions& options) {
 // and exit codes as when raidctl reads the enclosures itself.
 int ThroughService(const std::string& address, const CtlOptions& ctl) {
   const bool check = ctl.command == "check";
-  nlohmann::json result;
-  std::string error;
   const std::string op = ctl.command == "list" ? "list" : "status";
-  if (!AskService(address, "raidctl", op, result, error)) {
-    const std::string why = "no answer from the monitor service at " + address + ": " + error;
+  const Expected<nlohmann::json> answer = AskService(address, "raidctl", op);
+  if (!answer) {
+    const std::string why = "no answer from the monitor service at " + address + ": " + answer.error();
     if (check) {
       std::puts(UnknownResult(why).line.c_str());
       return static_cast<int>(CheckState::Unknown);
     }
     return Fail(why, kExitFailed);
   }
+  const nlohmann::json& result = *answer;
   const int exit = result.value("exit", kExitFailed);
   if (check) {
     const nlohmann::json document = result.value("document", nlohmann::json());
@@ -312,9 +312,7 @@ int main(int argc, char** argv) {
   // enclosures itself.
   if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 &&
       (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))) {
-    nlohmann::json answer;
-    std::string why;
-    if (AskService(kDefaultServiceAddress, "raidctl", "list", answer, why, 2000)) service = kDefaultServiceAddress;
+    if (AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) service = kDefaultServiceAddress;
   }
   if (!service.empty()) {
     if (ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()))

@@ -218,9 +218,9 @@ int RunMakeImage(const std::vector<std::string>& args) {
               static_cast<unsigned>(seed));
 
   const std::string name = BinFileName(o.out);
-  const FileResult saved = SaveImageFile(name, r.image);
-  if (!saved.ok)
-    return Fail(std::string(builder_text::kCreateFailed) + ": " + name + " (" + saved.error + ")", kExitFailed);
+  const Outcome saved = SaveImageFile(name, r.image);
+  if (!saved.ok())
+    return Fail(std::string(builder_text::kCreateFailed) + ": " + name + " (" + saved.error() + ")", kExitFailed);
   std::printf("%s%s\n", builder_text::kSaved, name.c_str());
   return 0;
 }

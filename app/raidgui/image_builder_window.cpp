@@ -273,8 +273,8 @@ bool ImageBuilderWindow::SaveBinClick() {
     const std::string name = BinFileName(chosen.toStdString());
     SetPanel(kDetailPanel, name);
     SetPanel(kEntryPanel, std::to_string(r.size));
-    const FileResult f = SaveImageFile(name, r.image);
-    if (f.ok) {
+    const Outcome f = SaveImageFile(name, r.image);
+    if (f.ok()) {
       saved = name;
       saveResult_ = builder_text::kSaved + name;
       SetPanel(kDetailPanel, saveResult_);

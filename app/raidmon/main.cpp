@@ -168,9 +168,8 @@ int main(int argc, char** argv) {
   };
   if (!opt.listen.empty()) {
     service = std::make_unique<MonitorService>(AppTitleText());
-    std::string why;
-    if (!service->Start(opt.listen, why)) {
-      std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), why.c_str());
+    if (const Outcome started = service->Start(opt.listen); !started) {
+      std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), started.error().c_str());
       notifier.Stop(false);
       return 1;
     }

@@ -228,10 +228,9 @@ bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPass
                  std::to_string(io.driver_status) + ")";
     return false;
   }
-  std::string why;
-  if (!PassThroughSucceeded(req.status, ataPassThrough, &why)) {
+  if (const Outcome replied = PassThroughSucceeded(req.status, ataPassThrough); !replied) {
     std::lock_guard lock(mu_);
-    lastError_ = why;
+    lastError_ = replied.error();
     return false;
   }
   req.transferred = req.transferLength - static_cast<uint32_t>(std::clamp<int>(io.resid, 0, req.transferLength));

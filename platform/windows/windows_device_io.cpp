@@ -139,9 +139,8 @@ bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   req.status.scsiStatus = rec.sptd.ScsiStatus;
   req.status.senseLength = rec.sptd.SenseInfoLength < sizeof rec.sense ? rec.sptd.SenseInfoLength : sizeof rec.sense;
   std::memcpy(req.status.sense.data(), rec.sense, req.status.senseLength);
-  std::string why;
-  if (!PassThroughSucceeded(req.status, false, &why)) {
-    lastError_ = why;
+  if (const Outcome replied = PassThroughSucceeded(req.status, false); !replied) {
+    lastError_ = replied.error();
     return false;
   }
   req.transferred = rec.sptd.DataTransferLength;

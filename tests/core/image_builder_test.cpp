@@ -504,13 +504,13 @@ TEST(ImageBuilderSave, WritesTheWholeImageAndRefusesAFolder) {
   const auto dir = TestDir();
   const std::vector<uint8_t> image = Pattern(0x80000, 4);
   const std::string name = BinFileName((dir / "out.dat").string());
-  ASSERT_TRUE(SaveImageFile(name, image).ok);
+  ASSERT_TRUE(SaveImageFile(name, image).ok());
   std::ifstream in(name, std::ios::binary);
   const std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(back, image);
   std::filesystem::create_directories(dir / "folder.bin");
-  EXPECT_FALSE(SaveImageFile((dir / "folder.bin").string(), image).ok);
-  EXPECT_FALSE(SaveImageFile((dir / "missing" / "x.bin").string(), image).ok);
+  EXPECT_FALSE(SaveImageFile((dir / "folder.bin").string(), image).ok());
+  EXPECT_FALSE(SaveImageFile((dir / "missing" / "x.bin").string(), image).ok());
   std::filesystem::remove_all(dir);
 }
 

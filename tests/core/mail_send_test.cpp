@@ -158,7 +158,7 @@ TEST(MailSend, TwoEventsInOnePeriodGiveOneMailWithTheSecondsLines) {
   SmtpServer server("auth");
   Rig rig(server.port);
   rig.ms.MailRequestFlags = 0;
-  ASSERT_TRUE(LoadMailSettings(rig.store, rig.n->Settings, rig.ms.MailRequestFlags).ok);
+  ASSERT_TRUE(LoadMailSettings(rig.store, rig.n->Settings, rig.ms.MailRequestFlags).ok());
   rig.Raise(1, {"Device1 P0 Hard Disk Drive fail."});
   rig.Raise(2, {"Device1 RAID system fail."});
   rig.Serve();

@@ -88,7 +88,7 @@ class WireDeviceIo final : public DeviceIo {
     req.status.scsiStatus = a.status;
     req.status.senseLength = std::min<uint8_t>(a.senseLength, static_cast<uint8_t>(req.status.sense.size()));
     std::copy_n(a.sense.begin(), req.status.senseLength, req.status.sense.begin());
-    if (!PassThroughSucceeded(req.status, ataPassThrough, nullptr)) return false;
+    if (!PassThroughSucceeded(req.status, ataPassThrough)) return false;
     req.transferred = a.transferred;
     return true;
   }
@@ -291,7 +291,7 @@ TEST(ScsiResponder, RefusalsBecomeCheckConditionsShortRepliesResiduesAndHangsNoA
   a = d.Send(std::vector<uint8_t>(identify.begin(), identify.end()), DataDirection::In, sector);
   ReplyStatus rs{a.status, a.senseLength};
   std::copy_n(a.sense.begin(), a.senseLength, rs.sense.begin());
-  EXPECT_FALSE(PassThroughSucceeded(rs, true, nullptr));
+  EXPECT_FALSE(PassThroughSucceeded(rs, true));
   AtaRegisters out;
   ASSERT_TRUE(DecodeAtaOutputRegisters(a.sense.data(), a.senseLength, out));
   EXPECT_EQ(out.command, 0x51);
@@ -341,7 +341,7 @@ TEST(ScsiResponder, AnAtaBridgeReturnsItsRegistersAndTheProgramsInquiryArrivesCu
   auto a = d.Send(std::vector<uint8_t>(spi.begin(), spi.end()), DataDirection::None, none);
   ReplyStatus rs{a.status, a.senseLength};
   std::copy_n(a.sense.begin(), a.senseLength, rs.sense.begin());
-  EXPECT_TRUE(PassThroughSucceeded(rs, true, nullptr));
+  EXPECT_TRUE(PassThroughSucceeded(rs, true));
   AtaRegisters out;
   ASSERT_TRUE(DecodeAtaOutputRegisters(a.sense.data(), a.senseLength, out));
   EXPECT_EQ(out.command, 0x50);

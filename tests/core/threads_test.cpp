@@ -251,8 +251,8 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   const auto dir = test::TestDir();
   const std::string address = (dir / "s.sock").string();
   MonitorService service("test");
-  std::string error;
-  ASSERT_TRUE(service.Start(address, error)) << error;
+  const Outcome started = service.Start(address);
+  ASSERT_TRUE(started) << started.error();
   std::atomic<int> answered{0};
   std::atomic<bool> inOrder{true};
   std::atomic<int> heard{0};
@@ -261,24 +261,21 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   for (int c = 0; c < 3; ++c) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < 20; ++i) {
-        nlohmann::json result;
-        std::string why;
-        if (AskService(address, "test", c == 0 ? "status" : "log", result, why)) ++answered;
+        if (AskService(address, "test", c == 0 ? "status" : "log")) ++answered;
       }
     });
   }
   clients.emplace_back([&] {
     LocalConnection conn;
-    std::string why, line;
-    if (!conn.Connect(address, why)) return;
-    conn.SendLine(R"({"op":"hello","protocol":1})", 5000, why);
-    conn.ReadLine(line, 5000, 1 << 20, why);
-    conn.SendLine(R"({"op":"subscribe"})", 5000, why);
-    conn.ReadLine(line, 5000, 1 << 20, why);
+    if (!conn.Connect(address)) return;
+    (void)conn.SendLine(R"({"op":"hello","protocol":1})", 5000);
+    (void)conn.ReadLine(5000, 1 << 20);
+    (void)conn.SendLine(R"({"op":"subscribe"})", 5000);
+    (void)conn.ReadLine(5000, 1 << 20);
     subscribed = true;
     int last = -1;
-    while (conn.ReadLine(line, 5000, 1 << 20, why)) {
-      const int n = std::stoi(nlohmann::json::parse(line)["line"].get<std::string>());
+    for (Expected<std::string> line = conn.ReadLine(5000, 1 << 20); line; line = conn.ReadLine(5000, 1 << 20)) {
+      const int n = std::stoi(nlohmann::json::parse(*line)["line"].get<std::string>());
       if (n != last + 1) inOrder = false;
       last = n;
       ++heard;
