@@ -93,17 +93,17 @@ class InstantFlash final : public sim::InstantDevice {
   std::vector<uint8_t> flash = std::vector<uint8_t>(kFlashImageLength, 0xFF);
   uint64_t requests = 0;
 
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     ++requests;
-    if (!r.data || r.transferLength != 512) return false;
+    if (!r.data || r.transferLength != 512) return Outcome::Fail("not understood");
     if (r.cdb[0] == 0x28) {
       const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
       if (lba != cmd::kSpiReplyLba) return InstantDevice::Scsi(h, r);
       std::memcpy(r.data, flash.data() + readAddr_, 512);
       r.transferred = 512;
-      return true;
+      return Outcome::Ok();
     }
-    if (r.cdb[0] != 0x2A || r.data[0] != cmd::kSignature0) return false;
+    if (r.cdb[0] != 0x2A || r.data[0] != cmd::kSignature0) return Outcome::Fail("not understood");
     const uint32_t a = static_cast<uint32_t>(r.data[4] << 16 | r.data[5] << 8 | r.data[6]) % kFlashImageLength;
     switch (r.data[cmd::kCode]) {
       case cmd::kSpiRead: readAddr_ = a & ~511u; break;
@@ -113,7 +113,7 @@ class InstantFlash final : public sim::InstantDevice {
         break;
       default: break;
     }
-    return true;
+    return Outcome::Ok();
   }
 
  private:

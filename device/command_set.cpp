@@ -16,7 +16,8 @@ CommandSet::CommandSet(DeviceIo& io, Clock& clock, DeviceState& state)
     : io_(io), clock_(clock), st_(state), vendor_(*this), block_(*this), ata_(*this) {}
 
 DeviceHandleValue CommandSet::OpenDevice(DeviceId id) {
-  handle_ = io_.Open(id);
+  const Expected<DeviceHandleValue> opened = io_.Open(id);
+  handle_ = opened ? *opened : kInvalidHandle;
   return handle_;
 }
 
@@ -29,7 +30,9 @@ uint32_t CommandSet::NextRandomBlock() { return (static_cast<uint32_t>(rng_()) &
 
 bool CommandSet::Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed) {
   r.transferred = 0;
-  const bool ok = io_.Scsi(h, r);
+  // Why a request failed is not shown: the caller's status-bar text says
+  // which request it was.
+  const bool ok = io_.Scsi(h, r).ok();
   if (r.direction != DataDirection::In) return ok;
   // Bytes that did not arrive read as zero, never as what the buffer held
   // before; a reply too short for the bytes its caller reads has failed.
@@ -57,12 +60,13 @@ bool CommandSet::InquiryDevice(DeviceHandleValue h, uint8_t* buffer) {
 bool CommandSet::AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* buffer, uint32_t sectors) {
   if (regs.command == 0xEC) {
     // The bridge is asked to look at its bus again before IDENTIFY.
-    io_.RescanBus(h);
+    // A bridge that cannot rescan is asked anyway.
+    (void)io_.RescanBus(h);
     clock_.Sleep(500);
   }
   try {
     ReplyStatus status;
-    return io_.Ata(h, regs, buffer, sectors, status);
+    return io_.Ata(h, regs, buffer, sectors, status).ok();
   } catch (const std::bad_alloc&) {
     memoryShort_ = true;
     return false;

@@ -22,16 +22,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::SimDeviceIo io(clock, sc);
   auto readAll = [&] {
     for (DeviceId d = 0; d < 10; ++d) {
-      const DeviceHandleValue h = io.Open(d);
-      if (h == kInvalidHandle) continue;
+      const Expected<DeviceHandleValue> opened = io.Open(d);
+      if (!opened) continue;
+      const DeviceHandleValue h = *opened;
       Sector s{};
       for (uint32_t lba : {58u, 33u}) {
         ScsiRequest r = MakeRead10(lba, 1, s.data());
-        io.Scsi(h, r);
+        (void)io.Scsi(h, r);
       }
       uint8_t inquiry[36] = {};
       ScsiRequest q = MakeInquiry(inquiry);
-      io.Scsi(h, q);
+      (void)io.Scsi(h, q);
       io.Close(h);
     }
     for (char letter = 'A'; letter <= 'Z'; ++letter) io.DriveTypeOf(letter);

@@ -116,7 +116,7 @@ TEST(FaultInjection, TimelineFaultsStartAtTheirTime) {
   test::SimMachine m(test::Scenario(R"({"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
       "timeline":[{"at":5,"fault":{"kind":"read10","mode":"fail","count":1}},
                   {"at":6,"enclosure":"E1","set":{"progress":77}}]})"));
-  const DeviceHandleValue h = m.io.Open(0);
+  const DeviceHandleValue h = *m.io.Open(0);
   Sector s{};
   ScsiRequest r = MakeRead10(33, 1, s.data());
   EXPECT_TRUE(m.io.Scsi(h, r));
@@ -140,14 +140,14 @@ TEST(FaultInjection, PlugEventsNotifyAndGateOpens) {
   m.clock.Advance(1000);
   m.io.Pump();
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(m.io.Open(0), kInvalidHandle);
+  EXPECT_FALSE(m.io.Open(0));
   EXPECT_EQ(m.io.LogicalDriveMask(), 0u);
   m.clock.Advance(1000);
   m.io.Pump();
   EXPECT_EQ(changes, 2);
-  const auto h = m.io.Open(0);
-  EXPECT_NE(h, kInvalidHandle);
-  m.io.Close(h);
+  const Expected<DeviceHandleValue> h = m.io.Open(0);
+  ASSERT_TRUE(h);
+  m.io.Close(*h);
 }
 
 TEST(FaultInjection, StatusLogWrapsWhenTheAreaIsFull) {
