@@ -1,9 +1,10 @@
-// Scenario files are user input: any bytes give a scenario or a
-// ScenarioError, never a crash, a hang or another exception. A scenario that
+// Scenario files are user input: any bytes give a scenario or an error
+// text, never a crash, a hang or an exception. A scenario that
 // parses is then run: every drive is opened and read, and the whole timeline
 // is played out, so every value the parser let through is used.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "device/requests.h"
@@ -12,12 +13,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace raid;
-  sim::ScenarioSpec sc;
-  try {
-    sc = sim::ParseScenario(std::string(reinterpret_cast<const char*>(data), size));
-  } catch (const sim::ScenarioError&) {
+  Expected<sim::ScenarioSpec> parsed = sim::ParseScenario(std::string(reinterpret_cast<const char*>(data), size));
+  if (!parsed) {
+    if (parsed.error().empty()) std::abort();
     return 0;
   }
+  const sim::ScenarioSpec sc = std::move(*parsed);
   ManualClock clock;
   sim::SimDeviceIo io(clock, sc);
   auto readAll = [&] {

@@ -166,7 +166,7 @@ struct StoryRun {
 };
 
 sim::ScenarioSpec ScenarioFile(const char* name) {
-  return sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name);
+  return test::Must(sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name));
 }
 
 // Runs a scenario both ways and expects the same story: the day files, the

@@ -10,14 +10,7 @@
 namespace raid {
 namespace {
 
-std::string ErrorOf(const std::string& json) {
-  try {
-    sim::ParseScenario(json);
-  } catch (const sim::ScenarioError& e) {
-    return e.what();
-  }
-  return "";
-}
+std::string ErrorOf(const std::string& json) { return sim::ParseScenario(json).error(); }
 
 TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
   EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
@@ -53,7 +46,7 @@ TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
 }
 
 TEST(ScenarioFile, FieldsLandAtTheirOffsetsInTheirByteOrder) {
-  const auto sc = sim::ParseScenario(R"({"enclosures":[{"name":"E","firmware":"090619.2",
+  const auto sc = test::Scenario(R"({"enclosures":[{"name":"E","firmware":"090619.2",
       "status":{"hdd2":"failed","fan":"0x1234","hdd1Model":"AB","badRing":[1,2]}}]})");
   const Sector& s = sc.enclosures[0].status;
   EXPECT_EQ(s[status::kState], 0x82);  // HDD1 stays present
@@ -67,7 +60,9 @@ TEST(ScenarioFile, FieldsLandAtTheirOffsetsInTheirByteOrder) {
 }
 
 TEST(ScenarioFile, MissingFileIsReported) {
-  EXPECT_THROW(sim::LoadScenarioFile("/nonexistent/scenario.json"), sim::ScenarioError);
+  const Expected<sim::ScenarioSpec> sc = sim::LoadScenarioFile("/nonexistent/scenario.json");
+  EXPECT_FALSE(sc);
+  EXPECT_NE(sc.error().find("does not exist"), std::string::npos) << sc.error();
 }
 
 struct FaultRig {
