@@ -67,19 +67,19 @@ std::string UserStateFolder();
 // Windows holds it open without sharing.
 class FolderLock {
  public:
-  enum class Result { Acquired, Held, Failed };
   FolderLock() = default;
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
-  // Held: another process holds it. Failed: it could not be had (Error()).
-  Result Acquire(const std::string& folder);
+  // Fails, saying why, when another process holds it (HeldElsewhere()) or
+  // it could not be had at all.
+  Outcome Acquire(const std::string& folder);
   void Release();
-  const std::string& Error() const { return error_; }
+  bool HeldElsewhere() const { return held_; }
 
  private:
-  std::string error_;
+  bool held_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

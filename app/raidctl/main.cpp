@@ -331,16 +331,17 @@ int main(int argc, char** argv) {
   }
 
   InstanceLock lock;
-  if (!lock.Acquire(InstanceLockName(opt.simulate), {}, InstanceLockScope(opt.simulate))) {
+  if (const Outcome locked = lock.Acquire(InstanceLockName(opt.simulate), {}, InstanceLockScope(opt.simulate));
+      !locked) {
     if (check)
       return CheckUnknown(lock.HeldElsewhere() ? "raidgui or raidmon is running and holds the enclosures"
-                                               : "cannot take the single-instance lock: " + lock.Error());
-    if (lock.Error() == "another copy is running" || lock.Error().empty())
+                                               : "cannot take the single-instance lock: " + locked.error());
+    if (locked.error() == "another copy is running" || locked.error().empty())
       return Fail(
           "raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
           "enclosure at once. Close it and try again.",
           kExitLocked);
-    return Fail("cannot take the single-instance lock: " + lock.Error(), kExitLocked);
+    return Fail("cannot take the single-instance lock: " + locked.error(), kExitLocked);
   }
   InstallQuitSignalCounter();
 

@@ -189,8 +189,9 @@ std::string UserStateFolder() {
   return {};
 }
 
-FolderLock::Result FolderLock::Acquire(const std::string& folder) {
+Outcome FolderLock::Acquire(const std::string& folder) {
   Release();
+  held_ = false;
   const std::string path = folder.empty() ? std::string(".") : folder;
   // A lock on the folder itself could be held by anyone who may list it,
   // and a monitor's log folder is readable by all: the lock is a file of
@@ -201,28 +202,21 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | kFlags, 0600);
   if (fd_ < 0 && (errno == EACCES || errno == EROFS)) fd_ = ::open(file.c_str(), O_RDONLY | kFlags);
   if (fd_ < 0) {
-    error_ = file + ": " + (errno == ELOOP ? std::string("it is a link") : Why(errno));
-    return Result::Failed;
+    return Outcome::Fail(file + ": " + (errno == ELOOP ? std::string("it is a link") : Why(errno)));
   }
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
       (st.st_mode & 0077) != 0) {
     Release();
-    error_ = file + " is not a private file of this user";
-    return Result::Failed;
+    return Outcome::Fail(file + " is not a private file of this user");
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     Release();
-    if (e == EWOULDBLOCK) {
-      error_ = "another copy is writing its day log in " + path;
-      return Result::Held;
-    }
-    error_ = path + ": " + Why(e);
-    return Result::Failed;
+    held_ = e == EWOULDBLOCK;
+    return Outcome::Fail(held_ ? "another copy is writing its day log in " + path : path + ": " + Why(e));
   }
-  error_.clear();
-  return Result::Acquired;
+  return Outcome::Ok();
 }
 
 void FolderLock::Release() {

@@ -168,8 +168,9 @@ std::string UserStateFolder() {
   return local && *local ? std::string(local) : std::string();
 }
 
-FolderLock::Result FolderLock::Acquire(const std::string& folder) {
+Outcome FolderLock::Acquire(const std::string& folder) {
   Release();
+  held_ = false;
   std::string path = folder.empty() ? std::string(".") : folder;
   if (path.back() != '/' && path.back() != '\\') path += '\\';
   path += ".raidlog.lock";
@@ -177,20 +178,17 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   HANDLE h = OpenNoFollow(path, GENERIC_READ, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN);
   if (h == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_SHARING_VIOLATION) {
-      error_ = "another copy is writing its day log in " + folder;
-      return Result::Held;
+      held_ = true;
+      return Outcome::Fail("another copy is writing its day log in " + folder);
     }
-    error_ = path + ": " + LastError();
-    return Result::Failed;
+    return Outcome::Fail(path + ": " + LastError());
   }
   if (!StampOf(h).regular) {
     CloseHandle(h);
-    error_ = path + ": not a plain file";
-    return Result::Failed;
+    return Outcome::Fail(path + ": not a plain file");
   }
   handle_ = h;
-  error_.clear();
-  return Result::Acquired;
+  return Outcome::Ok();
 }
 
 void FolderLock::Release() {

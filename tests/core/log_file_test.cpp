@@ -226,13 +226,16 @@ TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
 TEST(DayFileSafety, OneWriterPerLogFolder) {
   const fs::path dir = test::TestDir();
   FolderLock first, second;
-  ASSERT_EQ(first.Acquire(dir.string()), FolderLock::Result::Acquired);
-  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Held);
-  EXPECT_EQ(second.Error(), "another copy is writing its day log in " + dir.string());
+  ASSERT_TRUE(first.Acquire(dir.string()));
+  const Outcome held = second.Acquire(dir.string());
+  EXPECT_FALSE(held);
+  EXPECT_TRUE(second.HeldElsewhere());
+  EXPECT_EQ(held.error(), "another copy is writing its day log in " + dir.string());
   first.Release();
-  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Acquired);
+  EXPECT_TRUE(second.Acquire(dir.string()));
   FolderLock missing;
-  EXPECT_EQ(missing.Acquire((dir / "nothing-here").string()), FolderLock::Result::Failed);
+  EXPECT_FALSE(missing.Acquire((dir / "nothing-here").string()));
+  EXPECT_FALSE(missing.HeldElsewhere());
   fs::remove_all(dir);
 }
 

@@ -42,8 +42,9 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
   InstanceLock first, second;
   ASSERT_TRUE(first.Acquire("QV_GUI_TEST"));
-  EXPECT_FALSE(second.Acquire("QV_GUI_TEST"));
-  EXPECT_EQ(second.Error(), "another copy is running");
+  const Outcome refused = second.Acquire("QV_GUI_TEST");
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "another copy is running");
   EXPECT_TRUE(second.HeldElsewhere());
   first.Release();
   EXPECT_TRUE(second.Acquire("QV_GUI_TEST"));
@@ -91,10 +92,11 @@ TEST(SingleInstance, ALockThatCannotBeHadIsAnErrorNotAnotherCopy) {
   std::filesystem::remove_all(dir);
   setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
   InstanceLock lock;
-  EXPECT_FALSE(lock.Acquire("QV_GUI_TEST"));
+  const Outcome missing = lock.Acquire("QV_GUI_TEST");
+  EXPECT_FALSE(missing);
   EXPECT_FALSE(lock.HeldElsewhere());
-  EXPECT_EQ(lock.Error().rfind("cannot create the lock file " + dir.string() + "/QV_GUI_TEST.lock: ", 0), 0u)
-      << lock.Error();
+  EXPECT_EQ(missing.error().rfind("cannot create the lock file " + dir.string() + "/QV_GUI_TEST.lock: ", 0), 0u)
+      << missing.error();
   // A link in the lock's place is not followed.
   std::filesystem::create_directories(dir);
   std::filesystem::create_symlink(dir / "elsewhere", dir / "QV_GUI_TEST.lock");
@@ -123,7 +125,8 @@ TEST(SingleInstance, RootOnTheRealDisksTakesOneLockForTheMachine) {
   {
     setenv("XDG_RUNTIME_DIR", (dir / "a").c_str(), 1);
     InstanceLock monitor, shell;
-    ASSERT_TRUE(monitor.Acquire("QV_GUI_TEST", "raidmon", InstanceLock::Scope::Machine)) << monitor.Error();
+    const Outcome taken = monitor.Acquire("QV_GUI_TEST", "raidmon", InstanceLock::Scope::Machine);
+    ASSERT_TRUE(taken) << taken.error();
     setenv("XDG_RUNTIME_DIR", (dir / "b").c_str(), 1);
     EXPECT_FALSE(shell.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
     EXPECT_TRUE(shell.HeldBy("raidmon"));
@@ -140,8 +143,9 @@ TEST(SingleInstance, RootOnTheRealDisksTakesOneLockForTheMachine) {
   EXPECT_FALSE(l.HeldElsewhere());
   std::filesystem::remove(dir / "run" / "QV_GUI_TEST.lock");
   std::filesystem::permissions(dir / "run", std::filesystem::perms::others_write, std::filesystem::perm_options::add);
-  EXPECT_FALSE(l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
-  EXPECT_NE(l.Error().find("is not a folder that only root may write"), std::string::npos) << l.Error();
+  const Outcome open = l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine);
+  EXPECT_FALSE(open);
+  EXPECT_NE(open.error().find("is not a folder that only root may write"), std::string::npos) << open.error();
   InstanceLock::MachineFolder() = saved;
   std::filesystem::remove_all(dir);
 }
@@ -154,9 +158,10 @@ TEST(SingleInstance, AHardLinkInTheSharedFolderIsRefusedAndLeftAsItWas) {
   std::ofstream(target) << "precious\n";
   std::filesystem::create_hard_link(target, lock);
   InstanceLock l;
-  EXPECT_FALSE(l.Acquire("QV_GUI_LINKTEST", "raidmon"));
+  const Outcome linked = l.Acquire("QV_GUI_LINKTEST", "raidmon");
+  EXPECT_FALSE(linked);
   EXPECT_FALSE(l.HeldElsewhere());
-  EXPECT_NE(l.Error().find("is not a plain file of this user"), std::string::npos) << l.Error();
+  EXPECT_NE(linked.error().find("is not a plain file of this user"), std::string::npos) << linked.error();
   std::ifstream in(target);
   std::string text;
   std::getline(in, text);
