@@ -38,13 +38,14 @@ struct LoadedCurl {
 LoadedCurl LoadCurl() {
   LoadedCurl l;
   static SharedLibrary lib;
-  if (!lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"})) {
-    l.error = "the mail library (libcurl) cannot be loaded: " + lib.Error();
+  if (const Outcome opened = lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"}); !opened) {
+    l.error = "the mail library (libcurl) cannot be loaded: " + opened.error();
     return l;
   }
   auto take = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(lib.Symbol(name));
-    if (!fn && l.error.empty()) l.error = "the mail library (libcurl) is incomplete: " + lib.Error();
+    const Expected<void*> at = lib.Symbol(name);
+    fn = at ? reinterpret_cast<std::remove_reference_t<decltype(fn)>>(*at) : nullptr;
+    if (!at && l.error.empty()) l.error = "the mail library (libcurl) is incomplete: " + at.error();
   };
   take(l.api.global_init, "curl_global_init");
   take(l.api.easy_init, "curl_easy_init");
