@@ -145,9 +145,12 @@ Expected<nlohmann::json> Exchange(LocalConnection& c, const nlohmann::json& requ
   const Expected<std::string> line = c.ReadLine(timeoutMs, kMaxAnswerBytes);
   if (!line) return line.outcome();
   const nlohmann::json answer = nlohmann::json::parse(*line, nullptr, false);
-  if (answer.is_discarded() || !answer.is_object() || !answer.contains("ok"))
+  // Every field is looked at by its type first: a reading that throws would
+  // leave this call.
+  const auto ok = answer.is_object() ? answer.find("ok") : answer.end();
+  if (answer.is_discarded() || !answer.is_object() || ok == answer.end() || !ok->is_boolean())
     return Expected<nlohmann::json>::Fail("the service's answer is no protocol message");
-  if (!answer.value("ok", false)) {
+  if (!ok->get<bool>()) {
     const auto e = answer.find("error");
     return Expected<nlohmann::json>::Fail(e != answer.end() && e->is_string() ? e->get<std::string>()
                                                                               : "the service refused");

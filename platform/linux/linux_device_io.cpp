@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/pass_through.h"
@@ -55,8 +56,9 @@ std::string Unescape(const std::string& s) {
   // /proc/self/mounts escapes blanks and the like as \ooo.
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+    const auto octal = [&](size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
+    if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
       i += 3;
     } else {
       out += s[i];
@@ -127,11 +129,12 @@ bool HasRawIoCapability() {
     std::string line;
     while (std::getline(in, line)) {
       if (line.rfind("CapEff:", 0) != 0) continue;
-      try {
-        return ((std::stoull(line.substr(7), nullptr, 16) >> kCapSysRawio) & 1u) != 0;
-      } catch (const std::exception&) {
-        return false;
-      }
+      std::string_view digits(line);
+      digits.remove_prefix(7);
+      while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) digits.remove_prefix(1);
+      uint64_t caps = 0;
+      const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), caps, 16);
+      return ec == std::errc() && ((caps >> kCapSysRawio) & 1u) != 0;
     }
     return false;
   }();
