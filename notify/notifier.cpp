@@ -142,17 +142,17 @@ Outcome MailNotifier::QueueTestMail() {
 SmtpOutcome MailNotifier::SendTestMailNow() {
   SmtpOutcome out;
   if (!store_.KeyExists()) {
-    out.error = "no mail settings are stored in " + store_.Location();
+    out.outcome = Outcome::Fail("no mail settings are stored in " + store_.Location());
     return out;
   }
   std::atomic<uint8_t> flags{0};
   const Outcome r = LoadMailSettings(store_, Settings, flags);
   if (!r.ok()) {
-    out.error = r.error();
+    out.outcome = r;
     return out;
   }
   if (Settings.MailRecipients.empty()) {
-    out.error = "no recipient address is stored";
+    out.outcome = Outcome::Fail("no recipient address is stored");
     return out;
   }
   MailJob job;
@@ -266,7 +266,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
     cut_.push_back(out);
     return;
   }
-  if (o.ok) {
+  if (o.ok()) {
     SmtpState = smtp_state::kSent;
     panel_(kMailPanel, "Send mail Success!");
     if (!o.refused.empty()) panel_(kMailPanel, RefusedText(o));
@@ -274,11 +274,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
   } else {
     // (The day log note about it follows below.)
     // The request is done with: later notifications still go out.
-    panel_(kMailPanel, "Send mail failed: " + o.error);
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      LastError = o.error;
-    }
+    panel_(kMailPanel, "Send mail failed: " + o.error());
     ++Failed;
   }
   SmtpState = smtp_state::kDisconnected;
@@ -292,7 +288,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
     std::lock_guard<std::mutex> lock(mu_);
     // A mail that may have been sent is never sent again: it could arrive
     // twice.
-    nextMinutes = followUp_.SendFinished(out.serial, o.ok || o.maybeSent, clock_.MonotonicMs());
+    nextMinutes = followUp_.SendFinished(out.serial, o.ok() || o.maybeSent, clock_.MonotonicMs());
     retrying = followUp_.retryEnabled;
   }
   // What the retries and reminders did; without them switched on nothing is
@@ -300,18 +296,18 @@ void MailNotifier::Deliver(const Outgoing& out) {
   const std::string what = out.reminder ? "Mail: the daily reminder" : "Mail: the notification";
   const std::string attempt = out.attempt > 1 ? " (try " + std::to_string(out.attempt) + ")" : "";
   if (o.maybeSent && retrying)
-    Note(what + attempt + " may have been sent: " + o.error + "; it is not sent again");
+    Note(what + attempt + " may have been sent: " + o.error() + "; it is not sent again");
   else if (out.reminder)
-    Note(o.ok ? what + " was sent: a drive is still failed or missing" : what + " could not be sent: " + o.error);
-  else if (o.ok && out.attempt > 1)
+    Note(o.ok() ? what + " was sent: a drive is still failed or missing" : what + " could not be sent: " + o.error());
+  else if (o.ok() && out.attempt > 1)
     Note(what + " was sent" + attempt);
-  else if (!o.ok && nextMinutes > 0)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; next try in " + std::to_string(nextMinutes) +
+  else if (!o.ok() && nextMinutes > 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; next try in " + std::to_string(nextMinutes) +
          " min");
-  else if (!o.ok && retrying && nextMinutes == 0)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; given up");
-  else if (!o.ok && retrying)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; a newer notification replaced it");
+  else if (!o.ok() && retrying && nextMinutes == 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; given up");
+  else if (!o.ok() && retrying)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; a newer notification replaced it");
 }
 
 void MailNotifier::WaitIdle() {

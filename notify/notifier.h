@@ -84,7 +84,6 @@ class MailNotifier {
   std::string AppTitle = "RAID GUI v0.23-1";
   std::atomic<uint8_t> SmtpState{smtp_state::kIdle};
   std::atomic<int> Sent{0}, Failed{0};
-  std::string LastError;  // of the last failed mail (guarded by the sender's lock; read after WaitIdle)
 
  private:
   // A mail handed over: the notification's first try, a retry, a reminder,

@@ -311,8 +311,8 @@ int TestMail(Session& s) {
   MailNotifier n(*s.store, ms, ms.MailRequestFlags, info, clock,
                  [](StatusBarPanel, const std::string& t) { std::printf("%s\n", t.c_str()); });
   const SmtpOutcome o = n.SendTestMailNow();
-  if (!o.ok) {
-    std::printf("Send mail failed: %s\n", o.error.c_str());
+  if (!o.ok()) {
+    std::printf("Send mail failed: %s\n", o.error().c_str());
     return kFailed;
   }
   std::printf("Send mail Success!\n");
