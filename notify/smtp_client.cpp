@@ -27,51 +27,45 @@ struct CurlApi {
   void (*slist_free_all)(curl_slist*);
 };
 
-struct LoadedCurl {
-  CurlApi api{};
-  std::string error;  // empty: api is complete
-};
-
 #if RAID_CURL_AT_RUNTIME
 // libcurl is opened at the first send, so a monitor that never mails never
 // maps it or the TLS libraries it brings.
-LoadedCurl LoadCurl() {
-  LoadedCurl l;
+Expected<CurlApi> LoadCurl() {
   static SharedLibrary lib;
-  if (const Outcome opened = lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"}); !opened) {
-    l.error = "the mail library (libcurl) cannot be loaded: " + opened.error();
-    return l;
-  }
+  if (const Outcome opened = lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"}); !opened)
+    return Expected<CurlApi>::Fail("the mail library (libcurl) cannot be loaded: " + opened.error());
+  CurlApi api{};
+  std::string missing;  // the first symbol that is not there
   auto take = [&](auto& fn, const char* name) {
     const Expected<void*> at = lib.Symbol(name);
     fn = at ? reinterpret_cast<std::remove_reference_t<decltype(fn)>>(*at) : nullptr;
-    if (!at && l.error.empty()) l.error = "the mail library (libcurl) is incomplete: " + at.error();
+    if (!at && missing.empty()) missing = at.error();
   };
-  take(l.api.global_init, "curl_global_init");
-  take(l.api.easy_init, "curl_easy_init");
-  take(l.api.easy_setopt, "curl_easy_setopt");
-  take(l.api.easy_perform, "curl_easy_perform");
-  take(l.api.easy_cleanup, "curl_easy_cleanup");
-  take(l.api.easy_strerror, "curl_easy_strerror");
-  take(l.api.slist_append, "curl_slist_append");
-  take(l.api.slist_free_all, "curl_slist_free_all");
-  if (l.error.empty()) l.api.global_init(CURL_GLOBAL_DEFAULT);
-  return l;
+  take(api.global_init, "curl_global_init");
+  take(api.easy_init, "curl_easy_init");
+  take(api.easy_setopt, "curl_easy_setopt");
+  take(api.easy_perform, "curl_easy_perform");
+  take(api.easy_cleanup, "curl_easy_cleanup");
+  take(api.easy_strerror, "curl_easy_strerror");
+  take(api.slist_append, "curl_slist_append");
+  take(api.slist_free_all, "curl_slist_free_all");
+  if (!missing.empty()) return Expected<CurlApi>::Fail("the mail library (libcurl) is incomplete: " + missing);
+  api.global_init(CURL_GLOBAL_DEFAULT);
+  return api;
 }
 #else
-LoadedCurl LoadCurl() {
-  LoadedCurl l;
-  l.api = {curl_global_init,  curl_easy_init,     curl_easy_setopt,  curl_easy_perform,
-           curl_easy_cleanup, curl_easy_strerror, curl_slist_append, curl_slist_free_all};
-  l.api.global_init(CURL_GLOBAL_DEFAULT);
-  return l;
+Expected<CurlApi> LoadCurl() {
+  CurlApi api{curl_global_init,  curl_easy_init,     curl_easy_setopt,  curl_easy_perform,
+              curl_easy_cleanup, curl_easy_strerror, curl_slist_append, curl_slist_free_all};
+  api.global_init(CURL_GLOBAL_DEFAULT);
+  return api;
 }
 #endif
 
 // Loaded (and initialised) once, by the first send; every later send uses
 // the same table, or gets the same reason why there is none.
-const LoadedCurl& Curl() {
-  static const LoadedCurl loaded = LoadCurl();
+const Expected<CurlApi>& Curl() {
+  static const Expected<CurlApi> loaded = LoadCurl();
   return loaded;
 }
 
@@ -278,11 +272,9 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
     if (!out.refused.empty()) why += " (" + RefusedText(out) + ")";
     return failed(why);
   }
-  const LoadedCurl& curl = Curl();
-  if (!curl.error.empty()) {
-    return failed(curl.error);
-  }
-  const CurlApi& api = curl.api;
+  const Expected<CurlApi>& curl = Curl();
+  if (!curl) return failed(curl.error());
+  const CurlApi& api = *curl;
   curl_slist* rcpts = nullptr;
   for (const std::string& r : sendable.recipients) rcpts = api.slist_append(rcpts, ("<" + r + ">").c_str());
   CURL* c = api.easy_init();
