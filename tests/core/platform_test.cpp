@@ -8,6 +8,7 @@
 #include "app/common/options.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
+#include "platform/outcome.h"
 #ifndef _WIN32
 #include <unistd.h>
 
@@ -16,6 +17,24 @@
 
 namespace raid {
 namespace {
+
+// A failure without a text is still a failure, and a text value is never
+// taken for an error text.
+TEST(Outcome, FailureAndValueAreToldApartWhateverTheirText) {
+  EXPECT_TRUE(Outcome());
+  const Outcome silent = Outcome::Fail({});
+  EXPECT_FALSE(silent);
+  EXPECT_EQ(silent.error(), "");
+  const Expected<std::string> text = std::string("no error");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "no error");
+  EXPECT_EQ(text.error(), "");
+  const Expected<std::string> none = Outcome::Fail("why not");
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.error(), "why not");
+  EXPECT_FALSE(none.outcome());
+  EXPECT_EQ(none.outcome().error(), "why not");
+}
 
 TEST(ClockArithmetic, LocalTimeRoundTripsAcrossLeapDaysAndMidnight) {
   for (const LocalDateTime t : {LocalDateTime{2010, 5, 3, 9, 0, 0, 0}, LocalDateTime{2012, 2, 29, 23, 59, 59, 999},
