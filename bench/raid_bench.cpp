@@ -81,7 +81,7 @@ void SaveDayLog(benchmark::State& state) {
     lines.push_back("D1 HDD1 --> HDD2 " + std::to_string(i % 100) + "%, 2010/05/03 9:" + std::to_string(i % 60));
   const std::string path = (dir / "100503.log").string();
   for (auto _ : state) {
-    if (!WriteTextLinesAtomic(path, lines).ok) state.SkipWithError("save failed");
+    if (!WriteTextLinesAtomic(path, lines).ok()) state.SkipWithError("save failed");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                           static_cast<int64_t>(std::filesystem::file_size(path)));
@@ -96,17 +96,17 @@ class InstantFlash final : public sim::InstantDevice {
   std::vector<uint8_t> flash = std::vector<uint8_t>(kFlashImageLength, 0xFF);
   uint64_t requests = 0;
 
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     ++requests;
-    if (!r.data || r.transferLength != 512) return false;
+    if (!r.data || r.transferLength != 512) return Outcome::Fail("not understood");
     if (r.cdb[0] == 0x28) {
       const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
       if (lba != cmd::kSpiReplyLba) return InstantDevice::Scsi(h, r);
       std::memcpy(r.data, flash.data() + readAddr_, 512);
       r.transferred = 512;
-      return true;
+      return Outcome::Ok();
     }
-    if (r.cdb[0] != 0x2A || r.data[0] != cmd::kSignature0) return false;
+    if (r.cdb[0] != 0x2A || r.data[0] != cmd::kSignature0) return Outcome::Fail("not understood");
     const uint32_t a = static_cast<uint32_t>(r.data[4] << 16 | r.data[5] << 8 | r.data[6]) % kFlashImageLength;
     switch (r.data[cmd::kCode]) {
       case cmd::kSpiRead: readAddr_ = a & ~511u; break;
@@ -116,7 +116,7 @@ class InstantFlash final : public sim::InstantDevice {
         break;
       default: break;
     }
-    return true;
+    return Outcome::Ok();
   }
 
  private:

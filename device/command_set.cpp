@@ -10,13 +10,21 @@ namespace raid {
 namespace {
 // "Error code 201" for block 20: the block number and the digit 1.
 std::string WriteFailureText(uint32_t lba) { return "Error code " + std::to_string(lba) + "1"; }
+
+// Whether a request of a longer operation succeeded; a failure's text
+// replaces `failure`, so the operation shows the last request that failed.
+bool KeepFailure(const Outcome& o, std::string& failure) {
+  if (!o.ok() && !o.error().empty()) failure = o.error();
+  return o.ok();
+}
 }  // namespace
 
 CommandSet::CommandSet(DeviceIo& io, Clock& clock, DeviceState& state)
     : io_(io), clock_(clock), st_(state), vendor_(*this), block_(*this), ata_(*this) {}
 
 DeviceHandleValue CommandSet::OpenDevice(DeviceId id) {
-  handle_ = io_.Open(id);
+  const Expected<DeviceHandleValue> opened = io_.Open(id);
+  handle_ = opened ? *opened : kInvalidHandle;
   return handle_;
 }
 
@@ -29,7 +37,9 @@ uint32_t CommandSet::NextRandomBlock() { return (static_cast<uint32_t>(rng_()) &
 
 bool CommandSet::Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed) {
   r.transferred = 0;
-  const bool ok = io_.Scsi(h, r);
+  // Why a request failed is not shown: the caller's status-bar text says
+  // which request it was.
+  const bool ok = io_.Scsi(h, r).ok();
   if (r.direction != DataDirection::In) return ok;
   // Bytes that did not arrive read as zero, never as what the buffer held
   // before; a reply too short for the bytes its caller reads has failed.
@@ -57,12 +67,13 @@ bool CommandSet::InquiryDevice(DeviceHandleValue h, uint8_t* buffer) {
 bool CommandSet::AtaCommand(DeviceHandleValue h, AtaRegisters& regs, uint8_t* buffer, uint32_t sectors) {
   if (regs.command == 0xEC) {
     // The bridge is asked to look at its bus again before IDENTIFY.
-    io_.RescanBus(h);
+    // A bridge that cannot rescan is asked anyway.
+    (void)io_.RescanBus(h);
     clock_.Sleep(500);
   }
   try {
     ReplyStatus status;
-    return io_.Ata(h, regs, buffer, sectors, status);
+    return io_.Ata(h, regs, buffer, sectors, status).ok();
   } catch (const std::bad_alloc&) {
     memoryShort_ = true;
     return false;
@@ -101,10 +112,9 @@ SpiTransport& CommandSet::TransportFor(uint32_t flags) {
   return ata_;
 }
 
-bool CommandSet::SendCommand(uint32_t lba, std::string& failure) {
-  if (WriteSectors(handle_, lba, Block.Bytes().data(), 1)) return true;
-  failure = WriteFailureText(lba);
-  return false;
+Outcome CommandSet::SendCommand(uint32_t lba) {
+  if (WriteSectors(handle_, lba, Block.Bytes().data(), 1)) return Outcome::Ok();
+  return Outcome::Fail(WriteFailureText(lba));
 }
 
 DeviceResult CommandSet::OpenFlashEnclosure(uint16_t slot, bool enterSpiMode) {
@@ -115,10 +125,9 @@ DeviceResult CommandSet::OpenFlashEnclosure(uint16_t slot, bool enterSpiMode) {
   CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
   transport_ = &TransportFor(flags);
   if (OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
-  std::string failure;
-  if (enterSpiMode && !transport_->Control(spi_control::kEnter, failure)) {
+  if (const Outcome entered = enterSpiMode ? transport_->Control(spi_control::kEnter) : Outcome::Ok(); !entered) {
     CloseDevice();
-    DeviceResult r = DeviceResult::RequestFailed(failure);
+    DeviceResult r = DeviceResult::RequestFailed(entered.error());
     r.outOfMemory = memoryShort_;
     return r;
   }
@@ -126,8 +135,8 @@ DeviceResult CommandSet::OpenFlashEnclosure(uint16_t slot, bool enterSpiMode) {
 }
 
 DeviceResult CommandSet::CloseSpi(bool lowArea, bool ok, std::string failure) {
-  if (lowArea && !transport_->Control(spi_control::kCloseLowArea, failure)) ok = false;
-  if (!transport_->Control(spi_control::kLeave, failure)) ok = false;
+  if (lowArea && !KeepFailure(transport_->Control(spi_control::kCloseLowArea), failure)) ok = false;
+  if (!KeepFailure(transport_->Control(spi_control::kLeave), failure)) ok = false;
   CloseDevice();
   if (ok) return DeviceResult::Success();
   // Stopped at a request boundary with nothing failing: nothing to show.
@@ -143,14 +152,14 @@ DeviceResult CommandSet::WalkFlash(uint16_t slot, uint32_t address, uint32_t cou
   if (!opened) return opened;
   // Below 0xC000 the controller takes writes only while that area is open.
   const bool lowArea = lowAreaGate && address < kProtectedAreaEnd;
-  std::string failure;
-  bool ok = !lowArea || transport_->Control(spi_control::kOpenLowArea, failure);
+  std::string failure;  // of the last request that failed
+  bool ok = !lowArea || KeepFailure(transport_->Control(spi_control::kOpenLowArea), failure);
   for (uint32_t off = 0; off < count && ok; off += stride) {
     if (StopRequested) {
       ok = false;
       break;
     }
-    ok = step(address + off, off, failure);
+    ok = KeepFailure(step(address + off, off), failure);
     if (ok && (off + stride) % bytesPerProgress == 0) ++ProgressValue;
     if (BetweenRequests) BetweenRequests();
   }
@@ -159,22 +168,20 @@ DeviceResult CommandSet::WalkFlash(uint16_t slot, uint32_t address, uint32_t cou
 
 DeviceResult CommandSet::ReadSpi(uint16_t slot, uint32_t address, uint32_t count, uint8_t* buffer) {
   if (!buffer || count % 512 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(slot, address, count, 512, 512, false, [&](uint32_t a, uint32_t off, std::string& failure) {
-    return transport_->ReadBlock(a, buffer + off, failure);
-  });
+  return WalkFlash(slot, address, count, 512, 512, false,
+                   [&](uint32_t a, uint32_t off) { return transport_->ReadBlock(a, buffer + off); });
 }
 
 DeviceResult CommandSet::WriteSpi(uint16_t slot, uint32_t address, uint32_t count, const uint8_t* data) {
   if (!data || count % 256 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
-  return WalkFlash(slot, address, count, 256, 512, true, [&](uint32_t a, uint32_t off, std::string& failure) {
-    return transport_->WritePage(a, data + off, failure);
-  });
+  return WalkFlash(slot, address, count, 256, 512, true,
+                   [&](uint32_t a, uint32_t off) { return transport_->WritePage(a, data + off); });
 }
 
 DeviceResult CommandSet::EraseSpi(uint16_t slot, uint32_t address, uint32_t count) {
   if (count % 4096 != 0) return DeviceResult::Failed(DeviceFailure::Silent);
   return WalkFlash(slot, address, count, 4096, 4096, true,
-                   [&](uint32_t a, uint32_t, std::string& failure) { return transport_->EraseSector(a, failure); });
+                   [&](uint32_t a, uint32_t) { return transport_->EraseSector(a); });
 }
 
 DeviceResult CommandSet::SpiControl(uint16_t slot, uint8_t request) {
@@ -182,11 +189,10 @@ DeviceResult CommandSet::SpiControl(uint16_t slot, uint8_t request) {
     return DeviceResult::Failed(DeviceFailure::Silent);
   DeviceResult r = OpenFlashEnclosure(slot, false);
   if (!r) return r;
-  std::string failure;
-  const bool ok = transport_->Control(request, failure);
+  const Outcome done = transport_->Control(request);
   CloseDevice();
-  if (ok) return DeviceResult::Success();
-  r = DeviceResult::RequestFailed(failure);
+  if (done) return DeviceResult::Success();
+  r = DeviceResult::RequestFailed(done.error());
   r.outOfMemory = memoryShort_;
   return r;
 }
@@ -195,10 +201,9 @@ DeviceResult CommandSet::ReadStatusSector(uint32_t flags, uint8_t* buffer) {
   if (!buffer) return DeviceResult::Failed(DeviceFailure::Silent);
   if (OpenDevice(drive_flags::Drive(flags)) == kInvalidHandle) return DeviceResult::Failed(DeviceFailure::InvalidDrive);
   if (flags & drive_flags::kVendor) CdbShift = (flags & drive_flags::kVendorShift) ? 1 : 0;
-  std::string failure;
-  const bool ok = TransportFor(flags).ReadStatus(buffer, failure);
+  const Outcome read = TransportFor(flags).ReadStatus(buffer);
   CloseDevice();
-  return ok ? DeviceResult::Success() : DeviceResult::RequestFailed(failure);
+  return read ? DeviceResult::Success() : DeviceResult::RequestFailed(read.error());
 }
 
 DeviceResult CommandSet::ReadSlotStatus(uint8_t slot, uint8_t* buffer) {
@@ -216,8 +221,8 @@ DeviceResult CommandSet::OpenSlot(uint8_t slot) {
 }
 
 DeviceResult CommandSet::SendCommandSector() {
-  std::string failure;
-  return SendCommand(cmd::kCommandBlockLba, failure) ? DeviceResult::Success() : DeviceResult::RequestFailed(failure);
+  const Outcome sent = SendCommand(cmd::kCommandBlockLba);
+  return sent ? DeviceResult::Success() : DeviceResult::RequestFailed(sent.error());
 }
 
 }  // namespace raid

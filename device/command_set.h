@@ -108,16 +108,18 @@ class CommandSet {
   // Sends one SCSI request; `needed` bytes of a data-in reply must arrive.
   bool Execute(DeviceHandleValue h, ScsiRequest& r, uint32_t needed = UINT32_MAX);
   // Writes Block to `lba`; the failure text names the block.
-  bool SendCommand(uint32_t lba, std::string& failure);
+  Outcome SendCommand(uint32_t lba);
   // Opens the enclosure in `slot` for a flash operation and, when asked,
   // enters SPI access mode.
   DeviceResult OpenFlashEnclosure(uint16_t slot, bool enterSpiMode);
-  // The address walk shared by the three flash operations.
+  // The address walk shared by the three flash operations: step(address,
+  // offset) carries out one request and returns its Outcome.
   template <typename Step>
   DeviceResult WalkFlash(uint16_t slot, uint32_t address, uint32_t count, uint32_t stride, uint32_t bytesPerProgress,
                          bool lowAreaGate, Step step);
   // Leaves SPI mode (closing the low area first when it was opened) and
-  // closes the drive; a failure there fails the operation too.
+  // closes the drive; a failure there fails the operation too. `failure` is
+  // the text of the last request that failed so far.
   DeviceResult CloseSpi(bool lowArea, bool ok, std::string failure);
 
   DeviceIo& io_;

@@ -29,10 +29,10 @@ int DriveDetector::CountPhysicalDrives() {
   int n = 0;
   for (uint8_t d = 0; d < kPhysicalDrives; ++d) {
     progress_.BetweenRequests();
-    const DeviceHandleValue h = io_.Open(d);
-    if (h == kInvalidHandle) continue;
+    const Expected<DeviceHandleValue> h = io_.Open(d);
+    if (!h) continue;
     ++n;
-    io_.Close(h);
+    io_.Close(*h);
   }
   return n;
 }
@@ -49,18 +49,17 @@ void DriveDetector::FillVolumeTable() {
     v.Letter = DriveLetters[i];
     v.DriveType = static_cast<uint8_t>(io_.DriveTypeOf(v.Letter));
     v.Name = io_.VolumeName(v.Letter);
-    const DeviceHandleValue h = io_.Open(static_cast<DeviceId>(v.Letter));
-    if (h == kInvalidHandle) {
+    const Expected<DeviceHandleValue> h = io_.Open(static_cast<DeviceId>(v.Letter));
+    if (!h) {
       v.DriveType = 255;
       continue;
     }
-    VolumeExtent e;
-    if (io_.DiskExtents(h, e)) {
-      v.DiskNumber = e.diskNumber;
-      v.StartingOffset = e.startingOffset;
-      v.ExtentLength = e.extentLength;
+    if (const Expected<VolumeExtent> e = io_.DiskExtents(*h)) {
+      v.DiskNumber = e->diskNumber;
+      v.StartingOffset = e->startingOffset;
+      v.ExtentLength = e->extentLength;
     }
-    io_.Close(h);
+    io_.Close(*h);
   }
 }
 

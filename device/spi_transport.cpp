@@ -10,24 +10,21 @@ namespace raid {
 
 // Vendor CDBs.
 
-bool VendorTransport::ReadBlock(uint32_t address, uint8_t* destination, std::string& failure) {
-  if (cs_.VendorCommand(1, destination, address)) return true;
-  failure = "Read SPI Error USB";
-  return false;
+Outcome VendorTransport::ReadBlock(uint32_t address, uint8_t* destination) {
+  if (cs_.VendorCommand(1, destination, address)) return Outcome::Ok();
+  return Outcome::Fail("Read SPI Error USB");
 }
 
-bool VendorTransport::WritePage(uint32_t address, const uint8_t* page, std::string& failure) {
+Outcome VendorTransport::WritePage(uint32_t address, const uint8_t* page) {
   uint8_t copy[256];
   std::memcpy(copy, page, sizeof copy);
-  if (cs_.VendorCommand(2, copy, address)) return true;
-  failure = "Write SPI Error USB";
-  return false;
+  if (cs_.VendorCommand(2, copy, address)) return Outcome::Ok();
+  return Outcome::Fail("Write SPI Error USB");
 }
 
-bool VendorTransport::EraseSector(uint32_t address, std::string& failure) {
-  if (cs_.VendorCommand(3, cs_.ScratchSector.data(), address)) return true;
-  failure = "Erase SPI Error USB";
-  return false;
+Outcome VendorTransport::EraseSector(uint32_t address) {
+  if (cs_.VendorCommand(3, cs_.ScratchSector.data(), address)) return Outcome::Ok();
+  return Outcome::Fail("Erase SPI Error USB");
 }
 
 bool VendorTransport::SearchStatusRecord(uint8_t* buffer) {
@@ -50,15 +47,14 @@ bool VendorTransport::SearchStatusRecord(uint8_t* buffer) {
   return true;
 }
 
-bool VendorTransport::ReadStatus(uint8_t* destination, std::string& failure) {
-  if (SearchStatusRecord(destination)) return true;
-  failure = "Read Error for USB";
-  return false;
+Outcome VendorTransport::ReadStatus(uint8_t* destination) {
+  if (SearchStatusRecord(destination)) return Outcome::Ok();
+  return Outcome::Fail("Read Error for USB");
 }
 
 // Block commands.
 
-bool BlockTransport::Control(uint8_t request, std::string& failure) {
+Outcome BlockTransport::Control(uint8_t request) {
   uint8_t code = 0, arg = 0;
   switch (request) {
     case spi_control::kLeave:
@@ -85,65 +81,61 @@ bool BlockTransport::Control(uint8_t request, std::string& failure) {
       code = cmd::kSpiMode10;
       arg = 1;
       break;
-    default: return false;
+    default: return Outcome::Fail({});  // not a control: nothing to show
   }
   cs_.Block.SetHeader(code, arg);
-  return cs_.SendCommand(cs_.NextRandomBlock(), failure);
+  return cs_.SendCommand(cs_.NextRandomBlock());
 }
 
-bool BlockTransport::RequestRead(uint32_t address, std::string& failure) {
+Outcome BlockTransport::RequestRead(uint32_t address) {
   cs_.Block.SetHeader(cmd::kSpiRead, 3);
   cs_.Block.SetAddress(address);
-  return cs_.SendCommand(cs_.NextRandomBlock(), failure);
+  return cs_.SendCommand(cs_.NextRandomBlock());
 }
 
-bool BlockTransport::ReadBlock(uint32_t address, uint8_t* destination, std::string& failure) {
-  if (!RequestRead(address, failure)) return false;
-  if (cs_.ReadSectors(cs_.handle_, cmd::kSpiReplyLba, destination, 1)) return true;
-  failure = "Error code 600";
-  return false;
+Outcome BlockTransport::ReadBlock(uint32_t address, uint8_t* destination) {
+  if (Outcome asked = RequestRead(address); !asked) return asked;
+  if (cs_.ReadSectors(cs_.handle_, cmd::kSpiReplyLba, destination, 1)) return Outcome::Ok();
+  return Outcome::Fail("Error code 600");
 }
 
-bool BlockTransport::WritePage(uint32_t address, const uint8_t* page, std::string& failure) {
+Outcome BlockTransport::WritePage(uint32_t address, const uint8_t* page) {
   CommandBlock& b = cs_.Block;
   b.SetHeader(cmd::kSpiWrite, 2);
   b.SetAddress(address);
   std::memcpy(&b.Bytes()[cmd::kPayload], page, 256);
   b.Bytes()[cmd::kWriteMark] = cmd::kWriteMarkValue;
   b.UpdateChecksum();
-  return cs_.SendCommand(cmd::kCommandBlockLba, failure);
+  return cs_.SendCommand(cmd::kCommandBlockLba);
 }
 
-bool BlockTransport::EraseSector(uint32_t address, std::string& failure) {
+Outcome BlockTransport::EraseSector(uint32_t address) {
   cs_.Block.SetHeader(cmd::kSpiErase, 0x20);
   cs_.Block.SetAddress(address);
-  return cs_.SendCommand(cmd::kCommandBlockLba, failure);
+  return cs_.SendCommand(cmd::kCommandBlockLba);
 }
 
-bool BlockTransport::ReadStatus(uint8_t* destination, std::string& failure) {
-  if (cs_.ReadSectors(cs_.handle_, cmd::kStatusLba, destination, 1)) return true;
-  failure = "Error code 330";
-  return false;
+Outcome BlockTransport::ReadStatus(uint8_t* destination) {
+  if (cs_.ReadSectors(cs_.handle_, cmd::kStatusLba, destination, 1)) return Outcome::Ok();
+  return Outcome::Fail("Error code 330");
 }
 
 // ATA command 0x88.
 
-bool AtaTransport::Control(uint8_t request, std::string& failure) {
+Outcome AtaTransport::Control(uint8_t request) {
   AtaRegisters regs;
   regs.features = request;
   regs.command = 0x88;
-  if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return true;
-  failure = "VU command 0x88 FEA " + HexByte(request) + " Error";
-  return false;
+  if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return Outcome::Ok();
+  return Outcome::Fail("VU command 0x88 FEA " + HexByte(request) + " Error");
 }
 
-bool AtaTransport::RequestRead(uint32_t address, std::string& failure) {
+Outcome AtaTransport::RequestRead(uint32_t address) {
   AtaRegisters regs{
       0x01, 0,   static_cast<uint8_t>(address), static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address >> 16),
       0xE0, 0x88};
-  if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return true;
-  failure = "VU command 0x88 FEA 0x01 Read Error";
-  return false;
+  if (cs_.AtaCommand(cs_.handle_, regs, nullptr, 0)) return Outcome::Ok();
+  return Outcome::Fail("VU command 0x88 FEA 0x01 Read Error");
 }
 
 }  // namespace raid

@@ -2,11 +2,13 @@
 // record through an open drive, one class each: vendor CDBs, block commands
 // carrying the command sector, and ATA command 0x88 with the command sector
 // for writes. The command set walks the flash once over these requests;
-// each request leaves the status-bar text of its failure in `failure`.
+// a request that fails says so with the status-bar text of its failure.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/outcome.h"
 
 namespace raid {
 
@@ -17,15 +19,15 @@ class SpiTransport {
   explicit SpiTransport(CommandSet& cs) : cs_(cs) {}
   virtual ~SpiTransport() = default;
   // An SPI mode control (spi_control::k...).
-  virtual bool Control(uint8_t request, std::string& failure) = 0;
+  virtual Outcome Control(uint8_t request) = 0;
   // 512 bytes from the flash at `address`.
-  virtual bool ReadBlock(uint32_t address, uint8_t* destination, std::string& failure) = 0;
+  virtual Outcome ReadBlock(uint32_t address, uint8_t* destination) = 0;
   // One 256-byte page programmed at `address`.
-  virtual bool WritePage(uint32_t address, const uint8_t* page, std::string& failure) = 0;
+  virtual Outcome WritePage(uint32_t address, const uint8_t* page) = 0;
   // The 4 KiB sector at `address` erased.
-  virtual bool EraseSector(uint32_t address, std::string& failure) = 0;
+  virtual Outcome EraseSector(uint32_t address) = 0;
   // The controller's 512-byte status record.
-  virtual bool ReadStatus(uint8_t* destination, std::string& failure) = 0;
+  virtual Outcome ReadStatus(uint8_t* destination) = 0;
 
  protected:
   CommandSet& cs_;
@@ -36,11 +38,11 @@ class SpiTransport {
 class VendorTransport final : public SpiTransport {
  public:
   using SpiTransport::SpiTransport;
-  bool Control(uint8_t, std::string&) override { return true; }
-  bool ReadBlock(uint32_t address, uint8_t* destination, std::string& failure) override;
-  bool WritePage(uint32_t address, const uint8_t* page, std::string& failure) override;
-  bool EraseSector(uint32_t address, std::string& failure) override;
-  bool ReadStatus(uint8_t* destination, std::string& failure) override;
+  Outcome Control(uint8_t) override { return Outcome::Ok(); }
+  Outcome ReadBlock(uint32_t address, uint8_t* destination) override;
+  Outcome WritePage(uint32_t address, const uint8_t* page) override;
+  Outcome EraseSector(uint32_t address) override;
+  Outcome ReadStatus(uint8_t* destination) override;
 
  private:
   bool SearchStatusRecord(uint8_t* destination);
@@ -52,16 +54,16 @@ class VendorTransport final : public SpiTransport {
 class BlockTransport : public SpiTransport {
  public:
   using SpiTransport::SpiTransport;
-  bool Control(uint8_t request, std::string& failure) override;
-  bool ReadBlock(uint32_t address, uint8_t* destination, std::string& failure) override;
-  bool WritePage(uint32_t address, const uint8_t* page, std::string& failure) override;
-  bool EraseSector(uint32_t address, std::string& failure) override;
-  bool ReadStatus(uint8_t* destination, std::string& failure) override;
+  Outcome Control(uint8_t request) override;
+  Outcome ReadBlock(uint32_t address, uint8_t* destination) override;
+  Outcome WritePage(uint32_t address, const uint8_t* page) override;
+  Outcome EraseSector(uint32_t address) override;
+  Outcome ReadStatus(uint8_t* destination) override;
 
  protected:
   // Asks the controller for the block at `address` before it is read at
   // block 60.
-  virtual bool RequestRead(uint32_t address, std::string& failure);
+  virtual Outcome RequestRead(uint32_t address);
 };
 
 // ATA: controls and read addresses go as command 0x88 with the request in
@@ -69,10 +71,10 @@ class BlockTransport : public SpiTransport {
 class AtaTransport final : public BlockTransport {
  public:
   using BlockTransport::BlockTransport;
-  bool Control(uint8_t request, std::string& failure) override;
+  Outcome Control(uint8_t request) override;
 
  protected:
-  bool RequestRead(uint32_t address, std::string& failure) override;
+  Outcome RequestRead(uint32_t address) override;
 };
 
 }  // namespace raid

@@ -52,10 +52,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     while (at < size && data[at] != '\n') line.push_back(static_cast<char>(data[at++]));
     if (at < size) ++at;
   }
-  uint32_t v = 0;
-  std::string problem;
   for (const auto& line : lines) {
-    if (ReadNumberText(line, 0xFFFF, v, problem) && v > 0xFFFF) std::abort();
+    const Expected<uint32_t> v = ReadNumberText(line, 0xFFFF);
+    if (v ? *v > 0xFFFF : v.error().empty()) std::abort();
     (void)CodeTypeFromName(line);
     (void)IsBootLoaderName(line);
     (void)BinFileName(line);
@@ -86,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     files[name] = std::move(bytes);
     b.AddFiles({name});
   }
-  if (subs > 0) (void)b.SetCodeType(1, lines[4], problem);
+  if (subs > 0) (void)b.SetCodeType(1, lines[4]);
   if (control & 0x40) b.MoveDown(1);
 
   FillerGenerator gen(12345);

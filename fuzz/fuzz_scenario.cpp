@@ -1,9 +1,10 @@
-// Scenario files are user input: any bytes give a scenario or a
-// ScenarioError, never a crash, a hang or another exception. A scenario that
+// Scenario files are user input: any bytes give a scenario or an error
+// text, never a crash, a hang or an exception. A scenario that
 // parses is then run: every drive is opened and read, and the whole timeline
 // is played out, so every value the parser let through is used.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "device/requests.h"
@@ -12,26 +13,27 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace raid;
-  sim::ScenarioSpec sc;
-  try {
-    sc = sim::ParseScenario(std::string(reinterpret_cast<const char*>(data), size));
-  } catch (const sim::ScenarioError&) {
+  Expected<sim::ScenarioSpec> parsed = sim::ParseScenario(std::string(reinterpret_cast<const char*>(data), size));
+  if (!parsed) {
+    if (parsed.error().empty()) std::abort();
     return 0;
   }
+  const sim::ScenarioSpec sc = std::move(*parsed);
   ManualClock clock;
   sim::SimDeviceIo io(clock, sc);
   auto readAll = [&] {
     for (DeviceId d = 0; d < 10; ++d) {
-      const DeviceHandleValue h = io.Open(d);
-      if (h == kInvalidHandle) continue;
+      const Expected<DeviceHandleValue> opened = io.Open(d);
+      if (!opened) continue;
+      const DeviceHandleValue h = *opened;
       Sector s{};
       for (uint32_t lba : {58u, 33u}) {
         ScsiRequest r = MakeRead10(lba, 1, s.data());
-        io.Scsi(h, r);
+        (void)io.Scsi(h, r);
       }
       uint8_t inquiry[36] = {};
       ScsiRequest q = MakeInquiry(inquiry);
-      io.Scsi(h, q);
+      (void)io.Scsi(h, q);
       io.Close(h);
     }
     for (char letter = 'A'; letter <= 'Z'; ++letter) io.DriveTypeOf(letter);

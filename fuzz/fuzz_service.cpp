@@ -26,12 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const nlohmann::json a = nlohmann::json::parse(answers[0], nullptr, false);
     if (a.is_discarded() || !a.is_object() || !a.contains("ok") || !a["ok"].is_boolean()) std::abort();
     if (!a["ok"].get<bool>() && (!a.contains("error") || a["error"].get<std::string>().empty())) std::abort();
-    ServiceRequest r;
-    std::string why;
-    const bool parsed = ParseServiceRequest(line, r, why);
+    const Expected<ServiceRequest> parsed = ParseServiceRequest(line);
     if (a["ok"].get<bool>()) {
-      if (!parsed || (!greeted && r.op != "hello")) std::abort();
-      if (r.op == "hello") greeted = true;
+      if (!parsed || (!greeted && parsed->op != "hello")) std::abort();
+      if (parsed->op == "hello") greeted = true;
     }
     start = nl + 1;
   }

@@ -24,14 +24,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   const std::string text(reinterpret_cast<const char*>(data), size);
-  SettingsValues values;
-  std::string error;
-  if (!ParseSettingsFile(text, values, error)) {
-    if (error.empty()) std::abort();
+  const Expected<SettingsValues> parsed = ParseSettingsFile(text);
+  if (!parsed) {
+    if (parsed.error().empty()) std::abort();
     return 0;
   }
-  SettingsValues back;
-  if (!ParseSettingsFile(FormatSettingsFile(values), back, error) || back != values) std::abort();
+  const SettingsValues& values = *parsed;
+  const Expected<SettingsValues> back = ParseSettingsFile(FormatSettingsFile(values));
+  if (!back || *back != values) std::abort();
   MemorySettingsStore store;
   store.exists = true;
   store.values = values;
@@ -39,8 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   store.values["FilePath"] = {SettingsType::String, "/nonexistent-raidgui-fuzz/", 0, {}};
   MailSettingsState s;
   std::atomic<uint8_t> flags{1};
-  const SettingsResult r = LoadMailSettings(store, s, flags);
+  const Outcome r = LoadMailSettings(store, s, flags);
   if (flags.load() != 0) std::abort();
-  if (r.ok && s.MailRecipients.size() > kMaxRecipients) std::abort();
+  if (r.ok() && s.MailRecipients.size() > kMaxRecipients) std::abort();
   return 0;
 }

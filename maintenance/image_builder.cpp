@@ -106,36 +106,24 @@ struct NumericField {
 
 }  // namespace
 
-bool ReadNumberText(std::string_view text, uint32_t max, uint32_t& value, std::string& problem) {
+Expected<uint32_t> ReadNumberText(std::string_view text, uint32_t max) {
+  using Result = Expected<uint32_t>;
   std::string t = Trim(text);
   for (char& c : t) c = Upper(c);
   const std::string shown = "\"" + std::string(Trim(text)) + "\"";
   const char* kind = "type a decimal number, or a hexadecimal one ending in \"h\"";
-  if (t.empty()) {
-    problem = "is empty: " + std::string(kind);
-    return false;
-  }
+  if (t.empty()) return Result::Fail("is empty: " + std::string(kind));
   const bool hex = t.back() == 'H';
   if (hex) t.pop_back();
-  if (t.empty()) {
-    problem = shown + " has no digits before \"h\"";
-    return false;
-  }
+  if (t.empty()) return Result::Fail(shown + " has no digits before \"h\"");
   uint64_t v = 0;
   for (char c : t) {
     const int d = hex ? HexDigit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
-    if (d < 0) {
-      problem = shown + " is not a number: " + kind;
-      return false;
-    }
+    if (d < 0) return Result::Fail(shown + " is not a number: " + kind);
     v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
-    if (v > max) {
-      problem = shown + " is larger than " + std::to_string(max);
-      return false;
-    }
+    if (v > max) return Result::Fail(shown + " is larger than " + std::to_string(max));
   }
-  value = static_cast<uint32_t>(v);
-  return true;
+  return static_cast<uint32_t>(v);
 }
 
 std::string UpperFileName(const std::string& path) {
@@ -244,19 +232,14 @@ bool ImageBuilder::MoveDown(int index) {
   return true;
 }
 
-bool ImageBuilder::SetCodeType(int index, const std::string& text, std::string& problem) {
-  if (index < 1 || index > count_) return false;
-  uint32_t v = 0;
-  if (!ReadNumberText(text, 0xFF, v, problem)) {
-    problem = "Code Type: " + problem;
-    return false;
-  }
-  if (v == 0xFF) {
-    problem = "Code Type: FFh marks an unused directory entry; give the sub-code another code type";
-    return false;
-  }
-  entries_[static_cast<size_t>(index)].codeType = static_cast<uint8_t>(v);
-  return true;
+Outcome ImageBuilder::SetCodeType(int index, const std::string& text) {
+  if (index < 1 || index > count_) return Outcome::Fail({});
+  const Expected<uint32_t> v = ReadNumberText(text, 0xFF);
+  if (!v) return Outcome::Fail("Code Type: " + v.error());
+  if (*v == 0xFF)
+    return Outcome::Fail("Code Type: FFh marks an unused directory entry; give the sub-code another code type");
+  entries_[static_cast<size_t>(index)].codeType = static_cast<uint8_t>(*v);
+  return Outcome::Ok();
 }
 
 bool ImageBuilder::SetUpdateFlag(int index, bool update) {
@@ -309,12 +292,13 @@ BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& fi
   };
   uint32_t values[4] = {};
   for (size_t i = 0; i < 4; ++i) {
-    std::string problem;
-    if (!ReadNumberText(s.*(kFields[i].text), kFields[i].max, values[i], problem)) {
+    const Expected<uint32_t> v = ReadNumberText(s.*(kFields[i].text), kFields[i].max);
+    if (!v) {
       r.field = kFields[i].field;
-      r.error = ErrorBox(FieldName(r.field) + ": " + problem + ".");
+      r.error = ErrorBox(FieldName(r.field) + ": " + v.error() + ".");
       return r;
     }
+    values[i] = *v;
   }
   const auto [fanSupported, fanLimit, thermalSupported, thermalLimit] = values;
   if (!s.autoSize && (s.sizeChoice < 0 || s.sizeChoice >= static_cast<int>(kImageSizes.size()))) {
@@ -461,7 +445,7 @@ BuildResult ImageBuilder::Assemble(const BuilderSettings& s, FillerGenerator& fi
   return r;
 }
 
-FileResult SaveImageFile(const std::string& path, std::span<const uint8_t> image) {
+Outcome SaveImageFile(const std::string& path, std::span<const uint8_t> image) {
   return ReplaceFile(path, std::string(reinterpret_cast<const char*>(image.data()), image.size()));
 }
 

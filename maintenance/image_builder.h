@@ -28,6 +28,7 @@
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/user_interface.h"
+#include "platform/outcome.h"
 
 namespace raid {
 
@@ -76,8 +77,8 @@ constexpr uint32_t kChecksum = 254;
 // "H" makes the characters before it hexadecimal, otherwise the text is
 // decimal. Blanks around the text are ignored. An empty text, a character
 // that is no digit of the number's base and a value above max are refused
-// with problem saying which; value is set only on success.
-bool ReadNumberText(std::string_view text, uint32_t max, uint32_t& value, std::string& problem);
+// with the error saying which.
+Expected<uint32_t> ReadNumberText(std::string_view text, uint32_t max);
 
 // Upper-cased name without its folder.
 std::string UpperFileName(const std::string& path);
@@ -184,7 +185,8 @@ class ImageBuilder {
   bool MoveDown(int index);
   // In-cell edits of a sub-code (entries 1..n). The code type is read by the
   // number rule, 0 to 0xFE (0xFF marks an unused directory entry).
-  bool SetCodeType(int index, const std::string& text, std::string& problem);
+  // Fails with the reason (none when there is no such sub-code).
+  Outcome SetCodeType(int index, const std::string& text);
   bool SetUpdateFlag(int index, bool update);
 
   // StringGrid1: 12 rows, 4 columns; row 0 and column 0 are the titles.
@@ -205,6 +207,6 @@ class ImageBuilder {
 
 // Writes the image to path whole, through a new file renamed over the old
 // one, so a failed save leaves no half-written image behind.
-FileResult SaveImageFile(const std::string& path, std::span<const uint8_t> image);
+Outcome SaveImageFile(const std::string& path, std::span<const uint8_t> image);
 
 }  // namespace raid

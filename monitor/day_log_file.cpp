@@ -6,14 +6,13 @@ namespace raid {
 
 bool FileExists(const std::string& path) { return StatNoFollow(path).regular; }
 
-FileResult ReadTextLines(const std::string& path, std::vector<std::string>& lines, uint64_t maxBytes,
-                         FileStamp* stamp) {
+Outcome ReadTextLines(const std::string& path, std::vector<std::string>& lines, uint64_t maxBytes, FileStamp* stamp) {
   // The stamp is taken before the read: a change made during the read then
   // shows as a difference at the next look.
   if (stamp) *stamp = StatNoFollow(path);
   std::string text;
-  const FileResult r = ReadPlainFile(path, maxBytes, text);
-  if (!r.ok) return r;
+  const Outcome r = ReadPlainFile(path, maxBytes, text);
+  if (!r.ok()) return r;
   std::vector<std::string> out;
   size_t start = 0;
   for (size_t i = 0; i < text.size(); ++i) {
@@ -25,7 +24,7 @@ FileResult ReadTextLines(const std::string& path, std::vector<std::string>& line
   }
   if (start < text.size()) out.emplace_back(text, start);
   lines = std::move(out);
-  return {true, {}};
+  return Outcome::Ok();
 }
 
 std::string JoinCrLf(const std::vector<std::string>& lines) {
@@ -40,7 +39,7 @@ std::string JoinCrLf(const std::vector<std::string>& lines) {
   return text;
 }
 
-FileResult WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, FileStamp* written) {
+Outcome WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines, FileStamp* written) {
   return ReplaceFile(path, JoinCrLf(lines), written);
 }
 

@@ -19,11 +19,11 @@ constexpr uint64_t kMaxDayLogBytes = 64ull * 1024 * 1024;
 bool FileExists(const std::string& path);
 // Reads the lines of a text file (CR LF, LF or CR ends; a last line without
 // an end counts). Files above maxBytes and links are refused.
-FileResult ReadTextLines(const std::string& path, std::vector<std::string>& lines, uint64_t maxBytes = kMaxDayLogBytes,
-                         FileStamp* stamp = nullptr);
+Outcome ReadTextLines(const std::string& path, std::vector<std::string>& lines, uint64_t maxBytes = kMaxDayLogBytes,
+                      FileStamp* stamp = nullptr);
 // Replaces the file atomically with the lines, each ended by CR LF.
-FileResult WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines,
-                                FileStamp* written = nullptr);
+Outcome WriteTextLinesAtomic(const std::string& path, const std::vector<std::string>& lines,
+                             FileStamp* written = nullptr);
 // The lines as the file holds them.
 std::string JoinCrLf(const std::vector<std::string>& lines);
 // Moves a file (or a link, never its target) aside to the first free

@@ -26,7 +26,7 @@ void ShowDeviceResult(UserInterface& ui, const DeviceResult& r, bool raisedByPol
       return;
     }
     case DeviceFailure::Request:
-      if (!r.text.empty()) ui.SetPanelText(kMessagePanel, r.text);
+      if (!r.error().empty()) ui.SetPanelText(kMessagePanel, r.error());
       return;
   }
 }

@@ -128,15 +128,15 @@ bool EventLog::SetAside(const std::string& path, const std::string& why) {
 bool EventLog::MergeFromFile(const std::string& path) {
   std::vector<std::string> lines;
   FileStamp stamp;
-  const FileResult r = ReadTextLines(path, lines, kMaxDayLogBytes, &stamp);
-  if (!r.ok) {
-    if (r.error.rfind("larger than", 0) == 0 || r.error.rfind("not a plain file", 0) == 0) {
+  const Outcome r = ReadTextLines(path, lines, kMaxDayLogBytes, &stamp);
+  if (!r.ok()) {
+    if (r.error().rfind("larger than", 0) == 0 || r.error().rfind("not a plain file", 0) == 0) {
       // Too large to hold, or a link: kept whole under another name (a link
       // is moved itself, its target never read), and the day restarts.
-      SetAside(path, r.error);
+      SetAside(path, r.error());
       return false;
     }
-    if (!saveErrorShown_) view_.SetPanelText(kMessagePanel, "Log file cannot be read: " + r.error);
+    if (!saveErrorShown_) view_.SetPanelText(kMessagePanel, "Log file cannot be read: " + r.error());
     saveErrorShown_ = true;
     return false;
   }
@@ -289,10 +289,10 @@ void EventLog::RetryCarried() {
     std::vector<std::string> lines;
     const FileStamp st = StatNoFollow(it->path);
     bool ok = true;
-    if (st.exists) ok = ReadTextLines(it->path, lines).ok;
+    if (st.exists) ok = ReadTextLines(it->path, lines).ok();
     if (ok) {
       lines.insert(lines.end(), it->lines.begin(), it->lines.end());
-      ok = WriteTextLinesAtomic(it->path, lines).ok;
+      ok = WriteTextLinesAtomic(it->path, lines).ok();
     }
     if (ok)
       it = carried_.erase(it);
@@ -343,9 +343,9 @@ void EventLog::Save(const std::string& path) {
     }
   }
   FileStamp written;
-  const FileResult r = WriteTextLinesAtomic(path, dayLog_, &written);
-  if (!r.ok) {
-    SaveFailed(r.error);
+  const Outcome r = WriteTextLinesAtomic(path, dayLog_, &written);
+  if (!r.ok()) {
+    SaveFailed(r.error());
     return;
   }
   savedCount_ = dayLog_.size();

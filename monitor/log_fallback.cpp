@@ -17,17 +17,14 @@ std::string FallbackFolder() {
 FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days, const std::string& folder) {
   FallbackResult r;
   for (const auto& d : days) r.lines += d.lines.size();
-  if (r.lines == 0) {
-    r.ok = true;
-    return r;
-  }
+  if (r.lines == 0) return r;
   if (folder.empty()) {
-    r.error = "no state folder (neither XDG_STATE_HOME nor HOME is set)";
+    r.outcome = Outcome::Fail("no state folder (neither XDG_STATE_HOME nor HOME is set)");
     return r;
   }
-  const FileResult made = MakeFolders(folder);
-  if (!made.ok) {
-    r.error = made.error;
+  const Outcome made = MakeFolders(folder);
+  if (!made.ok()) {
+    r.outcome = made;
     return r;
   }
   for (const auto& d : days) {
@@ -38,37 +35,36 @@ FallbackResult WriteFallbackFiles(const std::vector<EventLog::UnsavedDay>& days,
     // One file per day: a later exit adds to the day's file instead of
     // leaving another one. A name held by anything but a plain file (a
     // link, a folder) or by a file grown too large is passed over.
-    FileResult w{false, "no free name"};
-    for (int n = 1; n < 10000 && !w.ok; ++n) {
+    Outcome w = Outcome::Fail("no free name");
+    for (int n = 1; n < 10000 && !w.ok(); ++n) {
       const std::string path = folder + "/" + name + ".unsaved-" + std::to_string(n);
       if (StatNoFollow(path).exists) {
         std::string before;
-        if (!ReadPlainFile(path, kMaxFallbackBytes, before).ok) continue;
+        if (!ReadPlainFile(path, kMaxFallbackBytes, before).ok()) continue;
         w = ReplaceFile(path, before + text, nullptr, FileAccess::OwnerOnly);
-        if (w.ok) r.files.push_back(path);
+        if (w.ok()) r.files.push_back(path);
         continue;
       }
       w = CreateNewFile(path, text);
-      if (w.ok)
+      if (w.ok())
         r.files.push_back(path);
       else if (StatNoFollow(path).exists)
         continue;  // taken meanwhile: the next name
       else
         break;
     }
-    if (!w.ok) {
-      r.error = folder + ": " + w.error;
+    if (!w.ok()) {
+      r.outcome = Outcome::Fail(folder + ": " + w.error());
       return r;
     }
   }
-  r.ok = true;
   return r;
 }
 
 std::string FallbackMessage(const FallbackResult& r, const std::string& logDir) {
   std::string m =
       std::to_string(r.lines) + (r.lines == 1 ? " log line" : " log lines") + " could not be saved to " + logDir;
-  if (!r.ok) return m + ", nor set aside: " + r.error;
+  if (!r.ok()) return m + ", nor set aside: " + r.error();
   m += r.lines == 1 ? "; it is in " : "; they are in ";
   for (size_t i = 0; i < r.files.size(); ++i) m += (i ? ", " : "") + r.files[i];
   return m;

@@ -6,14 +6,17 @@
 #include <vector>
 
 #include "monitor/event_log.h"
+#include "platform/outcome.h"
 
 namespace raid {
 
 struct FallbackResult {
-  bool ok = false;
+  Outcome outcome;                 // failed: they could not be written anywhere
   size_t lines = 0;                // lines that were not saved to their day file
   std::vector<std::string> files;  // where they are now
-  std::string error;               // why they could not be written anywhere
+
+  bool ok() const { return outcome.ok(); }
+  const std::string& error() const { return outcome.error(); }
 };
 
 // The folder the fallback files go to: <state folder>/raidgui.

@@ -61,21 +61,18 @@ void LogWindowModel::ShowRealTime() {
   TimerEnabled = true;
 }
 
-void LogWindowModel::ViewLogFile(const std::function<std::string()>& chooseFile) {
+Outcome LogWindowModel::ViewLogFile(const std::function<std::string()>& chooseFile) {
   TimerEnabled = false;
-  Error.clear();
   const std::string path = chooseFile ? chooseFile() : std::string();
-  if (path.empty()) return;  // cancelled: text and caption stay, the timer stays off
+  if (path.empty()) return Outcome::Ok();  // cancelled: text and caption stay, the timer stays off
   std::vector<std::string> lines;
-  const FileResult r = ReadTextLines(path, lines);
-  if (!r.ok) {
-    Error = path + ": " + r.error;
-    return;
-  }
+  const Outcome r = ReadTextLines(path, lines);
+  if (!r.ok()) return Outcome::Fail(path + ": " + r.error());
   ClearLines();
   Lines = std::move(lines);
   const size_t slash = path.find_last_of("/\\");
   Caption = "Event log - " + (slash == std::string::npos ? path : path.substr(slash + 1));
+  return Outcome::Ok();
 }
 
 }  // namespace raid

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace raid {
 
 class LogWindowModel {
@@ -22,9 +24,9 @@ class LogWindowModel {
   // "Real Time Log".
   void ShowRealTime();
   // "View Log File": chooseFile returns the chosen path, or "" when the user
-  // cancelled. A file that cannot be read leaves the window as it was and
-  // gives the reason in Error.
-  void ViewLogFile(const std::function<std::string()>& chooseFile);
+  // cancelled (which is no failure). A file that cannot be read leaves the
+  // window as it was and fails with the reason.
+  Outcome ViewLogFile(const std::function<std::string()>& chooseFile);
 
   std::vector<std::string> Lines;  // the window's copy of the lines
   uint64_t LineResets = 0;         // counts the times Lines was cleared
@@ -32,7 +34,6 @@ class LogWindowModel {
   bool Grey = false;
   bool TimerEnabled = false;
   size_t Shown = 0;  // day log lines already copied
-  std::string Error;
 
  private:
   bool Armed() const;

@@ -112,7 +112,7 @@ void MailPage::SelectCell(int grid, int row) {
   }
 }
 
-SettingsResult MailPage::Save() {
+Outcome MailPage::Save() {
   MailPageModel& m = Model;
   if (m.Port.empty()) m.Port = "25";
   if (m.TimeOut.empty()) m.TimeOut = "0";
@@ -152,28 +152,28 @@ SettingsResult MailPage::Save() {
   if (m.Tls != tlsShown_) text(kTlsPolicySetting, TlsPolicyName(m.Tls));
   values.insert(values.end(), extra_.begin(), extra_.end());
   extra_.clear();
-  SettingsResult r = store_.WriteAll(values, !existed);
+  Outcome r = store_.WriteAll(values, !existed);
   s_.SettingsKeyExists = existed || store_.KeyExists();
-  if (!r.ok) return r;
+  if (!r.ok()) return r;
   caFileShown_ = m.CaFile;
   tlsShown_ = m.Tls;
   const TextLines* memos[2][2] = {{&m.FailSubject, &m.FailContents}, {&m.RemoveSubject, &m.RemoveContents}};
   for (int k = 1; k <= 2; ++k) {
-    if (!(r = WriteTemplateFile(SubjectFileName(s_.MailTemplateDir, k), *memos[k - 1][0])).ok) return r;
-    if (!(r = WriteTemplateFile(ContentsFileName(s_.MailTemplateDir, k), *memos[k - 1][1])).ok) return r;
+    if (!(r = WriteTemplateFile(SubjectFileName(s_.MailTemplateDir, k), *memos[k - 1][0])).ok()) return r;
+    if (!(r = WriteTemplateFile(ContentsFileName(s_.MailTemplateDir, k), *memos[k - 1][1])).ok()) return r;
   }
   return {};
 }
 
 bool MailPage::OkClick() {
-  const SettingsResult r = Save();
+  const Outcome r = Save();
   // What reached the store is read back by the next load, also after a
   // failed write.
   flags_ |= mail_request::kReloadSettings;
   s_.MailSettingsLoaded = false;
-  if (!r.ok) {
+  if (!r.ok()) {
     ui_.ShowMessage(
-        {"The mail settings could not be saved: " + r.error, "E-Mail Message", BoxIcon::Error, BoxButtons::Ok});
+        {"The mail settings could not be saved: " + r.error(), "E-Mail Message", BoxIcon::Error, BoxButtons::Ok});
     return false;
   }
   return true;

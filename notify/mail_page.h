@@ -71,7 +71,7 @@ class MailPage {
  private:
   void RefillGrids();
   std::string& Input() { return Model.SubPage == 2 ? Model.RemovePageInput : Model.FailPageInput; }
-  SettingsResult Save();
+  Outcome Save();
 
   MailSettingsState& s_;
   SettingsStore& store_;

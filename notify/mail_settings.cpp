@@ -51,56 +51,56 @@ void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
     s.MailTemplateDir = store.DefaultTemplateDir();
 }
 
-SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
-                                const std::function<void()>& pump) {
+Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
+                         const std::function<void()>& pump) {
   // Settings loaded before stay in use, so notifications still go out.
-  auto fail = [&](SettingsResult r) {
+  auto fail = [&](Outcome r) {
     requestFlags &= static_cast<uint8_t>(~mail_request::kReloadSettings);
-    s.LoadError = r.error;
+    s.LoadError = r.error();
     return r;
   };
   uint32_t count = 0;
-  SettingsResult r = store.ReadDword("ToAddrCount", count);
-  if (!r.ok) return fail(r);
+  Outcome r = store.ReadDword("ToAddrCount", count);
+  if (!r.ok()) return fail(r);
   std::string dir;
-  if (!(r = store.ReadString("FilePath", dir)).ok) return fail(r);
+  if (!(r = store.ReadString("FilePath", dir)).ok()) return fail(r);
   std::vector<std::string> settings;
   for (const char* name : kServerValueNames) {
     std::string v;
-    if (!(r = store.ReadString(name, v)).ok) return fail(r);
+    if (!(r = store.ReadString(name, v)).ok()) return fail(r);
     settings.push_back(v);
   }
   std::vector<uint8_t> bytes;
   bool found = false;
-  if (!(r = store.ReadBinary("ProductID", bytes, found)).ok) return fail(r);
+  if (!(r = store.ReadBinary("ProductID", bytes, found)).ok()) return fail(r);
   PasswordRecord record = s.RecordBuffer;
   if (found) {
     // A record of another length is copied as far as it goes.
     for (size_t i = 0; i < record.size() && i < bytes.size(); ++i) record[i] = bytes[i];
   }
   std::string caFile, tlsText;
-  if (!(r = store.ReadString(kCaFileSetting, caFile)).ok) return fail(r);
-  if (!(r = store.ReadString(kTlsPolicySetting, tlsText)).ok) return fail(r);
+  if (!(r = store.ReadString(kCaFileSetting, caFile)).ok()) return fail(r);
+  if (!(r = store.ReadString(kTlsPolicySetting, tlsText)).ok()) return fail(r);
   // A policy the program does not know is refused rather than read as
   // "auto": it may have been meant to forbid mail without TLS.
   TlsPolicy tls = TlsPolicy::Auto;
   if (!tlsText.empty() && !ParseTlsPolicy(tlsText, tls))
-    return fail({false, std::string("the value \"") + kTlsPolicySetting + "\" in " + store.Location() + " is \"" +
-                            tlsText + "\", not auto, required or implicit"});
+    return fail(Outcome::Fail(std::string("the value \"") + kTlsPolicySetting + "\" in " + store.Location() + " is \"" +
+                              tlsText + "\", not auto, required or implicit"));
   const DecodedPassword pw = DecodePasswordRecord(record);
   settings.push_back(pw.password);
   // At most ten recipients exist; a larger count is a damaged store.
   std::vector<std::string> recipients;
   for (uint32_t j = 0; j < count && j < kMaxRecipients; ++j) {
     std::string a;
-    if (!(r = store.ReadString(RecipientValueName(j), a)).ok) return fail(r);
+    if (!(r = store.ReadString(RecipientValueName(j), a)).ok()) return fail(r);
     recipients.push_back(a);
   }
   std::array<TextLines, 5> subjects, contents;
   for (int k = 1; k <= 4; ++k) {
     if (pump) pump();
-    if (!(r = ReadTemplateFile(SubjectFileName(dir, k), subjects[static_cast<size_t>(k)])).ok) return fail(r);
-    if (!(r = ReadTemplateFile(ContentsFileName(dir, k), contents[static_cast<size_t>(k)])).ok) return fail(r);
+    if (!(r = ReadTemplateFile(SubjectFileName(dir, k), subjects[static_cast<size_t>(k)])).ok()) return fail(r);
+    if (!(r = ReadTemplateFile(ContentsFileName(dir, k), contents[static_cast<size_t>(k)])).ok()) return fail(r);
   }
   s.MailRecipientCount = count;
   s.MailTemplateDir = dir;
@@ -127,12 +127,12 @@ std::string ContentsFileName(const std::string& dir, int category) {
   return dir + "EmailContens " + kMailCategoryNames[category] + ".txt";
 }
 
-SettingsResult ReadTemplateFile(const std::string& path, TextLines& lines) {
+Outcome ReadTemplateFile(const std::string& path, TextLines& lines) {
   lines.clear();
   if (!StatNoFollow(path).exists) return {};
   std::string text;
-  const FileResult f = ReadPlainFile(path, kTemplateMaxBytes, text);
-  if (!f.ok) return {false, "cannot read the mail template " + path + ": " + f.error};
+  const Outcome f = ReadPlainFile(path, kTemplateMaxBytes, text);
+  if (!f.ok()) return Outcome::Fail("cannot read the mail template " + path + ": " + f.error());
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -145,18 +145,18 @@ SettingsResult ReadTemplateFile(const std::string& path, TextLines& lines) {
   return {};
 }
 
-SettingsResult WriteTemplateFile(const std::string& path, const TextLines& lines) {
+Outcome WriteTemplateFile(const std::string& path, const TextLines& lines) {
   if (lines.empty()) {
     std::error_code ec;
     const FileStamp st = StatNoFollow(path);
     if (st.exists && !std::filesystem::remove(path, ec) && ec)
-      return {false, "cannot delete the mail template " + path + ": " + ec.message()};
+      return Outcome::Fail("cannot delete the mail template " + path + ": " + ec.message());
     return {};
   }
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
-  const FileResult f = ReplaceFile(path, text);
-  if (!f.ok) return {false, "cannot write the mail template " + path + ": " + f.error};
+  const Outcome f = ReplaceFile(path, text);
+  if (!f.ok()) return Outcome::Fail("cannot write the mail template " + path + ": " + f.error());
   return {};
 }
 

@@ -67,17 +67,17 @@ void PrepareMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
 // categories. On a read failure nothing in memory changes (settings loaded
 // before stay in use) and the error is returned; the reload request is
 // cleared either way.
-SettingsResult LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
-                                const std::function<void()>& pump = {});
+Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic<uint8_t>& requestFlags,
+                         const std::function<void()>& pump = {});
 
 std::string SubjectFileName(const std::string& dir, int category);
 std::string ContentsFileName(const std::string& dir, int category);
 
 // A template file as lines (CR LF or LF); a missing file is empty.
-SettingsResult ReadTemplateFile(const std::string& path, TextLines& lines);
+Outcome ReadTemplateFile(const std::string& path, TextLines& lines);
 // At least one line: the file is replaced, every line ended by CR LF; no
 // line: the file is deleted when it exists.
-SettingsResult WriteTemplateFile(const std::string& path, const TextLines& lines);
+Outcome WriteTemplateFile(const std::string& path, const TextLines& lines);
 
 // "ToAddr_" + two upper-case hexadecimal digits; "Port", "SMTP", ... by entry.
 std::string RecipientName(size_t j);

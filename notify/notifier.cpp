@@ -74,7 +74,7 @@ std::string MailNotifier::SettingsStamp() {
   return st;
 }
 
-SettingsResult MailNotifier::Reload(bool pump) {
+Outcome MailNotifier::Reload(bool pump) {
   // Stamped before the read, so a change made during it is seen next time.
   stamp_ = SettingsStamp();
   if (!store_.KeyExists()) {
@@ -82,8 +82,8 @@ SettingsResult MailNotifier::Reload(bool pump) {
     requestFlags_ &= static_cast<uint8_t>(~mail_request::kReloadSettings);
     return {};
   }
-  const SettingsResult r = LoadMailSettings(store_, Settings, requestFlags_, pump ? pump_ : std::function<void()>{});
-  if (!r.ok) return r;
+  const Outcome r = LoadMailSettings(store_, Settings, requestFlags_, pump ? pump_ : std::function<void()>{});
+  if (!r.ok()) return r;
   Settings.SettingsKeyExists = true;
   LoadFollowUpSettings();
   std::lock_guard<std::mutex> lock(mu_);
@@ -94,8 +94,8 @@ SettingsResult MailNotifier::Reload(bool pump) {
 
 void MailNotifier::ReloadIfChanged() {
   if (SettingsStamp() == stamp_) return;
-  const SettingsResult r = Reload(false);
-  if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+  const Outcome r = Reload(false);
+  if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
 }
 
 void MailNotifier::SendNotification() {
@@ -104,8 +104,8 @@ void MailNotifier::SendNotification() {
   // Read again when asked to, or when the store changed since (raidctl
   // mail set while this program runs).
   if ((flags & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(true);
-    if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+    const Outcome r = Reload(true);
+    if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
   }
   if (!(requestFlags_.load() & mail_request::kPending)) return;
   if (Settings.MailSettingsLoaded && Settings.MailRecipientCount != 0) {
@@ -125,43 +125,34 @@ void MailNotifier::SendNotification() {
   requestFlags_ &= static_cast<uint8_t>(~mail_request::kPending);
 }
 
-bool MailNotifier::QueueTestMail(std::string& why) {
+Outcome MailNotifier::QueueTestMail() {
   if ((requestFlags_.load() & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(true);
-    if (!r.ok) {
-      why = r.error;
-      return false;
-    }
+    if (Outcome r = Reload(true); !r.ok()) return r;
   }
-  if (!Settings.MailSettingsLoaded) {
-    why = "no mail settings are stored yet: enter them and press OK first";
-    return false;
-  }
-  if (Settings.MailRecipients.empty()) {
-    why = "no recipient address is stored";
-    return false;
-  }
+  if (!Settings.MailSettingsLoaded)
+    return Outcome::Fail("no mail settings are stored yet: enter them and press OK first");
+  if (Settings.MailRecipients.empty()) return Outcome::Fail("no recipient address is stored");
   MailJob job;
   ComposeTestMail(Settings, systemInfo_, AppTitle, job);
   Stamp(job);
   Enqueue(std::move(job));
-  return true;
+  return Outcome::Ok();
 }
 
 SmtpOutcome MailNotifier::SendTestMailNow() {
   SmtpOutcome out;
   if (!store_.KeyExists()) {
-    out.error = "no mail settings are stored in " + store_.Location();
+    out.outcome = Outcome::Fail("no mail settings are stored in " + store_.Location());
     return out;
   }
   std::atomic<uint8_t> flags{0};
-  const SettingsResult r = LoadMailSettings(store_, Settings, flags);
-  if (!r.ok) {
-    out.error = r.error;
+  const Outcome r = LoadMailSettings(store_, Settings, flags);
+  if (!r.ok()) {
+    out.outcome = r;
     return out;
   }
   if (Settings.MailRecipients.empty()) {
-    out.error = "no recipient address is stored";
+    out.outcome = Outcome::Fail("no recipient address is stored");
     return out;
   }
   MailJob job;
@@ -184,8 +175,8 @@ void MailNotifier::Enqueue(MailJob job, uint64_t serial) {
 void MailNotifier::LoadFollowUpSettings() {
   if (!store_.KeyExists()) return;
   uint32_t retry = 0, reminder = 0;
-  store_.ReadDword(kRetryFailedMailSetting, retry);
-  store_.ReadDword(kDailyReminderSetting, reminder);
+  (void)store_.ReadDword(kRetryFailedMailSetting, retry);
+  (void)store_.ReadDword(kDailyReminderSetting, reminder);
   std::lock_guard<std::mutex> lock(mu_);
   followUp_.retryEnabled = retry != 0;
   followUp_.reminderEnabled = reminder != 0;
@@ -275,7 +266,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
     cut_.push_back(out);
     return;
   }
-  if (o.ok) {
+  if (o.ok()) {
     SmtpState = smtp_state::kSent;
     panel_(kMailPanel, "Send mail Success!");
     if (!o.refused.empty()) panel_(kMailPanel, RefusedText(o));
@@ -283,11 +274,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
   } else {
     // (The day log note about it follows below.)
     // The request is done with: later notifications still go out.
-    panel_(kMailPanel, "Send mail failed: " + o.error);
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      LastError = o.error;
-    }
+    panel_(kMailPanel, "Send mail failed: " + o.error());
     ++Failed;
   }
   SmtpState = smtp_state::kDisconnected;
@@ -301,7 +288,7 @@ void MailNotifier::Deliver(const Outgoing& out) {
     std::lock_guard<std::mutex> lock(mu_);
     // A mail that may have been sent is never sent again: it could arrive
     // twice.
-    nextMinutes = followUp_.SendFinished(out.serial, o.ok || o.maybeSent, clock_.MonotonicMs());
+    nextMinutes = followUp_.SendFinished(out.serial, o.ok() || o.maybeSent, clock_.MonotonicMs());
     retrying = followUp_.retryEnabled;
   }
   // What the retries and reminders did; without them switched on nothing is
@@ -309,18 +296,18 @@ void MailNotifier::Deliver(const Outgoing& out) {
   const std::string what = out.reminder ? "Mail: the daily reminder" : "Mail: the notification";
   const std::string attempt = out.attempt > 1 ? " (try " + std::to_string(out.attempt) + ")" : "";
   if (o.maybeSent && retrying)
-    Note(what + attempt + " may have been sent: " + o.error + "; it is not sent again");
+    Note(what + attempt + " may have been sent: " + o.error() + "; it is not sent again");
   else if (out.reminder)
-    Note(o.ok ? what + " was sent: a drive is still failed or missing" : what + " could not be sent: " + o.error);
-  else if (o.ok && out.attempt > 1)
+    Note(o.ok() ? what + " was sent: a drive is still failed or missing" : what + " could not be sent: " + o.error());
+  else if (o.ok() && out.attempt > 1)
     Note(what + " was sent" + attempt);
-  else if (!o.ok && nextMinutes > 0)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; next try in " + std::to_string(nextMinutes) +
+  else if (!o.ok() && nextMinutes > 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; next try in " + std::to_string(nextMinutes) +
          " min");
-  else if (!o.ok && retrying && nextMinutes == 0)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; given up");
-  else if (!o.ok && retrying)
-    Note(what + " could not be sent" + attempt + ": " + o.error + "; a newer notification replaced it");
+  else if (!o.ok() && retrying && nextMinutes == 0)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; given up");
+  else if (!o.ok() && retrying)
+    Note(what + " could not be sent" + attempt + ": " + o.error() + "; a newer notification replaced it");
 }
 
 void MailNotifier::WaitIdle() {
@@ -395,9 +382,9 @@ void MailNotifier::KeepUnsent(const std::vector<Outgoing>& left) {
     values["Count"] = SettingsValue{SettingsType::Dword, "", n, {}};
     std::string file = FormatSettingsFile(values);
     file.replace(0, file.find('\n'), "; Notifications not sent before the program ended, sent at its next start.");
-    const FileResult w = ReplaceFile(UnsentFile, file, nullptr, FileAccess::OwnerOnly);
-    if (!w.ok) {
-      keptError = "cannot write " + UnsentFile + ": " + w.error;
+    const Outcome w = ReplaceFile(UnsentFile, file, nullptr, FileAccess::OwnerOnly);
+    if (!w.ok()) {
+      keptError = "cannot write " + UnsentFile + ": " + w.error();
       kept.assign(left.size(), false);
     }
   }
@@ -414,12 +401,17 @@ void MailNotifier::KeepUnsent(const std::vector<Outgoing>& left) {
 
 void MailNotifier::RestoreUnsent() {
   if (UnsentFile.empty() || !StatNoFollow(UnsentFile).exists) return;
-  std::string text, why;
+  std::string text;
   SettingsValues values;
-  const FileResult r = ReadPlainFile(UnsentFile, kSettingsFileMaxBytes, text);
-  if (!r.ok || !ParseSettingsFile(text, values, why)) {
-    Note("Mail: the notifications kept at the last exit cannot be read from " + UnsentFile + ": " +
-         (r.ok ? why : r.error) + "; the file is left as it is");
+  Outcome r = ReadPlainFile(UnsentFile, kSettingsFileMaxBytes, text);
+  if (r.ok()) {
+    Expected<SettingsValues> parsed = ParseSettingsFile(text);
+    if (parsed) values = std::move(*parsed);
+    r = parsed.outcome();
+  }
+  if (!r.ok()) {
+    Note("Mail: the notifications kept at the last exit cannot be read from " + UnsentFile + ": " + r.error() +
+         "; the file is left as it is");
     return;
   }
   // Removed before anything is sent, so no start sends them twice.
@@ -466,8 +458,8 @@ void MailNotifier::SendRestored() {
   std::vector<MailJob> jobs = std::move(restored_);
   restored_.clear();
   if ((requestFlags_.load() & mail_request::kReloadSettings) || SettingsStamp() != stamp_) {
-    const SettingsResult r = Reload(false);
-    if (!r.ok) panel_(kMailPanel, "Mail settings cannot be read: " + r.error);
+    const Outcome r = Reload(false);
+    if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
   }
   for (MailJob& job : jobs) {
     const std::string name = Describe(job, false, false);

@@ -46,8 +46,8 @@ class MailNotifier {
   // TEmailThread's callback (main thread).
   void SendNotification();
   // The "Send test mail" button: composed now, sent by the sender thread.
-  // False with the reason when there is nothing to send with.
-  bool QueueTestMail(std::string& why);
+  // Fails with the reason when there is nothing to send with.
+  Outcome QueueTestMail();
   // raidctl test-mail: loads, composes and sends on the calling thread.
   SmtpOutcome SendTestMailNow();
   // Ends the sender thread. drain: mails already handed over are sent
@@ -84,7 +84,6 @@ class MailNotifier {
   std::string AppTitle = "RAID GUI v0.23-1";
   std::atomic<uint8_t> SmtpState{smtp_state::kIdle};
   std::atomic<int> Sent{0}, Failed{0};
-  std::string LastError;  // of the last failed mail (guarded by the sender's lock; read after WaitIdle)
 
  private:
   // A mail handed over: the notification's first try, a retry, a reminder,
@@ -99,7 +98,7 @@ class MailNotifier {
   // Main thread: reads the settings again when asked to or when the store
   // (or a template file) changed since the last read.
   void ReloadIfChanged();
-  SettingsResult Reload(bool pump);
+  Outcome Reload(bool pump);
   std::string SettingsStamp();
   void SendRestored();
   void KeepUnsent(const std::vector<Outgoing>& left);

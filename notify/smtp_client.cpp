@@ -27,50 +27,45 @@ struct CurlApi {
   void (*slist_free_all)(curl_slist*);
 };
 
-struct LoadedCurl {
-  CurlApi api{};
-  std::string error;  // empty: api is complete
-};
-
 #if RAID_CURL_AT_RUNTIME
 // libcurl is opened at the first send, so a monitor that never mails never
 // maps it or the TLS libraries it brings.
-LoadedCurl LoadCurl() {
-  LoadedCurl l;
+Expected<CurlApi> LoadCurl() {
   static SharedLibrary lib;
-  if (!lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"})) {
-    l.error = "the mail library (libcurl) cannot be loaded: " + lib.Error();
-    return l;
-  }
+  if (const Outcome opened = lib.Open({"libcurl.so.4", "libcurl-gnutls.so.4"}); !opened)
+    return Expected<CurlApi>::Fail("the mail library (libcurl) cannot be loaded: " + opened.error());
+  CurlApi api{};
+  std::string missing;  // the first symbol that is not there
   auto take = [&](auto& fn, const char* name) {
-    fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(lib.Symbol(name));
-    if (!fn && l.error.empty()) l.error = "the mail library (libcurl) is incomplete: " + lib.Error();
+    const Expected<void*> at = lib.Symbol(name);
+    fn = at ? reinterpret_cast<std::remove_reference_t<decltype(fn)>>(*at) : nullptr;
+    if (!at && missing.empty()) missing = at.error();
   };
-  take(l.api.global_init, "curl_global_init");
-  take(l.api.easy_init, "curl_easy_init");
-  take(l.api.easy_setopt, "curl_easy_setopt");
-  take(l.api.easy_perform, "curl_easy_perform");
-  take(l.api.easy_cleanup, "curl_easy_cleanup");
-  take(l.api.easy_strerror, "curl_easy_strerror");
-  take(l.api.slist_append, "curl_slist_append");
-  take(l.api.slist_free_all, "curl_slist_free_all");
-  if (l.error.empty()) l.api.global_init(CURL_GLOBAL_DEFAULT);
-  return l;
+  take(api.global_init, "curl_global_init");
+  take(api.easy_init, "curl_easy_init");
+  take(api.easy_setopt, "curl_easy_setopt");
+  take(api.easy_perform, "curl_easy_perform");
+  take(api.easy_cleanup, "curl_easy_cleanup");
+  take(api.easy_strerror, "curl_easy_strerror");
+  take(api.slist_append, "curl_slist_append");
+  take(api.slist_free_all, "curl_slist_free_all");
+  if (!missing.empty()) return Expected<CurlApi>::Fail("the mail library (libcurl) is incomplete: " + missing);
+  api.global_init(CURL_GLOBAL_DEFAULT);
+  return api;
 }
 #else
-LoadedCurl LoadCurl() {
-  LoadedCurl l;
-  l.api = {curl_global_init,  curl_easy_init,     curl_easy_setopt,  curl_easy_perform,
-           curl_easy_cleanup, curl_easy_strerror, curl_slist_append, curl_slist_free_all};
-  l.api.global_init(CURL_GLOBAL_DEFAULT);
-  return l;
+Expected<CurlApi> LoadCurl() {
+  CurlApi api{curl_global_init,  curl_easy_init,     curl_easy_setopt,  curl_easy_perform,
+              curl_easy_cleanup, curl_easy_strerror, curl_slist_append, curl_slist_free_all};
+  api.global_init(CURL_GLOBAL_DEFAULT);
+  return api;
 }
 #endif
 
 // Loaded (and initialised) once, by the first send; every later send uses
 // the same table, or gets the same reason why there is none.
-const LoadedCurl& Curl() {
-  static const LoadedCurl loaded = LoadCurl();
+const Expected<CurlApi>& Curl() {
+  static const Expected<CurlApi> loaded = LoadCurl();
   return loaded;
 }
 
@@ -239,27 +234,26 @@ std::string RefusedText(const SmtpOutcome& o) {
 
 SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEvents& events) {
   SmtpOutcome out;
+  auto failed = [&out](std::string why) {
+    out.outcome = Outcome::Fail(std::move(why));
+    return out;
+  };
   long port = 0;
   if (job.host.empty()) {
-    out.error = "no mail server (SMTP) is set";
-    return out;
+    return failed("no mail server (SMTP) is set");
   }
   if (job.host.find_first_of("/@?#[] \t\r\n\\") != std::string::npos && job.host.front() != '[') {
-    out.error = "the mail server name \"" + job.host + "\" is not a host name or address";
-    return out;
+    return failed("the mail server name \"" + job.host + "\" is not a host name or address");
   }
   if (!ParsePort(job.port, port)) {
-    out.error = "the port \"" + job.port + "\" is not a number from 1 to 65535";
-    return out;
+    return failed("the port \"" + job.port + "\" is not a number from 1 to 65535");
   }
   if (!PlainAddress(job.senderAddress)) {
-    out.error = job.senderAddress.empty() ? "no sender e-mail address is set"
-                                          : "the sender address \"" + job.senderAddress + "\" is not a mail address";
-    return out;
+    return failed(job.senderAddress.empty() ? "no sender e-mail address is set"
+                                            : "the sender address \"" + job.senderAddress + "\" is not a mail address");
   }
   if (!job.caFile.empty() && !Readable(job.caFile)) {
-    out.error = "the CA file " + job.caFile + " cannot be read (raidctl mail set --ca-file names another)";
-    return out;
+    return failed("the CA file " + job.caFile + " cannot be read (raidctl mail set --ca-file names another)");
   }
   // An address that is no mailbox goes neither into the envelope nor into
   // the headers (one bad address in To: can make a server refuse the whole
@@ -274,23 +268,19 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
       out.refused.emplace_back(r, "not a mail address: " + why);
   }
   if (sendable.recipients.empty()) {
-    out.error = "no recipient address to send to";
-    if (!out.refused.empty()) out.error += " (" + RefusedText(out) + ")";
-    return out;
+    std::string why = "no recipient address to send to";
+    if (!out.refused.empty()) why += " (" + RefusedText(out) + ")";
+    return failed(why);
   }
-  const LoadedCurl& curl = Curl();
-  if (!curl.error.empty()) {
-    out.error = curl.error;
-    return out;
-  }
-  const CurlApi& api = curl.api;
+  const Expected<CurlApi>& curl = Curl();
+  if (!curl) return failed(curl.error());
+  const CurlApi& api = *curl;
   curl_slist* rcpts = nullptr;
   for (const std::string& r : sendable.recipients) rcpts = api.slist_append(rcpts, ("<" + r + ">").c_str());
   CURL* c = api.easy_init();
   if (!c) {
     api.slist_free_all(rcpts);
-    out.error = "the mail client could not be started";
-    return out;
+    return failed("the mail client could not be started");
   }
   Transfer t;
   t.events = &events;
@@ -356,54 +346,55 @@ SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEve
   for (auto& r : t.refused) out.refused.push_back(std::move(r));
   // Accepted is accepted, whatever became of the goodbye after it.
   if (rc == CURLE_OK || t.accepted) {
-    out.ok = true;
+    out.outcome = Outcome::Ok();
     return out;
   }
   const std::string server = t.lastError.empty() ? std::string() : " (server: " + t.lastError + ")";
   const std::string detail = errbuf[0] ? Trim(errbuf) : api.easy_strerror(rc);
   const std::string where = job.host + " port " + std::to_string(port);
+  std::string error;
   const std::string waited = " within " + std::to_string(t.greeted ? limits.responseS : connectMs / 1000) +
                              " s (waiting for " + t.awaiting + ")";
   if (t.cancelled) {
     out.cancelled = true;
-    out.error = "sending was stopped";
+    error = "sending was stopped";
   } else if (t.timedOut) {
-    out.error = "no answer from " + where + waited;
+    error = "no answer from " + where + waited;
   } else {
     switch (rc) {
-      case CURLE_COULDNT_RESOLVE_HOST: out.error = "the mail server " + job.host + " cannot be found"; break;
-      case CURLE_COULDNT_CONNECT: out.error = "cannot connect to " + where + ": " + detail; break;
+      case CURLE_COULDNT_RESOLVE_HOST: error = "the mail server " + job.host + " cannot be found"; break;
+      case CURLE_COULDNT_CONNECT: error = "cannot connect to " + where + ": " + detail; break;
       case CURLE_OPERATION_TIMEDOUT:
-        out.error = "no answer from " + where + (t.awaiting.empty() ? " in time: " + detail : waited) + server;
+        error = "no answer from " + where + (t.awaiting.empty() ? " in time: " + detail : waited) + server;
         break;
-      case CURLE_LOGIN_DENIED: out.error = "the server refused the login of \"" + user + "\"" + server; break;
+      case CURLE_LOGIN_DENIED: error = "the server refused the login of \"" + user + "\"" + server; break;
       case CURLE_PEER_FAILED_VERIFICATION:
       case CURLE_SSL_CACERT_BADFILE:
-        out.error = "the certificate of " + job.host + " could not be verified: " + detail +
-                    (job.caFile.empty() ? " (a private CA is trusted with raidctl mail set --ca-file FILE)"
-                                        : " (trusted: the CA file " + job.caFile + ")");
+        error = "the certificate of " + job.host + " could not be verified: " + detail +
+                (job.caFile.empty() ? " (a private CA is trusted with raidctl mail set --ca-file FILE)"
+                                    : " (trusted: the CA file " + job.caFile + ")");
         break;
       case CURLE_USE_SSL_FAILED:
-        out.error = where + " offers no STARTTLS and the TLS policy is \"required\": neither the login nor the mail " +
-                    "was sent" + server;
+        error = where + " offers no STARTTLS and the TLS policy is \"required\": neither the login nor the mail " +
+                "was sent" + server;
         break;
       case CURLE_SSL_CONNECT_ERROR:
-        out.error = "TLS could not be set up with " + where + ": " + detail +
-                    (job.tls == TlsPolicy::Implicit ? " (the TLS policy \"implicit\" speaks TLS from the start: does "
-                                                      "this port?)"
-                                                    : "");
+        error = "TLS could not be set up with " + where + ": " + detail +
+                (job.tls == TlsPolicy::Implicit ? " (the TLS policy \"implicit\" speaks TLS from the start: does "
+                                                  "this port?)"
+                                                : "");
         break;
-      case CURLE_ABORTED_BY_CALLBACK: out.error = "sending was stopped"; break;
-      default: out.error = detail + server; break;
+      case CURLE_ABORTED_BY_CALLBACK: error = "sending was stopped"; break;
+      default: error = detail + server; break;
     }
   }
   // Cut while the server held the whole message but before its verdict:
   // it may have taken the mail.
   if (t.dataDone && !t.verdict) {
     out.maybeSent = true;
-    out.error += "; the whole message had reached the server, so it may have been sent";
+    error += "; the whole message had reached the server, so it may have been sent";
   }
-  return out;
+  return failed(error);
 }
 
 }  // namespace raid

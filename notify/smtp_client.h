@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "notify/mail_message.h"
+#include "platform/outcome.h"
 
 namespace raid {
 
@@ -31,8 +32,7 @@ struct SmtpEvents {
 };
 
 struct SmtpOutcome {
-  bool ok = false;
-  std::string error;  // for the user
+  Outcome outcome = Outcome::Fail({});  // failed: why not, for the user
   // Failed after the whole message was handed to the server: it may have
   // taken it, so sending it again could deliver it twice.
   bool maybeSent = false;
@@ -41,6 +41,9 @@ struct SmtpOutcome {
   // an address that is no mailbox is left out of the envelope and the
   // headers.
   std::vector<std::pair<std::string, std::string>> refused;
+
+  bool ok() const { return outcome.ok(); }
+  const std::string& error() const { return outcome.error(); }
 };
 
 SmtpOutcome SendSmtp(const MailJob& job, const SmtpLimits& limits, const SmtpEvents& events = {});

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace raid {
 
 enum class DataDirection : uint8_t { In, Out, None };
@@ -83,19 +85,21 @@ class DeviceIo {
   virtual ~DeviceIo() = default;
 
   // Opens a drive letter or a physical drive number for pass-through
-  // requests (read and write on Windows, read-only on Linux).
-  // Returns kInvalidHandle when it does not open (the reason in LastError).
-  virtual DeviceHandleValue Open(DeviceId id) = 0;
+  // requests (read and write on Windows, read-only on Linux), or says why
+  // it does not open.
+  virtual Expected<DeviceHandleValue> Open(DeviceId id) = 0;
   virtual void Close(DeviceHandleValue h) = 0;
 
-  // Each returns true when the platform reported the request as done.
-  virtual bool Scsi(DeviceHandleValue h, ScsiRequest& req) = 0;
+  // Each succeeds when the platform reported the request as done, and
+  // otherwise says why not.
+  virtual Outcome Scsi(DeviceHandleValue h, ScsiRequest& req) = 0;
   // ATA register command with `sectors` × 512 bytes of data in. Where the
   // transport returns them, the registers are updated from the reply whether
   // or not it succeeded (status.ataRegistersReturned says so).
-  virtual bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) = 0;
-  virtual bool RescanBus(DeviceHandleValue h) = 0;
-  virtual bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) = 0;
+  virtual Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                      ReplyStatus& status) = 0;
+  virtual Outcome RescanBus(DeviceHandleValue h) = 0;
+  virtual Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) = 0;
 
   // Bit n set: the letter 'A' + n exists.
   virtual uint32_t LogicalDriveMask() = 0;
@@ -103,8 +107,6 @@ class DeviceIo {
   // A display name for a letter (Linux shows its mount point there).
   virtual std::string VolumeName(char letter) { return std::string(1, letter); }
 
-  // Why the last failing call failed, for the user.
-  virtual std::string LastError() const { return {}; }
   // Non-empty when devices were there but access to them was refused
   // (missing rights): the user must be told, not shown an empty machine.
   virtual std::string AccessProblem() const { return {}; }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
+
 #ifdef _WIN32
 // The system header names its own ReplaceFile function by a macro, which
 // would rename this header's ReplaceFile in every file that includes both.
@@ -14,11 +16,6 @@
 #endif
 
 namespace raid {
-
-struct FileResult {
-  bool ok = false;
-  std::string error;  // why not, for the user
-};
 
 // What a path names, looked at without following a link. Two stamps are
 // equal when nothing has replaced or changed the file between them.
@@ -37,7 +34,7 @@ FileStamp StatNoFollow(const std::string& path);
 
 // Reads a plain file whole; a link, a folder or a file above maxBytes is
 // refused (the error then starts with "larger than" or "not a plain file").
-FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes);
+Outcome ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes);
 
 // Replaces path with bytes: a new file with a unique name is created
 // exclusively in path's folder (never through a link), written, flushed to
@@ -50,14 +47,14 @@ enum class FileAccess {
   OwnerOnly,      // readable and writable by its owner alone (0600)
   ReadableByAll,  // 0644, whatever the mask: status any user may read
 };
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written = nullptr,
-                       FileAccess access = FileAccess::Default);
+Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written = nullptr,
+                    FileAccess access = FileAccess::Default);
 
 // Creates path with bytes, failing when anything (also a link) is there.
-FileResult CreateNewFile(const std::string& path, const std::string& bytes);
+Outcome CreateNewFile(const std::string& path, const std::string& bytes);
 
 // Creates a folder and its parents, readable by the user only when new.
-FileResult MakeFolders(const std::string& path);
+Outcome MakeFolders(const std::string& path);
 
 // The folder for a user's saved program state: $XDG_STATE_HOME, else
 // ~/.local/state (Windows: %LOCALAPPDATA%).
@@ -70,19 +67,19 @@ std::string UserStateFolder();
 // Windows holds it open without sharing.
 class FolderLock {
  public:
-  enum class Result { Acquired, Held, Failed };
   FolderLock() = default;
   ~FolderLock();
   FolderLock(const FolderLock&) = delete;
   FolderLock& operator=(const FolderLock&) = delete;
 
-  // Held: another process holds it. Failed: it could not be had (Error()).
-  Result Acquire(const std::string& folder);
+  // Fails, saying why, when another process holds it (HeldElsewhere()) or
+  // it could not be had at all.
+  Outcome Acquire(const std::string& folder);
   void Release();
-  const std::string& Error() const { return error_; }
+  bool HeldElsewhere() const { return held_; }
 
  private:
-  std::string error_;
+  bool held_ = false;
 #ifdef _WIN32
   void* handle_ = nullptr;
 #else

@@ -14,6 +14,8 @@
 
 #include <string>
 
+#include "platform/outcome.h"
+
 namespace raid {
 
 class InstanceLock {
@@ -23,17 +25,15 @@ class InstanceLock {
   InstanceLock(const InstanceLock&) = delete;
   InstanceLock& operator=(const InstanceLock&) = delete;
 
-  // True when this process now holds the named lock; false when another
-  // copy holds it (HeldElsewhere()) or it cannot be had at all (the reason
-  // in Error()). program: which program holds it, for a later start to ask
-  // (HeldBy()).
+  // Succeeds when this process now holds the named lock; fails when another
+  // copy holds it (HeldElsewhere()) or it cannot be had at all, saying why.
+  // program: which program holds it, for a later start to ask (HeldBy()).
   enum class Scope { User, Machine };
-  bool Acquire(const std::string& name, const std::string& program = {}, Scope scope = Scope::User);
+  Outcome Acquire(const std::string& name, const std::string& program = {}, Scope scope = Scope::User);
   void Release();
   bool HeldElsewhere() const { return held_; }
   // After a refused Acquire: whether the holder named itself `program`.
   bool HeldBy(const std::string& program) const;
-  const std::string& Error() const { return error_; }
 #ifndef _WIN32
   // The lock file a name stands for.
   static std::string PathFor(const std::string& name, Scope scope = Scope::User);
@@ -42,7 +42,6 @@ class InstanceLock {
 #endif
 
  private:
-  std::string error_;
   std::string name_;
   std::string holder_;  // the holder's name as read from the lock file
   bool held_ = false;

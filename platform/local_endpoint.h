@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace raid {
 
 // Who is on the other end, as the system vouches for it.
@@ -50,8 +52,8 @@ class LocalEndpoint {
 
   virtual ~LocalEndpoint() = default;
   // Starts listening at `address` (a socket path; a stale socket there is
-  // replaced, anything else is refused). False with the reason.
-  virtual bool Start(const std::string& address, Handlers handlers, Limits limits, std::string& error) = 0;
+  // replaced, anything else is refused).
+  virtual Outcome Start(const std::string& address, Handlers handlers, Limits limits) = 0;
   // Stops the thread and closes every client and the socket.
   virtual void Stop() = 0;
   // Queues a line (a newline is added) for a client; any thread.
@@ -66,11 +68,11 @@ std::unique_ptr<LocalEndpoint> MakeLocalEndpoint();
 class LocalConnection {
  public:
   ~LocalConnection();
-  bool Connect(const std::string& address, std::string& error);
-  bool SendLine(const std::string& line, int timeoutMs, std::string& error);
-  // The next line, without its newline; false at a time-out, an error or
-  // the end (error says which).
-  bool ReadLine(std::string& line, int timeoutMs, size_t maxBytes, std::string& error);
+  Outcome Connect(const std::string& address);
+  Outcome SendLine(const std::string& line, int timeoutMs);
+  // The next line, without its newline; fails at a time-out, an error or
+  // the end (the error says which).
+  Expected<std::string> ReadLine(int timeoutMs, size_t maxBytes);
 
  private:
   intptr_t handle_ = -1;

@@ -99,14 +99,13 @@ std::array<uint8_t, 16> EncodeAtaPassThrough16(const AtaRegisters& regs, uint32_
   return c;
 }
 
-bool PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough, std::string* why) {
-  if (status.scsiStatus == kScsiStatusGood) return true;
+Outcome PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough) {
+  if (status.scsiStatus == kScsiStatusGood) return Outcome::Ok();
   const size_t n = status.senseLength < status.sense.size() ? status.senseLength : status.sense.size();
   if (ataPassThrough && status.scsiStatus == kScsiStatusCheckCondition &&
       IsAtaPassThroughInformation(DecodeSense(status.sense.data(), n)))
-    return true;
-  if (why) *why = "device refused the request (" + ReplyStatusText(status) + ")";
-  return false;
+    return Outcome::Ok();
+  return Outcome::Fail("device refused the request (" + ReplyStatusText(status) + ")");
 }
 
 std::string ReplyStatusText(const ReplyStatus& status) {
@@ -122,8 +121,8 @@ std::string ReplyStatusText(const ReplyStatus& status) {
   return s;
 }
 
-bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
-                        const std::function<bool(ScsiRequest&)>& transfer) {
+Outcome AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
+                           const std::function<Outcome(ScsiRequest&)>& transfer) {
   const bool in = sectors > 0 && data;
   ScsiRequest r;
   r.cdbLength = 16;
@@ -132,11 +131,14 @@ bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, Rep
   r.transferLength = in ? sectors * 512 : 0;
   r.data = data;
   r.timeoutSeconds = 10;
-  const bool ok = transfer(r);
+  Outcome done = transfer(r);
   status = r.status;
   const size_t n = std::min<size_t>(status.senseLength, status.sense.size());
   status.ataRegistersReturned = DecodeAtaOutputRegisters(status.sense.data(), n, regs);
-  return ok && (!in || r.transferred == r.transferLength);
+  if (done && in && r.transferred != r.transferLength)
+    return Outcome::Fail("the device sent " + std::to_string(r.transferred) + " of " +
+                         std::to_string(r.transferLength) + " bytes");
+  return done;
 }
 
 }  // namespace raid

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/device_io.h"
+#include "platform/outcome.h"
 
 namespace raid {
 
@@ -47,13 +48,13 @@ std::array<uint8_t, 16> EncodeAtaPassThrough16(const AtaRegisters& regs, uint32_
 // (the system's SCSI pass-through, which fills in the reply status): the
 // registers come back from the sense data where the reply carries them, and
 // it succeeded when the transfer did and all data came in.
-bool AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
-                        const std::function<bool(ScsiRequest&)>& transfer);
+Outcome AtaByPassThrough16(AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status,
+                           const std::function<Outcome(ScsiRequest&)>& transfer);
 
 // Whether a completed pass-through request succeeded by its status and sense:
 // GOOD succeeds; so does CHECK CONDITION with RECOVERED ERROR 00/1D on an ATA
-// PASS-THROUGH request. Anything else failed, and `why` says how.
-bool PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough, std::string* why);
+// PASS-THROUGH request. Anything else failed, and the error says how.
+Outcome PassThroughSucceeded(const ReplyStatus& status, bool ataPassThrough);
 
 // "status 0x02, sense 05/24/00" for error texts.
 std::string ReplyStatusText(const ReplyStatus& status);

@@ -22,20 +22,14 @@ int HexDigit(char c) {
 
 // Reads a quoted text at line[pos] (pos at the opening quote); pos ends
 // after the closing quote.
-bool ReadQuoted(const std::string& line, size_t& pos, std::string& out, std::string& why) {
-  if (pos >= line.size() || line[pos] != '"') {
-    why = "a quoted text is expected";
-    return false;
-  }
+Outcome ReadQuoted(const std::string& line, size_t& pos, std::string& out) {
+  if (pos >= line.size() || line[pos] != '"') return Outcome::Fail("a quoted text is expected");
   ++pos;
   out.clear();
   while (pos < line.size()) {
     const char c = line[pos++];
-    if (c == '"') return true;
-    if (out.size() >= kMaxValueBytes) {
-      why = "a text longer than 65536 bytes";
-      return false;
-    }
+    if (c == '"') return Outcome::Ok();
+    if (out.size() >= kMaxValueBytes) return Outcome::Fail("a text longer than 65536 bytes");
     if (c != '\\') {
       out.push_back(c);
       continue;
@@ -51,19 +45,15 @@ bool ReadQuoted(const std::string& line, size_t& pos, std::string& out, std::str
       case 'x': {
         const int hi = pos < line.size() ? HexDigit(line[pos]) : -1;
         const int lo = pos + 1 < line.size() ? HexDigit(line[pos + 1]) : -1;
-        if (hi < 0 || lo < 0) {
-          why = "\\x needs two hexadecimal digits";
-          return false;
-        }
+        if (hi < 0 || lo < 0) return Outcome::Fail("\\x needs two hexadecimal digits");
         out.push_back(static_cast<char>(hi * 16 + lo));
         pos += 2;
         break;
       }
-      default: why = std::string("unknown escape \\") + e; return false;
+      default: return Outcome::Fail(std::string("unknown escape \\") + e);
     }
   }
-  why = "the closing quote is missing";
-  return false;
+  return Outcome::Fail("the closing quote is missing");
 }
 
 std::string Quote(const std::string& s) {
@@ -91,70 +81,49 @@ std::string Quote(const std::string& s) {
   return q + "\"";
 }
 
-bool ParseValue(const std::string& line, size_t pos, SettingsValue& v, std::string& why) {
+Outcome ParseValue(const std::string& line, size_t pos, SettingsValue& v) {
   const std::string rest = line.substr(pos);
   if (!rest.empty() && rest[0] == '"') {
     v.type = SettingsType::String;
     size_t p = pos;
-    if (!ReadQuoted(line, p, v.text, why)) return false;
-    if (p != line.size()) {
-      why = "text after the closing quote";
-      return false;
-    }
-    return true;
+    if (Outcome r = ReadQuoted(line, p, v.text); !r) return r;
+    if (p != line.size()) return Outcome::Fail("text after the closing quote");
+    return Outcome::Ok();
   }
   if (rest.rfind("dword:", 0) == 0) {
     const std::string digits = rest.substr(6);
-    if (digits.size() != 8) {
-      why = "dword: needs exactly 8 hexadecimal digits";
-      return false;
-    }
+    if (digits.size() != 8) return Outcome::Fail("dword: needs exactly 8 hexadecimal digits");
     uint32_t n = 0;
     for (const char c : digits) {
       const int d = HexDigit(c);
-      if (d < 0) {
-        why = "dword: needs exactly 8 hexadecimal digits";
-        return false;
-      }
+      if (d < 0) return Outcome::Fail("dword: needs exactly 8 hexadecimal digits");
       n = n * 16 + static_cast<uint32_t>(d);
     }
     v.type = SettingsType::Dword;
     v.number = n;
-    return true;
+    return Outcome::Ok();
   }
   if (rest.rfind("hex:", 0) == 0) {
     v.type = SettingsType::Binary;
     const std::string list = rest.substr(4);
-    if (list.empty()) return true;
+    if (list.empty()) return Outcome::Ok();
     for (size_t i = 0;; i += 3) {
-      if (i + 2 > list.size() || HexDigit(list[i]) < 0 || HexDigit(list[i + 1]) < 0) {
-        why = "hex: needs bytes of two hexadecimal digits separated by commas";
-        return false;
-      }
-      if (v.bytes.size() >= kMaxValueBytes) {
-        why = "more than 65536 bytes";
-        return false;
-      }
+      if (i + 2 > list.size() || HexDigit(list[i]) < 0 || HexDigit(list[i + 1]) < 0)
+        return Outcome::Fail("hex: needs bytes of two hexadecimal digits separated by commas");
+      if (v.bytes.size() >= kMaxValueBytes) return Outcome::Fail("more than 65536 bytes");
       v.bytes.push_back(static_cast<uint8_t>(HexDigit(list[i]) * 16 + HexDigit(list[i + 1])));
-      if (i + 2 == list.size()) return true;
-      if (list[i + 2] != ',') {
-        why = "hex: needs bytes of two hexadecimal digits separated by commas";
-        return false;
-      }
+      if (i + 2 == list.size()) return Outcome::Ok();
+      if (list[i + 2] != ',') return Outcome::Fail("hex: needs bytes of two hexadecimal digits separated by commas");
     }
   }
-  why = "a value must be \"text\", dword:XXXXXXXX or hex:XX,XX,...";
-  return false;
+  return Outcome::Fail("a value must be \"text\", dword:XXXXXXXX or hex:XX,XX,...");
 }
 
 }  // namespace
 
-bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string& error) {
-  out.clear();
-  if (text.size() > kSettingsFileMaxBytes) {
-    error = "larger than 1 MiB";
-    return false;
-  }
+Expected<SettingsValues> ParseSettingsFile(const std::string& text) {
+  if (text.size() > kSettingsFileMaxBytes) return Expected<SettingsValues>::Fail("larger than 1 MiB");
+  SettingsValues out;
   bool keySeen = false;
   size_t start = 0;
   for (int number = 1; start < text.size(); ++number) {
@@ -164,9 +133,7 @@ bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string
     start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     auto fail = [&](const std::string& why) {
-      error = "line " + std::to_string(number) + ": " + why;
-      out.clear();
-      return false;
+      return Expected<SettingsValues>::Fail("line " + std::to_string(number) + ": " + why);
     };
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (!keySeen) {
@@ -175,19 +142,16 @@ bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string
       continue;
     }
     size_t pos = 0;
-    std::string name, why;
-    if (!ReadQuoted(line, pos, name, why)) return fail(why);
+    std::string name;
+    if (Outcome r = ReadQuoted(line, pos, name); !r) return fail(r.error());
     if (name.empty() || name.size() > kMaxNameBytes) return fail("a value name has 1 to 255 bytes");
     if (pos >= line.size() || line[pos] != '=') return fail("\"=\" is expected after the value name");
     SettingsValue v;
-    if (!ParseValue(line, pos + 1, v, why)) return fail(why);
+    if (Outcome r = ParseValue(line, pos + 1, v); !r) return fail(r.error());
     if (!out.emplace(name, std::move(v)).second) return fail("\"" + name + "\" is given twice");
   }
-  if (!keySeen) {
-    error = std::string("the line ") + kKeyLine + " is missing";
-    return false;
-  }
-  return true;
+  if (!keySeen) return Expected<SettingsValues>::Fail(std::string("the line ") + kKeyLine + " is missing");
+  return out;
 }
 
 std::string FormatSettingsFile(const SettingsValues& values) {
@@ -231,62 +195,63 @@ bool FileSettingsStore::KeyExists() {
   return std::filesystem::symlink_status(path_, ec).type() != std::filesystem::file_type::not_found;
 }
 
-SettingsResult FileSettingsStore::Load(SettingsValues& values, bool& missing) {
+Outcome FileSettingsStore::Load(SettingsValues& values, bool& missing) {
   values.clear();
   missing = !KeyExists();
   if (missing) return {};
   std::string text;
-  const FileResult r = ReadPlainFile(path_, kSettingsFileMaxBytes, text);
-  if (!r.ok) {
-    std::string why = "cannot read the settings file " + path_ + ": " + r.error;
+  const Outcome r = ReadPlainFile(path_, kSettingsFileMaxBytes, text);
+  if (!r.ok()) {
+    std::string why = "cannot read the settings file " + path_ + ": " + r.error();
     // Not a damaged or planted file but one kept from this user (root's
     // settings, read by someone else): say what to do.
-    if (r.error.rfind("larger than", 0) != 0 && r.error.rfind("not a plain file", 0) != 0)
+    if (r.error().rfind("larger than", 0) != 0 && r.error().rfind("not a plain file", 0) != 0)
       why +=
           " (the settings are kept where this user may not read them: run as their owner, or give "
           "--config-dir FOLDER for settings of your own)";
-    return {false, why};
+    return Outcome::Fail(why);
   }
-  std::string why;
-  if (!ParseSettingsFile(text, values, why)) return {false, "the settings file " + path_ + " is damaged, " + why};
+  Expected<SettingsValues> parsed = ParseSettingsFile(text);
+  if (!parsed) return Outcome::Fail("the settings file " + path_ + " is damaged, " + parsed.error());
+  values = std::move(*parsed);
   return {};
 }
 
-SettingsResult FileSettingsStore::CreateKey() {
+Outcome FileSettingsStore::CreateKey() {
   if (KeyExists()) return {};
-  const FileResult folder = MakeFolders(dir_);
-  if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
-  const FileResult r = ReplaceFile(path_, FormatSettingsFile({}), nullptr, FileAccess::OwnerOnly);
-  if (!r.ok) return {false, "cannot write the settings file " + path_ + ": " + r.error};
+  const Outcome folder = MakeFolders(dir_);
+  if (!folder.ok()) return Outcome::Fail("cannot create the settings folder " + dir_ + ": " + folder.error());
+  const Outcome r = ReplaceFile(path_, FormatSettingsFile({}), nullptr, FileAccess::OwnerOnly);
+  if (!r.ok()) return Outcome::Fail("cannot write the settings file " + path_ + ": " + r.error());
   return {};
 }
 
-SettingsResult FileSettingsStore::Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) {
+Outcome FileSettingsStore::Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) {
   out.reset();
   SettingsValues values;
   bool missing = false;
-  SettingsResult r = Load(values, missing);
-  if (!r.ok || missing) return r;
+  Outcome r = Load(values, missing);
+  if (!r.ok() || missing) return r;
   const auto it = values.find(name);
   if (it == values.end()) return {};
   r = CheckSettingsType(name, it->second, type);
-  if (r.ok) out = it->second;
+  if (r.ok()) out = it->second;
   return r;
 }
 
-SettingsResult FileSettingsStore::WriteAll(const NamedValues& named, bool createKey) {
+Outcome FileSettingsStore::WriteAll(const NamedValues& named, bool createKey) {
   SettingsValues values;
   bool missing = false;
-  SettingsResult r = Load(values, missing);
-  if (!r.ok) return r;
-  if (missing && !createKey) return {false, "the settings file " + path_ + " does not exist"};
+  Outcome r = Load(values, missing);
+  if (!r.ok()) return r;
+  if (missing && !createKey) return Outcome::Fail("the settings file " + path_ + " does not exist");
   if (missing) {
-    const FileResult folder = MakeFolders(dir_);
-    if (!folder.ok) return {false, "cannot create the settings folder " + dir_ + ": " + folder.error};
+    const Outcome folder = MakeFolders(dir_);
+    if (!folder.ok()) return Outcome::Fail("cannot create the settings folder " + dir_ + ": " + folder.error());
   }
   for (const auto& [name, v] : named) values[name] = v;
-  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
-  if (!w.ok) return {false, "cannot write the settings file " + path_ + ": " + w.error};
+  const Outcome w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
+  if (!w.ok()) return Outcome::Fail("cannot write the settings file " + path_ + ": " + w.error());
   return {};
 }
 
@@ -297,15 +262,15 @@ std::string FileSettingsStore::ChangeStamp() {
          std::to_string(st.modifiedNs);
 }
 
-SettingsResult FileSettingsStore::Write(const std::string& name, const SettingsValue& value) {
+Outcome FileSettingsStore::Write(const std::string& name, const SettingsValue& value) {
   SettingsValues values;
   bool missing = false;
-  SettingsResult r = Load(values, missing);
-  if (!r.ok) return r;
-  if (missing) return {false, "the settings file " + path_ + " does not exist"};
+  Outcome r = Load(values, missing);
+  if (!r.ok()) return r;
+  if (missing) return Outcome::Fail("the settings file " + path_ + " does not exist");
   values[name] = value;
-  const FileResult w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
-  if (!w.ok) return {false, "cannot write \"" + name + "\" to the settings file " + path_ + ": " + w.error};
+  const Outcome w = ReplaceFile(path_, FormatSettingsFile(values), nullptr, FileAccess::OwnerOnly);
+  if (!w.ok()) return Outcome::Fail("cannot write \"" + name + "\" to the settings file " + path_ + ": " + w.error());
   return {};
 }
 

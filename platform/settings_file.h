@@ -26,8 +26,8 @@ inline constexpr size_t kSettingsFileMaxBytes = 1024 * 1024;
 
 using SettingsValues = std::map<std::string, SettingsValue>;
 
-// False with error ("line N: ...") when text is not a settings file.
-bool ParseSettingsFile(const std::string& text, SettingsValues& out, std::string& error);
+// The values, or why ("line N: ...") text is not a settings file.
+Expected<SettingsValues> ParseSettingsFile(const std::string& text);
 std::string FormatSettingsFile(const SettingsValues& values);
 
 // The settings file DIR/raidgui.conf. Every write reads the file, changes
@@ -38,18 +38,18 @@ class FileSettingsStore final : public SettingsStore {
   explicit FileSettingsStore(std::string dir);
   std::string Location() const override { return path_; }
   bool KeyExists() override;
-  SettingsResult CreateKey() override;
-  SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
-  SettingsResult Write(const std::string& name, const SettingsValue& value) override;
+  Outcome CreateKey() override;
+  Outcome Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
+  Outcome Write(const std::string& name, const SettingsValue& value) override;
   std::string DefaultTemplateDir() const override;
   // One read and one replacement of the file for all the values.
-  SettingsResult WriteAll(const NamedValues& values, bool createKey) override;
+  Outcome WriteAll(const NamedValues& values, bool createKey) override;
   // The file's identity, size and time of change.
   std::string ChangeStamp() override;
 
  private:
   // missing: the file is not there (no error).
-  SettingsResult Load(SettingsValues& values, bool& missing);
+  Outcome Load(SettingsValues& values, bool& missing);
   std::string dir_;
   std::string path_;
 };

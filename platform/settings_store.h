@@ -12,12 +12,9 @@
 #include <utility>
 #include <vector>
 
-namespace raid {
+#include "platform/outcome.h"
 
-struct SettingsResult {
-  bool ok = true;
-  std::string error;  // why not, for the user; never holds a value
-};
+namespace raid {
 
 enum class SettingsType { String, Dword, Binary };
 
@@ -37,13 +34,13 @@ class SettingsStore {
   // Whether the key (the settings file) exists.
   virtual bool KeyExists() = 0;
   // Creates the key (an empty settings file) when it is missing.
-  virtual SettingsResult CreateKey() = 0;
+  virtual Outcome CreateKey() = 0;
   // A missing value leaves out empty and is no error; a value of another
   // type is an error.
-  virtual SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) = 0;
+  virtual Outcome Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) = 0;
   // Writes one value; the key must exist. Nothing already stored is lost
   // when a write fails.
-  virtual SettingsResult Write(const std::string& name, const SettingsValue& value) = 0;
+  virtual Outcome Write(const std::string& name, const SettingsValue& value) = 0;
   // The template folder used when none is stored, ending in the separator.
   virtual std::string DefaultTemplateDir() const = 0;
   // Writes the values together: a settings file is replaced once. A
@@ -51,32 +48,32 @@ class SettingsStore {
   // (what was written before it stays). createKey: the key is created
   // first when it is missing.
   using NamedValues = std::vector<std::pair<std::string, SettingsValue>>;
-  virtual SettingsResult WriteAll(const NamedValues& values, bool createKey);
+  virtual Outcome WriteAll(const NamedValues& values, bool createKey);
   // Changes whenever the stored values may have changed (a text to compare,
   // cheap to make: no value is read); empty when nothing is stored.
   virtual std::string ChangeStamp() = 0;
 
   // Typed helpers over Read and Write.
-  SettingsResult ReadString(const std::string& name, std::string& out);  // missing: empty
-  SettingsResult ReadDword(const std::string& name, uint32_t& out);      // missing: 0
+  Outcome ReadString(const std::string& name, std::string& out);  // missing: empty
+  Outcome ReadDword(const std::string& name, uint32_t& out);      // missing: 0
   // missing: out unchanged and found false
-  SettingsResult ReadBinary(const std::string& name, std::vector<uint8_t>& out, bool& found);
-  SettingsResult WriteString(const std::string& name, const std::string& v);
-  SettingsResult WriteDword(const std::string& name, uint32_t v);
-  SettingsResult WriteBinary(const std::string& name, const std::vector<uint8_t>& v);
+  Outcome ReadBinary(const std::string& name, std::vector<uint8_t>& out, bool& found);
+  Outcome WriteString(const std::string& name, const std::string& v);
+  Outcome WriteDword(const std::string& name, uint32_t v);
+  Outcome WriteBinary(const std::string& name, const std::vector<uint8_t>& v);
 };
 
 // An error when a stored value is not of the wanted type.
-SettingsResult CheckSettingsType(const std::string& name, const SettingsValue& v, SettingsType wanted);
+Outcome CheckSettingsType(const std::string& name, const SettingsValue& v, SettingsType wanted);
 
 // The values in memory: for tests and for a store that is kept elsewhere.
 class MemorySettingsStore : public SettingsStore {
  public:
   std::string Location() const override { return "memory"; }
   bool KeyExists() override { return exists; }
-  SettingsResult CreateKey() override;
-  SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
-  SettingsResult Write(const std::string& name, const SettingsValue& value) override;
+  Outcome CreateKey() override;
+  Outcome Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override;
+  Outcome Write(const std::string& name, const SettingsValue& value) override;
   std::string DefaultTemplateDir() const override { return templateDir; }
   std::string ChangeStamp() override;
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace raid {
 
 class SharedLibrary {
@@ -18,16 +20,14 @@ class SharedLibrary {
   // (its global state, its threads) may outlive any one caller.
   ~SharedLibrary() = default;
 
-  // Opens the first of `names` that loads. False when none does; Error()
-  // then says why for each.
-  bool Open(const std::vector<std::string>& names);
-  // The address of an exported symbol, or nullptr (Error() says which).
-  void* Symbol(const char* name);
-  const std::string& Error() const { return error_; }
+  // Opens the first of `names` that loads; when none does, the error says
+  // why for each.
+  Outcome Open(const std::vector<std::string>& names);
+  // The address of an exported symbol, or why there is none.
+  Expected<void*> Symbol(const char* name);
 
  private:
   void* handle_ = nullptr;
-  std::string error_;
 };
 
 }  // namespace raid

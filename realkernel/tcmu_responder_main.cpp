@@ -456,7 +456,9 @@ int main(int argc, char** argv) {
   int rc = 0;
   try {
     log.Open(o.log);
-    const sim::ScenarioSpec scenario = sim::LoadScenarioFile(o.scenario);
+    Expected<sim::ScenarioSpec> loaded = sim::LoadScenarioFile(o.scenario);
+    if (!loaded) throw std::runtime_error(loaded.error());
+    const sim::ScenarioSpec scenario = std::move(*loaded);
     if (!fs::exists(kCore)) throw std::runtime_error(kCore.string() + " is missing (configfs and target_core_mod)");
     std::signal(SIGTERM, OnStopSignal);
     std::signal(SIGINT, OnStopSignal);

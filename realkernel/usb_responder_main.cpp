@@ -147,9 +147,16 @@ std::string FirstUdc() {
 class Drive {
  public:
   Drive(const std::string& scenarioPath, int drive)
-      : scenario_(scenarioPath.empty() ? raid::sim::DefaultScenario() : raid::sim::LoadScenarioFile(scenarioPath)),
+      : scenario_(scenarioPath.empty() ? raid::sim::DefaultScenario() : Load(scenarioPath)),
         io_(clock_, scenario_),
         responder_(io_, drive, raid::sim::ScsiResponder::BlocksFor(scenario_, drive)) {}
+
+  // A scenario that does not load ends the program with its error text.
+  static raid::sim::ScenarioSpec Load(const std::string& path) {
+    raid::Expected<raid::sim::ScenarioSpec> sc = raid::sim::LoadScenarioFile(path);
+    if (!sc) throw std::runtime_error(sc.error());
+    return std::move(*sc);
+  }
 
   ScsiReply Answer(const uint8_t* cdb, size_t cdbLength, raid::DataDirection dir, uint8_t* data, uint32_t length) {
     raid::sim::ScsiCommand c;

@@ -22,112 +22,75 @@ bool IsServiceChange(const std::string& op) { return op == "schedule" || op == "
 namespace {
 
 // A change's fields: which it takes, and whether each has the right value.
-bool CheckChange(ServiceRequest& r, std::string& error) {
+Outcome CheckChange(const ServiceRequest& r) {
   const nlohmann::json& a = r.args;
   auto allowed = [&](std::initializer_list<const char*> keys) {
     for (const auto& [key, value] : a.items()) {
       bool known = false;
       for (const char* k : keys) known = known || key == k;
-      if (!known) {
-        error = "\"" + r.op + "\" takes no field \"" + key.substr(0, 32) + "\"";
-        return false;
-      }
+      if (!known) return Outcome::Fail("\"" + r.op + "\" takes no field \"" + key.substr(0, 32) + "\"");
     }
-    return true;
+    return Outcome::Ok();
   };
   if (!IsServiceChange(r.op)) return allowed({});
-  if (a.contains("slot") && !(a["slot"].is_number_unsigned() && a["slot"].get<uint64_t>() <= 7)) {
-    error = "\"slot\" must be a slot number 0-7";
-    return false;
-  }
+  if (a.contains("slot") && !(a["slot"].is_number_unsigned() && a["slot"].get<uint64_t>() <= 7))
+    return Outcome::Fail("\"slot\" must be a slot number 0-7");
   if (r.op == "schedule") {
-    if (!allowed({"slot", "on", "period"})) return false;
-    if (!a.contains("on") || !a["on"].is_boolean()) {
-      error = "schedule needs \"on\": true or false";
-      return false;
-    }
+    if (Outcome known = allowed({"slot", "on", "period"}); !known) return known;
+    if (!a.contains("on") || !a["on"].is_boolean()) return Outcome::Fail("schedule needs \"on\": true or false");
     if (a.contains("period")) {
       const nlohmann::json& p = a["period"];
       const uint64_t v = p.is_number_unsigned() ? p.get<uint64_t>() : 1;
-      if (v != 0 && v != 10 && v != 30 && v != 60 && v != 180) {
-        error = "\"period\" must be 10, 30, 60 or 180 minutes (0: keep the enclosure's)";
-        return false;
-      }
-      if (v != 0 && !a["on"].get<bool>()) {
-        error = "\"period\" belongs to a schedule that is switched on";
-        return false;
-      }
+      if (v != 0 && v != 10 && v != 30 && v != 60 && v != 180)
+        return Outcome::Fail("\"period\" must be 10, 30, 60 or 180 minutes (0: keep the enclosure's)");
+      if (v != 0 && !a["on"].get<bool>()) return Outcome::Fail("\"period\" belongs to a schedule that is switched on");
     }
-    return true;
+    return Outcome::Ok();
   }
   if (r.op == "scan") {
-    if (!allowed({"slot", "drive", "stop"})) return false;
+    if (Outcome known = allowed({"slot", "drive", "stop"}); !known) return known;
     const bool drive = a.contains("drive") && a["drive"].is_number_unsigned() &&
                        (a["drive"].get<uint64_t>() == 1 || a["drive"].get<uint64_t>() == 2);
-    if (!drive) {
-      error = "scan needs \"drive\": 1 (HDD1) or 2 (HDD2)";
-      return false;
-    }
-    if (!a.contains("stop") || !a["stop"].is_boolean()) {
-      error = "scan needs \"stop\": true or false";
-      return false;
-    }
-    return true;
+    if (!drive) return Outcome::Fail("scan needs \"drive\": 1 (HDD1) or 2 (HDD2)");
+    if (!a.contains("stop") || !a["stop"].is_boolean()) return Outcome::Fail("scan needs \"stop\": true or false");
+    return Outcome::Ok();
   }
   return allowed({"slot"});
 }
 
 }  // namespace
 
-bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error) {
-  out = ServiceRequest{};
+Expected<ServiceRequest> ParseServiceRequest(std::string_view line) {
+  ServiceRequest out;
+  auto fail = [](std::string why) { return Expected<ServiceRequest>::Fail(std::move(why)); };
   const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
-  if (j.is_discarded() || !j.is_object()) {
-    error = "a request is one JSON object on one line";
-    return false;
-  }
+  if (j.is_discarded() || !j.is_object()) return fail("a request is one JSON object on one line");
   for (const auto& [key, value] : j.items()) {
     if (key == "op") {
-      if (!value.is_string()) {
-        error = "\"op\" must be a string";
-        return false;
-      }
+      if (!value.is_string()) return fail("\"op\" must be a string");
       out.op = value.get<std::string>();
     } else if (key == "id") {
-      if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxId) {
-        error = "\"id\" must be a whole number from 0 to 2^53";
-        return false;
-      }
+      if (!value.is_number_unsigned() || value.get<uint64_t>() > kMaxId)
+        return fail("\"id\" must be a whole number from 0 to 2^53");
       out.id = value.get<uint64_t>();
     } else if (key == "protocol") {
-      if (!value.is_number_integer()) {
-        error = "\"protocol\" must be a whole number";
-        return false;
-      }
+      if (!value.is_number_integer()) return fail("\"protocol\" must be a whole number");
       const auto v = value.get<int64_t>();
       out.protocol = v < 0 || v > 1000000 ? -1 : static_cast<int>(v);
     } else if (key == "client") {
-      if (!value.is_string() || value.get<std::string>().size() > kMaxClientName) {
-        error = "\"client\" must be a name of at most 64 bytes";
-        return false;
-      }
+      if (!value.is_string() || value.get<std::string>().size() > kMaxClientName)
+        return fail("\"client\" must be a name of at most 64 bytes");
       out.client = value.get<std::string>();
     } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop") {
       out.args[key] = value;
     } else {
-      error = "unknown field \"" + key.substr(0, 32) + "\"";
-      return false;
+      return fail("unknown field \"" + key.substr(0, 32) + "\"");
     }
   }
-  if (out.op.empty()) {
-    error = "a request needs \"op\"";
-    return false;
-  }
-  if (!out.args.empty() && !IsServiceChange(out.op)) {
-    error = "unknown field \"" + out.args.begin().key() + "\"";
-    return false;
-  }
-  return CheckChange(out, error);
+  if (out.op.empty()) return fail("a request needs \"op\"");
+  if (!out.args.empty() && !IsServiceChange(out.op)) return fail("unknown field \"" + out.args.begin().key() + "\"");
+  if (Outcome checked = CheckChange(out); !checked) return fail(checked.error());
+  return out;
 }
 
 MonitorService::MonitorService(std::string serverName) : serverName_(std::move(serverName)) {
@@ -137,7 +100,7 @@ MonitorService::MonitorService(std::string serverName) : serverName_(std::move(s
 
 MonitorService::~MonitorService() { Stop(); }
 
-bool MonitorService::Start(const std::string& address, std::string& error) {
+Outcome MonitorService::Start(const std::string& address) {
   endpoint_ = MakeLocalEndpoint();
   LocalEndpoint::Handlers h;
   h.connected = [this](uint64_t id, const PeerIdentity& peer) {
@@ -156,11 +119,9 @@ bool MonitorService::Start(const std::string& address, std::string& error) {
     }
     if (ClientGone) ClientGone(id);
   };
-  if (!endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{}, error)) {
-    endpoint_.reset();
-    return false;
-  }
-  return true;
+  Outcome started = endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{});
+  if (!started) endpoint_.reset();
+  return started;
 }
 
 void MonitorService::Stop() {
@@ -217,9 +178,9 @@ void MonitorService::Reply(uint64_t client, uint64_t id, const nlohmann::json& r
 }
 
 std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
-  ServiceRequest r;
-  std::string why;
-  if (!ParseServiceRequest(line, r, why)) return {Error(0, why)};
+  const Expected<ServiceRequest> parsed = ParseServiceRequest(line);
+  if (!parsed) return {Error(0, parsed.error())};
+  const ServiceRequest& r = *parsed;
   std::unique_lock lock(mu_);
   ClientState& c = clients_[client];
   if (r.op == "hello") {
@@ -257,41 +218,40 @@ namespace raid {
 namespace {
 constexpr size_t kMaxAnswerBytes = 16 * 1024 * 1024;
 
-bool Exchange(LocalConnection& c, const nlohmann::json& request, nlohmann::json& result, std::string& error,
-              int timeoutMs) {
-  if (!c.SendLine(request.dump(), timeoutMs, error)) return false;
-  std::string line;
-  if (!c.ReadLine(line, timeoutMs, kMaxAnswerBytes, error)) return false;
-  const nlohmann::json answer = nlohmann::json::parse(line, nullptr, false);
-  if (answer.is_discarded() || !answer.is_object() || !answer.contains("ok")) {
-    error = "the service's answer is no protocol message";
-    return false;
-  }
-  if (!answer.value("ok", false)) {
+// The result of one request, or why there is none.
+Expected<nlohmann::json> Exchange(LocalConnection& c, const nlohmann::json& request, int timeoutMs) {
+  if (Outcome sent = c.SendLine(request.dump(), timeoutMs); !sent) return sent;
+  const Expected<std::string> line = c.ReadLine(timeoutMs, kMaxAnswerBytes);
+  if (!line) return line.outcome();
+  const nlohmann::json answer = nlohmann::json::parse(*line, nullptr, false);
+  // Every field is looked at by its type first: a reading that throws would
+  // leave this call.
+  const auto ok = answer.is_object() ? answer.find("ok") : answer.end();
+  if (answer.is_discarded() || !answer.is_object() || ok == answer.end() || !ok->is_boolean())
+    return Expected<nlohmann::json>::Fail("the service's answer is no protocol message");
+  if (!ok->get<bool>()) {
     const auto e = answer.find("error");
-    error = e != answer.end() && e->is_string() ? e->get<std::string>() : "the service refused";
-    return false;
+    return Expected<nlohmann::json>::Fail(e != answer.end() && e->is_string() ? e->get<std::string>()
+                                                                              : "the service refused");
   }
-  result = answer.value("result", nlohmann::json());
-  return true;
+  return answer.value("result", nlohmann::json());
 }
 }  // namespace
 
-bool AskServiceRequest(const std::string& address, const std::string& client, nlohmann::json request,
-                       nlohmann::json& result, std::string& error, int timeoutMs) {
+Expected<nlohmann::json> AskServiceRequest(const std::string& address, const std::string& client,
+                                           nlohmann::json request, int timeoutMs) {
   LocalConnection c;
-  if (!c.Connect(address, error)) return false;
-  nlohmann::json hello;
-  if (!Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, hello,
-                error, timeoutMs))
-    return false;
+  if (Outcome connected = c.Connect(address); !connected) return connected;
+  const Expected<nlohmann::json> hello =
+      Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, timeoutMs);
+  if (!hello) return hello;
   request["id"] = 2;
-  return Exchange(c, request, result, error, timeoutMs);
+  return Exchange(c, request, timeoutMs);
 }
 
-bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
-                std::string& error, int timeoutMs) {
-  return AskServiceRequest(address, client, nlohmann::json{{"op", op}}, result, error, timeoutMs);
+Expected<nlohmann::json> AskService(const std::string& address, const std::string& client, const std::string& op,
+                                    int timeoutMs) {
+  return AskServiceRequest(address, client, nlohmann::json{{"op", op}}, timeoutMs);
 }
 
 }  // namespace raid

@@ -56,9 +56,9 @@ bool IsServiceChange(const std::string& op);
 
 // Parses one line: a JSON object with "op" (a string) and optional "id" (a
 // number up to 2^53), "protocol" (a number) and "client" (a string of at
-// most 64 bytes); a change's own fields as its op takes them. False with
-// the reason for anything else.
-bool ParseServiceRequest(std::string_view line, ServiceRequest& out, std::string& error);
+// most 64 bytes); a change's own fields as its op takes them. Anything else
+// fails with the reason.
+Expected<ServiceRequest> ParseServiceRequest(std::string_view line);
 
 // What clients may read, as the standalone programs would print it.
 struct ServiceSnapshot {
@@ -71,7 +71,7 @@ class MonitorService {
   explicit MonitorService(std::string serverName);
   ~MonitorService();
 
-  bool Start(const std::string& address, std::string& error);
+  Outcome Start(const std::string& address);
   void Stop();
 
   // Main thread: the latest readable state.
@@ -123,13 +123,13 @@ class MonitorService {
 namespace raid {
 
 // A client's one question to the service at `address`: connects, says
-// hello with the protocol version, asks `op` and gives back the result.
-// False with the reason (no service, another protocol, a refusal).
-bool AskService(const std::string& address, const std::string& client, const std::string& op, nlohmann::json& result,
-                std::string& error, int timeoutMs = 10000);
+// hello with the protocol version, asks `op` and gives back the result, or
+// the reason there is none (no service, another protocol, a refusal).
+Expected<nlohmann::json> AskService(const std::string& address, const std::string& client, const std::string& op,
+                                    int timeoutMs = 10000);
 // The same with a whole request ({"op": ..., arguments}): a change, whose
 // answer comes when it has ended.
-bool AskServiceRequest(const std::string& address, const std::string& client, nlohmann::json request,
-                       nlohmann::json& result, std::string& error, int timeoutMs);
+Expected<nlohmann::json> AskServiceRequest(const std::string& address, const std::string& client,
+                                           nlohmann::json request, int timeoutMs);
 
 }  // namespace raid

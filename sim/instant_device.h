@@ -19,20 +19,25 @@ class InstantDevice : public DeviceIo {
   Sector ident{};
   Sector status{};
 
-  DeviceHandleValue Open(DeviceId id) override { return id < drives_ ? id + 1 : kInvalidHandle; }
+  Expected<DeviceHandleValue> Open(DeviceId id) override {
+    if (id >= drives_) return Expected<DeviceHandleValue>::Fail("no such device");
+    return DeviceHandleValue{id + 1};
+  }
   void Close(DeviceHandleValue) override {}
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
-    if (r.cdb[0] != 0x28 || !r.data || r.transferLength != 512) return false;
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+    if (r.cdb[0] != 0x28 || !r.data || r.transferLength != 512) return Outcome::Fail("not understood");
     const auto lba = static_cast<uint32_t>(LoadBE(std::span<const uint8_t>(r.cdb.data(), 16), 2, 4));
     std::memcpy(r.data, lba == 58 ? ident.data() : status.data(), 512);
     // Several drives must not look like one enclosure seen twice.
     if (drives_ > 1 && lba != 58) r.data[0] = static_cast<uint8_t>(h);
     r.transferred = 512;
-    return true;
+    return Outcome::Ok();
   }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { return false; }
-  bool RescanBus(DeviceHandleValue) override { return true; }
-  bool DiskExtents(DeviceHandleValue, VolumeExtent&) override { return false; }
+  Outcome Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override {
+    return Outcome::Fail("no ATA");
+  }
+  Outcome RescanBus(DeviceHandleValue) override { return Outcome::Ok(); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue) override { return Expected<VolumeExtent>::Fail("no volume"); }
   uint32_t LogicalDriveMask() override { return 0; }
   unsigned DriveTypeOf(char) override { return kDriveNoRootDir; }
 

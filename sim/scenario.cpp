@@ -51,6 +51,12 @@ constexpr Field kStatusFields[] = {
     {"badRing", status::kBadRing, 40, FieldType::Ring},
 };
 
+// The parser's own way out of any depth of the document; ParseScenario
+// turns it into its error, so it never leaves this file.
+struct ScenarioError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
 [[noreturn]] void Fail(const std::string& where, const std::string& what) { throw ScenarioError(where + ": " + what); }
 
 // Field paths as the error messages name them: "timeline[3].set.raw[0].offset".
@@ -655,36 +661,38 @@ ScenarioSpec ParseScenarioImpl(const std::string& text) {
 }
 }  // namespace
 
-ScenarioSpec ParseScenario(const std::string& text) {
-  if (text.size() > kMaxScenarioBytes) throw ScenarioError("not a scenario (over 16 MiB)");
+Expected<ScenarioSpec> ParseScenario(const std::string& text) {
+  using Result = Expected<ScenarioSpec>;
+  if (text.size() > kMaxScenarioBytes) return Result::Fail("not a scenario (over 16 MiB)");
   try {
     return ParseScenarioImpl(text);
+  } catch (const ScenarioError& e) {
+    return Result::Fail(e.what());
   } catch (const json::exception& e) {
-    throw ScenarioError(std::string("wrong kind of value: ") + e.what());
+    return Result::Fail(std::string("wrong kind of value: ") + e.what());
   }
 }
 
-ScenarioSpec LoadScenarioFile(const std::string& path) {
+Expected<ScenarioSpec> LoadScenarioFile(const std::string& path) {
+  using Result = Expected<ScenarioSpec>;
   std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) throw ScenarioError(path + ": is a folder, not a scenario file");
+  if (std::filesystem::is_directory(path, ec)) return Result::Fail(path + ": is a folder, not a scenario file");
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     const bool missing = std::filesystem::symlink_status(path, ec).type() == std::filesystem::file_type::not_found;
-    throw ScenarioError(path + (missing ? ": does not exist" : ": cannot be opened"));
+    return Result::Fail(path + (missing ? ": does not exist" : ": cannot be opened"));
   }
   // Read as a stream, not by its size: a pipe or a device has none.
   std::string text;
   char chunk[65536];
   while (in.read(chunk, sizeof chunk), in.gcount() > 0) {
     text.append(chunk, static_cast<size_t>(in.gcount()));
-    if (text.size() > kMaxScenarioBytes) throw ScenarioError(path + ": not a scenario (over 16 MiB)");
+    if (text.size() > kMaxScenarioBytes) return Result::Fail(path + ": not a scenario (over 16 MiB)");
   }
-  if (in.bad()) throw ScenarioError(path + ": cannot be read");
-  try {
-    return ParseScenario(text);
-  } catch (const ScenarioError& e) {
-    throw ScenarioError(path + ": " + e.what());
-  }
+  if (in.bad()) return Result::Fail(path + ": cannot be read");
+  Result sc = ParseScenario(text);
+  if (!sc) return Result::Fail(path + ": " + sc.error());
+  return sc;
 }
 
 }  // namespace raid::sim

@@ -12,13 +12,10 @@
 
 #include "platform/bytes.h"
 #include "platform/clock.h"
+#include "platform/outcome.h"
 #include "sim/enclosure.h"
 
 namespace raid::sim {
-
-struct ScenarioError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
 
 // What a scenario may ask for (docs/simulator.md). Past these a run would
 // wrap a number, outgrow memory or no longer answer a stop request.
@@ -91,9 +88,9 @@ struct ScenarioSpec {
   std::vector<FaultSpec> faults;
 };
 
-// Parses a scenario; throws ScenarioError naming what is wrong.
-ScenarioSpec ParseScenario(const std::string& jsonText);
-ScenarioSpec LoadScenarioFile(const std::string& path);
+// Parses a scenario, or says what is wrong and where.
+Expected<ScenarioSpec> ParseScenario(const std::string& jsonText);
+Expected<ScenarioSpec> LoadScenarioFile(const std::string& path);
 // One healthy RAID1 enclosure with two drives on physical drive 0.
 ScenarioSpec DefaultScenario();
 

@@ -160,7 +160,10 @@ std::optional<bool> ScsiResponder::PlugChange() {
 }
 
 DeviceHandleValue ScsiResponder::OwnHandle() {
-  if (handle_ == kInvalidHandle) handle_ = io_.Open(static_cast<DeviceId>(drive_));
+  if (handle_ == kInvalidHandle) {
+    const Expected<DeviceHandleValue> opened = io_.Open(static_cast<DeviceId>(drive_));
+    if (opened) handle_ = *opened;
+  }
   return handle_;
 }
 

@@ -208,7 +208,7 @@ void SimDeviceIo::Trace(const std::string& who, const std::string& what, DataDir
           << '\n';
 }
 
-DeviceHandleValue SimDeviceIo::Open(DeviceId id) {
+Expected<DeviceHandleValue> SimDeviceIo::Open(DeviceId id) {
   std::vector<std::function<void()>> notify;
   DeviceHandleValue h = kInvalidHandle;
   {
@@ -228,11 +228,10 @@ DeviceHandleValue SimDeviceIo::Open(DeviceId id) {
     if (t.drive >= 0) {
       h = nextHandle_++;
       handles_[h] = t;
-    } else {
-      lastError_ = "no such device";
     }
   }
   for (auto& n : notify) n();
+  if (h == kInvalidHandle) return Expected<DeviceHandleValue>::Fail("no such device");
   return h;
 }
 
@@ -268,11 +267,10 @@ bool SimDeviceIo::FinishScsi(const OpenTarget& t, ScsiRequest& req, Fault* fault
               << (CommandBlock::ChecksumOk(s) ? "sum ok" : "sum bad") << '\n';
     }
   }
-  if (!ok) lastError_ = "request failed";
   return ok;
 }
 
-bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
+Outcome SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   std::vector<std::function<void()>> notify;
   bool ok = false;
   {
@@ -281,10 +279,7 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     req.transferred = 0;
     lastHung_ = false;
     auto it = handles_.find(h);
-    if (it == handles_.end()) {
-      lastError_ = "invalid handle";
-      return false;
-    }
+    if (it == handles_.end()) return Outcome::Fail("invalid handle");
     const OpenTarget t = it->second;
     Fault* f = MatchFault(ScsiKind(req.cdb[0]), t.drive);
     lastHung_ = f && f->rule.mode == "hang";
@@ -318,10 +313,11 @@ bool SimDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
     ok = FinishScsi(t, req, f, ok, cost);
   }
   for (auto& n : notify) n();
-  return ok;
+  return ok ? Outcome::Ok() : Outcome::Fail("request failed");
 }
 
-bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) {
+Outcome SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                         ReplyStatus& status) {
   status = ReplyStatus{};
   std::vector<std::function<void()>> notify;
   bool ok = false;
@@ -330,10 +326,7 @@ bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, ui
     PumpLocked(notify);
     lastHung_ = false;
     auto it = handles_.find(h);
-    if (it == handles_.end()) {
-      lastError_ = "invalid handle";
-      return false;
-    }
+    if (it == handles_.end()) return Outcome::Fail("invalid handle");
     const OpenTarget t = it->second;
     const auto in = regs.Bytes();
     Fault* f = MatchFault("ata", t.drive);
@@ -347,30 +340,29 @@ bool SimDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, ui
     clock_.Charge(cost);
     Trace(Who(t), "ATA " + HexBytes(in.data(), 7), sectors ? DataDirection::In : DataDirection::None, sectors * 512,
           ok);
-    if (!ok) lastError_ = "ATA command failed";
   }
   for (auto& n : notify) n();
-  return ok;
+  return ok ? Outcome::Ok() : Outcome::Fail("ATA command failed");
 }
 
-bool SimDeviceIo::RescanBus(DeviceHandleValue h) {
+Outcome SimDeviceIo::RescanBus(DeviceHandleValue h) {
   std::lock_guard lock(mu_);
   auto it = handles_.find(h);
-  if (it == handles_.end()) return false;
+  if (it == handles_.end()) return Outcome::Fail("invalid handle");
   const bool ok = !MatchFault("rescan", it->second.drive) && DriveAvailable(it->second.drive);
   Trace(Who(it->second), "RESCAN", DataDirection::None, 0, ok);
-  return ok;
+  return ok ? Outcome::Ok() : Outcome::Fail("rescan failed");
 }
 
-bool SimDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
+Expected<VolumeExtent> SimDeviceIo::DiskExtents(DeviceHandleValue h) {
   std::lock_guard lock(mu_);
   auto it = handles_.find(h);
-  if (it == handles_.end()) return false;
+  if (it == handles_.end()) return Expected<VolumeExtent>::Fail("invalid handle");
   const VolumeSpec* v = it->second.letter ? Volume(it->second.letter) : nullptr;
   const bool ok = v && !MatchFault("extents", it->second.drive);
-  if (ok) extent = {static_cast<uint8_t>(v->drive), v->offset, v->length};
   Trace(Who(it->second), "EXTENTS", DataDirection::In, 32, ok);
-  return ok;
+  if (!ok) return Expected<VolumeExtent>::Fail("no disk extents");
+  return VolumeExtent{static_cast<uint8_t>(v->drive), v->offset, v->length};
 }
 
 uint32_t SimDeviceIo::LogicalDriveMask() {
@@ -391,11 +383,6 @@ std::string SimDeviceIo::VolumeName(char letter) {
   std::lock_guard lock(mu_);
   const VolumeSpec* v = Volume(letter);
   return v && !v->name.empty() ? v->name : std::string(1, letter);
-}
-
-std::string SimDeviceIo::LastError() const {
-  std::lock_guard lock(mu_);
-  return lastError_;
 }
 
 }  // namespace raid::sim

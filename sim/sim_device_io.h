@@ -25,16 +25,15 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   SimDeviceIo(Clock& clock, const ScenarioSpec& scenario);
 
   // DeviceIo
-  DeviceHandleValue Open(DeviceId id) override;
+  Expected<DeviceHandleValue> Open(DeviceId id) override;
   void Close(DeviceHandleValue h) override;
-  bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
-  bool RescanBus(DeviceHandleValue h) override;
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) override;
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& req) override;
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
+  Outcome RescanBus(DeviceHandleValue h) override;
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override;
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
   std::string VolumeName(char letter) override;
-  std::string LastError() const override;
 
   // DeviceChangeSource: plug and unplug events of the timeline call back.
   bool Start(std::function<void()> onChange) override;
@@ -105,7 +104,6 @@ class SimDeviceIo final : public DeviceIo, public DeviceChangeSource {
   DeviceHandleValue nextHandle_ = 100;
   std::ostream* trace_ = nullptr;
   std::function<void()> onChange_;
-  std::string lastError_;
   uint32_t extraMask_ = 0;
   bool lastHung_ = false;
 };

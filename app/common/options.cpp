@@ -205,12 +205,14 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {
 #endif
     return true;
   }
-  sim::ScenarioSpec sc;
-  try {
-    sc = opt.scenario.empty() ? sim::DefaultScenario() : sim::LoadScenarioFile(opt.scenario);
-  } catch (const sim::ScenarioError& e) {
-    error = std::string("scenario: ") + e.what();
-    return false;
+  sim::ScenarioSpec sc = sim::DefaultScenario();
+  if (!opt.scenario.empty()) {
+    Expected<sim::ScenarioSpec> loaded = sim::LoadScenarioFile(opt.scenario);
+    if (!loaded) {
+      error = "scenario: " + loaded.error();
+      return false;
+    }
+    sc = std::move(*loaded);
   }
   const LocalDateTime start = sc.start ? *sc.start : SystemClock().Now();
   auto manual = std::make_unique<ManualClock>(start);

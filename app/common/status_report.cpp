@@ -168,9 +168,9 @@ bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string&
       AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   // Any user may read it (raidctl check --status-file), whatever the
   // service's file mode mask.
-  const FileResult r = ReplaceFile(path, text, nullptr, FileAccess::ReadableByAll);
-  if (!r.ok) error = r.error;
-  return r.ok;
+  const Outcome r = ReplaceFile(path, text, nullptr, FileAccess::ReadableByAll);
+  if (!r.ok()) error = r.error();
+  return r.ok();
 }
 
 }  // namespace raid

@@ -206,8 +206,8 @@ std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions
 
 CheckResult CheckStatusFile(const CheckOptions& options) {
   std::string text;
-  const FileResult read = ReadPlainFile(options.statusFile, 1 << 20, text);
-  if (!read.ok) return UnknownResult("the status file " + options.statusFile + " cannot be read: " + read.error);
+  const Outcome read = ReadPlainFile(options.statusFile, 1 << 20, text);
+  if (!read.ok()) return UnknownResult("the status file " + options.statusFile + " cannot be read: " + read.error());
   std::error_code ec;
   const auto written = std::filesystem::last_write_time(options.statusFile, ec);
   if (!ec) {

@@ -130,9 +130,9 @@ struct Session {
     store = MakeSettingsStore(configDir);
     PrepareMailSettings(*store, settings, flags);
     if (settings.SettingsKeyExists) {
-      const SettingsResult r = LoadMailSettings(*store, settings, flags);
-      if (!r.ok) {
-        std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
+      const Outcome r = LoadMailSettings(*store, settings, flags);
+      if (!r.ok()) {
+        std::fprintf(stderr, "raidctl: %s\n", r.error().c_str());
         return false;
       }
     }
@@ -186,8 +186,8 @@ int Show(Session& s) {
   std::printf("Recipients: %zu\n", m.Recipients.size());
   for (const std::string& r : m.Recipients) std::printf("  %s\n", Printable(r).c_str());
   uint32_t retry = 0, reminder = 0;
-  s.store->ReadDword(kRetryFailedMailSetting, retry);
-  s.store->ReadDword(kDailyReminderSetting, reminder);
+  (void)s.store->ReadDword(kRetryFailedMailSetting, retry);
+  (void)s.store->ReadDword(kDailyReminderSetting, reminder);
   std::printf("Retry failed mail (after 1, 5, 15 min): %s\n", retry ? "on" : "off");
   std::printf("Daily reminder while a drive is down: %s\n", reminder ? "on" : "off");
   std::printf("Templates: %s\n", Printable(s.settings.MailTemplateDir).c_str());
@@ -274,11 +274,11 @@ int Template(Session& s, const std::vector<std::string>& a) {
   const FileStamp st = StatNoFollow(a[2]);
   if (!st.exists) return Wrong(a[2] + " does not exist");
   if (!st.regular) return Wrong(a[2] + " is not a plain file (a link or a folder is not taken)");
-  const SettingsResult r = ReadTemplateFile(a[2], lines);
-  if (!r.ok) {
-    std::fprintf(stderr, "raidctl: %s\n", r.error.c_str());
+  const Outcome r = ReadTemplateFile(a[2], lines);
+  if (!r.ok()) {
+    std::fprintf(stderr, "raidctl: %s\n", r.error().c_str());
     // Too large is the file given; anything else is a failure to read it.
-    return r.error.find("larger than") != std::string::npos ? kUsage : kFailed;
+    return r.error().find("larger than") != std::string::npos ? kUsage : kFailed;
   }
   MailPageModel& m = s.page->Model;
   TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.FailSubject : m.FailContents)
@@ -311,8 +311,8 @@ int TestMail(Session& s) {
   MailNotifier n(*s.store, ms, ms.MailRequestFlags, info, clock,
                  [](StatusBarPanel, const std::string& t) { std::printf("%s\n", t.c_str()); });
   const SmtpOutcome o = n.SendTestMailNow();
-  if (!o.ok) {
-    std::printf("Send mail failed: %s\n", o.error.c_str());
+  if (!o.ok()) {
+    std::printf("Send mail failed: %s\n", o.error().c_str());
     return kFailed;
   }
   std::printf("Send mail Success!\n");

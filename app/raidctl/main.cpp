@@ -195,17 +195,17 @@ int Check(RaidCore& core, UserInterface& view, const CheckOptions& options) {
 // and exit codes as when raidctl reads the enclosures itself.
 int ThroughService(const std::string& address, const CtlOptions& ctl) {
   const bool check = ctl.command == "check";
-  nlohmann::json result;
-  std::string error;
   const std::string op = ctl.command == "list" ? "list" : "status";
-  if (!AskService(address, "raidctl", op, result, error)) {
-    const std::string why = "no answer from the monitor service at " + address + ": " + error;
+  const Expected<nlohmann::json> answer = AskService(address, "raidctl", op);
+  if (!answer) {
+    const std::string why = "no answer from the monitor service at " + address + ": " + answer.error();
     if (check) {
       std::puts(UnknownResult(why).line.c_str());
       return static_cast<int>(CheckState::Unknown);
     }
     return Fail(why, kExitFailed);
   }
+  const nlohmann::json& result = *answer;
   const int exit = result.value("exit", kExitFailed);
   if (check) {
     const nlohmann::json document = result.value("document", nlohmann::json());
@@ -234,13 +234,12 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
     request["drive"] = c.drive;
     request["stop"] = c.stop;
   }
-  nlohmann::json result;
-  std::string error;
   // The change waits for the monitor's next turn at the enclosure, and an
   // initialisation for all its steps.
   constexpr int kChangeTimeoutMs = 120000;
-  if (!AskServiceRequest(address, "raidctl", request, result, error, kChangeTimeoutMs))
-    return Fail("the monitor service at " + address + ": " + error, kExitFailed);
+  const Expected<nlohmann::json> answer = AskServiceRequest(address, "raidctl", request, kChangeTimeoutMs);
+  if (!answer) return Fail("the monitor service at " + address + ": " + answer.error(), kExitFailed);
+  const nlohmann::json& result = *answer;
   std::fputs(result.value("out", std::string()).c_str(), stdout);
   std::fflush(stdout);
   std::fputs(result.value("err", std::string()).c_str(), stderr);
@@ -339,9 +338,7 @@ int main(int argc, char** argv) {
   const bool served = ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()) ||
                       IsSetupCommand(ctl.command);
   if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 && served) {
-    nlohmann::json answer;
-    std::string why;
-    if (AskService(kDefaultServiceAddress, "raidctl", "list", answer, why, 2000)) service = kDefaultServiceAddress;
+    if (AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) service = kDefaultServiceAddress;
   }
   if (!service.empty()) {
     if (IsSetupCommand(ctl.command)) return ChangeThroughService(service, ctl.setup);
@@ -361,16 +358,17 @@ int main(int argc, char** argv) {
   }
 
   InstanceLock lock;
-  if (!lock.Acquire(InstanceLockName(opt.simulate), {}, InstanceLockScope(opt.simulate))) {
+  if (const Outcome locked = lock.Acquire(InstanceLockName(opt.simulate), {}, InstanceLockScope(opt.simulate));
+      !locked) {
     if (check)
       return CheckUnknown(lock.HeldElsewhere() ? "raidgui or raidmon is running and holds the enclosures"
-                                               : "cannot take the single-instance lock: " + lock.Error());
-    if (lock.Error() == "another copy is running" || lock.Error().empty())
+                                               : "cannot take the single-instance lock: " + locked.error());
+    if (locked.error() == "another copy is running" || locked.error().empty())
       return Fail(
           "raidgui or raidmon is running and watches the enclosures; two programs must not talk to one "
           "enclosure at once. Close it and try again.",
           kExitLocked);
-    return Fail("cannot take the single-instance lock: " + lock.Error(), kExitLocked);
+    return Fail("cannot take the single-instance lock: " + locked.error(), kExitLocked);
   }
   InstallQuitSignalCounter();
 

@@ -100,12 +100,11 @@ MakeOptions ParseMake(const std::vector<std::string>& args) {
       }
     } else if (a == "--seed") {
       if (auto v = value(); v && once(3, a)) {
-        uint32_t seed = 0;
-        std::string problem;
-        if (ReadNumberText(*v, 0xFFFFFFFFu, seed, problem))
-          o.seed = seed;
+        const Expected<uint32_t> seed = ReadNumberText(*v, 0xFFFFFFFFu);
+        if (seed)
+          o.seed = *seed;
         else
-          o.error = "--seed: " + problem;
+          o.error = "--seed: " + seed.error();
       }
     } else if (a == "--fan") {
       if (auto v = value(); v && once(4, a)) o.settings.fanSupported = *v;
@@ -184,9 +183,9 @@ int RunMakeImage(const std::vector<std::string>& args) {
   for (const SubSpec& s : o.subs) {
     if (!builder.AddSubCode(s.path, CodeTypeFromName(s.path), s.keep ? 0 : 1))
       return Fail(ImageBuilder::TooManyText(s.path), kExitUsage);
-    std::string problem;
-    if (!s.type.empty() && !builder.SetCodeType(builder.SubCodeCount(), s.type, problem))
-      return Fail("--sub " + s.path + ": " + problem, kExitUsage);
+    if (s.type.empty()) continue;
+    if (const Outcome set = builder.SetCodeType(builder.SubCodeCount(), s.type); !set)
+      return Fail("--sub " + s.path + ": " + set.error(), kExitUsage);
   }
 
   uint32_t seed = 0;
@@ -218,9 +217,9 @@ int RunMakeImage(const std::vector<std::string>& args) {
               static_cast<unsigned>(seed));
 
   const std::string name = BinFileName(o.out);
-  const FileResult saved = SaveImageFile(name, r.image);
-  if (!saved.ok)
-    return Fail(std::string(builder_text::kCreateFailed) + ": " + name + " (" + saved.error + ")", kExitFailed);
+  const Outcome saved = SaveImageFile(name, r.image);
+  if (!saved.ok())
+    return Fail(std::string(builder_text::kCreateFailed) + ": " + name + " (" + saved.error() + ")", kExitFailed);
   std::printf("%s%s\n", builder_text::kSaved, name.c_str());
   return 0;
 }

@@ -269,9 +269,9 @@ void EmailPage::OkClick() {
 void EmailPage::IgnoreClick() { Enter(); }
 
 void EmailPage::SendTestMailClick() {
-  std::string why;
-  if (!notifier_.QueueTestMail(why))
-    ui_.ShowMessage({"The test mail cannot be sent: " + why, "E-Mail Message", BoxIcon::Warning, BoxButtons::Ok});
+  if (const Outcome queued = notifier_.QueueTestMail(); !queued)
+    ui_.ShowMessage(
+        {"The test mail cannot be sent: " + queued.error(), "E-Mail Message", BoxIcon::Warning, BoxButtons::Ok});
 }
 
 }  // namespace raid

@@ -115,10 +115,10 @@ void EventLogWindow::RealTimeLogClick() {
 
 void EventLogWindow::ViewLogFileClick() {
   followTimer_.stop();
-  model_.ViewLogFile([this] { return FileChooser()(this, core_.Log().LogDir()); });
-  if (!model_.Error.empty())
+  const Outcome viewed = model_.ViewLogFile([this] { return FileChooser()(this, core_.Log().LogDir()); });
+  if (!viewed)
     ShowMessageBox(this,
-                   {"The log file cannot be read:\n" + model_.Error, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
+                   {"The log file cannot be read:\n" + viewed.error(), "Event Log", BoxIcon::Warning, BoxButtons::Ok});
   Render();
 }
 

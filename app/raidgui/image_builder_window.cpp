@@ -273,8 +273,8 @@ bool ImageBuilderWindow::SaveBinClick() {
     const std::string name = BinFileName(chosen.toStdString());
     SetPanel(kDetailPanel, name);
     SetPanel(kEntryPanel, std::to_string(r.size));
-    const FileResult f = SaveImageFile(name, r.image);
-    if (f.ok) {
+    const Outcome f = SaveImageFile(name, r.image);
+    if (f.ok()) {
       saved = name;
       saveResult_ = builder_text::kSaved + name;
       SetPanel(kDetailPanel, saveResult_);
@@ -325,9 +325,8 @@ void ImageBuilderWindow::OpenCellEditor(int row, int col) {
 
 void ImageBuilderWindow::CodeTypeEntered() {
   if (!codeTypeEditor_->isVisible()) return;
-  std::string problem;
-  if (!builder_.SetCodeType(editRow_ - 1, codeTypeEditor_->text().toStdString(), problem)) {
-    ShowMessageBox(this, {problem + ".", "Error", BoxIcon::Error, BoxButtons::Ok});
+  if (const Outcome set = builder_.SetCodeType(editRow_ - 1, codeTypeEditor_->text().toStdString()); !set) {
+    ShowMessageBox(this, {set.error() + ".", "Error", BoxIcon::Error, BoxButtons::Ok});
     codeTypeEditor_->setFocus();
     return;
   }

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   InstanceLock lock;
-  const bool locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui", InstanceLockScope(opt.simulate));
+  const Outcome locked = lock.Acquire(InstanceLockName(opt.simulate), "raidgui", InstanceLockScope(opt.simulate));
   // Another window runs: leave quietly. The monitor holding the enclosures
   // (the raidmon service, say) is said, or a click on the desktop entry
   // would seem to do nothing.
@@ -82,15 +82,14 @@ int main(int argc, char** argv) {
     ShowMessageBox(nullptr, {text, "Error", BoxIcon::Error, BoxButtons::Ok});
     return 1;
   };
-  if (!locked) return refuse(lock.Error());
+  if (!locked) return refuse(locked.error());
   const std::string logDir = PrepareLogDir(opt, FromQt(QCoreApplication::applicationDirPath()));
   // One writer per log folder; a folder that cannot be locked cannot be
   // written either, and its lines are set aside at exit.
   FolderLock logLock;
-  const FolderLock::Result folder = logLock.Acquire(logDir);
-  if (folder == FolderLock::Result::Held) return refuse(logLock.Error());
-  if (folder == FolderLock::Result::Failed)
-    std::fprintf(stderr, "raidgui: the log folder cannot be locked: %s\n", logLock.Error().c_str());
+  const Outcome folder = logLock.Acquire(logDir);
+  if (!folder && logLock.HeldElsewhere()) return refuse(folder.error());
+  if (!folder) std::fprintf(stderr, "raidgui: the log folder cannot be locked: %s\n", folder.error().c_str());
 
   MainWindow form1(machine, logDir, nullptr, opt.configDir);
   if (!form1.StartedWell()) return 1;

@@ -103,10 +103,10 @@ MainWindow::MainWindow(Machine& machine, const std::string& logDir, QWidget* par
   // user asked for it, and a reason does not fit the mail panel.
   notifier_->TestMailFinished = [this](const SmtpOutcome& o) {
     const MessageBoxRequest box =
-        o.ok ? MessageBoxRequest{"The test mail was sent." + (o.refused.empty() ? "" : "\n" + RefusedText(o)),
-                                 "E-Mail Message", BoxIcon::Information, BoxButtons::Ok}
-             : MessageBoxRequest{"The test mail could not be sent: " + o.error, "E-Mail Message", BoxIcon::Warning,
-                                 BoxButtons::Ok};
+        o.ok() ? MessageBoxRequest{"The test mail was sent." + (o.refused.empty() ? "" : "\n" + RefusedText(o)),
+                                   "E-Mail Message", BoxIcon::Information, BoxButtons::Ok}
+               : MessageBoxRequest{"The test mail could not be sent: " + o.error(), "E-Mail Message", BoxIcon::Warning,
+                                   BoxButtons::Ok};
     runtime_->Post([this, box] { ShowNotice(box); });
   };
   notifier_->Start();

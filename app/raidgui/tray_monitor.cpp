@@ -89,7 +89,7 @@ TrayMonitor::TrayMonitor(QWidget& window, const RaidCore& core, SettingsStore& s
   host_->OnActivated = [this] { ShowWindow(); };
 
   uint32_t stored = 0;
-  if (store_.KeyExists()) store_.ReadDword(kKeepInTraySetting, stored);
+  if (store_.KeyExists()) (void)store_.ReadDword(kKeepInTraySetting, stored);
   keep_ = stored != 0;
   if (!host_->Available()) {
     // Greyed out with the reason, in its text and its tooltip.
@@ -130,10 +130,10 @@ void TrayMonitor::Activate(bool on) {
 
 void TrayMonitor::SetKeep(bool on) {
   keep_ = on;
-  SettingsResult r;
+  Outcome r;
   if (!store_.KeyExists()) r = store_.CreateKey();
-  if (r.ok) r = store_.WriteDword(kKeepInTraySetting, on ? 1u : 0u);
-  if (!r.ok) keepAction_->setToolTip(ToQt("The option could not be stored: " + r.error));
+  if (r.ok()) r = store_.WriteDword(kKeepInTraySetting, on ? 1u : 0u);
+  if (!r.ok()) keepAction_->setToolTip(ToQt("The option could not be stored: " + r.error()));
   Activate(keep_ || (minimized_ && host_->Available()));
 }
 

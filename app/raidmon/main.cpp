@@ -36,7 +36,8 @@ int main(int argc, char** argv) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
-  if (!lock.Acquire(InstanceLockName(opt.simulate), "raidmon", InstanceLockScope(opt.simulate))) {
+  if (const Outcome locked = lock.Acquire(InstanceLockName(opt.simulate), "raidmon", InstanceLockScope(opt.simulate));
+      !locked) {
     // Another copy runs: leave quietly; the window holding the enclosures
     // is said, so a monitor that did not start is not a mystery.
     if (lock.HeldElsewhere()) {
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "raidmon: the window (raidgui) is running and watches the enclosures; raidmon ends\n");
       return 0;
     }
-    std::fprintf(stderr, "raidmon: %s\n", lock.Error().c_str());
+    std::fprintf(stderr, "raidmon: %s\n", locked.error().c_str());
     return 1;
   }
 
@@ -70,12 +71,12 @@ int main(int argc, char** argv) {
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
   FolderLock logLock;
-  switch (logLock.Acquire(logDir)) {
-    case FolderLock::Result::Acquired: break;
-    case FolderLock::Result::Held: std::fprintf(stderr, "raidmon: %s\n", logLock.Error().c_str()); return 1;
-    case FolderLock::Result::Failed:
-      std::fprintf(stderr, "raidmon: the log folder cannot be locked: %s\n", logLock.Error().c_str());
-      break;
+  if (const Outcome folderLocked = logLock.Acquire(logDir); !folderLocked) {
+    if (logLock.HeldElsewhere()) {
+      std::fprintf(stderr, "raidmon: %s\n", folderLocked.error().c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "raidmon: the log folder cannot be locked: %s\n", folderLocked.error().c_str());
   }
   std::fprintf(stderr, "raidmon: day log folder: %s\n", logDir.c_str());
   std::fflush(stderr);
@@ -182,9 +183,8 @@ int main(int argc, char** argv) {
     service->ClientGone = [&loop, &commands](uint64_t client) {
       loop.Post([&commands, client] { commands->Forget(client); });
     };
-    std::string why;
-    if (!service->Start(opt.listen, why)) {
-      std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), why.c_str());
+    if (const Outcome started = service->Start(opt.listen); !started) {
+      std::fprintf(stderr, "raidmon: cannot serve at %s: %s\n", opt.listen.c_str(), started.error().c_str());
       notifier.Stop(false);
       return 1;
     }

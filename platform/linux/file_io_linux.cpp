@@ -73,18 +73,18 @@ FileStamp StatNoFollow(const std::string& path) {
   return StampOf(s);
 }
 
-FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes) {
+Outcome ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes) {
   // O_NONBLOCK: a fifo planted in place of the file must not hang the read.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return {false, errno == ELOOP ? "not a plain file (a link)" : Why(errno)};
+  if (fd < 0) return Outcome::Fail(errno == ELOOP ? "not a plain file (a link)" : Why(errno));
   struct stat s {};
   if (::fstat(fd, &s) != 0 || !S_ISREG(s.st_mode)) {
     ::close(fd);
-    return {false, "not a plain file"};
+    return Outcome::Fail("not a plain file");
   }
   if (static_cast<uint64_t>(s.st_size) > maxBytes) {
     ::close(fd);
-    return {false, "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB"};
+    return Outcome::Fail("larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB");
   }
   std::string text;
   char buf[65536];
@@ -94,21 +94,21 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
       if (errno == EINTR) continue;
       const std::string why = Why(errno);
       ::close(fd);
-      return {false, why};
+      return Outcome::Fail(why);
     }
     if (n == 0) break;
     text.append(buf, static_cast<size_t>(n));
     if (text.size() > maxBytes) {
       ::close(fd);
-      return {false, "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB"};
+      return Outcome::Fail("larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB");
     }
   }
   ::close(fd);
   bytes = std::move(text);
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess access) {
+Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess access) {
   const bool ownerOnly = access == FileAccess::OwnerOnly;
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
@@ -118,9 +118,9 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
     tmp = folder + "/." + NameOf(path) + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
           std::to_string(static_cast<unsigned>(std::rand()) & 0xFFFF) + ".tmp";
     fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
-    if (fd < 0 && errno != EEXIST) return {false, Why(errno)};
+    if (fd < 0 && errno != EEXIST) return Outcome::Fail(Why(errno));
   }
-  if (fd < 0) return {false, "no free name for a new file"};
+  if (fd < 0) return Outcome::Fail("no free name for a new file");
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
   if (ok && access == FileAccess::ReadableByAll && ::fchmod(fd, 0644) != 0) {
@@ -142,16 +142,16 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
   }
   if (!ok) {
     ::unlink(tmp.c_str());
-    return {false, Why(err)};
+    return Outcome::Fail(Why(err));
   }
   SyncFolder(folder);
   if (written) *written = StampOf(s);
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult CreateNewFile(const std::string& path, const std::string& bytes) {
+Outcome CreateNewFile(const std::string& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return {false, Why(errno)};
+  if (fd < 0) return Outcome::Fail(Why(errno));
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
   if (::close(fd) != 0 && ok) {
@@ -160,13 +160,13 @@ FileResult CreateNewFile(const std::string& path, const std::string& bytes) {
   }
   if (!ok) {
     ::unlink(path.c_str());
-    return {false, Why(err)};
+    return Outcome::Fail(Why(err));
   }
   SyncFolder(FolderOf(path));
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult MakeFolders(const std::string& path) {
+Outcome MakeFolders(const std::string& path) {
   std::string part;
   size_t pos = 0;
   while (pos <= path.size()) {
@@ -174,11 +174,11 @@ FileResult MakeFolders(const std::string& path) {
     part = path.substr(0, next == std::string::npos ? path.size() : next);
     pos = next == std::string::npos ? path.size() + 1 : next + 1;
     if (part.empty()) continue;
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return {false, part + ": " + Why(errno)};
+    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return Outcome::Fail(part + ": " + Why(errno));
   }
   struct stat s {};
-  if (::stat(path.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) return {false, path + ": not a folder"};
-  return {true, {}};
+  if (::stat(path.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) return Outcome::Fail(path + ": not a folder");
+  return Outcome::Ok();
 }
 
 std::string UserStateFolder() {
@@ -189,8 +189,9 @@ std::string UserStateFolder() {
   return {};
 }
 
-FolderLock::Result FolderLock::Acquire(const std::string& folder) {
+Outcome FolderLock::Acquire(const std::string& folder) {
   Release();
+  held_ = false;
   const std::string path = folder.empty() ? std::string(".") : folder;
   // A lock on the folder itself could be held by anyone who may list it,
   // and a monitor's log folder is readable by all: the lock is a file of
@@ -201,28 +202,21 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | kFlags, 0600);
   if (fd_ < 0 && (errno == EACCES || errno == EROFS)) fd_ = ::open(file.c_str(), O_RDONLY | kFlags);
   if (fd_ < 0) {
-    error_ = file + ": " + (errno == ELOOP ? std::string("it is a link") : Why(errno));
-    return Result::Failed;
+    return Outcome::Fail(file + ": " + (errno == ELOOP ? std::string("it is a link") : Why(errno)));
   }
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
       (st.st_mode & 0077) != 0) {
     Release();
-    error_ = file + " is not a private file of this user";
-    return Result::Failed;
+    return Outcome::Fail(file + " is not a private file of this user");
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
     Release();
-    if (e == EWOULDBLOCK) {
-      error_ = "another copy is writing its day log in " + path;
-      return Result::Held;
-    }
-    error_ = path + ": " + Why(e);
-    return Result::Failed;
+    held_ = e == EWOULDBLOCK;
+    return Outcome::Fail(held_ ? "another copy is writing its day log in " + path : path + ": " + Why(e));
   }
-  error_.clear();
-  return Result::Acquired;
+  return Outcome::Ok();
 }
 
 void FolderLock::Release() {

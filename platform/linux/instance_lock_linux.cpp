@@ -27,7 +27,7 @@ std::string InstanceLock::PathFor(const std::string& name, Scope scope) {
 
 // An advisory lock on a file; the kernel drops it when the process ends,
 // however it ends.
-bool InstanceLock::Acquire(const std::string& name, const std::string& program, Scope scope) {
+Outcome InstanceLock::Acquire(const std::string& name, const std::string& program, Scope scope) {
   Release();
   held_ = false;
   holder_.clear();
@@ -37,13 +37,11 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program, 
     // could write there could plant or remove the lock.
     const std::string& folder = MachineFolder();
     if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-      error_ = "cannot create the lock folder " + folder + ": " + std::strerror(errno);
-      return false;
+      return Outcome::Fail("cannot create the lock folder " + folder + ": " + std::strerror(errno));
     }
     struct stat d {};
     if (::lstat(folder.c_str(), &d) != 0 || !S_ISDIR(d.st_mode) || d.st_uid != 0 || (d.st_mode & 0022) != 0) {
-      error_ = "the lock folder " + folder + " is not a folder that only root may write";
-      return false;
+      return Outcome::Fail("the lock folder " + folder + " is not a folder that only root may write");
     }
   }
   const std::string path = PathFor(name, scope);
@@ -54,8 +52,8 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program, 
   if (fd_ < 0 && (errno == EACCES || errno == EROFS))
     fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
-    error_ = "cannot create the lock file " + path + ": " + (errno == ELOOP ? "it is a link" : std::strerror(errno));
-    return false;
+    return Outcome::Fail("cannot create the lock file " + path + ": " +
+                         (errno == ELOOP ? "it is a link" : std::strerror(errno)));
   }
   struct stat s {};
   // In the shared /tmp a file planted by someone else must not stand in for
@@ -66,9 +64,8 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program, 
   const bool strict = shared || machine;
   if (::fstat(fd_, &s) != 0 || !S_ISREG(s.st_mode) || (strict && (s.st_uid != ::geteuid() || s.st_nlink != 1)) ||
       (machine && (s.st_mode & 0077) != 0)) {
-    error_ = "the lock file " + path + " is not a plain file of this user";
     Release();
-    return false;
+    return Outcome::Fail("the lock file " + path + " is not a plain file of this user");
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int e = errno;
@@ -80,21 +77,16 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program, 
         if (text[i] >= 0x20 && text[i] < 0x7F) holder_ += text[i];
     }
     Release();
-    if (e == EWOULDBLOCK) {
-      held_ = true;
-      error_ = "another copy is running";
-    } else {
-      error_ = "cannot lock " + path + ": " + std::strerror(e);
-    }
-    return false;
+    held_ = e == EWOULDBLOCK;
+    return Outcome::Fail(held_ ? std::string("another copy is running")
+                               : "cannot lock " + path + ": " + std::strerror(e));
   }
-  error_.clear();
   // The holder's name replaces whatever an earlier holder left. Best
   // effort: the lock holds without it.
   const std::string line = program.empty() ? std::string() : program + "\n";
   [[maybe_unused]] const bool named =
       ::ftruncate(fd_, 0) == 0 && ::pwrite(fd_, line.data(), line.size(), 0) == static_cast<ssize_t>(line.size());
-  return true;
+  return Outcome::Ok();
 }
 
 void InstanceLock::Release() {

@@ -12,9 +12,11 @@
 #include <cctype>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 #include "platform/pass_through.h"
@@ -54,8 +56,9 @@ std::string Unescape(const std::string& s) {
   // /proc/self/mounts escapes blanks and the like as \ooo.
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
-      out += static_cast<char>(std::stoi(s.substr(i + 1, 3), nullptr, 8));
+    const auto octal = [&](size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '7'; };
+    if (s[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
       i += 3;
     } else {
       out += s[i];
@@ -126,11 +129,12 @@ bool HasRawIoCapability() {
     std::string line;
     while (std::getline(in, line)) {
       if (line.rfind("CapEff:", 0) != 0) continue;
-      try {
-        return ((std::stoull(line.substr(7), nullptr, 16) >> kCapSysRawio) & 1u) != 0;
-      } catch (const std::exception&) {
-        return false;
-      }
+      std::string_view digits(line);
+      digits.remove_prefix(7);
+      while (!digits.empty() && (digits.front() == ' ' || digits.front() == '\t')) digits.remove_prefix(1);
+      uint64_t caps = 0;
+      const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), caps, 16);
+      return ec == std::errc() && ((caps >> kCapSysRawio) & 1u) != 0;
     }
     return false;
   }();
@@ -139,8 +143,8 @@ bool HasRawIoCapability() {
 
 }  // namespace
 
-void LinuxDeviceIo::SetError(const std::string& what, int err) {
-  lastError_ = what + ": " + std::strerror(err);
+Outcome LinuxDeviceIo::Failed(const std::string& what, int err) {
+  std::string why = what + ": " + std::strerror(err);
   if (err == EPERM || err == EACCES) {
     // The hint helps only a process that lacks the capability: with it,
     // the refusal has another cause (the device's own permissions, a
@@ -148,12 +152,12 @@ void LinuxDeviceIo::SetError(const std::string& what, int err) {
     if (!HasRawIoCapability()) {
       // Root whose capability was dropped (a container, a unit's bounding
       // set) would only be confused by "needs root".
-      lastError_ += ::geteuid() == 0
-                        ? " (raw device access needs the CAP_SYS_RAWIO capability, which this root process lacks)"
-                        : " (raw device access needs root or the CAP_SYS_RAWIO capability)";
+      why += ::geteuid() == 0 ? " (raw device access needs the CAP_SYS_RAWIO capability, which this root process lacks)"
+                              : " (raw device access needs root or the CAP_SYS_RAWIO capability)";
     }
-    accessProblem_ = lastError_;
+    accessProblem_ = why;
   }
+  return Outcome::Fail(why);
 }
 
 std::string LinuxDeviceIo::AccessProblem() const {
@@ -161,7 +165,7 @@ std::string LinuxDeviceIo::AccessProblem() const {
   return accessProblem_;
 }
 
-DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
+Expected<DeviceHandleValue> LinuxDeviceIo::Open(DeviceId id) {
   std::lock_guard lock(mu_);
   std::string dev;
   if (id >= kFirstLetterId) {
@@ -169,22 +173,16 @@ DeviceHandleValue LinuxDeviceIo::Open(DeviceId id) {
   } else if (id < disks_.size()) {
     dev = disks_[id];
   }
-  if (dev.empty()) {
-    lastError_ = "no such device";
-    return kInvalidHandle;
-  }
+  if (dev.empty()) return Expected<DeviceHandleValue>::Fail("no such device");
   const std::string path = "/dev/" + dev;
   // Read-only: SG_IO passes every CDB on a read-only descriptor for root or
   // the raw-I/O capability, and closing a writable descriptor of a disk makes
   // udev's watch rule announce a "change" and re-read its partition table.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    SetError(path, errno);
-    return kInvalidHandle;
-  }
+  if (fd < 0) return Failed(path, errno);
   open_.push_back({fd, {fd, dev}});
   accessProblem_.clear();
-  return fd;
+  return DeviceHandleValue{fd};
 }
 
 void LinuxDeviceIo::Close(DeviceHandleValue h) {
@@ -195,9 +193,9 @@ void LinuxDeviceIo::Close(DeviceHandleValue h) {
   open_.erase(it);
 }
 
-bool LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) { return Transfer(h, req, false); }
+Outcome LinuxDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) { return Transfer(h, req, false); }
 
-bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough) {
+Outcome LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough) {
   req.transferred = 0;
   req.status = ReplyStatus{};
   sg_io_hdr_t io{};
@@ -213,57 +211,54 @@ bool LinuxDeviceIo::Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPass
                                                                                        : SG_DXFER_TO_DEV;
   io.timeout = req.timeoutSeconds * 1000;
   if (::ioctl(static_cast<int>(h), SG_IO, &io) < 0) {
+    const int err = errno;
     std::lock_guard lock(mu_);
-    SetError("SG_IO", errno);
-    return false;
+    return Failed("SG_IO", err);
   }
   req.status.scsiStatus = io.status;
   req.status.senseLength = io.sb_len_wr;
   // The host adapter or the driver failing is a failure whatever the status;
   // "sense data came back" alone is not (the status decides).
   constexpr unsigned kDriverSense = 0x08;
-  if (io.host_status != 0 || (io.driver_status & 0x0F & ~kDriverSense) != 0) {
-    std::lock_guard lock(mu_);
-    lastError_ = "request failed (host status " + std::to_string(io.host_status) + ", driver status " +
-                 std::to_string(io.driver_status) + ")";
-    return false;
-  }
-  std::string why;
-  if (!PassThroughSucceeded(req.status, ataPassThrough, &why)) {
-    std::lock_guard lock(mu_);
-    lastError_ = why;
-    return false;
-  }
+  if (io.host_status != 0 || (io.driver_status & 0x0F & ~kDriverSense) != 0)
+    return Outcome::Fail("request failed (host status " + std::to_string(io.host_status) + ", driver status " +
+                         std::to_string(io.driver_status) + ")");
+  if (Outcome replied = PassThroughSucceeded(req.status, ataPassThrough); !replied) return replied;
   req.transferred = req.transferLength - static_cast<uint32_t>(std::clamp<int>(io.resid, 0, req.transferLength));
-  return true;
+  return Outcome::Ok();
 }
 
-bool LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) {
+Outcome LinuxDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                           ReplyStatus& status) {
   // ATA PASS-THROUGH(16) of the SCSI/ATA translation layer.
   return AtaByPassThrough16(regs, data, sectors, status, [&](ScsiRequest& r) { return Transfer(h, r, true); });
 }
 
-bool LinuxDeviceIo::RescanBus(DeviceHandleValue) {
+Outcome LinuxDeviceIo::RescanBus(DeviceHandleValue) {
   // The kernel notices its SCSI devices itself; nothing to ask for.
-  return true;
+  return Outcome::Ok();
 }
 
-bool LinuxDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
+Expected<VolumeExtent> LinuxDeviceIo::DiskExtents(DeviceHandleValue h) {
   std::lock_guard lock(mu_);
   auto it = std::find_if(open_.begin(), open_.end(), [&](const auto& p) { return p.first == h; });
-  if (it == open_.end()) return false;
+  if (it == open_.end()) return Expected<VolumeExtent>::Fail("invalid handle");
   const std::string dev = it->second.device;
   const std::string disk = ParentDisk(dev);
   auto pos = std::find(disks_.begin(), disks_.end(), disk);
-  if (pos == disks_.end()) return false;
-  const std::string start = ReadLine("/sys/class/block/" + dev + "/start");
-  const std::string size = ReadLine("/sys/class/block/" + dev + "/size");
-  const uint64_t s = start.empty() ? 0 : std::stoull(start);
-  const uint64_t n = size.empty() ? 0 : std::stoull(size);
+  if (pos == disks_.end()) return Expected<VolumeExtent>::Fail(dev + " is on no listed disk");
+  // Sectors of 512 bytes; a missing or unreadable number counts as 0.
+  auto sectors = [](const std::string& path) {
+    const std::string text = ReadLine(path);
+    uint64_t v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    return ec == std::errc() ? v : 0;
+  };
+  VolumeExtent extent;
   extent.diskNumber = static_cast<uint8_t>(pos - disks_.begin());
-  extent.startingOffset = s * 512;
-  extent.extentLength = n * 512;
-  return true;
+  extent.startingOffset = sectors("/sys/class/block/" + dev + "/start") * 512;
+  extent.extentLength = sectors("/sys/class/block/" + dev + "/size") * 512;
+  return extent;
 }
 
 uint32_t LinuxDeviceIo::LogicalDriveMask() {
@@ -285,11 +280,6 @@ std::string LinuxDeviceIo::VolumeName(char letter) {
   std::lock_guard lock(mu_);
   const Volume* v = FindVolume(letter);
   return v ? v->mountPoint : std::string(1, letter);
-}
-
-std::string LinuxDeviceIo::LastError() const {
-  std::lock_guard lock(mu_);
-  return lastError_;
 }
 
 struct UdevDeviceChanges::Impl {

@@ -20,16 +20,15 @@ namespace raid {
 class LinuxDeviceIo final : public DeviceIo {
  public:
   LinuxDeviceIo();
-  DeviceHandleValue Open(DeviceId id) override;
+  Expected<DeviceHandleValue> Open(DeviceId id) override;
   void Close(DeviceHandleValue h) override;
-  bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
-  bool RescanBus(DeviceHandleValue h) override;
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) override;
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& req) override;
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
+  Outcome RescanBus(DeviceHandleValue h) override;
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override;
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
   std::string VolumeName(char letter) override;
-  std::string LastError() const override;
   std::string AccessProblem() const override;
 
   // The disks in drive-number order (exposed for the docs and tests).
@@ -43,9 +42,11 @@ class LinuxDeviceIo final : public DeviceIo {
     std::string mountPoint;
   };
   void Refresh();
-  bool Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough);
+  Outcome Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough);
   const Volume* FindVolume(char letter) const;
-  void SetError(const std::string& what, int err);
+  // The failure of a system call on `what`; a refusal for lack of rights is
+  // also kept as the access problem (mu_ held).
+  Outcome Failed(const std::string& what, int err);
 
   mutable std::mutex mu_;
   std::vector<std::string> disks_;
@@ -55,7 +56,6 @@ class LinuxDeviceIo final : public DeviceIo {
     std::string device;
   };
   std::vector<std::pair<DeviceHandleValue, OpenFile>> open_;
-  std::string lastError_;
   std::string accessProblem_;
 };
 

@@ -23,63 +23,55 @@ namespace {
 
 std::string Why(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-bool FillAddress(const std::string& path, sockaddr_un& a, std::string& error) {
+Outcome FillAddress(const std::string& path, sockaddr_un& a) {
   a = sockaddr_un{};
   a.sun_family = AF_UNIX;
-  if (path.empty() || path.size() >= sizeof a.sun_path) {
-    error = "the socket path must be 1 to " + std::to_string(sizeof a.sun_path - 1) + " bytes long";
-    return false;
-  }
+  if (path.empty() || path.size() >= sizeof a.sun_path)
+    return Outcome::Fail("the socket path must be 1 to " + std::to_string(sizeof a.sun_path - 1) + " bytes long");
   std::memcpy(a.sun_path, path.data(), path.size());
-  return true;
+  return Outcome::Ok();
 }
 
 class UnixEndpoint final : public LocalEndpoint {
  public:
   ~UnixEndpoint() override { Stop(); }
 
-  bool Start(const std::string& address, Handlers handlers, Limits limits, std::string& error) override {
+  Outcome Start(const std::string& address, Handlers handlers, Limits limits) override {
     Stop();
     sockaddr_un a;
-    if (!FillAddress(address, a, error)) return false;
+    if (Outcome filled = FillAddress(address, a); !filled) return filled;
     struct stat st {};
     if (::lstat(address.c_str(), &st) == 0) {
-      if (!S_ISSOCK(st.st_mode)) {
-        error = address + " exists and is not a socket";
-        return false;
-      }
+      if (!S_ISSOCK(st.st_mode)) return Outcome::Fail(address + " exists and is not a socket");
       // A socket nobody answers on is what a stopped service left behind.
       const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
       const bool alive = probe >= 0 && ::connect(probe, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
       if (probe >= 0) ::close(probe);
-      if (alive) {
-        error = "another service already answers at " + address;
-        return false;
-      }
+      if (alive) return Outcome::Fail("another service already answers at " + address);
       ::unlink(address.c_str());
     }
     listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listen_ < 0 || ::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0 || ::listen(listen_, 16) < 0) {
-      error = Why(address);
+      const std::string why = Why(address);
       if (listen_ >= 0) ::close(listen_);
       listen_ = -1;
-      return false;
+      return Outcome::Fail(why);
     }
     // Every local user may connect; what each may ask is the service's
     // decision, from the peer's credentials.
     ::chmod(address.c_str(), 0666);
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) < 0) {
-      error = Why("pipe");
+      const std::string why = Why("pipe");
       ::close(listen_);
       listen_ = -1;
-      return false;
+      return Outcome::Fail(why);
     }
     path_ = address;
     handlers_ = std::move(handlers);
     limits_ = limits;
     stop_ = false;
     thread_ = std::thread([this] { Run(); });
-    return true;
+    return Outcome::Ok();
   }
 
   void Stop() override {
@@ -287,67 +279,54 @@ LocalConnection::~LocalConnection() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));
 }
 
-bool LocalConnection::Connect(const std::string& address, std::string& error) {
+Outcome LocalConnection::Connect(const std::string& address) {
   sockaddr_un a;
-  if (!FillAddress(address, a, error)) return false;
+  if (Outcome filled = FillAddress(address, a); !filled) return filled;
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) < 0) {
-    error = Why(address);
+    const std::string why = Why(address);
     if (fd >= 0) ::close(fd);
-    return false;
+    return Outcome::Fail(why);
   }
   handle_ = fd;
-  return true;
+  return Outcome::Ok();
 }
 
-bool LocalConnection::SendLine(const std::string& line, int timeoutMs, std::string& error) {
+Outcome LocalConnection::SendLine(const std::string& line, int timeoutMs) {
   std::string text = line + "\n";
   const int fd = static_cast<int>(handle_);
   while (!text.empty()) {
-    if (!WaitFor(fd, POLLOUT, timeoutMs)) {
-      error = "the service does not take the request";
-      return false;
-    }
+    if (!WaitFor(fd, POLLOUT, timeoutMs)) return Outcome::Fail("the service does not take the request");
     const ssize_t n = ::send(fd, text.data(), text.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
-      error = Why("send");
-      return false;
+      return Outcome::Fail(Why("send"));
     }
     text.erase(0, static_cast<size_t>(n));
   }
-  return true;
+  return Outcome::Ok();
 }
 
-bool LocalConnection::ReadLine(std::string& line, int timeoutMs, size_t maxBytes, std::string& error) {
+Expected<std::string> LocalConnection::ReadLine(int timeoutMs, size_t maxBytes) {
   const int fd = static_cast<int>(handle_);
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     if (const size_t nl = buffer_.find('\n'); nl != std::string::npos) {
-      line = buffer_.substr(0, nl);
+      std::string line = buffer_.substr(0, nl);
       buffer_.erase(0, nl + 1);
-      return true;
+      return line;
     }
-    if (buffer_.size() > maxBytes) {
-      error = "the service's answer is too long";
-      return false;
-    }
+    if (buffer_.size() > maxBytes) return Expected<std::string>::Fail("the service's answer is too long");
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0 || !WaitFor(fd, POLLIN, static_cast<int>(left))) {
-      error = "the service did not answer in time";
-      return false;
-    }
+    if (left <= 0 || !WaitFor(fd, POLLIN, static_cast<int>(left)))
+      return Expected<std::string>::Fail("the service did not answer in time");
     char buf[4096];
     const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-    if (n == 0) {
-      error = "the service closed the connection";
-      return false;
-    }
+    if (n == 0) return Expected<std::string>::Fail("the service closed the connection");
     if (n < 0) {
       if (errno == EAGAIN || errno == EINTR) continue;
-      error = Why("recv");
-      return false;
+      return Expected<std::string>::Fail(Why("recv"));
     }
     buffer_.append(buf, static_cast<size_t>(n));
   }

@@ -4,24 +4,24 @@
 
 namespace raid {
 
-bool SharedLibrary::Open(const std::vector<std::string>& names) {
-  error_.clear();
+Outcome SharedLibrary::Open(const std::vector<std::string>& names) {
+  std::string error;
   for (const std::string& name : names) {
     handle_ = dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle_) return true;
+    if (handle_) return Outcome::Ok();
     const char* why = dlerror();
-    error_ += (error_.empty() ? "" : "; ") + std::string(why ? why : name + ": cannot be loaded");
+    error += (error.empty() ? "" : "; ") + std::string(why ? why : name + ": cannot be loaded");
   }
-  return false;
+  return Outcome::Fail(error);
 }
 
-void* SharedLibrary::Symbol(const char* name) {
-  if (!handle_) return nullptr;
+Expected<void*> SharedLibrary::Symbol(const char* name) {
+  if (!handle_) return Expected<void*>::Fail("no library is open");
   dlerror();
   void* at = dlsym(handle_, name);
   if (!at) {
     const char* why = dlerror();
-    error_ = why ? why : std::string(name) + " is missing";
+    return Expected<void*>::Fail(why ? why : std::string(name) + " is missing");
   }
   return at;
 }

@@ -76,17 +76,17 @@ FileStamp StatNoFollow(const std::string& path) {
   return f;
 }
 
-FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes) {
+Outcome ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& bytes) {
   HANDLE h = OpenNoFollow(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING, 0);
-  if (h == INVALID_HANDLE_VALUE) return {false, LastError()};
+  if (h == INVALID_HANDLE_VALUE) return Outcome::Fail(LastError());
   const FileStamp f = StampOf(h);
   if (!f.regular) {
     CloseHandle(h);
-    return {false, f.link ? "not a plain file (a link)" : "not a plain file"};
+    return Outcome::Fail(f.link ? "not a plain file (a link)" : "not a plain file");
   }
   if (f.size > maxBytes) {
     CloseHandle(h);
-    return {false, "larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB"};
+    return Outcome::Fail("larger than " + std::to_string(maxBytes / (1024 * 1024)) + " MiB");
   }
   std::string text(static_cast<size_t>(f.size), '\0');
   size_t done = 0;
@@ -95,7 +95,7 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
     if (!ReadFile(h, text.data() + done, static_cast<DWORD>(text.size() - done), &n, nullptr)) {
       const std::string why = LastError();
       CloseHandle(h);
-      return {false, why};
+      return Outcome::Fail(why);
     }
     if (n == 0) break;
     done += n;
@@ -103,10 +103,10 @@ FileResult ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string
   CloseHandle(h);
   text.resize(done);
   bytes = std::move(text);
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess) {
+Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp* written, FileAccess) {
   static std::atomic<unsigned> counter{0};
   const std::string folder = FolderOf(path);
   std::string tmp;
@@ -116,9 +116,9 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
           std::to_string(counter++) + "." + std::to_string(static_cast<unsigned>(std::rand()) & 0xFFFF) + ".tmp";
     // CREATE_NEW fails on anything already there, a link included.
     h = CreateFileA(tmp.c_str(), GENERIC_WRITE | GENERIC_READ, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return {false, LastError()};
+    if (h == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS) return Outcome::Fail(LastError());
   }
-  if (h == INVALID_HANDLE_VALUE) return {false, "no free name for a new file"};
+  if (h == INVALID_HANDLE_VALUE) return Outcome::Fail("no free name for a new file");
   bool ok = WriteAll(h, bytes);
   std::string why = ok ? std::string() : LastError();
   const FileStamp stamp = StampOf(h);
@@ -129,37 +129,38 @@ FileResult ReplaceFile(const std::string& path, const std::string& bytes, FileSt
   }
   if (!ok) {
     DeleteFileA(tmp.c_str());
-    return {false, why};
+    return Outcome::Fail(why);
   }
   if (written) *written = stamp;
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult CreateNewFile(const std::string& path, const std::string& bytes) {
+Outcome CreateNewFile(const std::string& path, const std::string& bytes) {
   HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return {false, LastError()};
+  if (h == INVALID_HANDLE_VALUE) return Outcome::Fail(LastError());
   const bool ok = WriteAll(h, bytes);
   const std::string why = ok ? std::string() : LastError();
   CloseHandle(h);
   if (!ok) {
     DeleteFileA(path.c_str());
-    return {false, why};
+    return Outcome::Fail(why);
   }
-  return {true, {}};
+  return Outcome::Ok();
 }
 
-FileResult MakeFolders(const std::string& path) {
+Outcome MakeFolders(const std::string& path) {
   for (size_t pos = 0; pos <= path.size();) {
     const size_t next = path.find_first_of("/\\", pos);
     const std::string part = path.substr(0, next == std::string::npos ? path.size() : next);
     pos = next == std::string::npos ? path.size() + 1 : next + 1;
     if (part.empty() || part.back() == ':') continue;
     if (!CreateDirectoryA(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-      return {false, part + ": " + LastError()};
+      return Outcome::Fail(part + ": " + LastError());
   }
   const DWORD attr = GetFileAttributesA(path.c_str());
-  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) return {false, path + ": not a folder"};
-  return {true, {}};
+  if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY))
+    return Outcome::Fail(path + ": not a folder");
+  return Outcome::Ok();
 }
 
 std::string UserStateFolder() {
@@ -167,8 +168,9 @@ std::string UserStateFolder() {
   return local && *local ? std::string(local) : std::string();
 }
 
-FolderLock::Result FolderLock::Acquire(const std::string& folder) {
+Outcome FolderLock::Acquire(const std::string& folder) {
   Release();
+  held_ = false;
   std::string path = folder.empty() ? std::string(".") : folder;
   if (path.back() != '/' && path.back() != '\\') path += '\\';
   path += ".raidlog.lock";
@@ -176,20 +178,17 @@ FolderLock::Result FolderLock::Acquire(const std::string& folder) {
   HANDLE h = OpenNoFollow(path, GENERIC_READ, 0, OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN);
   if (h == INVALID_HANDLE_VALUE) {
     if (GetLastError() == ERROR_SHARING_VIOLATION) {
-      error_ = "another copy is writing its day log in " + folder;
-      return Result::Held;
+      held_ = true;
+      return Outcome::Fail("another copy is writing its day log in " + folder);
     }
-    error_ = path + ": " + LastError();
-    return Result::Failed;
+    return Outcome::Fail(path + ": " + LastError());
   }
   if (!StampOf(h).regular) {
     CloseHandle(h);
-    error_ = path + ": not a plain file";
-    return Result::Failed;
+    return Outcome::Fail(path + ": not a plain file");
   }
   handle_ = h;
-  error_.clear();
-  return Result::Acquired;
+  return Outcome::Ok();
 }
 
 void FolderLock::Release() {

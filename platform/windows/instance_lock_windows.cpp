@@ -10,7 +10,7 @@ namespace raid {
 // the process ends.
 // A mutex carries no data: the holder's program name is a second mutex,
 // "<name>.<program>", held as long as the lock.
-bool InstanceLock::Acquire(const std::string& name, const std::string& program, Scope) {
+Outcome InstanceLock::Acquire(const std::string& name, const std::string& program, Scope) {
   Release();
   held_ = false;
   name_ = name;
@@ -20,18 +20,17 @@ bool InstanceLock::Acquire(const std::string& name, const std::string& program, 
     const DWORD code = GetLastError();
     // A mutex of that name made by another account of this session.
     held_ = code == ERROR_ACCESS_DENIED;
-    error_ = held_ ? "another copy is running" : "cannot create the mutex " + name + ": error " + std::to_string(code);
-    return false;
+    return Outcome::Fail(held_ ? "another copy is running"
+                               : "cannot create the mutex " + name + ": error " + std::to_string(code));
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     CloseHandle(h);
     held_ = true;
-    error_ = "another copy is running";
-    return false;
+    return Outcome::Fail("another copy is running");
   }
   handle_ = h;
   if (!program.empty()) holderHandle_ = CreateMutexA(nullptr, FALSE, (name + "." + program).c_str());
-  return true;
+  return Outcome::Ok();
 }
 
 bool InstanceLock::HeldBy(const std::string& program) const {

@@ -9,10 +9,7 @@ constexpr const char* kNotYet = "the monitor service is not available on Windows
 
 class NoEndpoint final : public LocalEndpoint {
  public:
-  bool Start(const std::string&, Handlers, Limits, std::string& error) override {
-    error = kNotYet;
-    return false;
-  }
+  Outcome Start(const std::string&, Handlers, Limits) override { return Outcome::Fail(kNotYet); }
   void Stop() override {}
   void Send(ClientId, const std::string&) override {}
   void CloseAfterSend(ClientId) override {}
@@ -25,19 +22,10 @@ std::optional<uint32_t> LocalGroupId(const std::string&) { return std::nullopt; 
 
 LocalConnection::~LocalConnection() = default;
 
-bool LocalConnection::Connect(const std::string&, std::string& error) {
-  error = kNotYet;
-  return false;
-}
+Outcome LocalConnection::Connect(const std::string&) { return Outcome::Fail(kNotYet); }
 
-bool LocalConnection::SendLine(const std::string&, int, std::string& error) {
-  error = kNotYet;
-  return false;
-}
+Outcome LocalConnection::SendLine(const std::string&, int) { return Outcome::Fail(kNotYet); }
 
-bool LocalConnection::ReadLine(std::string&, int, size_t, std::string& error) {
-  error = kNotYet;
-  return false;
-}
+Expected<std::string> LocalConnection::ReadLine(int, size_t) { return Expected<std::string>::Fail(kNotYet); }
 
 }  // namespace raid

@@ -30,21 +30,21 @@ class RegistrySettingsStore final : public SettingsStore {
     return true;
   }
 
-  SettingsResult CreateKey() override {
+  Outcome CreateKey() override {
     HKEY key = nullptr;
     const LONG r = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
                                    nullptr, &key, nullptr);
-    if (r != ERROR_SUCCESS) return {false, "cannot create " + Location() + ": " + ErrorText(r)};
+    if (r != ERROR_SUCCESS) return Outcome::Fail("cannot create " + Location() + ": " + ErrorText(r));
     RegCloseKey(key);
     return {};
   }
 
-  SettingsResult Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override {
+  Outcome Read(const std::string& name, SettingsType type, std::optional<SettingsValue>& out) override {
     out.reset();
     HKEY key = nullptr;
     LONG r = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_READ, &key);
     if (r == ERROR_FILE_NOT_FOUND) return {};
-    if (r != ERROR_SUCCESS) return {false, "cannot open " + Location() + ": " + ErrorText(r)};
+    if (r != ERROR_SUCCESS) return Outcome::Fail("cannot open " + Location() + ": " + ErrorText(r));
     DWORD kind = 0, size = 0;
     r = RegQueryValueExA(key, name.c_str(), nullptr, &kind, nullptr, &size);
     if (r == ERROR_FILE_NOT_FOUND) {
@@ -54,7 +54,8 @@ class RegistrySettingsStore final : public SettingsStore {
     std::vector<uint8_t> data(size);
     if (r == ERROR_SUCCESS && size > 0) r = RegQueryValueExA(key, name.c_str(), nullptr, &kind, data.data(), &size);
     RegCloseKey(key);
-    if (r != ERROR_SUCCESS) return {false, "cannot read \"" + name + "\" from " + Location() + ": " + ErrorText(r)};
+    if (r != ERROR_SUCCESS)
+      return Outcome::Fail("cannot read \"" + name + "\" from " + Location() + ": " + ErrorText(r));
     data.resize(size);
     SettingsValue v;
     if (kind == REG_SZ || kind == REG_EXPAND_SZ) {
@@ -70,17 +71,17 @@ class RegistrySettingsStore final : public SettingsStore {
       v.type = SettingsType::Binary;
       v.bytes = std::move(data);
     } else {
-      return {false, "the value \"" + name + "\" in " + Location() + " has an unexpected type"};
+      return Outcome::Fail("the value \"" + name + "\" in " + Location() + " has an unexpected type");
     }
-    SettingsResult c = CheckSettingsType(name, v, type);
-    if (c.ok) out = std::move(v);
+    Outcome c = CheckSettingsType(name, v, type);
+    if (c.ok()) out = std::move(v);
     return c;
   }
 
-  SettingsResult Write(const std::string& name, const SettingsValue& v) override {
+  Outcome Write(const std::string& name, const SettingsValue& v) override {
     HKEY key = nullptr;
     LONG r = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKeyPath, 0, KEY_ALL_ACCESS, &key);
-    if (r != ERROR_SUCCESS) return {false, "cannot open " + Location() + ": " + ErrorText(r)};
+    if (r != ERROR_SUCCESS) return Outcome::Fail("cannot open " + Location() + ": " + ErrorText(r));
     switch (v.type) {
       case SettingsType::String:
         r = RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.text.c_str()),
@@ -96,7 +97,8 @@ class RegistrySettingsStore final : public SettingsStore {
         break;
     }
     RegCloseKey(key);
-    if (r != ERROR_SUCCESS) return {false, "cannot write \"" + name + "\" to " + Location() + ": " + ErrorText(r)};
+    if (r != ERROR_SUCCESS)
+      return Outcome::Fail("cannot write \"" + name + "\" to " + Location() + ": " + ErrorText(r));
     return {};
   }
 

@@ -4,23 +4,23 @@
 
 namespace raid {
 
-bool SharedLibrary::Open(const std::vector<std::string>& names) {
-  error_.clear();
+Outcome SharedLibrary::Open(const std::vector<std::string>& names) {
+  std::string error;
   for (const std::string& name : names) {
     HMODULE m = LoadLibraryA(name.c_str());
     if (m) {
       handle_ = reinterpret_cast<void*>(m);
-      return true;
+      return Outcome::Ok();
     }
-    error_ += (error_.empty() ? "" : "; ") + name + ": cannot be loaded (error " + std::to_string(GetLastError()) + ")";
+    error += (error.empty() ? "" : "; ") + name + ": cannot be loaded (error " + std::to_string(GetLastError()) + ")";
   }
-  return false;
+  return Outcome::Fail(error);
 }
 
-void* SharedLibrary::Symbol(const char* name) {
-  if (!handle_) return nullptr;
+Expected<void*> SharedLibrary::Symbol(const char* name) {
+  if (!handle_) return Expected<void*>::Fail("no library is open");
   FARPROC at = GetProcAddress(reinterpret_cast<HMODULE>(handle_), name);
-  if (!at) error_ = std::string(name) + " is missing from the library";
+  if (!at) return Expected<void*>::Fail(std::string(name) + " is missing from the library");
   return reinterpret_cast<void*>(at);
 }
 

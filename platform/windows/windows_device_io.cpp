@@ -78,15 +78,16 @@ class PageBuffer {
 HANDLE H(DeviceHandleValue v) { return reinterpret_cast<HANDLE>(v); }
 }  // namespace
 
-void WindowsDeviceIo::SetError(const char* what) {
+Outcome WindowsDeviceIo::Failed(const char* what) {
   const DWORD e = GetLastError();
   char msg[256] = {};
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, e, 0, msg, sizeof msg, nullptr);
-  lastError_ = std::string(what) + ": " + msg;
-  if (e == ERROR_ACCESS_DENIED) accessProblem_ = lastError_ + " (the program needs administrator rights)";
+  const std::string why = std::string(what) + ": " + msg;
+  if (e == ERROR_ACCESS_DENIED) accessProblem_ = why + " (the program needs administrator rights)";
+  return Outcome::Fail(why);
 }
 
-DeviceHandleValue WindowsDeviceIo::Open(DeviceId id) {
+Expected<DeviceHandleValue> WindowsDeviceIo::Open(DeviceId id) {
   char path[32];
   if (id >= kFirstLetterId)
     std::snprintf(path, sizeof path, "\\\\.\\%c:", static_cast<char>(id));
@@ -94,10 +95,7 @@ DeviceHandleValue WindowsDeviceIo::Open(DeviceId id) {
     std::snprintf(path, sizeof path, "\\\\.\\PhysicalDrive%u", static_cast<unsigned>(id));
   HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          0, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    SetError(path);
-    return kInvalidHandle;
-  }
+  if (h == INVALID_HANDLE_VALUE) return Failed(path);
   accessProblem_.clear();
   return reinterpret_cast<DeviceHandleValue>(h);
 }
@@ -106,14 +104,11 @@ void WindowsDeviceIo::Close(DeviceHandleValue h) {
   if (h != kInvalidHandle) CloseHandle(H(h));
 }
 
-bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
+Outcome WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   req.transferred = 0;
   req.status = ReplyStatus{};
   PageBuffer buf(req.transferLength);
-  if (!buf.ok()) {
-    SetError("VirtualAlloc");
-    return false;
-  }
+  if (!buf.ok()) return Failed("VirtualAlloc");
   if (req.transferLength && req.direction == DataDirection::Out && req.data)
     std::memcpy(buf.get(), req.data, req.transferLength);
   ScsiRecord rec{};
@@ -130,29 +125,22 @@ bool WindowsDeviceIo::Scsi(DeviceHandleValue h, ScsiRequest& req) {
   DWORD returned = 0;
   const BOOL ok =
       DeviceIoControl(H(h), IOCTL_SCSI_PASS_THROUGH_DIRECT, &rec, sizeof rec, &rec, sizeof rec, &returned, nullptr);
-  if (!ok) {
-    SetError("IOCTL_SCSI_PASS_THROUGH_DIRECT");
-    return false;
-  }
+  if (!ok) return Failed("IOCTL_SCSI_PASS_THROUGH_DIRECT");
   // The request went through; whether the device carried it out is in its
   // SCSI status (CHECK CONDITION with no data must never pass as a reply).
   req.status.scsiStatus = rec.sptd.ScsiStatus;
   req.status.senseLength = rec.sptd.SenseInfoLength < sizeof rec.sense ? rec.sptd.SenseInfoLength : sizeof rec.sense;
   std::memcpy(req.status.sense.data(), rec.sense, req.status.senseLength);
-  std::string why;
-  if (!PassThroughSucceeded(req.status, false, &why)) {
-    lastError_ = why;
-    return false;
-  }
+  if (Outcome replied = PassThroughSucceeded(req.status, false); !replied) return replied;
   req.transferred = rec.sptd.DataTransferLength;
   if (req.transferred > req.transferLength) req.transferred = req.transferLength;
   if (req.direction == DataDirection::In && req.data && req.transferLength)
     std::memcpy(req.data, buf.get(), req.transferLength);
-  return true;
+  return Outcome::Ok();
 }
 
-bool WindowsDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
-                          ReplyStatus& status) {
+Outcome WindowsDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors,
+                             ReplyStatus& status) {
   // The IDE pass-through gives the registers back and no SCSI status.
   status = ReplyStatus{};
   status.ataRegistersReturned = true;
@@ -160,29 +148,24 @@ bool WindowsDeviceIo::Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(H(h), IOCTL_IDE_PASS_THROUGH, b.data(), static_cast<DWORD>(b.size()), b.data(),
                                   static_cast<DWORD>(b.size()), &returned, nullptr);
-  if (!ok) SetError("IOCTL_IDE_PASS_THROUGH");
+  const Outcome done = ok ? Outcome::Ok() : Failed("IOCTL_IDE_PASS_THROUGH");
   DecodeIdeBuffer(b, regs, data, sectors, ok != FALSE);
-  return ok != FALSE;
+  return done;
 }
 
-bool WindowsDeviceIo::RescanBus(DeviceHandleValue h) {
+Outcome WindowsDeviceIo::RescanBus(DeviceHandleValue h) {
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(H(h), IOCTL_SCSI_RESCAN_BUS, nullptr, 0, nullptr, 0, &returned, nullptr);
-  if (!ok) SetError("IOCTL_SCSI_RESCAN_BUS");
-  return ok != FALSE;
+  return ok ? Outcome::Ok() : Failed("IOCTL_SCSI_RESCAN_BUS");
 }
 
-bool WindowsDeviceIo::DiskExtents(DeviceHandleValue h, VolumeExtent& extent) {
+Expected<VolumeExtent> WindowsDeviceIo::DiskExtents(DeviceHandleValue h) {
   ExtentsReply reply{};
   DWORD returned = 0;
   const BOOL ok = DeviceIoControl(H(h), IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, reply.data(),
                                   static_cast<DWORD>(reply.size()), &returned, nullptr);
-  if (!ok) {
-    SetError("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
-    return false;
-  }
-  extent = ParseExtents(reply);
-  return true;
+  if (!ok) return Failed("IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS");
+  return ParseExtents(reply);
 }
 
 uint32_t WindowsDeviceIo::LogicalDriveMask() { return GetLogicalDrives(); }

@@ -14,20 +14,20 @@ namespace raid {
 
 class WindowsDeviceIo final : public DeviceIo {
  public:
-  DeviceHandleValue Open(DeviceId id) override;
+  Expected<DeviceHandleValue> Open(DeviceId id) override;
   void Close(DeviceHandleValue h) override;
-  bool Scsi(DeviceHandleValue h, ScsiRequest& req) override;
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
-  bool RescanBus(DeviceHandleValue h) override;
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& extent) override;
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& req) override;
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override;
+  Outcome RescanBus(DeviceHandleValue h) override;
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override;
   uint32_t LogicalDriveMask() override;
   unsigned DriveTypeOf(char letter) override;
-  std::string LastError() const override { return lastError_; }
   std::string AccessProblem() const override { return accessProblem_; }
 
  private:
-  void SetError(const char* what);
-  std::string lastError_;
+  // The failure of the system call `what` (GetLastError); a refusal for
+  // lack of rights is also kept as the access problem.
+  Outcome Failed(const char* what);
   std::string accessProblem_;
 };
 

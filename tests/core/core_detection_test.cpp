@@ -174,17 +174,17 @@ namespace {
 class ChangeOnEveryClose final : public DeviceIo {
  public:
   explicit ChangeOnEveryClose(DeviceIo& inner) : in_(inner) {}
-  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
   void Close(DeviceHandleValue h) override {
     in_.Close(h);
     if (onEvent) onEvent("change", "disk");
   }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
     return in_.Ata(h, regs, d, n, s);
   }
-  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
   std::function<void(const char*, const char*)> onEvent;

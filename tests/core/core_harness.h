@@ -78,7 +78,7 @@ struct Harness {
   }
   std::vector<std::string> DayFile(const LocalDateTime& day = {2010, 5, 3}) {
     std::vector<std::string> lines;
-    ReadTextLines(core.Log().LogPath(day), lines);
+    (void)ReadTextLines(core.Log().LogPath(day), lines);
     return lines;
   }
   // The lines appended since the start banner and full report.

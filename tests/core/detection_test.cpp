@@ -189,12 +189,12 @@ namespace {
 class AtaWithoutMemory final : public DeviceIo {
  public:
   explicit AtaWithoutMemory(DeviceIo& inner) : in_(inner) {}
-  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
   void Close(DeviceHandleValue h) override { in_.Close(h); }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
-  bool Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { throw std::bad_alloc(); }
-  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override { return in_.Scsi(h, r); }
+  Outcome Ata(DeviceHandleValue, AtaRegisters&, uint8_t*, uint32_t, ReplyStatus&) override { throw std::bad_alloc(); }
+  Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
 

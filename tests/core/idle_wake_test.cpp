@@ -50,7 +50,7 @@ struct SimRun {
 };
 
 sim::ScenarioSpec ScenarioFile(const char* name) {
-  return sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name);
+  return test::Must(sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name));
 }
 
 TEST(IdleWakeUps, SleepingBetweenWakeUpsReplaysExactlyAsSmallSteps) {

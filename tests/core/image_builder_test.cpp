@@ -82,13 +82,12 @@ std::vector<uint8_t> Pattern(size_t length, uint8_t start) {
 uint32_t Le24(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16; }
 
 TEST(ImageBuilderRules, NumbersAreDecimalOrHexWithATrailingH) {
-  uint32_t v = 0;
-  std::string why;
   const std::pair<const char*, uint32_t> good[] = {{"10", 0x0A}, {"10h", 0x10}, {"10H", 0x10}, {" 1fh ", 0x1F},
                                                    {"0", 0},     {"ffH", 0xFF}, {"255", 255},  {"007", 7}};
   for (auto [text, want] : good) {
-    EXPECT_TRUE(ReadNumberText(text, 0xFF, v, why)) << text << ": " << why;
-    EXPECT_EQ(v, want) << text;
+    const Expected<uint32_t> v = ReadNumberText(text, 0xFF);
+    ASSERT_TRUE(v) << text << ": " << v.error();
+    EXPECT_EQ(*v, want) << text;
   }
   const std::pair<const char*, const char*> bad[] = {{"", "is empty"},
                                                      {"  ", "is empty"},
@@ -101,10 +100,9 @@ TEST(ImageBuilderRules, NumbersAreDecimalOrHexWithATrailingH) {
                                                      {"100h", "larger than 255"},
                                                      {"99999999999999999999999", "larger than 255"}};
   for (auto [text, want] : bad) {
-    v = 77;
-    EXPECT_FALSE(ReadNumberText(text, 0xFF, v, why)) << text;
-    EXPECT_NE(why.find(want), std::string::npos) << text << ": " << why;
-    EXPECT_EQ(v, 77u) << "a refused text sets no value";
+    const Expected<uint32_t> v = ReadNumberText(text, 0xFF);
+    EXPECT_FALSE(v) << text;
+    EXPECT_NE(v.error().find(want), std::string::npos) << text << ": " << v.error();
   }
 }
 
@@ -450,16 +448,16 @@ TEST(ImageBuilderTable, AddingDeletingAndReordering) {
   EXPECT_EQ(b.SelectedDetailText(3, 3), "1");
   EXPECT_EQ(b.SelectedDetailText(4, 1), "");
 
-  std::string why;
-  EXPECT_TRUE(b.SetCodeType(2, "10", why));
+  EXPECT_TRUE(b.SetCodeType(2, "10"));
   EXPECT_EQ(b.CellText(3, 2), "0Ah");
-  EXPECT_TRUE(b.SetCodeType(2, "10h", why));
+  EXPECT_TRUE(b.SetCodeType(2, "10h"));
   EXPECT_EQ(b.CellText(3, 2), "10h");
-  EXPECT_FALSE(b.SetCodeType(2, "", why));
-  EXPECT_NE(why.find("Code Type: is empty"), std::string::npos);
-  EXPECT_FALSE(b.SetCodeType(2, "FFh", why));
-  EXPECT_FALSE(b.SetCodeType(0, "1", why)) << "the boot loader has no code type to edit";
-  EXPECT_FALSE(b.SetCodeType(3, "1", why)) << "no entry there";
+  const Outcome empty = b.SetCodeType(2, "");
+  EXPECT_FALSE(empty);
+  EXPECT_NE(empty.error().find("Code Type: is empty"), std::string::npos);
+  EXPECT_FALSE(b.SetCodeType(2, "FFh"));
+  EXPECT_FALSE(b.SetCodeType(0, "1")) << "the boot loader has no code type to edit";
+  EXPECT_FALSE(b.SetCodeType(3, "1")) << "no entry there";
   EXPECT_EQ(b.Entry(2).codeType, 0x10);
   EXPECT_TRUE(b.SetUpdateFlag(1, false));
   EXPECT_EQ(b.CellText(2, 3), "FALSE");
@@ -504,13 +502,13 @@ TEST(ImageBuilderSave, WritesTheWholeImageAndRefusesAFolder) {
   const auto dir = TestDir();
   const std::vector<uint8_t> image = Pattern(0x80000, 4);
   const std::string name = BinFileName((dir / "out.dat").string());
-  ASSERT_TRUE(SaveImageFile(name, image).ok);
+  ASSERT_TRUE(SaveImageFile(name, image).ok());
   std::ifstream in(name, std::ios::binary);
   const std::vector<uint8_t> back((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(back, image);
   std::filesystem::create_directories(dir / "folder.bin");
-  EXPECT_FALSE(SaveImageFile((dir / "folder.bin").string(), image).ok);
-  EXPECT_FALSE(SaveImageFile((dir / "missing" / "x.bin").string(), image).ok);
+  EXPECT_FALSE(SaveImageFile((dir / "folder.bin").string(), image).ok());
+  EXPECT_FALSE(SaveImageFile((dir / "missing" / "x.bin").string(), image).ok());
   std::filesystem::remove_all(dir);
 }
 

@@ -226,13 +226,16 @@ TEST(DayFileSafety, PlantedLinksAreReplacedNeverFollowed) {
 TEST(DayFileSafety, OneWriterPerLogFolder) {
   const fs::path dir = test::TestDir();
   FolderLock first, second;
-  ASSERT_EQ(first.Acquire(dir.string()), FolderLock::Result::Acquired);
-  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Held);
-  EXPECT_EQ(second.Error(), "another copy is writing its day log in " + dir.string());
+  ASSERT_TRUE(first.Acquire(dir.string()));
+  const Outcome held = second.Acquire(dir.string());
+  EXPECT_FALSE(held);
+  EXPECT_TRUE(second.HeldElsewhere());
+  EXPECT_EQ(held.error(), "another copy is writing its day log in " + dir.string());
   first.Release();
-  EXPECT_EQ(second.Acquire(dir.string()), FolderLock::Result::Acquired);
+  EXPECT_TRUE(second.Acquire(dir.string()));
   FolderLock missing;
-  EXPECT_EQ(missing.Acquire((dir / "nothing-here").string()), FolderLock::Result::Failed);
+  EXPECT_FALSE(missing.Acquire((dir / "nothing-here").string()));
+  EXPECT_FALSE(missing.HeldElsewhere());
   fs::remove_all(dir);
 }
 
@@ -240,21 +243,21 @@ TEST(DayFileSafety, UnsavedLinesAtExitGoToTheDaysFileInTheStateFolder) {
   const fs::path dir = test::TestDir();
   const std::vector<EventLog::UnsavedDay> days = {{"/logs/100503.log", {"a", "b"}}, {"/logs/100504.log", {"c"}}};
   const FallbackResult r = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
-  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_TRUE(r.ok()) << r.error();
   EXPECT_EQ(r.lines, 3u);
   ASSERT_EQ(r.files.size(), 2u);
   EXPECT_EQ(r.files[0], (dir / "state" / "raidgui" / "100503.log.unsaved-1").string());
   std::vector<std::string> lines;
-  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok);
+  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok());
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b"}));
   // A second exit adds to the day's file, never over it and never through a
   // link planted at the next day's name.
   fs::remove(dir / "state" / "raidgui" / "100504.log.unsaved-1");
   fs::create_symlink(dir / "elsewhere", dir / "state" / "raidgui" / "100504.log.unsaved-1");
   const FallbackResult again = WriteFallbackFiles(days, (dir / "state" / "raidgui").string());
-  ASSERT_TRUE(again.ok);
+  ASSERT_TRUE(again.ok());
   EXPECT_EQ(again.files[0], r.files[0]);
-  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok);
+  ASSERT_TRUE(ReadTextLines(r.files[0], lines).ok());
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "a", "b"}));
   EXPECT_EQ(again.files[1], (dir / "state" / "raidgui" / "100504.log.unsaved-2").string());
   EXPECT_FALSE(fs::exists(dir / "elsewhere"));
@@ -264,7 +267,7 @@ TEST(DayFileSafety, UnsavedLinesAtExitGoToTheDaysFileInTheStateFolder) {
   fs::create_directories(dir / "file");
   std::ofstream(dir / "file" / "x") << "x";
   const FallbackResult none = WriteFallbackFiles(days, (dir / "file" / "x" / "raidgui").string());
-  EXPECT_FALSE(none.ok);
+  EXPECT_FALSE(none.ok());
   EXPECT_NE(FallbackMessage(none, "/logs").find("nor set aside"), std::string::npos);
   fs::remove_all(dir);
 }
@@ -310,9 +313,9 @@ TEST(DayFileSafety, LinesAreReadWithAnyLineEnd) {
     out << "a\r\nb\rc\nd";
   }
   std::vector<std::string> lines;
-  ASSERT_TRUE(ReadTextLines(p, lines).ok);
+  ASSERT_TRUE(ReadTextLines(p, lines).ok());
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "d"}));
-  EXPECT_FALSE(ReadTextLines((dir / "missing.log").string(), lines).ok);
+  EXPECT_FALSE(ReadTextLines((dir / "missing.log").string(), lines).ok());
   fs::remove_all(dir);
 }
 

@@ -158,7 +158,7 @@ TEST(MailSend, TwoEventsInOnePeriodGiveOneMailWithTheSecondsLines) {
   SmtpServer server("auth");
   Rig rig(server.port);
   rig.ms.MailRequestFlags = 0;
-  ASSERT_TRUE(LoadMailSettings(rig.store, rig.n->Settings, rig.ms.MailRequestFlags).ok);
+  ASSERT_TRUE(LoadMailSettings(rig.store, rig.n->Settings, rig.ms.MailRequestFlags).ok());
   rig.Raise(1, {"Device1 P0 Hard Disk Drive fail."});
   rig.Raise(2, {"Device1 RAID system fail."});
   rig.Serve();
@@ -294,11 +294,11 @@ TEST(MailSend, TestMailAndCertificateChecks) {
   // The server offers STARTTLS, so it is used, and a certificate nobody
   // vouches for stops the mail with a clear reason.
   SmtpOutcome o = rig.n->SendTestMailNow();
-  EXPECT_FALSE(o.ok);
-  EXPECT_NE(o.error.find("certificate of 127.0.0.1 could not be verified"), std::string::npos) << o.error;
+  EXPECT_FALSE(o.ok());
+  EXPECT_NE(o.error().find("certificate of 127.0.0.1 could not be verified"), std::string::npos) << o.error();
   rig.store.values[kCaFileSetting] = {SettingsType::String, cert, 0, {}};
   o = rig.n->SendTestMailNow();
-  ASSERT_TRUE(o.ok) << o.error;
+  ASSERT_TRUE(o.ok()) << o.error();
   const auto mails = server.Mails();
   ASSERT_EQ(mails.size(), 1u);
   EXPECT_TRUE(mails[0]["tls"].get<bool>());

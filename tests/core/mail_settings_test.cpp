@@ -74,10 +74,9 @@ TEST(SettingsFile, FormatParsesBackExactly) {
   v["Empty"] = {SettingsType::Binary, "", 0, {}};
   const std::string text = FormatSettingsFile(v);
   EXPECT_EQ(text.find("X-Injected: yes\n"), std::string::npos) << "a value never spans lines";
-  SettingsValues back;
-  std::string error;
-  ASSERT_TRUE(ParseSettingsFile(text, back, error)) << error;
-  EXPECT_EQ(back, v);
+  const Expected<SettingsValues> back = ParseSettingsFile(text);
+  ASSERT_TRUE(back) << back.error();
+  EXPECT_EQ(*back, v);
 }
 
 TEST(SettingsFile, BrokenFilesAreRefusedWithTheirLine) {
@@ -97,16 +96,13 @@ TEST(SettingsFile, BrokenFilesAreRefusedWithTheirLine) {
       {"", "missing"},
   };
   for (const auto& [text, why] : cases) {
-    SettingsValues v;
-    std::string error;
-    EXPECT_FALSE(ParseSettingsFile(text, v, error)) << text;
-    EXPECT_NE(error.find(why), std::string::npos) << text << " -> " << error;
-    EXPECT_TRUE(v.empty());
+    const Expected<SettingsValues> v = ParseSettingsFile(text);
+    EXPECT_FALSE(v) << text;
+    EXPECT_NE(v.error().find(why), std::string::npos) << text << " -> " << v.error();
   }
-  SettingsValues v;
-  std::string error;
-  EXPECT_TRUE(ParseSettingsFile("; c\r\n# c\r\n\r\n" + key + "\"A\"=\"b\"\r\n", v, error)) << error;
-  EXPECT_EQ(v["A"].text, "b");
+  const Expected<SettingsValues> v = ParseSettingsFile("; c\r\n# c\r\n\r\n" + key + "\"A\"=\"b\"\r\n");
+  ASSERT_TRUE(v) << v.error();
+  EXPECT_EQ(v->at("A").text, "b");
 }
 
 TEST(FileSettingsStore, RoundTripPrivateAtomicAndDamagedFileKept) {
@@ -114,12 +110,12 @@ TEST(FileSettingsStore, RoundTripPrivateAtomicAndDamagedFileKept) {
   FileSettingsStore store(dir.string());
   EXPECT_FALSE(store.KeyExists());
   std::string s;
-  EXPECT_TRUE(store.ReadString("Port", s).ok);  // no file: empty, no error
-  EXPECT_FALSE(store.WriteString("Port", "25").ok);
-  ASSERT_TRUE(store.CreateKey().ok);
-  ASSERT_TRUE(store.WriteString("Port", "2525").ok);
-  ASSERT_TRUE(store.WriteDword("ToAddrCount", 3).ok);
-  ASSERT_TRUE(store.WriteBinary("ProductID", {1, 2, 3}).ok);
+  EXPECT_TRUE(store.ReadString("Port", s).ok());  // no file: empty, no error
+  EXPECT_FALSE(store.WriteString("Port", "25").ok());
+  ASSERT_TRUE(store.CreateKey().ok());
+  ASSERT_TRUE(store.WriteString("Port", "2525").ok());
+  ASSERT_TRUE(store.WriteDword("ToAddrCount", 3).ok());
+  ASSERT_TRUE(store.WriteBinary("ProductID", {1, 2, 3}).ok());
   const fs::path file = dir / "raidgui.conf";
   struct stat st {};
   ASSERT_EQ(::stat(file.c_str(), &st), 0);
@@ -129,23 +125,23 @@ TEST(FileSettingsStore, RoundTripPrivateAtomicAndDamagedFileKept) {
   uint32_t n = 0;
   std::vector<uint8_t> bytes;
   bool found = false;
-  EXPECT_TRUE(again.ReadString("Port", s).ok);
+  EXPECT_TRUE(again.ReadString("Port", s).ok());
   EXPECT_EQ(s, "2525");
-  EXPECT_TRUE(again.ReadDword("ToAddrCount", n).ok);
+  EXPECT_TRUE(again.ReadDword("ToAddrCount", n).ok());
   EXPECT_EQ(n, 3u);
-  EXPECT_TRUE(again.ReadBinary("ProductID", bytes, found).ok);
+  EXPECT_TRUE(again.ReadBinary("ProductID", bytes, found).ok());
   EXPECT_TRUE(found);
   EXPECT_EQ(bytes, (std::vector<uint8_t>{1, 2, 3}));
   // A value of the wrong type is an error, not a silent default.
-  EXPECT_FALSE(again.ReadDword("Port", n).ok);
+  EXPECT_FALSE(again.ReadDword("Port", n).ok());
   // A damaged file is reported and never written over.
   std::ofstream(file, std::ios::app) << "garbage\n";
   const std::string damaged = ReadAll(file);
-  const SettingsResult r = again.WriteString("SMTP", "mail.example.com");
-  EXPECT_FALSE(r.ok);
-  EXPECT_NE(r.error.find("line"), std::string::npos) << r.error;
+  const Outcome r = again.WriteString("SMTP", "mail.example.com");
+  EXPECT_FALSE(r.ok());
+  EXPECT_NE(r.error().find("line"), std::string::npos) << r.error();
   EXPECT_EQ(ReadAll(file), damaged);
-  EXPECT_FALSE(again.ReadString("Port", s).ok);
+  EXPECT_FALSE(again.ReadString("Port", s).ok());
 }
 
 // The page and its store, as the window has them.
@@ -162,7 +158,7 @@ struct PageRig {
     store.templateDir = dir.string() + "/";
   }
   void Start() { PrepareMailSettings(store, settings, flags); }
-  void Load() { ASSERT_TRUE(LoadMailSettings(store, settings, flags).ok); }
+  void Load() { ASSERT_TRUE(LoadMailSettings(store, settings, flags).ok()); }
   void Add(const std::string& a) {
     page.Model.FailPageInput = a;
     page.AddRecipient();
@@ -356,13 +352,13 @@ TEST(MailSettings, LoadIsBoundedAndKeepsMemoryOnFailure) {
   store.values["ToAddr_00"] = {SettingsType::String, "a@b", 0, {}};
   MailSettingsState s;
   std::atomic<uint8_t> flags{3};
-  ASSERT_TRUE(LoadMailSettings(store, s, flags).ok);
+  ASSERT_TRUE(LoadMailSettings(store, s, flags).ok());
   EXPECT_EQ(flags.load(), 2);
   EXPECT_EQ(s.MailRecipients.size(), 10u);  // never more than the list holds
   EXPECT_EQ(s.MailRecipients[0], "a@b");
   store.values["Port"] = {SettingsType::Dword, "", 25, {}};  // wrong type
   flags = 1;
-  EXPECT_FALSE(LoadMailSettings(store, s, flags).ok);
+  EXPECT_FALSE(LoadMailSettings(store, s, flags).ok());
   EXPECT_EQ(flags.load(), 0);
   EXPECT_TRUE(s.MailSettingsLoaded);  // what was loaded before stays in use
   EXPECT_EQ(s.MailRecipients[0], "a@b");

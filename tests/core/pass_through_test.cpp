@@ -25,30 +25,32 @@ const std::initializer_list<uint8_t> kSatDescriptorSense = {0x72, 0x01, 0x00, 0x
                                                             0x00, 0x34, 0x00, 0x56, 0xE0, 0x50};
 
 TEST(PassThroughReply, GoodStatusSucceedsAndCheckConditionFailsWithItsSenseInTheText) {
-  EXPECT_TRUE(PassThroughSucceeded(Reply(0x00, {}), false, nullptr));
+  EXPECT_TRUE(PassThroughSucceeded(Reply(0x00, {}), false));
   // A bridge answering CHECK CONDITION with no data: a failed request, never
   // a zero-filled reply.
-  std::string why;
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00}), false, &why));
-  EXPECT_EQ(why, "device refused the request (status 0x02, sense 05/24/00)");
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {}), false, &why));
-  EXPECT_EQ(why, "device refused the request (status 0x02)");
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x08, {}), true, &why));  // BUSY
+  const Outcome refused =
+      PassThroughSucceeded(Reply(0x02, {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00}), false);
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "device refused the request (status 0x02, sense 05/24/00)");
+  const Outcome noSense = PassThroughSucceeded(Reply(0x02, {}), false);
+  EXPECT_FALSE(noSense);
+  EXPECT_EQ(noSense.error(), "device refused the request (status 0x02)");
+  EXPECT_FALSE(PassThroughSucceeded(Reply(0x08, {}), true));  // BUSY
 }
 
 TEST(PassThroughReply, AtaInformationAvailableIsSuccessOnlyForAtaPassThrough) {
   const ReplyStatus sat = Reply(0x02, kSatDescriptorSense);
-  EXPECT_TRUE(PassThroughSucceeded(sat, true, nullptr));
-  EXPECT_FALSE(PassThroughSucceeded(sat, false, nullptr));
+  EXPECT_TRUE(PassThroughSucceeded(sat, true));
+  EXPECT_FALSE(PassThroughSucceeded(sat, false));
   // The same in fixed format.
   const ReplyStatus fixed =
       Reply(0x02, {0x70, 0, 0x01, 0x00, 0x50, 0xE0, 0x01, 10, 0x00, 0x12, 0x34, 0x56, 0x00, 0x1D});
-  EXPECT_TRUE(PassThroughSucceeded(fixed, true, nullptr));
+  EXPECT_TRUE(PassThroughSucceeded(fixed, true));
   // RECOVERED ERROR with another code, or another key with 00/1D, failed.
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x72, 0x01, 0x00, 0x1E, 0, 0, 0, 0}), true, nullptr));
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x72, 0x04, 0x00, 0x1D, 0, 0, 0, 0}), true, nullptr));
+  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x72, 0x01, 0x00, 0x1E, 0, 0, 0, 0}), true));
+  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x72, 0x04, 0x00, 0x1D, 0, 0, 0, 0}), true));
   // Sense cut short where the codes would be.
-  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x70, 0, 0x01}), true, nullptr));
+  EXPECT_FALSE(PassThroughSucceeded(Reply(0x02, {0x70, 0, 0x01}), true));
 }
 
 TEST(PassThroughReply, AtaOutputRegistersComeBackFromEitherSenseFormat) {

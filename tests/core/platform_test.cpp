@@ -8,6 +8,7 @@
 #include "app/common/options.h"
 #include "platform/clock.h"
 #include "platform/instance_lock.h"
+#include "platform/outcome.h"
 #ifndef _WIN32
 #include <unistd.h>
 
@@ -16,6 +17,24 @@
 
 namespace raid {
 namespace {
+
+// A failure without a text is still a failure, and a text value is never
+// taken for an error text.
+TEST(Outcome, FailureAndValueAreToldApartWhateverTheirText) {
+  EXPECT_TRUE(Outcome());
+  const Outcome silent = Outcome::Fail({});
+  EXPECT_FALSE(silent);
+  EXPECT_EQ(silent.error(), "");
+  const Expected<std::string> text = std::string("no error");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(*text, "no error");
+  EXPECT_EQ(text.error(), "");
+  const Expected<std::string> none = Outcome::Fail("why not");
+  EXPECT_FALSE(none);
+  EXPECT_EQ(none.error(), "why not");
+  EXPECT_FALSE(none.outcome());
+  EXPECT_EQ(none.outcome().error(), "why not");
+}
 
 TEST(ClockArithmetic, LocalTimeRoundTripsAcrossLeapDaysAndMidnight) {
   for (const LocalDateTime t : {LocalDateTime{2010, 5, 3, 9, 0, 0, 0}, LocalDateTime{2012, 2, 29, 23, 59, 59, 999},
@@ -42,8 +61,9 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstLetsGo) {
   setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
   InstanceLock first, second;
   ASSERT_TRUE(first.Acquire("QV_GUI_TEST"));
-  EXPECT_FALSE(second.Acquire("QV_GUI_TEST"));
-  EXPECT_EQ(second.Error(), "another copy is running");
+  const Outcome refused = second.Acquire("QV_GUI_TEST");
+  EXPECT_FALSE(refused);
+  EXPECT_EQ(refused.error(), "another copy is running");
   EXPECT_TRUE(second.HeldElsewhere());
   first.Release();
   EXPECT_TRUE(second.Acquire("QV_GUI_TEST"));
@@ -91,10 +111,11 @@ TEST(SingleInstance, ALockThatCannotBeHadIsAnErrorNotAnotherCopy) {
   std::filesystem::remove_all(dir);
   setenv("XDG_RUNTIME_DIR", dir.string().c_str(), 1);
   InstanceLock lock;
-  EXPECT_FALSE(lock.Acquire("QV_GUI_TEST"));
+  const Outcome missing = lock.Acquire("QV_GUI_TEST");
+  EXPECT_FALSE(missing);
   EXPECT_FALSE(lock.HeldElsewhere());
-  EXPECT_EQ(lock.Error().rfind("cannot create the lock file " + dir.string() + "/QV_GUI_TEST.lock: ", 0), 0u)
-      << lock.Error();
+  EXPECT_EQ(missing.error().rfind("cannot create the lock file " + dir.string() + "/QV_GUI_TEST.lock: ", 0), 0u)
+      << missing.error();
   // A link in the lock's place is not followed.
   std::filesystem::create_directories(dir);
   std::filesystem::create_symlink(dir / "elsewhere", dir / "QV_GUI_TEST.lock");
@@ -123,7 +144,8 @@ TEST(SingleInstance, RootOnTheRealDisksTakesOneLockForTheMachine) {
   {
     setenv("XDG_RUNTIME_DIR", (dir / "a").c_str(), 1);
     InstanceLock monitor, shell;
-    ASSERT_TRUE(monitor.Acquire("QV_GUI_TEST", "raidmon", InstanceLock::Scope::Machine)) << monitor.Error();
+    const Outcome taken = monitor.Acquire("QV_GUI_TEST", "raidmon", InstanceLock::Scope::Machine);
+    ASSERT_TRUE(taken) << taken.error();
     setenv("XDG_RUNTIME_DIR", (dir / "b").c_str(), 1);
     EXPECT_FALSE(shell.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
     EXPECT_TRUE(shell.HeldBy("raidmon"));
@@ -140,8 +162,9 @@ TEST(SingleInstance, RootOnTheRealDisksTakesOneLockForTheMachine) {
   EXPECT_FALSE(l.HeldElsewhere());
   std::filesystem::remove(dir / "run" / "QV_GUI_TEST.lock");
   std::filesystem::permissions(dir / "run", std::filesystem::perms::others_write, std::filesystem::perm_options::add);
-  EXPECT_FALSE(l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine));
-  EXPECT_NE(l.Error().find("is not a folder that only root may write"), std::string::npos) << l.Error();
+  const Outcome open = l.Acquire("QV_GUI_TEST", {}, InstanceLock::Scope::Machine);
+  EXPECT_FALSE(open);
+  EXPECT_NE(open.error().find("is not a folder that only root may write"), std::string::npos) << open.error();
   InstanceLock::MachineFolder() = saved;
   std::filesystem::remove_all(dir);
 }
@@ -154,9 +177,10 @@ TEST(SingleInstance, AHardLinkInTheSharedFolderIsRefusedAndLeftAsItWas) {
   std::ofstream(target) << "precious\n";
   std::filesystem::create_hard_link(target, lock);
   InstanceLock l;
-  EXPECT_FALSE(l.Acquire("QV_GUI_LINKTEST", "raidmon"));
+  const Outcome linked = l.Acquire("QV_GUI_LINKTEST", "raidmon");
+  EXPECT_FALSE(linked);
   EXPECT_FALSE(l.HeldElsewhere());
-  EXPECT_NE(l.Error().find("is not a plain file of this user"), std::string::npos) << l.Error();
+  EXPECT_NE(linked.error().find("is not a plain file of this user"), std::string::npos) << linked.error();
   std::ifstream in(target);
   std::string text;
   std::getline(in, text);

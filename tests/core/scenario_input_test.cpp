@@ -8,18 +8,12 @@
 
 #include "device/record_layout.h"
 #include "sim/scenario.h"
+#include "tests/core/test_support.h"
 
 namespace raid {
 namespace {
 
-std::string ErrorOf(const std::string& json) {
-  try {
-    sim::ParseScenario(json);
-  } catch (const sim::ScenarioError& e) {
-    return e.what();
-  }
-  return "";
-}
+std::string ErrorOf(const std::string& json) { return sim::ParseScenario(json).error(); }
 
 // The error names `path` as the place of the mistake.
 ::testing::AssertionResult Names(const std::string& json, const std::string& path) {
@@ -48,7 +42,7 @@ TEST(ScenarioInput, RawPatchesThatWrapOrRunPastTheRecordAreRefused) {
   EXPECT_TRUE(Names(Timeline(R"({"at":2,"enclosure":"E","set":{"raw":[{"offset":-1,"bytes":[1]}]}})"),
                     "timeline[1].set.raw[0].offset"));
   // The last byte of the record is still reachable.
-  const auto sc = sim::ParseScenario(OneEnclosure(R"({"raw":[{"offset":"0x1FF","bytes":[171]}]})"));
+  const auto sc = test::Scenario(OneEnclosure(R"({"raw":[{"offset":"0x1FF","bytes":[171]}]})"));
   EXPECT_EQ(sc.enclosures[0].status[511], 171);
 }
 
@@ -69,7 +63,7 @@ TEST(ScenarioInput, RampsStayInsideTheirFieldAndTheirStepCount) {
   EXPECT_TRUE(Names(Timeline(R"({"at":2,"enclosure":"E","ramp":{"field":"fan","from":0,"to":9,"every":1e300}})"),
                     "timeline[1].ramp.every"));
   // A ramp that ends exactly at the field's top counts every value once.
-  const auto sc = sim::ParseScenario(
+  const auto sc = test::Scenario(
       Timeline(R"({"at":2,"enclosure":"E","ramp":{"field":"progress","from":250,"to":255,"step":5,"every":2}})"));
   ASSERT_EQ(sc.events.size(), 3u);
   EXPECT_EQ(sc.events[2].bytes, std::vector<uint8_t>{255});
@@ -91,7 +85,7 @@ TEST(ScenarioInput, NumbersAreWholeUnsignedAndInRange) {
   EXPECT_TRUE(Names(R"({"enclosures":[],"volumes":[{"letter":"E","type":259}]})", "volumes[0].type"));
   EXPECT_TRUE(Names(R"({"enclosures":[],"volumes":[{"letter":"E","offset":9223372036854775807,"length":2}]})",
                     "volumes[0].length"));
-  const auto sc = sim::ParseScenario(R"({"enclosures":[],"seed":"0xFFFFFFFF","timing":{"pageProgramMs":"12"}})");
+  const auto sc = test::Scenario(R"({"enclosures":[],"seed":"0xFFFFFFFF","timing":{"pageProgramMs":"12"}})");
   EXPECT_EQ(sc.seed, 0xFFFFFFFFu);
   EXPECT_EQ(sc.timing.pageProgramMs, 12);
 }
@@ -107,7 +101,7 @@ TEST(ScenarioInput, TimesAndSpeedAreBounded) {
   EXPECT_TRUE(Names(R"({"enclosures":[],"clock":{"start":"2010-02-30 00:00:00"}})", "clock.start"));
   EXPECT_TRUE(Names(R"({"enclosures":[],"clock":{"start":"2010-2-3 9:00:00"}})", "clock.start"));
   EXPECT_TRUE(Names(R"({"enclosures":[],"clock":{"start":"2010-05-03 09:00:00 "}})", "clock.start"));
-  const auto sc = sim::ParseScenario(R"({"enclosures":[],"clock":{"start":"2012-02-29 23:59:59","speed":10000}})");
+  const auto sc = test::Scenario(R"({"enclosures":[],"clock":{"start":"2012-02-29 23:59:59","speed":10000}})");
   EXPECT_EQ(sc.speed, sim::kMaxScenarioSpeed);
   ASSERT_TRUE(sc.start);
   EXPECT_EQ(sc.start->day, 29);
@@ -135,7 +129,7 @@ TEST(ScenarioInput, UnknownIllTypedOrRepeatedKeysAreRefusedByName) {
   EXPECT_TRUE(Names(R"({"enclosures":[],"seed":1,"seed":2})", "seed"));
   EXPECT_NE(ErrorOf(std::string(100000, '[') + std::string(100000, ']')), "");
   // The enclosure's own INQUIRY length is where it belongs.
-  const auto sc = sim::ParseScenario(R"({"enclosures":[{"name":"E","inquiryAdditionalLength":36}],
+  const auto sc = test::Scenario(R"({"enclosures":[{"name":"E","inquiryAdditionalLength":36}],
       "disks":[{"drive":2,"inquiryAdditionalLength":"0x20"}]})");
   EXPECT_EQ(sc.enclosures[0].inquiryAdditionalLength, 36);
   EXPECT_EQ(sc.disks[2].inquiryAdditionalLength, 0x20);
@@ -145,28 +139,24 @@ TEST(ScenarioInput, AFolderOrAnOversizedFileIsNamedForWhatItIs) {
   const auto dir = std::filesystem::temp_directory_path() / "raid-scenario-input";
   std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
-  try {
-    sim::LoadScenarioFile(dir.string());
-    ADD_FAILURE() << "a folder was taken as a scenario";
-  } catch (const sim::ScenarioError& e) {
-    EXPECT_NE(std::string(e.what()).find("folder"), std::string::npos) << e.what();
-    EXPECT_EQ(std::string(e.what()).find("MiB"), std::string::npos) << e.what();
-  }
+  const Expected<sim::ScenarioSpec> folder = sim::LoadScenarioFile(dir.string());
+  ASSERT_FALSE(folder) << "a folder was taken as a scenario";
+  EXPECT_NE(folder.error().find("folder"), std::string::npos) << folder.error();
+  EXPECT_EQ(folder.error().find("MiB"), std::string::npos) << folder.error();
   const auto big = dir / "big.json";
   std::ofstream(big) << std::string(17 * 1024 * 1024, ' ');
-  try {
-    sim::LoadScenarioFile(big.string());
-    ADD_FAILURE() << "a 17 MiB file was read";
-  } catch (const sim::ScenarioError& e) {
-    EXPECT_NE(std::string(e.what()).find("16 MiB"), std::string::npos) << e.what();
-  }
+  const Expected<sim::ScenarioSpec> large = sim::LoadScenarioFile(big.string());
+  ASSERT_FALSE(large) << "a 17 MiB file was read";
+  EXPECT_NE(large.error().find("16 MiB"), std::string::npos) << large.error();
   std::filesystem::remove_all(dir);
 }
 
 TEST(ScenarioInput, ShippedScenariosStillLoad) {
   for (const auto& f :
-       std::filesystem::directory_iterator(std::filesystem::path(RAID_TEST_DATA) / ".." / ".." / "scenarios"))
-    EXPECT_NO_THROW(sim::LoadScenarioFile(f.path().string())) << f.path();
+       std::filesystem::directory_iterator(std::filesystem::path(RAID_TEST_DATA) / ".." / ".." / "scenarios")) {
+    const Expected<sim::ScenarioSpec> sc = sim::LoadScenarioFile(f.path().string());
+    EXPECT_TRUE(sc) << f.path() << ": " << sc.error();
+  }
 }
 
 }  // namespace

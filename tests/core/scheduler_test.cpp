@@ -70,9 +70,10 @@ TEST(LogWindowBehaviour, UnreadableFileKeepsThePreviousText) {
   w.Open();
   w.Show();
   EXPECT_EQ(w.Lines, day);
-  w.ViewLogFile([] { return std::string("/nonexistent/100101.log"); });
+  const Outcome viewed = w.ViewLogFile([] { return std::string("/nonexistent/100101.log"); });
   EXPECT_EQ(w.Lines, day);
-  EXPECT_NE(w.Error.find("/nonexistent/100101.log"), std::string::npos);
+  EXPECT_FALSE(viewed);
+  EXPECT_NE(viewed.error().find("/nonexistent/100101.log"), std::string::npos);
   EXPECT_EQ(w.Caption, "Event log - Real Time");
   EXPECT_FALSE(w.TimerEnabled);
   day.push_back("c");

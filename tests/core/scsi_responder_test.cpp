@@ -34,25 +34,24 @@ class WireDeviceIo final : public DeviceIo {
       responders_.push_back(std::make_unique<sim::ScsiResponder>(io, d, sim::ScsiResponder::BlocksFor(sc, d)));
   }
 
-  DeviceHandleValue Open(DeviceId id) override {
-    const DeviceHandleValue h = io_.Open(id);
-    if (h != kInvalidHandle) drives_[h] = DriveOf(id);
+  Expected<DeviceHandleValue> Open(DeviceId id) override {
+    Expected<DeviceHandleValue> h = io_.Open(id);
+    if (h) drives_[*h] = DriveOf(id);
     return h;
   }
   void Close(DeviceHandleValue h) override {
     drives_.erase(h);
     io_.Close(h);
   }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& req) override { return Transfer(h, req, false); }
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& req) override { return Transfer(h, req, false); }
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override {
     // As the Linux backend: ATA PASS-THROUGH(16).
-    const bool ok =
-        AtaByPassThrough16(regs, data, sectors, status, [&](ScsiRequest& r) { return Transfer(h, r, true); });
+    Outcome ok = AtaByPassThrough16(regs, data, sectors, status, [&](ScsiRequest& r) { return Transfer(h, r, true); });
     if (ok && !(sectors > 0 && data)) ++registersDecoded;
     return ok;
   }
-  bool RescanBus(DeviceHandleValue h) override { return io_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return io_.DiskExtents(h, e); }
+  Outcome RescanBus(DeviceHandleValue h) override { return io_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return io_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return io_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char letter) override { return io_.DriveTypeOf(letter); }
   std::string VolumeName(char letter) override { return io_.VolumeName(letter); }
@@ -70,7 +69,7 @@ class WireDeviceIo final : public DeviceIo {
 
   // What SG_IO does with the answer: status and sense into the reply, a
   // hang ends as a time-out of the host, the residue gives the bytes moved.
-  bool Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough) {
+  Outcome Transfer(DeviceHandleValue h, ScsiRequest& req, bool ataPassThrough) {
     req.transferred = 0;
     req.status = ReplyStatus{};
     auto& responder = *responders_[static_cast<size_t>(drives_.at(h))];
@@ -83,14 +82,14 @@ class WireDeviceIo final : public DeviceIo {
     c.dataLength = req.transferLength;
     c.timeoutSeconds = req.timeoutSeconds;
     const sim::ScsiAnswer a = responder.Answer(h, c);
-    if (a.hang) return false;
+    if (a.hang) return Outcome::Fail("no answer");
     EXPECT_LE(a.transferred, req.transferLength);
     req.status.scsiStatus = a.status;
     req.status.senseLength = std::min<uint8_t>(a.senseLength, static_cast<uint8_t>(req.status.sense.size()));
     std::copy_n(a.sense.begin(), req.status.senseLength, req.status.sense.begin());
-    if (!PassThroughSucceeded(req.status, ataPassThrough, nullptr)) return false;
+    if (Outcome replied = PassThroughSucceeded(req.status, ataPassThrough); !replied) return replied;
     req.transferred = a.transferred;
-    return true;
+    return Outcome::Ok();
   }
 
   void Housekeeping(sim::ScsiResponder& r) {
@@ -168,7 +167,7 @@ struct StoryRun {
 };
 
 sim::ScenarioSpec ScenarioFile(const char* name) {
-  return sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name);
+  return test::Must(sim::LoadScenarioFile(std::string(RAID_TEST_DATA) + "/../../scenarios/" + name));
 }
 
 // Runs a scenario both ways and expects the same story: the day files, the
@@ -292,7 +291,7 @@ TEST(ScsiResponder, RefusalsBecomeCheckConditionsShortRepliesResiduesAndHangsNoA
   a = d.Send(std::vector<uint8_t>(identify.begin(), identify.end()), DataDirection::In, sector);
   ReplyStatus rs{a.status, a.senseLength};
   std::copy_n(a.sense.begin(), a.senseLength, rs.sense.begin());
-  EXPECT_FALSE(PassThroughSucceeded(rs, true, nullptr));
+  EXPECT_FALSE(PassThroughSucceeded(rs, true));
   AtaRegisters out;
   ASSERT_TRUE(DecodeAtaOutputRegisters(a.sense.data(), a.senseLength, out));
   EXPECT_EQ(out.command, 0x51);
@@ -342,7 +341,7 @@ TEST(ScsiResponder, AnAtaBridgeReturnsItsRegistersAndTheProgramsInquiryArrivesCu
   auto a = d.Send(std::vector<uint8_t>(spi.begin(), spi.end()), DataDirection::None, none);
   ReplyStatus rs{a.status, a.senseLength};
   std::copy_n(a.sense.begin(), a.senseLength, rs.sense.begin());
-  EXPECT_TRUE(PassThroughSucceeded(rs, true, nullptr));
+  EXPECT_TRUE(PassThroughSucceeded(rs, true));
   AtaRegisters out;
   ASSERT_TRUE(DecodeAtaOutputRegisters(a.sense.data(), a.senseLength, out));
   EXPECT_EQ(out.command, 0x50);

@@ -11,21 +11,24 @@ namespace {
 
 TEST(SharedLibrary, OpensTheFirstNameThatLoadsAndFindsItsSymbols) {
   SharedLibrary lib;
-  ASSERT_TRUE(lib.Open({"libdoes-not-exist.so.9", "libc.so.6"})) << lib.Error();
+  const Outcome opened = lib.Open({"libdoes-not-exist.so.9", "libc.so.6"});
+  ASSERT_TRUE(opened) << opened.error();
   using Strlen = size_t (*)(const char*);
-  auto strlenAt = reinterpret_cast<Strlen>(lib.Symbol("strlen"));
-  ASSERT_NE(strlenAt, nullptr);
-  EXPECT_EQ(strlenAt("enclosure"), 9u);
-  EXPECT_EQ(lib.Symbol("no_such_symbol_in_libc"), nullptr);
-  EXPECT_NE(lib.Error().find("no_such_symbol_in_libc"), std::string::npos) << lib.Error();
+  const Expected<void*> at = lib.Symbol("strlen");
+  ASSERT_TRUE(at) << at.error();
+  EXPECT_EQ(reinterpret_cast<Strlen>(*at)("enclosure"), 9u);
+  const Expected<void*> missing = lib.Symbol("no_such_symbol_in_libc");
+  EXPECT_FALSE(missing);
+  EXPECT_NE(missing.error().find("no_such_symbol_in_libc"), std::string::npos) << missing.error();
 }
 
 TEST(SharedLibrary, NothingThatLoadsIsSaidForEachName) {
   SharedLibrary lib;
-  EXPECT_FALSE(lib.Open({"libdoes-not-exist.so.9", "libnor-this.so.1"}));
-  EXPECT_NE(lib.Error().find("libdoes-not-exist.so.9"), std::string::npos) << lib.Error();
-  EXPECT_NE(lib.Error().find("libnor-this.so.1"), std::string::npos) << lib.Error();
-  EXPECT_EQ(lib.Symbol("strlen"), nullptr);
+  const Outcome opened = lib.Open({"libdoes-not-exist.so.9", "libnor-this.so.1"});
+  EXPECT_FALSE(opened);
+  EXPECT_NE(opened.error().find("libdoes-not-exist.so.9"), std::string::npos) << opened.error();
+  EXPECT_NE(opened.error().find("libnor-this.so.1"), std::string::npos) << opened.error();
+  EXPECT_FALSE(lib.Symbol("strlen"));
 }
 
 }  // namespace

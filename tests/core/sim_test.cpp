@@ -10,14 +10,7 @@
 namespace raid {
 namespace {
 
-std::string ErrorOf(const std::string& json) {
-  try {
-    sim::ParseScenario(json);
-  } catch (const sim::ScenarioError& e) {
-    return e.what();
-  }
-  return "";
-}
+std::string ErrorOf(const std::string& json) { return sim::ParseScenario(json).error(); }
 
 TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
   EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
@@ -53,7 +46,7 @@ TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
 }
 
 TEST(ScenarioFile, FieldsLandAtTheirOffsetsInTheirByteOrder) {
-  const auto sc = sim::ParseScenario(R"({"enclosures":[{"name":"E","firmware":"090619.2",
+  const auto sc = test::Scenario(R"({"enclosures":[{"name":"E","firmware":"090619.2",
       "status":{"hdd2":"failed","fan":"0x1234","hdd1Model":"AB","badRing":[1,2]}}]})");
   const Sector& s = sc.enclosures[0].status;
   EXPECT_EQ(s[status::kState], 0x82);  // HDD1 stays present
@@ -67,7 +60,9 @@ TEST(ScenarioFile, FieldsLandAtTheirOffsetsInTheirByteOrder) {
 }
 
 TEST(ScenarioFile, MissingFileIsReported) {
-  EXPECT_THROW(sim::LoadScenarioFile("/nonexistent/scenario.json"), sim::ScenarioError);
+  const Expected<sim::ScenarioSpec> sc = sim::LoadScenarioFile("/nonexistent/scenario.json");
+  EXPECT_FALSE(sc);
+  EXPECT_NE(sc.error().find("does not exist"), std::string::npos) << sc.error();
 }
 
 struct FaultRig {
@@ -116,7 +111,7 @@ TEST(FaultInjection, TimelineFaultsStartAtTheirTime) {
   test::SimMachine m(test::Scenario(R"({"enclosures":[{"name":"E1"}],"disks":[{"drive":0,"enclosure":"E1"}],
       "timeline":[{"at":5,"fault":{"kind":"read10","mode":"fail","count":1}},
                   {"at":6,"enclosure":"E1","set":{"progress":77}}]})"));
-  const DeviceHandleValue h = m.io.Open(0);
+  const DeviceHandleValue h = *m.io.Open(0);
   Sector s{};
   ScsiRequest r = MakeRead10(33, 1, s.data());
   EXPECT_TRUE(m.io.Scsi(h, r));
@@ -140,14 +135,14 @@ TEST(FaultInjection, PlugEventsNotifyAndGateOpens) {
   m.clock.Advance(1000);
   m.io.Pump();
   EXPECT_EQ(changes, 1);
-  EXPECT_EQ(m.io.Open(0), kInvalidHandle);
+  EXPECT_FALSE(m.io.Open(0));
   EXPECT_EQ(m.io.LogicalDriveMask(), 0u);
   m.clock.Advance(1000);
   m.io.Pump();
   EXPECT_EQ(changes, 2);
-  const auto h = m.io.Open(0);
-  EXPECT_NE(h, kInvalidHandle);
-  m.io.Close(h);
+  const Expected<DeviceHandleValue> h = m.io.Open(0);
+  ASSERT_TRUE(h);
+  m.io.Close(*h);
 }
 
 TEST(FaultInjection, StatusLogWrapsWhenTheAreaIsFull) {

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,11 @@ struct SimMachine {
 };
 
 // A scenario from JSON text; the test fails on a parse error.
-inline sim::ScenarioSpec Scenario(const std::string& json) { return sim::ParseScenario(json); }
+// A scenario the test relies on: a mistake in it fails the test with its text.
+inline sim::ScenarioSpec Must(Expected<sim::ScenarioSpec> sc) {
+  if (!sc) throw std::runtime_error(sc.error());
+  return std::move(*sc);
+}
+inline sim::ScenarioSpec Scenario(const std::string& json) { return Must(sim::ParseScenario(json)); }
 
 }  // namespace raid::test

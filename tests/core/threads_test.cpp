@@ -137,18 +137,18 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
 class ThreadNotingIo final : public DeviceIo {
  public:
   explicit ThreadNotingIo(DeviceIo& inner) : in_(inner) {}
-  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
   void Close(DeviceHandleValue h) override { in_.Close(h); }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     Note();
     return in_.Scsi(h, r);
   }
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
     Note();
     return in_.Ata(h, regs, d, n, s);
   }
-  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
   std::set<std::thread::id> Threads() {
@@ -263,18 +263,18 @@ TEST(RealThreads, StopWakesSleepingLoopsAtOnce) {
 class SlowDetectionIo final : public DeviceIo {
  public:
   SlowDetectionIo(DeviceIo& inner, std::thread::id mainThread) : in_(inner), main_(mainThread) {}
-  DeviceHandleValue Open(DeviceId id) override { return in_.Open(id); }
+  Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
   void Close(DeviceHandleValue h) override { in_.Close(h); }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     Delay();
     return in_.Scsi(h, r);
   }
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
     Delay();
     return in_.Ata(h, regs, d, n, s);
   }
-  bool RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return in_.DiskExtents(h, e); }
+  Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
 
@@ -375,8 +375,8 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   const auto dir = test::TestDir();
   const std::string address = (dir / "s.sock").string();
   MonitorService service("test");
-  std::string error;
-  ASSERT_TRUE(service.Start(address, error)) << error;
+  const Outcome started = service.Start(address);
+  ASSERT_TRUE(started) << started.error();
   std::atomic<int> answered{0};
   std::atomic<bool> inOrder{true};
   std::atomic<int> heard{0};
@@ -385,24 +385,21 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   for (int c = 0; c < 3; ++c) {
     clients.emplace_back([&, c] {
       for (int i = 0; i < 20; ++i) {
-        nlohmann::json result;
-        std::string why;
-        if (AskService(address, "test", c == 0 ? "status" : "log", result, why)) ++answered;
+        if (AskService(address, "test", c == 0 ? "status" : "log")) ++answered;
       }
     });
   }
   clients.emplace_back([&] {
     LocalConnection conn;
-    std::string why, line;
-    if (!conn.Connect(address, why)) return;
-    conn.SendLine(R"({"op":"hello","protocol":1})", 5000, why);
-    conn.ReadLine(line, 5000, 1 << 20, why);
-    conn.SendLine(R"({"op":"subscribe"})", 5000, why);
-    conn.ReadLine(line, 5000, 1 << 20, why);
+    if (!conn.Connect(address)) return;
+    (void)conn.SendLine(R"({"op":"hello","protocol":1})", 5000);
+    (void)conn.ReadLine(5000, 1 << 20);
+    (void)conn.SendLine(R"({"op":"subscribe"})", 5000);
+    (void)conn.ReadLine(5000, 1 << 20);
     subscribed = true;
     int last = -1;
-    while (conn.ReadLine(line, 5000, 1 << 20, why)) {
-      const int n = std::stoi(nlohmann::json::parse(line)["line"].get<std::string>());
+    for (Expected<std::string> line = conn.ReadLine(5000, 1 << 20); line; line = conn.ReadLine(5000, 1 << 20)) {
+      const int n = std::stoi(nlohmann::json::parse(*line)["line"].get<std::string>());
       if (n != last + 1) inOrder = false;
       last = n;
       ++heard;

@@ -49,7 +49,7 @@ class RequestTap final : public DeviceIo {
   int requests = 0;
   bool recording = false;
 
-  DeviceHandleValue Open(DeviceId id) override {
+  Expected<DeviceHandleValue> Open(DeviceId id) override {
     if (recording) events.push_back({"open", ""});
     return inner_.Open(id);
   }
@@ -57,16 +57,16 @@ class RequestTap final : public DeviceIo {
     if (recording) events.push_back({"close", ""});
     inner_.Close(h);
   }
-  bool Scsi(DeviceHandleValue h, ScsiRequest& r) override {
+  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
     if (!recording) return inner_.Scsi(h, r);
     events.push_back(Describe(r));
     if (Broken()) {
       if (hang) clock_.Charge(static_cast<int64_t>(r.timeoutSeconds) * 1000);
-      return false;
+      return Outcome::Fail("tapped");
     }
     return inner_.Scsi(h, r);
   }
-  bool Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override {
+  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* data, uint32_t sectors, ReplyStatus& status) override {
     if (!recording) return inner_.Ata(h, regs, data, sectors, status);
     std::string label = "A" + Hex(regs.features, 2);
     if (regs.features == 1) label += "@" + Hex(regs.lbaLow | regs.lbaMid << 8 | regs.lbaHigh << 16, 6);
@@ -74,12 +74,12 @@ class RequestTap final : public DeviceIo {
                                                 : "VU command 0x88 FEA " + Hex(regs.features, 2) + " Error"});
     if (Broken()) {
       if (hang) clock_.Charge(2000);
-      return false;
+      return Outcome::Fail("tapped");
     }
     return inner_.Ata(h, regs, data, sectors, status);
   }
-  bool RescanBus(DeviceHandleValue h) override { return inner_.RescanBus(h); }
-  bool DiskExtents(DeviceHandleValue h, VolumeExtent& e) override { return inner_.DiskExtents(h, e); }
+  Outcome RescanBus(DeviceHandleValue h) override { return inner_.RescanBus(h); }
+  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return inner_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return inner_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return inner_.DriveTypeOf(l); }
 

@@ -97,9 +97,9 @@ TEST(EmailPage, FreshMachineEditsAddressesAndOk) {
   FileSettingsStore store((w.dir / "config").string());
   std::string host;
   uint32_t count = 0;
-  EXPECT_TRUE(store.ReadString("SMTP", host).ok);
+  EXPECT_TRUE(store.ReadString("SMTP", host).ok());
   EXPECT_EQ(host, "127.0.0.1");
-  EXPECT_TRUE(store.ReadDword("ToAddrCount", count).ok);
+  EXPECT_TRUE(store.ReadDword("ToAddrCount", count).ok());
   EXPECT_EQ(count, 1u);
   EXPECT_TRUE(fs::exists(w.dir / "config" / "EmailSubject Hard Disks Fail.txt"));
 
@@ -174,7 +174,7 @@ TEST(EmailPage, ANotificationLeftUnsentAtTheCloseIsKept) {
   ASSERT_GT(port, 0);
   MailWindow w(std::string(RAID_SOURCE_DIR) + "/scenarios/removal-rebuild-badsectors.json");
   w.Configure(port, "", "");
-  FileSettingsStore((w.dir / "config").string()).WriteDword(kRetryFailedMailSetting, 1);
+  (void)FileSettingsStore((w.dir / "config").string()).WriteDword(kRetryFailedMailSetting, 1);
   running.reset();  // the server is gone when the drive leaves (at 10 s)
   w.Run(12000);
   w.form->Notifier().WaitIdle();

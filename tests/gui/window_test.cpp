@@ -455,8 +455,9 @@ TEST(MainWindow, WritesTheSameDayFilesAsTheHeadlessMonitor) {
   w.Run(150000);
   for (const char* name : {"100503.log", "100504.log"}) {
     std::vector<std::string> got, want;
-    ASSERT_TRUE(ReadTextLines((w.dir / "logs" / name).string(), got).ok) << name;
-    ASSERT_TRUE(ReadTextLines(RAID_SOURCE_DIR "/tests/data/removal-rebuild-badsectors/" + std::string(name), want).ok);
+    ASSERT_TRUE(ReadTextLines((w.dir / "logs" / name).string(), got).ok()) << name;
+    ASSERT_TRUE(
+        ReadTextLines(RAID_SOURCE_DIR "/tests/data/removal-rebuild-badsectors/" + std::string(name), want).ok());
     EXPECT_EQ(got, want) << name;
   }
 }
