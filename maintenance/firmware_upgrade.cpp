@@ -121,9 +121,9 @@ UpgradeOutcome FirmwareUpgrade::Upgrade(uint8_t target, MainThreadInvoker& main)
     return UpgradeOutcome::Ignored;
   }
   BeginDeviceOperation(main);
+  running_ = true;
   // The lease now keeps the image from being replaced.
   queued_ = false;
-  running_ = true;
   core_.Commands().StopRequested = false;
   struct Finish {
     FirmwareUpgrade& u;

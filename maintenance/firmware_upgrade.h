@@ -112,7 +112,8 @@ class FirmwareUpgrade {
   // The user wants the running upgrade to end (closing the program): the
   // flash loops stop at the next request boundary and update mode is left.
   void RequestStop();
-  bool Running() const { return running_; }
+  // Whether an upgrade runs, or waits on the device thread to start.
+  bool Running() const { return running_ || queued_; }
 
   // Framing of every long device operation: takes the operation's lease,
   // which the caller names its slot on, and releases it at the end.

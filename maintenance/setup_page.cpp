@@ -135,7 +135,8 @@ SetOutcome SetupPage::SetClick() {
     SendSchedule(backupEnabled_);
     return SetOutcome::ScheduleQueued;
   }
-  if (!core_.OperationAllowed()) return SetOutcome::Ignored;
+  // One initialisation at a time, also while one waits on the device thread.
+  if (running_ || !core_.OperationAllowed()) return SetOutcome::Ignored;
   if (ConfirmInitialize) {
     if (!ConfirmInitialize(InitializeQuestion())) return SetOutcome::Declined;
   }

@@ -21,10 +21,14 @@ void StatusPoller::ServeRequest(MainThreadInvoker& main) {
     PollStatus(main);
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kPoll);
   } else if (bits & request_bits::kBackupPeriod) {
+    // The request is taken with its bit: one made while it is sent waits
+    // for the next turn instead of being cleared unsent.
     ScheduleSetting setting;
-    main.RunAndWait([&] { setting = schedule_; });
+    main.RunAndWait([&] {
+      setting = schedule_;
+      st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
+    });
     const bool ok = settings_.SendBackupPeriod(setting, main);
-    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kBackupPeriod);
     main.RunAndWait([&] {
       if (RequestServed) RequestServed(request_bits::kBackupPeriod, ok);
     });
@@ -33,13 +37,13 @@ void StatusPoller::ServeRequest(MainThreadInvoker& main) {
     uint64_t cap = 0;
     main.RunAndWait([&] {
       scan = scan_;
+      st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
       if (scan.slot < kMaxSlots)
         cap = DecodeStatus(ms_.StatusBlock[drive_flags::Drive(st_.DeviceList[scan.slot]) % kPhysicalDrives],
                            FirmwareInfo{})
                   .capacitySectors;
     });
     const bool ok = settings_.SendScanCommand(scan, cap ? cap - 1 : 0, main);
-    st_.RequestBits &= static_cast<uint8_t>(~request_bits::kScan);
     main.RunAndWait([&] {
       if (RequestServed) RequestServed(request_bits::kScan, ok);
     });
@@ -61,7 +65,10 @@ void StatusPoller::OnPollTimer() {
     if (st_.RequestBits & request_bits::kArmed)
       st_.RequestBits |= request_bits::kPoll;
     else
-      st_.RequestBits = request_bits::kArmed;
+      // Arming again after an operation keeps a settings or scan request
+      // that waits: it was asked for and is still to be sent.
+      st_.RequestBits = static_cast<uint8_t>(
+          (st_.RequestBits.load() & (request_bits::kBackupPeriod | request_bits::kScan)) | request_bits::kArmed);
   } else if (st_.Lease.Taken()) {
     st_.RequestBits &= static_cast<uint8_t>(~request_bits::kArmed);
   }

@@ -32,8 +32,10 @@ void CoreThreads::Start() {
         continue;
       }
       if (core_.DetectionStep()) continue;
+      // A scan's result waits for the main thread to publish it (Detecting
+      // stays set until then): the device table is not to be read before.
       const bool waiting = core_.StatusRequestWaiting();
-      if (waiting) core_.ServeStatusRequest(invoker_);
+      if (waiting && !core_.Devices().Detecting) core_.ServeStatusRequest(invoker_);
       Wait(50, seen, waiting);
     }
     --running_;

@@ -638,6 +638,9 @@ void MainWindow::LoadFirmwareFile(const std::string& fileName) {
 void MainWindow::UpgradeFirmwareClick() {
   // The page's slot is chosen now: later selections do not move the
   // operation.
+  // One upgrade at a time: a click while one runs or waits to start is
+  // ignored, as the window always did.
+  if (upgrade_->Running() || !Core().OperationAllowed()) return;
   const uint8_t slot = Core().Focus().UpgradeSlot();
   upgrade_->Queue();
   runtime_->Jobs().Run([this, slot](MainThreadInvoker& main) { upgrade_->Upgrade(slot, main); },

@@ -242,14 +242,17 @@ TEST(Polling, BothSwitchesClearedReadsNothingButStillRunsTheDetector) {
   EXPECT_TRUE(h.Events().empty());
 }
 
-TEST(Polling, ArmingDropsPendingSettingsRequests) {
+// A settings request that waits while polling is disarmed (on real devices
+// the device thread runs a long operation meanwhile) is kept when polling
+// is armed again, and sent at the next turn.
+TEST(Polling, ArmingKeepsPendingSettingsRequests) {
   Harness h(kOneEnclosure);
   h.RunFor(1000);
   h.core.Close();  // polling disarmed
   h.core.RequestSchedule({});
   ASSERT_EQ(h.core.Devices().Detecting.load(), 0);
   h.core.OnPollTimer();
-  EXPECT_EQ(h.core.Devices().RequestBits.load(), request_bits::kArmed);
+  EXPECT_EQ(h.core.Devices().RequestBits.load(), request_bits::kArmed | request_bits::kBackupPeriod);
 }
 
 }  // namespace
