@@ -179,7 +179,15 @@ void MonitorService::Reply(uint64_t client, uint64_t id, const nlohmann::json& r
 
 std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
   const Expected<ServiceRequest> parsed = ParseServiceRequest(line);
-  if (!parsed) return {Error(0, parsed.error())};
+  if (!parsed) {
+    // The refusal carries the request's id when it has a good one, so a
+    // client waiting for several answers knows which was refused.
+    const nlohmann::json j = nlohmann::json::parse(line, nullptr, false);
+    uint64_t id = 0;
+    if (j.is_object() && j.contains("id") && j["id"].is_number_unsigned() && j["id"].get<uint64_t>() <= kMaxId)
+      id = j["id"].get<uint64_t>();
+    return {Error(id, parsed.error())};
+  }
   const ServiceRequest& r = *parsed;
   std::unique_lock lock(mu_);
   ClientState& c = clients_[client];
@@ -242,8 +250,11 @@ Expected<nlohmann::json> AskServiceRequest(const std::string& address, const std
                                            nlohmann::json request, int timeoutMs) {
   LocalConnection c;
   if (Outcome connected = c.Connect(address); !connected) return connected;
+  // Reading is protocol 1, which every service speaks (one not restarted
+  // since an upgrade too); a change needs 2.
+  const int protocol = IsServiceChange(request.value("op", std::string())) ? 2 : kOldestServiceProtocol;
   const Expected<nlohmann::json> hello =
-      Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, timeoutMs);
+      Exchange(c, {{"op", "hello"}, {"id", 1}, {"protocol", protocol}, {"client", client}}, timeoutMs);
   if (!hello) return hello;
   request["id"] = 2;
   return Exchange(c, request, timeoutMs);

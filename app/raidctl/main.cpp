@@ -238,7 +238,16 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
   // initialisation for all its steps.
   constexpr int kChangeTimeoutMs = 120000;
   const Expected<nlohmann::json> answer = AskServiceRequest(address, "raidctl", request, kChangeTimeoutMs);
-  if (!answer) return Fail("the monitor service at " + address + ": " + answer.error(), kExitFailed);
+  if (!answer) {
+    // Once taken, a change runs to its end whether anyone waits for it:
+    // an answer that did not come says nothing about the change.
+    const std::string& why = answer.error();
+    const bool unknown =
+        why.find("in time") != std::string::npos || why.find("closed the connection") != std::string::npos;
+    return Fail("the monitor service at " + address + ": " + why +
+                    (unknown ? " (the change may still be made: see raidctl status)" : ""),
+                kExitFailed);
+  }
   const nlohmann::json& result = *answer;
   std::fputs(result.value("out", std::string()).c_str(), stdout);
   std::fflush(stdout);

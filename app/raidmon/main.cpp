@@ -5,6 +5,7 @@
 // exit code is then 1. It needs no GUI toolkit: its event loop sleeps until
 // the next timer, request or timeline event is due.
 #include <chrono>
+#include <thread>
 #include <cstdio>
 
 #include "app/common/options.h"
@@ -213,6 +214,17 @@ int main(int argc, char** argv) {
   NotifyServiceManager("READY=1\nSTATUS=Monitoring; day log folder " + logDir);
   loop.Run([&] { runtime.Step(); });
   NotifyServiceManager("STOPPING=1");
+  // A client's command that runs is let end (an initialisation stopped
+  // half way leaves the drives unusable); the waiting ones are told.
+  if (commands) {
+    commands->Close();
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (commands->Busy() && std::chrono::steady_clock::now() < giveUp) {
+      runtime.Step();
+      loop.RunPosted();
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
   if (service) service->Stop();
   runtime.Stop([&] { loop.RunPosted(); });
   // Mails already composed are still sent, for about 10 s in all (the

@@ -42,8 +42,19 @@ void ServiceCommands::Forget(uint64_t client) {
   std::erase_if(waiting_, [client](const Pending& p) { return p.client == client; });
 }
 
+void ServiceCommands::Close() {
+  closed_ = true;
+  for (const Pending& p : waiting_)
+    reply_(p.client, p.id, {{"exit", 1}, {"out", ""}, {"err", "raidctl: the monitor is stopping; nothing was sent\n"}});
+  waiting_.clear();
+  if (running_ && !Busy()) {
+    out_.Err("raidctl: the monitor is stopping; the request may not have been sent\n");
+    Finish(1);
+  }
+}
+
 void ServiceCommands::StartNext() {
-  if (running_ || waiting_.empty()) return;
+  if (running_ || closed_ || waiting_.empty()) return;
   current_ = std::move(waiting_.front());
   waiting_.pop_front();
   running_ = true;
@@ -61,7 +72,13 @@ void ServiceCommands::StartNext() {
   if (c.command == "initialize") {
     const auto slot = static_cast<uint8_t>(c.slot);
     runtime_.Jobs().Run([this, slot](MainThreadInvoker& main) { initialised_ = verbs_.Initialise(slot, {}, main); },
-                        [this] { Finish(initialised_ == VerbStatus::Succeeded ? 0 : 1); });
+                        [this] {
+                          if (initialised_ == VerbStatus::Busy)
+                            out_.Err(
+                                "raidctl: the enclosures are being detected or another operation runs; try "
+                                "again in a few seconds\n");
+                          Finish(initialised_ == VerbStatus::Succeeded ? 0 : 1);
+                        });
     return;
   }
   start_ = StartSetupCommand(core, verbs_, c, out_);

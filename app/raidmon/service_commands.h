@@ -33,6 +33,13 @@ class ServiceCommands {
   // Main thread: the client is gone; its commands still waiting are dropped
   // (one already sent to the enclosure runs to its end).
   void Forget(uint64_t client);
+  // Whether an initialisation runs now: the monitor lets it end before it
+  // stops (half done, it leaves the drives unusable).
+  bool Busy() const { return running_ && current_.command.command == "initialize"; }
+  // At the end: the commands still waiting, and a schedule or scan request
+  // not yet served, are answered that the monitor stops; none is started
+  // any more.
+  void Close();
 
  private:
   struct Pending {
@@ -52,6 +59,7 @@ class ServiceCommands {
   EnclosureVerbs verbs_;
   std::deque<Pending> waiting_;
   bool running_ = false;
+  bool closed_ = false;
   Pending current_;
   SetupStart start_;
   VerbStatus initialised_ = VerbStatus::Failed;  // written by the device job, read after it
