@@ -1,5 +1,5 @@
 // A local endpoint many clients connect to, line by line: on Linux a Unix
-// stream socket, on Windows (not yet) a named pipe. The platform side only
+// stream socket, on Windows a named pipe. The platform side only
 // moves lines: one thread waits on every connection at once, reads each
 // client's lines (bounded in length), hands them to the owner's handler and
 // writes what the owner queues, so a slow, stuck or vanished client never
@@ -18,6 +18,10 @@
 
 namespace raid {
 
+// What uid and gid hold where there are no POSIX ids (Windows): an id no
+// user or group has.
+inline constexpr uint32_t kNoPosixId = 0xFFFFFFFFu;
+
 // Who is on the other end, as the system vouches for it.
 struct PeerIdentity {
   bool known = false;
@@ -25,6 +29,9 @@ struct PeerIdentity {
   uint32_t gid = 0;
   int64_t pid = 0;
   std::vector<uint32_t> groups;  // supplementary groups, as at connect time
+  // Windows: the client's token is an (elevated) administrator's or the
+  // system's. Always false on Linux, where root is uid 0.
+  bool admin = false;
 
   bool InGroup(uint32_t id) const { return gid == id || std::find(groups.begin(), groups.end(), id) != groups.end(); }
 };
@@ -51,10 +58,11 @@ class LocalEndpoint {
   };
 
   virtual ~LocalEndpoint() = default;
-  // Starts listening at `address` (a socket path; a stale socket there is
-  // replaced, anything else is refused).
+  // Starts listening at `address`: on Linux a socket path (a stale socket
+  // there is replaced, anything else is refused), on Windows \\.\pipe\NAME
+  // (a name some process holds is refused).
   virtual Outcome Start(const std::string& address, Handlers handlers, Limits limits) = 0;
-  // Stops the thread and closes every client and the socket.
+  // Stops the thread and closes every client and the socket or pipe.
   virtual void Stop() = 0;
   // Queues a line (a newline is added) for a client; any thread.
   virtual void Send(ClientId client, const std::string& line) = 0;

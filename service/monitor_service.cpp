@@ -165,12 +165,18 @@ void MonitorService::SetPeer(uint64_t client, const PeerIdentity& peer) {
 }
 
 std::string MonitorService::ChangeRefusal(const PeerIdentity& peer) {
-  if (peer.known && peer.uid == 0) return {};
+  // Root, a member of the service's group, or (Windows, where the endpoint
+  // gives no POSIX ids) an administrator or the system.
+  if (peer.known && (peer.uid == 0 || peer.admin)) return {};
   if (peer.known) {
     if (const std::optional<uint32_t> group = LocalGroupId(kServiceGroup); group && peer.InGroup(*group)) return {};
   }
+#ifdef _WIN32
+  return "refused: changes need an administrator";
+#else
   return std::string("refused: changes need root or membership of the group ") + kServiceGroup +
          (peer.known ? " (user id " + std::to_string(peer.uid) + " is neither)" : " (the client is not known)");
+#endif
 }
 
 void MonitorService::Reply(uint64_t client, uint64_t id, const nlohmann::json& result) {

@@ -4,8 +4,8 @@
 // status (each as the JSON raidctl prints and as its text), today's day
 // log, and a subscription to the new day log lines with their events.
 // Version 2 adds the setup commands (schedule, scan, initialize), allowed to
-// root and the members of the group raidgui; the monitor runs them and
-// answers when they have ended.
+// root and the members of the group raidgui (on Windows to administrators
+// and the system); the monitor runs them and answers when they have ended.
 //
 // The monitor publishes what may be read after each of its steps (main
 // thread); the endpoint's thread answers from that copy, so no client ever
@@ -33,9 +33,9 @@ inline constexpr int kOldestServiceProtocol = 1;
 // The group whose members may change the enclosures through the service.
 inline constexpr const char* kServiceGroup = "raidgui";
 
-// Where the package's monitor service listens ("" where there is none yet).
+// Where the package's monitor service listens.
 #ifdef _WIN32
-inline constexpr const char* kDefaultServiceAddress = "";
+inline constexpr const char* kDefaultServiceAddress = "\\\\.\\pipe\\raidgui-raidmon";
 #else
 inline constexpr const char* kDefaultServiceAddress = "/run/raidgui/raidmon.sock";
 #endif

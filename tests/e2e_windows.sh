@@ -16,6 +16,12 @@
 #   devices   raidmon on the machine's own disks (wine's, none an enclosure):
 #             it takes device notifications through its hidden window,
 #             finds no drive, ends on time and cleanly;
+#   pipe      raidmon --listen on a named pipe: raidctl status, list and
+#             schedule off through it print what they print standalone, with
+#             the same exit codes; a line that is no request, one over the
+#             length limit and a client gone mid-line (tests/windows/
+#             pipe_abuse.cpp) hurt nobody; a second service at the same name
+#             is refused; the pipe is gone when raidmon ends;
 #   installer the installer of scripts/package-windows.sh (when it has been
 #             made) installs silently with Start menu entries and its
 #             uninstall entry, and its uninstaller removes them all;
@@ -28,7 +34,7 @@
 set -euo pipefail
 winbuild=$(realpath "$1"); src=$(realpath "$2"); linuxctl=$(realpath "$3"); shift 3
 cases=("$@")
-[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image devices installer window)
+[ "${#cases[@]}" -gt 0 ] || cases=(instance registry wmi daylog image devices pipe installer window)
 wine64=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine64" ] || { echo "wine64 is not installed (scripts/install-deps.sh)"; exit 1; }
@@ -209,6 +215,67 @@ for current in "${cases[@]}"; do
       # Detection went through wine's disks (none is an enclosure) to its end.
       grep -q 'raidmon: day log folder: Z:' "$work/real.err" && grep -q 'No Drive found!' "$work/real.err" ||
         fail "raidmon said: $(cat "$work/real.err")"
+      ;;
+    pipe)
+      pipe='\\.\pipe\raidgui-test'
+      commands=("status" "list" "schedule off")
+      # Standalone first: beside a simulating raidmon raidctl --simulate
+      # would find the enclosures busy.
+      for i in "${!commands[@]}"; do
+        set +e
+        # shellcheck disable=SC2086
+        run 60 raidctl.exe ${commands[$i]} --simulate </dev/null >"$work/alone$i.out" 2>"$work/alone$i.err"
+        echo "$?" >"$work/alone$i.rc"
+        set -e
+      done
+      run 120 raidmon.exe --simulate --listen "$pipe" --duration 30 --log-dir "$(winpath "$work/svclog")" \
+        </dev/null >"$work/svc.out" 2>"$work/svc.err" &
+      mon=$!
+      for _ in $(seq 200); do grep -q "serving at" "$work/svc.err" 2>/dev/null && break; sleep 0.1; done
+      grep -qF "raidmon: serving at $pipe" "$work/svc.err" || fail "raidmon does not serve: $(cat "$work/svc.err")"
+      # Until the first poll has read the record a change is refused for now.
+      for _ in $(seq 20); do
+        run 30 raidctl.exe status --service "$pipe" </dev/null 2>/dev/null | grep -q HDD1 && break
+        sleep 0.2
+      done
+      # A line that is no request, one far over the limit, a client gone in
+      # the middle of a line; the service answers on as before.
+      cp "$winbuild/pipe_abuse.exe" "$work/"
+      WINEPATH=$(winpath "$stage") run 60 "$(winpath "$work/pipe_abuse.exe")" "$pipe" </dev/null >"$work/abuse.out" 2>&1 ||
+        fail "misbehaving clients: $(cat "$work/abuse.out")"
+      for i in "${!commands[@]}"; do
+        set +e
+        # shellcheck disable=SC2086
+        run 60 raidctl.exe ${commands[$i]} --service "$pipe" </dev/null >"$work/served$i.out" 2>"$work/served$i.err"
+        rc=$?
+        set -e
+        [ "$rc" -eq "$(cat "$work/alone$i.rc")" ] ||
+          fail "${commands[$i]}: exit $rc through the pipe, $(cat "$work/alone$i.rc") standalone: $(cat "$work/served$i.err")"
+        cmp -s "$work/alone$i.out" "$work/served$i.out" ||
+          fail "${commands[$i]}: $(diff "$work/alone$i.out" "$work/served$i.out")"
+        cmp -s "$work/alone$i.err" "$work/served$i.err" ||
+          fail "${commands[$i]}: $(diff "$work/alone$i.err" "$work/served$i.err")"
+      done
+      # A second service at the name (the monitor of the real disks, which
+      # takes another lock) is refused.
+      set +e
+      run 60 raidmon.exe --listen "$pipe" --duration 1 --log-dir "$(winpath "$work/second")" </dev/null \
+        >"$work/second.out" 2>"$work/second.err"
+      rc=$?
+      set -e
+      [ "$rc" -eq 1 ] && grep -qF "another service already answers at $pipe" "$work/second.err" ||
+        fail "a second service: $rc $(cat "$work/second.err")"
+      set +e
+      wait "$mon"
+      rc=$?
+      set -e
+      [ "$rc" -eq 0 ] || fail "the serving raidmon ended with $rc: $(cat "$work/svc.err")"
+      set +e
+      run 30 raidctl.exe status --service "$pipe" </dev/null >/dev/null 2>"$work/gone.err"
+      rc=$?
+      set -e
+      [ "$rc" -eq 1 ] && grep -q "no answer from the monitor service at" "$work/gone.err" ||
+        fail "after the end: $rc $(cat "$work/gone.err")"
       ;;
     installer)
       setup=$(ls "$src"/out/windows/raidgui-*-win64-setup.exe 2>/dev/null | tail -n 1 || true)
