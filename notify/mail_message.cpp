@@ -1,5 +1,7 @@
 #include "notify/mail_message.h"
 
+#include "platform/base64.h"
+
 #include <atomic>
 #include <cstdio>
 #include <random>
@@ -23,24 +25,7 @@ std::string HeaderSafe(const std::string& s) {
   return out;
 }
 
-std::string Base64(const std::string& in) {
-  static const char* k = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < in.size(); i += 3) {
-    const uint32_t n =
-        static_cast<uint8_t>(in[i]) << 16 | static_cast<uint8_t>(in[i + 1]) << 8 | static_cast<uint8_t>(in[i + 2]);
-    out += {k[n >> 18], k[(n >> 12) & 63], k[(n >> 6) & 63], k[n & 63]};
-  }
-  if (i + 1 == in.size()) {
-    const uint32_t n = static_cast<uint8_t>(in[i]) << 16;
-    out += {k[n >> 18], k[(n >> 12) & 63], '=', '='};
-  } else if (i + 2 == in.size()) {
-    const uint32_t n = static_cast<uint8_t>(in[i]) << 16 | static_cast<uint8_t>(in[i + 1]) << 8;
-    out += {k[n >> 18], k[(n >> 12) & 63], k[(n >> 6) & 63], '='};
-  }
-  return out;
-}
+std::string Base64(const std::string& in) { return Base64Encode(in); }
 
 // Whether a text has a word (a run without blanks) too long for one header
 // line: folding happens only at blanks, and a line may not pass 998.

@@ -6,6 +6,7 @@ namespace {
 
 constexpr size_t kMaxClientName = 64;
 constexpr uint64_t kMaxId = 1ULL << 53;  // what every JSON reader keeps exactly
+constexpr size_t kMaxImageName = 4096;
 
 std::string Dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
 
@@ -17,7 +18,9 @@ std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}
 
 }  // namespace
 
-bool IsServiceChange(const std::string& op) { return op == "schedule" || op == "scan" || op == "initialize"; }
+bool IsServiceChange(const std::string& op) {
+  return op == "schedule" || op == "scan" || op == "initialize" || op == "upgrade" || op == "cancel";
+}
 
 namespace {
 
@@ -55,6 +58,24 @@ Outcome CheckChange(const ServiceRequest& r) {
     if (!a.contains("stop") || !a["stop"].is_boolean()) return Outcome::Fail("scan needs \"stop\": true or false");
     return Outcome::Ok();
   }
+  if (r.op == "upgrade") {
+    if (Outcome known = allowed({"slot", "name", "image", "length"}); !known) return known;
+    if (a.contains("length") && !a["length"].is_number_unsigned())
+      return Outcome::Fail("\"length\" must be the file's length in bytes");
+    if (!a.contains("name") || !a["name"].is_string() || a["name"].get<std::string>().size() > kMaxImageName)
+      return Outcome::Fail("upgrade needs \"name\": the image file's name, at most 4096 bytes");
+    // null: the client could not open the file (the service says so as
+    // standalone raidctl does).
+    if (!a.contains("image") || !(a["image"].is_string() || a["image"].is_null()))
+      return Outcome::Fail("upgrade needs \"image\": the file's bytes in base64, or null");
+    return Outcome::Ok();
+  }
+  if (r.op == "cancel") {
+    if (Outcome known = allowed({"request"}); !known) return known;
+    if (!a.contains("request") || !a["request"].is_number_unsigned())
+      return Outcome::Fail("cancel needs \"request\": the id of the change to stop");
+    return Outcome::Ok();
+  }
   return allowed({"slot"});
 }
 
@@ -81,7 +102,8 @@ Expected<ServiceRequest> ParseServiceRequest(std::string_view line) {
       if (!value.is_string() || value.get<std::string>().size() > kMaxClientName)
         return fail("\"client\" must be a name of at most 64 bytes");
       out.client = value.get<std::string>();
-    } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop") {
+    } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop" || key == "name" ||
+               key == "image" || key == "request" || key == "length") {
       out.args[key] = value;
     } else {
       return fail("unknown field \"" + key.substr(0, 32) + "\"");
@@ -119,7 +141,10 @@ Outcome MonitorService::Start(const std::string& address) {
     }
     if (ClientGone) ClientGone(id);
   };
-  Outcome started = endpoint_->Start(address, std::move(h), LocalEndpoint::Limits{});
+  LocalEndpoint::Limits limits;
+  // An upgrade's request carries the whole image (1 MiB at most, in base64).
+  limits.maxLineBytes = kMaxRequestBytes;
+  Outcome started = endpoint_->Start(address, std::move(h), limits);
   if (!started) endpoint_.reset();
   return started;
 }
@@ -181,6 +206,10 @@ std::string MonitorService::ChangeRefusal(const PeerIdentity& peer) {
 
 void MonitorService::Reply(uint64_t client, uint64_t id, const nlohmann::json& result) {
   if (endpoint_) endpoint_->Send(client, Ok(id, result));
+}
+
+void MonitorService::Progress(uint64_t client, uint64_t id, const nlohmann::json& progress) {
+  if (endpoint_) endpoint_->Send(client, Dump({{"id", id}, {"progress", progress}}));
 }
 
 std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_view line) {
@@ -251,6 +280,26 @@ Expected<nlohmann::json> Exchange(LocalConnection& c, const nlohmann::json& requ
   return answer.value("result", nlohmann::json());
 }
 }  // namespace
+
+Outcome ServiceSession::Open(const std::string& address, const std::string& client, int timeoutMs) {
+  if (Outcome connected = c_.Connect(address); !connected) return connected;
+  const Expected<nlohmann::json> hello =
+      Exchange(c_, {{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", client}}, timeoutMs);
+  return hello ? Outcome::Ok() : hello.outcome();
+}
+
+Outcome ServiceSession::Send(const nlohmann::json& request, int timeoutMs) {
+  return c_.SendLine(request.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace), timeoutMs);
+}
+
+Expected<nlohmann::json> ServiceSession::Next(int timeoutMs) {
+  const Expected<std::string> line = c_.ReadLine(timeoutMs, kMaxAnswerBytes);
+  if (!line) return line.outcome();
+  nlohmann::json message = nlohmann::json::parse(*line, nullptr, false);
+  if (message.is_discarded() || !message.is_object() || !(message.contains("progress") || message.contains("ok")))
+    return Expected<nlohmann::json>::Fail("the service's answer is no protocol message");
+  return message;
+}
 
 Expected<nlohmann::json> AskServiceRequest(const std::string& address, const std::string& client,
                                            nlohmann::json request, int timeoutMs) {

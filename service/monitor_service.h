@@ -32,6 +32,9 @@ inline constexpr int kServiceProtocolVersion = 2;
 inline constexpr int kOldestServiceProtocol = 1;
 // The group whose members may change the enclosures through the service.
 inline constexpr const char* kServiceGroup = "raidgui";
+// The longest request line: an upgrade carries a whole image file of up to
+// 1 MiB in base64.
+inline constexpr size_t kMaxRequestBytes = 2 * 1024 * 1024;
 
 // Where the package's monitor service listens.
 #ifdef _WIN32
@@ -90,6 +93,8 @@ class MonitorService {
   void SetChangeHandler(ChangeHandler handler) { changeHandler_ = std::move(handler); }
   // Any thread: a change's result.
   void Reply(uint64_t client, uint64_t id, const nlohmann::json& result);
+  // Any thread: how a running change goes ({"text", "caption", "percent"}).
+  void Progress(uint64_t client, uint64_t id, const nlohmann::json& progress);
   // Called on the endpoint's thread when a client has gone.
   std::function<void(uint64_t client)> ClientGone;
 
@@ -129,6 +134,22 @@ Expected<nlohmann::json> AskService(const std::string& address, const std::strin
                                     int timeoutMs = 10000);
 // The same with a whole request ({"op": ..., arguments}): a change, whose
 // answer comes when it has ended.
+// A change that reports how it goes: hello, the request, then progress
+// messages ({"id": N, "progress": {...}}) until its answer.
+class ServiceSession {
+ public:
+  Outcome Open(const std::string& address, const std::string& client, int timeoutMs);
+  Outcome Send(const nlohmann::json& request, int timeoutMs);
+  // The next message, parsed: a progress message or an answer
+  // ({"id", "ok", "result" or "error"}). Fails at the time-out ("the
+  // service did not answer in time"), at the end, or for a line that is no
+  // protocol message.
+  Expected<nlohmann::json> Next(int timeoutMs);
+
+ private:
+  LocalConnection c_;
+};
+
 Expected<nlohmann::json> AskServiceRequest(const std::string& address, const std::string& client,
                                            nlohmann::json request, int timeoutMs);
 

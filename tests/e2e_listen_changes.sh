@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Changes through the monitor service: raidctl schedule, scan and initialize
-# with --service print what they print standalone, with the same exit codes,
-# and the monitor sends the enclosure the same command sectors standalone
-# raidctl sends. As root (in a mount namespace with a group file of its
+# Changes through the monitor service: raidctl schedule, scan, initialize
+# and upgrade (a good image, one too short, one too large, a missing file)
+# with --service print what they print standalone, with the same exit
+# codes, and the monitor sends the enclosure the same command sectors
+# standalone raidctl sends. As root (in a mount namespace with a group file of its
 # own): another user is refused with the reason and still reads the
 # status; a member of the group raidgui is served.
 set -euo pipefail
@@ -27,8 +28,15 @@ for _ in $(seq 100); do
   sleep 0.2
 done
 
+image="$work/fw.bin"
+head -c 524288 /dev/zero | tr '\0' '\377' >"$image"
+printf 'FIPS' | dd of="$image" conv=notrunc status=none
+printf '\240' | dd of="$image" bs=1 seek=491521 conv=notrunc status=none
+head -c 1000 "$image" >"$work/short.bin"
+head -c 2000000 /dev/zero >"$work/large.bin"
 commands=("schedule on --period 30" "schedule off" "scan start --drive 2" "scan stop --drive 2"
-  "initialize --yes-destroy-data" "schedule on --slot 3")
+  "initialize --yes-destroy-data" "schedule on --slot 3" "upgrade $image --yes" "upgrade $work/short.bin --yes"
+  "upgrade $work/large.bin --yes" "upgrade $work/missing.bin --yes")
 : >"$work/alone.cmd"
 for c in "${commands[@]}"; do
   # shellcheck disable=SC2086
@@ -100,13 +108,13 @@ grep -qx "Schedule Backup Disable" "$work/member.txt"
 INNER
 fi
 
-# The trace is complete once the monitor has ended. An initialisation step
-# sends the payload the previous command left in the command sector (the
-# window's way), which differs between a fresh raidctl and a monitor that
-# sent a scan before: its steps are compared by their code.
+# The trace is complete once the monitor has ended. A command sector keeps
+# the bytes the previous command left beyond those it sets (the window's
+# way), which differ between a fresh raidctl and a monitor that sent a scan
+# before: the schedule and scan commands are compared whole, the others
+# (initialisation steps, the flash walk's commands) by their code.
 kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
 { grep " CMD " "$work/mon.trace" || true; } | cut -d' ' -f2- >"$work/served.cmd"
-step='s/^(PD[0-9] CMD 33 58 22 [0-9A-F]{2}) .*/\1/'
-sed -Ei "$step" "$work/alone.cmd" "$work/served.cmd"
+sed -Ei '/ CMD 33 58 (20|24) /!s/^(PD[0-9] CMD 33 58 [0-9A-F]{2} [0-9A-F]{2}) .*/\1/' "$work/alone.cmd" "$work/served.cmd"
 cmp -s "$work/alone.cmd" "$work/served.cmd" || fail "the command sectors: $(diff "$work/alone.cmd" "$work/served.cmd")"
 echo "e2e_listen_changes: ok"

@@ -93,6 +93,27 @@ void SetupHeader(const RaidCore& core, int slot, CommandOutput& out) {
   out.Out(line);
 }
 
+void UpgradeHeader(const RaidCore& core, int slot, CommandOutput& out) {
+  const EnclosureIdentity e = IdentityOf(core, slot);
+  out.Out(SlotName(slot) + ": PD" + std::to_string(drive_flags::Drive(e.flags)) + ", " + TransportName(e.flags) +
+          ", firmware " + ReadFirmware(e.ident).text + "\n");
+}
+
+std::string UpgradeProgressLine(const std::string& text, const std::string& caption, int percent) {
+  constexpr int kWidth = 40;
+  percent = percent < 0 ? 0 : percent > 100 ? 100 : percent;
+  const int filled = percent * kWidth / 100;
+  std::string bar(static_cast<size_t>(filled), '#');
+  bar.append(static_cast<size_t>(kWidth - filled), '.');
+  char pct[8];
+  std::snprintf(pct, sizeof pct, "%3d%%", percent);
+  return "\r" + text + " " + caption + " [" + bar + "] " + pct;
+}
+
+int UpgradePercent(uint32_t value, uint32_t max) {
+  return static_cast<int>(static_cast<uint64_t>(value) * 100 / (max ? max : 1));
+}
+
 SetupStart StartSetupCommand(RaidCore& core, EnclosureVerbs& verbs, const SetupCommand& c, CommandOutput& out) {
   const auto slot = static_cast<uint8_t>(c.slot);
   if (c.command == "schedule") {

@@ -95,6 +95,13 @@ int FinishSetupCommand(EnclosureVerbs& verbs, const SetupCommand& c, const Setup
 // The enclosure's line every command prints first, e.g. "Device1: PD0,
 // vendor1, firmware 100607.1, Mirroring(RAID1), 931 GB".
 void SetupHeader(const RaidCore& core, int slot, CommandOutput& out);
+// The line an upgrade prints first, e.g. "Device1: PD0, vendor1, firmware
+// 100607.1".
+void UpgradeHeader(const RaidCore& core, int slot, CommandOutput& out);
+// An upgrade's progress as raidctl draws it on a terminal:
+// "TEXT CAPTION [####....]  45%", and the percentage of a model.
+std::string UpgradeProgressLine(const std::string& text, const std::string& caption, int percent);
+int UpgradePercent(uint32_t value, uint32_t max);
 // The slot check and the enclosure's line every command starts with; -1 when
 // the command goes on, else its exit code.
 int SetupPreamble(const RaidCore& core, const SetupCommand& c, CommandOutput& out);

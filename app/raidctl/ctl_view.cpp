@@ -153,17 +153,15 @@ void CtlView::HandleSignals() {
 void CtlView::ProcessMessages() {
   HandleSignals();
   if (!progressLine_ || !upgrade_ || !cs_ || !upgrade_->Model.ProgressPanelVisible) return;
-  const uint32_t max = upgrade_->Model.ProgressMax ? upgrade_->Model.ProgressMax : 1;
-  const int percent = static_cast<int>(static_cast<uint64_t>(cs_->ProgressValue.load()) * 100 / max);
-  if (percent == lastPercent_ && upgrade_->Model.ProgressPanelCaption == lastCaption_) return;
+  DrawProgress(upgrade_->Model.ProgressText, upgrade_->Model.ProgressPanelCaption,
+               UpgradePercent(cs_->ProgressValue.load(), upgrade_->Model.ProgressMax));
+}
+
+void CtlView::DrawProgress(const std::string& text, const std::string& caption, int percent) {
+  if (percent == lastPercent_ && caption == lastCaption_) return;
   lastPercent_ = percent;
-  lastCaption_ = upgrade_->Model.ProgressPanelCaption;
-  constexpr int kWidth = 40;
-  const int filled = percent * kWidth / 100;
-  std::string bar(static_cast<size_t>(filled), '#');
-  bar.append(static_cast<size_t>(kWidth - filled), '.');
-  std::fprintf(stdout, "\r%s %s [%s] %3d%%", upgrade_->Model.ProgressText.c_str(), lastCaption_.c_str(), bar.c_str(),
-               percent);
+  lastCaption_ = caption;
+  std::fputs(UpgradeProgressLine(text, caption, percent).c_str(), stdout);
   std::fflush(stdout);
   lineOpen_ = true;
 }

@@ -35,9 +35,12 @@ class CtlView final : public CoreView {
   void WatchUpgrade(FirmwareUpgrade* upgrade, CommandSet* cs, bool progressLine, bool askOnSignal);
   // Asks a yes/no question on the terminal; false on anything but yes.
   bool AskYesNo(const std::string& question);
+  // The progress line of an upgrade (redrawn only when it changed), and its
+  // end before other output.
+  void DrawProgress(const std::string& text, const std::string& caption, int percent);
+  void EndProgressLine();
 
  private:
-  void EndProgressLine();
   void HandleSignals();
 
   std::FILE* out_;

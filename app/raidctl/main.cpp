@@ -4,7 +4,9 @@
 // with its checks, phases and texts. It takes the same single-instance lock
 // as the other two programs, so two programs never talk to one enclosure.
 #include <QCoreApplication>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 #include "monitor/status_record.h"
 #include "platform/datetime_text.h"
 #include "platform/instance_lock.h"
+#include "platform/base64.h"
 #include "service/monitor_service.h"
 #include "app/common/text.h"
 
@@ -255,6 +258,82 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
   return result.value("exit", kExitFailed);
 }
 
+// upgrade run by the monitor service: the file is read here, by the user
+// who names it, and sent whole; the service checks it and writes it as
+// standalone raidctl does, and reports the progress on the way. The first
+// quit signal warns, the second asks the service to stop at the next
+// request; if raidctl itself goes away the upgrade runs to its end.
+int UpgradeThroughService(const std::string& address, const CtlOptions& o, CtlView& view) {
+  nlohmann::json request{{"op", "upgrade"}, {"slot", o.slot}, {"name", o.file}, {"image", nullptr}};
+  if (std::ifstream f(o.file, std::ios::binary); f) {
+    f.seekg(0, std::ios::end);
+    const std::streamoff length = f.tellg();
+    f.seekg(0);
+    if (length > static_cast<std::streamoff>(kLargestImageFile)) {
+      request["length"] = static_cast<uint64_t>(length);
+    } else if (length >= 0) {
+      std::string bytes(static_cast<size_t>(length), '\0');
+      if (f.read(bytes.data(), length)) request["image"] = Base64Encode(bytes);
+    }
+  }
+  if (!o.yes && !view.AskYesNo("Write " + o.file + " into the flash of " + SlotName(o.slot) +
+                               "? The enclosure must stay powered until the upgrade ends."))
+    return Fail(QuitSignalCount().load() != 0 ? "interrupted: nothing was written"
+                                              : "upgrade not confirmed: nothing was written",
+                QuitSignalCount().load() != 0 ? kExitInterrupted : kExitFailed);
+  ServiceSession session;
+  Outcome sent = session.Open(address, "raidctl", 10000);
+  request["id"] = 2;
+  if (sent) sent = session.Send(request, 10000);
+  if (!sent) return Fail("the monitor service at " + address + ": " + sent.error(), kExitFailed);
+  const bool tty = RAID_ISATTY(stdout);
+  int signalsSeen = QuitSignalCount().load();
+  bool warned = false;
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(30);
+  while (std::chrono::steady_clock::now() < giveUp) {
+    if (const int seen = QuitSignalCount().load(); seen != signalsSeen) {
+      const bool stop = warned || seen - signalsSeen >= 2;
+      signalsSeen = seen;
+      view.EndProgressLine();
+      if (!stop) {
+        warned = true;
+        std::fprintf(stderr,
+                     "raidctl: a firmware upgrade is running; stopping it now may leave the flash half written. "
+                     "Send the signal again to stop at the next request.\n");
+      } else {
+        std::fprintf(stderr, "raidctl: stopping at the next request\n");
+        (void)session.Send({{"op", "cancel"}, {"id", 3}, {"request", 2}}, 5000);
+      }
+    }
+    const Expected<nlohmann::json> message = session.Next(200);
+    if (!message) {
+      if (message.error().find("in time") != std::string::npos) continue;
+      view.EndProgressLine();
+      return Fail("the monitor service at " + address + ": " + message.error() +
+                      " (the upgrade may still run: see raidctl status)",
+                  kExitFailed);
+    }
+    const nlohmann::json& m = *message;
+    if (m.value("id", uint64_t{0}) != 2) continue;  // the answer to a cancel
+    if (m.contains("progress")) {
+      const nlohmann::json& p = m["progress"];
+      if (tty && p.is_object())
+        view.DrawProgress(p.value("text", std::string()), p.value("caption", std::string()), p.value("percent", 0));
+      continue;
+    }
+    view.EndProgressLine();
+    if (!m.value("ok", false))
+      return Fail("the monitor service at " + address + ": " + m.value("error", std::string("refused")), kExitFailed);
+    const nlohmann::json result = m.value("result", nlohmann::json::object());
+    std::fputs(result.value("out", std::string()).c_str(), stdout);
+    std::fflush(stdout);
+    std::fputs(result.value("err", std::string()).c_str(), stderr);
+    return result.value("exit", kExitFailed);
+  }
+  view.EndProgressLine();
+  return Fail("the monitor service at " + address + ": no end of the upgrade in 30 minutes", kExitFailed);
+}
+
 // A check that could not look: the plugin's UNKNOWN line and exit code 3.
 int CheckUnknown(const std::string& reason) {
   std::puts(UnknownResult(reason).line.c_str());
@@ -269,9 +348,8 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
   core.SelectUpgradeSlot(static_cast<uint8_t>(o.slot));
   if (core.Devices().DeviceCount > 0) {
     up.SelectSlot(static_cast<uint8_t>(o.slot));
-    const EnclosureIdentity e = IdentityOf(core, o.slot);
-    std::printf("%s: PD%u, %s, firmware %s\n", SlotName(o.slot).c_str(), drive_flags::Drive(e.flags),
-                TransportName(e.flags).c_str(), ReadFirmware(e.ident).text.c_str());
+    StdioOutput out;
+    UpgradeHeader(core, o.slot, out);
   }
   if (!o.yes) {
     up.ConfirmWrite = [&] {
@@ -345,15 +423,23 @@ int main(int argc, char** argv) {
   // commands of any user; where it does not answer, raidctl reads the
   // enclosures itself.
   const bool served = ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()) ||
-                      IsSetupCommand(ctl.command);
+                      IsSetupCommand(ctl.command) || ctl.command == "upgrade";
   if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 && served) {
     if (AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) service = kDefaultServiceAddress;
   }
   if (!service.empty()) {
     if (IsSetupCommand(ctl.command)) return ChangeThroughService(service, ctl.setup);
+    if (ctl.command == "upgrade") {
+      if (!ctl.yes && !RAID_ISATTY(stdin))
+        return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
+      InstallQuitSignalCounter();
+      CtlView view(stderr);
+      return UpgradeThroughService(service, ctl, view);
+    }
     if (served) return ThroughService(service, ctl);
-    if (serviceGiven)
-      return Fail("the monitor service answers list, status, check, schedule, scan and initialize so far", kExitUsage);
+    // Only check --status-file is left: it reads the file, not a service.
+    // (as a monitoring plugin, a wrong use is UNKNOWN).
+    if (serviceGiven) return CheckUnknown("check reads the monitor service or --status-file, not both");
   }
   if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
     return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);

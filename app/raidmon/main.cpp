@@ -26,6 +26,7 @@
 #include "platform/instance_lock.h"
 #include "platform/app_version.h"
 #include "app/raidmon/service_commands.h"
+#include "platform/base64.h"
 #include "service/monitor_service.h"
 #ifdef _WIN32
 #include "platform/windows/windows_device_io.h"
@@ -175,11 +176,38 @@ int main(int argc, char** argv) {
     service = std::make_unique<MonitorService>(AppTitleText());
     commands = std::make_unique<ServiceCommands>(
         runtime,
-        [&service](uint64_t client, uint64_t id, const nlohmann::json& result) { service->Reply(client, id, result); });
-    service->SetChangeHandler([&loop, &commands](uint64_t client, const ServiceRequest& request) {
-      loop.Post([&commands, client, id = request.id, c = ServiceCommands::FromRequest(request)] {
-        commands->Submit(client, id, c);
-      });
+        [&service](uint64_t client, uint64_t id, const nlohmann::json& result) { service->Reply(client, id, result); },
+        [&service](uint64_t client, uint64_t id, const nlohmann::json& progress) {
+          service->Progress(client, id, progress);
+        });
+    service->SetChangeHandler([&loop, &commands, &service](uint64_t client, const ServiceRequest& request) {
+      const nlohmann::json& a = request.args;
+      if (request.op == "cancel") {
+        loop.Post([&commands, client, id = request.id, of = a["request"].get<uint64_t>()] {
+          commands->Cancel(client, id, of);
+        });
+      } else if (request.op == "upgrade") {
+        std::optional<std::vector<uint8_t>> image;
+        if (a["image"].is_string()) {
+          Expected<std::vector<uint8_t>> bytes = Base64Decode(a["image"].get_ref<const std::string&>());
+          if (!bytes) {
+            service->Reply(
+                client, request.id,
+                {{"exit", 1}, {"out", ""}, {"err", "raidctl: the image sent is no image: " + bytes.error() + "\n"}});
+            return;
+          }
+          image = std::move(*bytes);
+        }
+        loop.Post([&commands, client, id = request.id, slot = static_cast<int>(a.value("slot", 0)),
+                   name = a["name"].get<std::string>(), image = std::move(image),
+                   length = a.value("length", uint64_t{0})]() mutable {
+          commands->SubmitUpgrade(client, id, slot, name, std::move(image), length);
+        });
+      } else {
+        loop.Post([&commands, client, id = request.id, c = ServiceCommands::FromRequest(request)] {
+          commands->Submit(client, id, c);
+        });
+      }
     });
     service->ClientGone = [&loop, &commands](uint64_t client) {
       loop.Post([&commands, client] { commands->Forget(client); });
@@ -202,6 +230,7 @@ int main(int argc, char** argv) {
   }
 
   runtime.OnStepped = [&] {
+    if (commands) commands->Tick();
     writeStatus();
     publishService();
     notifier.Observe(AnyDriveDown(core));

@@ -6,10 +6,11 @@
 
 namespace raid {
 
-ServiceCommands::ServiceCommands(Runtime& runtime, Reply reply)
+ServiceCommands::ServiceCommands(Runtime& runtime, Reply reply, Reply progress)
     : runtime_(runtime),
       reply_(std::move(reply)),
-      framing_(runtime.Core(), pageView_),
+      progress_(std::move(progress)),
+      framing_(runtime.Core(), view_),
       view_(out_),
       verbs_(runtime.Core(), view_, framing_) {
   runtime_.Core().SetRequestServedHandler([this](uint8_t bit, bool ok) {
@@ -34,8 +35,89 @@ SetupCommand ServiceCommands::FromRequest(const ServiceRequest& request) {
 }
 
 void ServiceCommands::Submit(uint64_t client, uint64_t id, const SetupCommand& command) {
-  waiting_.push_back({client, id, command});
+  Pending p;
+  p.client = client;
+  p.id = id;
+  p.command = command;
+  waiting_.push_back(std::move(p));
   if (!running_) StartNext();
+}
+
+void ServiceCommands::SubmitUpgrade(uint64_t client, uint64_t id, int slot, const std::string& name,
+                                    std::optional<std::vector<uint8_t>> image, uint64_t length) {
+  Pending p;
+  p.client = client;
+  p.id = id;
+  p.imageName = name;
+  p.image = std::move(image);
+  p.imageLength = length;
+  p.command.command = "upgrade";
+  p.command.slot = slot;
+  waiting_.push_back(std::move(p));
+  if (!running_) StartNext();
+}
+
+void ServiceCommands::Cancel(uint64_t client, uint64_t id, uint64_t request) {
+  const bool stopping = running_ && current_.client == client && current_.id == request &&
+                        current_.command.command == "upgrade" && framing_.Running();
+  if (stopping) framing_.RequestStop();
+  reply_(client, id, {{"stopping", stopping}});
+}
+
+void ServiceCommands::Tick() {
+  if (!running_ || current_.command.command != "upgrade" || !framing_.Model.ProgressPanelVisible) return;
+  const int percent = UpgradePercent(runtime_.Core().Commands().ProgressValue.load(), framing_.Model.ProgressMax);
+  if (percent == lastPercent_ && framing_.Model.ProgressPanelCaption == lastCaption_) return;
+  lastPercent_ = percent;
+  lastCaption_ = framing_.Model.ProgressPanelCaption;
+  progress_(current_.client, current_.id,
+            {{"text", framing_.Model.ProgressText}, {"caption", lastCaption_}, {"percent", percent}});
+}
+
+void ServiceCommands::StartUpgrade() {
+  RaidCore& core = runtime_.Core();
+  // As standalone: the file first (its name and sum, or why it is no image),
+  // then the enclosure.
+  // No bytes: a file the client could not open, or one too large to send,
+  // known by its length.
+  struct NoBytes final : ImageReader {
+    uint64_t length = 0;
+    bool Open(const std::string&) override { return length != 0; }
+    bool Length(uint64_t& n) override {
+      n = length;
+      return length != 0;
+    }
+    size_t ReadAt(uint64_t, uint8_t*, size_t) override { return 0; }
+  };
+  NoBytes none;
+  none.length = current_.imageLength;
+  if (current_.image) {
+    MemoryImageReader reader(std::move(*current_.image));
+    framing_.LoadImageFile(current_.imageName, reader);
+  } else {
+    framing_.LoadImageFile(current_.imageName, none);
+  }
+  current_.image.reset();
+  if (!framing_.ImageLoaded()) return Finish(1);
+  const int slot = current_.command.slot;
+  const uint8_t count = core.Devices().DeviceCount;
+  if (count > 0 && slot >= count) {
+    out_.Err("raidctl: no enclosure in slot " + std::to_string(slot) + " (" + std::to_string(count) +
+             " found; see raidctl list)\n");
+    return Finish(1);
+  }
+  if (count > 0) UpgradeHeader(core, slot, out_);
+  lastPercent_ = -1;
+  lastCaption_.clear();
+  runtime_.Jobs().Run(
+      [this, slot](MainThreadInvoker& main) { upgraded_ = framing_.Upgrade(static_cast<uint8_t>(slot), main); },
+      [this] {
+        if (upgraded_ == UpgradeOutcome::Ignored)
+          out_.Err(
+              "raidctl: the enclosures are being detected or another operation runs; try again in a few "
+              "seconds\n");
+        Finish(upgraded_ == UpgradeOutcome::Succeeded ? 0 : 1);
+      });
 }
 
 void ServiceCommands::Forget(uint64_t client) {
@@ -61,6 +143,7 @@ void ServiceCommands::StartNext() {
   out_ = BufferedOutput{};
   RaidCore& core = runtime_.Core();
   const SetupCommand& c = current_.command;
+  if (c.command == "upgrade") return StartUpgrade();
   if (const int rc = SetupPreamble(core, c, out_); rc >= 0) return Finish(rc);
   // The monitor's polls keep the record; until the first has read it the
   // enclosure's state is not known.

@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     } else {
       // The service closes the client once the line passes its limit, so the
       // write may fail halfway; either way nothing comes back.
-      (void)c.SendLine(std::string(200000, 'x'), 5000);
+      (void)c.SendLine(std::string(3000000, 'x'), 5000);
       const raid::Expected<std::string> line = c.ReadLine(5000, 4096);
       if (line || line.error() != "the service closed the connection")
         fail("a line over the limit was not closed: " + (line ? *line : line.error()));
