@@ -8,6 +8,16 @@ namespace raid {
 
 namespace {
 
+// The configuration code, three characters such as "A12"; "C00" where the
+// record holds none.
+std::string ConfigCode(const Sector& s) {
+  const auto c0 = s[status::kConfig], c1 = s[status::kConfig + 1], c2 = s[status::kConfig + 2];
+  auto hexish = [](uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
+  if (c0 >= 'A' && c0 <= 'Z' && hexish(c1) && hexish(c2))
+    return std::string{static_cast<char>(c0), static_cast<char>(c1), static_cast<char>(c2)};
+  return "C00";
+}
+
 // The layout the decoder relies on: the two drives' fields sit side by side,
 // and every field lies inside the 512-byte record.
 constexpr size_t kRecordSize = std::tuple_size_v<Sector>;

@@ -93,14 +93,6 @@ std::string ModeName(uint8_t code) {
   }
 }
 
-std::string ConfigCode(const Sector& s) {
-  const auto c0 = s[status::kConfig], c1 = s[status::kConfig + 1], c2 = s[status::kConfig + 2];
-  auto hexish = [](uint8_t c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); };
-  if (c0 >= 'A' && c0 <= 'Z' && hexish(c1) && hexish(c2))
-    return std::string{static_cast<char>(c0), static_cast<char>(c1), static_cast<char>(c2)};
-  return "C00";
-}
-
 std::string LinkSpeedText(uint8_t code) {
   switch (code) {
     case 1: return "1.5G";

@@ -31,8 +31,6 @@ inline uint64_t Gigabytes(uint64_t sectors) { return sectors >> 21; }
 
 // "Striping(RAID0)" ... "Bypass", any other code "Undefine".
 std::string ModeName(uint8_t code);
-// Three characters at 187 when they look like a configuration code, else "C00".
-std::string ConfigCode(const Sector& s);
 // "" for 0 and codes above 3, "1.5G", "3G", "6G".
 std::string LinkSpeedText(uint8_t code);
 

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "device/record_layout.h"
+#include "monitor/decoded_status.h"
 #include "monitor/device_report.h"
 #include "monitor/status_record.h"
 #include "sim/scenario.h"
@@ -76,7 +77,7 @@ TEST(DeviceReportText, ConfigurationCodeAndModelTextRules) {
     s[187] = c[0];
     s[188] = c[1];
     s[189] = c[2];
-    return ConfigCode(s);
+    return DecodeStatus(s, FirmwareInfo{}).configCode;
   };
   EXPECT_EQ(code("G12"), "G12");
   EXPECT_EQ(code("A1F"), "A1F");
