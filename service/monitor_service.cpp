@@ -184,11 +184,6 @@ void MonitorService::Broadcast(const std::string& line) {
   for (uint64_t id : to) endpoint_->Send(id, line);
 }
 
-void MonitorService::SetPeer(uint64_t client, const PeerIdentity& peer) {
-  std::lock_guard lock(mu_);
-  clients_[client].peer = peer;
-}
-
 std::string MonitorService::ChangeRefusal(const PeerIdentity& peer) {
   // Root, a member of the service's group, or (Windows, where the endpoint
   // gives no POSIX ids) an administrator or the system.

@@ -98,10 +98,9 @@ class MonitorService {
   // Called on the endpoint's thread when a client has gone.
   std::function<void(uint64_t client)> ClientGone;
 
-  // The answer lines to one request line (for tests and fuzzing: no socket).
-  // peer: who the client is (a client first seen here is the owner's user).
+  // The answer lines to one request line (for tests and fuzzing: no socket;
+  // a client first seen here is not known, so it may read but not change).
   std::vector<std::string> Answer(uint64_t client, std::string_view line);
-  void SetPeer(uint64_t client, const PeerIdentity& peer);
 
  private:
   struct ClientState {

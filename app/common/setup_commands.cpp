@@ -58,7 +58,7 @@ std::string CommandBoxLine(const MessageBoxRequest& box) {
 void CommandView::SetPanelText(StatusBarPanel panel, const std::string& text) {
   if (!IsStatusBarPanel(panel)) return;
   panels_[panel] = text;
-  if (const std::string line = CommandPanelLine(panel, text); !line.empty()) out_->Out(line);
+  if (const std::string line = CommandPanelLine(panel, text); !line.empty()) out_.Out(line);
 }
 
 std::string CommandView::PanelText(StatusBarPanel panel) const {
@@ -66,7 +66,7 @@ std::string CommandView::PanelText(StatusBarPanel panel) const {
 }
 
 BoxResult CommandView::ShowMessage(const MessageBoxRequest& box) {
-  out_->Out(CommandBoxLine(box));
+  out_.Out(CommandBoxLine(box));
   return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
 }
 

@@ -66,14 +66,13 @@ std::string CommandBoxLine(const MessageBoxRequest& box);
 // every question is answered no.
 class CommandView final : public CoreView {
  public:
-  explicit CommandView(CommandOutput& out) : out_(&out) {}
-  void SetOutput(CommandOutput& out) { out_ = &out; }
+  explicit CommandView(CommandOutput& out) : out_(out) {}
   void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   std::string PanelText(StatusBarPanel panel) const override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
 
  private:
-  CommandOutput* out_;
+  CommandOutput& out_;
   std::string panels_[kStatusBarPanels];
 };
 

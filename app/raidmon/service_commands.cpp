@@ -6,6 +6,12 @@
 
 namespace raid {
 
+namespace {
+// A long operation refused when its job came to run.
+constexpr const char* kOperationRefused =
+    "raidctl: the enclosures are being detected or another operation runs; try again in a few seconds\n";
+}  // namespace
+
 ServiceCommands::ServiceCommands(Runtime& runtime, Reply reply, Reply progress)
     : runtime_(runtime),
       reply_(std::move(reply)),
@@ -112,10 +118,7 @@ void ServiceCommands::StartUpgrade() {
   runtime_.Jobs().Run(
       [this, slot](MainThreadInvoker& main) { upgraded_ = framing_.Upgrade(static_cast<uint8_t>(slot), main); },
       [this] {
-        if (upgraded_ == UpgradeOutcome::Ignored)
-          out_.Err(
-              "raidctl: the enclosures are being detected or another operation runs; try again in a few "
-              "seconds\n");
+        if (upgraded_ == UpgradeOutcome::Ignored) out_.Err(kOperationRefused);
         Finish(upgraded_ == UpgradeOutcome::Succeeded ? 0 : 1);
       });
 }
@@ -156,10 +159,7 @@ void ServiceCommands::StartNext() {
     const auto slot = static_cast<uint8_t>(c.slot);
     runtime_.Jobs().Run([this, slot](MainThreadInvoker& main) { initialised_ = verbs_.Initialise(slot, {}, main); },
                         [this] {
-                          if (initialised_ == VerbStatus::Busy)
-                            out_.Err(
-                                "raidctl: the enclosures are being detected or another operation runs; try "
-                                "again in a few seconds\n");
+                          if (initialised_ == VerbStatus::Busy) out_.Err(kOperationRefused);
                           Finish(initialised_ == VerbStatus::Succeeded ? 0 : 1);
                         });
     return;

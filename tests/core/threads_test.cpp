@@ -133,37 +133,29 @@ TEST_P(RealThreadModes, DetectionPollingAndTheLogHandOverWithoutRaces) {
   EXPECT_GE(core.Log().DayLog().size(), 15u);
 }
 
-// Notes which threads send device requests.
-class ThreadNotingIo final : public DeviceIo {
+// The simulated machine with a hook run on the calling thread before every
+// SCSI or ATA request.
+class HookedIo final : public DeviceIo {
  public:
-  explicit ThreadNotingIo(DeviceIo& inner) : in_(inner) {}
+  HookedIo(DeviceIo& inner, std::function<void()> beforeRequest) : in_(inner), before_(std::move(beforeRequest)) {}
   Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
   void Close(DeviceHandleValue h) override { in_.Close(h); }
   Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
-    Note();
+    before_();
     return in_.Scsi(h, r);
   }
   Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
-    Note();
+    before_();
     return in_.Ata(h, regs, d, n, s);
   }
   Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
   Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
   uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
   unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
-  std::set<std::thread::id> Threads() {
-    std::lock_guard lock(mu_);
-    return threads_;
-  }
 
  private:
-  void Note() {
-    std::lock_guard lock(mu_);
-    threads_.insert(std::this_thread::get_id());
-  }
   DeviceIo& in_;
-  std::mutex mu_;
-  std::set<std::thread::id> threads_;
+  std::function<void()> before_;
 };
 
 // Long operations posted to the device thread.
@@ -191,7 +183,13 @@ TEST(RealThreads, OneDeviceThreadRunsPollsUpgradeAndInitialisation) {
   const auto dir = test::TestDir();
   ScaledClock clock({2010, 5, 3, 9, 0, 0, 0}, 50.0);
   sim::SimDeviceIo sim(clock, sim::DefaultScenario());
-  ThreadNotingIo io(sim);
+  // Which threads send device requests.
+  std::mutex sendersMu;
+  std::set<std::thread::id> senders;
+  HookedIo io(sim, [&] {
+    std::lock_guard lock(sendersMu);
+    senders.insert(std::this_thread::get_id());
+  });
   FixedDateTimeFormat fmt;
   LockedView screen;
   QueueInvoker host;
@@ -236,7 +234,7 @@ TEST(RealThreads, OneDeviceThreadRunsPollsUpgradeAndInitialisation) {
 
   host.Close();
   threads.Stop([&] { host.RunPending(); });
-  const std::set<std::thread::id> senders = io.Threads();
+  std::lock_guard lock(sendersMu);
   EXPECT_EQ(senders.size(), 1u);
   EXPECT_FALSE(senders.count(std::this_thread::get_id()));
   EXPECT_GT(drawn, 0u);
@@ -256,35 +254,6 @@ TEST(RealThreads, StopWakesSleepingLoopsAtOnce) {
   idle.Stop([&] { r.invoker.RunPending(); });
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
 }
-
-// The simulated machine, with every request of the detection thread slowed
-// down by real time, so that device changes and recounts land in the middle
-// of a scan.
-class SlowDetectionIo final : public DeviceIo {
- public:
-  SlowDetectionIo(DeviceIo& inner, std::thread::id mainThread) : in_(inner), main_(mainThread) {}
-  Expected<DeviceHandleValue> Open(DeviceId id) override { return in_.Open(id); }
-  void Close(DeviceHandleValue h) override { in_.Close(h); }
-  Outcome Scsi(DeviceHandleValue h, ScsiRequest& r) override {
-    Delay();
-    return in_.Scsi(h, r);
-  }
-  Outcome Ata(DeviceHandleValue h, AtaRegisters& regs, uint8_t* d, uint32_t n, ReplyStatus& s) override {
-    Delay();
-    return in_.Ata(h, regs, d, n, s);
-  }
-  Outcome RescanBus(DeviceHandleValue h) override { return in_.RescanBus(h); }
-  Expected<VolumeExtent> DiskExtents(DeviceHandleValue h) override { return in_.DiskExtents(h); }
-  uint32_t LogicalDriveMask() override { return in_.LogicalDriveMask(); }
-  unsigned DriveTypeOf(char l) override { return in_.DriveTypeOf(l); }
-
- private:
-  void Delay() {
-    if (std::this_thread::get_id() != main_) std::this_thread::sleep_for(std::chrono::milliseconds(3));
-  }
-  DeviceIo& in_;
-  std::thread::id main_;
-};
 
 // Records, at every publish, whether the published tables are those of one
 // complete scan of one state of the machine: every group found was
@@ -319,7 +288,11 @@ TEST(RealThreads, DeviceChangesDuringASlowScanPublishOnlyWholeScans) {
   sim::SimDeviceIo sim(
       clock, test::Scenario(R"({"enclosures":[{"name":"E1"},{"name":"E2","transport":"vendor2","model":"Second"}],
       "disks":[{"drive":0,"enclosure":"E1"},{"drive":1},{"drive":2,"enclosure":"E2"}]})"));
-  SlowDetectionIo io(sim, std::this_thread::get_id());
+  // Every request of the detection thread is slowed down by real time, so
+  // that device changes and recounts land in the middle of a scan.
+  HookedIo io(sim, [main = std::this_thread::get_id()] {
+    if (std::this_thread::get_id() != main) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  });
   FixedDateTimeFormat fmt;
   PublishCheckingView view;
   PageSelection pages;
