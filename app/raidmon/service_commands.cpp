@@ -119,11 +119,22 @@ void ServiceCommands::StartUpgrade() {
       [this, slot](MainThreadInvoker& main) { upgraded_ = framing_.Upgrade(static_cast<uint8_t>(slot), main); },
       [this] {
         if (upgraded_ == UpgradeOutcome::Ignored) out_.Err(kOperationRefused);
+        switch (upgraded_) {
+          case UpgradeOutcome::Succeeded: NoteEnd("firmware upgrade", "done"); break;
+          // The reason as the upgrade's message panel has it ("Firmware
+          // upgrade stopped. The flash may be half written...").
+          case UpgradeOutcome::Stopped:
+            NoteEnd("firmware upgrade", "stopped: " + view_.PanelText(kMessagePanel));
+            break;
+          case UpgradeOutcome::Failed: NoteEnd("firmware upgrade", "failed: " + view_.PanelText(kMessagePanel)); break;
+          default: break;  // refused before the flash was touched
+        }
         Finish(upgraded_ == UpgradeOutcome::Succeeded ? 0 : 1);
       });
 }
 
 void ServiceCommands::Forget(uint64_t client) {
+  if (running_ && current_.client == client) clientGone_ = true;
   std::erase_if(waiting_, [client](const Pending& p) { return p.client == client; });
 }
 
@@ -160,6 +171,8 @@ void ServiceCommands::StartNext() {
     runtime_.Jobs().Run([this, slot](MainThreadInvoker& main) { initialised_ = verbs_.Initialise(slot, {}, main); },
                         [this] {
                           if (initialised_ == VerbStatus::Busy) out_.Err(kOperationRefused);
+                          if (initialised_ != VerbStatus::Busy)
+                            NoteEnd("initialisation", initialised_ == VerbStatus::Succeeded ? "done" : "failed");
                           Finish(initialised_ == VerbStatus::Succeeded ? 0 : 1);
                         });
     return;
@@ -170,9 +183,16 @@ void ServiceCommands::StartNext() {
   runtime_.Wake();
 }
 
+void ServiceCommands::NoteEnd(const std::string& what, const std::string& how) {
+  runtime_.Core().Log().AppendNote("Service: " + what + " of Device" + std::to_string(current_.command.slot + 1) +
+                                   " for a client: " + how +
+                                   (clientGone_ ? " (its client had gone; it ran to its end all the same)" : ""));
+}
+
 void ServiceCommands::Finish(int exit) {
   const Pending done = current_;
   running_ = false;
+  clientGone_ = false;
   start_ = {};
   reply_(done.client, done.id, {{"exit", exit}, {"out", out_.out}, {"err", out_.err}});
   StartNext();

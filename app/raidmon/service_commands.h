@@ -71,6 +71,8 @@ class ServiceCommands {
   void StartUpgrade();
   void StartNext();
   void Finish(int exit);
+  // The day log's line on how a long operation for a client ended.
+  void NoteEnd(const std::string& what, const std::string& how);
 
   Runtime& runtime_;
   Reply reply_;
@@ -82,6 +84,7 @@ class ServiceCommands {
   std::deque<Pending> waiting_;
   bool running_ = false;
   bool closed_ = false;
+  bool clientGone_ = false;  // the running command's client has gone
   Pending current_;
   SetupStart start_;
   VerbStatus initialised_ = VerbStatus::Failed;       // written by the device job, read after it

@@ -5,13 +5,19 @@
 # kernel, every verify a READ(10)). Its output must equal the same upgrade
 # played in-process with --simulate.
 #
-#   uml-upgrade.sh RAID_TCMU_RESPONDER RAIDCTL SOURCE_DIR
+#   uml-upgrade.sh RAID_TCMU_RESPONDER RAIDCTL SOURCE_DIR RAIDMON
+#
+# Then the monitor service writes the image again for a client on its
+# device thread: the client gets progress messages, stops the upgrade at
+# the next request, and the day log says it stopped; an upgrade whose
+# client went away runs to its end, and the day log says so.
 #
 # Exits 77 with one line saying why when this machine cannot run the guest.
 set -uo pipefail
 responder="$(realpath "$1")"
 raidctl="$(realpath "$2")"
 src="$(realpath "$3")"
+raidmon="$(realpath "$4")"
 scenario="$src/tests/realkernel/upgrade.json"
 
 work="$(mktemp -d)"
@@ -37,7 +43,7 @@ mkdir -p "$work/sim"
 t0=$(date +%s.%N)
 rc=0
 bash "$src/tests/realkernel/uml-run.sh" --timeout 120 "$work" "$src/tests/realkernel/story-upgrade.sh" \
-  "$responder" "$raidctl" "$scenario" "$work/fw.bin" "$work/real" >"$work/console.txt" 2>&1 || rc=$?
+  "$responder" "$raidctl" "$scenario" "$work/fw.bin" "$work/real" "$raidmon" >"$work/console.txt" 2>&1 || rc=$?
 t1=$(date +%s.%N)
 if [ "$rc" -eq 77 ]; then
   grep -m1 'SKIP' "$work/console.txt"
@@ -57,6 +63,24 @@ done
 writes=$(grep -c 'pd0 2A .* OUT 512 -> GOOD 512' "$work/real/responder.log")
 if [ "$writes" -lt 3200 ]; then
   echo "uml-upgrade: only $writes command sectors went through the kernel" >&2
+  fail=1
+fi
+served="$work/real/served"
+python3 - "$served/client.txt" <<'PY' || fail=1
+import json, sys
+lines = dict(l.split(": ", 1) for l in open(sys.argv[1]).read().splitlines() if ": " in l)
+progress = json.loads(lines.get("progress", "[]"))
+answer = json.loads(lines.get("answer", "{}"))
+ok = len(progress) >= 2 and lines.get("stopping") == "True" and answer.get("ok") and \
+    answer["result"]["exit"] == 1 and "Firmware upgrade stopped" in answer["result"]["out"]
+if not ok:
+    print("uml-upgrade: the served upgrade was not stopped as asked:", open(sys.argv[1]).read(), file=sys.stderr)
+sys.exit(0 if ok else 1)
+PY
+if ! grep -qs "Service: firmware upgrade of Device1 for a client: stopped: Firmware upgrade stopped" "$served"/logs/*.log ||
+  ! grep -qs "for a client: done (its client had gone; it ran to its end all the same)" "$served"/logs/*.log; then
+  echo "uml-upgrade: the day log does not say how the served upgrades ended" >&2
+  cat "$served"/logs/*.log "$served/mon.err" >&2
   fail=1
 fi
 if [ "$fail" -ne 0 ]; then
