@@ -82,6 +82,12 @@ nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& record) {
     j["fan"] = nullptr;
     j["temperature"] = nullptr;
   }
+  // The switches the Setup page shows (what a client sends back with a
+  // schedule command when it changes the buzzer or auto scan).
+  j["options"] = {{"buzzer", s.buzzerSounds},
+                  {"autoScan", s.autoScan},
+                  {"schedule", s.scheduleOn},
+                  {"schedulePeriodMinutes", s.schedulePeriod}};
   return j;
 }
 
