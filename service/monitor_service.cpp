@@ -259,6 +259,7 @@ std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_vie
   }
   if (r.op == "list") return {Ok(r.id, snapshot_.list)};
   if (r.op == "status") return {Ok(r.id, snapshot_.status)};
+  if (r.op == "mirror") return {Ok(r.id, snapshot_.mirror)};
   if (r.op == "log") return {Ok(r.id, {{"lines", dayLog_}})};
   if (r.op == "subscribe") {
     c.subscribed = true;

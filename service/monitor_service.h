@@ -67,6 +67,9 @@ Expected<ServiceRequest> ParseServiceRequest(std::string_view line);
 struct ServiceSnapshot {
   nlohmann::json list;    // {"exit": N, "text": "..."}
   nlohmann::json status;  // {"exit": N, "text": "...", "document": {...}}
+  // The enclosures' identification sectors and accepted records, for a
+  // window that shows them ({"enclosures": [...]}).
+  nlohmann::json mirror = {{"enclosures", nlohmann::json::array()}};
 };
 
 class MonitorService {

@@ -31,6 +31,9 @@ class Enclosure {
 
   const std::string& Name() const { return name_; }
   EnclosureTransport Transport() const { return transport_; }
+  // Another bridge in front of the same controller (a window's mirror of
+  // the monitor's enclosures takes the transport the monitor found).
+  void SetTransport(EnclosureTransport t) { transport_ = t; }
   bool IsVendor() const {
     return transport_ == EnclosureTransport::VendorOneFe || transport_ == EnclosureTransport::VendorTwoFe;
   }

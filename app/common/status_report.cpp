@@ -7,6 +7,7 @@
 #include "monitor/decoded_status.h"
 #include "monitor/raid_core.h"
 #include "monitor/status_record.h"
+#include "platform/base64.h"
 #include "platform/file_io.h"
 
 namespace raid {
@@ -177,6 +178,22 @@ bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string&
   const Outcome r = ReplaceFile(path, text, nullptr, FileAccess::ReadableByAll);
   if (!r.ok()) error = r.error();
   return r.ok();
+}
+
+nlohmann::json MirrorDocument(const RaidCore& core) {
+  auto b64 = [](const Sector& s) {
+    return Base64Encode(std::string_view(reinterpret_cast<const char*>(s.data()), s.size()));
+  };
+  nlohmann::json all = {{"enclosures", nlohmann::json::array()}};
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) {
+    const EnclosureIdentity e = IdentityOf(core, s);
+    all["enclosures"].push_back(
+        {{"drive", drive_flags::Drive(e.flags)},
+         {"transport", TransportName(e.flags)},
+         {"ident", b64(e.ident)},
+         {"record", core.StatusRecordRead(s) ? nlohmann::json(b64(core.StatusRecordOf(s))) : nlohmann::json(nullptr)}});
+  }
+  return all;
 }
 
 }  // namespace raid

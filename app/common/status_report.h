@@ -49,4 +49,11 @@ nlohmann::json AcceptedStatusOutput(const RaidCore& core);
 
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error);
 
+// What a window needs to show the monitor's enclosures as its own: per
+// published slot the physical drive, the transport, the identification
+// sector and the last accepted status record (null before the first), as
+// {"enclosures": [{"drive", "transport", "ident", "record"}]} with the
+// sectors in base64. The monitor service answers it.
+nlohmann::json MirrorDocument(const RaidCore& core);
+
 }  // namespace raid

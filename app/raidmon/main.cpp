@@ -165,8 +165,9 @@ int main(int argc, char** argv) {
       publishedLogLines = day.size();
       publishedLastLine = day.empty() ? std::string() : day.back();
     }
-    ServiceSnapshot snap{ListOutput(core), AcceptedStatusOutput(core)};
-    std::string text = snap.list.dump() + snap.status.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    ServiceSnapshot snap{ListOutput(core), AcceptedStatusOutput(core), MirrorDocument(core)};
+    std::string text = snap.list.dump() + snap.status.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) +
+                       snap.mirror.dump();
     if (text == lastPublished) return;
     lastPublished = std::move(text);
     service->Publish(std::move(snap));

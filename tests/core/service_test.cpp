@@ -9,12 +9,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 
 #include <map>
 #include <random>
 
 #include "app/common/log_event.h"
+#include "app/common/service_mirror.h"
+#include "app/common/status_report.h"
 #include "app/raidmon/systemd_link.h"
 #include "core_harness.h"
 #include "day_log_text_rules.h"
@@ -213,6 +217,62 @@ TEST(ServiceTest, EveryEventLineIsItsEventRenderedAndItsPriorityAndNoticeFollowT
         EventKind::DriveRemoved, EventKind::DriveInitialized, EventKind::DriveFailed, EventKind::DriveInserted,
         EventKind::ActivityProgress, EventKind::ActivityFinished, EventKind::ScanAborted, EventKind::BadSectors})
     EXPECT_GT(view.kinds[k], 0) << static_cast<int>(k);
+  std::filesystem::remove_all(dir);
+}
+
+// A window's core on the mirror of the monitor's enclosures draws the
+// Status page the monitor's own core draws: at checkpoints through a
+// drive's removal, its return, the rebuild and a bad-sector scan, and
+// across the enclosure leaving and coming back.
+TEST(ServiceMirror, AWindowOnTheMirrorDrawsWhatTheMonitorDraws) {
+  std::ifstream in(std::string(RAID_TEST_DATA) + "/../../scenarios/removal-rebuild-badsectors.json");
+  const std::string json((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  test::Harness monitor(json);
+  ManualClock clock(LocalDateTime{2010, 5, 3, 9, 0, 0, 0});
+  sim::SimDeviceIo io(clock, ServiceMirror::MirrorScenario());
+  ServiceMirror mirror(io);
+  test::HarnessView view;
+  PageSelection pages;
+  const auto dir = test::TestDir() / "window";
+  std::filesystem::create_directories(dir);
+  FixedDateTimeFormat fmt;
+  RaidCore window(io, clock, fmt, view, dir.string(), pages);
+  CoreScheduler sched(window, clock, &clock, true, [&io] { io.Pump(); });
+  io.Start([&window] { window.OnDeviceChange(); });
+  window.Start();
+  auto shown = [](const RaidCore& c) {
+    const StatusPageModel& m = c.StatusModel();
+    std::string t;
+    for (const LabelModel* l :
+         {&m.ModeText, &m.ArrayCapacityText, &m.Hdd1CapacityText, &m.Hdd1IdentityText, &m.Hdd2CapacityText,
+          &m.Hdd2IdentityText, &m.StateText, &m.FirmwareVersionText, &m.FanSpeedText, &m.TemperatureText})
+      t += l->text + "|" + std::to_string(static_cast<int>(l->color)) + "|" + (l->enabled ? "on" : "off") + "\n";
+    t += std::to_string(m.Hdd1ScanButtonVisible) + std::to_string(m.Hdd2ScanButtonVisible) + m.Hdd1ScanButtonCaption +
+         m.Hdd2ScanButtonCaption + std::to_string(m.BuzzerMuteChecked) + std::to_string(m.AutoScanChecked);
+    return t;
+  };
+  std::set<std::string> states;
+  for (int step = 0; step < 40; ++step) {
+    // The monitor goes on; the window catches up with what it published.
+    monitor.RunFor(4000);
+    if (step == 30) monitor.m.io.SetPlugged("E1", false);
+    if (step == 34) monitor.m.io.SetPlugged("E1", true);
+    ASSERT_TRUE(mirror.Apply(MirrorDocument(monitor.core)));
+    sched.RunUntil(clock.MonotonicMs() + 12000);
+    ASSERT_EQ(window.Devices().DeviceCount, monitor.core.StatusRecordRead(0) ? monitor.core.Devices().DeviceCount : 0)
+        << "step " << step;
+    if (window.Devices().DeviceCount == 0) continue;
+    ASSERT_EQ(shown(window), shown(monitor.core)) << "step " << step;
+    states.insert(shown(monitor.core));
+  }
+  // The walk saw the page change: removal, rebuild, scan.
+  EXPECT_GE(states.size(), 5u);
+  // Nothing the mirror is given breaks it or changes what it shows.
+  for (const char* bad : {R"({"enclosures": 3})", R"({"enclosures": [{"drive": 12}]})",
+                          R"({"enclosures": [{"drive": 0, "transport": "usb", "ident": "", "record": null}]})",
+                          R"({"enclosures": [{"drive": 0, "transport": "read58", "ident": "AAAA", "record": null}]})"})
+    EXPECT_FALSE(mirror.Apply(nlohmann::json::parse(bad))) << bad;
+  EXPECT_EQ(shown(window), shown(monitor.core));
   std::filesystem::remove_all(dir);
 }
 
