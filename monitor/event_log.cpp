@@ -154,7 +154,7 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
   if (!sameDay) {
     // Lines of the day before that never reached its file keep their own
     // file and are saved with the next save.
-    if (haveDay_) CarryUnsaved(LogPath(bufferDay_));
+    if (haveDay_ && !fileless_) CarryUnsaved(LogPath(bufferDay_));
     dayLog_.clear();
     savedCount_ = 0;
     fileStamp_ = {};
@@ -163,7 +163,7 @@ void EventLog::OpenDay(const std::string& path, bool& full) {
   }
   haveDay_ = true;
   bufferDay_ = EventTime;
-  FileStamp now = StatNoFollow(path);
+  FileStamp now = fileless_ ? FileStamp{} : StatNoFollow(path);
   if (now.exists && !now.regular && !now.link) {
     // A folder or a device in the file's place: no save can succeed until
     // it is gone; the day goes on in the buffer.
@@ -332,6 +332,11 @@ void EventLog::SaveFailed(const std::string& why) {
 }
 
 void EventLog::Save(const std::string& path) {
+  if (fileless_) {
+    savedCount_ = dayLog_.size();
+    carried_.clear();
+    return;
+  }
   RetryCarried();
   const FileStamp now = StatNoFollow(path);
   if (now.exists && now != fileStamp_ && (now.regular || now.link)) {

@@ -45,6 +45,9 @@ class EventLog {
 
   // Saves lines that have not reached the day file yet (at exit).
   void SaveNow();
+  // A window that shows the monitor service writes no day log of its own
+  // (the service writes it): its lines stay in memory and count as saved.
+  void SetFileless() { fileless_ = true; }
 
   // A line about the program's own doings (the mail retries and reminders),
   // time-stamped like the event lines and saved at once. Before the day's
@@ -125,6 +128,7 @@ class EventLog {
   const DateTimeFormat& fmt_;
   CoreView& view_;
   std::string logDir_;
+  bool fileless_ = false;
 
   // Which day the buffer holds.
   bool haveDay_ = false;

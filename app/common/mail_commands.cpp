@@ -231,7 +231,7 @@ int Show(Session& s) {
   out.Out(Format("CA file: %s\n",
                  m.CaFile.empty() ? "none (the system's certificate store)" : Printable(m.CaFile).c_str()));
   out.Out(Format("TLS: %s\n", TlsPolicyName(m.Tls)));
-  out.Out(Format("Recipients: %zu\n", m.Recipients.size()));
+  out.Out("Recipients: " + std::to_string(m.Recipients.size()) + "\n");
   for (const std::string& r : m.Recipients) out.Out(Format("  %s\n", Printable(r).c_str()));
   uint32_t retry = 0, reminder = 0;
   (void)s.store->ReadDword(kRetryFailedMailSetting, retry);
@@ -242,8 +242,9 @@ int Show(Session& s) {
   for (int k = 1; k <= 4; ++k) {
     const TextLines& subj = s.settings.MailSubjectTemplate[static_cast<size_t>(k)];
     const TextLines& cont = s.settings.MailContentsTemplate[static_cast<size_t>(k)];
-    out.Out(Format("  %d %s: subject %s, contents %zu line(s)\n", k, kMailCategoryNames[k],
-                   subj.empty() ? "(none)" : ("\"" + Printable(subj.front()) + "\"").c_str(), cont.size()));
+    out.Out(Format("  %d %s: subject %s, contents %s line(s)\n", k, kMailCategoryNames[k],
+                   subj.empty() ? "(none)" : ("\"" + Printable(subj.front()) + "\"").c_str(),
+                   std::to_string(cont.size()).c_str()));
   }
   return kOk;
 }

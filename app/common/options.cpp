@@ -76,7 +76,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
         a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
         ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--listen") &&
          allowDuration) ||
-        ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
+        ((a == "--maintenance" || a == "--minimized" || a == "--service" || a == "--standalone") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
         o.error = a + " is given twice";
@@ -123,6 +123,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.listen = value("a socket path");
     } else if (a == "--minimized" && allowMaintenance) {
       o.minimized = true;
+    } else if (a == "--service" && allowMaintenance) {
+      o.service = value("the address the monitor service listens at");
+    } else if (a == "--standalone" && allowMaintenance) {
+      o.standalone = true;
     } else if (a == "--help" || a == "-h") {
       o.help = true;
     } else {
@@ -130,6 +134,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
     }
     if (!o.error.empty()) break;
   }
+  if (o.error.empty() && o.standalone && !o.service.empty())
+    o.error = "--service and --standalone: the window shows the service or reads the enclosures, not both";
   if (o.error.empty() && !o.trace.empty() && !o.simulate)
     o.error = "--trace records the simulated enclosure: use it with --simulate";
   return o;
@@ -138,7 +144,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
   if (allowDuration) u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--listen ADDRESS]";
-  if (allowMaintenance) u += " [--maintenance] [--minimized]";
+  if (allowMaintenance) u += " [--maintenance] [--minimized] [--service ADDRESS | --standalone]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
        "  --log-dir DIR          where the daily log files go (default: beside the program)\n"
@@ -154,7 +160,11 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
          "                         auto-scan switches\n"
-         "  --minimized            start in the notification area, the window hidden\n";
+         "  --minimized            start in the notification area, the window hidden\n"
+         "  --service ADDRESS      show the monitor service at ADDRESS (raidmon --listen; also from the\n"
+         "                         environment variable RAIDGUI_SERVICE); without it the package's service\n"
+         "                         is shown when it answers\n"
+         "  --standalone           read the enclosures here even when a monitor service answers\n";
   return u;
 }
 

@@ -31,7 +31,9 @@ struct ProgramOptions {
   std::string statusFile;
   // raidmon only: the socket the monitor service answers at.
   std::string listen;
-  bool minimized = false;  // raidgui only: start in the notification area
+  std::string service;      // raidgui only: the monitor service to show
+  bool standalone = false;  // raidgui only: never the service
+  bool minimized = false;   // raidgui only: start in the notification area
   bool help = false;
   std::string error;
 };

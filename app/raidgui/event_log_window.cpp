@@ -26,8 +26,8 @@ std::function<std::string(QWidget*, const std::string&)>& EventLogWindow::FileCh
   return chooser;
 }
 
-EventLogWindow::EventLogWindow(RaidCore& core, QWidget* parent)
-    : QDialog(parent), core_(core), model_(core.Log().DayLog(), core.Devices().RequestBits) {
+EventLogWindow::EventLogWindow(RaidCore& core, QWidget* parent, const std::vector<std::string>* dayLog)
+    : QDialog(parent), core_(core), model_(dayLog ? *dayLog : core.Log().DayLog(), core.Devices().RequestBits) {
   setObjectName("Form5");
   setWindowTitle("Event Log");
   setWindowFlags(kCloseOnlyDialog);

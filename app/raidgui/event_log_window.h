@@ -16,7 +16,9 @@ namespace raid {
 class EventLogWindow : public QDialog {
   Q_OBJECT
  public:
-  EventLogWindow(RaidCore& core, QWidget* parent = nullptr);
+  // dayLog: the lines to follow; null: the core's day log (else the
+  // monitor service's, as the main window hears them).
+  EventLogWindow(RaidCore& core, QWidget* parent = nullptr, const std::vector<std::string>* dayLog = nullptr);
 
   // Picks the file for "View Log File", starting in the given folder (the
   // day log folder); returns "" when cancelled. Tests replace the file

@@ -4,6 +4,7 @@
 // the loop goes on.
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 
 #include "app/common/options.h"
 #include "app/common/quit_signals.h"
@@ -13,6 +14,8 @@
 #include "app/raidgui/main_window.h"
 #include "app/raidgui/tray_monitor.h"
 #include "app/common/core_runtime.h"
+#include "app/common/service_mirror.h"
+#include "service/monitor_service.h"
 #include "platform/settings_store.h"
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
@@ -37,6 +40,45 @@ class Application final : public QApplication {
 };
 }  // namespace
 
+namespace raid {
+namespace {
+
+// The window as the monitor service's client: the service's mirror is its
+// machine; no lock on the enclosures (it opens none), one such window per
+// user.
+int ShowServiceWindow(int argc, char** argv, const ProgramOptions& opt, const std::string& address) {
+  Application app(argc, argv);
+  QApplication::setApplicationName("");
+  InstanceLock lock;
+  if (!lock.Acquire("QV_GUI-client", "raidgui", InstanceLock::Scope::User)) return 0;
+  Machine machine;
+  ServiceMirror::BuildMachine(machine);
+  std::fprintf(stderr, "raidgui: showing the monitor service at %s\n", address.c_str());
+  MainWindow form1(machine, "", nullptr, opt.configDir);
+  if (!form1.StartedWell()) return 1;
+  form1.ShowService(address, *machine.sim);
+  GoToWindow form3(&form1);
+  EmailWindow form7(&form1);
+  form1.FormCreate();
+  TrayMonitor tray(form1, form1.Core(), form1.Settings(), MakeSystemTrayHost(&form1), opt.minimized);
+  form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
+  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
+  if (tray.ShowWindowAtStart()) form1.show();
+  QuitOnSignals quitOnSignals([&form1, &tray] {
+    if (tray.Active())
+      tray.RequestQuit();
+    else
+      form1.close();
+  });
+  app.exec();
+  form1.DayLogHook = nullptr;
+  QuitOnSignals::Finished();
+  return 0;
+}
+
+}  // namespace
+}  // namespace raid
+
 int main(int argc, char** argv) {
   using namespace raid;
   std::vector<std::string> args(argv, argv + argc);
@@ -48,6 +90,29 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidgui: %s\n", why.c_str());
     return 1;
   }
+  // The monitor service, when one answers (--service, RAIDGUI_SERVICE, or
+  // the package's): the window shows it instead of reading the enclosures,
+  // as the user, beside it. A service named that does not answer is said.
+  std::string service = opt.service;
+  if (service.empty() && !opt.simulate && !opt.standalone) {
+    if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) service = env;
+  }
+  const bool serviceNamed = !service.empty();
+  if (!serviceNamed && !opt.simulate && !opt.standalone && kDefaultServiceAddress[0] != 0)
+    service = kDefaultServiceAddress;
+  if (!service.empty()) {
+    const Expected<nlohmann::json> answer = AskService(service, "raidgui", "list", 2000);
+    if (!answer && serviceNamed) {
+      Application app(argc, argv);
+      const std::string text = "No answer from the monitor service at " + service + ": " + answer.error();
+      std::fprintf(stderr, "raidgui: %s\n", text.c_str());
+      ShowMessageBox(nullptr, {text, "Error", BoxIcon::Error, BoxButtons::Ok});
+      return 1;
+    }
+    if (!answer) service.clear();
+  }
+  if (!service.empty()) return ShowServiceWindow(argc, argv, opt, service);
+
   // The machine first: a scenario that cannot be read is said whether or
   // not another copy runs, on stderr and in a box that waits to be read.
   Machine machine;

@@ -672,9 +672,10 @@ void MainWindow::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
-  // The Setup button only in service mode.
-  LayoutNavigation(maintenance_ ? 0x1F : 0x1D);
-  if (maintenance_) {
+  // The Setup button only in service mode; the Status and About pages
+  // alone while the window shows the monitor service.
+  LayoutNavigation(ShowsService() ? 0x11 : maintenance_ ? 0x1F : 0x1D);
+  if (maintenance_ && !ShowsService()) {
     for (QWidget* w : {static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_), emailButton_,
                        static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_)})
       w->show();
@@ -682,8 +683,70 @@ void MainWindow::FormCreate(bool pace) {
   for (auto& n : nav_) n.button->setEnabled(false);
   RedrawNavigation();
   // Where the day log goes, until the device operations need the panel.
-  SetPanelText(kMessagePanel, "Day log folder: " + logDir_);
+  SetPanelText(kMessagePanel,
+               ShowsService() ? "Showing the monitor service at " + serviceAddress_ : "Day log folder: " + logDir_);
   runtime_->Start(pace);
+  if (feed_) feed_->Start();
+}
+
+namespace {
+
+// The event a service line names, for the tray.
+std::optional<RaidEvent> ServedEvent(const nlohmann::json& e) {
+  if (!e.is_object()) return std::nullopt;
+  const std::string kind = e.value("kind", std::string());
+  for (int k = 0; k <= static_cast<int>(EventKind::BadSectors); ++k) {
+    if (kind != EventKindName(static_cast<EventKind>(k))) continue;
+    RaidEvent ev;
+    ev.kind = static_cast<EventKind>(k);
+    const nlohmann::json slot = e.value("slot", nlohmann::json()), drive = e.value("drive", nlohmann::json());
+    ev.slot = slot.is_number_integer() ? std::clamp(slot.get<int>(), 0, kMaxSlots - 1) : 0;
+    ev.drive = drive.is_number_integer() ? std::clamp(drive.get<int>(), -1, 1) : -1;
+    return ev;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) {
+  serviceAddress_ = address;
+  mirror_ = std::make_unique<ServiceMirror>(sim);
+  // The service writes the day log and sends the mails.
+  Core().Log().SetFileless();
+  Core().SetMailHandler(nullptr);
+  ServiceFeed::Handlers h;
+  h.connected = [this](const std::vector<std::string>& log) {
+    runtime_->Post([this, log] {
+      serviceLog_ = log;
+      pages_->setEnabled(true);
+      SetPanelText(kMessagePanel, "Showing the monitor service at " + serviceAddress_);
+    });
+  };
+  h.lost = [this](const std::string& why) {
+    runtime_->Post([this, why] {
+      // The last state stays, greyed: it is no longer the enclosures' own.
+      pages_->setEnabled(false);
+      SetPanelText(kMessagePanel, "The monitor service at " + serviceAddress_ + " does not answer (" + why +
+                                      "); the page shows its last state");
+    });
+  };
+  h.line = [this](const std::string& line, const nlohmann::json& event) {
+    runtime_->Post([this, line, event] {
+      serviceLog_.push_back(line);
+      const std::optional<RaidEvent> ev = ServedEvent(event);
+      if (DayLogHook)
+        DayLogHook(
+            DayLogEntry{serviceLog_.back(), ev ? &*ev : nullptr, event.is_object() && event.value("headline", false)});
+    });
+  };
+  h.mirror = [this](const nlohmann::json& mirror) {
+    runtime_->Post([this, mirror] {
+      if (const Outcome applied = mirror_->Apply(mirror); !applied)
+        SetPanelText(kMessagePanel, "The monitor service sent a mirror that is not taken: " + applied.error());
+    });
+  };
+  feed_ = std::make_unique<ServiceFeed>(address, std::move(h));
 }
 
 void MainWindow::LayoutNavigation(uint8_t mask) {
@@ -718,7 +781,7 @@ void MainWindow::RedrawNavigation() {
 void MainWindow::EventLogClick() {
   if (logWindowOpen_) return;
   logWindowOpen_ = true;
-  EventLogWindow window(Core(), this);
+  EventLogWindow window(Core(), this, ShowsService() ? &serviceLog_ : nullptr);
   logWindow_ = &window;
   window.exec();
   logWindow_ = nullptr;

@@ -20,6 +20,8 @@
 #include <memory>
 
 #include "app/common/core_runtime.h"
+#include "app/common/service_feed.h"
+#include "app/common/service_mirror.h"
 #include "app/raidgui/artwork.h"
 #include "app/raidgui/email_page.h"
 #include "app/raidgui/picture_button.h"
@@ -54,6 +56,16 @@ class MainWindow : public QWidget, public CoreView {
   // and "E-Mail" are shown; initialising asks first.
   void SetMaintenanceMode(bool on);
   bool MaintenanceMode() const { return maintenance_; }
+  // Shows the monitor service at `address`, set before FormCreate: the
+  // machine is the service's mirror (`sim`, from ServiceMirror), the core
+  // writes no day log and sends no mail, the log window and the tray
+  // follow the service's day log, and only the Status and About pages are
+  // offered (the service makes the changes: raidctl). When the service goes
+  // away the pages keep their last state, greyed, until it answers again.
+  void ShowService(const std::string& address, sim::SimDeviceIo& sim);
+  bool ShowsService() const { return feed_ != nullptr; }
+  // The service's day log as the window has heard it.
+  const std::vector<std::string>& ServiceDayLog() const { return serviceLog_; }
   // Starts detection, threads and timers (FormCreate's last steps).
   void FormCreate(bool pace = true);
 
@@ -74,7 +86,8 @@ class MainWindow : public QWidget, public CoreView {
   // tray's notifications); main thread.
   std::function<void(const DayLogEntry&)> DayLogHook;
   void DayLogEntryAppended(const DayLogEntry& entry) override {
-    if (DayLogHook) DayLogHook(entry);
+    // Showing the service, the service's lines are the day log.
+    if (DayLogHook && !ShowsService()) DayLogHook(entry);
   }
   void AboutNavClick() { Core().SelectPage(ShownPage::About); }
   void EventLogClick();
@@ -218,6 +231,12 @@ class MainWindow : public QWidget, public CoreView {
   std::unique_ptr<MailPage> mailPage_;
   EmailPage* emailPage_ = nullptr;
   ImageBuilderWindow* imageBuilder_ = nullptr;
+  // Showing the monitor service (declared last: the feed's thread ends
+  // first).
+  std::string serviceAddress_;
+  std::vector<std::string> serviceLog_;
+  std::unique_ptr<ServiceMirror> mirror_;
+  std::unique_ptr<ServiceFeed> feed_;
 };
 
 }  // namespace raid
