@@ -3,10 +3,11 @@
 # prometheus-node-exporter, textfile collector only, on 127.0.0.1): a healthy
 # enclosure (its model with a quote and a backslash), a missing
 # drive and a rebuild at 40 % scrape as they are, without a textfile error;
-# a drive that leaves shows at the first poll after it left. A few seconds:
+# a drive that leaves shows at the first poll after it left, and the mail
+# about it, sent to a port nobody listens at, counts as failed. A few seconds:
 # the fixed scenarios run at 100 times real time with --duration.
 set -euo pipefail
-mon="$1"
+mon="$1"; ctl="$2"
 command -v prometheus-node-exporter >/dev/null ||
   { echo "no prometheus-node-exporter (scripts/install-deps.sh installs it): skipped"; exit 77; }
 work=$(mktemp -d)
@@ -28,7 +29,8 @@ one rebuild 100 'Two-bay RAID' '{"hdd1":"present","hdd2":"present","activity":2,
 one leaves 2 'Two-bay RAID' '{"hdd1":"present","hdd2":"present"}' '{"at":5,"enclosure":"E1","set":{"hdd2":"absent"}}'
 
 # A free port, then the exporter with nothing but the textfile collector.
-port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+free_port() { python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+port=$(free_port)
 url="http://127.0.0.1:$port/metrics"
 prometheus-node-exporter --collector.disable-defaults --collector.textfile \
   --collector.textfile.directory "$work/textfile" --web.listen-address "127.0.0.1:$port" >"$work/exporter.log" 2>&1 &
@@ -90,9 +92,13 @@ expect "raidgui_array_degraded{$d}" 0
 # The change: scraped every 0.1 s while raidmon runs (a poll every 2 s of
 # real time). The poll that first shows HDD2 missing must be the one right
 # after the last poll that showed it present: less than 1.5 polls apart.
+# Its notification goes to a port where nothing listens.
+"$ctl" mail set --server 127.0.0.1 --port "$(free_port)" --name RAID --address alerts@example.com --auth off \
+  --retry off --config-dir "$work/config" >/dev/null
+"$ctl" mail recipients add ops@example.com --config-dir "$work/config" >/dev/null
 rm -f "$work/textfile/raidgui.prom"
 "$mon" --simulate "$work/leaves.json" --log-dir "$work/logs" --metrics-file "$work/textfile/raidgui.prom" \
-  >"$work/mon.out" 2>&1 &
+  --config-dir "$work/config" >"$work/mon.out" 2>&1 &
 mon_pid=$!
 before=""; after=""
 for _ in $(seq 150); do
@@ -103,7 +109,14 @@ for _ in $(seq 150); do
   at=$(value "raidgui_last_poll_timestamp_seconds{$d}")
   if [ "$up" = 1 ]; then before="$at"; elif [ "$up" = 0 ]; then after="$at"; break; fi
 done
+# The failed mail shows at a later poll.
+for _ in $(seq 50); do
+  [ "$(value raidgui_mail_failures_total)" = 1 ] && break
+  sleep 0.1; scrape
+done
 kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
+expect raidgui_mail_failures_total 1
+grep -q "Send mail failed" "$work/mon.out" || fail "raidmon: $(cat "$work/mon.out")"
 [ -n "$before" ] || fail "HDD2 never showed present"
 [ -n "$after" ] || fail "HDD2 never showed missing"
 python3 -c "import sys; sys.exit(not 0 < float('$after') - float('$before') < 3.0)" ||
