@@ -9,7 +9,6 @@
 namespace raid {
 
 namespace {
-constexpr uint64_t kTemplateMaxBytes = 1024 * 1024;
 const char* const kServerValueNames[5] = {"Port", "SMTP", "UserName", "Addr", "TimeOut"};
 
 std::string RecipientValueName(size_t j) {
@@ -133,6 +132,12 @@ Outcome ReadTemplateFile(const std::string& path, TextLines& lines) {
   std::string text;
   const Outcome f = ReadPlainFile(path, kTemplateMaxBytes, text);
   if (!f.ok()) return Outcome::Fail("cannot read the mail template " + path + ": " + f.error());
+  lines = TemplateLines(text);
+  return {};
+}
+
+TextLines TemplateLines(const std::string& text) {
+  TextLines lines;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
@@ -142,7 +147,7 @@ Outcome ReadTemplateFile(const std::string& path, TextLines& lines) {
     lines.push_back(std::move(line));
     start = end + 1;
   }
-  return {};
+  return lines;
 }
 
 Outcome WriteTemplateFile(const std::string& path, const TextLines& lines) {

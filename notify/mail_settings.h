@@ -73,8 +73,12 @@ Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
 std::string SubjectFileName(const std::string& dir, int category);
 std::string ContentsFileName(const std::string& dir, int category);
 
+// The largest template file read.
+inline constexpr uint64_t kTemplateMaxBytes = 1024 * 1024;
 // A template file as lines (CR LF or LF); a missing file is empty.
 Outcome ReadTemplateFile(const std::string& path, TextLines& lines);
+// A template's text (a file's bytes) as its lines.
+TextLines TemplateLines(const std::string& text);
 // At least one line: the file is replaced, every line ended by CR LF; no
 // line: the file is deleted when it exists.
 Outcome WriteTemplateFile(const std::string& path, const TextLines& lines);

@@ -98,6 +98,11 @@ void MailNotifier::ReloadIfChanged() {
   if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
 }
 
+void MailNotifier::SettingsChanged() {
+  const Outcome r = Reload(false);
+  if (!r.ok()) panel_(kMailPanel, "Mail settings cannot be read: " + r.error());
+}
+
 void MailNotifier::SendNotification() {
   const uint8_t flags = requestFlags_.load();
   panel_(kProbePanel, "Email=" + std::to_string(flags));
@@ -139,29 +144,37 @@ Outcome MailNotifier::QueueTestMail() {
   return Outcome::Ok();
 }
 
-SmtpOutcome MailNotifier::SendTestMailNow() {
-  SmtpOutcome out;
-  if (!store_.KeyExists()) {
-    out.outcome = Outcome::Fail("no mail settings are stored in " + store_.Location());
-    return out;
-  }
+Expected<MailJob> MailNotifier::ComposeTestMailNow() {
+  if (!store_.KeyExists()) return Expected<MailJob>::Fail("no mail settings are stored in " + store_.Location());
+  // Read into a copy: the settings in use change only by Reload.
+  MailSettingsState settings;
   std::atomic<uint8_t> flags{0};
-  const Outcome r = LoadMailSettings(store_, Settings, flags);
-  if (!r.ok()) {
-    out.outcome = r;
-    return out;
-  }
-  if (Settings.MailRecipients.empty()) {
-    out.outcome = Outcome::Fail("no recipient address is stored");
-    return out;
-  }
+  if (const Outcome r = LoadMailSettings(store_, settings, flags); !r.ok()) return Expected<MailJob>::Fail(r.error());
+  if (settings.MailRecipients.empty()) return Expected<MailJob>::Fail("no recipient address is stored");
   MailJob job;
-  ComposeTestMail(Settings, systemInfo_, AppTitle, job);
+  ComposeTestMail(settings, systemInfo_, AppTitle, job);
   Stamp(job);
+  return job;
+}
+
+SmtpOutcome MailNotifier::SendNow(const MailJob& job, const SmtpLimits& limits,
+                                  const std::function<void(StatusBarPanel, const std::string&)>& panel,
+                                  std::function<bool()> cancelled) {
   SmtpEvents events;
-  events.connected = [this] { panel_(kProbePanel, "Connect"); };
-  events.transferBegin = [this] { panel_(kMailPanel, "Mail is Sending..."); };
-  return SendSmtp(job, Limits, events);
+  events.connected = [&panel] { panel(kProbePanel, "Connect"); };
+  events.transferBegin = [&panel] { panel(kMailPanel, "Mail is Sending..."); };
+  events.cancelled = std::move(cancelled);
+  return SendSmtp(job, limits, events);
+}
+
+SmtpOutcome MailNotifier::SendTestMailNow() {
+  Expected<MailJob> job = ComposeTestMailNow();
+  if (!job) {
+    SmtpOutcome out;
+    out.outcome = Outcome::Fail(job.error());
+    return out;
+  }
+  return SendNow(*job, Limits, panel_);
 }
 
 void MailNotifier::Enqueue(MailJob job, uint64_t serial) {

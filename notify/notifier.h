@@ -50,6 +50,17 @@ class MailNotifier {
   Outcome QueueTestMail();
   // raidctl test-mail: loads, composes and sends on the calling thread.
   SmtpOutcome SendTestMailNow();
+  // Its halves: the test mail composed from the settings stored now (the
+  // ones in use are left as they are), or why there is none; and a mail
+  // sent on the calling thread, its connection and transfer told to panel,
+  // stopped between steps once cancelled says so.
+  Expected<MailJob> ComposeTestMailNow();
+  static SmtpOutcome SendNow(const MailJob& job, const SmtpLimits& limits,
+                             const std::function<void(StatusBarPanel, const std::string&)>& panel,
+                             std::function<bool()> cancelled = {});
+  // The stored settings changed (the monitor service changed them): they
+  // are read now, not at the next look.
+  void SettingsChanged();
   // Ends the sender thread. drain: mails already handed over are sent
   // first, for at most StopDrainMs in all; else (and after that time) a
   // running transfer is stopped. Each mail left unsent is named in a note;

@@ -7,6 +7,7 @@ namespace {
 constexpr size_t kMaxClientName = 64;
 constexpr uint64_t kMaxId = 1ULL << 53;  // what every JSON reader keeps exactly
 constexpr size_t kMaxImageName = 4096;
+constexpr size_t kMaxMailWords = 32, kMaxMailWord = 4096;
 
 std::string Dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
 
@@ -19,7 +20,8 @@ std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}
 }  // namespace
 
 bool IsServiceChange(const std::string& op) {
-  return op == "schedule" || op == "scan" || op == "initialize" || op == "upgrade" || op == "cancel";
+  return op == "schedule" || op == "scan" || op == "initialize" || op == "upgrade" || op == "cancel" || op == "mail" ||
+         op == "test-mail";
 }
 
 namespace {
@@ -70,6 +72,21 @@ Outcome CheckChange(const ServiceRequest& r) {
       return Outcome::Fail("upgrade needs \"image\": the file's bytes in base64, or null");
     return Outcome::Ok();
   }
+  if (r.op == "mail") {
+    if (Outcome known = allowed({"args", "password", "template"}); !known) return known;
+    bool words = a.contains("args") && a["args"].is_array() && !a["args"].empty() && a["args"].size() <= kMaxMailWords;
+    for (const nlohmann::json& w : words ? a["args"] : nlohmann::json::array())
+      words = words && w.is_string() && w.get_ref<const std::string&>().size() <= kMaxMailWord;
+    if (!words)
+      return Outcome::Fail("mail needs \"args\": the words after raidctl mail, at most 32 of at most 4096 bytes each");
+    if (a.contains("password") &&
+        !(a["password"].is_string() && a["password"].get_ref<const std::string&>().size() <= kMaxMailWord))
+      return Outcome::Fail("\"password\" must be a text of at most 4096 bytes");
+    if (a.contains("template") && !a["template"].is_string())
+      return Outcome::Fail("\"template\" must be the file's bytes in base64");
+    return Outcome::Ok();
+  }
+  if (r.op == "test-mail") return allowed({});
   if (r.op == "cancel") {
     if (Outcome known = allowed({"request"}); !known) return known;
     if (!a.contains("request") || !a["request"].is_number_unsigned())
@@ -103,7 +120,8 @@ Expected<ServiceRequest> ParseServiceRequest(std::string_view line) {
         return fail("\"client\" must be a name of at most 64 bytes");
       out.client = value.get<std::string>();
     } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop" || key == "name" ||
-               key == "image" || key == "request" || key == "length") {
+               key == "image" || key == "request" || key == "length" || key == "args" || key == "password" ||
+               key == "template") {
       out.args[key] = value;
     } else {
       return fail("unknown field \"" + key.substr(0, 32) + "\"");

@@ -34,10 +34,11 @@ bool Serve(RaidCore& core, uint8_t bit) {
 
 void StdioOutput::Out(const std::string& text) {
   std::fputs(text.c_str(), stdout);
-  std::fflush(stdout);
+  if (flushEach_) std::fflush(stdout);
 }
 
 void StdioOutput::Err(const std::string& text) {
+  std::fflush(stdout);
   std::fputs(text.c_str(), stderr);
   std::fflush(stderr);
 }

@@ -45,8 +45,16 @@ class CommandOutput {
 
 class StdioOutput final : public CommandOutput {
  public:
+  // flushEach: every text is written at once (a command's lines as they
+  // come); else standard output is written in blocks, flushed before a
+  // text on standard error, so a reader that stops early (| grep -q)
+  // rarely cuts a short listing.
+  explicit StdioOutput(bool flushEach = true) : flushEach_(flushEach) {}
   void Out(const std::string& text) override;
   void Err(const std::string& text) override;
+
+ private:
+  bool flushEach_;
 };
 
 class BufferedOutput final : public CommandOutput {

@@ -16,7 +16,7 @@
 #include "app/raidctl/ctl_view.h"
 #include "monitor/device_messages.h"
 #include "app/common/setup_commands.h"
-#include "app/raidctl/mail_commands.h"
+#include "app/common/mail_commands.h"
 #include "app/raidctl/make_image.h"
 #include "app/common/status_report.h"
 #include "app/raidctl/check_command.h"
@@ -66,9 +66,9 @@ std::string Usage() {
          "options of every command:\n"
          "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
          "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
-         "  --service ADDRESS      list, status, check, schedule, scan, initialize: ask the monitor service at\n"
-         "                         ADDRESS (raidmon --listen)\n"
-         "                         instead of the enclosures; also from the environment variable RAIDGUI_SERVICE\n"
+         "  --service ADDRESS      every command but make-image and system-info: ask the monitor service at\n"
+         "                         ADDRESS (raidmon --listen) instead of the enclosures and the mail settings\n"
+         "                         here; also from the environment variable RAIDGUI_SERVICE\n"
          "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n" +
          MailUsage();
 }
@@ -226,21 +226,9 @@ int ThroughService(const std::string& address, const CtlOptions& ctl) {
   return exit;
 }
 
-// schedule, scan and initialize run by the monitor service on its own
-// core: it answers with what raidctl would have printed and its exit code.
-int ChangeThroughService(const std::string& address, const SetupCommand& c) {
-  nlohmann::json request{{"op", c.command}, {"slot", c.slot}};
-  if (c.command == "schedule") {
-    request["on"] = c.on;
-    if (c.on && c.period != 0) request["period"] = c.period;
-  } else if (c.command == "scan") {
-    request["drive"] = c.drive;
-    request["stop"] = c.stop;
-  }
-  // The change waits for the monitor's next turn at the enclosure, and an
-  // initialisation for all its steps.
-  constexpr int kChangeTimeoutMs = 120000;
-  const Expected<nlohmann::json> answer = AskServiceRequest(address, "raidctl", request, kChangeTimeoutMs);
+// A change's answer from the monitor service: what raidctl would have
+// printed and its exit code.
+int PrintChangeAnswer(const std::string& address, const Expected<nlohmann::json>& answer) {
   if (!answer) {
     // Once taken, a change runs to its end whether anyone waits for it:
     // an answer that did not come says nothing about the change.
@@ -256,6 +244,73 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
   std::fflush(stdout);
   std::fputs(result.value("err", std::string()).c_str(), stderr);
   return result.value("exit", kExitFailed);
+}
+
+// schedule, scan and initialize run by the monitor service on its own
+// core: it answers with what raidctl would have printed and its exit code.
+int ChangeThroughService(const std::string& address, const SetupCommand& c) {
+  nlohmann::json request{{"op", c.command}, {"slot", c.slot}};
+  if (c.command == "schedule") {
+    request["on"] = c.on;
+    if (c.on && c.period != 0) request["period"] = c.period;
+  } else if (c.command == "scan") {
+    request["drive"] = c.drive;
+    request["stop"] = c.stop;
+  }
+  // The change waits for the monitor's next turn at the enclosure, and an
+  // initialisation for all its steps.
+  constexpr int kChangeTimeoutMs = 120000;
+  return PrintChangeAnswer(address, AskServiceRequest(address, "raidctl", request, kChangeTimeoutMs));
+}
+
+// The mail commands run by the monitor service on its own settings: the
+// password and a template file are read here, by the user who gives them,
+// and sent along.
+int MailThroughService(const std::string& address, const std::vector<std::string>& args) {
+  StdioOutput out(false);
+  MailInput input;
+  if (const std::optional<int> ended = GatherMailInput(args, out, input)) return *ended;
+  nlohmann::json request{{"op", args[1]}};
+  if (args[1] == "mail") request["args"] = std::vector<std::string>(args.begin() + 2, args.end());
+  if (input.password) request["password"] = *input.password;
+  if (input.templateText) request["template"] = Base64Encode(*input.templateText);
+  // A test mail waits for the mail server: its time-out is at most 99 s
+  // for each of its steps.
+  constexpr int kMailTimeoutMs = 300000;
+  return PrintChangeAnswer(address, AskServiceRequest(address, "raidctl", request, kMailTimeoutMs));
+}
+
+// The mail commands: the monitor service's settings when it answers (and
+// --config-dir names no others), else the settings of --config-dir here.
+int MailCommand(const std::vector<std::string>& args) {
+  std::vector<std::string> rest;
+  std::string service;
+  bool serviceGiven = false, configGiven = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--service") {
+      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0)
+        return Fail("--service needs the address the monitor service listens at", kExitUsage);
+      service = args[++i];
+      serviceGiven = true;
+      continue;
+    }
+    configGiven = configGiven || args[i] == "--config-dir";
+    rest.push_back(args[i]);
+  }
+  StdioOutput out(false);
+  if (serviceGiven && configGiven)
+    return Fail("--service and --config-dir: the monitor service keeps its own mail settings; give one of them",
+                kExitUsage);
+  const bool here = rest[1] == "system-info" || configGiven;
+  if (!here && !serviceGiven) {
+    if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) {
+      service = env;
+    } else if (kDefaultServiceAddress[0] != 0 && AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) {
+      service = kDefaultServiceAddress;
+    }
+  }
+  if (here || service.empty()) return RunMailCommand(rest, out);
+  return MailThroughService(service, rest);
 }
 
 // upgrade run by the monitor service: the file is read here, by the user
@@ -379,7 +434,7 @@ int main(int argc, char** argv) {
   using namespace raid;
   const std::vector<std::string> args(argv, argv + argc);
   // The mail settings touch no enclosure: no detection, no lock.
-  if (IsMailCommand(args)) return RunMailCommand(args);
+  if (IsMailCommand(args)) return MailCommand(args);
   // Building an image talks to no enclosure: no lock, no detection.
   if (args.size() >= 2 && args[1] == "make-image") return RunMakeImage(args);
   // --service ADDRESS (or RAIDGUI_SERVICE): the monitor service answers

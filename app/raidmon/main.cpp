@@ -27,6 +27,7 @@
 #include "platform/instance_lock.h"
 #include "platform/app_version.h"
 #include "app/raidmon/service_commands.h"
+#include "app/raidmon/service_mail.h"
 #include "platform/base64.h"
 #include "service/monitor_service.h"
 #ifdef _WIN32
@@ -177,6 +178,8 @@ int main(int argc, char** argv) {
   };
   // The setup commands clients send run on this core, one at a time.
   std::unique_ptr<ServiceCommands> commands;
+  // Its mail commands, on this monitor's settings.
+  std::unique_ptr<ServiceMail> mail;
   if (!opt.listen.empty()) {
     service = std::make_unique<MonitorService>(AppTitleText());
     commands = std::make_unique<ServiceCommands>(
@@ -185,9 +188,16 @@ int main(int argc, char** argv) {
         [&service](uint64_t client, uint64_t id, const nlohmann::json& progress) {
           service->Progress(client, id, progress);
         });
-    service->SetChangeHandler([&loop, &commands, &service](uint64_t client, const ServiceRequest& request) {
+    mail = std::make_unique<ServiceMail>(
+        *mailStore, notifier,
+        [&service](uint64_t client, uint64_t id, const nlohmann::json& result) { service->Reply(client, id, result); });
+    service->SetChangeHandler([&loop, &commands, &mail, &service](uint64_t client, const ServiceRequest& request) {
       const nlohmann::json& a = request.args;
-      if (request.op == "cancel") {
+      if (request.op == "mail") {
+        loop.Post([&mail, client, id = request.id, a] { mail->Run(client, id, a); });
+      } else if (request.op == "test-mail") {
+        loop.Post([&mail, client, id = request.id] { mail->TestMail(client, id); });
+      } else if (request.op == "cancel") {
         loop.Post([&commands, client, id = request.id, of = a["request"].get<uint64_t>()] {
           commands->Cancel(client, id, of);
         });
@@ -260,6 +270,8 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
+  // A test mail still being sent stops at its next step and is answered.
+  if (mail) mail->Stop();
   if (service) service->Stop();
   runtime.Stop([&] { loop.RunPosted(); });
   // Mails already composed are still sent, for about 10 s in all (the

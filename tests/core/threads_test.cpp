@@ -12,11 +12,13 @@
 #include <thread>
 
 #include "app/common/loop_view.h"
+#include "app/raidmon/service_mail.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
 #include "maintenance/firmware_upgrade.h"
 #include "maintenance/setup_page.h"
 #include "monitor/worker_threads.h"
+#include "platform/settings_store.h"
 #include "service/monitor_service.h"
 
 namespace raid {
@@ -396,6 +398,44 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   EXPECT_TRUE(inOrder.load());
   EXPECT_EQ(heard.load(), 200);
   std::filesystem::remove_all(dir);
+}
+
+// The service's test mail is answered from its own thread while the main
+// thread goes on changing the settings the notifier reads.
+TEST(RealThreads, TheServiceSendsATestMailWhileItsSettingsChange) {
+  MemorySettingsStore store;
+  MonitorState ms;
+  SystemClock clock;
+  const std::vector<std::string> info;
+  MailNotifier notifier(store, ms, ms.MailRequestFlags, info, clock, [](StatusBarPanel, const std::string&) {});
+  std::mutex mu;
+  std::condition_variable cv;
+  std::map<uint64_t, nlohmann::json> replies;
+  ServiceMail mail(store, notifier, [&](uint64_t, uint64_t id, const nlohmann::json& result) {
+    std::lock_guard lock(mu);
+    replies[id] = result;
+    cv.notify_all();
+  });
+  auto words = [](std::initializer_list<const char*> w) { return nlohmann::json{{"args", w}}; };
+  // Nothing listens on port 1: the mail fails at its connection.
+  mail.Run(1, 1, words({"set", "--server", "127.0.0.1", "--port", "1", "--address", "a@example.com"}));
+  mail.Run(1, 2, words({"recipients", "add", "ops@example.com"}));
+  mail.TestMail(1, 3);
+  mail.Run(1, 4, words({"recipients", "add", "dev@example.com"}));
+  mail.Run(1, 5, words({"show"}));
+  {
+    std::unique_lock lock(mu);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(60), [&] { return replies.size() == 5; }));
+  }
+  mail.TestMail(1, 6);
+  mail.Stop();
+  std::lock_guard lock(mu);
+  for (const uint64_t id : {1, 2, 4, 5}) EXPECT_EQ(replies[id]["exit"], 0) << replies[id].dump();
+  EXPECT_EQ(replies[3]["exit"], 1);
+  EXPECT_NE(replies[3]["out"].get<std::string>().find("Send mail failed: "), std::string::npos);
+  EXPECT_NE(replies[5]["out"].get<std::string>().find("dev@example.com"), std::string::npos);
+  // Stopped or failed, the last one is answered too.
+  EXPECT_EQ(replies[6]["exit"], 1);
 }
 
 }  // namespace
