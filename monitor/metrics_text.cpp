@@ -121,7 +121,8 @@ std::string MetricsText(const MetricsSnapshot& snapshot) {
   Family alarm("raidgui_alarm", "gauge", "Whether the enclosure raises its fan or temperature alarm.");
   Family lastPoll("raidgui_last_poll_timestamp_seconds", "gauge",
                   "Unix time of the last poll that read the enclosure's status record.");
-  Family mail("raidgui_mail_failures_total", "counter", "Notification mails that could not be sent since the start.");
+  Family mail("raidgui_mail_failures_total", "counter",
+              "Notification mails (first tries, retries, reminders) that could not be sent since the start.");
 
   enclosures.Add({}, static_cast<double>(snapshot.enclosures.size()));
   for (const MetricsEnclosure& e : snapshot.enclosures) {
