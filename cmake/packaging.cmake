@@ -12,6 +12,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/org.raidgui.raidgui.policy
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/design.md ${CMAKE_SOURCE_DIR}/docs/simulator.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/scenarios/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/scenarios)
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/docs/monitoring/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/monitoring)
 
 # The icons, drawn by the program's own code in the usual sizes.
 set(RAID_ICON_DIR ${CMAKE_BINARY_DIR}/icons)

@@ -32,6 +32,9 @@ struct MonitorState {
   // Whether a poll has accepted the drive's record since its enclosure was
   // connected; until then StatusBlock holds nothing of this enclosure.
   std::array<bool, kPhysicalDrives> RecordAccepted{};
+  // How many records a poll has accepted per drive since the start (main
+  // thread): a new one is a poll, even when the record did not change.
+  std::array<uint64_t, kPhysicalDrives> AcceptedCount{};
   std::array<uint8_t, kShownSlots> PollSkip{};
   // The last logged rebuild or scan percentage; 255: no activity followed.
   std::array<uint8_t, 4> LastProgress{kNoProgress, kNoProgress, 0, 0};

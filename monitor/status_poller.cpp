@@ -116,6 +116,7 @@ void StatusPoller::TakeReading(uint8_t s, const DeviceResult& read, Sector& r, u
     KeepIdentityOfLeftDrives(o, r);
     o = r;
     ms_.RecordAccepted[d] = true;
+    ++ms_.AcceptedCount[d];
   } else {
     view_.SetPanelText(kMessagePanel, "HDD Status = 0x" + HexByte(RecordStateByte(r)) + ", Err Count = 0x" +
                                           HexByte(ms_.StatusErrCount));

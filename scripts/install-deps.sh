@@ -14,6 +14,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   xvfb xauth fonts-dejavu-core clang-format
   python3-aiosmtpd openssl
+  prometheus-node-exporter prometheus icinga2-bin  # e2e_metrics.sh, e2e_monitoring.sh (exporter, promtool, icinga2 -C)
 )
 if [ "${RAID_SKIP_WINDOWS:-}" != 1 ]; then
   PACKAGES+=(wine64 nsis zip dpkg-dev)

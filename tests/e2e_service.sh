@@ -17,7 +17,7 @@ case "$what" in
     command -v systemd-analyze >/dev/null || { echo "no systemd-analyze: skipped"; exit 77; }
     # verify needs the program where ExecStart names it.
     sed "s#^ExecStart=/usr/bin/raidmon #ExecStart=$mon #" "$src/packaging/raidmon.service" >"$work/raidmon.service"
-    grep -q "^ExecStart=$mon --journal --log-dir /var/log/raidgui --status-file /run/raidgui/status.json --listen /run/raidgui/raidmon.sock$" "$work/raidmon.service" || fail "ExecStart not found"
+    grep -q "^ExecStart=$mon --journal --log-dir /var/log/raidgui --status-file /run/raidgui/status.json --metrics-file /var/lib/prometheus/node-exporter/raidgui.prom --listen /run/raidgui/raidmon.sock$" "$work/raidmon.service" || fail "ExecStart not found"
     systemd-analyze verify "$work/raidmon.service" >"$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
     if grep -q "raidmon.service" "$work/verify.txt"; then fail "verify complains: $(cat "$work/verify.txt")"; fi
     for key in Type=notify Restart=on-failure CapabilityBoundingSet=CAP_SYS_RAWIO ProtectSystem=strict \

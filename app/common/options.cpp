@@ -74,7 +74,8 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
     };
     const bool known =
         a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-        ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--listen") &&
+        ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--metrics-file" ||
+          a == "--listen") &&
          allowDuration) ||
         ((a == "--maintenance" || a == "--minimized" || a == "--service" || a == "--standalone") && allowMaintenance);
     if (known) {
@@ -119,6 +120,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       o.statusFile = value("a file name");
       if (o.error.empty() && IsFolder(o.statusFile))
         o.error = "--status-file: " + o.statusFile + " is a folder, not a file";
+    } else if (a == "--metrics-file" && allowDuration) {
+      o.metricsFile = value("a file name");
+      if (o.error.empty() && IsFolder(o.metricsFile))
+        o.error = "--metrics-file: " + o.metricsFile + " is a folder, not a file";
     } else if (a == "--listen" && allowDuration) {
       o.listen = value("a socket path");
     } else if (a == "--minimized" && allowMaintenance) {
@@ -143,7 +148,9 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
-  if (allowDuration) u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--listen ADDRESS]";
+  if (allowDuration)
+    u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--metrics-file FILE]"
+         " [--listen ADDRESS]";
   if (allowMaintenance) u += " [--maintenance] [--minimized] [--service ADDRESS | --standalone]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE\n"
@@ -154,6 +161,8 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
     u += "  --duration SECONDS     stop after this much program time\n"
          "  --verbose              a status line per enclosure after every poll (stderr)\n"
          "  --status-file FILE     the status records as JSON, rewritten after every poll\n"
+         "  --metrics-file FILE    the state as Prometheus metrics, for node exporter's textfile collector,\n"
+         "                         rewritten after every poll and detection\n"
          "  --journal              day log lines to the system journal with their priority, not to stdout\n"
          "  --listen ADDRESS       serve the list, the status, the day log and its events to local clients\n"
          "                         (raidctl --service ADDRESS) at this socket\n";

@@ -29,6 +29,9 @@ struct ProgramOptions {
   // raidmon only: the accepted status records, as `raidctl status --json`
   // prints them, rewritten after every poll (for `raidctl check --status-file`).
   std::string statusFile;
+  // raidmon only: the Prometheus text for node exporter's textfile
+  // collector, rewritten after every poll and detection.
+  std::string metricsFile;
   // raidmon only: the socket the monitor service answers at.
   std::string listen;
   std::string service;      // raidgui only: the monitor service to show

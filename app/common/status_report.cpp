@@ -170,6 +170,23 @@ nlohmann::json AcceptedStatusOutput(const RaidCore& core) {
   return {{"exit", failed ? 1 : 0}, {"text", text}, {"document", document}};
 }
 
+MetricsSnapshot AcceptedMetrics(const RaidCore& core, const std::array<double, kPhysicalDrives>& lastPollSeconds,
+                                uint64_t mailFailures) {
+  MetricsSnapshot m;
+  m.mailFailures = mailFailures;
+  for (int s = 0; s < core.Devices().DeviceCount; ++s) {
+    const EnclosureIdentity e = IdentityOf(core, s);
+    MetricsEnclosure& out = m.enclosures.emplace_back();
+    out.name = SlotName(s);
+    out.model = Trimmed(ModelText(e.ident, ident::kModel));
+    out.recordRead = core.StatusRecordRead(s);
+    if (!out.recordRead) continue;
+    out.status = DecodeStatus(core.StatusRecordOf(s), ReadFirmware(e.ident));
+    out.lastPollSeconds = lastPollSeconds[drive_flags::Drive(e.flags) % kPhysicalDrives];
+  }
+  return m;
+}
+
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error) {
   const std::string text =
       AcceptedStatusDocument(core).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

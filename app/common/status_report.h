@@ -2,11 +2,14 @@
 // decoded status record, as text or as JSON.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
+#include "device/device_state.h"
+#include "monitor/metrics_text.h"
 #include "platform/bytes.h"
 
 namespace raid {
@@ -46,6 +49,12 @@ nlohmann::json AcceptedStatusDocument(const RaidCore& core);
 // records: what the monitor service answers.
 nlohmann::json ListOutput(const RaidCore& core);
 nlohmann::json AcceptedStatusOutput(const RaidCore& core);
+
+// The metrics (raidmon --metrics-file) of the enclosures the core has
+// published and the records it accepted last. lastPollSeconds: per
+// physical drive, the Unix time its last record was accepted (< 0: none).
+MetricsSnapshot AcceptedMetrics(const RaidCore& core, const std::array<double, kPhysicalDrives>& lastPollSeconds,
+                                uint64_t mailFailures);
 
 bool WriteStatusFile(const RaidCore& core, const std::string& path, std::string& error);
 

@@ -13,6 +13,7 @@
 #include "app/common/status_report.h"
 #include "app/raidmon/console_loop.h"
 #include "app/raidmon/console_view.h"
+#include "app/raidmon/metrics_file.h"
 #include "app/raidmon/systemd_link.h"
 #include "app/common/drive_health.h"
 #include "app/common/log_event.h"
@@ -151,6 +152,10 @@ int main(int argc, char** argv) {
     }
   };
 
+  // --metrics-file: for Prometheus, after every poll and detection.
+  std::unique_ptr<MetricsFile> metrics;
+  if (!opt.metricsFile.empty()) metrics = std::make_unique<MetricsFile>(opt.metricsFile);
+
   // --listen: the monitor service. Clients read from what is published
   // here after every step; new day log lines reach the subscribers as they
   // are written.
@@ -243,6 +248,7 @@ int main(int argc, char** argv) {
   runtime.OnStepped = [&] {
     if (commands) commands->Tick();
     writeStatus();
+    if (metrics) metrics->Update(core, static_cast<uint64_t>(notifier.Failed.load()));
     publishService();
     notifier.Observe(AnyDriveDown(core));
     if (runtime.DeadlineReached()) loop.Quit();
