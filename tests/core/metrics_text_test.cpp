@@ -252,9 +252,11 @@ TEST(MetricsTextTest, EverySnapshotReadsBackAsItsStatus) {
           ones += s->value == 1;
         }
         EXPECT_EQ(ones, 1);
-        for (const Sample* s : of("raidgui_drive_up", e.name))
-          if (s->labels.at("drive") == drive)
+        for (const Sample* s : of("raidgui_drive_up", e.name)) {
+          if (s->labels.at("drive") == drive) {
             EXPECT_EQ(s->value, state == DriveState::Absent || state == DriveState::Failed ? 0 : 1);
+          }
+        }
       }
       ASSERT_EQ(of("raidgui_array_degraded", e.name).size(), 1u);
       EXPECT_EQ(of("raidgui_array_degraded", e.name)[0]->value, st.array == ArrayState::Normal ? 0 : 1);
@@ -269,13 +271,16 @@ TEST(MetricsTextTest, EverySnapshotReadsBackAsItsStatus) {
       if (st.environment.shown) {
         EXPECT_EQ(temperature[0]->value, st.environment.celsius);
         EXPECT_EQ(of("raidgui_fan_rpm", e.name)[0]->value, st.environment.fanRpm);
-        for (const Sample* s : of("raidgui_alarm", e.name))
+        for (const Sample* s : of("raidgui_alarm", e.name)) {
           EXPECT_EQ(s->value,
                     s->labels.at("kind") == "fan" ? st.environment.fanAlarm : st.environment.temperatureAlarm);
+        }
       }
       const auto poll = of("raidgui_last_poll_timestamp_seconds", e.name);
       ASSERT_EQ(poll.size(), e.lastPollSeconds >= 0 ? 1u : 0u);
-      if (!poll.empty()) EXPECT_EQ(poll[0]->value, e.lastPollSeconds);
+      if (!poll.empty()) {
+        EXPECT_EQ(poll[0]->value, e.lastPollSeconds);
+      }
     }
   }
 }
