@@ -19,6 +19,26 @@ std::string Error(uint64_t id, const std::string& why) { return Dump({{"id", id}
 
 }  // namespace
 
+namespace {
+constexpr const char* kIconNames[] = {"none", "information", "warning", "error", "question"};
+}  // namespace
+
+nlohmann::json BoxJson(const MessageBoxRequest& box) {
+  return {{"text", box.text}, {"caption", box.caption}, {"icon", kIconNames[static_cast<int>(box.icon)]}};
+}
+
+MessageBoxRequest BoxFromJson(const nlohmann::json& box) {
+  MessageBoxRequest b{"", "", BoxIcon::None, BoxButtons::Ok};
+  if (!box.is_object()) return b;
+  const nlohmann::json text = box.value("text", nlohmann::json()), caption = box.value("caption", nlohmann::json());
+  if (text.is_string()) b.text = text.get<std::string>();
+  if (caption.is_string()) b.caption = caption.get<std::string>();
+  const nlohmann::json icon = box.value("icon", nlohmann::json());
+  for (int i = 0; i < 5; ++i)
+    if (icon.is_string() && icon.get<std::string>() == kIconNames[i]) b.icon = static_cast<BoxIcon>(i);
+  return b;
+}
+
 bool IsServiceChange(const std::string& op) {
   return op == "schedule" || op == "scan" || op == "initialize" || op == "upgrade" || op == "cancel" || op == "mail" ||
          op == "test-mail";
@@ -246,7 +266,14 @@ std::vector<std::string> MonitorService::Answer(uint64_t client, std::string_vie
                               std::to_string(kServiceProtocolVersion))};
     c.greeted = true;
     c.protocol = r.protocol;
-    return {Ok(r.id, {{"protocol", r.protocol}, {"server", serverName_}})};
+    nlohmann::json result = {{"protocol", r.protocol}, {"server", serverName_}};
+    if (r.protocol >= 2) {
+      // What this client may do, so a window greys what it may not.
+      const std::string refusal = changeHandler_ ? ChangeRefusal(c.peer) : "this service makes no changes";
+      result["changes"] = refusal.empty();
+      if (!refusal.empty()) result["refusal"] = refusal;
+    }
+    return {Ok(r.id, std::move(result))};
   }
   if (!c.greeted) return {Error(r.id, "say hello first, with the protocol you speak")};
   if (IsServiceChange(r.op)) {

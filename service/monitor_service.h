@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/local_endpoint.h"
+#include "platform/user_interface.h"
 
 namespace raid {
 
@@ -53,6 +54,12 @@ struct ServiceRequest {
   // (0 keeps the enclosure's, 10, 30, 60, 180); scan: "drive" 1 or 2, "stop".
   nlohmann::json args = nlohmann::json::object();
 };
+
+// A box of a change, as its answer carries it to a window: {"text",
+// "caption", "icon": "none", "information", "warning", "error" or
+// "question"}; read back with an unknown icon as none.
+nlohmann::json BoxJson(const MessageBoxRequest& box);
+MessageBoxRequest BoxFromJson(const nlohmann::json& box);
 
 // Whether op is a request that changes an enclosure.
 bool IsServiceChange(const std::string& op);

@@ -54,9 +54,9 @@ std::string ServiceFeed::Follow() {
     if (!a.value("ok", false)) return Expected<nlohmann::json>::Fail(a.value("error", std::string("refused")));
     return a.value("result", nlohmann::json::object());
   };
-  if (auto hello = ask({{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", "raidgui"}});
-      !hello)
-    return hello.error();
+  const Expected<nlohmann::json> hello =
+      ask({{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", "raidgui"}});
+  if (!hello) return hello.error();
   // Subscribed before the day log is read: no line falls between them (a
   // line sent meanwhile comes before the log's answer and is in it too).
   if (auto sub = ask({{"op", "subscribe"}, {"id", 2}}); !sub) return sub.error();
@@ -91,12 +91,60 @@ std::string ServiceFeed::Follow() {
       for (const nlohmann::json& l : result.value("lines", nlohmann::json::array()))
         if (l.is_string()) log.push_back(l.get<std::string>());
       haveLog = true;
-      if (handlers_.connected) handlers_.connected(log);
+      if (handlers_.connected) handlers_.connected(log, *hello);
       continue;
     }
     if (handlers_.mirror) handlers_.mirror(result);
   }
   return "stopped";
+}
+
+ServiceChange::~ServiceChange() {
+  stop_ = true;
+  if (thread_.joinable()) thread_.join();
+}
+
+bool ServiceChange::Start(const std::string& address, nlohmann::json request,
+                          std::function<void(const nlohmann::json&)> progress,
+                          std::function<void(bool, const nlohmann::json&)> done) {
+  if (running_) return false;
+  if (thread_.joinable()) thread_.join();
+  running_ = true;
+  stop_ = false;
+  thread_ = std::thread(
+      [this, address, request = std::move(request), progress = std::move(progress), done = std::move(done)] {
+        ServiceSession session;
+        Outcome sent = session.Open(address, "raidgui", 5000);
+        if (sent) sent = session.Send(request, 5000);
+        if (!sent) {
+          running_ = false;
+          done(false, sent.error());
+          return;
+        }
+        const uint64_t id = request.value("id", uint64_t{0});
+        while (!stop_) {
+          Expected<nlohmann::json> m = session.Next(500);
+          if (!m) {
+            if (m.error().find("in time") != std::string::npos) continue;
+            running_ = false;
+            done(false, m.error());
+            return;
+          }
+          if (m->contains("progress")) {
+            progress((*m)["progress"]);
+            continue;
+          }
+          if (m->value("id", uint64_t{0}) != id) continue;
+          running_ = false;
+          if (m->value("ok", false))
+            done(true, m->value("result", nlohmann::json::object()));
+          else
+            done(false, m->value("error", std::string("refused")));
+          return;
+        }
+        running_ = false;
+      });
+  return true;
 }
 
 }  // namespace raid

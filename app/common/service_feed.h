@@ -18,8 +18,9 @@ namespace raid {
 class ServiceFeed {
  public:
   struct Handlers {
-    // Connected (with today's day log as it stands) or gone (with why).
-    std::function<void(const std::vector<std::string>& dayLog)> connected;
+    // Connected (with today's day log as it stands, and the hello's
+    // answer: whether this user may make changes) or gone (with why).
+    std::function<void(const std::vector<std::string>& dayLog, const nlohmann::json& hello)> connected;
     std::function<void(const std::string& why)> lost;
     // A new day log line, with its event ({"kind", "slot", "drive",
     // "headline"} or null).
@@ -44,6 +45,25 @@ class ServiceFeed {
   std::string address_;
   Handlers handlers_;
   std::thread thread_;
+  std::atomic<bool> stop_{false};
+};
+
+// One change asked of the monitor service on a thread of its own: its
+// progress messages and its answer go to the callbacks, on that thread. A
+// change whose window closes is left to the service (which runs an upgrade
+// or an initialisation to its end); the thread ends within half a second.
+class ServiceChange {
+ public:
+  ~ServiceChange();
+  bool Running() const { return running_; }
+  // Nothing when one still runs.
+  bool Start(const std::string& address, nlohmann::json request,
+             std::function<void(const nlohmann::json& progress)> progress,
+             std::function<void(bool ok, const nlohmann::json& resultOrWhy)> done);
+
+ private:
+  std::thread thread_;
+  std::atomic<bool> running_{false};
   std::atomic<bool> stop_{false};
 };
 

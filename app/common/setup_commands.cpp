@@ -67,6 +67,7 @@ std::string CommandView::PanelText(StatusBarPanel panel) const {
 }
 
 BoxResult CommandView::ShowMessage(const MessageBoxRequest& box) {
+  Boxes.push_back(box);
   out_.Out(CommandBoxLine(box));
   return box.buttons == BoxButtons::YesNo ? BoxResult::No : BoxResult::Ok;
 }

@@ -78,6 +78,9 @@ class CommandView final : public CoreView {
   void SetPanelText(StatusBarPanel panel, const std::string& text) override;
   std::string PanelText(StatusBarPanel panel) const override;
   BoxResult ShowMessage(const MessageBoxRequest& box) override;
+  // Every box shown, in order (a window that asked the monitor service
+  // shows them as the window's own operation would have).
+  std::vector<MessageBoxRequest> Boxes;
 
  private:
   CommandOutput& out_;

@@ -1,4 +1,7 @@
 #include "app/raidgui/main_window.h"
+
+#include "platform/base64.h"
+#include "service/monitor_service.h"
 #include "app/common/drive_health.h"
 
 #include <QApplication>
@@ -636,6 +639,7 @@ void MainWindow::LoadFirmwareFile(const std::string& fileName) {
 }
 
 void MainWindow::UpgradeFirmwareClick() {
+  if (ShowsService()) return ServiceUpgradeClick();
   // The page's slot is chosen now: later selections do not move the
   // operation.
   // One upgrade at a time: a click while one runs or waits to start is
@@ -672,9 +676,9 @@ void MainWindow::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
-  // The Setup button only in service mode; the Status and About pages
-  // alone while the window shows the monitor service.
-  LayoutNavigation(ShowsService() ? 0x11 : maintenance_ ? 0x1F : 0x1D);
+  // The Setup button only in service mode; no Setup or E-mail page while
+  // the window shows the monitor service.
+  LayoutNavigation(ShowsService() ? 0x15 : maintenance_ ? 0x1F : 0x1D);
   if (maintenance_ && !ShowsService()) {
     for (QWidget* w : {static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_), emailButton_,
                        static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_)})
@@ -716,8 +720,11 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
   Core().Log().SetFileless();
   Core().SetMailHandler(nullptr);
   ServiceFeed::Handlers h;
-  h.connected = [this](const std::vector<std::string>& log) {
-    runtime_->Post([this, log] {
+  h.connected = [this](const std::vector<std::string>& log, const nlohmann::json& hello) {
+    runtime_->Post([this, log, hello] {
+      serviceMayChange_ = hello.value("changes", false);
+      serviceRefusal_ = hello.value("refusal", std::string("the monitor service makes no changes"));
+      ApplyServiceRights();
       serviceLog_ = log;
       pages_->setEnabled(true);
       SetPanelText(kMessagePanel, "Showing the monitor service at " + serviceAddress_);
@@ -747,6 +754,63 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
     });
   };
   feed_ = std::make_unique<ServiceFeed>(address, std::move(h));
+  connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { ApplyServiceRights(); });
+}
+
+void MainWindow::ApplyServiceRights() {
+  if (!ShowsService()) return;
+  const bool may = serviceMayChange_ && !change_->Running();
+  if (upgradeButton_->isEnabled() != may) upgradeButton_->setEnabled(may);
+  const QString tip = serviceMayChange_ ? QString() : ToQt("Refused: " + serviceRefusal_);
+  if (upgradeButton_->toolTip() != tip) upgradeButton_->setToolTip(tip);
+}
+
+void MainWindow::ServiceUpgradeClick() {
+  if (change_->Running()) return;
+  if (!serviceMayChange_) {
+    ShowMessage({"Refused: " + serviceRefusal_, "Message", BoxIcon::Warning, BoxButtons::Ok});
+    return;
+  }
+  if (!upgrade_->ImageLoaded()) {
+    ShowMessage({upgrade_text::kLoadFirst, "Message", BoxIcon::None, BoxButtons::Ok});
+    return;
+  }
+  const std::vector<uint8_t>& image = upgrade_->Image();
+  nlohmann::json request = {
+      {"op", "upgrade"},
+      {"id", nextChangeId_++},
+      {"slot", Core().Focus().UpgradeSlot()},
+      {"name", upgrade_->Model.FileNameText},
+      {"image", Base64Encode(std::string_view(reinterpret_cast<const char*>(image.data()), image.size()))}};
+  auto progress = [this](const nlohmann::json& p) {
+    runtime_->Post([this, p] {
+      UpgradePageModel& m = upgrade_->Model;
+      m.ProgressPanelVisible = true;
+      m.ProgressPanelCaption = p.value("caption", std::string());
+      m.ProgressText = p.value("text", std::string());
+      UpgradePageChanged();
+      const int percent = std::clamp(p.value("percent", 0), 0, 100);
+      upgradeProgressBar_->setValue(static_cast<int>(int64_t{percent} * m.ProgressMax / 100));
+    });
+  };
+  auto done = [this](bool ok, const nlohmann::json& answer) {
+    runtime_->Post([this, ok, answer] {
+      upgrade_->Model.ProgressPanelVisible = false;
+      UpgradePageChanged();
+      ApplyServiceRights();
+      if (!ok) {
+        ShowMessage({"The monitor service at " + serviceAddress_ + ": " + answer.get<std::string>() +
+                         " (the upgrade may still run there: see its day log)",
+                     "Message", BoxIcon::Warning, BoxButtons::Ok});
+        return;
+      }
+      const std::string panel = answer.value("panel", std::string());
+      if (!panel.empty()) SetPanelText(kMessagePanel, panel);
+      for (const nlohmann::json& b : answer.value("boxes", nlohmann::json::array())) ShowMessage(BoxFromJson(b));
+    });
+  };
+  change_->Start(serviceAddress_, std::move(request), progress, done);
+  ApplyServiceRights();
 }
 
 void MainWindow::LayoutNavigation(uint8_t mask) {

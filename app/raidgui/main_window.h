@@ -59,9 +59,10 @@ class MainWindow : public QWidget, public CoreView {
   // Shows the monitor service at `address`, set before FormCreate: the
   // machine is the service's mirror (`sim`, from ServiceMirror), the core
   // writes no day log and sends no mail, the log window and the tray
-  // follow the service's day log, and only the Status and About pages are
-  // offered (the service makes the changes: raidctl). When the service goes
-  // away the pages keep their last state, greyed, until it answers again.
+  // follow the service's day log, and the Status, Upgrade and About pages
+  // are offered (the upgrade is the service's; the other changes are made
+  // with raidctl). When the service goes away the pages keep their last
+  // state, greyed, until it answers again.
   void ShowService(const std::string& address, sim::SimDeviceIo& sim);
   bool ShowsService() const { return feed_ != nullptr; }
   // The service's day log as the window has heard it.
@@ -233,6 +234,16 @@ class MainWindow : public QWidget, public CoreView {
   ImageBuilderWindow* imageBuilder_ = nullptr;
   // Showing the monitor service (declared last: the feed's thread ends
   // first).
+  // The upgrade asked of the service: the page's progress from its
+  // messages, its boxes at the end.
+  void ServiceUpgradeClick();
+  // Greys the change controls this user may not use, the reason in their
+  // tooltip.
+  void ApplyServiceRights();
+  bool serviceMayChange_ = false;
+  std::string serviceRefusal_ = "the monitor service has not answered yet";
+  uint64_t nextChangeId_ = 100;
+  std::unique_ptr<ServiceChange> change_ = std::make_unique<ServiceChange>();
   std::string serviceAddress_;
   std::vector<std::string> serviceLog_;
   std::unique_ptr<ServiceMirror> mirror_;

@@ -155,6 +155,8 @@ void ServiceCommands::StartNext() {
   waiting_.pop_front();
   running_ = true;
   out_ = BufferedOutput{};
+  view_.Boxes.clear();
+  view_.SetPanelText(kMessagePanel, "");
   RaidCore& core = runtime_.Core();
   const SetupCommand& c = current_.command;
   if (c.command == "upgrade") return StartUpgrade();
@@ -194,7 +196,15 @@ void ServiceCommands::Finish(int exit) {
   running_ = false;
   clientGone_ = false;
   start_ = {};
-  reply_(done.client, done.id, {{"exit", exit}, {"out", out_.out}, {"err", out_.err}});
+  // The boxes and the message panel's last text, for a window.
+  nlohmann::json boxes = nlohmann::json::array();
+  for (const MessageBoxRequest& b : view_.Boxes) boxes.push_back(BoxJson(b));
+  reply_(done.client, done.id,
+         {{"exit", exit},
+          {"out", out_.out},
+          {"err", out_.err},
+          {"boxes", std::move(boxes)},
+          {"panel", view_.PanelText(kMessagePanel)}});
   StartNext();
 }
 

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QProcess>
+#include <QAbstractButton>
 #include <QLabel>
 #include <QStackedWidget>
 #include <chrono>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <thread>
 
@@ -62,11 +66,16 @@ TEST(ServiceWindow, ShowsWhatTheMonitorShowsAndFollowsIt) {
   ASSERT_TRUE(RunUntil([&] { return StatusPageTexts(client) == StatusPageTexts(*monitor.form); }, 20))
       << "the client never drew the monitor's Status page";
   EXPECT_EQ(client.ServiceDayLog(), core.Log().DayLog());
-  // Only the Status and About pages: nothing here changes an enclosure.
-  for (const char* hidden : {"Image_Setup", "Image_FWUpg", "Image_Email"}) {
+  // No Setup or E-mail page: those changes are made with raidctl.
+  for (const char* hidden : {"Image_Setup", "Image_Email"}) {
     EXPECT_FALSE(client.findChild<QWidget*>(hidden)->isVisible()) << hidden;
   }
   EXPECT_NE(client.PanelText(kMessagePanel).find("Showing the monitor service at " + address), std::string::npos);
+  // This service makes no changes: the upgrade is greyed, and says why.
+  auto* upgrade = client.findChild<QAbstractButton*>("Image2_Upgrade");
+  ASSERT_NE(upgrade, nullptr);
+  EXPECT_FALSE(upgrade->isEnabled());
+  EXPECT_TRUE(upgrade->toolTip().contains("this service makes no changes"));
 
   // A new line of the service's day log reaches the window.
   service->LogLine("Device1 P1 Hard Disk Drive fail.",
@@ -84,6 +93,69 @@ TEST(ServiceWindow, ShowsWhatTheMonitorShowsAndFollowsIt) {
   serve();
   ASSERT_TRUE(RunUntil([&] { return pages->isEnabled(); }, 10));
   client.close();
+}
+
+// A real monitor service: the window's upgrade goes to it, shows its
+// progress and ends with the boxes and texts the window's own upgrade shows.
+TEST(ServiceWindow, UpgradesThroughTheService) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("svcwin-upgrade-" + std::to_string(QCoreApplication::applicationPid()));
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / "logs");
+  const std::string address = (dir / "s.sock").string();
+  QProcess monitor;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_RUNTIME_DIR", QString::fromStdString(dir.string()));
+  monitor.setProcessEnvironment(env);
+  monitor.start(RAID_RAIDMON,
+                {"--simulate", "--duration", "120", "--log-dir", QString::fromStdString((dir / "logs").string()),
+                 "--listen", QString::fromStdString(address)});
+  ASSERT_TRUE(RunUntil([&] { return std::filesystem::exists(address); }, 10));
+
+  std::vector<MessageBoxRequest> boxes;
+  SetMessageBoxHook([&](const MessageBoxRequest& b) {
+    boxes.push_back(b);
+    return BoxResult::Ok;
+  });
+  Machine machine;
+  ServiceMirror::BuildMachine(machine);
+  MainWindow client(machine, "", nullptr, (dir / "config").string());
+  client.ShowService(address, *machine.sim);
+  client.FormCreate();
+  client.show();
+  auto* upgrade = client.findChild<QAbstractButton*>("Image2_Upgrade");
+  ASSERT_TRUE(RunUntil([&] { return client.Core().StatusRecordRead(0) && upgrade->isEnabled(); }, 20));
+  client.UpgradeNavClick();
+  // No image yet: said here, nothing sent.
+  client.UpgradeFirmwareClick();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, upgrade_text::kLoadFirst);
+  std::vector<char> b(0x80000, '\x5A');
+  std::memcpy(b.data(), "FIPS", 4);
+  b[0x78001] = static_cast<char>(0xA0);
+  const auto file = dir / "fw.bin";
+  std::ofstream(file, std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
+  client.ChooseFirmwareFile = [&] { return QString::fromStdString(file.string()); };
+  client.LoadFirmwareClick();
+  client.UpgradeFirmwareClick();
+  EXPECT_FALSE(upgrade->isEnabled());  // one at a time
+  ASSERT_TRUE(RunUntil([&] { return boxes.size() == 2; }, 30));
+  EXPECT_EQ(boxes[1].caption, upgrade_text::kCompletedCaption);
+  EXPECT_EQ(boxes[1].text, upgrade_text::kCompleted);
+  EXPECT_EQ(client.PanelText(kMessagePanel), upgrade_text::kVerifyOk);
+  EXPECT_TRUE(RunUntil([&] { return upgrade->isEnabled(); }, 5));
+  client.close();
+  SetMessageBoxHook(nullptr);
+  monitor.terminate();
+  monitor.waitForFinished(10000);
+  // The monitor's day log says the upgrade was made for a client.
+  std::string log;
+  for (const auto& f : std::filesystem::directory_iterator(dir / "logs")) {
+    std::ifstream in(f.path());
+    log.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  EXPECT_NE(log.find("Service: firmware upgrade of Device1 for a client: done"), std::string::npos) << log;
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
