@@ -14,6 +14,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
   xvfb xauth fonts-dejavu-core clang-format
   python3-aiosmtpd openssl
+  libsystemd-dev help2man lintian
 )
 if [ "${RAID_SKIP_WINDOWS:-}" != 1 ]; then
   PACKAGES+=(wine64 nsis zip dpkg-dev)
