@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/file_io.h"
 
 namespace raid {
@@ -26,6 +27,12 @@ Outcome WriteTextLinesAtomic(const std::string& path, const std::vector<std::str
                              FileStamp* written = nullptr);
 // The lines as the file holds them.
 std::string JoinCrLf(const std::vector<std::string>& lines);
+// Removes the day log files of folder dated more than keepDays days before
+// today: plain files named like a day log (yymmdd.log, a real date of
+// 20yy); links, folders and every other name are left alone. Returns the
+// names removed; error receives what could not be listed or removed.
+std::vector<std::string> RemoveOldDayLogs(const std::string& folder, int keepDays, const LocalDateTime& today,
+                                          std::string& error);
 // Moves a file (or a link, never its target) aside to the first free
 // "<path>.old<N>"; returns the new name or "" when it could not be moved.
 std::string MoveAside(const std::string& path);

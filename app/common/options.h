@@ -2,8 +2,8 @@
 // real devices, or the simulated enclosure with its own clock.
 #pragma once
 
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +31,9 @@ struct ProgramOptions {
   std::string statusFile;
   // raidmon only: the socket the monitor service answers at.
   std::string listen;
+  // raidmon only: day log files dated more than this many days back are
+  // removed (at start and each new day); 0 keeps every one.
+  int keepDays = 0;
   bool minimized = false;  // raidgui only: start in the notification area
   bool help = false;
   std::string error;
@@ -53,11 +56,13 @@ struct Machine {
   sim::SimDeviceIo* sim = nullptr;
   std::unique_ptr<DeviceChangeSource> ownChanges;
   DeviceChangeSource* changes = nullptr;
-  std::unique_ptr<std::ofstream> traceFile;
+  std::unique_ptr<std::ostream> traceFile;
 };
 
-// The folder for the day logs: --log-dir, else the program's folder; it is
-// created when missing. The result is absolute, as the programs tell it.
+// The folder for the day logs: --log-dir, else the program's folder, except
+// that a program installed in a bin folder (/usr/bin, /usr/local/bin) uses
+// /var/log/raidgui on Linux; it is created when missing. The result is
+// absolute, as the programs tell it.
 std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir);
 // The folder the running program's file lies in (argv0 when the system
 // cannot tell).

@@ -5,6 +5,7 @@
 // exit code is then 1. It needs no GUI toolkit: its event loop sleeps until
 // the next timer, request or timeline event is due.
 #include <chrono>
+#include <optional>
 #include <thread>
 #include <cstdio>
 
@@ -16,6 +17,7 @@
 #include "app/raidmon/systemd_link.h"
 #include "app/common/drive_health.h"
 #include "app/common/log_event.h"
+#include "monitor/day_log_file.h"
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
 #include "notify/notifier.h"
@@ -73,7 +75,8 @@ int main(int argc, char** argv) {
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
   FolderLock logLock;
-  if (const Outcome folderLocked = logLock.Acquire(logDir); !folderLocked) {
+  const Outcome folderLocked = logLock.Acquire(logDir);
+  if (!folderLocked) {
     if (logLock.HeldElsewhere()) {
       std::fprintf(stderr, "raidmon: %s\n", folderLocked.error().c_str());
       return 1;
@@ -229,7 +232,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: serving at %s\n", opt.listen.c_str());
   }
 
+  // --keep-days: the day files older than that go, at start and on each
+  // new day of the program's clock; only by the folder's one writer.
+  std::optional<LocalDateTime> prunedOn;
+  auto removeOldDayLogs = [&] {
+    if (opt.keepDays <= 0 || !folderLocked) return;
+    const LocalDateTime today = machine.clock->Now();
+    if (prunedOn && prunedOn->SameDay(today)) return;
+    prunedOn = today;
+    std::string error;
+    const std::vector<std::string> removed = RemoveOldDayLogs(logDir, opt.keepDays, today, error);
+    if (!removed.empty())
+      std::fprintf(stderr, "raidmon: removed %zu day log file%s dated more than %d days back (--keep-days)\n",
+                   removed.size(), removed.size() == 1 ? "" : "s", opt.keepDays);
+    if (!error.empty()) std::fprintf(stderr, "raidmon: old day log files: %s\n", error.c_str());
+  };
+  removeOldDayLogs();
+
   runtime.OnStepped = [&] {
+    removeOldDayLogs();
     if (commands) commands->Tick();
     writeStatus();
     publishService();
