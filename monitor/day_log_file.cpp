@@ -101,4 +101,18 @@ std::vector<std::string> RemoveOldDayLogs(const std::string& folder, int keepDay
   return removed;
 }
 
+std::string DayLogRetention::Check(const LocalDateTime& now) {
+  if (keepDays_ <= 0 || (ran_ && lastDay_.SameDay(now))) return "";
+  ran_ = true;
+  lastDay_ = now;
+  std::string error;
+  const std::vector<std::string> removed = RemoveOldDayLogs(folder_, keepDays_, now, error);
+  std::string text;
+  if (!removed.empty())
+    text = "removed " + std::to_string(removed.size()) + " day log file" + (removed.size() == 1 ? "" : "s") +
+           " dated more than " + std::to_string(keepDays_) + " days back (--keep-days)";
+  if (!error.empty()) text += (text.empty() ? "" : "; ") + ("old day log files: " + error);
+  return text;
+}
+
 }  // namespace raid

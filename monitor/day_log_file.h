@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
@@ -33,6 +34,23 @@ std::string JoinCrLf(const std::vector<std::string>& lines);
 // names removed; error receives what could not be listed or removed.
 std::vector<std::string> RemoveOldDayLogs(const std::string& folder, int keepDays, const LocalDateTime& today,
                                           std::string& error);
+// --keep-days in a running program: the old day files go at start and on
+// each new day of the program's clock.
+class DayLogRetention {
+ public:
+  // keepDays 0: nothing is ever removed.
+  DayLogRetention(std::string folder, int keepDays) : folder_(std::move(folder)), keepDays_(keepDays) {}
+  // Called at start and after each step; once a day it removes the old day
+  // files and returns what to tell ("" when it removed nothing and nothing
+  // failed).
+  std::string Check(const LocalDateTime& now);
+
+ private:
+  std::string folder_;
+  int keepDays_;
+  bool ran_ = false;
+  LocalDateTime lastDay_;
+};
 // Moves a file (or a link, never its target) aside to the first free
 // "<path>.old<N>"; returns the new name or "" when it could not be moved.
 std::string MoveAside(const std::string& path);

@@ -86,11 +86,12 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
       return v;
     };
-    const bool known = a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-                       ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" ||
-                         a == "--listen" || a == "--keep-days") &&
-                        allowDuration) ||
-                       ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
+    const bool known =
+        a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
+        ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--listen") &&
+         allowDuration) ||
+        (a == "--keep-days" && (allowDuration || allowMaintenance)) ||
+        ((a == "--maintenance" || a == "--minimized") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
         o.error = a + " is given twice";
@@ -123,7 +124,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
       if (o.error.empty())
         if (const Outcome own = CheckPrivateFolder(o.configDir); !own)
           o.error = "--config-dir: " + o.configDir + ": " + own.error();
-    } else if (a == "--keep-days" && allowDuration) {
+    } else if (a == "--keep-days" && (allowDuration || allowMaintenance)) {
       const std::string v = value("a number of days");
       if (o.error.empty() && !ParseDays(v, o.keepDays))
         o.error = "--keep-days needs whole days from 0 (keep every day log) to 3660, not \"" + v + "\"";
@@ -161,9 +162,9 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
   std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
-  if (allowDuration)
-    u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--listen ADDRESS] [--keep-days N]";
+  if (allowDuration) u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--listen ADDRESS]";
   if (allowMaintenance) u += " [--maintenance] [--minimized]";
+  if (allowDuration || allowMaintenance) u += " [--keep-days N]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
        "  --trace FILE           write one line per simulated request to FILE (a new file, or a pipe)\n"
        "  --log-dir DIR          where the daily log files go, not a folder other users may write to\n"
@@ -177,13 +178,14 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
          "  --status-file FILE     the status records as JSON, rewritten after every poll\n"
          "  --journal              day log lines to the system journal with their priority, not to stdout\n"
          "  --listen ADDRESS       serve the list, the status, the day log and its events to local clients\n"
-         "                         (raidctl --service ADDRESS) at this socket\n"
-         "  --keep-days N          remove the day log files (yymmdd.log) dated more than N days back, at start\n"
-         "                         and each new day (default 0: keep them all)\n";
+         "                         (raidctl --service ADDRESS) at this socket\n";
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
          "                         auto-scan switches\n"
          "  --minimized            start in the notification area, the window hidden\n";
+  if (allowDuration || allowMaintenance)
+    u += "  --keep-days N          remove the day log files (yymmdd.log) dated more than N days back, at start\n"
+         "                         and each new day (default 0: keep them all)\n";
   return u;
 }
 

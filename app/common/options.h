@@ -31,8 +31,8 @@ struct ProgramOptions {
   std::string statusFile;
   // raidmon only: the socket the monitor service answers at.
   std::string listen;
-  // raidmon only: day log files dated more than this many days back are
-  // removed (at start and each new day); 0 keeps every one.
+  // raidmon and the window: day log files dated more than this many days
+  // back are removed (at start and each new day); 0 keeps every one.
   int keepDays = 0;
   bool minimized = false;  // raidgui only: start in the notification area
   bool help = false;

@@ -5,7 +5,6 @@
 // exit code is then 1. It needs no GUI toolkit: its event loop sleeps until
 // the next timer, request or timeline event is due.
 #include <chrono>
-#include <optional>
 #include <thread>
 #include <cstdio>
 
@@ -234,18 +233,10 @@ int main(int argc, char** argv) {
 
   // --keep-days: the day files older than that go, at start and on each
   // new day of the program's clock; only by the folder's one writer.
-  std::optional<LocalDateTime> prunedOn;
+  DayLogRetention retention(logDir, folderLocked ? opt.keepDays : 0);
   auto removeOldDayLogs = [&] {
-    if (opt.keepDays <= 0 || !folderLocked) return;
-    const LocalDateTime today = machine.clock->Now();
-    if (prunedOn && prunedOn->SameDay(today)) return;
-    prunedOn = today;
-    std::string error;
-    const std::vector<std::string> removed = RemoveOldDayLogs(logDir, opt.keepDays, today, error);
-    if (!removed.empty())
-      std::fprintf(stderr, "raidmon: removed %zu day log file%s dated more than %d days back (--keep-days)\n",
-                   removed.size(), removed.size() == 1 ? "" : "s", opt.keepDays);
-    if (!error.empty()) std::fprintf(stderr, "raidmon: old day log files: %s\n", error.c_str());
+    if (const std::string said = retention.Check(machine.clock->Now()); !said.empty())
+      std::fprintf(stderr, "raidmon: %s\n", said.c_str());
   };
   removeOldDayLogs();
 
