@@ -6,8 +6,10 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/file_io.h"
 
 namespace raid {
@@ -26,6 +28,29 @@ Outcome WriteTextLinesAtomic(const std::string& path, const std::vector<std::str
                              FileStamp* written = nullptr);
 // The lines as the file holds them.
 std::string JoinCrLf(const std::vector<std::string>& lines);
+// Removes the day log files of folder dated more than keepDays days before
+// today: plain files named like a day log (yymmdd.log, a real date of
+// 20yy); links, folders and every other name are left alone. Returns the
+// names removed; error receives what could not be listed or removed.
+std::vector<std::string> RemoveOldDayLogs(const std::string& folder, int keepDays, const LocalDateTime& today,
+                                          std::string& error);
+// --keep-days in a running program: the old day files go at start and on
+// each new day of the program's clock.
+class DayLogRetention {
+ public:
+  // keepDays 0: nothing is ever removed.
+  DayLogRetention(std::string folder, int keepDays) : folder_(std::move(folder)), keepDays_(keepDays) {}
+  // Called at start and after each step; once a day it removes the old day
+  // files and returns what to tell ("" when it removed nothing and nothing
+  // failed).
+  std::string Check(const LocalDateTime& now);
+
+ private:
+  std::string folder_;
+  int keepDays_;
+  bool ran_ = false;
+  LocalDateTime lastDay_;
+};
 // Moves a file (or a link, never its target) aside to the first free
 // "<path>.old<N>"; returns the new name or "" when it could not be moved.
 std::string MoveAside(const std::string& path);

@@ -160,7 +160,8 @@ Outcome WriteTemplateFile(const std::string& path, const TextLines& lines) {
   }
   std::string text;
   for (const std::string& l : lines) text += l + "\r\n";
-  const Outcome f = ReplaceFile(path, text);
+  // The templates may name the recipients: the owner's alone, as the settings.
+  const Outcome f = ReplaceFile(path, text, nullptr, FileAccess::OwnerOnly);
   if (!f.ok()) return Outcome::Fail("cannot write the mail template " + path + ": " + f.error());
   return {};
 }

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <ostream>
 #include <string>
 
 #include "platform/outcome.h"
@@ -41,7 +43,8 @@ Outcome ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& b
 // the disk and renamed over path; then the folder itself is flushed. path
 // is never opened for writing, so a link planted there is replaced, not
 // followed. written receives the stamp of the new file. access: who may
-// read the new file on Linux (the Windows file inherits its folder's rights).
+// read the new file on Linux, whatever the process's file mode mask (the
+// Windows file inherits its folder's rights).
 enum class FileAccess {
   Default,        // as the process's file mode mask allows
   OwnerOnly,      // readable and writable by its owner alone (0600)
@@ -52,6 +55,20 @@ Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp
 
 // Creates path with bytes, failing when anything (also a link) is there.
 Outcome CreateNewFile(const std::string& path, const std::string& bytes);
+
+// Opens path for a stream of output (the simulated requests' trace) without
+// following a link and without truncating anything: a new file is created
+// (0600 on Linux); an existing pipe or terminal is written to; an existing
+// plain file, link or folder is refused, saying so.
+Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostream>& out);
+
+// Whether a folder given for the day logs or the settings is ours alone:
+// refused (with the reason) when another user owns it (anyone but us or
+// root) or may write to it: writable by all, or by a group other than our
+// own, without the sticky bit that keeps others from replacing our files.
+// A missing folder passes (it is created as ours). Windows: always passes
+// (its folders' rights are access lists).
+Outcome CheckPrivateFolder(const std::string& path);
 
 // Creates a folder and its parents, readable by the user only when new.
 Outcome MakeFolders(const std::string& path);

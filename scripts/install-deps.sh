@@ -15,6 +15,7 @@ PACKAGES=(
   xvfb xauth fonts-dejavu-core clang-format
   python3-aiosmtpd openssl
   prometheus-node-exporter prometheus icinga2-bin  # e2e_metrics.sh, e2e_monitoring.sh (exporter, promtool, icinga2 -C)
+  libsystemd-dev help2man lintian
 )
 if [ "${RAID_SKIP_WINDOWS:-}" != 1 ]; then
   PACKAGES+=(wine64 nsis zip dpkg-dev)

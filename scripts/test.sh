@@ -6,7 +6,9 @@
 #   installer (scripts/package-windows.sh);
 # - the tests that start real threads under ThreadSanitizer;
 # - the Linux build and every test through ctest, the Windows programs' own
-#   code under wine among them (tests/e2e_windows.sh, about 3 minutes).
+#   code under wine among them (tests/e2e_windows.sh, about 3 minutes);
+# - the Debian packages made from that build, checked with lintian and
+#   readelf (tests/package_check.sh, well under a minute).
 # - the real-kernel stories: Debian's kernel under QEMU and user-mode-linux
 #   with the simulator behind a real /dev/sdX (scripts/realkernel/fetch.sh
 #   downloads the kernel, udev and busybox once, about 110 MB, as root).
@@ -58,3 +60,5 @@ ctest --preset tsan
 cmake --preset default -DRAID_WERROR=ON -DRAID_REALKERNEL=ON
 cmake --build --preset default
 ctest --preset default
+# The Debian packages from that build: lintian, hardening, manual pages.
+bash tests/package_check.sh

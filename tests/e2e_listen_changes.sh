@@ -41,6 +41,7 @@ commands=("schedule on --period 30" "schedule off" "scan start --drive 2" "scan 
 for c in "${commands[@]}"; do
   # shellcheck disable=SC2086
   set +e
+  rm -f "$work/alone.trace"  # a trace goes to a new file only
   XDG_RUNTIME_DIR="$work/alone" "$ctl" $c --simulate --trace "$work/alone.trace" >"$work/alone.out" 2>"$work/alone.err"
   want=$?
   "$ctl" $c --service "$sock" >"$work/served.out" 2>"$work/served.err"

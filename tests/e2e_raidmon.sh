@@ -2,6 +2,8 @@
 # End-to-end checks of the headless monitor on the simulated enclosure:
 #   replay    a removal, a rebuild, bad sectors, a day change and an unplug
 #             give exactly the expected lines on stdout and in the day files;
+#   keep      --keep-days removes only the day files older than its span,
+#             at start and on each new day;
 #   detect    the probe sequence of every transport, and re-detection;
 #   instance  a second copy ends at once with code 0 and says nothing, and
 #             SIGTERM ends the first cleanly with its log saved; the window
@@ -31,6 +33,25 @@ case "$what" in
     cmp "$data/100503.log" "$work/logs/100503.log"
     cmp "$data/100504.log" "$work/logs/100504.log"
     grep -q "No Drive found!" "$work/stderr.txt"
+    ;;
+  keep)
+    # --keep-days 31 from 2010-05-03 on, past midnight: the day files more
+    # than 31 days back go at start and on the new day; other names, a
+    # link named like a day file and its target stay.
+    mkdir -p "$work/logs"
+    for f in 100401.log 100402.log 100403.log 100101.log.old1 100101.txt unsent-mail.conf "$work/outside.log"; do
+      printf 'x\r\n' >"$work/logs/${f##*/}"
+    done
+    mv "$work/logs/outside.log" "$work/outside.log"
+    ln -s "$work/outside.log" "$work/logs/100301.log"
+    "$bin" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 150 --keep-days 31 \
+      --log-dir "$work/logs" >/dev/null 2>"$work/stderr.txt"
+    ls -A "$work/logs" | grep -v '^\.' >"$work/left.txt"
+    printf '%s\n' 100101.log.old1 100101.txt 100301.log 100403.log 100503.log 100504.log unsent-mail.conf |
+      diff -u - "$work/left.txt"
+    [ -f "$work/outside.log" ] || { echo "the link's target was removed"; exit 1; }
+    [ "$(grep -c "removed 1 day log file dated more than 31 days back" "$work/stderr.txt")" -eq 2 ] \
+      || { cat "$work/stderr.txt"; exit 1; }
     ;;
   detect)
     # Four enclosures, one per transport, and an ordinary disk: each gets

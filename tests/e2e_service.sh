@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # raidmon as a systemd service:
 #   unit    packaging/raidmon.service passes systemd-analyze verify without
-#           a single complaint (skipped, code 77, where the tool is missing);
+#           a single complaint, and systemd rates its exposure 2.5 or below
+#           (skipped, code 77, where the tool is missing);
 #   notify  raidmon tells the service manager READY=1 once it monitors and
 #           STOPPING=1 when it ends, over $NOTIFY_SOCKET;
 #   journal --journal without a journal here: the lines stay on stdout.
@@ -17,13 +18,19 @@ case "$what" in
     command -v systemd-analyze >/dev/null || { echo "no systemd-analyze: skipped"; exit 77; }
     # verify needs the program where ExecStart names it.
     sed "s#^ExecStart=/usr/bin/raidmon #ExecStart=$mon #" "$src/packaging/raidmon.service" >"$work/raidmon.service"
-    grep -q "^ExecStart=$mon --journal --log-dir /var/log/raidgui --status-file /run/raidgui/status.json --metrics-file /var/lib/prometheus/node-exporter/raidgui.prom --listen /run/raidgui/raidmon.sock$" "$work/raidmon.service" || fail "ExecStart not found"
-    systemd-analyze verify "$work/raidmon.service" >"$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
+    grep -q "^ExecStart=$mon --journal --log-dir /var/log/raidgui --keep-days 365 --status-file /run/raidgui/status.json --metrics-file /var/lib/prometheus/node-exporter/raidgui.prom --listen /run/raidgui/raidmon.sock$" "$work/raidmon.service" || fail "ExecStart not found"
+    # Its manual pages come with the package, not with the build.
+    systemd-analyze verify --man=no "$work/raidmon.service" >"$work/verify.txt" 2>&1 || fail "verify: $(cat "$work/verify.txt")"
     if grep -q "raidmon.service" "$work/verify.txt"; then fail "verify complains: $(cat "$work/verify.txt")"; fi
     for key in Type=notify Restart=on-failure CapabilityBoundingSet=CAP_SYS_RAWIO ProtectSystem=strict \
-        LogsDirectory=raidgui "DeviceAllow=block-sd r" PrivateTmp=yes RuntimeDirectory=raidgui; do
+        LogsDirectory=raidgui "DeviceAllow=block-sd r" PrivateTmp=yes RuntimeDirectory=raidgui \
+        ProtectHome=yes ProtectProc=invisible; do
       grep -qx "$key" "$work/raidmon.service" || fail "the unit lacks $key"
     done
+    # systemd's own rating of the sandbox stays at 2.5 or below.
+    exposure=$(systemd-analyze security --offline=yes "$work/raidmon.service" 2>/dev/null |
+      sed -n 's/.*Overall exposure level for raidmon.service: \([0-9.]*\).*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e + 0 <= 2.5) }' || fail "exposure ${exposure:-unknown}, above 2.5"
     ;;
   notify)
     python3 - "$work/notify" "$work/got.txt" <<'PY' &

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/file_io.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -17,8 +19,13 @@
 
 #ifdef _WIN32
 #define CONFIG_DIR_DEFAULT "the registry"
+#define LOG_DIR_DEFAULT "beside the program"
 #else
 #define CONFIG_DIR_DEFAULT "/etc/raidgui"
+// The day log folder of an installed program (started from a bin folder).
+#define RAID_INSTALLED_LOG_DIR "/var/log/raidgui"
+#define LOG_DIR_DEFAULT \
+  "beside the program;\n                         installed in a bin folder: " RAID_INSTALLED_LOG_DIR
 #endif
 
 namespace raid {
@@ -44,6 +51,13 @@ bool ParseSeconds(const std::string& v, double& out) {
   const auto r = std::from_chars(v.data(), v.data() + v.size(), out, std::chars_format::fixed);
   return r.ec == std::errc() && r.ptr == v.data() + v.size() && std::isfinite(out) && out >= 0 &&
          out <= kMaxDurationSeconds;
+}
+
+// Whole days written as digits: 0 to ten years.
+bool ParseDays(const std::string& v, int& out) {
+  if (v.empty() || v.size() > 4 || v.find_first_not_of("0123456789") != std::string::npos) return false;
+  const auto r = std::from_chars(v.data(), v.data() + v.size(), out);
+  return r.ec == std::errc() && out <= 3660;
 }
 
 bool IsFolder(const std::string& path) {
@@ -77,6 +91,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
         ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--metrics-file" ||
           a == "--listen") &&
          allowDuration) ||
+        (a == "--keep-days" && (allowDuration || allowMaintenance)) ||
         ((a == "--maintenance" || a == "--minimized" || a == "--service" || a == "--standalone") && allowMaintenance);
     if (known) {
       if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
@@ -100,10 +115,20 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
     } else if (a == "--log-dir") {
       o.logDir = value("a folder");
       if (o.error.empty() && ExistsAsNonFolder(o.logDir)) o.error = "--log-dir: " + o.logDir + " is not a folder";
+      if (o.error.empty())
+        if (const Outcome own = CheckPrivateFolder(o.logDir); !own)
+          o.error = "--log-dir: " + o.logDir + ": " + own.error();
     } else if (a == "--config-dir") {
       o.configDir = value("a folder");
       if (o.error.empty() && ExistsAsNonFolder(o.configDir))
         o.error = "--config-dir: " + o.configDir + " is not a folder";
+      if (o.error.empty())
+        if (const Outcome own = CheckPrivateFolder(o.configDir); !own)
+          o.error = "--config-dir: " + o.configDir + ": " + own.error();
+    } else if (a == "--keep-days" && (allowDuration || allowMaintenance)) {
+      const std::string v = value("a number of days");
+      if (o.error.empty() && !ParseDays(v, o.keepDays))
+        o.error = "--keep-days needs whole days from 0 (keep every day log) to 3660, not \"" + v + "\"";
     } else if (a == "--duration" && allowDuration) {
       const std::string v = value("seconds");
       if (!o.error.empty()) break;
@@ -152,9 +177,12 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
     u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--metrics-file FILE]"
          " [--listen ADDRESS]";
   if (allowMaintenance) u += " [--maintenance] [--minimized] [--service ADDRESS | --standalone]";
+  if (allowDuration || allowMaintenance) u += " [--keep-days N]";
   u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
-       "  --trace FILE           write one line per simulated request to FILE\n"
-       "  --log-dir DIR          where the daily log files go (default: beside the program)\n"
+       "  --trace FILE           write one line per simulated request to FILE (a new file, or a pipe)\n"
+       "  --log-dir DIR          where the daily log files go, not a folder other users may write to\n"
+       "                         (default: " LOG_DIR_DEFAULT
+       ")\n"
        "  --config-dir DIR       where the mail settings and templates are kept\n"
        "                         (default: " CONFIG_DIR_DEFAULT ")\n";
   if (allowDuration)
@@ -174,6 +202,9 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
          "                         environment variable RAIDGUI_SERVICE); without it the package's service\n"
          "                         is shown when it answers\n"
          "  --standalone           read the enclosures here even when a monitor service answers\n";
+  if (allowDuration || allowMaintenance)
+    u += "  --keep-days N          remove the day log files (yymmdd.log) dated more than N days back, at start\n"
+         "                         and each new day (default 0: keep them all)\n";
   return u;
 }
 
@@ -191,7 +222,16 @@ int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool al
 }
 
 std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir) {
-  const std::string dir = opt.logDir.empty() ? programDir : opt.logDir;
+  std::string dir = opt.logDir.empty() ? programDir : opt.logDir;
+#ifndef _WIN32
+  // An installed program's folder is the system's (shared by every program,
+  // and gone with the package): its logs go where the system keeps logs.
+  // A build tree's program keeps them beside it.
+  if (opt.logDir.empty()) {
+    const std::string folder = std::filesystem::path(programDir).filename().string();
+    if (folder == "bin" || folder == "sbin") dir = RAID_INSTALLED_LOG_DIR;
+  }
+#endif
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   const std::filesystem::path abs = std::filesystem::absolute(dir, ec);
@@ -242,9 +282,8 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {
   m.sim = simIo.get();
   m.changes = simIo.get();
   if (!opt.trace.empty()) {
-    m.traceFile = std::make_unique<std::ofstream>(opt.trace, std::ios::trunc);
-    if (!*m.traceFile) {
-      error = "cannot write the trace file " + opt.trace;
+    if (const Outcome opened = OpenNewOutputStream(opt.trace, m.traceFile); !opened) {
+      error = "cannot write the trace file " + opt.trace + ": " + opened.error();
       return false;
     }
     simIo->SetTrace(m.traceFile.get());

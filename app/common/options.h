@@ -2,8 +2,8 @@
 // real devices, or the simulated enclosure with its own clock.
 #pragma once
 
-#include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,7 +36,10 @@ struct ProgramOptions {
   std::string listen;
   std::string service;      // raidgui only: the monitor service to show
   bool standalone = false;  // raidgui only: never the service
-  bool minimized = false;   // raidgui only: start in the notification area
+  // raidmon and the window: day log files dated more than this many days
+  // back are removed (at start and each new day); 0 keeps every one.
+  int keepDays = 0;
+  bool minimized = false;  // raidgui only: start in the notification area
   bool help = false;
   std::string error;
 };
@@ -58,11 +61,13 @@ struct Machine {
   sim::SimDeviceIo* sim = nullptr;
   std::unique_ptr<DeviceChangeSource> ownChanges;
   DeviceChangeSource* changes = nullptr;
-  std::unique_ptr<std::ofstream> traceFile;
+  std::unique_ptr<std::ostream> traceFile;
 };
 
-// The folder for the day logs: --log-dir, else the program's folder; it is
-// created when missing. The result is absolute, as the programs tell it.
+// The folder for the day logs: --log-dir, else the program's folder, except
+// that a program installed in a bin folder (/usr/bin, /usr/local/bin) uses
+// /var/log/raidgui on Linux; it is created when missing. The result is
+// absolute, as the programs tell it.
 std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programDir);
 // The folder the running program's file lies in (argv0 when the system
 // cannot tell).

@@ -3,8 +3,8 @@
 // one status read per enclosure, or the firmware upgrade of the Upgrade page
 // with its checks, phases and texts. It takes the same single-instance lock
 // as the other two programs, so two programs never talk to one enclosure.
-#include <QCoreApplication>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <cstdlib>
@@ -27,7 +27,6 @@
 #include "platform/instance_lock.h"
 #include "platform/base64.h"
 #include "service/monitor_service.h"
-#include "app/common/text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -522,7 +521,9 @@ int main(int argc, char** argv) {
   }
   InstallQuitSignalCounter();
 
-  QCoreApplication app(argc, argv);
+  // The user's locale in every category, as the window has it: the system's
+  // error texts and the dates follow it.
+  std::setlocale(LC_ALL, "");
   Machine machine;
   std::string error;
   if (!BuildMachine(opt, machine, error)) return check ? CheckUnknown(error) : Fail(error, kExitFailed);
@@ -531,7 +532,7 @@ int main(int argc, char** argv) {
   auto format = MakePlatformDateTimeFormat();
   // No day log is written: the core only detects and reads here.
   PageSelection pages;
-  RaidCore core(*machine.io, *machine.clock, *format, view, FromQt(QCoreApplication::applicationDirPath()), pages);
+  RaidCore core(*machine.io, *machine.clock, *format, view, ProgramDir(argc > 0 ? argv[0] : nullptr), pages);
   FirmwareUpgrade upgrade(core, view);
 
   if (ctl.command == "upgrade") {

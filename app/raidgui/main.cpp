@@ -17,6 +17,7 @@
 #include "app/common/service_mirror.h"
 #include "service/monitor_service.h"
 #include "platform/settings_store.h"
+#include "monitor/day_log_file.h"
 #include "monitor/log_fallback.h"
 #include "platform/file_io.h"
 #include "platform/app_version.h"
@@ -168,6 +169,15 @@ int main(int argc, char** argv) {
   TrayMonitor tray(form1, form1.Core(), form1.Settings(), MakeSystemTrayHost(&form1), opt.minimized);
   form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
   QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
+  // --keep-days: the day files older than that go, at start and on each
+  // new day of the program's clock; only by the folder's one writer.
+  DayLogRetention retention(logDir, folder ? opt.keepDays : 0);
+  auto removeOldDayLogs = [&retention, &machine] {
+    if (const std::string said = retention.Check(machine.clock->Now()); !said.empty())
+      std::fprintf(stderr, "raidgui: %s\n", said.c_str());
+  };
+  removeOldDayLogs();
+  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, removeOldDayLogs);
   if (tray.ShowWindowAtStart()) {
     if (opt.minimized)
       std::fprintf(stderr, "raidgui: --minimized: %s, so the window is shown\n",

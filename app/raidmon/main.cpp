@@ -17,6 +17,7 @@
 #include "app/raidmon/systemd_link.h"
 #include "app/common/drive_health.h"
 #include "app/common/log_event.h"
+#include "monitor/day_log_file.h"
 #include "monitor/log_fallback.h"
 #include "notify/mail_message.h"
 #include "notify/notifier.h"
@@ -75,7 +76,8 @@ int main(int argc, char** argv) {
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
   FolderLock logLock;
-  if (const Outcome folderLocked = logLock.Acquire(logDir); !folderLocked) {
+  const Outcome folderLocked = logLock.Acquire(logDir);
+  if (!folderLocked) {
     if (logLock.HeldElsewhere()) {
       std::fprintf(stderr, "raidmon: %s\n", folderLocked.error().c_str());
       return 1;
@@ -245,7 +247,17 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "raidmon: serving at %s\n", opt.listen.c_str());
   }
 
+  // --keep-days: the day files older than that go, at start and on each
+  // new day of the program's clock; only by the folder's one writer.
+  DayLogRetention retention(logDir, folderLocked ? opt.keepDays : 0);
+  auto removeOldDayLogs = [&] {
+    if (const std::string said = retention.Check(machine.clock->Now()); !said.empty())
+      std::fprintf(stderr, "raidmon: %s\n", said.c_str());
+  };
+  removeOldDayLogs();
+
   runtime.OnStepped = [&] {
+    removeOldDayLogs();
     if (commands) commands->Tick();
     writeStatus();
     if (metrics) metrics->Update(core, static_cast<uint64_t>(notifier.Failed.load()));

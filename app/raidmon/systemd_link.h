@@ -1,11 +1,13 @@
-// raidmon under systemd, without linking the systemd library: the two small
-// datagram protocols a service speaks.
+// raidmon under systemd: the two small protocols a service speaks.
 //  - Readiness: "READY=1", "STOPPING=1", "STATUS=..." sent to the socket
 //    named by $NOTIFY_SOCKET (a path, or "@name" in the abstract namespace).
 //  - The journal's native socket: one datagram of "FIELD=value" lines per
 //    entry, a value holding a newline sent in the length-prefixed form.
-// Both do nothing where the socket is not there (not under systemd, or on
-// another system), so the program runs the same everywhere.
+// Built with libsystemd (RAID_HAVE_LIBSYSTEMD), sd_notify and
+// sd_journal_sendv speak them; without it (Windows, RAID_SYSTEMD=OFF) the
+// datagrams are written here. Both do nothing where the socket is not there
+// (not under systemd, or on another system), so the program runs the same
+// everywhere.
 #pragma once
 
 #include <string>
@@ -19,9 +21,12 @@ bool NotifyServiceManager(const std::string& state);
 // The journal entry as the native protocol lays it out (exposed for tests).
 std::string JournalDatagram(int priority, const std::string& identifier, const std::string& message);
 
+// Where the system journal takes native entries.
+inline constexpr const char* kSystemJournalSocket = "/run/systemd/journal/socket";
+
 class JournalWriter {
  public:
-  explicit JournalWriter(std::string identifier, std::string socketPath = "/run/systemd/journal/socket");
+  explicit JournalWriter(std::string identifier, std::string socketPath = kSystemJournalSocket);
   ~JournalWriter();
   JournalWriter(const JournalWriter&) = delete;
   JournalWriter& operator=(const JournalWriter&) = delete;

@@ -6,9 +6,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/file_io.h"
+#include "platform/fd_stream.h"
 
 namespace raid {
 
@@ -123,7 +125,7 @@ Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp
   if (fd < 0) return Outcome::Fail("no free name for a new file");
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
-  if (ok && access == FileAccess::ReadableByAll && ::fchmod(fd, 0644) != 0) {
+  if (ok && access != FileAccess::Default && ::fchmod(fd, ownerOnly ? 0600 : 0644) != 0) {
     err = errno;
     ok = false;
   }
@@ -164,6 +166,41 @@ Outcome CreateNewFile(const std::string& path, const std::string& bytes) {
   }
   SyncFolder(FolderOf(path));
   return Outcome::Ok();
+}
+
+Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostream>& out) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+  if (fd < 0 && errno == EEXIST) {
+    // Something is there: only a pipe or a terminal is written to, as
+    // writing to it destroys nothing. Opened without creating, truncating
+    // or following a link, then looked at.
+    fd = ::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+      return Outcome::Fail(errno == ELOOP ? "it is a link, which is not followed" : "it exists: " + Why(errno));
+    struct stat s {};
+    if (::fstat(fd, &s) != 0 || !(S_ISFIFO(s.st_mode) || S_ISCHR(s.st_mode) || S_ISSOCK(s.st_mode))) {
+      ::close(fd);
+      return Outcome::Fail("the file exists and is not overwritten: give a new file name");
+    }
+  }
+  if (fd < 0) return Outcome::Fail(Why(errno));
+  out = std::make_unique<FdStream>(fd);
+  return Outcome::Ok();
+}
+
+Outcome CheckPrivateFolder(const std::string& path) {
+  struct stat s {};
+  if (::stat(path.c_str(), &s) != 0) return errno == ENOENT ? Outcome::Ok() : Outcome::Fail(Why(errno));
+  if (!S_ISDIR(s.st_mode)) return Outcome::Fail("not a folder");
+  if (s.st_uid != ::geteuid() && s.st_uid != 0)
+    return Outcome::Fail("the folder belongs to another user (uid " + std::to_string(s.st_uid) +
+                         "), who could change or replace its files");
+  const bool othersWrite = (s.st_mode & S_IWOTH) != 0 || ((s.st_mode & S_IWGRP) != 0 && s.st_gid != ::getegid());
+  if (!othersWrite || (s.st_mode & S_ISVTX) != 0) return Outcome::Ok();
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(s.st_mode & 07777));
+  return Outcome::Fail(std::string("other users may write to the folder (mode ") + mode +
+                       ", no sticky bit), so they could replace its files");
 }
 
 Outcome MakeFolders(const std::string& path) {

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -103,9 +104,14 @@ void LinuxDeviceIo::Refresh() {
     std::string src, mnt;
     ls >> src >> mnt;
     if (src.rfind("/dev/", 0) != 0) continue;
-    char real[512];
     std::string dev = src.substr(5);
-    if (::realpath(src.c_str(), real)) dev = std::string(real).substr(std::string(real).rfind('/') + 1);
+    // The resolved name in a buffer of its own size (a fixed one would
+    // overflow on a path longer than it).
+    if (char* real = ::realpath(src.c_str(), nullptr)) {
+      const std::string resolved(real);
+      std::free(real);
+      dev = resolved.substr(resolved.rfind('/') + 1);
+    }
     if (std::any_of(volumes_.begin(), volumes_.end(), [&](const Volume& v) { return v.device == dev; })) continue;
     if (std::find(disks_.begin(), disks_.end(), ParentDisk(dev)) == disks_.end()) continue;
     volumes_.push_back({letter++, dev, Unescape(mnt)});

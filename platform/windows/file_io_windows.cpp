@@ -1,3 +1,5 @@
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <atomic>
@@ -5,6 +7,7 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "platform/fd_stream.h"
 
 namespace raid {
 
@@ -147,6 +150,26 @@ Outcome CreateNewFile(const std::string& path, const std::string& bytes) {
   }
   return Outcome::Ok();
 }
+
+Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostream>& out) {
+  // A new file only: whatever has the name (a file, a link) is left alone.
+  HANDLE h =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_EXISTS)
+      return Outcome::Fail("the file exists and is not overwritten: give a new file name");
+    return Outcome::Fail(LastError());
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(h);
+    return Outcome::Fail("cannot use the new file");
+  }
+  out = std::make_unique<FdStream>(fd);
+  return Outcome::Ok();
+}
+
+Outcome CheckPrivateFolder(const std::string&) { return Outcome::Ok(); }
 
 Outcome MakeFolders(const std::string& path) {
   for (size_t pos = 0; pos <= path.size();) {

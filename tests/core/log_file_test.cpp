@@ -4,9 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <random>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -14,6 +18,7 @@
 
 #include "core_harness.h"
 #include "device/record_layout.h"
+#include "monitor/day_log_file.h"
 #include "monitor/log_fallback.h"
 
 namespace raid {
@@ -316,6 +321,66 @@ TEST(DayFileSafety, LinesAreReadWithAnyLineEnd) {
   ASSERT_TRUE(ReadTextLines(p, lines).ok());
   EXPECT_EQ(lines, (std::vector<std::string>{"a", "b", "c", "d"}));
   EXPECT_FALSE(ReadTextLines((dir / "missing.log").string(), lines).ok());
+  fs::remove_all(dir);
+}
+
+// --keep-days over random days and spans (month ends, leap days, the turn
+// of the century of the two-digit years): exactly the day files dated more
+// than N days back go; every other name, a link (and its target) and a
+// folder named like a day file stay.
+TEST(DayFileRetention, OnlyDayFilesOlderThanTheSpanGo) {
+  using namespace std::chrono;
+  const fs::path dir = test::TestDir();
+  const fs::path outside = dir.parent_path() / (dir.filename().string() + "-target.log");
+  std::ofstream(outside) << "not ours to remove";
+  auto nameOf = [](sys_days d) {
+    const year_month_day ymd{d};
+    char name[16];
+    std::snprintf(name, sizeof name, "%02d%02u%02u.log", static_cast<int>(ymd.year()) % 100,
+                  static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+    return std::string(name);
+  };
+  std::mt19937 rng(26);
+  for (int round = 0; round < 20; ++round) {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const sys_days today = sys_days{2000y / 1 / 1} + days{std::uniform_int_distribution<int>(0, 36000)(rng)};
+    const int keep = std::uniform_int_distribution<int>(1, 400)(rng);
+    for (sys_days d = today - days{keep + 40}; d <= today + days{3}; d += days{1})
+      if (d >= sys_days{2000y / 1 / 1}) std::ofstream(dir / nameOf(d)) << "x\r\n";
+    const std::vector<std::string> others = {"000230.log",           "991332.log", "1005031.log",   "100503.log.old1",
+                                             "100503.log.unsaved-1", "abcdef.log", ".raidlog.lock", "unsent-mail.conf"};
+    for (const std::string& n : others) std::ofstream(dir / n) << "x";
+    const std::string old = nameOf(today - days{keep + 1});
+    fs::remove(dir / old);
+    fs::create_symlink(outside, dir / old);
+    fs::remove(dir / nameOf(today - days{keep + 2}));
+    fs::create_directories(dir / nameOf(today - days{keep + 2}));
+
+    const year_month_day t{today};
+    const LocalDateTime now{static_cast<int>(t.year()), static_cast<int>(static_cast<unsigned>(t.month())),
+                            static_cast<int>(static_cast<unsigned>(t.day())), 12};
+    std::string error;
+    const std::vector<std::string> removed = RemoveOldDayLogs(dir.string(), keep, now, error);
+    EXPECT_EQ(error, "");
+    for (const std::string& n : removed) EXPECT_FALSE(fs::exists(fs::symlink_status(dir / n))) << n;
+    for (sys_days d = today - days{keep + 40}; d <= today + days{3}; d += days{1}) {
+      if (d < sys_days{2000y / 1 / 1}) continue;
+      const std::string n = nameOf(d);
+      const bool kept = fs::exists(fs::symlink_status(dir / n));
+      if (n == old || d == today - days{keep + 2})
+        EXPECT_TRUE(kept) << n << " (a link or a folder)";
+      else
+        EXPECT_EQ(kept, d >= today - days{keep}) << n << ", today " << nameOf(today) << ", keep " << keep;
+    }
+    for (const std::string& n : others) EXPECT_TRUE(fs::exists(dir / n)) << n;
+    // 0 keeps everything.
+    const size_t before = std::distance(fs::directory_iterator(dir), fs::directory_iterator());
+    EXPECT_TRUE(RemoveOldDayLogs(dir.string(), 0, now, error).empty());
+    EXPECT_EQ(static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator())), before);
+  }
+  EXPECT_TRUE(fs::exists(outside));
+  fs::remove(outside);
   fs::remove_all(dir);
 }
 

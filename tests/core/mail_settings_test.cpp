@@ -105,6 +105,25 @@ TEST(SettingsFile, BrokenFilesAreRefusedWithTheirLine) {
   EXPECT_EQ(v->at("A").text, "b");
 }
 
+TEST(FileSettingsStore, SettingsAndTemplatesAreTheOwnersAloneWhateverTheMask) {
+  // A mask that lets everyone read, and one that would take the owner's
+  // own write right away: the files name recipients and hold the password.
+  for (const mode_t mask : {mode_t{0}, mode_t{0277}}) {
+    const fs::path dir = FreshDir("mask" + std::to_string(mask)) / "etc";
+    const mode_t before = ::umask(mask);
+    FileSettingsStore store(dir.string());
+    const bool created = store.CreateKey().ok() && store.WriteString("Port", "2525").ok();
+    const bool templated = WriteTemplateFile((dir / "subject1.txt").string(), {"Drive lost"}).ok();
+    ::umask(before);
+    ASSERT_TRUE(created && templated) << "mask " << mask;
+    for (const char* name : {"raidgui.conf", "subject1.txt"}) {
+      struct stat st {};
+      ASSERT_EQ(::stat((dir / name).c_str(), &st), 0) << name;
+      EXPECT_EQ(st.st_mode & 0777, 0600u) << name << ", mask " << mask;
+    }
+  }
+}
+
 TEST(FileSettingsStore, RoundTripPrivateAtomicAndDamagedFileKept) {
   const fs::path dir = FreshDir("store") / "etc";
   FileSettingsStore store(dir.string());

@@ -4,6 +4,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "app/common/options.h"
 
@@ -47,6 +53,63 @@ TEST(OptionValues, EmptyNamesAndFilesWhereFoldersBelongAreRefused) {
   EXPECT_EQ(ErrorOf({"--simulate", "--log-dir", (dir / "new").string(), "--trace", (dir / "t.txt").string()}), "");
   std::filesystem::remove_all(dir);
 }
+
+#ifndef _WIN32
+TEST(SharedFolders, AFolderOthersMayWriteIsRefusedWithTheReason) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-shared-folders";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir / "open");
+  std::filesystem::create_directories(dir / "sticky");
+  std::filesystem::create_directories(dir / "ours");
+  ::chmod((dir / "open").c_str(), 0777);
+  ::chmod((dir / "sticky").c_str(), 01777);
+  ::chmod((dir / "ours").c_str(), 0755);
+  for (const char* option : {"--log-dir", "--config-dir"}) {
+    const std::string e = ErrorOf({option, (dir / "open").string()});
+    EXPECT_NE(e.find(option), std::string::npos) << e;
+    EXPECT_NE(e.find("other users may write"), std::string::npos) << e;
+    EXPECT_EQ(ErrorOf({option, (dir / "sticky").string()}), "");
+    EXPECT_EQ(ErrorOf({option, (dir / "ours").string()}), "");
+    EXPECT_EQ(ErrorOf({option, (dir / "ours" / "new").string()}), "");
+  }
+  // Another user's folder, where root can hand one to nobody.
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown((dir / "ours").c_str(), 65534, 65534), 0);
+    EXPECT_NE(ErrorOf({"--log-dir", (dir / "ours").string()}).find("another user"), std::string::npos);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(TraceFile, ANewFileOnlyNeverALinkNorAFileThatIsThere) {
+  const auto dir = std::filesystem::temp_directory_path() / "raid-trace-file";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  auto machineWithTrace = [](const std::string& trace, std::string& error) {
+    ProgramOptions opt = ParseOptions({"raidmon", "--simulate", "--trace", trace}, true);
+    EXPECT_EQ(opt.error, "");
+    Machine m;
+    return BuildMachine(opt, m, error);
+  };
+  std::string error;
+  // A new file is made, the owner's alone.
+  ASSERT_TRUE(machineWithTrace((dir / "new.trace").string(), error)) << error;
+  struct stat st {};
+  ASSERT_EQ(::stat((dir / "new.trace").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  // A file that is there keeps its bytes; a link is not followed to its target.
+  std::ofstream(dir / "kept.txt") << "precious";
+  std::filesystem::create_symlink(dir / "kept.txt", dir / "link.trace");
+  std::filesystem::create_symlink(dir / "absent.txt", dir / "dangling.trace");
+  for (const char* name : {"kept.txt", "link.trace", "dangling.trace", "new.trace"}) {
+    EXPECT_FALSE(machineWithTrace((dir / name).string(), error)) << name;
+    EXPECT_NE(error.find("trace file"), std::string::npos) << error;
+  }
+  std::ifstream in(dir / "kept.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "precious");
+  EXPECT_FALSE(std::filesystem::exists(dir / "absent.txt"));
+  std::filesystem::remove_all(dir);
+}
+#endif
 
 TEST(OptionValues, AnOptionGivenTwiceIsRefused) {
   EXPECT_NE(ErrorOf({"--log-dir", "a", "--log-dir", "b"}).find("--log-dir"), std::string::npos);
