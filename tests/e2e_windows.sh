@@ -16,7 +16,7 @@
 #   devices   raidmon on the machine's own disks (wine's, none an enclosure):
 #             it takes device notifications through its hidden window,
 #             finds no drive, ends on time and cleanly;
-#   pipe      raidmon --listen on a named pipe: raidctl status, list and
+#   pipe      raidmon --listen on a named pipe: raidgui shows it, raidctl status, list and
 #             schedule off through it print what they print standalone, with
 #             the same exit codes; a line that is no request, one over the
 #             length limit and a client gone mid-line (tests/windows/
@@ -256,6 +256,14 @@ for current in "${cases[@]}"; do
         cmp -s "$work/alone$i.err" "$work/served$i.err" ||
           fail "${commands[$i]}: $(diff "$work/alone$i.err" "$work/served$i.err")"
       done
+      # The window as the service's client hears it over the pipe.
+      run 40 raidgui.exe --service "$pipe" </dev/null >"$work/client.out" 2>&1 &
+      client=$!
+      for _ in $(seq 200); do grep -qF "the monitor service at $pipe answers" "$work/client.out" && break; sleep 0.1; done
+      kill "$client" 2>/dev/null || true
+      wait "$client" 2>/dev/null || true
+      grep -qF "raidgui: the monitor service at $pipe answers" "$work/client.out" ||
+        fail "raidgui as the service's client: $(cat "$work/client.out")"
       # A second service at the name (the monitor of the real disks, which
       # takes another lock) is refused.
       set +e

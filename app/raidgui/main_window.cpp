@@ -13,6 +13,7 @@
 #include <QShortcut>
 #include <QWindow>
 #include <algorithm>
+#include <cstdio>
 #include <tuple>
 
 #include "app/common/text.h"
@@ -263,9 +264,9 @@ void MainWindow::BuildFrame() {
   // Only the user's clicks make requests: the Status page refresh sets the
   // boxes to what the enclosure reports without sending anything back.
   buzzerMuteBox_ = MakeServiceControl<QCheckBox>(this, "CheckBox6", QRect(16, 392, 100, 22), "Buzzer Mute", this,
-                                                 [this] { setup_->BuzzerMuteClick(); });
+                                                 [this] { OptionSwitchClick(); });
   autoScanBox_ = MakeServiceControl<QCheckBox>(this, "CheckBox7", QRect(118, 392, 90, 22), "Auto Scan", this,
-                                               [this] { setup_->AutoScanClick(); });
+                                               [this] { OptionSwitchClick(); });
 
   // Present in this configuration but never shown.
   auto hidden = [this](QWidget* w, const char* name) {
@@ -349,9 +350,9 @@ void MainWindow::BuildStatusPage(QWidget* page) {
   bay(centres[1], "Label_Capacity2", "Label26", "Label52", hdd2CapacityLabel_, hdd2IdentityLabel_);
 
   hdd1ScanButton_ = MakeServiceControl<QPushButton>(page, "Button3", QRect(8, 264, 110, 22), "Start P0 Scan", this,
-                                                    [this] { setup_->Hdd1ScanClick(); });
+                                                    [this] { ScanButtonClick(0); });
   hdd2ScanButton_ = MakeServiceControl<QPushButton>(page, "Button4", QRect(198, 264, 100, 22), "Start P1 Scan", this,
-                                                    [this] { setup_->Hdd2ScanClick(); });
+                                                    [this] { ScanButtonClick(1); });
 
   // Fan and temperature: captions bold like those above, values plain,
   // each followed by its unit.
@@ -546,7 +547,7 @@ void MainWindow::BuildSetupPage(QWidget* setup) {
   scheduleBackupBox_ = new QCheckBox("Schedule Backup enable", schedule);
   scheduleBackupBox_->setObjectName("CheckBox_Backup");
   scheduleBackupBox_->setGeometry(8, 6, 300, 22);
-  connect(scheduleBackupBox_, &QCheckBox::clicked, this, [this](bool on) { setup_->ScheduleSwitchClick(on); });
+  connect(scheduleBackupBox_, &QCheckBox::clicked, this, [this](bool on) { ScheduleSwitchClick(on); });
   periodGroup_ = new QButtonGroup(this);
   const char* radioNames[4] = {"RadioButton_10min", "RadioButton_30min", "RadioButton_1Hour", "RadioButton_3Hour"};
   const char* radioLabels[4] = {"10 minutes", "30 minutes", "1 hour", "3 hours"};
@@ -589,7 +590,68 @@ void MainWindow::SetMaintenanceMode(bool on) {
   }
 }
 
-void MainWindow::SetButtonClick() { setup_->SetClick(); }
+void MainWindow::SetButtonClick() {
+  if (!ShowsService()) {
+    setup_->SetClick();
+    return;
+  }
+  const SetupPageModel& m = setup_->Model;
+  const int slot = Core().Focus().StatusSlot();
+  if (m.SetupSubPage == 1) {
+    // Switching on needs a period, as on the enclosure itself.
+    if (m.ScheduleChecked && m.PeriodChecked < 0) {
+      SetPanelText(kMessagePanel, setup_text::kChoosePeriod);
+      return;
+    }
+    nlohmann::json r = {{"op", "schedule"}, {"slot", slot}, {"on", m.ScheduleChecked}};
+    if (m.ScheduleChecked) r["period"] = kBackupPeriods[static_cast<size_t>(m.PeriodChecked)];
+    AskServiceChange(std::move(r));
+    return;
+  }
+  if (maintenance_ && ShowMessage({setup_->InitializeQuestion(), setup_text::kCaption, BoxIcon::Warning,
+                                   BoxButtons::YesNo}) != BoxResult::Yes)
+    return;
+  AskServiceChange({{"op", "initialize"}, {"slot", slot}});
+}
+
+void MainWindow::ScheduleSwitchClick(bool on) {
+  if (!ShowsService()) {
+    setup_->ScheduleSwitchClick(on);
+    return;
+  }
+  // Switching off is sent at once; switching on waits for "Set".
+  setup_->Model.ScheduleChecked = on;
+  if (!on) AskServiceChange({{"op", "schedule"}, {"slot", Core().Focus().StatusSlot()}, {"on", false}});
+}
+
+void MainWindow::ScanButtonClick(uint8_t drive) {
+  if (!ShowsService()) {
+    setup_->ScanClick(drive);
+    return;
+  }
+  const int slot = Core().Focus().StatusSlot();
+  bool stop = false;
+  if (Core().Monitoring().ScanRunning[static_cast<size_t>(slot % 4)]) {
+    if (ShowMessage({drive == 0 ? setup_text::kTerminateHdd1 : setup_text::kTerminateHdd2, "Message", BoxIcon::Question,
+                     BoxButtons::YesNo}) != BoxResult::Yes)
+      return;
+    stop = true;
+  }
+  AskServiceChange({{"op", "scan"}, {"slot", slot}, {"drive", drive + 1}, {"stop", stop}});
+}
+
+void MainWindow::OptionSwitchClick() {
+  if (!ShowsService()) {
+    setup_->BuzzerMuteClick();
+    return;
+  }
+  // The switches travel with the schedule command: the enclosure's own
+  // schedule is sent back with them.
+  const int slot = Core().Focus().StatusSlot();
+  if (!Core().StatusRecordRead(slot)) return;
+  const DecodedStatus st = DecodeStatus(Core().StatusRecordOf(slot), FirmwareInfo{});
+  AskServiceChange({{"op", "schedule"}, {"slot", slot}, {"on", st.scheduleOn}});
+}
 
 void MainWindow::SetupPageChanged() {
   const SetupPageModel& m = setup_->Model;
@@ -676,10 +738,10 @@ void MainWindow::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
-  // The Setup button only in service mode; no Setup or E-mail page while
-  // the window shows the monitor service.
-  LayoutNavigation(ShowsService() ? 0x15 : maintenance_ ? 0x1F : 0x1D);
-  if (maintenance_ && !ShowsService()) {
+  // The Setup button only in service mode; no E-mail page while the window
+  // shows the monitor service (its mail settings are changed with raidctl).
+  LayoutNavigation(ShowsService() ? (maintenance_ ? 0x17 : 0x15) : maintenance_ ? 0x1F : 0x1D);
+  if (maintenance_) {
     for (QWidget* w : {static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_), emailButton_,
                        static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_)})
       w->show();
@@ -726,6 +788,10 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
       serviceRefusal_ = hello.value("refusal", std::string("the monitor service makes no changes"));
       ApplyServiceRights();
       serviceLog_ = log;
+      // Said once on stderr, for whoever started the window from a shell.
+      if (!serviceAnswered_)
+        std::fprintf(stderr, "raidgui: the monitor service at %s answers\n", serviceAddress_.c_str());
+      serviceAnswered_ = true;
       pages_->setEnabled(true);
       SetPanelText(kMessagePanel, "Showing the monitor service at " + serviceAddress_);
     });
@@ -760,9 +826,51 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
 void MainWindow::ApplyServiceRights() {
   if (!ShowsService()) return;
   const bool may = serviceMayChange_ && !change_->Running();
-  if (upgradeButton_->isEnabled() != may) upgradeButton_->setEnabled(may);
   const QString tip = serviceMayChange_ ? QString() : ToQt("Refused: " + serviceRefusal_);
-  if (upgradeButton_->toolTip() != tip) upgradeButton_->setToolTip(tip);
+  for (QWidget* w : {static_cast<QWidget*>(upgradeButton_), static_cast<QWidget*>(setButton_),
+                     static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_),
+                     static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_),
+                     static_cast<QWidget*>(scheduleBackupBox_)}) {
+    if (!may && w->isEnabled()) w->setEnabled(false);
+    if (w->toolTip() != tip) w->setToolTip(tip);
+  }
+  if (may && !upgradeButton_->isEnabled()) upgradeButton_->setEnabled(true);
+  if (may && !setButton_->isEnabled()) setButton_->setEnabled(true);
+}
+
+void MainWindow::AskServiceChange(nlohmann::json request) {
+  if (change_->Running()) return;
+  if (!serviceMayChange_) {
+    ShowMessage({"Refused: " + serviceRefusal_, "Message", BoxIcon::Warning, BoxButtons::Ok});
+    return;
+  }
+  request["id"] = nextChangeId_++;
+  auto done = [this](bool ok, const nlohmann::json& answer) {
+    runtime_->Post([this, ok, answer] { ServiceChangeEnded(ok, answer); });
+  };
+  change_->Start(
+      serviceAddress_, std::move(request), [](const nlohmann::json&) {}, done);
+  ApplyServiceRights();
+}
+
+void MainWindow::ServiceChangeEnded(bool ok, const nlohmann::json& answer) {
+  ApplyServiceRights();
+  if (!ok) {
+    ShowMessage({"The monitor service at " + serviceAddress_ + ": " + answer.get<std::string>() +
+                     " (the change may still be made there: see its day log)",
+                 "Message", BoxIcon::Warning, BoxButtons::Ok});
+    return;
+  }
+  // The command's own failure line when it said no more than that.
+  const std::string panel = answer.value("panel", std::string());
+  std::string err = answer.value("err", std::string());
+  if (!err.empty() && err.back() == '\n') err.pop_back();
+  if (err.rfind("raidctl: ", 0) == 0) err.erase(0, 9);
+  if (!panel.empty())
+    SetPanelText(kMessagePanel, panel);
+  else if (!err.empty())
+    SetPanelText(kMessagePanel, err);
+  for (const nlohmann::json& b : answer.value("boxes", nlohmann::json::array())) ShowMessage(BoxFromJson(b));
 }
 
 void MainWindow::ServiceUpgradeClick() {
@@ -797,16 +905,7 @@ void MainWindow::ServiceUpgradeClick() {
     runtime_->Post([this, ok, answer] {
       upgrade_->Model.ProgressPanelVisible = false;
       UpgradePageChanged();
-      ApplyServiceRights();
-      if (!ok) {
-        ShowMessage({"The monitor service at " + serviceAddress_ + ": " + answer.get<std::string>() +
-                         " (the upgrade may still run there: see its day log)",
-                     "Message", BoxIcon::Warning, BoxButtons::Ok});
-        return;
-      }
-      const std::string panel = answer.value("panel", std::string());
-      if (!panel.empty()) SetPanelText(kMessagePanel, panel);
-      for (const nlohmann::json& b : answer.value("boxes", nlohmann::json::array())) ShowMessage(BoxFromJson(b));
+      ServiceChangeEnded(ok, answer);
     });
   };
   change_->Start(serviceAddress_, std::move(request), progress, done);

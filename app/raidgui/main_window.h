@@ -59,10 +59,10 @@ class MainWindow : public QWidget, public CoreView {
   // Shows the monitor service at `address`, set before FormCreate: the
   // machine is the service's mirror (`sim`, from ServiceMirror), the core
   // writes no day log and sends no mail, the log window and the tray
-  // follow the service's day log, and the Status, Upgrade and About pages
-  // are offered (the upgrade is the service's; the other changes are made
-  // with raidctl). When the service goes away the pages keep their last
-  // state, greyed, until it answers again.
+  // follow the service's day log; the upgrade, the Setup page's commands,
+  // the scans and the option switches are asked of the service (the mail
+  // settings are changed with raidctl). When the service goes away the
+  // pages keep their last state, greyed, until it answers again.
   void ShowService(const std::string& address, sim::SimDeviceIo& sim);
   bool ShowsService() const { return feed_ != nullptr; }
   // The service's day log as the window has heard it.
@@ -237,10 +237,20 @@ class MainWindow : public QWidget, public CoreView {
   // The upgrade asked of the service: the page's progress from its
   // messages, its boxes at the end.
   void ServiceUpgradeClick();
+  // A change asked of the service, one at a time; its end shows its message
+  // text and boxes.
+  void AskServiceChange(nlohmann::json request);
+  void ServiceChangeEnded(bool ok, const nlohmann::json& answer);
+  // The Setup page's and the Status page's switches and buttons: the core's
+  // own, or asked of the service.
+  void ScheduleSwitchClick(bool on);
+  void ScanButtonClick(uint8_t drive);
+  void OptionSwitchClick();
   // Greys the change controls this user may not use, the reason in their
   // tooltip.
   void ApplyServiceRights();
   bool serviceMayChange_ = false;
+  bool serviceAnswered_ = false;
   std::string serviceRefusal_ = "the monitor service has not answered yet";
   uint64_t nextChangeId_ = 100;
   std::unique_ptr<ServiceChange> change_ = std::make_unique<ServiceChange>();

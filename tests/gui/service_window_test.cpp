@@ -17,6 +17,7 @@
 
 #include "app/common/service_mirror.h"
 #include "app/common/status_report.h"
+#include "monitor/decoded_status.h"
 #include "service/monitor_service.h"
 #include "simulated_window.h"
 
@@ -96,8 +97,9 @@ TEST(ServiceWindow, ShowsWhatTheMonitorShowsAndFollowsIt) {
 }
 
 // A real monitor service: the window's upgrade goes to it, shows its
-// progress and ends with the boxes and texts the window's own upgrade shows.
-TEST(ServiceWindow, UpgradesThroughTheService) {
+// progress and ends with the boxes and texts the window's own upgrade shows;
+// the Setup page's schedule goes to it too and comes back in the record.
+TEST(ServiceWindow, UpgradesAndSetsTheScheduleThroughTheService) {
   const auto dir =
       std::filesystem::temp_directory_path() / ("svcwin-upgrade-" + std::to_string(QCoreApplication::applicationPid()));
   std::filesystem::remove_all(dir);
@@ -120,6 +122,7 @@ TEST(ServiceWindow, UpgradesThroughTheService) {
   Machine machine;
   ServiceMirror::BuildMachine(machine);
   MainWindow client(machine, "", nullptr, (dir / "config").string());
+  client.SetMaintenanceMode(true);
   client.ShowService(address, *machine.sim);
   client.FormCreate();
   client.show();
@@ -144,6 +147,21 @@ TEST(ServiceWindow, UpgradesThroughTheService) {
   EXPECT_EQ(boxes[1].text, upgrade_text::kCompleted);
   EXPECT_EQ(client.PanelText(kMessagePanel), upgrade_text::kVerifyOk);
   EXPECT_TRUE(RunUntil([&] { return upgrade->isEnabled(); }, 5));
+
+  // The Setup page's schedule, set through the service, comes back in the
+  // enclosure's record.
+  client.SetupNavClick();
+  client.Setup().ShowSchedule();
+  client.findChild<QAbstractButton*>("CheckBox_Backup")->click();
+  client.findChild<QAbstractButton*>("RadioButton_30min")->click();
+  client.findChild<QAbstractButton*>("Image1_Set")->click();
+  ASSERT_TRUE(RunUntil(
+      [&] {
+        const DecodedStatus st = DecodeStatus(client.Core().StatusRecordOf(0), FirmwareInfo{});
+        return st.scheduleOn && st.schedulePeriod == 30;
+      },
+      20));
+  EXPECT_EQ(boxes.size(), 2u);  // nothing to say
   client.close();
   SetMessageBoxHook(nullptr);
   monitor.terminate();
