@@ -23,8 +23,9 @@
 #             pipe_abuse.cpp) hurt nobody; a second service at the same name
 #             is refused; the pipe is gone when raidmon ends;
 #   installer the installer of scripts/package-windows.sh (when it has been
-#             made) installs silently with Start menu entries and its
-#             uninstall entry, and its uninstaller removes them all;
+#             made) installs silently with Start menu entries, its
+#             uninstall entry and the monitor service, which answers on its
+#             pipe; its uninstaller removes them all;
 #   window    under Xvfb the window is drawn to PNG files by the render tool,
 #             and raidgui --simulate runs, closes on a close request and
 #             saves its day log.
@@ -300,11 +301,24 @@ for current in "${cases[@]}"; do
       [ -f "$menu/RAID GUI.lnk" ] && [ -f "$menu/Uninstall RAID GUI.lnk" ] || fail "no Start menu entries"
       run 60 reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\RaidGui' </dev/null 2>&1 |
         tr -d '\r' | grep -q 'UninstallString *REG_SZ *"C:\\RaidTest\\uninstall.exe"' || fail "no uninstall entry"
+      # The monitor service it registered runs and answers on its pipe.
+      for _ in $(seq 60); do
+        set +e
+        run 30 raidctl.exe status --service '\\.\pipe\raidgui-raidmon' </dev/null >"$work/svcst.out" 2>"$work/svcst.err"
+        set -e
+        grep -q "no answer" "$work/svcst.err" || break
+        sleep 0.5
+      done
+      ! grep -q "no answer" "$work/svcst.err" ||
+        fail "the installed monitor service does not answer: $(cat "$work/svcst.err") $(cat "$work/setup.out")"
       run 120 'C:\RaidTest\uninstall.exe' /S </dev/null >"$work/uninstall.out" 2>&1 || fail "uninstall: $(cat "$work/uninstall.out")"
       # The uninstaller copies itself away and returns at once.
       for _ in $(seq 100); do [ -e "$drive/RaidTest" ] || [ -e "$menu" ] || break; sleep 0.1; done
       [ ! -e "$drive/RaidTest" ] || fail "the uninstaller left $(ls "$drive/RaidTest")"
       [ ! -e "$menu" ] || fail "the uninstaller left the Start menu entries"
+      if run 30 sc query raidmon </dev/null >"$work/sc.out" 2>&1 && grep -q "raidmon" "$work/sc.out"; then
+        fail "the uninstaller left the monitor service: $(cat "$work/sc.out")"
+      fi
       ;;
     window)
       shots="$winbuild/screens"

@@ -39,4 +39,8 @@ void CallOnConsoleQuit(void (*action)()) {
 
 void ConsoleQuitFinished() { g_finished = true; }
 
+void RequestConsoleQuit() {
+  if (void (*action)() = g_action.load()) action();
+}
+
 }  // namespace raid

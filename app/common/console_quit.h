@@ -12,5 +12,7 @@ namespace raid {
 void CallOnConsoleQuit(void (*action)());
 // The program has saved what it had to save: the handler may return.
 void ConsoleQuitFinished();
+// Calls the action now, as a console close would (a Windows service's stop).
+void RequestConsoleQuit();
 
 }  // namespace raid

@@ -194,6 +194,11 @@ std::string UsageText(const std::string& program, bool allowDuration, bool allow
          "  --journal              day log lines to the system journal with their priority, not to stdout\n"
          "  --listen ADDRESS       serve the list, the status, the day log and its events to local clients\n"
          "                         (raidctl --service ADDRESS) at this socket\n";
+#ifdef _WIN32
+  if (allowDuration)
+    u += "  --windows-service      run as the Windows service the installer registers (started by the service\n"
+         "                         control manager, not by hand)\n";
+#endif
   if (allowMaintenance)
     u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
          "                         auto-scan switches\n"

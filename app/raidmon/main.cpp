@@ -6,6 +6,7 @@
 // the next timer, request or timeline event is due.
 #include <chrono>
 #include <thread>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/common/options.h"
@@ -29,15 +30,17 @@
 #include "platform/app_version.h"
 #include "app/raidmon/service_commands.h"
 #include "app/raidmon/service_mail.h"
+#include "app/raidmon/windows_service.h"
 #include "platform/base64.h"
 #include "service/monitor_service.h"
 #ifdef _WIN32
 #include "platform/windows/windows_device_io.h"
 #endif
 
-int main(int argc, char** argv) {
-  using namespace raid;
-  std::vector<std::string> args(argv, argv + argc);
+namespace raid {
+namespace {
+
+int Monitor(const std::vector<std::string>& args) {
   const ProgramOptions opt = ParseOptions(args, true);
   if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   InstanceLock lock;
@@ -71,7 +74,7 @@ int main(int argc, char** argv) {
     machine.changes = machine.ownChanges.get();
   }
 #endif
-  const std::string logDir = PrepareLogDir(opt, ProgramDir(argc > 0 ? argv[0] : nullptr));
+  const std::string logDir = PrepareLogDir(opt, ProgramDir(args.empty() ? nullptr : args[0].c_str()));
   // One writer per log folder. A folder that cannot be locked (missing or
   // unreadable) cannot be written either: monitoring goes on and the lines
   // are set aside at exit.
@@ -270,8 +273,10 @@ int main(int argc, char** argv) {
   if (runtime.DeadlineReached()) loop.Quit();
   // Under systemd (Type=notify) the service counts as started from here.
   NotifyServiceManager("READY=1\nSTATUS=Monitoring; day log folder " + logDir);
+  WindowsServiceRunning();
   loop.Run([&] { runtime.Step(); });
   NotifyServiceManager("STOPPING=1");
+  WindowsServiceStopping();
   // A client's command that runs is let end (an initialisation stopped
   // half way leaves the drives unusable); the waiting ones are told.
   if (commands) {
@@ -303,4 +308,22 @@ int main(int argc, char** argv) {
   }
   ConsoleLoop::Finished();
   return rc;
+}
+
+}  // namespace
+}  // namespace raid
+
+int main(int argc, char** argv) {
+  using namespace raid;
+  std::vector<std::string> args(argv, argv + argc);
+  // Started by the Windows service control manager (the installer's
+  // service): the monitor runs on the service's thread.
+  if (const auto it = std::find(args.begin(), args.end(), "--windows-service"); it != args.end()) {
+    args.erase(it);
+    const int rc = RunAsWindowsService("raidmon", [&args] { return Monitor(args); });
+    if (rc >= 0) return rc;
+    std::fprintf(stderr, "raidmon: --windows-service: not started by the Windows service control manager\n");
+    return 1;
+  }
+  return Monitor(args);
 }

@@ -1,6 +1,8 @@
 ; The Windows installer: the programs and their runtime under Program Files,
-; Start menu entries for the window and the uninstaller, and an entry in the
-; list of installed programs. Made by scripts/package-windows.sh, which
+; Start menu entries for the window and the uninstaller, an entry in the
+; list of installed programs, and (offered, chosen by default) the monitor
+; raidmon as a Windows service that starts with the system and serves the
+; window and raidctl on the pipe \\.\pipe\raidgui-raidmon. Made by scripts/package-windows.sh, which
 ; defines VERSION, STAGE (the installed programs), FILES (the uninstaller's
 ; list of what it removes) and OUTFILE.
 ; A 64-bit installer, as the programs are (it also runs under wine64 alone).
@@ -15,6 +17,7 @@ RequestExecutionLevel admin
 ShowInstDetails show
 ShowUninstDetails show
 
+Page components
 Page directory
 Page instfiles
 UninstPage uninstConfirm
@@ -42,9 +45,46 @@ Section "RAID GUI"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
 
+; The monitor as a service: as the system, started now and with every
+; start of Windows, its day logs under ProgramData. The window and raidctl
+; of any user show and ask it; changes need an administrator.
+Section "Monitor service (raidmon)" ServiceSection
+  SetRegView 64
+  SetShellVarContext all
+  CreateDirectory "$APPDATA\RAID GUI\logs"
+  nsExec::ExecToLog 'sc.exe create raidmon binPath= "\"$INSTDIR\raidmon.exe\" --windows-service --listen \\.\pipe\raidgui-raidmon --log-dir \"$APPDATA\RAID GUI\logs\"" start= auto DisplayName= "RAID enclosure monitor"'
+  Pop $0
+  nsExec::ExecToLog 'sc.exe description raidmon "Watches the RAID enclosures, writes their day log, mails their failures and serves the RAID GUI window and raidctl."'
+  Pop $0
+  nsExec::ExecToLog 'sc.exe start raidmon'
+  Pop $0
+SectionEnd
+
 Section "Uninstall"
   SetRegView 64
   SetShellVarContext all
+  ; The service first (if it was installed): stopped, then removed, so its
+  ; program file is free to go.
+  nsExec::ExecToLog 'sc.exe stop raidmon'
+  Pop $0
+  StrCpy $1 0
+  wait_stopped:
+    nsExec::ExecToStack 'sc.exe query raidmon'
+    Pop $0 ; exit code: not 0 when there is no such service
+    Pop $2 ; what it printed
+    StrCmp $0 "0" 0 stopped
+    Push $2
+    Push "STOPPED"
+    Call un.StrContains
+    Pop $3
+    StrCmp $3 "" 0 stopped
+    IntOp $1 $1 + 1
+    IntCmp $1 90 stopped
+    Sleep 1000
+    Goto wait_stopped
+  stopped:
+  nsExec::ExecToLog 'sc.exe delete raidmon'
+  Pop $0
   ; Only the files the installer put there (a folder the user chose may hold
   ; others); the day logs beside the programs and the mail settings in the
   ; registry are kept.
@@ -56,3 +96,33 @@ Section "Uninstall"
   RMDir "${MENU}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
+
+; Whether the text below the top of the stack holds the one on the top:
+; leaves the match, or "" when there is none.
+Function un.StrContains
+  Exch $R0 ; needle
+  Exch
+  Exch $R1 ; haystack
+  Push $R2
+  Push $R3
+  Push $R4
+  StrLen $R2 $R0
+  StrCpy $R3 0
+  loop:
+    StrCpy $R4 $R1 $R2 $R3
+    StrCmp $R4 $R0 found
+    StrCmp $R4 "" notfound
+    IntOp $R3 $R3 + 1
+    Goto loop
+  found:
+    StrCpy $R0 $R4
+    Goto done
+  notfound:
+    StrCpy $R0 ""
+  done:
+  Pop $R4
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
