@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "app/common/loop_view.h"
+#include "app/common/service_feed.h"
 #include "app/raidmon/service_mail.h"
 #include "core_harness.h"
 #include "device/record_layout.h"
@@ -397,6 +398,81 @@ TEST(RealThreads, TheServiceAnswersClientsWhileTheMonitorPublishes) {
   EXPECT_EQ(answered.load(), 60);
   EXPECT_TRUE(inOrder.load());
   EXPECT_EQ(heard.load(), 200);
+  std::filesystem::remove_all(dir);
+}
+
+// A window's feed and its change follow the service from their own
+// threads while the monitor publishes: every line in order, the mirror, and
+// the change's progress and answer, with no race.
+TEST(RealThreads, AWindowFollowsTheServiceWhileItPublishes) {
+  const auto dir = test::TestDir();
+  const std::string address = (dir / "s.sock").string();
+  MonitorService service("test");
+  std::vector<std::thread> answering;
+  std::mutex answeringMu;
+  service.SetChangeHandler([&](uint64_t client, const ServiceRequest& r) {
+    std::lock_guard lock(answeringMu);
+    answering.emplace_back([&service, client, id = r.id] {
+      service.Progress(client, id, {{"text", "Firmware Update..."}, {"caption", "Process 2 / 3"}, {"percent", 50}});
+      service.Reply(client, id, {{"exit", 0}, {"out", ""}, {"err", ""}, {"boxes", nlohmann::json::array()}});
+    });
+  });
+  ASSERT_TRUE(service.Start(address));
+  std::mutex mu;
+  std::vector<std::string> lines;
+  int mirrors = 0;
+  bool connected = false;
+  ServiceFeed::Handlers h;
+  h.connected = [&](const std::vector<std::string>& log, const nlohmann::json&) {
+    std::lock_guard lock(mu);
+    lines = log;
+    connected = true;
+  };
+  h.line = [&](const std::string& line, const nlohmann::json&) {
+    std::lock_guard lock(mu);
+    lines.push_back(line);
+  };
+  h.mirror = [&](const nlohmann::json& m) {
+    std::lock_guard lock(mu);
+    mirrors += m.is_object() ? 1 : 0;
+  };
+  ServiceFeed feed(address, h);
+  feed.Start();
+  auto waitFor = [&](const std::function<bool()>& done) {
+    for (int i = 0; i < 1000; ++i) {
+      {
+        std::lock_guard lock(mu);
+        if (done()) return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  };
+  ASSERT_TRUE(waitFor([&] { return connected; }));
+  ServiceChange change;
+  std::atomic<int> progress{0};
+  std::atomic<int> answered{-1};
+  ASSERT_TRUE(change.Start(
+      address, {{"op", "scan"}, {"id", 7}, {"drive", 1}, {"stop", false}}, [&](const nlohmann::json&) { ++progress; },
+      [&](bool ok, const nlohmann::json&) { answered = ok ? 1 : 0; }));
+  for (int i = 0; i < 100; ++i) {
+    ServiceSnapshot snap;
+    snap.mirror = {{"enclosures", nlohmann::json::array()}};
+    service.Publish(std::move(snap));
+    service.LogLine(std::to_string(i), nullptr);
+  }
+  ASSERT_TRUE(waitFor([&] { return lines.size() == 100 && mirrors > 0; }));
+  for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], std::to_string(i));
+  for (int i = 0; i < 500 && answered < 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  // Root may change (the answer and its progress came); anyone else is
+  // refused, which also ends the change.
+  EXPECT_GE(answered.load(), 0);
+  if (answered == 1) {
+    EXPECT_EQ(progress.load(), 1);
+  }
+  feed.Stop();
+  service.Stop();
+  for (auto& t : answering) t.join();
   std::filesystem::remove_all(dir);
 }
 
