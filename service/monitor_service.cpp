@@ -23,6 +23,27 @@ namespace {
 constexpr const char* kIconNames[] = {"none", "information", "warning", "error", "question"};
 }  // namespace
 
+nlohmann::json JsonField(const nlohmann::json& message, const char* key) {
+  if (!message.is_object()) return nullptr;
+  const auto it = message.find(key);
+  return it == message.end() ? nlohmann::json(nullptr) : *it;
+}
+
+std::string JsonText(const nlohmann::json& message, const char* key, const std::string& fallback) {
+  const nlohmann::json v = JsonField(message, key);
+  return v.is_string() ? v.get<std::string>() : fallback;
+}
+
+bool JsonFlag(const nlohmann::json& message, const char* key, bool fallback) {
+  const nlohmann::json v = JsonField(message, key);
+  return v.is_boolean() ? v.get<bool>() : fallback;
+}
+
+int64_t JsonNumber(const nlohmann::json& message, const char* key, int64_t fallback) {
+  const nlohmann::json v = JsonField(message, key);
+  return v.is_number_integer() ? v.get<int64_t>() : fallback;
+}
+
 nlohmann::json BoxJson(const MessageBoxRequest& box) {
   return {{"text", box.text}, {"caption", box.caption}, {"icon", kIconNames[static_cast<int>(box.icon)]}};
 }
@@ -198,8 +219,17 @@ void MonitorService::Publish(ServiceSnapshot snapshot) {
 }
 
 void MonitorService::ResetDayLog(std::vector<std::string> lines) {
-  std::lock_guard lock(mu_);
-  dayLog_ = std::move(lines);
+  std::string whole;
+  {
+    std::lock_guard lock(mu_);
+    // A day log that is no longer the one the subscribers followed (a new
+    // day, a reload): they get it whole.
+    if (lines.size() < dayLog_.size() || (!dayLog_.empty() && lines.front() != dayLog_.front()))
+      whole = Dump({{"dayLog", lines}});
+    dayLog_ = std::move(lines);
+  }
+  // (Protocol 1 subscribers know only line messages.)
+  if (!whole.empty()) Broadcast(whole, 2);
 }
 
 void MonitorService::LogLine(const std::string& line, const nlohmann::json& event) {
@@ -211,13 +241,13 @@ void MonitorService::LogLine(const std::string& line, const nlohmann::json& even
   Broadcast(Dump({{"event", event}, {"line", line}}));
 }
 
-void MonitorService::Broadcast(const std::string& line) {
+void MonitorService::Broadcast(const std::string& line, int minProtocol) {
   if (!endpoint_) return;
   std::vector<uint64_t> to;
   {
     std::lock_guard lock(mu_);
     for (const auto& [id, c] : clients_)
-      if (c.subscribed) to.push_back(id);
+      if (c.subscribed && c.protocol >= minProtocol) to.push_back(id);
   }
   for (uint64_t id : to) endpoint_->Send(id, line);
 }

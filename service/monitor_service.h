@@ -61,6 +61,14 @@ struct ServiceRequest {
 nlohmann::json BoxJson(const MessageBoxRequest& box);
 MessageBoxRequest BoxFromJson(const nlohmann::json& box);
 
+// A field of a message from the other side, or `fallback` when the message
+// is no object or the field is missing or of another type (a message is
+// untrusted: reading it never throws).
+std::string JsonText(const nlohmann::json& message, const char* key, const std::string& fallback = {});
+bool JsonFlag(const nlohmann::json& message, const char* key, bool fallback = false);
+int64_t JsonNumber(const nlohmann::json& message, const char* key, int64_t fallback = 0);
+nlohmann::json JsonField(const nlohmann::json& message, const char* key);
+
 // Whether op is a request that changes an enclosure.
 bool IsServiceChange(const std::string& op);
 
@@ -93,7 +101,8 @@ class MonitorService {
   // has one ({"kind": ..., "slot": ..., "drive": ...}, or null), for the
   // subscribers.
   void LogLine(const std::string& line, const nlohmann::json& event);
-  // Main thread: today's day log as it stands.
+  // Main thread: today's day log as it stands. One that does not go on
+  // from the last (a new day) is sent whole to the subscribers.
   void ResetDayLog(std::vector<std::string> lines);
 
   // Before Start: who runs the changes. Called on the endpoint's thread
@@ -121,7 +130,8 @@ class MonitorService {
   };
   // Why a client may not change anything; "" when it may.
   static std::string ChangeRefusal(const PeerIdentity& peer);
-  void Broadcast(const std::string& line);
+  // To the subscribers that said hello with at least minProtocol.
+  void Broadcast(const std::string& line, int minProtocol = 1);
 
   std::string serverName_;
   std::unique_ptr<LocalEndpoint> endpoint_;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The mail settings through the monitor service: raidctl's mail commands and
 # test-mail with --service print what they print standalone on a settings
-# folder of their own (the folder's name aside), with the same exit codes;
+# folder of their own (the folder's name aside), with the same exit codes
+# (a CA file among them, checked by the client);
 # the monitor mails a drive removal with the settings its clients stored.
 #   e2e_listen_mail.sh RAIDCTL RAIDMON SOURCE_DIR
 set -euo pipefail
@@ -36,10 +37,13 @@ for _ in $(seq 100); do [ -S "$sock" ] && break; sleep 0.1; done
 [ -S "$sock" ] || fail "no socket: $(cat "$work/mon.err")"
 
 printf 'Drive failure\r\n' >"$work/subject.txt"
+# A CA file is checked by raidctl, as the user; the service keeps its name.
+printf -- '-----BEGIN CERTIFICATE-----\n' >"$work/ca.pem"
 commands=("mail show" "test-mail" "mail set --port 99999" "mail recipients add no-at-sign"
   "mail set --server 127.0.0.1 --port $port --name Box --address alerts@example.com --auth on --password-stdin"
   "mail recipients add ops@example.com" "mail template 1 subject $work/subject.txt"
-  "mail template 2 subject $work/missing.txt" "mail show" "test-mail")
+  "mail template 2 subject $work/missing.txt" "mail show" "test-mail"
+  "mail set --ca-file $work/ca.pem" "mail set --ca-file $work/subject.txt" "mail show")
 for c in "${commands[@]}"; do
   set +e
   # shellcheck disable=SC2086
@@ -53,8 +57,9 @@ for c in "${commands[@]}"; do
   [ "$got" -eq "$want" ] || fail "$c: exit $got through the service, $want standalone: $(cat "$work/served.err")"
   cmp -s "$work/alone.out" "$work/served.out" || fail "$c: $(diff "$work/alone.out" "$work/served.out")"
   cmp -s "$work/alone.err" "$work/served.err" || fail "$c: $(diff "$work/alone.err" "$work/served.err")"
+  [ "$c" != test-mail ] || cp "$work/served.out" "$work/testmail.out"
 done
-grep -q "Send mail Success!" "$work/served.out" || fail "the test mail through the service: $(cat "$work/served.out")"
+grep -q "Send mail Success!" "$work/testmail.out" || fail "the test mail through the service: $(cat "$work/testmail.out")"
 "$ctl" mail show --service "$sock" --config-dir "$work/alone" >/dev/null 2>&1 && fail "--service with --config-dir"
 
 # The removal is mailed with the settings stored through the service.

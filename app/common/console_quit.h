@@ -12,7 +12,10 @@ namespace raid {
 void CallOnConsoleQuit(void (*action)());
 // The program has saved what it had to save: the handler may return.
 void ConsoleQuitFinished();
-// Calls the action now, as a console close would (a Windows service's stop).
+// Calls the action now, as a console close would (a Windows service's stop);
+// before an action is set, when it is set.
 void RequestConsoleQuit();
+// A Windows service: a user's log-off does not end the program.
+void RunningAsService();
 
 }  // namespace raid

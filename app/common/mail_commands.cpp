@@ -278,7 +278,16 @@ int Set(Session& s, const std::vector<std::string>& a, const MailInput& input, b
       if (v != "on" && v != "off") return Usage(out, "--auth takes on or off");
       p.LoginClick(v == "on");
     } else if (o == "--ca-file") {
-      if (const int rc = CheckCaFile(out, v, p.Model.CaFile); rc != kOk) return rc;
+      if (standalone) {
+        if (const int rc = CheckCaFile(out, v, p.Model.CaFile); rc != kOk) return rc;
+      } else if (!v.empty() && !std::filesystem::path(v).is_absolute()) {
+        // The client checked the file as its user and sent its absolute
+        // name; the service opens no file a client names before it is
+        // used for mail.
+        return Usage(out, "--ca-file: the monitor service takes an absolute file name");
+      } else {
+        p.Model.CaFile = v.empty() ? v : std::filesystem::path(v).lexically_normal().string();
+      }
     } else if (o == "--tls") {
       if (v != "auto" && v != "required" && v != "implicit")
         return Usage(out, "--tls takes auto, required or implicit");
@@ -485,6 +494,13 @@ std::optional<int> GatherMailInput(const std::vector<std::string>& args, Command
         std::string pw;
         if (!ReadPassword(pw)) return Usage(out, "--password-stdin: no password on standard input");
         input.password = pw;
+      } else if (w.rest[i] == "--ca-file" && i + 1 < w.rest.size()) {
+        // Checked here, as the user who names it; the service gets its
+        // absolute name.
+        std::string stored;
+        if (const int rc = CheckCaFile(out, w.rest[i + 1], stored); rc != kOk) return rc;
+        input.caFile = stored;
+        ++i;
       } else if (w.rest[i] != "--password-stdin") {
         ++i;  // an option's value
       }

@@ -25,6 +25,7 @@ std::string MailUsage();
 struct MailInput {
   std::optional<std::string> password;      // --password-stdin's password
   std::optional<std::string> templateText;  // mail template's FILE, its bytes
+  std::optional<std::string> caFile;        // mail set's --ca-file, checked, by its absolute name
 };
 
 // Runs a mail command; returns the exit code (0 done, 1 failed, 2 wrong

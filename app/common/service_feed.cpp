@@ -51,8 +51,8 @@ std::string ServiceFeed::Follow() {
     if (!line) return Expected<nlohmann::json>::Fail(line.error());
     nlohmann::json a = nlohmann::json::parse(*line, nullptr, false);
     if (!a.is_object()) return Expected<nlohmann::json>::Fail("the service sent no protocol message");
-    if (!a.value("ok", false)) return Expected<nlohmann::json>::Fail(a.value("error", std::string("refused")));
-    return a.value("result", nlohmann::json::object());
+    if (!JsonFlag(a, "ok")) return Expected<nlohmann::json>::Fail(JsonText(a, "error", "refused"));
+    return JsonField(a, "result");
   };
   const Expected<nlohmann::json> hello =
       ask({{"op", "hello"}, {"id", 1}, {"protocol", kServiceProtocolVersion}, {"client", "raidgui"}});
@@ -77,18 +77,28 @@ std::string ServiceFeed::Follow() {
     }
     const nlohmann::json m = nlohmann::json::parse(*line, nullptr, false);
     if (!m.is_object()) return "the service sent no protocol message";
-    if (m.contains("line")) {
-      const std::string text = m["line"].is_string() ? m["line"].get<std::string>() : std::string();
-      // A line heard before the log's answer is in that answer too.
-      if (haveLog && handlers_.line) handlers_.line(text, m.value("event", nlohmann::json()));
+    if (m.contains("dayLog")) {
+      // The service's day log started anew (a new day): it replaces ours.
+      std::vector<std::string> log;
+      const nlohmann::json lines = JsonField(m, "dayLog");
+      for (const nlohmann::json& l : lines.is_array() ? lines : nlohmann::json::array())
+        if (l.is_string()) log.push_back(l.get<std::string>());
+      if (haveLog && handlers_.connected) handlers_.connected(log, *hello);
       continue;
     }
-    if (!m.value("ok", false)) return "the service refused: " + m.value("error", std::string("no reason given"));
-    const uint64_t id = m.value("id", uint64_t{0});
-    const nlohmann::json result = m.value("result", nlohmann::json::object());
+    if (m.contains("line")) {
+      const std::string text = JsonText(m, "line");
+      // A line heard before the log's answer is in that answer too.
+      if (haveLog && handlers_.line) handlers_.line(text, JsonField(m, "event"));
+      continue;
+    }
+    if (!JsonFlag(m, "ok")) return "the service refused: " + JsonText(m, "error", "no reason given");
+    const int64_t id = JsonNumber(m, "id");
+    const nlohmann::json result = JsonField(m, "result");
     if (id == 3) {
       std::vector<std::string> log;
-      for (const nlohmann::json& l : result.value("lines", nlohmann::json::array()))
+      const nlohmann::json lines = JsonField(result, "lines");
+      for (const nlohmann::json& l : lines.is_array() ? lines : nlohmann::json::array())
         if (l.is_string()) log.push_back(l.get<std::string>());
       haveLog = true;
       if (handlers_.connected) handlers_.connected(log, *hello);
@@ -121,7 +131,7 @@ bool ServiceChange::Start(const std::string& address, nlohmann::json request,
           done(false, sent.error());
           return;
         }
-        const uint64_t id = request.value("id", uint64_t{0});
+        const int64_t id = JsonNumber(request, "id");
         while (!stop_) {
           Expected<nlohmann::json> m = session.Next(500);
           if (!m) {
@@ -131,15 +141,15 @@ bool ServiceChange::Start(const std::string& address, nlohmann::json request,
             return;
           }
           if (m->contains("progress")) {
-            progress((*m)["progress"]);
+            progress(JsonField(*m, "progress"));
             continue;
           }
-          if (m->value("id", uint64_t{0}) != id) continue;
+          if (JsonNumber(*m, "id") != id) continue;
           running_ = false;
-          if (m->value("ok", false))
-            done(true, m->value("result", nlohmann::json::object()));
+          if (JsonFlag(*m, "ok"))
+            done(true, JsonField(*m, "result"));
           else
-            done(false, m->value("error", std::string("refused")));
+            done(false, JsonText(*m, "error", "refused"));
           return;
         }
         running_ = false;

@@ -5,6 +5,7 @@
 
 #include "device/device_state.h"
 #include "platform/base64.h"
+#include "service/monitor_service.h"
 
 namespace raid {
 
@@ -38,14 +39,14 @@ Expected<Sector> SectorOf(const nlohmann::json& text, const char* what) {
 }  // namespace
 
 sim::ScenarioSpec ServiceMirror::MirrorScenario() {
-  sim::ScenarioSpec spec;
+  sim::ScenarioSpec machine;
   for (int d = 0; d < kDrives; ++d) {
     sim::EnclosureSpec e;
     e.name = EnclosureName(d);
-    spec.enclosures.push_back(e);
-    spec.disks[d] = {sim::DiskKind::Enclosure, e.name, 31};
+    machine.enclosures.push_back(e);
+    machine.disks[d] = {sim::DiskKind::Enclosure, e.name, 31};
   }
-  return spec;
+  return machine;
 }
 
 void ServiceMirror::BuildMachine(Machine& m) {
@@ -73,16 +74,16 @@ Outcome ServiceMirror::Apply(const nlohmann::json& document) {
     return Outcome::Fail("the mirror lists " + std::to_string(list.size()) + " enclosures");
   for (const nlohmann::json& e : list) {
     if (!e.is_object()) return Outcome::Fail("an enclosure of the mirror is no object");
-    const nlohmann::json drive = e.value("drive", nlohmann::json());
+    const nlohmann::json drive = JsonField(e, "drive");
     if (!drive.is_number_unsigned() || drive.get<uint64_t>() >= kDrives)
       return Outcome::Fail("an enclosure of the mirror names no drive 0-9");
     const auto d = static_cast<size_t>(drive.get<uint64_t>());
     if (wanted[d]) return Outcome::Fail("the mirror names drive " + std::to_string(d) + " twice");
-    const std::optional<sim::EnclosureTransport> transport = TransportOf(e.value("transport", std::string()));
+    const std::optional<sim::EnclosureTransport> transport = TransportOf(JsonText(e, "transport"));
     if (!transport) return Outcome::Fail("an enclosure of the mirror names no known transport");
-    const Expected<Sector> ident = SectorOf(e.value("ident", nlohmann::json()), "an identification sector");
+    const Expected<Sector> ident = SectorOf(JsonField(e, "ident"), "an identification sector");
     if (!ident) return Outcome::Fail(ident.error());
-    const nlohmann::json record = e.value("record", nlohmann::json());
+    const nlohmann::json record = JsonField(e, "record");
     if (record.is_null()) continue;  // not read yet: not shown yet
     const Expected<Sector> status = SectorOf(record, "a status record");
     if (!status) return Outcome::Fail(status.error());

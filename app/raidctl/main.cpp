@@ -3,6 +3,7 @@
 // one status read per enclosure, or the firmware upgrade of the Upgrade page
 // with its checks, phases and texts. It takes the same single-instance lock
 // as the other two programs, so two programs never talk to one enclosure.
+#include <algorithm>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -208,20 +209,18 @@ int ThroughService(const std::string& address, const CtlOptions& ctl) {
     return Fail(why, kExitFailed);
   }
   const nlohmann::json& result = *answer;
-  const int exit = result.value("exit", kExitFailed);
+  const int exit = static_cast<int>(JsonNumber(result, "exit", kExitFailed));
   if (check) {
-    const nlohmann::json document = result.value("document", nlohmann::json());
+    const nlohmann::json document = JsonField(result, "document");
     const CheckResult r = document.is_object() ? EvaluateStatus(document, ctl.check)
                                                : UnknownResult("the monitor service sent no status document");
     std::puts(r.line.c_str());
     return static_cast<int>(r.state);
   }
   if (ctl.json)
-    std::puts(result.value("document", nlohmann::json())
-                  .dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-                  .c_str());
+    std::puts(JsonField(result, "document").dump(2, ' ', false, nlohmann::json::error_handler_t::replace).c_str());
   else
-    std::fputs(result.value("text", std::string()).c_str(), stdout);
+    std::fputs(JsonText(result, "text").c_str(), stdout);
   return exit;
 }
 
@@ -239,10 +238,10 @@ int PrintChangeAnswer(const std::string& address, const Expected<nlohmann::json>
                 kExitFailed);
   }
   const nlohmann::json& result = *answer;
-  std::fputs(result.value("out", std::string()).c_str(), stdout);
+  std::fputs(JsonText(result, "out").c_str(), stdout);
   std::fflush(stdout);
-  std::fputs(result.value("err", std::string()).c_str(), stderr);
-  return result.value("exit", kExitFailed);
+  std::fputs(JsonText(result, "err").c_str(), stderr);
+  return static_cast<int>(JsonNumber(result, "exit", kExitFailed));
 }
 
 // schedule, scan and initialize run by the monitor service on its own
@@ -263,14 +262,18 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
 }
 
 // The mail commands run by the monitor service on its own settings: the
-// password and a template file are read here, by the user who gives them,
-// and sent along.
+// password, a template file and a CA file are read here, by the user who
+// gives them; the password and the template are sent along, the CA file by
+// its absolute name.
 int MailThroughService(const std::string& address, const std::vector<std::string>& args) {
   StdioOutput out(false);
   MailInput input;
   if (const std::optional<int> ended = GatherMailInput(args, out, input)) return *ended;
   nlohmann::json request{{"op", args[1]}};
-  if (args[1] == "mail") request["args"] = std::vector<std::string>(args.begin() + 2, args.end());
+  std::vector<std::string> words(args.begin() + 2, args.end());
+  for (size_t i = 0; input.caFile && i + 1 < words.size(); ++i)
+    if (words[i] == "--ca-file") words[i + 1] = *input.caFile;
+  if (args[1] == "mail") request["args"] = words;
   if (input.password) request["password"] = *input.password;
   if (input.templateText) request["template"] = Base64Encode(*input.templateText);
   // A test mail waits for the mail server: its time-out is at most 99 s
@@ -368,21 +371,22 @@ int UpgradeThroughService(const std::string& address, const CtlOptions& o, CtlVi
                   kExitFailed);
     }
     const nlohmann::json& m = *message;
-    if (m.value("id", uint64_t{0}) != 2) continue;  // the answer to a cancel
+    if (JsonNumber(m, "id") != 2) continue;  // the answer to a cancel
     if (m.contains("progress")) {
       const nlohmann::json& p = m["progress"];
       if (tty && p.is_object())
-        view.DrawProgress(p.value("text", std::string()), p.value("caption", std::string()), p.value("percent", 0));
+        view.DrawProgress(JsonText(p, "text"), JsonText(p, "caption"),
+                          static_cast<int>(std::clamp<int64_t>(JsonNumber(p, "percent"), 0, 100)));
       continue;
     }
     view.EndProgressLine();
-    if (!m.value("ok", false))
-      return Fail("the monitor service at " + address + ": " + m.value("error", std::string("refused")), kExitFailed);
-    const nlohmann::json result = m.value("result", nlohmann::json::object());
-    std::fputs(result.value("out", std::string()).c_str(), stdout);
+    if (!JsonFlag(m, "ok"))
+      return Fail("the monitor service at " + address + ": " + JsonText(m, "error", "refused"), kExitFailed);
+    const nlohmann::json result = JsonField(m, "result");
+    std::fputs(JsonText(result, "out").c_str(), stdout);
     std::fflush(stdout);
-    std::fputs(result.value("err", std::string()).c_str(), stderr);
-    return result.value("exit", kExitFailed);
+    std::fputs(JsonText(result, "err").c_str(), stderr);
+    return static_cast<int>(JsonNumber(result, "exit", kExitFailed));
   }
   view.EndProgressLine();
   return Fail("the monitor service at " + address + ": no end of the upgrade in 30 minutes", kExitFailed);

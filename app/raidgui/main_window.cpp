@@ -760,12 +760,12 @@ namespace {
 // The event a service line names, for the tray.
 std::optional<RaidEvent> ServedEvent(const nlohmann::json& e) {
   if (!e.is_object()) return std::nullopt;
-  const std::string kind = e.value("kind", std::string());
+  const std::string kind = JsonText(e, "kind");
   for (int k = 0; k <= static_cast<int>(EventKind::BadSectors); ++k) {
     if (kind != EventKindName(static_cast<EventKind>(k))) continue;
     RaidEvent ev;
     ev.kind = static_cast<EventKind>(k);
-    const nlohmann::json slot = e.value("slot", nlohmann::json()), drive = e.value("drive", nlohmann::json());
+    const nlohmann::json slot = JsonField(e, "slot"), drive = JsonField(e, "drive");
     ev.slot = slot.is_number_integer() ? std::clamp(slot.get<int>(), 0, kMaxSlots - 1) : 0;
     ev.drive = drive.is_number_integer() ? std::clamp(drive.get<int>(), -1, 1) : -1;
     return ev;
@@ -784,8 +784,8 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
   ServiceFeed::Handlers h;
   h.connected = [this](const std::vector<std::string>& log, const nlohmann::json& hello) {
     runtime_->Post([this, log, hello] {
-      serviceMayChange_ = hello.value("changes", false);
-      serviceRefusal_ = hello.value("refusal", std::string("the monitor service makes no changes"));
+      serviceMayChange_ = JsonFlag(hello, "changes");
+      serviceRefusal_ = JsonText(hello, "refusal", "the monitor service makes no changes");
       ApplyServiceRights();
       serviceLog_ = log;
       // Said once on stderr, for whoever started the window from a shell.
@@ -808,9 +808,7 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
     runtime_->Post([this, line, event] {
       serviceLog_.push_back(line);
       const std::optional<RaidEvent> ev = ServedEvent(event);
-      if (DayLogHook)
-        DayLogHook(
-            DayLogEntry{serviceLog_.back(), ev ? &*ev : nullptr, event.is_object() && event.value("headline", false)});
+      if (DayLogHook) DayLogHook(DayLogEntry{serviceLog_.back(), ev ? &*ev : nullptr, JsonFlag(event, "headline")});
     });
   };
   h.mirror = [this](const nlohmann::json& mirror) {
@@ -856,21 +854,23 @@ void MainWindow::AskServiceChange(nlohmann::json request) {
 void MainWindow::ServiceChangeEnded(bool ok, const nlohmann::json& answer) {
   ApplyServiceRights();
   if (!ok) {
-    ShowMessage({"The monitor service at " + serviceAddress_ + ": " + answer.get<std::string>() +
+    ShowMessage({"The monitor service at " + serviceAddress_ + ": " +
+                     (answer.is_string() ? answer.get<std::string>() : std::string("no answer")) +
                      " (the change may still be made there: see its day log)",
                  "Message", BoxIcon::Warning, BoxButtons::Ok});
     return;
   }
   // The command's own failure line when it said no more than that.
-  const std::string panel = answer.value("panel", std::string());
-  std::string err = answer.value("err", std::string());
+  const std::string panel = JsonText(answer, "panel");
+  std::string err = JsonText(answer, "err");
   if (!err.empty() && err.back() == '\n') err.pop_back();
   if (err.rfind("raidctl: ", 0) == 0) err.erase(0, 9);
   if (!panel.empty())
     SetPanelText(kMessagePanel, panel);
   else if (!err.empty())
     SetPanelText(kMessagePanel, err);
-  for (const nlohmann::json& b : answer.value("boxes", nlohmann::json::array())) ShowMessage(BoxFromJson(b));
+  const nlohmann::json boxes = JsonField(answer, "boxes");
+  for (const nlohmann::json& b : boxes.is_array() ? boxes : nlohmann::json::array()) ShowMessage(BoxFromJson(b));
 }
 
 void MainWindow::ServiceUpgradeClick() {
@@ -894,10 +894,10 @@ void MainWindow::ServiceUpgradeClick() {
     runtime_->Post([this, p] {
       UpgradePageModel& m = upgrade_->Model;
       m.ProgressPanelVisible = true;
-      m.ProgressPanelCaption = p.value("caption", std::string());
-      m.ProgressText = p.value("text", std::string());
+      m.ProgressPanelCaption = JsonText(p, "caption");
+      m.ProgressText = JsonText(p, "text");
       UpgradePageChanged();
-      const int percent = std::clamp(p.value("percent", 0), 0, 100);
+      const int percent = static_cast<int>(std::clamp<int64_t>(JsonNumber(p, "percent"), 0, 100));
       upgradeProgressBar_->setValue(static_cast<int>(int64_t{percent} * m.ProgressMax / 100));
     });
   };

@@ -5,6 +5,7 @@
 
 #include "app/common/mail_commands.h"
 #include "app/common/setup_commands.h"
+#include "notify/mail_settings.h"
 #include "platform/base64.h"
 
 namespace raid {
@@ -52,6 +53,21 @@ void ServiceMail::TestMail(uint64_t client, uint64_t id) {
     return;
   }
   if (sender_.joinable()) sender_.join();
+  // Settings that cannot be read end the command as raidctl's does: the
+  // reason on standard error.
+  {
+    MailSettingsState probe;
+    std::atomic<uint8_t> flags{0};
+    PrepareMailSettings(store_, probe, flags);
+    if (probe.SettingsKeyExists) {
+      if (const Outcome r = LoadMailSettings(store_, probe, flags); !r.ok()) {
+        BufferedOutput out;
+        out.Err("raidctl: " + r.error() + "\n");
+        reply_(client, id, Result(1, out));
+        return;
+      }
+    }
+  }
   Expected<MailJob> job = notifier_.ComposeTestMailNow();
   if (!job) {
     BufferedOutput out;

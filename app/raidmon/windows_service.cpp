@@ -44,6 +44,7 @@ DWORD WINAPI OnControl(DWORD control, DWORD, LPVOID, LPVOID) {
 void WINAPI ServiceMain(DWORD, LPSTR*) {
   g_handle = RegisterServiceCtrlHandlerExA(g_name, OnControl, nullptr);
   if (!g_handle) return;
+  RunningAsService();
   Report(SERVICE_START_PENDING, 30000);
   g_exit = (*g_monitor)();
   Report(SERVICE_STOPPED, 0, static_cast<DWORD>(g_exit));

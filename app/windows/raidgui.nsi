@@ -23,12 +23,38 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; Stops the monitor service when it runs and waits (90 s at most) until it
+; has stopped, so that its program file may be replaced or removed.
+!macro StopMonitorService UN
+  nsExec::ExecToLog 'sc.exe stop raidmon'
+  Pop $0
+  StrCpy $1 0
+  wait_stopped:
+    nsExec::ExecToStack 'sc.exe query raidmon'
+    Pop $0 ; exit code: not 0 when there is no such service
+    Pop $2 ; what it printed
+    StrCmp $0 "0" 0 stopped
+    Push $2
+    Push "STOPPED"
+    Call ${UN}StrContains
+    Pop $3
+    StrCmp $3 "" 0 stopped
+    IntOp $1 $1 + 1
+    IntCmp $1 90 stopped
+    Sleep 1000
+    Goto wait_stopped
+  stopped:
+!macroend
+
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\RaidGui"
 !define MENU "$SMPROGRAMS\RAID GUI"
 
 Section "RAID GUI"
   SetRegView 64
   SetShellVarContext all
+  ; An installed monitor service holds raidmon.exe open: stopped first (the
+  ; service section starts it again).
+  !insertmacro StopMonitorService ""
   SetOutPath "$INSTDIR"
   File /r "${STAGE}/*"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -54,6 +80,14 @@ Section "Monitor service (raidmon)" ServiceSection
   CreateDirectory "$APPDATA\RAID GUI\logs"
   nsExec::ExecToLog 'sc.exe create raidmon binPath= "\"$INSTDIR\raidmon.exe\" --windows-service --listen \\.\pipe\raidgui-raidmon --log-dir \"$APPDATA\RAID GUI\logs\"" start= auto DisplayName= "RAID enclosure monitor"'
   Pop $0
+  ; Installed before: it takes this installation's program.
+  StrCmp $0 "0" created
+  nsExec::ExecToLog 'sc.exe config raidmon binPath= "\"$INSTDIR\raidmon.exe\" --windows-service --listen \\.\pipe\raidgui-raidmon --log-dir \"$APPDATA\RAID GUI\logs\"" start= auto'
+  Pop $0
+  created:
+  ; Started again after a failure (10 s later), as the Linux unit does.
+  nsExec::ExecToLog 'sc.exe failure raidmon reset= 86400 actions= restart/10000/restart/10000/restart/10000'
+  Pop $0
   nsExec::ExecToLog 'sc.exe description raidmon "Watches the RAID enclosures, writes their day log, mails their failures and serves the RAID GUI window and raidctl."'
   Pop $0
   nsExec::ExecToLog 'sc.exe start raidmon'
@@ -65,24 +99,7 @@ Section "Uninstall"
   SetShellVarContext all
   ; The service first (if it was installed): stopped, then removed, so its
   ; program file is free to go.
-  nsExec::ExecToLog 'sc.exe stop raidmon'
-  Pop $0
-  StrCpy $1 0
-  wait_stopped:
-    nsExec::ExecToStack 'sc.exe query raidmon'
-    Pop $0 ; exit code: not 0 when there is no such service
-    Pop $2 ; what it printed
-    StrCmp $0 "0" 0 stopped
-    Push $2
-    Push "STOPPED"
-    Call un.StrContains
-    Pop $3
-    StrCmp $3 "" 0 stopped
-    IntOp $1 $1 + 1
-    IntCmp $1 90 stopped
-    Sleep 1000
-    Goto wait_stopped
-  stopped:
+  !insertmacro StopMonitorService "un."
   nsExec::ExecToLog 'sc.exe delete raidmon'
   Pop $0
   ; Only the files the installer put there (a folder the user chose may hold
@@ -99,7 +116,8 @@ SectionEnd
 
 ; Whether the text below the top of the stack holds the one on the top:
 ; leaves the match, or "" when there is none.
-Function un.StrContains
+!macro DefineStrContains UN
+Function ${UN}StrContains
   Exch $R0 ; needle
   Exch
   Exch $R1 ; haystack
@@ -126,3 +144,6 @@ Function un.StrContains
   Pop $R1
   Exch $R0
 FunctionEnd
+!macroend
+!insertmacro DefineStrContains ""
+!insertmacro DefineStrContains "un."

@@ -449,9 +449,10 @@ TEST(RealThreads, AWindowFollowsTheServiceWhileItPublishes) {
     return false;
   };
   ASSERT_TRUE(waitFor([&] { return connected; }));
-  ServiceChange change;
+  // Declared before the change, whose thread writes them until it ends.
   std::atomic<int> progress{0};
   std::atomic<int> answered{-1};
+  ServiceChange change;
   ASSERT_TRUE(change.Start(
       address, {{"op", "scan"}, {"id", 7}, {"drive", 1}, {"stop", false}}, [&](const nlohmann::json&) { ++progress; },
       [&](bool ok, const nlohmann::json&) { answered = ok ? 1 : 0; }));
