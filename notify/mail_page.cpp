@@ -1,5 +1,7 @@
 #include "notify/mail_page.h"
 
+#include <algorithm>
+
 #include "monitor/monitor_state.h"
 #include "notify/mail_address.h"
 
@@ -177,6 +179,103 @@ bool MailPage::OkClick() {
     return false;
   }
   return true;
+}
+
+namespace {
+
+TextLines LinesOf(const nlohmann::json& v) {
+  TextLines lines;
+  if (!v.is_array()) return lines;
+  for (const nlohmann::json& l : v)
+    if (l.is_string() && lines.size() < 1000) lines.push_back(l.get<std::string>().substr(0, 4096));
+  return lines;
+}
+
+std::string TextOf(const nlohmann::json& page, const char* key, const std::string& fallback) {
+  const auto it = page.find(key);
+  return it != page.end() && it->is_string() ? it->get<std::string>() : fallback;
+}
+
+}  // namespace
+
+nlohmann::json MailPage::PageJson() const {
+  const MailPageModel& m = Model;
+  return {{"port", m.Port},
+          {"server", m.SmtpHost},
+          {"name", m.SenderName},
+          {"address", m.SenderAddress},
+          {"timeout", m.TimeOut},
+          {"login", m.LoginChecked},
+          {"passwordSet", !m.Password.empty()},
+          {"recipients", m.Recipients},
+          {"failSubject", m.FailSubject},
+          {"failContents", m.FailContents},
+          {"removeSubject", m.RemoveSubject},
+          {"removeContents", m.RemoveContents}};
+}
+
+void MailPage::ShowPageJson(const nlohmann::json& page) {
+  if (!page.is_object()) return;
+  MailPageModel& m = Model;
+  m.Port = TextOf(page, "port", m.Port);
+  m.SmtpHost = TextOf(page, "server", m.SmtpHost);
+  m.SenderName = TextOf(page, "name", m.SenderName);
+  m.SenderAddress = TextOf(page, "address", m.SenderAddress);
+  m.TimeOut = TextOf(page, "timeout", m.TimeOut);
+  const auto login = page.find("login");
+  if (login != page.end() && login->is_boolean()) m.LoginChecked = login->get<bool>();
+  m.Password.clear();
+  m.Recipients.clear();
+  for (const std::string& r : LinesOf(page.value("recipients", nlohmann::json::array())))
+    if (m.Recipients.size() < kMaxRecipients) m.Recipients.push_back(r);
+  m.FailSubject = LinesOf(page.value("failSubject", nlohmann::json()));
+  m.FailContents = LinesOf(page.value("failContents", nlohmann::json()));
+  m.RemoveSubject = LinesOf(page.value("removeSubject", nlohmann::json()));
+  m.RemoveContents = LinesOf(page.value("removeContents", nlohmann::json()));
+  m.MailPageDirty = 0;
+  RefillGrids();
+}
+
+void MailPage::ApplyPageJson(const nlohmann::json& page, const std::optional<std::string>& password) {
+  if (!page.is_object()) return;
+  struct Edit {
+    MailField field;
+    const char* key;
+    std::string MailPageModel::*text;
+  };
+  static constexpr Edit kEdits[] = {{MailField::Port, "port", &MailPageModel::Port},
+                                    {MailField::SmtpHost, "server", &MailPageModel::SmtpHost},
+                                    {MailField::SenderName, "name", &MailPageModel::SenderName},
+                                    {MailField::SenderAddress, "address", &MailPageModel::SenderAddress},
+                                    {MailField::TimeOut, "timeout", &MailPageModel::TimeOut}};
+  for (const Edit& e : kEdits) {
+    const std::string v = TextOf(page, e.key, Model.*e.text);
+    if (v != Model.*e.text) EditChanged(e.field, v);
+  }
+  if (password) EditChanged(MailField::Password, *password);
+  const auto login = page.find("login");
+  if (login != page.end() && login->is_boolean() && login->get<bool>() != Model.LoginChecked)
+    LoginClick(login->get<bool>());
+  if (page.contains("recipients")) {
+    const TextLines wanted = LinesOf(page["recipients"]);
+    SelectSubPage(1);
+    for (size_t row = Model.Recipients.size(); row-- > 0;) {
+      if (std::find(wanted.begin(), wanted.end(), Model.Recipients[row]) != wanted.end()) continue;
+      SelectCell(1, static_cast<int>(row));
+      RemoveRecipient();
+    }
+    for (const std::string& r : wanted) {
+      if (std::find(Model.Recipients.begin(), Model.Recipients.end(), r) != Model.Recipients.end()) continue;
+      Model.FailPageInput = r;
+      AddRecipient();
+    }
+    SelectSubPage(0);
+  }
+  for (const auto& [key, memo] :
+       {std::pair{"failSubject", &MailPageModel::FailSubject}, std::pair{"failContents", &MailPageModel::FailContents},
+        std::pair{"removeSubject", &MailPageModel::RemoveSubject},
+        std::pair{"removeContents", &MailPageModel::RemoveContents}})
+    if (page.contains(key)) Model.*memo = LinesOf(page[key]);
 }
 
 }  // namespace raid

@@ -5,6 +5,10 @@
 // commands edit the same model and press the same OK.
 #pragma once
 
+#include <optional>
+
+#include <nlohmann/json.hpp>
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -67,6 +71,16 @@ class MailPage {
   bool OkClick();
   // A value the next OK stores with the page's own (once).
   void AlsoStore(const std::string& name, const SettingsValue& value) { extra_.emplace_back(name, value); }
+
+  // The page as JSON (never the password: whether one is set), and a
+  // page filled from such JSON (a window showing the monitor service's
+  // settings; the password field left empty, nothing marked edited).
+  nlohmann::json PageJson() const;
+  void ShowPageJson(const nlohmann::json& page);
+  // The edits of a page sent as JSON, made through the page's own edits,
+  // clicks and list changes (the OK that follows stores them); the
+  // password only when given.
+  void ApplyPageJson(const nlohmann::json& page, const std::optional<std::string>& password);
 
  private:
   void RefillGrids();

@@ -62,7 +62,7 @@ MessageBoxRequest BoxFromJson(const nlohmann::json& box) {
 
 bool IsServiceChange(const std::string& op) {
   return op == "schedule" || op == "scan" || op == "initialize" || op == "upgrade" || op == "cancel" || op == "mail" ||
-         op == "test-mail";
+         op == "test-mail" || op == "mail-page";
 }
 
 namespace {
@@ -128,6 +128,15 @@ Outcome CheckChange(const ServiceRequest& r) {
     return Outcome::Ok();
   }
   if (r.op == "test-mail") return allowed({});
+  if (r.op == "mail-page") {
+    if (Outcome known = allowed({"page", "password"}); !known) return known;
+    if (a.contains("page") && !a["page"].is_object())
+      return Outcome::Fail("\"page\" must be the E-mail page's fields as an object");
+    if (a.contains("password") &&
+        !(a["password"].is_string() && a["password"].get_ref<const std::string&>().size() <= kMaxMailWord))
+      return Outcome::Fail("\"password\" must be a text of at most 4096 bytes");
+    return Outcome::Ok();
+  }
   if (r.op == "cancel") {
     if (Outcome known = allowed({"request"}); !known) return known;
     if (!a.contains("request") || !a["request"].is_number_unsigned())
@@ -162,7 +171,7 @@ Expected<ServiceRequest> ParseServiceRequest(std::string_view line) {
       out.client = value.get<std::string>();
     } else if (key == "slot" || key == "on" || key == "period" || key == "drive" || key == "stop" || key == "name" ||
                key == "image" || key == "request" || key == "length" || key == "args" || key == "password" ||
-               key == "template") {
+               key == "template" || key == "page") {
       out.args[key] = value;
     } else {
       return fail("unknown field \"" + key.substr(0, 32) + "\"");

@@ -214,6 +214,7 @@ void EmailPage::BuildRecipients(QWidget* w, int sub) {
 }
 
 void EmailPage::Enter() {
+  if (EnterOverride) return EnterOverride();
   model_.Fill();
   Redraw();
   // Stored settings that cannot be read are said, not shown as defaults.
@@ -262,6 +263,7 @@ void EmailPage::Redraw() {
 }
 
 void EmailPage::OkClick() {
+  if (OkOverride) return OkOverride();
   model_.OkClick();
   Redraw();
 }
@@ -269,6 +271,7 @@ void EmailPage::OkClick() {
 void EmailPage::IgnoreClick() { Enter(); }
 
 void EmailPage::SendTestMailClick() {
+  if (TestMailOverride) return TestMailOverride();
   if (const Outcome queued = notifier_.QueueTestMail(); !queued)
     ui_.ShowMessage(
         {"The test mail cannot be sent: " + queued.error(), "E-Mail Message", BoxIcon::Warning, BoxButtons::Ok});

@@ -3,6 +3,8 @@
 // sub-pages behind tab pictures, OK and Ignore, and "Send test mail".
 #pragma once
 
+#include <functional>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -31,6 +33,9 @@ class EmailPage : public QObject {
   void SendTestMailClick();
   // Draws the model into the controls (their change signals held back).
   void Redraw();
+  // Set while the window shows the monitor service: entering (and Ignore),
+  // OK and "Send test mail" go there instead of to this program's store.
+  std::function<void()> EnterOverride, OkOverride, TestMailOverride;
 
  private:
   void SelectSubPage(int page);

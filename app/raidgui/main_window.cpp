@@ -738,9 +738,8 @@ void MainWindow::FormCreate(bool pace) {
 #ifdef _WIN32
   RegisterUsbDeviceNotifications(reinterpret_cast<void*>(winId()));
 #endif
-  // The Setup button only in service mode; no E-mail page while the window
-  // shows the monitor service (its mail settings are changed with raidctl).
-  LayoutNavigation(ShowsService() ? (maintenance_ ? 0x17 : 0x15) : maintenance_ ? 0x1F : 0x1D);
+  // The Setup button only in service mode.
+  LayoutNavigation(maintenance_ ? 0x1F : 0x1D);
   if (maintenance_) {
     for (QWidget* w : {static_cast<QWidget*>(buzzerMuteBox_), static_cast<QWidget*>(autoScanBox_), emailButton_,
                        static_cast<QWidget*>(hdd1ScanButton_), static_cast<QWidget*>(hdd2ScanButton_)})
@@ -818,6 +817,9 @@ void MainWindow::ShowService(const std::string& address, sim::SimDeviceIo& sim) 
     });
   };
   feed_ = std::make_unique<ServiceFeed>(address, std::move(h));
+  emailPage_->EnterOverride = [this] { ServiceMailPage(false); };
+  emailPage_->OkOverride = [this] { ServiceMailPage(true); };
+  emailPage_->TestMailOverride = [this] { ServiceTestMail(); };
   connect(runtime_.get(), &CoreRuntime::Stepped, this, [this] { ApplyServiceRights(); });
 }
 
@@ -836,19 +838,63 @@ void MainWindow::ApplyServiceRights() {
   if (may && !setButton_->isEnabled()) setButton_->setEnabled(true);
 }
 
-void MainWindow::AskServiceChange(nlohmann::json request) {
+void MainWindow::AskServiceChange(nlohmann::json request, std::function<void(const nlohmann::json&)> then) {
   if (change_->Running()) return;
   if (!serviceMayChange_) {
     ShowMessage({"Refused: " + serviceRefusal_, "Message", BoxIcon::Warning, BoxButtons::Ok});
     return;
   }
   request["id"] = nextChangeId_++;
-  auto done = [this](bool ok, const nlohmann::json& answer) {
-    runtime_->Post([this, ok, answer] { ServiceChangeEnded(ok, answer); });
+  auto done = [this, then = std::move(then)](bool ok, const nlohmann::json& answer) {
+    runtime_->Post([this, ok, answer, then] {
+      if (ok && then) then(answer);
+      ServiceChangeEnded(ok, answer);
+    });
   };
   change_->Start(
       serviceAddress_, std::move(request), [](const nlohmann::json&) {}, done);
   ApplyServiceRights();
+}
+
+void MainWindow::ServiceMailPage(bool send) {
+  nlohmann::json request = {{"op", "mail-page"}};
+  if (send) {
+    request["page"] = mailPage_->PageJson();
+    if (mailPage_->Model.MailPageDirty & mail_dirty::kPassword) request["password"] = mailPage_->Model.Password;
+  }
+  AskServiceChange(std::move(request), [this](const nlohmann::json& answer) {
+    const nlohmann::json page = JsonField(answer, "page");
+    if (!page.is_object()) return;
+    mailPage_->ShowPageJson(page);
+    emailPage_->Redraw();
+  });
+}
+
+void MainWindow::ServiceTestMail() {
+  // The window's own texts for the outcome, from what raidctl test-mail
+  // would have printed.
+  AskServiceChange({{"op", "test-mail"}}, [this](const nlohmann::json& answer) {
+    const std::string out = JsonText(answer, "out");
+    auto after = [&out](const std::string& mark) {
+      std::string rest = out.substr(out.find(mark) + mark.size());
+      while (!rest.empty() && rest.front() == '\n') rest.erase(0, 1);
+      while (!rest.empty() && rest.back() == '\n') rest.pop_back();
+      return rest;
+    };
+    if (out.find("Send mail Success!") != std::string::npos) {
+      const std::string refused = after("Send mail Success!");
+      ShowNotice({"The test mail was sent." + (refused.empty() ? "" : "\n" + refused), "E-Mail Message",
+                  BoxIcon::Information, BoxButtons::Ok});
+    } else if (out.find("Send mail failed: ") != std::string::npos) {
+      ShowNotice({"The test mail could not be sent: " + after("Send mail failed: "), "E-Mail Message", BoxIcon::Warning,
+                  BoxButtons::Ok});
+    } else {
+      std::string why = JsonText(answer, "err");
+      if (why.rfind("raidctl: ", 0) == 0) why.erase(0, 9);
+      while (!why.empty() && why.back() == '\n') why.pop_back();
+      ShowNotice({"The test mail cannot be sent: " + why, "E-Mail Message", BoxIcon::Warning, BoxButtons::Ok});
+    }
+  });
 }
 
 void MainWindow::ServiceChangeEnded(bool ok, const nlohmann::json& answer) {

@@ -239,7 +239,12 @@ class MainWindow : public QWidget, public CoreView {
   void ServiceUpgradeClick();
   // A change asked of the service, one at a time; its end shows its message
   // text and boxes.
-  void AskServiceChange(nlohmann::json request);
+  // then: also called with the answer of a change that was answered.
+  void AskServiceChange(nlohmann::json request, std::function<void(const nlohmann::json&)> then = {});
+  // The E-mail page on the service's settings: read, or the page's edits
+  // sent with its OK.
+  void ServiceMailPage(bool send);
+  void ServiceTestMail();
   void ServiceChangeEnded(bool ok, const nlohmann::json& answer);
   // The Setup page's and the Status page's switches and buttons: the core's
   // own, or asked of the service.

@@ -201,6 +201,8 @@ int Monitor(const std::vector<std::string>& args) {
       const nlohmann::json& a = request.args;
       if (request.op == "mail") {
         loop.Post([&mail, client, id = request.id, a] { mail->Run(client, id, a); });
+      } else if (request.op == "mail-page") {
+        loop.Post([&mail, client, id = request.id, a] { mail->Page(client, id, a); });
       } else if (request.op == "test-mail") {
         loop.Post([&mail, client, id = request.id] { mail->TestMail(client, id); });
       } else if (request.op == "cancel") {

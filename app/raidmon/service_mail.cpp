@@ -7,6 +7,8 @@
 #include "app/common/setup_commands.h"
 #include "notify/mail_settings.h"
 #include "platform/base64.h"
+#include "service/monitor_service.h"
+#include "notify/mail_page.h"
 
 namespace raid {
 
@@ -43,6 +45,48 @@ void ServiceMail::Run(uint64_t client, uint64_t id, const nlohmann::json& reques
   // at the store.
   if (exit == 0 && words[2] != "show") notifier_.SettingsChanged();
   reply_(client, id, Result(exit, out));
+}
+
+void ServiceMail::Page(uint64_t client, uint64_t id, const nlohmann::json& request) {
+  // The page's boxes (an address that is no mailbox, a store that refused
+  // the write) go back to the window.
+  struct Boxes final : UserInterface {
+    void SetPanelText(StatusBarPanel, const std::string&) override {}
+    BoxResult ShowMessage(const MessageBoxRequest& box) override {
+      shown.push_back(BoxJson(box));
+      return BoxResult::Ok;
+    }
+    nlohmann::json shown = nlohmann::json::array();
+  } boxes;
+  MailSettingsState settings;
+  std::atomic<uint8_t> flags{0};
+  PrepareMailSettings(store_, settings, flags);
+  if (settings.SettingsKeyExists) {
+    if (const Outcome r = LoadMailSettings(store_, settings, flags); !r.ok()) {
+      reply_(client, id, {{"exit", 1}, {"out", ""}, {"err", "raidctl: " + r.error() + "\n"}});
+      return;
+    }
+  }
+  MailPage page(settings, store_, flags, boxes);
+  page.Fill();
+  int exit = 0;
+  if (request.contains("page")) {
+    std::optional<std::string> password;
+    if (request.contains("password")) password = request["password"].get<std::string>();
+    page.ApplyPageJson(request["page"], password);
+    exit = page.OkClick() ? 0 : 1;
+    if (exit == 0) notifier_.SettingsChanged();
+    // The page as it is stored now.
+    MailSettingsState after;
+    std::atomic<uint8_t> afterFlags{0};
+    PrepareMailSettings(store_, after, afterFlags);
+    if (after.SettingsKeyExists) (void)LoadMailSettings(store_, after, afterFlags);
+    MailPage stored(after, store_, afterFlags, boxes);
+    stored.Fill();
+    reply_(client, id, {{"exit", exit}, {"out", ""}, {"err", ""}, {"boxes", boxes.shown}, {"page", stored.PageJson()}});
+    return;
+  }
+  reply_(client, id, {{"exit", exit}, {"out", ""}, {"err", ""}, {"boxes", boxes.shown}, {"page", page.PageJson()}});
 }
 
 void ServiceMail::TestMail(uint64_t client, uint64_t id) {

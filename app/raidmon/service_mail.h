@@ -29,6 +29,11 @@ class ServiceMail {
   // read for them ("password", "template" in base64), as the request has
   // them (checked).
   void Run(uint64_t client, uint64_t id, const nlohmann::json& request);
+  // Main thread: the window's E-mail page on the monitor's settings:
+  // without "page" the page as stored, with it (and "password") the page's
+  // edits made and its OK pressed; answered with the page after it and the
+  // page's boxes.
+  void Page(uint64_t client, uint64_t id, const nlohmann::json& request);
   // Main thread: a test mail, composed now from the stored settings.
   void TestMail(uint64_t client, uint64_t id);
   // A test mail being sent stops at its next step; its answer is sent and

@@ -67,10 +67,9 @@ TEST(ServiceWindow, ShowsWhatTheMonitorShowsAndFollowsIt) {
   ASSERT_TRUE(RunUntil([&] { return StatusPageTexts(client) == StatusPageTexts(*monitor.form); }, 20))
       << "the client never drew the monitor's Status page";
   EXPECT_EQ(client.ServiceDayLog(), core.Log().DayLog());
-  // No Setup or E-mail page: those changes are made with raidctl.
-  for (const char* hidden : {"Image_Setup", "Image_Email"}) {
-    EXPECT_FALSE(client.findChild<QWidget*>(hidden)->isVisible()) << hidden;
-  }
+  // The pages of the standalone window (no Setup page outside service mode).
+  EXPECT_FALSE(client.findChild<QWidget*>("Image_Setup")->isVisible());
+  EXPECT_TRUE(client.findChild<QWidget*>("Image_Email")->isVisible());
   EXPECT_NE(client.PanelText(kMessagePanel).find("Showing the monitor service at " + address), std::string::npos);
   // This service makes no changes: the upgrade is greyed, and says why.
   auto* upgrade = client.findChild<QAbstractButton*>("Image2_Upgrade");
@@ -162,6 +161,23 @@ TEST(ServiceWindow, UpgradesAndSetsTheScheduleThroughTheService) {
       },
       20));
   EXPECT_EQ(boxes.size(), 2u);  // nothing to say
+
+  // The E-mail page shows the service's settings and its OK stores there.
+  client.EmailNavClick();
+  ASSERT_TRUE(RunUntil([&] { return upgrade->isEnabled(); }, 10));
+  client.EmailModel().EditChanged(MailField::SmtpHost, "mail.example.com");
+  client.EmailModel().SelectSubPage(1);
+  client.EmailModel().Model.FailPageInput = "ops@example.com";
+  client.EmailModel().AddRecipient();
+  client.findChild<QAbstractButton*>("Image3_OK")->click();
+  ASSERT_TRUE(RunUntil([&] { return upgrade->isEnabled(); }, 10));
+  EXPECT_EQ(boxes.size(), 2u);
+  const Expected<nlohmann::json> shown =
+      AskServiceRequest(address, "test", {{"op", "mail"}, {"id", 5}, {"args", {"show"}}}, 10000);
+  ASSERT_TRUE(shown) << shown.error();
+  const std::string out = JsonText(*shown, "out");
+  EXPECT_NE(out.find("SMTP: mail.example.com"), std::string::npos) << out;
+  EXPECT_NE(out.find("  ops@example.com"), std::string::npos) << out;
   client.close();
   SetMessageBoxHook(nullptr);
   monitor.terminate();
