@@ -27,6 +27,8 @@ set(RAID_DEB_VERSION ${RAID_DEB_UPSTREAM}-${RAID_DEB_REVISION})
 
 install(TARGETS raidmon raidctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT monitor)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/raidmon.service DESTINATION lib/systemd/system COMPONENT monitor)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/raidctl.bash-completion DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME raidctl COMPONENT monitor)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/docs/design.md ${CMAKE_SOURCE_DIR}/docs/simulator.md
         ${CMAKE_SOURCE_DIR}/docs/packaging.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/raidmon COMPONENT monitor)
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/scenarios/ DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/raidmon/scenarios
@@ -75,7 +77,7 @@ if(RAID_HELP2MAN)
     add_custom_command(OUTPUT ${_page}.gz
       COMMAND ${CMAKE_COMMAND} -E make_directory ${RAID_DEB_DIR}/man
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
-              ${RAID_HELP2MAN} --no-info --no-discard-stderr --section=1 --version-string=${PROJECT_VERSION}
+              ${RAID_HELP2MAN} --no-info --no-discard-stderr --section=1
               --name=${_man_summary_${_program}} --source=raidgui --manual=User\ Commands
               --include=${CMAKE_SOURCE_DIR}/packaging/man/${_program}.h2m --output=${_page}
               $<TARGET_FILE:${_program}>

@@ -16,6 +16,7 @@ PACKAGES=(
   python3-aiosmtpd openssl
   prometheus-node-exporter prometheus icinga2-bin  # e2e_metrics.sh, e2e_monitoring.sh (exporter, promtool, icinga2 -C)
   libsystemd-dev help2man lintian
+  libcli11-dev  # the command-line parser of raidgui, raidmon and raidctl (header-only)
 )
 if [ "${RAID_SKIP_WINDOWS:-}" != 1 ]; then
   PACKAGES+=(wine64 nsis zip dpkg-dev)

@@ -38,7 +38,7 @@ expect 2 "^RAID CRITICAL - no enclosure found" --simulate "$work/none.json"
 expect 2 "^RAID CRITICAL - 1 of 2 enclosures found" --simulate "$work/healthy.json" --expect 2
 expect 0 "^RAID OK - Device1: Normal; Device2: Normal; Device3: Normal; Device4: Normal \|" \
   --simulate "$src/scenarios/four-transports.json"
-expect 3 "^RAID UNKNOWN - unexpected \"--bogus\"" --bogus
+expect 3 "^RAID UNKNOWN - unknown option \"--bogus\"" --bogus
 expect 3 "^RAID UNKNOWN - .*no-such-file" --simulate "$work/no-such-file.json"
 
 # status --json is the versioned document the check judges.

@@ -50,7 +50,7 @@ expect() {  # expect CODE TEXT ARGS...: the exit code, the message, no output fi
 }
 expect 2 "needs the boot loader" -o "$work/out.bin"
 expect 2 "needs the file to write" --boot "$boot"
-expect 2 "does not take \"--simulate\"" --boot "$boot" -o "$work/out.bin" --simulate
+expect 2 "--simulate is not an option of make-image" --boot "$boot" -o "$work/out.bin" --simulate
 expect 2 "--size takes auto, 1M, 2M, 4M or 8M" --boot "$boot" --size 3M -o "$work/out.bin"
 expect 2 "--size: An image of 2M Bits (262144 bytes) is too small" --boot "$boot" --size 2M -o "$work/out.bin"
 expect 2 "--fan: FAN \"Supported:\": \"x\" is not a number" --boot "$boot" --fan x -o "$work/out.bin"

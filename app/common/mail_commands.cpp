@@ -6,6 +6,9 @@
 #include <fstream>
 #include <iostream>
 
+#include <CLI/CLI.hpp>
+
+#include "app/common/command_line.h"
 #include "monitor/monitor_state.h"
 #include "monitor/status_record.h"
 #include "notify/mail_address.h"
@@ -62,7 +65,7 @@ class CtlBoxes final : public UserInterface {
 };
 
 int Usage(CommandOutput& out, const std::string& why) {
-  out.Err("raidctl: " + why + "\n" + MailUsage());
+  out.Err("raidctl: " + why + "\nraidctl --help lists every option\n");
   return kUsage;
 }
 
@@ -249,19 +252,17 @@ int Show(Session& s) {
   return kOk;
 }
 
-int Set(Session& s, const std::vector<std::string>& a, const MailInput& input, bool standalone) {
+int Set(Session& s, const std::vector<std::pair<std::string, std::string>>& a, const MailInput& input,
+        bool standalone) {
   CommandOutput& out = s.out;
   MailPage& p = *s.page;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const std::string& o = a[i];
+  for (const auto& [o, v] : a) {
     if (o == "--password-stdin") {
       std::string pw;
       if (const int rc = TakePassword(out, input, standalone, pw); rc != kOk) return rc;
       p.EditChanged(MailField::Password, pw);
       continue;
     }
-    if (i + 1 >= a.size()) return Usage(out, o + " needs a value");
-    const std::string v = a[++i];
     if (o == "--server")
       p.EditChanged(MailField::SmtpHost, v);
     else if (o == "--port") {
@@ -378,72 +379,7 @@ int TestMail(Session& s) {
   return TestMailResult(n.SendTestMailNow(), s.out);
 }
 
-// The command's words without --config-dir and its folder, checked;
-// returns the exit code when the command has ended (help or a mistake).
-struct MailWords {
-  std::string sub;  // mail's show, set, recipients or template
-  std::vector<std::string> rest;
-  std::string configDir;
-  bool configSeen = false;
-};
-
-std::optional<int> ReadMailWords(const std::vector<std::string>& args, CommandOutput& out, MailWords& w) {
-  for (size_t i = 2; i < args.size(); ++i) {
-    if (args[i] == "--help" || args[i] == "-h") {
-      out.Out(MailUsage());
-      return kOk;
-    }
-    if (args[i] == "--config-dir") {
-      if (w.configSeen) return Usage(out, "--config-dir is given twice");
-      if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(out, "--config-dir needs a folder");
-      w.configSeen = true;
-      w.configDir = args[++i];
-      const FileStamp st = StatNoFollow(w.configDir);
-      if (st.exists && (st.regular || st.link)) return Usage(out, "--config-dir: " + w.configDir + " is not a folder");
-      continue;
-    }
-    w.rest.push_back(args[i]);
-  }
-  if (args[1] == "mail") {
-    if (w.rest.empty()) return Usage(out, "mail needs show, set, recipients or template");
-    w.sub = w.rest.front();
-    w.rest.erase(w.rest.begin());
-    if (w.sub != "show" && w.sub != "set" && w.sub != "recipients" && w.sub != "template")
-      return Usage(out, "unknown mail command \"" + w.sub + "\"");
-    if (w.sub == "show" && !w.rest.empty()) return Usage(out, "mail show takes no arguments");
-  } else if (!w.rest.empty()) {
-    return Usage(out, "test-mail takes no arguments");
-  }
-  return std::nullopt;
-}
-
 }  // namespace
-
-std::string MailUsage() {
-  return "mail commands (the settings the window's E-mail page edits: the monitor service's when one answers,\n"
-         "else those stored here; --config-dir DIR, which every one takes, the ones in DIR):\n"
-         "  mail show                                  the stored settings (never the password)\n"
-         "  mail set [--server HOST] [--port N] [--name TEXT] [--address ADDR] [--timeout S]\n"
-         "           [--auth on|off] [--password-stdin]   change them; the password is read from\n"
-         "                                             standard input (no echo on a terminal)\n"
-         "           [--ca-file FILE] [--tls auto|required|implicit]  certificates trusted instead of\n"
-         "                                             the system's (empty FILE: the system's again); TLS:\n"
-         "                                             auto STARTTLS when offered (465: from the start),\n"
-         "                                             required never logs in or sends without it,\n"
-         "                                             implicit TLS from the start on any port\n"
-         "           [--retry on|off] [--reminder on|off]  a failed notification tried again after\n"
-         "                                             1, 5, 15 min; a daily reminder while a drive\n"
-         "                                             stays failed or missing (both off by default)\n"
-         "  mail recipients add|remove ADDR            the recipient list (at most 10 mailboxes)\n"
-         "  mail template 1|2 subject|contents FILE    a template of category 1 (Hard Disks Fail)\n"
-         "                                             or 2 (Device Removed); an empty FILE removes it\n"
-         "  test-mail                                  a short mail to every recipient, now\n"
-         "  system-info                                the system information block the mails carry\n";
-}
-
-bool IsMailCommand(const std::vector<std::string>& args) {
-  return args.size() >= 2 && (args[1] == "mail" || args[1] == "test-mail" || args[1] == "system-info");
-}
 
 int TestMailResult(const SmtpOutcome& o, CommandOutput& out) {
   if (!o.ok()) {
@@ -458,19 +394,105 @@ int TestMailResult(const SmtpOutcome& o, CommandOutput& out) {
   return kOk;
 }
 
+void MailTable::Add(CommandLine& line, CLI::App& root) {
+  CLI::App& mail = line.Command(root, "mail",
+                                "the mail settings the window's E-mail page edits: the monitor service's when one\n"
+                                "answers, else those stored here (--config-dir DIR: the ones in DIR)");
+  line.Command(mail, "show", "the stored settings (never the password)");
+  CLI::App& set = line.Command(mail, "set", "change them");
+  line.Value(set, "--server", server_, "HOST", "the SMTP server");
+  line.Value(set, "--port", port_, "N", "its port, 1-65535");
+  line.Value(set, "--name", name_, "TEXT", "the sender's name");
+  line.Value(set, "--address", address_, "ADDR", "the sender's address");
+  line.Value(set, "--timeout", timeout_, "S", "seconds to wait for the server, 0-99");
+  line.Choice(set, "--auth", auth_, {"on", "off"}, "SMTP Login Authentication");
+  line.Flag(set, "--password-stdin", passwordStdin_, "the password, read from standard input (no echo on a terminal)");
+  line.Value(set, "--ca-file", caFile_, "FILE",
+             "certificates trusted instead of the system's (empty FILE: the system's again)");
+  line.Choice(set, "--tls", tls_, {"auto", "required", "implicit"},
+              "auto: STARTTLS when offered (465: TLS from the start); required: never\n"
+              "logs in or sends without it; implicit: TLS from the start on any port");
+  line.Choice(set, "--retry", retry_, {"on", "off"},
+              "a failed notification tried again after 1, 5, 15 min (off by default)");
+  line.Choice(set, "--reminder", reminder_, {"on", "off"},
+              "a daily reminder while a drive stays failed or missing (off by default)");
+  CLI::App& recipients = line.Command(mail, "recipients", "the recipient list (at most 10 mailboxes)");
+  line.Word(recipients, "ACTION", action_, {"add", "remove"}, "add the mailbox to the list or remove it");
+  line.Word(recipients, "ADDR", mailbox_, {}, "the mailbox");
+  CLI::App& templ = line.Command(mail, "template",
+                                 "a template of category 1 (Hard Disks Fail) or 2 (Device Removed);\n"
+                                 "an empty FILE removes it");
+  line.Word(templ, "CATEGORY", category_, {"1", "2"}, "1 Hard Disks Fail, 2 Device Removed");
+  line.Word(templ, "PART", part_, {"subject", "contents"}, "the subject or the contents");
+  line.Word(templ, "FILE", file_, {}, "the template's text");
+  line.Command(root, "test-mail", "a short mail to every recipient, now");
+  line.Command(root, "system-info", "the system information block the mails carry");
+}
+
+std::string MailTable::Finish(const CommandLine& line, const std::string& configDir, MailWords& w) const {
+  const std::vector<std::string> commands = line.Commands();
+  w = {};
+  w.command = commands.empty() ? "" : commands.front();
+  w.sub = commands.size() > 1 ? commands[1] : "";
+  w.configGiven = line.Given("--config-dir");
+  w.configDir = configDir;
+  if (w.command == "mail" && w.sub.empty()) return "mail needs show, set, recipients or template";
+  if (w.sub == "set") {
+    const std::pair<const char*, const std::string*> values[] = {
+        {"--server", &server_},   {"--port", &port_},        {"--name", &name_},      {"--address", &address_},
+        {"--timeout", &timeout_}, {"--auth", &auth_},        {"--ca-file", &caFile_}, {"--tls", &tls_},
+        {"--retry", &retry_},     {"--reminder", &reminder_}};
+    for (const auto& [name, value] : values)
+      if (line.Given(name)) w.set.emplace_back(name, *value);
+    if (passwordStdin_) w.set.emplace_back("--password-stdin", "");
+  } else if (w.sub == "recipients") {
+    if (action_.empty() || mailbox_.empty() || (action_ != "add" && action_ != "remove"))
+      return "mail recipients add|remove ADDRESS";
+    w.words = {action_, mailbox_};
+  } else if (w.sub == "template") {
+    w.words = {category_, part_, file_};
+    if (!TemplateWordsFit(w.words)) return "mail template 1|2 subject|contents FILE";
+  }
+  return {};
+}
+
+std::vector<std::string> MailWords::ServiceWords() const {
+  std::vector<std::string> out{sub};
+  for (const auto& [name, value] : set) {
+    out.push_back(name);
+    if (name != "--password-stdin") out.push_back(value);
+  }
+  out.insert(out.end(), words.begin(), words.end());
+  return out;
+}
+
+bool IsMailCommand(const std::string& command) {
+  return command == "mail" || command == "test-mail" || command == "system-info";
+}
+
 int RunMailCommand(const std::vector<std::string>& args, CommandOutput& out, const MailInput& input,
                    SettingsStore* store) {
-  if (args[1] == "system-info") {
-    if (args.size() == 3 && (args[2] == "--help" || args[2] == "-h")) {
-      out.Out(MailUsage());
-      return kOk;
-    }
-    return args.size() == 2 ? SystemInfo(out) : Usage(out, "system-info takes no arguments");
+  CommandLine line("raidctl", "");
+  std::string configDir;
+  line.Value(line.Root(), "--config-dir", configDir, "DIR", "");
+  MailTable table;
+  table.Add(line, line.Root());
+  const CommandLineEnd end = line.Parse(args);
+  if (end.exit == 0) {
+    out.Out(end.out);
+    return kOk;
   }
+  if (end.exit > 0) return Usage(out, end.error);
   MailWords w;
-  if (const std::optional<int> ended = ReadMailWords(args, out, w)) return *ended;
+  if (const std::string why = table.Finish(line, configDir, w); !why.empty()) return Usage(out, why);
+  if (w.command.empty()) return Usage(out, "a mail command is needed");
+  return RunMailWords(w, out, input, store);
+}
+
+int RunMailWords(const MailWords& w, CommandOutput& out, const MailInput& input, SettingsStore* store) {
+  if (w.command == "system-info") return SystemInfo(out);
   const bool standalone = store == nullptr;
-  if (!standalone && w.configSeen)
+  if (!standalone && w.configGiven)
     return Usage(out, "--config-dir: the monitor service edits its own settings; give --config-dir without it");
   Session s(out);
   if (standalone) {
@@ -478,36 +500,31 @@ int RunMailCommand(const std::vector<std::string>& args, CommandOutput& out, con
     store = s.owned.get();
   }
   if (!s.Open(*store)) return kFailed;
-  if (args[1] == "test-mail") return TestMail(s);
+  if (w.command == "test-mail") return TestMail(s);
   if (w.sub == "show") return Show(s);
-  if (w.sub == "set") return Set(s, w.rest, input, standalone);
-  if (w.sub == "recipients") return Recipients(s, w.rest);
-  return Template(s, w.rest, input, standalone);
+  if (w.sub == "set") return Set(s, w.set, input, standalone);
+  if (w.sub == "recipients") return Recipients(s, w.words);
+  return Template(s, w.words, input, standalone);
 }
 
-std::optional<int> GatherMailInput(const std::vector<std::string>& args, CommandOutput& out, MailInput& input) {
-  MailWords w;
-  if (const std::optional<int> ended = ReadMailWords(args, out, w)) return ended;
+std::optional<int> GatherMailInput(const MailWords& w, CommandOutput& out, MailInput& input) {
   if (w.sub == "set") {
-    for (size_t i = 0; i < w.rest.size(); ++i) {
-      if (w.rest[i] == "--password-stdin" && !input.password) {
+    for (const auto& [name, value] : w.set) {
+      if (name == "--password-stdin" && !input.password) {
         std::string pw;
         if (!ReadPassword(pw)) return Usage(out, "--password-stdin: no password on standard input");
         input.password = pw;
-      } else if (w.rest[i] == "--ca-file" && i + 1 < w.rest.size()) {
+      } else if (name == "--ca-file") {
         // Checked here, as the user who names it; the service gets its
         // absolute name.
         std::string stored;
-        if (const int rc = CheckCaFile(out, w.rest[i + 1], stored); rc != kOk) return rc;
+        if (const int rc = CheckCaFile(out, value, stored); rc != kOk) return rc;
         input.caFile = stored;
-        ++i;
-      } else if (w.rest[i] != "--password-stdin") {
-        ++i;  // an option's value
       }
     }
-  } else if (w.sub == "template" && TemplateWordsFit(w.rest)) {
+  } else if (w.sub == "template" && TemplateWordsFit(w.words)) {
     std::string text;
-    if (const int rc = TemplateFileText(out, w.rest[2], text); rc != kOk) return rc;
+    if (const int rc = TemplateFileText(out, w.words[2], text); rc != kOk) return rc;
     input.templateText = std::move(text);
   }
   return std::nullopt;

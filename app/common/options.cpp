@@ -7,7 +7,10 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "app/common/command_line.h"
+#include "platform/app_version.h"
 #include "platform/file_io.h"
+#include <CLI/CLI.hpp>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -24,8 +27,7 @@
 #define CONFIG_DIR_DEFAULT "/etc/raidgui"
 // The day log folder of an installed program (started from a bin folder).
 #define RAID_INSTALLED_LOG_DIR "/var/log/raidgui"
-#define LOG_DIR_DEFAULT \
-  "beside the program;\n                         installed in a bin folder: " RAID_INSTALLED_LOG_DIR
+#define LOG_DIR_DEFAULT "beside the program;\ninstalled in a bin folder: " RAID_INSTALLED_LOG_DIR
 #endif
 
 namespace raid {
@@ -72,157 +74,143 @@ bool ExistsAsNonFolder(const std::string& path) {
 
 }  // namespace
 
+void AddProgramOptions(CommandLine& line, ProgramOptions& o, ProgramKind kind) {
+  CLI::App& root = line.Root();
+  const bool monitor = kind == ProgramKind::Monitor, window = kind == ProgramKind::Window;
+  line.OptionalValue(root, "--simulate", o.scenario, o.simulate, "SCENARIO",
+                     kind == ProgramKind::Control ? "work on the simulated enclosure (no file: the built-in default)"
+                                                  : "run on the simulated enclosure (no file: the built-in default)");
+  line.Value(root, "--trace", o.trace, "FILE",
+             "with --simulate: one line per simulated request to FILE (a new file, or a pipe)");
+  if (kind != ProgramKind::Control)
+    line.Value(root, "--log-dir", o.logDir, "DIR",
+               "where the daily log files go, not a folder other users may write to\n"
+               "(default: " LOG_DIR_DEFAULT ")");
+  line.Value(root, "--config-dir", o.configDir, "DIR",
+             "where the mail settings and templates are kept\n(default: " CONFIG_DIR_DEFAULT ")");
+  if (monitor) {
+    line.Value(root, "--duration", o.durationText, "SECONDS", "stop after this much program time");
+    line.Flag(root, "--verbose", o.verbose, "a status line per enclosure after every poll (stderr)");
+    line.Flag(root, "--journal", o.journal, "day log lines to the system journal with their priority, not to stdout");
+    line.Value(root, "--status-file", o.statusFile, "FILE", "the status records as JSON, rewritten after every poll");
+    line.Value(root, "--metrics-file", o.metricsFile, "FILE",
+               "the state as Prometheus metrics, for node exporter's textfile collector,\n"
+               "rewritten after every poll and detection");
+    line.Value(root, "--listen", o.listen, "ADDRESS",
+               "serve the list, the status, the day log and its events to local clients\n"
+               "(raidctl --service ADDRESS) at this socket");
+#ifdef _WIN32
+    line.Flag(root, "--windows-service", o.windowsService,
+              "run as the Windows service the installer registers (started by the service\n"
+              "control manager, not by hand)");
+#endif
+  }
+  if (window) {
+    line.Flag(root, "--maintenance", o.maintenance,
+              "service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
+              "auto-scan switches");
+    line.Flag(root, "--minimized", o.minimized, "start in the notification area, the window hidden");
+    line.Value(root, "--service", o.service, "ADDRESS",
+               "show the monitor service at ADDRESS (raidmon --listen; also from the\n"
+               "environment variable RAIDGUI_SERVICE); without it the package's service\n"
+               "is shown when it answers");
+    line.Flag(root, "--standalone", o.standalone, "read the enclosures here even when a monitor service answers");
+  }
+  if (monitor || window)
+    line.Value(root, "--keep-days", o.keepDaysText, "N",
+               "remove the day log files (yymmdd.log) dated more than N days back, at start\n"
+               "and each new day (default 0: keep them all)");
+}
+
+std::string CheckProgramOptions(ProgramOptions& o, const CommandLine& line, ProgramKind kind) {
+  const bool monitor = kind == ProgramKind::Monitor, window = kind == ProgramKind::Window;
+  if (o.simulate && line.Given("--simulate") && !o.scenario.empty() && IsFolder(o.scenario))
+    return "--simulate: " + o.scenario + " is a folder, not a scenario file";
+  if (line.Given("--trace")) {
+    if (o.trace.empty()) return "--trace needs a file name, not an empty text";
+    if (IsFolder(o.trace)) return "--trace: " + o.trace + " is a folder, not a file";
+  }
+  for (const auto& [name, dir] : {std::pair<const char*, std::string*>{"--log-dir", &o.logDir},
+                                  std::pair<const char*, std::string*>{"--config-dir", &o.configDir}}) {
+    if (!line.Given(name)) continue;
+    if (dir->empty()) return std::string(name) + " needs a folder, not an empty text";
+    if (ExistsAsNonFolder(*dir)) return std::string(name) + ": " + *dir + " is not a folder";
+    if (const Outcome own = CheckPrivateFolder(*dir); !own) return std::string(name) + ": " + *dir + ": " + own.error();
+  }
+  if ((monitor || window) && line.Given("--keep-days") && !ParseDays(o.keepDaysText, o.keepDays))
+    return "--keep-days needs whole days from 0 (keep every day log) to 3660, not \"" + o.keepDaysText + "\"";
+  if (monitor && line.Given("--duration") && !ParseSeconds(o.durationText, o.duration))
+    return "--duration needs seconds from 0 to " + std::to_string(static_cast<int64_t>(kMaxDurationSeconds)) +
+           " (like 90 or 12.5), not \"" + o.durationText + "\"";
+  for (const auto& [name, file] : {std::pair<const char*, std::string*>{"--status-file", &o.statusFile},
+                                   std::pair<const char*, std::string*>{"--metrics-file", &o.metricsFile}}) {
+    if (!monitor || !line.Given(name)) continue;
+    if (file->empty()) return std::string(name) + " needs a file name, not an empty text";
+    if (IsFolder(*file)) return std::string(name) + ": " + *file + " is a folder, not a file";
+  }
+  if (monitor && line.Given("--listen") && o.listen.empty()) return "--listen needs a socket path, not an empty text";
+  if (line.Given("--service") && o.service.empty())
+    return "--service needs the address the monitor service listens at, not an empty text";
+  if (o.standalone && !o.service.empty())
+    return "--service and --standalone: the window shows the service or reads the enclosures, not both";
+  if (!o.trace.empty() && !o.simulate) return "--trace records the simulated enclosure: use it with --simulate";
+  return {};
+}
+
+std::string VersionText(const std::string& program) { return program + " " + kProjectVersion + "\n" + AppTitleText(); }
+
+namespace {
+
+ProgramKind KindOf(bool allowDuration, bool allowMaintenance) {
+  return allowDuration ? ProgramKind::Monitor : allowMaintenance ? ProgramKind::Window : ProgramKind::Control;
+}
+
+const char* SummaryOf(ProgramKind kind) {
+  switch (kind) {
+    case ProgramKind::Monitor:
+      return "The headless monitor of up to two RAID enclosures: detection, polling, the daily log and mail\n"
+             "notifications, and (with --listen) the monitor service for raidctl and raidgui.";
+    case ProgramKind::Window:
+      return "The manager window of up to two RAID enclosures: their status, the daily log, mail\n"
+             "notifications and the firmware upgrade.";
+    case ProgramKind::Control: break;
+  }
+  return "";
+}
+
+}  // namespace
+
 ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration, bool allowMaintenance) {
   ProgramOptions o;
-  std::vector<std::string> seen;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&](const char* what) -> std::string {
-      if (i + 1 >= args.size() || args[i + 1].rfind("--", 0) == 0) {
-        o.error = a + " needs " + what;
-        return {};
-      }
-      std::string v = args[++i];
-      if (v.empty()) o.error = a + " needs " + what + ", not an empty text";
-      return v;
-    };
-    const bool known =
-        a == "--simulate" || a == "--trace" || a == "--log-dir" || a == "--config-dir" ||
-        ((a == "--duration" || a == "--verbose" || a == "--journal" || a == "--status-file" || a == "--metrics-file" ||
-          a == "--listen") &&
-         allowDuration) ||
-        (a == "--keep-days" && (allowDuration || allowMaintenance)) ||
-        ((a == "--maintenance" || a == "--minimized" || a == "--service" || a == "--standalone") && allowMaintenance);
-    if (known) {
-      if (std::find(seen.begin(), seen.end(), a) != seen.end()) {
-        o.error = a + " is given twice";
-        break;
-      }
-      seen.push_back(a);
-    }
-    if (a == "--simulate") {
-      o.simulate = true;
-      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) {
-        o.scenario = args[++i];
-        if (o.scenario.empty())
-          o.error = "--simulate takes a scenario file, not an empty text (leave it out for the built-in one)";
-        else if (IsFolder(o.scenario))
-          o.error = "--simulate: " + o.scenario + " is a folder, not a scenario file";
-      }
-    } else if (a == "--trace") {
-      o.trace = value("a file name");
-      if (o.error.empty() && IsFolder(o.trace)) o.error = "--trace: " + o.trace + " is a folder, not a file";
-    } else if (a == "--log-dir") {
-      o.logDir = value("a folder");
-      if (o.error.empty() && ExistsAsNonFolder(o.logDir)) o.error = "--log-dir: " + o.logDir + " is not a folder";
-      if (o.error.empty())
-        if (const Outcome own = CheckPrivateFolder(o.logDir); !own)
-          o.error = "--log-dir: " + o.logDir + ": " + own.error();
-    } else if (a == "--config-dir") {
-      o.configDir = value("a folder");
-      if (o.error.empty() && ExistsAsNonFolder(o.configDir))
-        o.error = "--config-dir: " + o.configDir + " is not a folder";
-      if (o.error.empty())
-        if (const Outcome own = CheckPrivateFolder(o.configDir); !own)
-          o.error = "--config-dir: " + o.configDir + ": " + own.error();
-    } else if (a == "--keep-days" && (allowDuration || allowMaintenance)) {
-      const std::string v = value("a number of days");
-      if (o.error.empty() && !ParseDays(v, o.keepDays))
-        o.error = "--keep-days needs whole days from 0 (keep every day log) to 3660, not \"" + v + "\"";
-    } else if (a == "--duration" && allowDuration) {
-      const std::string v = value("seconds");
-      if (!o.error.empty()) break;
-      if (!ParseSeconds(v, o.duration))
-        o.error = "--duration needs seconds from 0 to " + std::to_string(static_cast<int64_t>(kMaxDurationSeconds)) +
-                  " (like 90 or 12.5), not \"" + v + "\"";
-    } else if (a == "--maintenance" && allowMaintenance) {
-      o.maintenance = true;
-    } else if (a == "--verbose" && allowDuration) {
-      o.verbose = true;
-    } else if (a == "--journal" && allowDuration) {
-      o.journal = true;
-    } else if (a == "--status-file" && allowDuration) {
-      o.statusFile = value("a file name");
-      if (o.error.empty() && IsFolder(o.statusFile))
-        o.error = "--status-file: " + o.statusFile + " is a folder, not a file";
-    } else if (a == "--metrics-file" && allowDuration) {
-      o.metricsFile = value("a file name");
-      if (o.error.empty() && IsFolder(o.metricsFile))
-        o.error = "--metrics-file: " + o.metricsFile + " is a folder, not a file";
-    } else if (a == "--listen" && allowDuration) {
-      o.listen = value("a socket path");
-    } else if (a == "--minimized" && allowMaintenance) {
-      o.minimized = true;
-    } else if (a == "--service" && allowMaintenance) {
-      o.service = value("the address the monitor service listens at");
-    } else if (a == "--standalone" && allowMaintenance) {
-      o.standalone = true;
-    } else if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else {
-      o.error = "unknown option \"" + a + "\"";
-    }
-    if (!o.error.empty()) break;
+  const ProgramKind kind = KindOf(allowDuration, allowMaintenance);
+  const std::string program = allowDuration ? "raidmon" : "raidgui";
+  CommandLine line(program, SummaryOf(kind));
+  line.SetVersion(VersionText(program));
+  AddProgramOptions(line, o, kind);
+  const CommandLineEnd end = line.Parse(args);
+  if (end.exit == 0) {
+    o.help = true;
+    o.helpText = end.out;
+  } else if (end.exit > 0) {
+    o.error = end.error;
+  } else {
+    o.error = CheckProgramOptions(o, line, kind);
   }
-  if (o.error.empty() && o.standalone && !o.service.empty())
-    o.error = "--service and --standalone: the window shows the service or reads the enclosures, not both";
-  if (o.error.empty() && !o.trace.empty() && !o.simulate)
-    o.error = "--trace records the simulated enclosure: use it with --simulate";
   return o;
 }
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
-  std::string u = "usage: " + program + " [--simulate [SCENARIO]] [--trace FILE] [--log-dir DIR] [--config-dir DIR]";
-  if (allowDuration)
-    u += " [--duration SECONDS] [--verbose] [--journal] [--status-file FILE] [--metrics-file FILE]"
-         " [--listen ADDRESS]";
-  if (allowMaintenance) u += " [--maintenance] [--minimized] [--service ADDRESS | --standalone]";
-  if (allowDuration || allowMaintenance) u += " [--keep-days N]";
-  u += "\n  --simulate [SCENARIO]  run on the simulated enclosure (no file: the built-in default)\n"
-       "  --trace FILE           write one line per simulated request to FILE (a new file, or a pipe)\n"
-       "  --log-dir DIR          where the daily log files go, not a folder other users may write to\n"
-       "                         (default: " LOG_DIR_DEFAULT
-       ")\n"
-       "  --config-dir DIR       where the mail settings and templates are kept\n"
-       "                         (default: " CONFIG_DIR_DEFAULT ")\n";
-  if (allowDuration)
-    u += "  --duration SECONDS     stop after this much program time\n"
-         "  --verbose              a status line per enclosure after every poll (stderr)\n"
-         "  --status-file FILE     the status records as JSON, rewritten after every poll\n"
-         "  --metrics-file FILE    the state as Prometheus metrics, for node exporter's textfile collector,\n"
-         "                         rewritten after every poll and detection\n"
-         "  --journal              day log lines to the system journal with their priority, not to stdout\n"
-         "  --listen ADDRESS       serve the list, the status, the day log and its events to local clients\n"
-         "                         (raidctl --service ADDRESS) at this socket\n";
-#ifdef _WIN32
-  if (allowDuration)
-    u += "  --windows-service      run as the Windows service the installer registers (started by the service\n"
-         "                         control manager, not by hand)\n";
-#endif
-  if (allowMaintenance)
-    u += "  --maintenance          service mode: the Setup page (initialise, schedule), scan buttons, buzzer and\n"
-         "                         auto-scan switches\n"
-         "  --minimized            start in the notification area, the window hidden\n"
-         "  --service ADDRESS      show the monitor service at ADDRESS (raidmon --listen; also from the\n"
-         "                         environment variable RAIDGUI_SERVICE); without it the package's service\n"
-         "                         is shown when it answers\n"
-         "  --standalone           read the enclosures here even when a monitor service answers\n";
-  if (allowDuration || allowMaintenance)
-    u += "  --keep-days N          remove the day log files (yymmdd.log) dated more than N days back, at start\n"
-         "                         and each new day (default 0: keep them all)\n";
-  return u;
+  ProgramOptions o;
+  const ProgramKind kind = KindOf(allowDuration, allowMaintenance);
+  CommandLine line(program, SummaryOf(kind));
+  line.SetVersion(VersionText(program));
+  AddProgramOptions(line, o, kind);
+  return line.Help();
 }
 
-int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration, bool allowMaintenance) {
-  if (opt.help) {
-    std::fputs(UsageText(program, allowDuration, allowMaintenance).c_str(), stdout);
-    return 0;
-  }
-  if (!opt.error.empty()) {
-    std::fprintf(stderr, "%s: %s\n%s", program.c_str(), opt.error.c_str(),
-                 UsageText(program, allowDuration, allowMaintenance).c_str());
-    return 2;
-  }
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool, bool) {
+  if (opt.help) return PrintCommandLineEnd({0, opt.helpText, ""}, program);
+  if (!opt.error.empty()) return PrintCommandLineEnd({kUsageExitCode, "", opt.error}, program);
   return -1;
 }
 

@@ -39,12 +39,28 @@ struct ProgramOptions {
   // raidmon and the window: day log files dated more than this many days
   // back are removed (at start and each new day); 0 keeps every one.
   int keepDays = 0;
-  bool minimized = false;  // raidgui only: start in the notification area
-  bool help = false;
+  bool minimized = false;       // raidgui only: start in the notification area
+  bool windowsService = false;  // raidmon on Windows: started by the service control manager
+  bool help = false;            // --help or --version: helpText is printed, and the program ends
+  std::string helpText;
   std::string error;
+  // The texts of --duration and --keep-days, as given.
+  std::string durationText, keepDaysText;
 };
 
-// allowMaintenance: the program knows --maintenance (the window).
+class CommandLine;
+enum class ProgramKind { Monitor, Window, Control };
+// The options every program (or only the monitor, or the window) takes,
+// bound to o. raidctl adds its commands to the same table.
+void AddProgramOptions(CommandLine& line, ProgramOptions& o, ProgramKind kind);
+// After a parse: checks the values given (numbers, folders, files, pairs
+// that exclude each other); fills duration and keepDays. Returns the
+// mistake, empty when there is none.
+std::string CheckProgramOptions(ProgramOptions& o, const CommandLine& line, ProgramKind kind);
+// What --version prints: "raidmon 0.23.1" and the title line.
+std::string VersionText(const std::string& program);
+
+// allowDuration: raidmon's table; allowMaintenance: the window's.
 ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDuration, bool allowMaintenance = false);
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance = false);
 // Prints the usage or the option error; returns the exit code when the

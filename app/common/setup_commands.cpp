@@ -1,5 +1,9 @@
 #include "app/common/setup_commands.h"
 
+#include <CLI/CLI.hpp>
+
+#include "app/common/command_line.h"
+
 #include <cstdio>
 
 #include "app/common/status_report.h"
@@ -155,64 +159,59 @@ bool IsSetupCommand(const std::string& command) {
   return command == "schedule" || command == "scan" || command == "initialize";
 }
 
-std::string SetupUsage() {
-  return "  schedule on|off [--period 10|30|60|180] [--slot N]\n"
-         "                                  switch the schedule backup on (keeping its period unless given) or off\n"
-         "  scan start|stop --drive 1|2 [--slot N]\n"
-         "                                  start or stop a media scan of HDD1 or HDD2 over the whole array\n"
-         "  initialize --yes-destroy-data [--slot N]\n"
-         "                                  set the enclosure's drives up as a new array: ALL DATA IS LOST\n";
+namespace {
+
+std::string ReadSlot(const std::string& v, int& slot) {
+  if (v.size() != 1 || v[0] < '0' || v[0] > '7') return "--slot needs a slot number 0-7, not \"" + v + "\"";
+  slot = v[0] - '0';
+  return {};
 }
 
-std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out, std::vector<std::string>& common,
-                              bool& help) {
-  out.command = args[1];
-  size_t i = 2;
-  const std::string word = args.size() > 2 ? args[2] : "";
+}  // namespace
+
+void SetupTable::Add(CommandLine& line, CLI::App& root) {
+  const char* slotHelp = "the enclosure's slot, 0-7 (default 0; see raidctl list)";
+  CLI::App& schedule =
+      line.Command(root, "schedule", "switch the schedule backup on (keeping its period unless given) or off");
+  line.Word(schedule, "ON_OFF", onOff_, {"on", "off"}, "on or off");
+  line.Choice(schedule, "--period", period_, {"10", "30", "60", "180"}, "minutes between backups (with on)");
+  line.Value(schedule, "--slot", slot_[0], "N", slotHelp);
+  CLI::App& scan = line.Command(root, "scan", "start or stop a media scan of HDD1 or HDD2 over the whole array");
+  line.Word(scan, "START_STOP", startStop_, {"start", "stop"}, "start or stop");
+  line.Choice(scan, "--drive", drive_, {"1", "2"}, "HDD1 or HDD2");
+  line.Value(scan, "--slot", slot_[1], "N", slotHelp);
+  CLI::App& init = line.Command(root, "initialize", "set the enclosure's drives up as a new array: ALL DATA IS LOST");
+  line.Flag(init, "--yes-destroy-data", destroy_, "the confirmation that the data on both drives may be lost");
+  line.Value(init, "--slot", slot_[2], "N", slotHelp);
+}
+
+std::string SetupTable::Finish(const CommandLine& line, SetupCommand& out) const {
+  out = {};
+  const std::vector<std::string> commands = line.Commands();
+  out.command = commands.empty() ? "" : commands.front();
+  const int k = out.command == "schedule" ? 0 : out.command == "scan" ? 1 : 2;
+  if (line.Given("--slot"))
+    if (std::string why = ReadSlot(slot_[k], out.slot); !why.empty()) return why;
   if (out.command == "schedule") {
-    if (word != "on" && word != "off") return "schedule needs on or off right after it";
-    out.on = word == "on";
-    i = 3;
-  } else if (out.command == "scan") {
-    if (word != "start" && word != "stop") return "scan needs start or stop right after it";
-    out.stop = word == "stop";
-    i = 3;
-  }
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const auto value = [&]() { return i + 1 < args.size() ? args[++i] : std::string(); };
-    if (a == "--help" || a == "-h") {
-      help = true;
-    } else if (a == "--slot") {
-      const std::string v = value();
-      if (v.size() != 1 || v[0] < '0' || v[0] > '7') return "--slot needs a slot number 0-7, not \"" + v + "\"";
-      out.slot = v[0] - '0';
-    } else if (a == "--period" && out.command == "schedule") {
+    if (onOff_ != "on" && onOff_ != "off") return "schedule needs on or off right after it";
+    out.on = onOff_ == "on";
+    if (line.Given("--period")) {
       if (!out.on) return "--period belongs to schedule on";
-      const std::string v = value();
-      if (v != "10" && v != "30" && v != "60" && v != "180")
-        return "--period needs 10, 30, 60 or 180 minutes, not \"" + v + "\"";
-      out.period = std::stoi(v);
-    } else if (a == "--drive" && out.command == "scan") {
-      const std::string v = value();
-      if (v != "1" && v != "2") return "--drive needs 1 (HDD1) or 2 (HDD2), not \"" + v + "\"";
-      out.drive = v[0] - '0';
-    } else if (a == "--yes-destroy-data" && out.command == "initialize") {
-      out.destroyConfirmed = true;
-    } else if (a == "--log-dir" || a == "--duration" || a == "--maintenance") {
-      return a + " is not an option of raidctl";
-    } else if (a.rfind("--", 0) == 0) {
-      common.push_back(a);
-      if ((a == "--simulate" || a == "--trace") && i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0)
-        common.push_back(args[++i]);
-    } else {
-      return "unexpected \"" + a + "\"";
+      if (period_ != "10" && period_ != "30" && period_ != "60" && period_ != "180")
+        return "--period needs 10, 30, 60 or 180 minutes, not \"" + period_ + "\"";
+      out.period = std::stoi(period_);
     }
+  } else if (out.command == "scan") {
+    if (startStop_ != "start" && startStop_ != "stop") return "scan needs start or stop right after it";
+    out.stop = startStop_ == "stop";
+    if (!line.Given("--drive")) return "scan needs --drive 1 or --drive 2";
+    if (drive_ != "1" && drive_ != "2") return "--drive needs 1 (HDD1) or 2 (HDD2), not \"" + drive_ + "\"";
+    out.drive = drive_[0] - '0';
+  } else {
+    out.destroyConfirmed = destroy_;
+    if (!out.destroyConfirmed)
+      return "initialize sets the drives up anew and destroys all data on them: confirm with --yes-destroy-data";
   }
-  if (help) return {};
-  if (out.command == "scan" && out.drive == 0) return "scan needs --drive 1 or --drive 2";
-  if (out.command == "initialize" && !out.destroyConfirmed)
-    return "initialize sets the drives up anew and destroys all data on them: confirm with --yes-destroy-data";
   return {};
 }
 

@@ -14,7 +14,13 @@
 #include "maintenance/firmware_upgrade.h"
 #include "monitor/raid_core.h"
 
+namespace CLI {
+class App;
+}
+
 namespace raid {
+
+class CommandLine;
 
 struct SetupCommand {
   std::string command;  // schedule, scan, initialize
@@ -27,13 +33,20 @@ struct SetupCommand {
 };
 
 bool IsSetupCommand(const std::string& command);
-// The usage lines of the three commands.
-std::string SetupUsage();
-// Reads the command's words and options from args (args[1] is the command);
-// --simulate and --trace with their values go to `common`. Returns the
-// mistake, empty when there is none.
-std::string ParseSetupCommand(const std::vector<std::string>& args, SetupCommand& out, std::vector<std::string>& common,
-                              bool& help);
+
+// The three commands in raidctl's command-line table; the values are kept
+// here until Finish.
+class SetupTable {
+ public:
+  void Add(CommandLine& line, CLI::App& root);
+  // After a parse that chose one of them: the command, or the mistake
+  // (empty when there is none).
+  std::string Finish(const CommandLine& line, SetupCommand& out) const;
+
+ private:
+  std::string onOff_, startStop_, period_, drive_, slot_[3];
+  bool destroy_ = false;
+};
 // Where a command's texts go: standard output and standard error, or a
 // client's answer.
 class CommandOutput {

@@ -3,6 +3,9 @@
 #include <chrono>
 #include <filesystem>
 
+#include <CLI/CLI.hpp>
+
+#include "app/common/command_line.h"
 #include "platform/file_io.h"
 
 #include <algorithm>
@@ -172,34 +175,26 @@ CheckResult EvaluateStatus(const json& doc, const CheckOptions& options) {
   return {f.state, "RAID " + std::string(CheckStateName(f.state)) + " - " + OneLine(summary) + " |" + perf};
 }
 
-std::string CheckUsage() {
-  return "  check [--expect N]              health for a monitoring system: one line, exit code 0 OK,\n"
-         "                                  1 WARNING, 2 CRITICAL, 3 UNKNOWN; fewer than N enclosures\n"
-         "                                  (default 1) is CRITICAL\n"
-         "  check --status-file FILE         the same from the file a running raidmon --status-file\n"
-         "                                  writes (no lock, no enclosure; older than 120 s: UNKNOWN)\n";
+void CheckTable::Add(CommandLine& line, CLI::App& root) {
+  CLI::App& check = line.Command(root, "check",
+                                 "health for a monitoring system: one line, exit code 0 OK, 1 WARNING,\n"
+                                 "2 CRITICAL, 3 UNKNOWN (a wrong use too)");
+  line.Value(check, "--expect", expect_, "N", "fewer than N enclosures (1-8, default 1) is CRITICAL");
+  line.Value(check, "--status-file", statusFile_, "FILE",
+             "judge the file a running raidmon --status-file writes (no lock, no\n"
+             "enclosure; older than 120 s: UNKNOWN)");
 }
 
-std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out, std::vector<std::string>& common,
-                              bool& help) {
-  for (size_t i = 2; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      help = true;
-    } else if (a == "--expect") {
-      const std::string v = i + 1 < args.size() ? args[++i] : "";
-      if (v.size() != 1 || v[0] < '1' || v[0] > '8') return "--expect needs a number 1-8, not \"" + v + "\"";
-      out.expect = v[0] - '0';
-    } else if (a == "--status-file") {
-      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0)
-        return "--status-file needs the file raidmon writes";
-      out.statusFile = args[++i];
-    } else if (a == "--simulate" || a == "--trace" || a == "--config-dir") {
-      common.push_back(a);
-      if (i + 1 < args.size() && args[i + 1].rfind("--", 0) != 0) common.push_back(args[++i]);
-    } else {
-      return "unexpected \"" + a + "\" after check";
-    }
+std::string CheckTable::Finish(const CommandLine& line, CheckOptions& out) const {
+  out = {};
+  if (line.Given("--expect")) {
+    if (expect_.size() != 1 || expect_[0] < '1' || expect_[0] > '8')
+      return "--expect needs a number 1-8, not \"" + expect_ + "\"";
+    out.expect = expect_[0] - '0';
+  }
+  if (line.Given("--status-file")) {
+    if (statusFile_.empty()) return "--status-file needs the file raidmon writes";
+    out.statusFile = statusFile_;
   }
   return {};
 }

@@ -12,7 +12,13 @@
 
 #include "app/common/status_report.h"
 
+namespace CLI {
+class App;
+}
+
 namespace raid {
+
+class CommandLine;
 
 enum class CheckState { Ok = 0, Warning = 1, Critical = 2, Unknown = 3 };
 
@@ -42,11 +48,17 @@ CheckResult CheckStatusFile(const CheckOptions& options);
 // The line for a check that could not look at the enclosures (exit code 3).
 CheckResult UnknownResult(const std::string& reason);
 
-// Reads the check's own options from args (args[1] is "check"); --simulate,
-// --trace and --config-dir with their values go to `common`. Returns the
-// mistake, empty when there is none.
-std::string ParseCheckCommand(const std::vector<std::string>& args, CheckOptions& out, std::vector<std::string>& common,
-                              bool& help);
-std::string CheckUsage();
+// check in raidctl's command-line table; its values are kept here until
+// Finish.
+class CheckTable {
+ public:
+  void Add(CommandLine& line, CLI::App& root);
+  // After a parse that chose check: its options, or the mistake (empty
+  // when there is none).
+  std::string Finish(const CommandLine& line, CheckOptions& out) const;
+
+ private:
+  std::string expect_, statusFile_;
+};
 
 }  // namespace raid

@@ -12,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/common/command_line.h"
 #include "app/common/options.h"
+#include "app/raidctl/ctl_command_line.h"
 #include "app/common/page_selection.h"
 #include "app/raidctl/ctl_view.h"
 #include "monitor/device_messages.h"
@@ -41,102 +43,6 @@ namespace raid {
 namespace {
 
 constexpr int kExitFailed = 1, kExitUsage = 2, kExitLocked = 3, kExitInterrupted = 130;
-
-struct CtlOptions {
-  std::string command;  // list, status, upgrade
-  std::string file;     // upgrade
-  bool json = false;
-  int slot = 0;
-  bool yes = false;
-  std::vector<std::string> common;  // handed to the shared option parser
-  std::string error;
-  bool help = false;
-  SetupCommand setup;  // schedule, scan, initialize
-  CheckOptions check;
-};
-
-std::string Usage() {
-  return "usage: raidctl COMMAND [options]\n"
-         "  list                            the enclosures found: slot, drive, transport, model, firmware\n"
-         "  status [--json]                 one status read per enclosure, decoded (JSON: a versioned document)\n" +
-         CheckUsage() +
-         "  upgrade FILE [--slot N] [--yes] write a firmware image to the enclosure in slot N (default 0);\n"
-         "                                  asks before writing unless --yes\n" +
-         SetupUsage() + MakeImageUsage() +
-         "options of every command:\n"
-         "  --simulate [SCENARIO]  work on the simulated enclosure (no file: the built-in default)\n"
-         "  --trace FILE           with --simulate: one line per simulated request to FILE\n"
-         "  --service ADDRESS      every command but make-image and system-info: ask the monitor service at\n"
-         "                         ADDRESS (raidmon --listen) instead of the enclosures and the mail settings\n"
-         "                         here; also from the environment variable RAIDGUI_SERVICE\n"
-         "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n" +
-         MailUsage();
-}
-
-CtlOptions ParseCtl(const std::vector<std::string>& args) {
-  CtlOptions o;
-  o.common.push_back(args.empty() ? "raidctl" : args[0]);
-  if (args.size() < 2) {
-    o.error = "a command is needed";
-    return o;
-  }
-  o.command = args[1];
-  if (o.command == "--help" || o.command == "-h" || o.command == "help") {
-    o.help = true;
-    return o;
-  }
-  if (o.command == "check") {
-    o.error = ParseCheckCommand(args, o.check, o.common, o.help);
-    return o;
-  }
-  if (IsSetupCommand(o.command)) {
-    o.error = ParseSetupCommand(args, o.setup, o.common, o.help);
-    return o;
-  }
-  if (o.command != "list" && o.command != "status" && o.command != "upgrade") {
-    o.error = "unknown command \"" + o.command + "\"";
-    return o;
-  }
-  size_t i = 2;
-  if (o.command == "upgrade") {
-    if (args.size() < 3 || args[2].rfind("--", 0) == 0) {
-      o.error = "upgrade needs the image file right after it";
-      return o;
-    }
-    o.file = args[2];
-    i = 3;
-  }
-  for (; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--json" && o.command == "status") {
-      o.json = true;
-    } else if (a == "--yes" && o.command == "upgrade") {
-      o.yes = true;
-    } else if (a == "--slot" && o.command == "upgrade") {
-      const std::string v = i + 1 < args.size() ? args[++i] : "";
-      if (v.size() != 1 || v[0] < '0' || v[0] > '7') {
-        o.error = "--slot needs a slot number 0-7, not \"" + v + "\"";
-        return o;
-      }
-      o.slot = v[0] - '0';
-    } else if (a == "--log-dir" || a == "--duration") {
-      o.error = a + " is not an option of raidctl (it writes no day logs)";
-      return o;
-    } else if (a.rfind("--", 0) == 0) {
-      o.common.push_back(a);
-      // --simulate takes an optional scenario, --trace a file.
-      if ((a == "--simulate" || a == "--trace" || a == "--config-dir") && i + 1 < args.size() &&
-          args[i + 1].rfind("--", 0) != 0)
-        o.common.push_back(args[++i]);
-    } else {
-      o.error = "unexpected \"" + a + "\"";
-      return o;
-    }
-  }
-  return o;
-}
 
 int Fail(const std::string& text, int code) {
   std::fprintf(stderr, "raidctl: %s\n", text.c_str());
@@ -265,15 +171,15 @@ int ChangeThroughService(const std::string& address, const SetupCommand& c) {
 // password, a template file and a CA file are read here, by the user who
 // gives them; the password and the template are sent along, the CA file by
 // its absolute name.
-int MailThroughService(const std::string& address, const std::vector<std::string>& args) {
+int MailThroughService(const std::string& address, const MailWords& w) {
   StdioOutput out(false);
   MailInput input;
-  if (const std::optional<int> ended = GatherMailInput(args, out, input)) return *ended;
-  nlohmann::json request{{"op", args[1]}};
-  std::vector<std::string> words(args.begin() + 2, args.end());
+  if (const std::optional<int> ended = GatherMailInput(w, out, input)) return *ended;
+  nlohmann::json request{{"op", w.command}};
+  std::vector<std::string> words = w.ServiceWords();
   for (size_t i = 0; input.caFile && i + 1 < words.size(); ++i)
     if (words[i] == "--ca-file") words[i + 1] = *input.caFile;
-  if (args[1] == "mail") request["args"] = words;
+  if (w.command == "mail") request["args"] = words;
   if (input.password) request["password"] = *input.password;
   if (input.templateText) request["template"] = Base64Encode(*input.templateText);
   // A test mail waits for the mail server: its time-out is at most 99 s
@@ -284,35 +190,19 @@ int MailThroughService(const std::string& address, const std::vector<std::string
 
 // The mail commands: the monitor service's settings when it answers (and
 // --config-dir names no others), else the settings of --config-dir here.
-int MailCommand(const std::vector<std::string>& args) {
-  std::vector<std::string> rest;
-  std::string service;
-  bool serviceGiven = false, configGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--service") {
-      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0)
-        return Fail("--service needs the address the monitor service listens at", kExitUsage);
-      service = args[++i];
-      serviceGiven = true;
-      continue;
-    }
-    configGiven = configGiven || args[i] == "--config-dir";
-    rest.push_back(args[i]);
-  }
+int MailCommand(const CtlOptions& ctl) {
+  std::string service = ctl.service;
   StdioOutput out(false);
-  if (serviceGiven && configGiven)
-    return Fail("--service and --config-dir: the monitor service keeps its own mail settings; give one of them",
-                kExitUsage);
-  const bool here = rest[1] == "system-info" || configGiven;
-  if (!here && !serviceGiven) {
+  const bool here = ctl.command == "system-info" || ctl.mail.configGiven;
+  if (!here && service.empty()) {
     if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) {
       service = env;
     } else if (kDefaultServiceAddress[0] != 0 && AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) {
       service = kDefaultServiceAddress;
     }
   }
-  if (here || service.empty()) return RunMailCommand(rest, out);
-  return MailThroughService(service, rest);
+  if (here || service.empty()) return RunMailWords(ctl.mail, out);
+  return MailThroughService(service, ctl.mail);
 }
 
 // upgrade run by the monitor service: the file is read here, by the user
@@ -436,44 +326,25 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
 int main(int argc, char** argv) {
   using namespace raid;
   const std::vector<std::string> args(argv, argv + argc);
-  // The mail settings touch no enclosure: no detection, no lock.
-  if (IsMailCommand(args)) return MailCommand(args);
-  // Building an image talks to no enclosure: no lock, no detection.
-  if (args.size() >= 2 && args[1] == "make-image") return RunMakeImage(args);
-  // --service ADDRESS (or RAIDGUI_SERVICE): the monitor service answers
-  // instead of the enclosures.
-  std::vector<std::string> rest;
-  std::string service;
-  bool serviceGiven = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--service") {
-      if (i + 1 >= args.size() || args[i + 1].empty() || args[i + 1].rfind("--", 0) == 0) {
-        std::fprintf(stderr, "raidctl: --service needs the address the monitor service listens at\n");
-        return kExitUsage;
-      }
-      service = args[++i];
-      serviceGiven = true;
-    } else {
-      rest.push_back(args[i]);
-    }
-  }
-  const CtlOptions ctl = ParseCtl(rest);
-  if (ctl.help) {
-    std::fputs(Usage().c_str(), stdout);
+  // The shell's completion (the bash completion script asks this).
+  if (args.size() >= 2 && args[1] == "__complete") {
+    for (const std::string& c : CompleteCtl({args.begin() + 2, args.end()})) std::puts(c.c_str());
     return 0;
   }
+  const CtlOptions ctl = ParseCtl(args);
   const bool check = ctl.command == "check";
-  if (!ctl.error.empty()) {
-    if (check) return CheckUnknown(ctl.error);
-    std::fprintf(stderr, "raidctl: %s\n%s", ctl.error.c_str(), Usage().c_str());
-    return kExitUsage;
-  }
-  const ProgramOptions opt = ParseOptions(ctl.common, false);
-  if (!opt.error.empty()) {
-    if (check) return CheckUnknown(opt.error);
-    std::fprintf(stderr, "raidctl: %s\n%s", opt.error.c_str(), Usage().c_str());
-    return kExitUsage;
-  }
+  // As a monitoring plugin, a wrong use of check is UNKNOWN.
+  if (check && ctl.exit > 0) return CheckUnknown(ctl.error);
+  if (ctl.exit >= 0) return PrintCommandLineEnd({ctl.exit, ctl.out, ctl.error}, "raidctl");
+  // The mail settings touch no enclosure: no detection, no lock.
+  if (IsMailCommand(ctl.command)) return MailCommand(ctl);
+  // Building an image talks to no enclosure: no lock, no detection.
+  if (ctl.command == "make-image") return RunMakeImage(ctl.make);
+  const ProgramOptions& opt = ctl.program;
+  // --service ADDRESS (or RAIDGUI_SERVICE): the monitor service answers
+  // instead of the enclosures.
+  std::string service = ctl.service;
+  const bool serviceGiven = !service.empty();
   if (!serviceGiven && !opt.simulate) {
     if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) service = env;
   }

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <optional>
 
+#include <CLI/CLI.hpp>
+
+#include "app/common/command_line.h"
 #include "maintenance/image_builder.h"
 #include "platform/clock.h"
 
@@ -11,22 +14,6 @@ namespace raid {
 namespace {
 
 constexpr int kExitFailed = 1, kExitUsage = 2;
-
-struct SubSpec {
-  std::string path;
-  std::string type;  // empty: from the file's name
-  bool keep = false;
-};
-
-struct MakeOptions {
-  std::string boot;
-  std::vector<SubSpec> subs;
-  std::string out;
-  std::optional<uint32_t> seed;
-  BuilderSettings settings;
-  bool help = false;
-  std::string error;
-};
 
 // FILE[:TYPE][:keep] (keep in any case), read from the right so that a path
 // may hold a colon (C:\fw\x.bin).
@@ -56,84 +43,6 @@ bool ParseSub(const std::string& text, SubSpec& s, std::string& error) {
   return true;
 }
 
-MakeOptions ParseMake(const std::vector<std::string>& args) {
-  MakeOptions o;
-  bool seen[8] = {};
-  auto once = [&](int slot, const std::string& name) {
-    if (seen[slot]) o.error = name + " is given twice";
-    seen[slot] = true;
-    return o.error.empty();
-  };
-  for (size_t i = 2; i < args.size() && o.error.empty(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::optional<std::string> {
-      if (i + 1 >= args.size()) {
-        o.error = a + " needs a value";
-        return std::nullopt;
-      }
-      return args[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      o.help = true;
-    } else if (a == "--boot") {
-      if (auto v = value(); v && once(0, a)) o.boot = *v;
-      if (o.error.empty() && o.boot.empty()) o.error = "--boot needs a file";
-    } else if (a == "-o" || a == "--output") {
-      if (auto v = value(); v && once(1, "-o")) o.out = *v;
-      if (o.error.empty() && o.out.empty()) o.error = "-o needs a file name";
-    } else if (a == "--sub") {
-      if (auto v = value()) {
-        SubSpec s;
-        if (ParseSub(*v, s, o.error)) o.subs.push_back(s);
-      }
-    } else if (a == "--size") {
-      if (auto v = value(); v && once(2, a)) {
-        static const char* const names[] = {"1M", "2M", "4M", "8M"};
-        if (*v == "auto") {
-          o.settings.autoSize = true;
-        } else {
-          o.settings.autoSize = false;
-          for (int k = 0; k < 4; ++k)
-            if (*v == names[k]) o.settings.sizeChoice = k;
-          if (o.settings.sizeChoice < 0) o.error = "--size takes auto, 1M, 2M, 4M or 8M, not \"" + *v + "\"";
-        }
-      }
-    } else if (a == "--seed") {
-      if (auto v = value(); v && once(3, a)) {
-        const Expected<uint32_t> seed = ReadNumberText(*v, 0xFFFFFFFFu);
-        if (seed)
-          o.seed = *seed;
-        else
-          o.error = "--seed: " + seed.error();
-      }
-    } else if (a == "--fan") {
-      if (auto v = value(); v && once(4, a)) o.settings.fanSupported = *v;
-    } else if (a == "--fan-limit") {
-      if (auto v = value(); v && once(5, a)) o.settings.fanLimit = *v;
-    } else if (a == "--thermal") {
-      if (auto v = value(); v && once(6, a)) o.settings.thermalSupported = *v;
-    } else if (a == "--thermal-limit") {
-      if (auto v = value(); v && once(7, a)) o.settings.thermalLimit = *v;
-    } else if (a == "--no-jumper") {
-      o.settings.jumper = false;
-    } else if (a == "--no-chip") {
-      o.settings.chip = false;
-    } else if (a == "--schedule-backup") {
-      o.settings.scheduleBackup = true;
-    } else if (a == "--fast-backup") {
-      o.settings.fastBackup = true;
-    } else {
-      o.error = "make-image does not take \"" + a + "\"";
-    }
-  }
-  if (o.help || !o.error.empty()) return o;
-  if (o.boot.empty())
-    o.error = "make-image needs the boot loader: --boot FILE";
-  else if (o.out.empty())
-    o.error = "make-image needs the file to write: -o OUT";
-  return o;
-}
-
 const char* OptionOf(BuilderField f) {
   switch (f) {
     case BuilderField::FanSupported: return "--fan";
@@ -159,25 +68,67 @@ int Fail(const std::string& text, int code) {
 
 }  // namespace
 
-std::string MakeImageUsage() {
-  return "  make-image --boot FILE [--sub FILE[:TYPE][:keep]]... -o OUT\n"
-         "             [--size auto|1M|2M|4M|8M] [--no-jumper] [--no-chip] [--fan N] [--fan-limit RPM]\n"
-         "             [--thermal N] [--thermal-limit C] [--schedule-backup] [--fast-backup] [--seed N]\n"
-         "                                  build a firmware image as the \"Make Bin\" window does; OUT gets\n"
-         "                                  the extension .bin; --seed repeats a build's filler bytes\n";
+void MakeImageTable::Add(CommandLine& line, CLI::App& root) {
+  CLI::App& make =
+      line.Command(root, "make-image", "build a firmware image as the \"Make Bin\" window does (no enclosure needed)");
+  line.Value(make, "--boot", boot_, "FILE", "the boot loader");
+  line.Values(make, "--sub", subs_, "FILE[:TYPE][:keep]",
+              "a sub-code, its code type (else from the file's name), keep: not updated");
+  line.Value(make, "-o,--output", out_, "OUT", "the image file to write (it gets the extension .bin)");
+  line.Choice(make, "--size", size_, {"auto", "1M", "2M", "4M", "8M"}, "the image's size (default: auto)");
+  line.Flag(make, "--no-jumper", noJumper_, "the jumper setting off");
+  line.Flag(make, "--no-chip", noChip_, "the chip setting off");
+  line.Value(make, "--fan", fan_, "N", "fan supported");
+  line.Value(make, "--fan-limit", fanLimit_, "RPM", "the fan alarm limit");
+  line.Value(make, "--thermal", thermal_, "N", "thermal sensor supported");
+  line.Value(make, "--thermal-limit", thermalLimit_, "C", "the temperature alarm limit");
+  line.Flag(make, "--schedule-backup", scheduleBackup_, "the schedule backup on");
+  line.Flag(make, "--fast-backup", fastBackup_, "the fast backup on");
+  line.Value(make, "--seed", seed_, "N", "repeat a build's filler bytes (the seed it printed)");
 }
 
-int RunMakeImage(const std::vector<std::string>& args) {
-  const MakeOptions o = ParseMake(args);
-  if (o.help) {
-    std::fputs(("usage: raidctl make-image ...\n" + MakeImageUsage()).c_str(), stdout);
-    return 0;
+std::string MakeImageTable::Finish(const CommandLine& line, MakeOptions& o) const {
+  o = {};
+  std::string error;
+  o.boot = boot_;
+  if (line.Given("--boot") && o.boot.empty()) return "--boot needs a file";
+  o.out = out_;
+  if (line.Given("--output") && o.out.empty()) return "-o needs a file name";
+  for (const std::string& v : subs_) {
+    SubSpec s;
+    if (!ParseSub(v, s, error)) return error;
+    o.subs.push_back(s);
   }
-  if (!o.error.empty()) {
-    std::fprintf(stderr, "raidctl: %s\nusage:\n%s", o.error.c_str(), MakeImageUsage().c_str());
-    return kExitUsage;
+  if (line.Given("--size")) {
+    static const char* const names[] = {"1M", "2M", "4M", "8M"};
+    if (size_ == "auto") {
+      o.settings.autoSize = true;
+    } else {
+      o.settings.autoSize = false;
+      for (int k = 0; k < 4; ++k)
+        if (size_ == names[k]) o.settings.sizeChoice = k;
+      if (o.settings.sizeChoice < 0) return "--size takes auto, 1M, 2M, 4M or 8M, not \"" + size_ + "\"";
+    }
   }
+  if (line.Given("--seed")) {
+    const Expected<uint32_t> seed = ReadNumberText(seed_, 0xFFFFFFFFu);
+    if (!seed) return "--seed: " + seed.error();
+    o.seed = *seed;
+  }
+  if (line.Given("--fan")) o.settings.fanSupported = fan_;
+  if (line.Given("--fan-limit")) o.settings.fanLimit = fanLimit_;
+  if (line.Given("--thermal")) o.settings.thermalSupported = thermal_;
+  if (line.Given("--thermal-limit")) o.settings.thermalLimit = thermalLimit_;
+  if (noJumper_) o.settings.jumper = false;
+  if (noChip_) o.settings.chip = false;
+  if (scheduleBackup_) o.settings.scheduleBackup = true;
+  if (fastBackup_) o.settings.fastBackup = true;
+  if (o.boot.empty()) return "make-image needs the boot loader: --boot FILE";
+  if (o.out.empty()) return "make-image needs the file to write: -o OUT";
+  return {};
+}
 
+int RunMakeImage(const MakeOptions& o) {
   ImageBuilder builder;
   builder.SetBootLoader(o.boot);
   for (const SubSpec& s : o.subs) {

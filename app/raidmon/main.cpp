@@ -40,9 +40,7 @@
 namespace raid {
 namespace {
 
-int Monitor(const std::vector<std::string>& args) {
-  const ProgramOptions opt = ParseOptions(args, true);
-  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
+int Monitor(const ProgramOptions& opt, const std::vector<std::string>& args) {
   InstanceLock lock;
   if (const Outcome locked = lock.Acquire(InstanceLockName(opt.simulate), "raidmon", InstanceLockScope(opt.simulate));
       !locked) {
@@ -317,15 +315,16 @@ int Monitor(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   using namespace raid;
-  std::vector<std::string> args(argv, argv + argc);
+  const std::vector<std::string> args(argv, argv + argc);
+  const ProgramOptions opt = ParseOptions(args, true);
+  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   // Started by the Windows service control manager (the installer's
   // service): the monitor runs on the service's thread.
-  if (const auto it = std::find(args.begin(), args.end(), "--windows-service"); it != args.end()) {
-    args.erase(it);
-    const int rc = RunAsWindowsService("raidmon", [&args] { return Monitor(args); });
+  if (opt.windowsService) {
+    const int rc = RunAsWindowsService("raidmon", [&opt, &args] { return Monitor(opt, args); });
     if (rc >= 0) return rc;
     std::fprintf(stderr, "raidmon: --windows-service: not started by the Windows service control manager\n");
     return 1;
   }
-  return Monitor(args);
+  return Monitor(opt, args);
 }

@@ -98,18 +98,6 @@ TEST(CheckTest, TheLineStaysOneLineWithWellFormedLabels) {
   EXPECT_EQ(UnknownResult("a\nb|c").line, "RAID UNKNOWN - a b/c");
 }
 
-TEST(CheckTest, Options) {
-  CheckOptions o;
-  std::vector<std::string> common;
-  bool help = false;
-  EXPECT_EQ(ParseCheckCommand({"raidctl", "check", "--expect", "3", "--simulate", "s.json"}, o, common, help), "");
-  EXPECT_EQ(o.expect, 3);
-  EXPECT_EQ(common, (std::vector<std::string>{"--simulate", "s.json"}));
-  EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--expect", "0"}, o, common, help), "");
-  EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--expect"}, o, common, help), "");
-  EXPECT_NE(ParseCheckCommand({"raidctl", "check", "--json"}, o, common, help), "");
-}
-
 // The monitor's status file and its mail watch judge an enclosure only from
 // a record a poll has read: one just published (or a new enclosure on a
 // drive number that had another) is "not read yet", never "array failed".

@@ -1,0 +1,180 @@
+// The command lines of raidmon, raidgui and raidctl keep one set of
+// conventions: every option --help lists is taken, `--opt=value` means
+// `--opt value`, raidctl's options of every command go before or after the
+// command, a mistake ends with code 2 (raidctl check: UNKNOWN), and the
+// shell's completion offers what the parser takes.
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <sstream>
+
+#include "app/common/options.h"
+#include "app/raidctl/ctl_command_line.h"
+
+namespace raid {
+namespace {
+
+struct Outcome {
+  int exit = -1;  // -1 goes on, 0 help/version, 2 mistake
+  std::string error, text;
+  std::string Key() const { return std::to_string(exit) + "|" + error; }
+};
+
+using Parser = Outcome (*)(const std::vector<std::string>&);
+
+Outcome Monitor(const std::vector<std::string>& args) {
+  const ProgramOptions o = ParseOptions(args, true);
+  return {o.help ? 0 : o.error.empty() ? -1 : 2, o.error, o.helpText};
+}
+Outcome Window(const std::vector<std::string>& args) {
+  const ProgramOptions o = ParseOptions(args, false, true);
+  return {o.help ? 0 : o.error.empty() ? -1 : 2, o.error, o.helpText};
+}
+Outcome Control(const std::vector<std::string>& args) {
+  const CtlOptions o = ParseCtl(args);
+  return {o.exit, o.error, o.out};
+}
+
+struct Program {
+  const char* name;
+  Parser parse;
+  std::vector<std::string> before;  // words that make a valid command line of their own
+};
+
+const Program kPrograms[] = {
+    {"raidmon", Monitor, {}},
+    {"raidgui", Window, {}},
+    {"raidctl", Control, {"status"}},
+};
+
+// The options of one --help: each "--name VALUE" at the start of a line,
+// after the command line ("raidctl mail set [OPTIONS]") it belongs to.
+struct HelpOption {
+  std::vector<std::string> command;
+  std::string name, value;
+  bool repeatable = false;
+};
+
+std::vector<HelpOption> OptionsOfHelp(const std::string& help, const std::string& program) {
+  std::vector<HelpOption> out;
+  std::vector<std::string> command;
+  std::istringstream in(help);
+  std::string line;
+  const std::regex option(R"(^\s+(?:-[a-z],)?(--[a-z][a-z-]*)(?: (\S+))?)");
+  while (std::getline(in, line)) {
+    if (line.rfind(program + " ", 0) == 0) {
+      command.clear();
+      std::istringstream words(line.substr(program.size() + 1));
+      for (std::string w; words >> w && w.find_first_of("[ABCDEFGHIJKLMNOPQRSTUVWXYZ") != 0;) command.push_back(w);
+      continue;
+    }
+    std::smatch m;
+    if (std::regex_search(line, m, option) && m[1] != "--help")
+      out.push_back({command, m[1], m[2], line.find("(repeatable)") != std::string::npos});
+  }
+  return out;
+}
+
+// A value the option takes: its first choice, a number, or a name.
+std::string SampleValue(const std::string& shown) {
+  if (shown.find('|') != std::string::npos) return shown.substr(0, shown.find('|'));
+  if (shown == "N" || shown == "S" || shown == "SECONDS" || shown == "RPM" || shown == "C") return "1";
+  return "sample-value";
+}
+
+TEST(CommandLines, EveryOptionTheHelpListsIsTakenAndAnEqualsSignMeansTheSame) {
+  for (const Program& p : kPrograms) {
+    const Outcome help = p.parse({p.name, "--help"});
+    ASSERT_EQ(help.exit, 0) << p.name;
+    const Outcome version = p.parse({p.name, "--version"});
+    EXPECT_EQ(version.exit, 0) << p.name;
+    EXPECT_EQ(version.text.rfind(std::string(p.name) + " " + kProjectVersion + "\n", 0), 0u) << version.text;
+    const std::vector<HelpOption> options = OptionsOfHelp(help.text, p.name);
+    EXPECT_GE(options.size(), 4u) << help.text;
+    for (const HelpOption& o : options) {
+      if (o.name == "--version") continue;
+      std::vector<std::string> base{p.name};
+      base.insert(base.end(), o.command.begin(), o.command.end());
+      if (o.command.empty()) base.insert(base.end(), p.before.begin(), p.before.end());
+      std::vector<std::string> spaced = base, joined = base;
+      spaced.push_back(o.name);
+      joined.push_back(o.name);
+      if (!o.value.empty() && o.value.front() != '[') {
+        spaced.push_back(SampleValue(o.value));
+        joined.back() += "=" + SampleValue(o.value);
+      }
+      const Outcome a = p.parse(spaced), b = p.parse(joined);
+      EXPECT_EQ(a.error.find("unknown option"), std::string::npos) << p.name << " " << o.name << ": " << a.error;
+      EXPECT_EQ(a.Key(), b.Key()) << p.name << " " << o.name;
+      if (o.repeatable) continue;
+      // Given twice, it is a mistake that names it.
+      std::vector<std::string> twice = joined;
+      twice.push_back(joined.back());
+      const Outcome t = p.parse(twice);
+      EXPECT_EQ(t.exit, 2) << p.name << " " << o.name;
+      EXPECT_NE(t.error.find(o.name), std::string::npos) << p.name << " " << o.name << ": " << t.error;
+    }
+    // Mistakes end with code 2 and name what was wrong.
+    for (const std::vector<std::string>& wrong : {std::vector<std::string>{p.name, "--no-such-option"},
+                                                  {p.name, "--simulate", "--trace"},
+                                                  {p.name, "--simulate", "--trace="},
+                                                  {p.name, "--simulate="}}) {
+      std::vector<std::string> args = wrong;
+      args.insert(args.begin() + 1, p.before.begin(), p.before.end());
+      const Outcome o = p.parse(args);
+      EXPECT_EQ(o.exit, 2) << p.name << " " << args.back();
+      EXPECT_NE(o.error.find(args.back().substr(0, args.back().find('='))), std::string::npos)
+          << p.name << ": " << o.error;
+    }
+  }
+}
+
+TEST(CommandLines, RaidctlTakesTheOptionsOfEveryCommandBeforeOrAfterIt) {
+  const CtlOptions before =
+      ParseCtl({"raidctl", "--simulate", "s.json", "--trace=t.txt", "upgrade", "fw.bin", "--yes"});
+  const CtlOptions after =
+      ParseCtl({"raidctl", "upgrade", "--slot=1", "fw.bin", "--trace", "t.txt", "--simulate=s.json"});
+  for (const CtlOptions* o : {&before, &after}) {
+    EXPECT_EQ(o->exit, -1) << o->error;
+    EXPECT_EQ(o->command, "upgrade");
+    EXPECT_EQ(o->file, "fw.bin");
+    EXPECT_TRUE(o->program.simulate);
+    EXPECT_EQ(o->program.scenario, "s.json");
+    EXPECT_EQ(o->program.trace, "t.txt");
+  }
+  EXPECT_EQ(after.slot, 1);
+  // A command's own option belongs to it, and is named when misplaced.
+  const CtlOptions slot = ParseCtl({"raidctl", "status", "--slot", "1"});
+  EXPECT_EQ(slot.exit, 2);
+  EXPECT_EQ(slot.error, "unknown option \"--slot\" of status");
+  EXPECT_EQ(ParseCtl({"raidctl", "make-image", "--simulate"}).error, "--simulate is not an option of make-image");
+  // The mail commands, as the monitor service reads a client's words.
+  const CtlOptions mail =
+      ParseCtl({"raidctl", "--service=/run/x.sock", "mail", "set", "--port=2525", "--server", "mx", "--auth=on"});
+  ASSERT_EQ(mail.exit, -1) << mail.error;
+  EXPECT_EQ(mail.service, "/run/x.sock");
+  EXPECT_EQ(mail.mail.ServiceWords(),
+            (std::vector<std::string>{"set", "--server", "mx", "--port", "2525", "--auth", "on"}));
+  // check is a monitoring plugin: its mistakes are reported by main as UNKNOWN.
+  EXPECT_EQ(ParseCtl({"raidctl", "check", "--expect=9"}).command, "check");
+}
+
+TEST(CommandLines, RaidctlCompletesCommandsOptionsAndValuesFromItsTable) {
+  using W = std::vector<std::string>;
+  EXPECT_EQ(CompleteCtl({"sc"}), (W{"schedule", "scan"}));
+  EXPECT_EQ(CompleteCtl({"schedule", ""}), (W{"on", "off"}));
+  EXPECT_EQ(CompleteCtl({"schedule", "on", "--per"}), (W{"--period"}));
+  EXPECT_EQ(CompleteCtl({"schedule", "on", "--period", ""}), (W{"10", "30", "60", "180"}));
+  EXPECT_EQ(CompleteCtl({"schedule", "on", "--period", "=", "1"}), (W{"10", "180"}));
+  EXPECT_EQ(CompleteCtl({"upgrade", ""}), (W{"@file"}));
+  EXPECT_EQ(CompleteCtl({"--simulate", "=", ""}), (W{"@file"}));
+  EXPECT_EQ(CompleteCtl({"mail", "set", "--tls", "re"}), (W{"required"}));
+  EXPECT_EQ(CompleteCtl({"mail", "template", "1", ""}), (W{"subject", "contents"}));
+  // The options of every command are offered after a command too.
+  const W options = CompleteCtl({"list", "--"});
+  for (const char* o : {"--simulate", "--trace", "--service", "--help"})
+    EXPECT_NE(std::find(options.begin(), options.end(), o), options.end()) << o;
+}
+
+}  // namespace
+}  // namespace raid
