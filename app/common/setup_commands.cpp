@@ -193,7 +193,7 @@ std::string SetupTable::Finish(const CommandLine& line, SetupCommand& out) const
   if (line.Given("--slot"))
     if (std::string why = ReadSlot(slot_[k], out.slot); !why.empty()) return why;
   if (out.command == "schedule") {
-    if (onOff_ != "on" && onOff_ != "off") return "schedule needs on or off right after it";
+    if (onOff_ != "on" && onOff_ != "off") return "schedule needs on or off";
     out.on = onOff_ == "on";
     if (line.Given("--period")) {
       if (!out.on) return "--period belongs to schedule on";
@@ -202,7 +202,7 @@ std::string SetupTable::Finish(const CommandLine& line, SetupCommand& out) const
       out.period = std::stoi(period_);
     }
   } else if (out.command == "scan") {
-    if (startStop_ != "start" && startStop_ != "stop") return "scan needs start or stop right after it";
+    if (startStop_ != "start" && startStop_ != "stop") return "scan needs start or stop";
     out.stop = startStop_ == "stop";
     if (!line.Given("--drive")) return "scan needs --drive 1 or --drive 2";
     if (drive_ != "1" && drive_ != "2") return "--drive needs 1 (HDD1) or 2 (HDD2), not \"" + drive_ + "\"";

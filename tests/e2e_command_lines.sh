@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# The three programs' command lines from outside: --version and --help end
+# with 0, a mistake with 2 and its reason on stderr, `--opt=value` runs as
+# `--opt value`, raidctl takes the options of every command before the
+# command, its bash completion offers what the parser takes, and the
+# manual page made from --help lists the options of every command.
+set -euo pipefail
+ctl="$1"; mon="$2"; gui="$3"; src="$4"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export LC_ALL=C XDG_RUNTIME_DIR="$work" RAIDGUI_SERVICE=
+fail() { echo "e2e_command_lines: $*"; exit 1; }
+version=$(sed -n 's/^project(raidgui VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")
+
+for program in "$ctl" "$mon" "$gui"; do
+  name=$(basename "$program")
+  out=$("$program" --version) || fail "$name --version: code $?"
+  [ "$(head -1 <<<"$out")" = "$name $version" ] || fail "$name --version: $out"
+  "$program" --help >"$work/help.txt" || fail "$name --help: code $?"
+  grep -q -- "--simulate" "$work/help.txt" || fail "$name --help: $(cat "$work/help.txt")"
+  set +e
+  "$program" --no-such-option >"$work/out.txt" 2>"$work/err.txt"; rc=$?
+  set -e
+  [ "$rc" -eq 2 ] || fail "$name --no-such-option: code $rc"
+  [ ! -s "$work/out.txt" ] && grep -q "^$name: unknown option \"--no-such-option\"" "$work/err.txt" ||
+    fail "$name --no-such-option: $(cat "$work/out.txt" "$work/err.txt")"
+done
+
+# --opt=value everywhere, and raidctl's options before its command.
+"$mon" --simulate="$src/scenarios/rebuilding.json" --duration=8 --log-dir="$work/logs" --status-file="$work/s.json" \
+  >/dev/null 2>&1 || fail "raidmon with --opt=value: code $?"
+grep -q '"kind": "rebuild"' "$work/s.json" || fail "raidmon --status-file=: $(cat "$work/s.json")"
+"$ctl" --simulate="$src/scenarios/rebuilding.json" --trace="$work/t.txt" status --json >"$work/status.json"
+grep -q '"kind": "rebuild"' "$work/status.json" && [ -s "$work/t.txt" ] || fail "raidctl options before status"
+"$ctl" --simulate schedule on --period=60 >"$work/sched.txt"
+grep -qx "Backup period: 60 min" "$work/sched.txt" || fail "schedule: $(cat "$work/sched.txt")"
+
+# The bash completion asks raidctl itself.
+complete_words() {  # the words typed after raidctl, the last one being completed
+  bash -c 'source "$1"; shift; COMP_WORDS=(raidctl "$@"); COMP_CWORD=$#; _raidctl; printf "%s\n" "${COMPREPLY[@]}"' \
+    _ "$src/packaging/raidctl.bash-completion" "$@"
+}
+export PATH="$(dirname "$ctl"):$PATH"
+[ "$(complete_words sch)" = "schedule" ] || fail "completion of sch: $(complete_words sch)"
+[ "$(complete_words scan start --d)" = "--drive" ] || fail "completion of --d: $(complete_words scan start --d)"
+[ "$(complete_words mail set --tls = i)" = "implicit" ] || fail "completion after --tls=: $(complete_words mail set --tls = i)"
+touch "$work/fw-1.bin" "$work/fw-2.bin"
+[ "$(complete_words upgrade "$work/fw-" | sort | tr '\n' ' ')" = "$work/fw-1.bin $work/fw-2.bin " ] ||
+  fail "completion of the image file: $(complete_words upgrade "$work/fw-")"
+
+# The manual page says what --help says, the commands' options included.
+if command -v help2man >/dev/null; then
+  help2man --no-info --no-discard-stderr "$ctl" | sed 's/\\-/-/g' >"$work/raidctl.1"
+  for option in yes-destroy-data password-stdin status-file seed; do
+    grep -q -- "--$option" "$work/raidctl.1" || fail "the manual page lacks --$option"
+  done
+  grep -q "raidctl $version" "$work/raidctl.1" || fail "the manual page lacks the version"
+fi
+echo "e2e_command_lines: ok"
