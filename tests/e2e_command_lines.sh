@@ -5,7 +5,7 @@
 # command, its bash completion offers what the parser takes, and the
 # manual page made from --help lists the options of every command.
 set -euo pipefail
-ctl="$1"; mon="$2"; gui="$3"; src="$4"
+ctl=$(realpath "$1"); mon=$(realpath "$2"); gui=$(realpath "$3"); src=$(realpath "$4")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export LC_ALL=C XDG_RUNTIME_DIR="$work" RAIDGUI_SERVICE=
@@ -44,9 +44,12 @@ export PATH="$(dirname "$ctl"):$PATH"
 [ "$(complete_words sch)" = "schedule" ] || fail "completion of sch: $(complete_words sch)"
 [ "$(complete_words scan start --d)" = "--drive" ] || fail "completion of --d: $(complete_words scan start --d)"
 [ "$(complete_words mail set --tls = i)" = "implicit" ] || fail "completion after --tls=: $(complete_words mail set --tls = i)"
-touch "$work/fw-1.bin" "$work/fw-2.bin"
-[ "$(complete_words upgrade "$work/fw-" | sort | tr '\n' ' ')" = "$work/fw-1.bin $work/fw-2.bin " ] ||
-  fail "completion of the image file: $(complete_words upgrade "$work/fw-")"
+# A file name is left to bash's own file completion (it knows quoting).
+[ "$("$ctl" __complete upgrade "")" = "@file" ] && [ "$("$ctl" __complete make-image -o "")" = "@file" ] ||
+  fail "completion of a file: $("$ctl" __complete upgrade "")"
+# A file whose name starts with '-' after "--".
+cp "$src/scenarios/rebuilding.json" "$work/-scenario.json"
+(cd "$work" && "$ctl" list --simulate=-scenario.json >/dev/null) || fail "--simulate=-scenario.json"
 
 # The manual page says what --help says, the commands' options included.
 if command -v help2man >/dev/null; then

@@ -152,16 +152,27 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
   CommandLineEnd end;
   // CLI11 takes the words after the program's name, last first.
   // "--opt=" gives an empty value (CLI11 would take the next word instead).
+  // "-o=out" is -o with "out" (CLI11 would take "=out"). A value given
+  // after '=' may start with '-'; one given as the next word may not.
   std::vector<std::string> words;
+  std::set<std::string> joined;
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
     optionsEnded = optionsEnded || a == "--";
-    if (!optionsEnded && a.size() > 3 && a.rfind("--", 0) == 0 && a.find('=') == a.size() - 1) {
+    const size_t eq = a.find('=');
+    if (optionsEnded || a.size() < 3 || a[0] != '-' || eq == std::string::npos) {
+      words.push_back(a);
+    } else if (a[1] != '-' && eq == 2) {
+      words.push_back(a.substr(0, 2));
+      words.push_back(a.substr(3));
+      joined.insert(words.back());
+    } else if (a[1] == '-' && eq == a.size() - 1) {
       words.push_back(a.substr(0, a.size() - 1));
       words.emplace_back();
     } else {
       words.push_back(a);
+      joined.insert(a.substr(eq + 1));
     }
   }
   std::vector<std::string> reversed(words.rbegin(), words.rend());
@@ -171,7 +182,7 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     end.exit = 0;
     // The program's own --help lists everything; a command's, that command.
     const bool command = !root_->get_subcommands().empty();
-    end.out = command ? root_->help() : Help();
+    end.out = command ? root_->help() + ProgramOptionsHelp() : Help();
     return end;
   } catch (const CLI::CallForAllHelp&) {
     end.exit = 0;
@@ -204,7 +215,10 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     return end;
   }
   end.exit = kUsageExitCode;
-  if (const std::vector<std::string> extra = root_->remaining(true); !extra.empty()) {
+  std::vector<std::string> extra = root_->remaining(true);
+  // "--" ends the options; CLI11 leaves it among the words it did not take.
+  extra.erase(std::remove(extra.begin(), extra.end(), "--"), extra.end());
+  if (!extra.empty()) {
     const std::string& w = extra.front();
     end.error = LooksLikeAnOption(w) || w.rfind("--", 0) == 0 ? "unknown option \"" + w.substr(0, w.find('=')) + "\""
                                                               : "unexpected \"" + w + "\"";
@@ -233,7 +247,7 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
                       ", not an empty text (leave the value out for the default)";
           return end;
         }
-        if (LooksLikeAnOption(v)) {
+        if (LooksLikeAnOption(v) && joined.count(v) == 0) {
           end.error = LongName(o) + " needs a value (" + o->get_type_name() + "), not the option \"" + v + "\"";
           return end;
         }
@@ -264,6 +278,17 @@ bool CommandLine::Given(const std::string& name) const {
       }
   }
   return false;
+}
+
+std::string CommandLine::ProgramOptionsHelp() const {
+  HelpFormat format;
+  std::ostringstream out;
+  for (const CLI::Option* o : root_->get_options()) {
+    if (o->get_positional() || o == root_->get_help_ptr() || o->get_name(false, true) == "--version") continue;
+    CLI::detail::format_help(out, o->get_name(false, true) + format.make_option_opts(o), o->get_description(), 30);
+  }
+  const std::string lines = out.str();
+  return lines.empty() ? "" : "\nOptions of every command:\n" + lines;
 }
 
 std::string CommandLine::Help() const {
@@ -358,7 +383,7 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
       for (const std::string& w : it->second) offer(w);
     } else if (o->get_type_name() == "DIR") {
       out.push_back("@dir");
-    } else if (o->get_type_name() == "FILE" || o->get_type_name() == "SCENARIO" ||
+    } else if (o->get_type_name() == "FILE" || o->get_type_name() == "SCENARIO" || o->get_type_name() == "OUT" ||
                o->get_type_name().find("FILE") != std::string::npos) {
       out.push_back("@file");
     }

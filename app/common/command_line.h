@@ -89,6 +89,8 @@ class CommandLine {
   std::string program_;
   std::unique_ptr<CLI::App> root_;
   bool IsFlag(const CLI::Option* o) const;
+  // The program's options (taken with every command), for a command's help.
+  std::string ProgramOptionsHelp() const;
   std::map<const CLI::Option*, std::vector<std::string>> words_;  // Choice and Word
   std::set<const CLI::Option*> flags_;
 };

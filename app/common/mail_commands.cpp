@@ -462,6 +462,9 @@ std::vector<std::string> MailWords::ServiceWords() const {
     out.push_back(name);
     if (name != "--password-stdin") out.push_back(value);
   }
+  // A mailbox or a file name may start with '-': after "--" it is read as
+  // the word it is.
+  if (!words.empty()) out.push_back("--");
   out.insert(out.end(), words.begin(), words.end());
   return out;
 }

@@ -102,7 +102,9 @@ struct Table {
 
 CtlOptions ParseCtl(const std::vector<std::string>& args) {
   Table t;
-  const CommandLineEnd end = t.line.Parse(args);
+  // "raidctl help" is "raidctl --help".
+  const bool help = args.size() == 2 && args[1] == "help";
+  const CommandLineEnd end = t.line.Parse(help ? std::vector<std::string>{args[0], "--help"} : args);
   const std::vector<std::string> commands = t.line.Commands();
   if (!commands.empty()) t.o.command = commands.front();
   if (end.exit >= 0) {

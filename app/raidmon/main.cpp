@@ -317,9 +317,15 @@ int main(int argc, char** argv) {
   using namespace raid;
   const std::vector<std::string> args(argv, argv + argc);
   const ProgramOptions opt = ParseOptions(args, true);
-  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   // Started by the Windows service control manager (the installer's
-  // service): the monitor runs on the service's thread.
+  // service): the monitor runs on the service's thread. A wrong option in
+  // the service's command line ends the service, with its exit code, as a
+  // stopped service the manager can say.
+  if (!opt.error.empty() && std::find(args.begin(), args.end(), "--windows-service") != args.end()) {
+    const int rc = RunAsWindowsService("raidmon", [&opt] { return EarlyExitCode(opt, "raidmon", true); });
+    if (rc >= 0) return rc;
+  }
+  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
   if (opt.windowsService) {
     const int rc = RunAsWindowsService("raidmon", [&opt, &args] { return Monitor(opt, args); });
     if (rc >= 0) return rc;

@@ -155,6 +155,18 @@ TEST(CommandLines, RaidctlTakesTheOptionsOfEveryCommandBeforeOrAfterIt) {
   EXPECT_EQ(mail.service, "/run/x.sock");
   EXPECT_EQ(mail.mail.ServiceWords(),
             (std::vector<std::string>{"set", "--server", "mx", "--port", "2525", "--auth", "on"}));
+  // Values that start with '-': after '=' and after "--"; and "-o=out".
+  const CtlOptions dash = ParseCtl({"raidctl", "upgrade", "--yes", "--", "-fw.bin"});
+  EXPECT_EQ(dash.exit, -1) << dash.error;
+  EXPECT_EQ(dash.file, "-fw.bin");
+  EXPECT_EQ(ParseCtl({"raidctl", "mail", "set", "--name=-Admin"}).mail.set.front().second, "-Admin");
+  EXPECT_EQ(ParseCtl({"raidctl", "mail", "set", "--name", "-Admin"}).exit, 2);
+  EXPECT_EQ(ParseCtl({"raidctl", "make-image", "--boot=b.bin", "-o=out"}).make.out, "out");
+  // What the service is sent reads back as the same command there.
+  const CtlOptions templ = ParseCtl({"raidctl", "mail", "template", "1", "subject", "--", "-t.txt"});
+  std::vector<std::string> sent{"raidctl", "mail"};
+  for (const std::string& w : templ.mail.ServiceWords()) sent.push_back(w);
+  EXPECT_EQ(ParseCtl(sent).mail.words, (std::vector<std::string>{"1", "subject", "-t.txt"}));
   // check is a monitoring plugin: its mistakes are reported by main as UNKNOWN.
   EXPECT_EQ(ParseCtl({"raidctl", "check", "--expect=9"}).command, "check");
 }
