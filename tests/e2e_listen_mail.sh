@@ -19,13 +19,8 @@ trap cleanup EXIT
 export LC_ALL=C XDG_RUNTIME_DIR="$work"
 fail() { echo "e2e_listen_mail: $*"; exit 1; }
 
-mkfifo "$work/in"
-/usr/bin/python3 "$src/tests/mail/smtp_server.py" auth "$work/mails.jsonl" <"$work/in" >"$work/port" 2>/dev/null &
-srv_pid=$!
-exec 9>"$work/in"
-for _ in $(seq 100); do grep -q PORT "$work/port" 2>/dev/null && break; sleep 0.1; done
-port="$(cut -d' ' -f2 "$work/port")"
-[ -n "$port" ] || fail "the SMTP server did not start"
+source "$src/tests/mail/start_smtp_server.sh"
+start_smtp_server auth
 
 # The monitor, at real speed: hdd2 leaves 14 s in.
 sed 's/"speed": 1000/"speed": 1/; s/"at": 10,/"at": 14,/' "$src/scenarios/removal-rebuild-badsectors.json" >"$work/removal.json"

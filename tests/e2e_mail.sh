@@ -19,14 +19,8 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# The server ends when its standard input (fd 9 here) closes.
-mkfifo "$work/in"
-/usr/bin/python3 "$src/tests/mail/smtp_server.py" auth "$work/mails.jsonl" <"$work/in" >"$work/port" 2>/dev/null &
-srv_pid=$!
-exec 9>"$work/in"
-for _ in $(seq 100); do grep -q PORT "$work/port" 2>/dev/null && break; sleep 0.1; done
-port="$(cut -d' ' -f2 "$work/port")"
-[ -n "$port" ] || fail "the SMTP server did not start"
+source "$src/tests/mail/start_smtp_server.sh"
+start_smtp_server auth
 cfg="$work/config"
 
 # Nothing stored yet.

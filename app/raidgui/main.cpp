@@ -2,6 +2,7 @@
 // secondary windows are created in order and the message loop runs until
 // the main window closes. An exception that escapes an event is shown and
 // the loop goes on.
+#include <functional>
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -44,6 +45,29 @@ class Application final : public QApplication {
 namespace raid {
 namespace {
 
+// Runs the window's event loop, the notification area following the day
+// log and each step, and SIGINT, SIGTERM or SIGHUP (a console's close on
+// Windows) closing the window as the user would. Then `afterLoop` (told
+// whether a signal ended it) saves what is left and gives the exit code;
+// only after it may a console handler let the process go.
+int RunWindow(MainWindow& form1, TrayMonitor& tray, const std::function<int(bool bySignal)>& afterLoop) {
+  form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
+  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
+  bool bySignal = false;
+  QuitOnSignals quitOnSignals([&form1, &tray, &bySignal] {
+    bySignal = true;
+    if (tray.Active())
+      tray.RequestQuit();
+    else
+      form1.close();
+  });
+  QApplication::exec();
+  form1.DayLogHook = nullptr;
+  const int rc = afterLoop(bySignal);
+  QuitOnSignals::Finished();
+  return rc;
+}
+
 // The window as the monitor service's client: the service's mirror is its
 // machine; no lock on the enclosures (it opens none), one such window per
 // user.
@@ -62,19 +86,9 @@ int ShowServiceWindow(int argc, char** argv, const ProgramOptions& opt, const st
   EmailWindow form7(&form1);
   form1.FormCreate();
   TrayMonitor tray(form1, form1.Core(), form1.Settings(), MakeSystemTrayHost(&form1), opt.minimized);
-  form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
-  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
   if (tray.ShowWindowAtStart()) form1.show();
-  QuitOnSignals quitOnSignals([&form1, &tray] {
-    if (tray.Active())
-      tray.RequestQuit();
-    else
-      form1.close();
-  });
-  app.exec();
-  form1.DayLogHook = nullptr;
-  QuitOnSignals::Finished();
-  return 0;
+  // It keeps no day log of its own: nothing is left to save.
+  return RunWindow(form1, tray, [](bool) { return 0; });
 }
 
 }  // namespace
@@ -167,8 +181,6 @@ int main(int argc, char** argv) {
   if (const std::string notice = SimulatedSettingsNotice(opt); !notice.empty())
     std::fprintf(stderr, "raidgui: %s\n", notice.c_str());
   TrayMonitor tray(form1, form1.Core(), form1.Settings(), MakeSystemTrayHost(&form1), opt.minimized);
-  form1.DayLogHook = [&tray](const DayLogEntry& entry) { tray.OnDayLogEntry(entry); };
-  QObject::connect(&form1.Runtime(), &CoreRuntime::Stepped, &tray, [&tray] { tray.Update(); });
   // --keep-days: the day files older than that go, at start and on each
   // new day of the program's clock; only by the folder's one writer.
   DayLogRetention retention(logDir, folder ? opt.keepDays : 0);
@@ -184,27 +196,14 @@ int main(int argc, char** argv) {
                    FromQt(tray.UnavailableReason()).c_str());
     form1.show();
   }
-  // SIGINT, SIGTERM or SIGHUP closes the window as the user would: log saved.
-  bool bySignal = false;
-  QuitOnSignals quitOnSignals([&form1, &tray, &bySignal] {
-    bySignal = true;
-    if (tray.Active())
-      tray.RequestQuit();
-    else
-      form1.close();
-  });
-  app.exec();
-  form1.DayLogHook = nullptr;
-  // The window saved the log as it closed; what could not be saved is set
-  // aside and said (in a box too, unless nobody may be there to answer it).
-  int rc = 0;
-  EventLog& log = form1.Runtime().Core().Log();
-  if (log.UnsavedLineCount() > 0) {
+  return RunWindow(form1, tray, [&form1, &logDir](bool bySignal) {
+    // The window saved the log as it closed; what could not be saved is set
+    // aside and said (in a box too, unless nobody may be there to answer it).
+    EventLog& log = form1.Runtime().Core().Log();
+    if (log.UnsavedLineCount() == 0) return 0;
     const std::string text = FallbackMessage(WriteFallbackFiles(log.Unsaved(), FallbackFolder()), logDir);
     std::fprintf(stderr, "raidgui: %s\n", text.c_str());
     if (!bySignal) ShowMessageBox(nullptr, {text, "Event Log", BoxIcon::Warning, BoxButtons::Ok});
-    rc = 1;
-  }
-  QuitOnSignals::Finished();
-  return rc;
+    return 1;
+  });
 }
