@@ -51,7 +51,8 @@ for f in /usr/bin/raidgui /usr/bin/raidmon /usr/bin/raidctl /usr/lib/systemd/sys
     /usr/libexec/raidgui/raidgui-standalone \
     /usr/share/icons/hicolor/48x48/apps/raidgui.png /usr/share/doc/raidmon/README.md \
     /usr/share/man/man1/raidmon.1.gz /usr/share/man/man1/raidctl.1.gz /usr/share/man/man1/raidgui.1.gz \
-    /usr/share/doc/raidmon/copyright /usr/share/doc/raidgui/changelog.Debian.gz; do
+    /usr/share/doc/raidmon/copyright /usr/share/doc/raidgui/changelog.Debian.gz \
+    /usr/share/bash-completion/completions/raidctl; do
   [ -e "$root$f" ] || fail "$f is missing"
 done
 in_root getent group raidgui >/dev/null || fail "the group raidgui was not made"
@@ -66,6 +67,10 @@ ls "$root/var/log/raidgui/"*.log >/dev/null 2>&1 || fail "no day log file in /va
 in_root /usr/bin/raidctl check --simulate >"$root/tmp/check.out" || { cat "$root/tmp/check.out"; fail "raidctl check"; }
 grep -q "^RAID OK - Device1: Normal" "$root/tmp/check.out" || fail "check: $(cat "$root/tmp/check.out")"
 in_root env QT_QPA_PLATFORM=offscreen /usr/bin/raidgui --help >/dev/null || fail "raidgui --help"
+# The installed completion asks the installed raidctl.
+completed=$(in_root bash -c 'source /usr/share/bash-completion/completions/raidctl
+  COMP_WORDS=(raidctl schedule on --period ""); COMP_CWORD=4; _raidctl; echo "${COMPREPLY[*]}"')
+[ "$completed" = "10 30 60 180" ] || fail "bash completion of --period: \"$completed\""
 
 # The service, where systemd runs the root (a container with systemd as its
 # first process); a plain chroot has none, and the scripts then leave it.
