@@ -8,6 +8,8 @@
 #   fuzz_image     firmware image files of any length, content and broken reads
 #   fuzz_builder   the image builder's typed numbers, names and input files
 #   fuzz_service   the monitor service's request lines: one answer each, refusals say why
+#   fuzz_command_line  raidctl's command lines and the mail words the service reads from a
+#                  client: a command, help or a usage error that says why; mail round trips
 # Every input starts from a fresh state; nothing is written to disk but the
 # corpus. A finding stops the run with a non-zero exit; the input that caused
 # it is kept as out/fuzz/<target>-crash-* (replay: build/fuzz/fuzz/<target> FILE).
@@ -18,7 +20,7 @@ cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j2
 seconds="${1:-20}"
 mkdir -p out/fuzz
-for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings fuzz_builder fuzz_service; do
+for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings fuzz_builder fuzz_service fuzz_command_line; do
   corpus="out/fuzz/$f-corpus"
   mkdir -p "$corpus"
   extra=()
@@ -29,6 +31,10 @@ for f in fuzz_scenario fuzz_records fuzz_image fuzz_settings fuzz_builder fuzz_s
     printf '[SOFTWARE\\KX_RAID_GUI]\n"Port"="25"\n"ToAddrCount"=dword:00000002\n"ProductID"=hex:a5,3c\n' \
       > "$corpus/seed.conf"
     extra=(-max_len=4096)
+  elif [ "$f" = fuzz_command_line ]; then
+    printf 'mail\0set\0--server=x\0--port\00025\0--password-stdin' >"$corpus/mail"
+    printf 'upgrade\0--slot=1\0fw.bin\0--simulate' >"$corpus/upgrade"
+    extra=(-max_len=512)
   elif [ "$f" = fuzz_service ]; then
     printf '{"op":"hello","id":1,"protocol":1,"client":"c"}\n{"op":"status","id":2}\n{"op":"log"}\n' >"$corpus/seed.txt"
     extra=(-max_len=4096)

@@ -458,10 +458,8 @@ std::string MailTable::Finish(const CommandLine& line, const std::string& config
 
 std::vector<std::string> MailWords::ServiceWords() const {
   std::vector<std::string> out{sub};
-  for (const auto& [name, value] : set) {
-    out.push_back(name);
-    if (name != "--password-stdin") out.push_back(value);
-  }
+  // "--name=VALUE": a value that starts with '-' stays the option's.
+  for (const auto& [name, value] : set) out.push_back(name == "--password-stdin" ? name : name + "=" + value);
   // A mailbox or a file name may start with '-': after "--" it is read as
   // the word it is.
   if (!words.empty()) out.push_back("--");

@@ -176,10 +176,10 @@ int MailThroughService(const std::string& address, const MailWords& w) {
   MailInput input;
   if (const std::optional<int> ended = GatherMailInput(w, out, input)) return *ended;
   nlohmann::json request{{"op", w.command}};
-  std::vector<std::string> words = w.ServiceWords();
-  for (size_t i = 0; input.caFile && i + 1 < words.size(); ++i)
-    if (words[i] == "--ca-file") words[i + 1] = *input.caFile;
-  if (w.command == "mail") request["args"] = words;
+  MailWords sent = w;
+  for (auto& [name, value] : sent.set)
+    if (name == "--ca-file" && input.caFile) value = *input.caFile;
+  if (w.command == "mail") request["args"] = sent.ServiceWords();
   if (input.password) request["password"] = *input.password;
   if (input.templateText) request["template"] = Base64Encode(*input.templateText);
   // A test mail waits for the mail server: its time-out is at most 99 s

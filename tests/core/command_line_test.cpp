@@ -153,8 +153,7 @@ TEST(CommandLines, RaidctlTakesTheOptionsOfEveryCommandBeforeOrAfterIt) {
       ParseCtl({"raidctl", "--service=/run/x.sock", "mail", "set", "--port=2525", "--server", "mx", "--auth=on"});
   ASSERT_EQ(mail.exit, -1) << mail.error;
   EXPECT_EQ(mail.service, "/run/x.sock");
-  EXPECT_EQ(mail.mail.ServiceWords(),
-            (std::vector<std::string>{"set", "--server", "mx", "--port", "2525", "--auth", "on"}));
+  EXPECT_EQ(mail.mail.ServiceWords(), (std::vector<std::string>{"set", "--server=mx", "--port=2525", "--auth=on"}));
   // Values that start with '-': after '=' and after "--"; and "-o=out".
   const CtlOptions dash = ParseCtl({"raidctl", "upgrade", "--yes", "--", "-fw.bin"});
   EXPECT_EQ(dash.exit, -1) << dash.error;
