@@ -59,7 +59,21 @@ const CLI::Option* FindOption(const CLI::App* app, const std::string& name) {
   return nullptr;
 }
 
+// An option's line in the help: its names, its value and what it does.
+std::string OptionLine(const CLI::Option* o, const std::string& indent, size_t width) {
+  std::ostringstream line;
+  CLI::detail::format_help(line, indent + o->get_name(false, true) + HelpFormat().make_option_opts(o),
+                           o->get_description(), width);
+  return line.str();
+}
+
 }  // namespace
+
+const CLI::App* CommandLine::Deepest() const {
+  const CLI::App* at = root_.get();
+  while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
+  return at;
+}
 
 CommandLine::CommandLine(std::string program, const std::string& summary)
     : program_(std::move(program)), root_(std::make_unique<CLI::App>(summary, program_)) {
@@ -119,9 +133,7 @@ CLI::Option* CommandLine::Values(CLI::App& on, const std::string& names, std::ve
 
 CLI::Option* CommandLine::Choice(CLI::App& on, const std::string& names, std::string& into,
                                  const std::vector<std::string>& words, const std::string& help) {
-  std::string shown;
-  for (const std::string& w : words) shown += (shown.empty() ? "" : "|") + w;
-  CLI::Option* o = Value(on, names, into, shown, help);
+  CLI::Option* o = Value(on, names, into, CLI::detail::join(words, "|"), help);
   words_[o] = words;
   return o;
 }
@@ -136,9 +148,7 @@ CLI::Option* CommandLine::Flag(CLI::App& on, const std::string& names, bool& int
 CLI::Option* CommandLine::Word(CLI::App& on, const std::string& name, std::string& into,
                                const std::vector<std::string>& words, const std::string& help) {
   CLI::Option* o = on.add_option(name, into, help);
-  std::string shown;
-  for (const std::string& w : words) shown += (shown.empty() ? "" : "|") + w;
-  o->type_name(words.empty() ? name : shown);
+  o->type_name(words.empty() ? name : CLI::detail::join(words, "|"));
   words_[o] = words;
   return o;
 }
@@ -184,10 +194,6 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     const bool command = !root_->get_subcommands().empty();
     end.out = command ? root_->help() + ProgramOptionsHelp() : Help();
     return end;
-  } catch (const CLI::CallForAllHelp&) {
-    end.exit = 0;
-    end.out = Help();
-    return end;
   } catch (const CLI::CallForVersion& e) {
     end.exit = 0;
     end.out = std::string(e.what()) + "\n";
@@ -197,10 +203,8 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     // program says its mistakes.
     const std::string what = e.what();
     std::string name = what.substr(0, what.find_first_of(": "));
-    const CLI::App* at = root_.get();
-    while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
-    const CLI::Option* o = FindOption(at, name);
-    if (o == nullptr && (o = FindOption(at, "--" + name)) != nullptr) name = "--" + name;
+    const CLI::Option* o = FindOption(Deepest(), name);
+    if (o == nullptr && (o = FindOption(Deepest(), "--" + name)) != nullptr) name = "--" + name;
     end.exit = kUsageExitCode;
     if (o != nullptr && IsFlag(o))
       end.error = name + " takes no value";
@@ -230,9 +234,7 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     }
     return end;
   }
-  std::vector<const CLI::App*> chain{root_.get()};
-  while (!chain.back()->get_subcommands().empty()) chain.push_back(chain.back()->get_subcommands().back());
-  for (const CLI::App* a : chain) {
+  for (const CLI::App* a = Deepest(); a != nullptr; a = a->get_parent()) {
     for (const CLI::Option* o : a->get_options()) {
       if (o->get_positional() || o->count() == 0) continue;
       const bool many = o->get_multi_option_policy() == CLI::MultiOptionPolicy::TakeAll;
@@ -260,17 +262,12 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
 
 std::vector<std::string> CommandLine::Commands() const {
   std::vector<std::string> path;
-  for (const CLI::App* a = root_.get(); !a->get_subcommands().empty();) {
-    a = a->get_subcommands().back();
-    path.push_back(a->get_name());
-  }
+  for (const CLI::App* a = Deepest(); a != root_.get(); a = a->get_parent()) path.insert(path.begin(), a->get_name());
   return path;
 }
 
 bool CommandLine::Given(const std::string& name) const {
-  const CLI::App* at = root_.get();
-  while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
-  for (; at != nullptr; at = at->get_parent()) {
+  for (const CLI::App* at = Deepest(); at != nullptr; at = at->get_parent()) {
     for (const CLI::Option* o : at->get_options())
       if (!o->get_positional() && o->count() > 0) {
         const std::vector<std::string> names = NamesOf(o);
@@ -281,20 +278,16 @@ bool CommandLine::Given(const std::string& name) const {
 }
 
 std::string CommandLine::ProgramOptionsHelp() const {
-  HelpFormat format;
-  std::ostringstream out;
-  for (const CLI::Option* o : root_->get_options()) {
-    if (o->get_positional() || o == root_->get_help_ptr() || o->get_name(false, true) == "--version") continue;
-    CLI::detail::format_help(out, o->get_name(false, true) + format.make_option_opts(o), o->get_description(), 30);
-  }
-  const std::string lines = out.str();
+  std::string lines;
+  for (const CLI::Option* o : root_->get_options())
+    if (!o->get_positional() && o != root_->get_help_ptr() && o->get_name(false, true) != "--version")
+      lines += OptionLine(o, "", 30);
   return lines.empty() ? "" : "\nOptions of every command:\n" + lines;
 }
 
 std::string CommandLine::Help() const {
   std::string text = root_->help("", CLI::AppFormatMode::Normal);
   // Every command with its words and options, and each of its commands.
-  HelpFormat format;
   std::vector<std::pair<std::string, const CLI::App*>> todo;
   for (const CLI::App* sub : root_->get_subcommands({})) todo.emplace_back(program_ + " " + sub->get_name(), sub);
   for (size_t i = 0; i < todo.size(); ++i) {
@@ -315,10 +308,7 @@ std::string CommandLine::Help() const {
         continue;
       }
       options = true;
-      std::ostringstream line;
-      CLI::detail::format_help(line, "  " + o->get_name(false, true) + format.make_option_opts(o), o->get_description(),
-                               32);
-      lines += line.str();
+      lines += OptionLine(o, "  ", 32);
     }
     if (options) head += " [OPTIONS]";
     if (!sub->get_subcommands({}).empty()) head += " COMMAND";
@@ -383,8 +373,8 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
       for (const std::string& w : it->second) offer(w);
     } else if (o->get_type_name() == "DIR") {
       out.push_back("@dir");
-    } else if (o->get_type_name() == "FILE" || o->get_type_name() == "SCENARIO" || o->get_type_name() == "OUT" ||
-               o->get_type_name().find("FILE") != std::string::npos) {
+    } else if (o->get_type_name().find("FILE") != std::string::npos || o->get_type_name() == "SCENARIO" ||
+               o->get_type_name() == "OUT") {
       out.push_back("@file");
     }
   };

@@ -42,7 +42,6 @@ class CommandLine {
   CommandLine& operator=(const CommandLine&) = delete;
 
   CLI::App& Root() { return *root_; }
-  const std::string& Program() const { return program_; }
   // "raidctl 0.23.1" and what follows it on --version.
   void SetVersion(const std::string& text);
 
@@ -89,6 +88,8 @@ class CommandLine {
   std::string program_;
   std::unique_ptr<CLI::App> root_;
   bool IsFlag(const CLI::Option* o) const;
+  // The innermost command the parse chose (the program's table without one).
+  const CLI::App* Deepest() const;
   // The program's options (taken with every command), for a command's help.
   std::string ProgramOptionsHelp() const;
   std::map<const CLI::Option*, std::vector<std::string>> words_;  // Choice and Word

@@ -123,7 +123,6 @@ void AddProgramOptions(CommandLine& line, ProgramOptions& o, ProgramKind kind) {
 }
 
 std::string CheckProgramOptions(ProgramOptions& o, const CommandLine& line, ProgramKind kind) {
-  const bool monitor = kind == ProgramKind::Monitor, window = kind == ProgramKind::Window;
   if (o.simulate && line.Given("--simulate") && !o.scenario.empty() && IsFolder(o.scenario))
     return "--simulate: " + o.scenario + " is a folder, not a scenario file";
   if (line.Given("--trace")) {
@@ -137,18 +136,19 @@ std::string CheckProgramOptions(ProgramOptions& o, const CommandLine& line, Prog
     if (ExistsAsNonFolder(*dir)) return std::string(name) + ": " + *dir + " is not a folder";
     if (const Outcome own = CheckPrivateFolder(*dir); !own) return std::string(name) + ": " + *dir + ": " + own.error();
   }
-  if ((monitor || window) && line.Given("--keep-days") && !ParseDays(o.keepDaysText, o.keepDays))
+  if (line.Given("--keep-days") && !ParseDays(o.keepDaysText, o.keepDays))
     return "--keep-days needs whole days from 0 (keep every day log) to 3660, not \"" + o.keepDaysText + "\"";
-  if (monitor && line.Given("--duration") && !ParseSeconds(o.durationText, o.duration))
+  if (line.Given("--duration") && !ParseSeconds(o.durationText, o.duration))
     return "--duration needs seconds from 0 to " + std::to_string(static_cast<int64_t>(kMaxDurationSeconds)) +
            " (like 90 or 12.5), not \"" + o.durationText + "\"";
   for (const auto& [name, file] : {std::pair<const char*, std::string*>{"--status-file", &o.statusFile},
                                    std::pair<const char*, std::string*>{"--metrics-file", &o.metricsFile}}) {
-    if (!monitor || !line.Given(name)) continue;
+    // raidctl check has a --status-file of its own, checked with check's.
+    if (kind != ProgramKind::Monitor || !line.Given(name)) continue;
     if (file->empty()) return std::string(name) + " needs a file name, not an empty text";
     if (IsFolder(*file)) return std::string(name) + ": " + *file + " is a folder, not a file";
   }
-  if (monitor && line.Given("--listen") && o.listen.empty()) return "--listen needs a socket path, not an empty text";
+  if (line.Given("--listen") && o.listen.empty()) return "--listen needs a socket path, not an empty text";
   if (line.Given("--service") && o.service.empty())
     return "--service needs the address the monitor service listens at, not an empty text";
   if (o.standalone && !o.service.empty())
@@ -200,15 +200,10 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 }
 
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance) {
-  ProgramOptions o;
-  const ProgramKind kind = KindOf(allowDuration, allowMaintenance);
-  CommandLine line(program, SummaryOf(kind));
-  line.SetVersion(VersionText(program));
-  AddProgramOptions(line, o, kind);
-  return line.Help();
+  return ParseOptions({program, "--help"}, allowDuration, allowMaintenance).helpText;
 }
 
-int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool, bool) {
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program) {
   if (opt.help) return PrintCommandLineEnd({0, opt.helpText, ""}, program);
   if (!opt.error.empty()) return PrintCommandLineEnd({kUsageExitCode, "", opt.error}, program);
   return -1;

@@ -65,8 +65,7 @@ ProgramOptions ParseOptions(const std::vector<std::string>& args, bool allowDura
 std::string UsageText(const std::string& program, bool allowDuration, bool allowMaintenance = false);
 // Prints the usage or the option error; returns the exit code when the
 // program should end here (0 after --help, 2 after an error), else -1.
-int EarlyExitCode(const ProgramOptions& opt, const std::string& program, bool allowDuration,
-                  bool allowMaintenance = false);
+int EarlyExitCode(const ProgramOptions& opt, const std::string& program);
 
 // Where the requests go and where time comes from.
 struct Machine {

@@ -159,15 +159,11 @@ bool IsSetupCommand(const std::string& command) {
   return command == "schedule" || command == "scan" || command == "initialize";
 }
 
-namespace {
-
 std::string ReadSlot(const std::string& v, int& slot) {
   if (v.size() != 1 || v[0] < '0' || v[0] > '7') return "--slot needs a slot number 0-7, not \"" + v + "\"";
   slot = v[0] - '0';
   return {};
 }
-
-}  // namespace
 
 void SetupTable::Add(CommandLine& line, CLI::App& root) {
   const char* slotHelp = "the enclosure's slot, 0-7 (default 0; see raidctl list)";

@@ -33,6 +33,8 @@ struct SetupCommand {
 };
 
 bool IsSetupCommand(const std::string& command);
+// --slot's text: a slot number 0-7 into slot, or the mistake.
+std::string ReadSlot(const std::string& text, int& slot);
 
 // The three commands in raidctl's command-line table; the values are kept
 // here until Finish.

@@ -59,13 +59,12 @@ struct Table {
     return {};
   }
 
+  // After a parse that went on, with o.command set.
   void Finish() {
-    const std::vector<std::string> commands = line.Commands();
-    if (commands.empty()) {
+    if (o.command.empty()) {
       o.error = "a command is needed";
       return;
     }
-    o.command = commands.front();
     if (std::string why = Misplaced(o.command); !why.empty()) {
       o.error = why;
       return;
@@ -89,10 +88,7 @@ struct Table {
       if (o.file.empty()) {
         o.error = "upgrade needs the image file: raidctl upgrade FILE";
       } else if (line.Given("--slot")) {
-        if (slot.size() != 1 || slot[0] < '0' || slot[0] > '7')
-          o.error = "--slot needs a slot number 0-7, not \"" + slot + "\"";
-        else
-          o.slot = slot[0] - '0';
+        o.error = ReadSlot(slot, o.slot);
       }
     }
   }

@@ -188,20 +188,24 @@ int MailThroughService(const std::string& address, const MailWords& w) {
   return PrintChangeAnswer(address, AskServiceRequest(address, "raidctl", request, kMailTimeoutMs));
 }
 
+// The monitor service to ask: the one --service names, else (when one is
+// looked for) RAIDGUI_SERVICE's, else the package's when it answers; ""
+// for none.
+std::string ServiceToAsk(const std::string& named, bool lookForOne) {
+  if (!named.empty() || !lookForOne) return named;
+  if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) return env;
+  if (kDefaultServiceAddress[0] != 0 && AskService(kDefaultServiceAddress, "raidctl", "list", 2000))
+    return kDefaultServiceAddress;
+  return {};
+}
+
 // The mail commands: the monitor service's settings when it answers (and
 // --config-dir names no others), else the settings of --config-dir here.
 int MailCommand(const CtlOptions& ctl) {
-  std::string service = ctl.service;
   StdioOutput out(false);
   const bool here = ctl.command == "system-info" || ctl.mail.configGiven;
-  if (!here && service.empty()) {
-    if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) {
-      service = env;
-    } else if (kDefaultServiceAddress[0] != 0 && AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) {
-      service = kDefaultServiceAddress;
-    }
-  }
-  if (here || service.empty()) return RunMailWords(ctl.mail, out);
+  const std::string service = ServiceToAsk(ctl.service, !here);
+  if (service.empty()) return RunMailWords(ctl.mail, out);
   return MailThroughService(service, ctl.mail);
 }
 
@@ -341,37 +345,26 @@ int main(int argc, char** argv) {
   // Building an image talks to no enclosure: no lock, no detection.
   if (ctl.command == "make-image") return RunMakeImage(ctl.make);
   const ProgramOptions& opt = ctl.program;
-  // --service ADDRESS (or RAIDGUI_SERVICE): the monitor service answers
-  // instead of the enclosures.
-  std::string service = ctl.service;
-  const bool serviceGiven = !service.empty();
-  if (!serviceGiven && !opt.simulate) {
-    if (const char* env = std::getenv("RAIDGUI_SERVICE"); env && *env) service = env;
-  }
-  // The monitor service of the package, when it runs, answers the reading
-  // commands of any user; where it does not answer, raidctl reads the
-  // enclosures itself.
+  if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
+    return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
+  // --service ADDRESS (or RAIDGUI_SERVICE, or the package's service when it
+  // runs) answers instead of the enclosures; where none answers, raidctl
+  // reads the enclosures itself.
   const bool served = ctl.command == "list" || ctl.command == "status" || (check && ctl.check.statusFile.empty()) ||
                       IsSetupCommand(ctl.command) || ctl.command == "upgrade";
-  if (service.empty() && !opt.simulate && kDefaultServiceAddress[0] != 0 && served) {
-    if (AskService(kDefaultServiceAddress, "raidctl", "list", 2000)) service = kDefaultServiceAddress;
-  }
+  const std::string service = ServiceToAsk(ctl.service, !opt.simulate && served);
   if (!service.empty()) {
     if (IsSetupCommand(ctl.command)) return ChangeThroughService(service, ctl.setup);
     if (ctl.command == "upgrade") {
-      if (!ctl.yes && !RAID_ISATTY(stdin))
-        return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
       InstallQuitSignalCounter();
       CtlView view(stderr);
       return UpgradeThroughService(service, ctl, view);
     }
     if (served) return ThroughService(service, ctl);
-    // Only check --status-file is left: it reads the file, not a service.
-    // (as a monitoring plugin, a wrong use is UNKNOWN).
-    if (serviceGiven) return CheckUnknown("check reads the monitor service or --status-file, not both");
+    // Only check --status-file is left, with --service named: it reads the
+    // file, not a service (as a monitoring plugin, a wrong use is UNKNOWN).
+    return CheckUnknown("check reads the monitor service or --status-file, not both");
   }
-  if (ctl.command == "upgrade" && !ctl.yes && !RAID_ISATTY(stdin))
-    return Fail("upgrade asks before it writes, and there is no terminal to ask on: add --yes", kExitUsage);
 
   // A check of the file a running monitor writes needs neither the lock nor
   // the enclosures.

@@ -322,10 +322,10 @@ int main(int argc, char** argv) {
   // the service's command line ends the service, with its exit code, as a
   // stopped service the manager can say.
   if (!opt.error.empty() && std::find(args.begin(), args.end(), "--windows-service") != args.end()) {
-    const int rc = RunAsWindowsService("raidmon", [&opt] { return EarlyExitCode(opt, "raidmon", true); });
+    const int rc = RunAsWindowsService("raidmon", [&opt] { return EarlyExitCode(opt, "raidmon"); });
     if (rc >= 0) return rc;
   }
-  if (const int rc = EarlyExitCode(opt, "raidmon", true); rc >= 0) return rc;
+  if (const int rc = EarlyExitCode(opt, "raidmon"); rc >= 0) return rc;
   if (opt.windowsService) {
     const int rc = RunAsWindowsService("raidmon", [&opt, &args] { return Monitor(opt, args); });
     if (rc >= 0) return rc;

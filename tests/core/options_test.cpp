@@ -136,7 +136,7 @@ TEST(OptionValues, VerboseIsTheMonitorsAndTheLogFolderIsSaidAbsolute) {
 TEST(OptionValues, MistakesEndWithExitCodeTwo) {
   ProgramOptions o = ParseOptions({"raidmon", "--duration", "nan"}, true);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(EarlyExitCode(o, "raidmon", true), 2);
+  EXPECT_EQ(EarlyExitCode(o, "raidmon"), 2);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("raidmon: --duration"), std::string::npos);
 }
 
