@@ -228,7 +228,11 @@ void EventLog::DetectEvents(uint8_t slotMask, const std::array<bool, 4>& scanSto
       report_.AppendDeviceInfoBlock(block, static_cast<uint8_t>(s), ReportForm::Log);
       for (const auto& l : block) Append(l);
     }
-    Append(DashLine());
+    // The group of a device change closes after its last information
+    // block: one owed to an enclosure whose first read failed closes it
+    // when it comes, so the day log reads the same as when the disk was
+    // ready at once.
+    if (!(owedBlocks_ & ~mask)) Append(DashLine());
     changed = true;
   };
   if (full) {

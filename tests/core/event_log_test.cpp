@@ -183,8 +183,13 @@ TEST(DayLog, AnEnclosureFoundWhoseFirstReadFailsGetsItsBlockWithItsFirstRecord) 
   const auto found = std::find_if(ev.begin(), ev.end(),
                                   [](const std::string& l) { return l.rfind("D1 New Device was found.", 0) == 0; });
   ASSERT_NE(found, ev.end());
-  EXPECT_NE(std::find(found, ev.end(), "Device1 information :"), ev.end()) << ::testing::PrintToString(ev);
+  const auto block = std::find(found, ev.end(), "Device1 information :");
+  ASSERT_NE(block, ev.end()) << ::testing::PrintToString(ev);
+  // The group reads as when the first read succeeds: the block right after
+  // the change lines, one dash line after it.
+  EXPECT_EQ(block[-1].rfind("    Device had changed.", 0), 0u) << ::testing::PrintToString(ev);
   EXPECT_EQ(ev.back(), std::string(83, '-'));
+  EXPECT_NE(ev.end()[-2], std::string(83, '-'));
 }
 
 TEST(Polling, SixthFailureInARowClearsTheSlotsMonitoringSwitch) {
