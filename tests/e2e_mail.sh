@@ -52,6 +52,8 @@ set +e
 [ $rc -eq 2 ] && grep -q "a blank in the part before" "$work/err" || fail "an address with a blank was taken"
 "$ctl" mail template 1 subject "$work/no-such-file" --config-dir "$cfg" 2>"$work/err"; rc=$?
 [ $rc -eq 2 ] && grep -q "no-such-file does not exist" "$work/err" || fail "a missing template file"
+"$ctl" mail template 1 subject --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "mail template 1|2 subject|contents FILE" "$work/err" || fail "a template without its file"
 "$ctl" mail recipients remove never@example.com --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "removing an address not in the list"
 "$ctl" mail set --tls sometimes --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "an unknown TLS policy"
 "$ctl" mail set --ca-file "$work/no-such-ca.pem" --config-dir "$cfg" 2>"$work/err"; rc=$?

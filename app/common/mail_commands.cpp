@@ -328,8 +328,10 @@ int Recipients(Session& s, const std::vector<std::string>& a) {
   return s.Save();
 }
 
+// CATEGORY, PART and a FILE name (an empty file removes the template; an
+// empty name is no file).
 bool TemplateWordsFit(const std::vector<std::string>& a) {
-  return a.size() == 3 && (a[0] == "1" || a[0] == "2") && (a[1] == "subject" || a[1] == "contents");
+  return a.size() == 3 && (a[0] == "1" || a[0] == "2") && (a[1] == "subject" || a[1] == "contents") && !a[2].empty();
 }
 
 int Template(Session& s, const std::vector<std::string>& a, const MailInput& input, bool standalone) {
