@@ -173,6 +173,11 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     const size_t eq = a.find('=');
     if (optionsEnded || a.size() < 3 || a[0] != '-' || eq == std::string::npos) {
       words.push_back(a);
+    } else if (const std::string name = a.substr(0, eq); name == "-h" || name == "--help" || name == "--version") {
+      // CLI11 would answer these before it looked at the value.
+      end.exit = kUsageExitCode;
+      end.error = name + " takes no value";
+      return end;
     } else if (a[1] != '-' && eq == 2) {
       words.push_back(a.substr(0, 2));
       words.push_back(a.substr(3));

@@ -118,7 +118,8 @@ TEST(CommandLines, EveryOptionTheHelpListsIsTakenAndAnEqualsSignMeansTheSame) {
     for (const std::vector<std::string>& wrong : {std::vector<std::string>{p.name, "--no-such-option"},
                                                   {p.name, "--simulate", "--trace"},
                                                   {p.name, "--simulate", "--trace="},
-                                                  {p.name, "--simulate="}}) {
+                                                  {p.name, "--simulate="},
+                                                  {p.name, "--version=1"}}) {
       std::vector<std::string> args = wrong;
       args.insert(args.begin() + 1, p.before.begin(), p.before.end());
       const Outcome o = p.parse(args);
