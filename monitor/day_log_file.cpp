@@ -101,12 +101,13 @@ std::vector<std::string> RemoveOldDayLogs(const std::string& folder, int keepDay
   return removed;
 }
 
-std::string DayLogRetention::Check(const LocalDateTime& now) {
+std::string DayLogRetention::Check(const LocalDateTime& now, const LocalDateTime& machineNow) {
   if (keepDays_ <= 0 || (ran_ && lastDay_.SameDay(now))) return "";
   ran_ = true;
   lastDay_ = now;
   std::string error;
-  const std::vector<std::string> removed = RemoveOldDayLogs(folder_, keepDays_, now, error);
+  const LocalDateTime& judge = ToLocalMs(machineNow) < ToLocalMs(now) ? machineNow : now;
+  const std::vector<std::string> removed = RemoveOldDayLogs(folder_, keepDays_, judge, error);
   std::string text;
   if (!removed.empty())
     text = "removed " + std::to_string(removed.size()) + " day log file" + (removed.size() == 1 ? "" : "s") +

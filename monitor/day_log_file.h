@@ -42,8 +42,10 @@ class DayLogRetention {
   DayLogRetention(std::string folder, int keepDays) : folder_(std::move(folder)), keepDays_(keepDays) {}
   // Called at start and after each step; once a day it removes the old day
   // files and returns what to tell ("" when it removed nothing and nothing
-  // failed).
-  std::string Check(const LocalDateTime& now);
+  // failed). now is the program's time; machineNow the machine's own. A
+  // file goes only when it is old by both: a simulated run's clock, which
+  // may stand years ahead, never removes the machine's recent day files.
+  std::string Check(const LocalDateTime& now, const LocalDateTime& machineNow);
 
  private:
   std::string folder_;

@@ -46,7 +46,7 @@ Outcome ReadPlainFile(const std::string& path, uint64_t maxBytes, std::string& b
 // read the new file on Linux, whatever the process's file mode mask (the
 // Windows file inherits its folder's rights).
 enum class FileAccess {
-  Default,        // as the process's file mode mask allows
+  Default,        // as the process's file mode mask allows, never writable by others (0644 at most)
   OwnerOnly,      // readable and writable by its owner alone (0600)
   ReadableByAll,  // 0644, whatever the mask: status any user may read
 };
@@ -70,8 +70,10 @@ Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostrea
 // (its folders' rights are access lists).
 Outcome CheckPrivateFolder(const std::string& path);
 
-// Creates a folder and its parents, readable by the user only when new.
-Outcome MakeFolders(const std::string& path);
+// Creates a folder and its parents, readable by the user only when new
+// (0700), or by all (0755, as the file mode mask allows). Never writable by
+// others, whatever the mask.
+Outcome MakeFolders(const std::string& path, bool readableByAll = false);
 
 // The folder for a user's saved program state: $XDG_STATE_HOME, else
 // ~/.local/state (Windows: %LOCALAPPDATA%).

@@ -27,11 +27,15 @@ export LC_ALL=C XDG_RUNTIME_DIR="$work"
 data="$src/tests/data/removal-rebuild-badsectors"
 case "$what" in
   replay)
-    "$bin" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 150 \
-      --log-dir "$work/logs" >"$work/stdout.txt" 2>"$work/stderr.txt"
+    # Under a mask that lets everyone write, the log folders and day files
+    # the program makes are still writable by their owner alone.
+    (umask 000 && exec "$bin" --simulate "$src/scenarios/removal-rebuild-badsectors.json" --duration 150 \
+      --log-dir "$work/new/logs" >"$work/stdout.txt" 2>"$work/stderr.txt")
     diff -u "$data/stdout.txt" "$work/stdout.txt"
-    cmp "$data/100503.log" "$work/logs/100503.log"
-    cmp "$data/100504.log" "$work/logs/100504.log"
+    cmp "$data/100503.log" "$work/new/logs/100503.log"
+    cmp "$data/100504.log" "$work/new/logs/100504.log"
+    modes=$(stat -c %a "$work/new" "$work/new/logs" "$work/new/logs/"*.log | sort -u | tr '\n' ' ')
+    [ "$modes" = "644 755 " ] || { echo "log folder and day file modes: $modes" >&2; exit 1; }
     grep -q "No Drive found!" "$work/stderr.txt"
     ;;
   keep)
@@ -52,6 +56,13 @@ case "$what" in
     [ -f "$work/outside.log" ] || { echo "the link's target was removed"; exit 1; }
     [ "$(grep -c "removed 1 day log file dated more than 31 days back" "$work/stderr.txt")" -eq 2 ] \
       || { cat "$work/stderr.txt"; exit 1; }
+    # A scenario whose clock stands years ahead judges by the machine's own
+    # date: the machine's recent day file stays, an old one goes.
+    recent="$(date -d '2 days ago' +%y%m%d).log" old="$(date -d '40 days ago' +%y%m%d).log"
+    mkdir "$work/real" && printf 'x\r\n' >"$work/real/$recent" && printf 'x\r\n' >"$work/real/$old"
+    echo '{"clock": {"start": "2099-01-01 09:00:00"}, "enclosures": []}' >"$work/future.json"
+    "$bin" --simulate "$work/future.json" --duration 0 --keep-days 31 --log-dir "$work/real" >/dev/null 2>&1
+    [ -f "$work/real/$recent" ] && [ ! -e "$work/real/$old" ] || { ls "$work/real"; exit 1; }
     ;;
   detect)
     # Four enclosures, one per transport, and an ordinary disk: each gets

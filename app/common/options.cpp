@@ -220,8 +220,11 @@ std::string PrepareLogDir(const ProgramOptions& opt, const std::string& programD
     if (folder == "bin" || folder == "sbin") dir = RAID_INSTALLED_LOG_DIR;
   }
 #endif
+  // Never writable by others, whatever the file mode mask: a folder others
+  // may write is refused at the next start. A failure shows at the first
+  // save, which names the folder.
+  (void)MakeFolders(dir, true);
   std::error_code ec;
-  std::filesystem::create_directories(dir, ec);
   const std::filesystem::path abs = std::filesystem::absolute(dir, ec);
   return ec ? dir : abs.lexically_normal().string();
 }

@@ -185,7 +185,7 @@ int main(int argc, char** argv) {
   // new day of the program's clock; only by the folder's one writer.
   DayLogRetention retention(logDir, folder ? opt.keepDays : 0);
   auto removeOldDayLogs = [&retention, &machine] {
-    if (const std::string said = retention.Check(machine.clock->Now()); !said.empty())
+    if (const std::string said = retention.Check(machine.clock->Now(), SystemClock().Now()); !said.empty())
       std::fprintf(stderr, "raidgui: %s\n", said.c_str());
   };
   removeOldDayLogs();

@@ -254,7 +254,7 @@ int Monitor(const ProgramOptions& opt, const std::vector<std::string>& args) {
   // new day of the program's clock; only by the folder's one writer.
   DayLogRetention retention(logDir, folderLocked ? opt.keepDays : 0);
   auto removeOldDayLogs = [&] {
-    if (const std::string said = retention.Check(machine.clock->Now()); !said.empty())
+    if (const std::string said = retention.Check(machine.clock->Now(), SystemClock().Now()); !said.empty())
       std::fprintf(stderr, "raidmon: %s\n", said.c_str());
   };
   removeOldDayLogs();

@@ -119,7 +119,7 @@ Outcome ReplaceFile(const std::string& path, const std::string& bytes, FileStamp
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     tmp = folder + "/." + NameOf(path) + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + "." +
           std::to_string(static_cast<unsigned>(std::rand()) & 0xFFFF) + ".tmp";
-    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ownerOnly ? 0600 : 0644);
     if (fd < 0 && errno != EEXIST) return Outcome::Fail(Why(errno));
   }
   if (fd < 0) return Outcome::Fail("no free name for a new file");
@@ -203,7 +203,7 @@ Outcome CheckPrivateFolder(const std::string& path) {
                        ", no sticky bit), so they could replace its files");
 }
 
-Outcome MakeFolders(const std::string& path) {
+Outcome MakeFolders(const std::string& path, bool readableByAll) {
   std::string part;
   size_t pos = 0;
   while (pos <= path.size()) {
@@ -211,7 +211,8 @@ Outcome MakeFolders(const std::string& path) {
     part = path.substr(0, next == std::string::npos ? path.size() : next);
     pos = next == std::string::npos ? path.size() + 1 : next + 1;
     if (part.empty()) continue;
-    if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return Outcome::Fail(part + ": " + Why(errno));
+    if (::mkdir(part.c_str(), readableByAll ? 0755 : 0700) != 0 && errno != EEXIST)
+      return Outcome::Fail(part + ": " + Why(errno));
   }
   struct stat s {};
   if (::stat(path.c_str(), &s) != 0 || !S_ISDIR(s.st_mode)) return Outcome::Fail(path + ": not a folder");

@@ -171,7 +171,7 @@ Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostrea
 
 Outcome CheckPrivateFolder(const std::string&) { return Outcome::Ok(); }
 
-Outcome MakeFolders(const std::string& path) {
+Outcome MakeFolders(const std::string& path, bool) {
   for (size_t pos = 0; pos <= path.size();) {
     const size_t next = path.find_first_of("/\\", pos);
     const std::string part = path.substr(0, next == std::string::npos ? path.size() : next);
