@@ -63,6 +63,10 @@ Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
   if (!r.ok()) return fail(r);
   std::string dir;
   if (!(r = store.ReadString("FilePath", dir)).ok()) return fail(r);
+  // The templates' folder is read from the settings folder, never from
+  // wherever the program was started: an empty or relative one (a settings
+  // file written by hand) lies within it.
+  if (std::filesystem::path(dir).is_relative()) dir = store.DefaultTemplateDir() + dir;
   std::vector<std::string> settings;
   for (const char* name : kServerValueNames) {
     std::string v;

@@ -181,6 +181,13 @@ std::string FormatSettingsFile(const SettingsValues& values) {
 }
 
 FileSettingsStore::FileSettingsStore(std::string dir) : dir_(std::move(dir)) {
+  // The folder's full name: the templates' folder stored in the file must
+  // name the same folder from wherever a program is started.
+  std::error_code ec;
+  if (!dir_.empty()) {
+    const std::filesystem::path full = std::filesystem::absolute(dir_, ec);
+    if (!ec) dir_ = full.lexically_normal().string();
+  }
   while (dir_.size() > 1 && (dir_.back() == '/' || dir_.back() == '\\')) dir_.pop_back();
   path_ = dir_ + "/" + kSettingsFileName;
 }

@@ -21,7 +21,10 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 source "$src/tests/mail/start_smtp_server.sh"
 start_smtp_server auth
-cfg="$work/config"
+# The settings folder is named as the user would, from where they stand;
+# what is stored in it must name the same files from anywhere else.
+cd "$work"
+cfg=config
 
 # Nothing stored yet.
 "$ctl" mail show --config-dir "$cfg" | grep -q "none stored yet" || fail "mail show on a fresh folder"
@@ -67,8 +70,8 @@ cmp -s "$work/before" "$cfg/raidgui.conf" || fail "wrong use changed the setting
 "$ctl" mail recipients remove dev@example.com --config-dir "$cfg"
 printf 'Drive failure\r\n' > "$work/subject.txt"
 "$ctl" mail template 1 subject "$work/subject.txt" --config-dir "$cfg"
-"$ctl" mail show --config-dir "$cfg" > "$work/show"
-grep -q "^SMTP: 127.0.0.1$" "$work/show" && grep -q "^Recipients: 1$" "$work/show" && \
+(cd / && "$ctl" mail show --config-dir "$work/config") > "$work/show"
+grep -q "^SMTP: 127.0.0.1$" "$work/show" && grep -q "^Templates: $work/config/$" "$work/show" && grep -q "^Recipients: 1$" "$work/show" && \
   grep -q "^SMTP Login Authentication: on$" "$work/show" && grep -q "^Password: set$" "$work/show" && \
   grep -q 'subject "Drive failure"' "$work/show" || { cat "$work/show"; fail "mail show"; }
 grep -q s3cret "$work/show" && fail "mail show printed the password"
