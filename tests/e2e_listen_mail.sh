@@ -42,10 +42,10 @@ commands=("mail show" "test-mail" "mail set --port 99999" "mail recipients add n
 for c in "${commands[@]}"; do
   set +e
   # shellcheck disable=SC2086
-  echo s3cret | "$ctl" $c --config-dir "$work/alone" >"$work/alone.out" 2>"$work/alone.err"
+  "$ctl" $c --config-dir "$work/alone" <<<s3cret >"$work/alone.out" 2>"$work/alone.err"
   want=$?
   # shellcheck disable=SC2086
-  echo s3cret | "$ctl" $c --service "$sock" >"$work/served.out" 2>"$work/served.err"
+  "$ctl" $c --service "$sock" <<<s3cret >"$work/served.out" 2>"$work/served.err"
   got=$?
   set -e
   sed -i "s#$work/alone#FOLDER#g; s#$work/served#FOLDER#g" "$work/alone.out" "$work/served.out"
