@@ -107,4 +107,23 @@ std::string MailboxSyntaxError(const std::string& a) {
   return DomainError(a.substr(at + 1));
 }
 
+bool SameMailbox(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    if (lower(a[i]) != lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> DistinctMailboxes(const std::vector<std::string>& list) {
+  std::vector<std::string> out;
+  for (const std::string& a : list) {
+    bool seen = false;
+    for (const std::string& b : out) seen = seen || SameMailbox(a, b);
+    if (!seen) out.push_back(a);
+  }
+  return out;
+}
+
 }  // namespace raid

@@ -11,10 +11,18 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace raid {
 
 // Empty when address is a mailbox; else why not, for the user.
 std::string MailboxSyntaxError(const std::string& address);
+
+// Whether two addresses name the same mailbox for the recipient list (ASCII
+// letters compared without case, as mail servers take them).
+bool SameMailbox(const std::string& a, const std::string& b);
+
+// The list without its repeated mailboxes, the first of each kept in place.
+std::vector<std::string> DistinctMailboxes(const std::vector<std::string>& list);
 
 }  // namespace raid

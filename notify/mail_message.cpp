@@ -1,5 +1,6 @@
 #include "notify/mail_message.h"
 
+#include "notify/mail_address.h"
 #include "platform/base64.h"
 
 #include <atomic>
@@ -191,7 +192,8 @@ void SetMailRoute(const MailSettingsState& s, MailJob& job) {
   job.timeOut = s.Setting(kTimeOut);
   job.caFile = s.CaFile;
   job.tls = s.Tls;
-  job.recipients = s.MailRecipients;
+  // A mailbox listed twice (a settings file written by hand) gets one mail.
+  job.recipients = DistinctMailboxes(s.MailRecipients);
 }
 
 void CopyMailRoute(const MailJob& from, MailJob& job) {

@@ -87,6 +87,9 @@ void MailPage::AddRecipient() {
   if (input.empty() || Model.Recipients.size() >= kMaxRecipients) return;
   if (!MailboxSyntaxError(input).empty()) {
     ui_.ShowMessage({"E-Mail Address formula error!", "E-Mail Message", BoxIcon::None, BoxButtons::Ok});
+  } else if (std::any_of(Model.Recipients.begin(), Model.Recipients.end(),
+                         [&](const std::string& r) { return SameMailbox(r, input); })) {
+    // Already in the list: it would get every mail twice.
   } else {
     Model.Recipients.push_back(input);
     RefillGrids();

@@ -66,6 +66,9 @@ set +e
 set -e
 cmp -s "$work/before" "$cfg/raidgui.conf" || fail "wrong use changed the settings"
 "$ctl" mail recipients add ops@example.com --config-dir "$cfg"
+# The same mailbox again (its case aside) would get every mail twice.
+"$ctl" mail recipients add OPS@example.com --config-dir "$cfg" 2>"$work/err" && fail "a mailbox in the list was added again"
+grep -q "OPS@example.com is already in the list" "$work/err" || fail "a repeated mailbox: $(cat "$work/err")"
 "$ctl" mail recipients add dev@example.com --config-dir "$cfg"
 "$ctl" mail recipients remove dev@example.com --config-dir "$cfg"
 printf 'Drive failure\r\n' > "$work/subject.txt"

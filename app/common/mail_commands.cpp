@@ -311,10 +311,12 @@ int Recipients(Session& s, const std::vector<std::string>& a) {
   MailPage& p = *s.page;
   p.SelectSubPage(1);
   if (a[0] == "add") {
-    if (p.Model.Recipients.size() >= kMaxRecipients)
-      return Wrong(out, "the list already holds " + std::to_string(kMaxRecipients) + " addresses");
     if (const std::string why = MailboxSyntaxError(a[1]); !why.empty())
       return Wrong(out, "E-Mail Address formula error! \"" + a[1] + "\" is not a mail address: " + why);
+    for (const std::string& r : p.Model.Recipients)
+      if (SameMailbox(r, a[1])) return Wrong(out, a[1] + " is already in the list");
+    if (p.Model.Recipients.size() >= kMaxRecipients)
+      return Wrong(out, "the list already holds " + std::to_string(kMaxRecipients) + " addresses");
     p.Model.FailPageInput = a[1];
     p.AddRecipient();
   } else {
