@@ -28,6 +28,12 @@ case "$what" in
     grep -q "^2 .*PD3 .*vendor1" "$work/list.txt" || fail "list: $(cat "$work/list.txt")"
     "$ctl" status --json --simulate "$src/scenarios/rebuilding.json" >"$work/status.json"
     grep -q '"kind": "rebuild"' "$work/status.json" || fail "status: $(cat "$work/status.json")"
+    # Output or a trace that cannot be written all (a full disk) fails the
+    # run, saying so: no script takes a cut document for a whole one.
+    "$ctl" status --json --simulate >/dev/full 2>"$work/err" && fail "status to a full disk ended with 0"
+    grep -q "^raidctl: cannot write the output" "$work/err" || fail "status to a full disk: $(cat "$work/err")"
+    "$ctl" status --simulate --trace /dev/full >/dev/null 2>"$work/err" && fail "a trace to a full disk ended with 0"
+    grep -q "^raidctl: the trace file /dev/full could not be written" "$work/err" || fail "trace: $(cat "$work/err")"
     "$ctl" status --simulate >"$work/status.txt"
     grep -q "HDD2: *present, ST1000DM003-1SB102, serial Z1D2X3C4, 931 GB" "$work/status.txt" || fail "$(cat "$work/status.txt")"
     # The system information block, whole; a value this machine lacks is empty, not an error.

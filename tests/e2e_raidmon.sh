@@ -189,6 +189,11 @@ case "$what" in
     # Polls every 4 s from the first one: five in 20 s.
     [ "$(grep -c '^raidmon: Device1 (PD0): ' "$work/verbose.txt")" -ge 4 ] || { cat "$work/verbose.txt"; exit 1; }
     grep -q "rebuild of HDD2 44%" "$work/verbose.txt"
+    # Output that cannot be written (a full disk) is said and fails the run.
+    set +e
+    "$bin" --simulate --duration 5 --log-dir "$work/full" >/dev/full 2>"$work/full.txt"; rc=$?
+    set -e
+    [ "$rc" -eq 1 ] && grep -q "^raidmon: cannot write the output" "$work/full.txt" || { cat "$work/full.txt"; exit 1; }
     ;;
   pace)
     # Program time runs at the scenario's speed on the real clock: 12 s of

@@ -1,10 +1,12 @@
 #include "app/common/options.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "app/common/command_line.h"
@@ -278,9 +280,27 @@ bool BuildMachine(const ProgramOptions& opt, Machine& m, std::string& error) {
       return false;
     }
     simIo->SetTrace(m.traceFile.get());
+    m.traceName = opt.trace;
   }
   m.io = std::move(simIo);
   return true;
+}
+
+int OutputWritten(int rc, const std::string& program, Machine* machine) {
+  bool failed = false;
+  if (machine && machine->traceFile && !machine->traceFile->flush()) {
+    std::fprintf(stderr, "%s: the trace file %s could not be written completely\n", program.c_str(),
+                 machine->traceName.c_str());
+    failed = true;
+  }
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    const int err = errno;
+    std::fprintf(stderr, "%s: cannot write the output: %s\n", program.c_str(),
+                 err != 0 ? std::strerror(err) : "write error");
+    failed = true;
+  }
+  return failed && rc == 0 ? 1 : rc;
 }
 
 std::string InstanceLockName(bool simulated) { return simulated ? "QV_GUI-simulated" : "QV_GUI"; }

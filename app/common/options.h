@@ -77,7 +77,14 @@ struct Machine {
   std::unique_ptr<DeviceChangeSource> ownChanges;
   DeviceChangeSource* changes = nullptr;
   std::unique_ptr<std::ostream> traceFile;
+  std::string traceName;
 };
+
+// The end of a program's run: the trace (when one was written) and the
+// standard output are flushed; a write that failed (a full disk, a reader
+// that went away) is said on stderr, and a run that would have ended with
+// 0 ends with 1, so that no script takes a cut output for a whole one.
+int OutputWritten(int rc, const std::string& program, Machine* machine = nullptr);
 
 // The folder for the day logs: --log-dir, else the program's folder, except
 // that a program installed in a bin folder (/usr/bin, /usr/local/bin) uses

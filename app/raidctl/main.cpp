@@ -324,11 +324,7 @@ int Upgrade(RaidCore& core, FirmwareUpgrade& up, CtlView& view, const CtlOptions
   }
 }
 
-}  // namespace
-}  // namespace raid
-
-int main(int argc, char** argv) {
-  using namespace raid;
+int RunCtl(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   // The shell's completion (the bash completion script asks this).
   if (args.size() >= 2 && args[1] == "__complete") {
@@ -428,5 +424,10 @@ int main(int argc, char** argv) {
   } else
     rc = Upgrade(core, upgrade, view, ctl);
   core.Close();
-  return rc;
+  return OutputWritten(rc, "raidctl", &machine);
 }
+
+}  // namespace
+}  // namespace raid
+
+int main(int argc, char** argv) { return raid::OutputWritten(raid::RunCtl(argc, argv), "raidctl"); }

@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
   using namespace raid;
   std::vector<std::string> args(argv, argv + argc);
   const ProgramOptions opt = ParseOptions(args, false, true);
-  if (const int rc = EarlyExitCode(opt, "raidgui"); rc >= 0) return rc;
+  if (const int rc = EarlyExitCode(opt, "raidgui"); rc >= 0) return OutputWritten(rc, "raidgui");
   // Without a display Qt would abort the program with a message about its
   // plugins: say what is missing and what runs without one instead.
   if (const std::string why = NoDisplayReason(ProcessEnv); !why.empty()) {

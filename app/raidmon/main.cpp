@@ -307,7 +307,7 @@ int Monitor(const ProgramOptions& opt, const std::vector<std::string>& args) {
     rc = 1;
   }
   ConsoleLoop::Finished();
-  return rc;
+  return OutputWritten(rc, "raidmon", &machine);
 }
 
 }  // namespace
@@ -325,7 +325,7 @@ int main(int argc, char** argv) {
     const int rc = RunAsWindowsService("raidmon", [&opt] { return EarlyExitCode(opt, "raidmon"); });
     if (rc >= 0) return rc;
   }
-  if (const int rc = EarlyExitCode(opt, "raidmon"); rc >= 0) return rc;
+  if (const int rc = EarlyExitCode(opt, "raidmon"); rc >= 0) return OutputWritten(rc, "raidmon");
   if (opt.windowsService) {
     const int rc = RunAsWindowsService("raidmon", [&opt, &args] { return Monitor(opt, args); });
     if (rc >= 0) return rc;
