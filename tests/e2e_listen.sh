@@ -89,6 +89,9 @@ same status
 same status --json
 same check
 same check --expect 2
+# No image: a folder, a device.
+same upgrade "$work" --yes
+same upgrade /dev/zero --yes
 
 # Changes are not served yet, and say so.
 set +e; "$ctl" check --status-file "$work/none.json" --service "$sock" >"$work/err.txt" 2>&1; rc=$?; set -e

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <cstdlib>
 #include <string>
@@ -216,7 +217,10 @@ int MailCommand(const CtlOptions& ctl) {
 // request; if raidctl itself goes away the upgrade runs to its end.
 int UpgradeThroughService(const std::string& address, const CtlOptions& o, CtlView& view) {
   nlohmann::json request{{"op", "upgrade"}, {"slot", o.slot}, {"name", o.file}, {"image", nullptr}};
-  if (std::ifstream f(o.file, std::ios::binary); f) {
+  // Only a plain file (or a link to one) is an image, as standalone: a
+  // folder or a device is sent as a file that could not be opened.
+  std::error_code ec;
+  if (std::ifstream f(o.file, std::ios::binary); f && std::filesystem::is_regular_file(o.file, ec)) {
     f.seekg(0, std::ios::end);
     const std::streamoff length = f.tellg();
     f.seekg(0);
