@@ -1,6 +1,7 @@
 #include "app/common/mail_commands.h"
 
 #include <cstdarg>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -256,6 +257,16 @@ int Set(Session& s, const std::vector<std::pair<std::string, std::string>>& a, c
         bool standalone) {
   CommandOutput& out = s.out;
   MailPage& p = *s.page;
+  if (a.empty()) return Usage(out, "mail set needs at least one of its options (raidctl mail set --help lists them)");
+  // A server or sender name with a line break or a control character, or
+  // a sender that is no mail address, would be stored only to fail (or
+  // mislead) every later mail.
+  const auto hasControl = [](const std::string& v, bool blanksToo) {
+    return std::any_of(v.begin(), v.end(), [&](char c) {
+      const auto u = static_cast<unsigned char>(c);
+      return u < 0x20 || u == 0x7F || (blanksToo && u == ' ');
+    });
+  };
   for (const auto& [o, v] : a) {
     if (o == "--password-stdin") {
       std::string pw;
@@ -263,16 +274,20 @@ int Set(Session& s, const std::vector<std::pair<std::string, std::string>>& a, c
       p.EditChanged(MailField::Password, pw);
       continue;
     }
-    if (o == "--server")
+    if (o == "--server") {
+      if (hasControl(v, true)) return Usage(out, "--server: a host name has no blanks or control characters");
       p.EditChanged(MailField::SmtpHost, v);
-    else if (o == "--port") {
+    } else if (o == "--port") {
       if (!Digits(v, 5) || std::stoi(v) < 1 || std::stoi(v) > 65535) return Usage(out, "--port needs a number 1-65535");
       p.EditChanged(MailField::Port, v);
-    } else if (o == "--name")
+    } else if (o == "--name") {
+      if (hasControl(v, false)) return Usage(out, "--name: no line breaks or control characters");
       p.EditChanged(MailField::SenderName, v);
-    else if (o == "--address")
+    } else if (o == "--address") {
+      if (const std::string why = v.empty() ? "" : MailboxSyntaxError(v); !why.empty())
+        return Wrong(out, "E-Mail Address formula error! \"" + v + "\" is not a mail address: " + why);
       p.EditChanged(MailField::SenderAddress, v);
-    else if (o == "--timeout") {
+    } else if (o == "--timeout") {
       if (!Digits(v, 2)) return Usage(out, "--timeout needs seconds 0-99");
       p.EditChanged(MailField::TimeOut, v);
     } else if (o == "--auth") {
