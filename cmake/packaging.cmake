@@ -64,7 +64,9 @@ add_custom_command(OUTPUT ${RAID_DEB_DIR}/changelog.Debian.gz
   DEPENDS ${CMAKE_SOURCE_DIR}/packaging/changelog COMMENT "Compressing the Debian changelog")
 
 # The manual pages, made from each program's --help (and the sections of
-# packaging/man/PROGRAM.h2m), so they say what the option table says.
+# packaging/man/PROGRAM.h2m), so they say what the option table says. The
+# version is given as --version's first line says it: help2man would put
+# the title line that follows it at the end of the last command's options.
 # Without help2man the packages cannot be built; everything else can.
 find_program(RAID_HELP2MAN help2man)
 set(_man_outputs ${RAID_DEB_DIR}/changelog.Debian.gz)
@@ -79,6 +81,7 @@ if(RAID_HELP2MAN)
       COMMAND ${CMAKE_COMMAND} -E env QT_QPA_PLATFORM=offscreen
               ${RAID_HELP2MAN} --no-info --no-discard-stderr --section=1
               --name=${_man_summary_${_program}} --source=raidgui --manual=User\ Commands
+              --version-string=${_program}\ ${PROJECT_VERSION}
               --include=${CMAKE_SOURCE_DIR}/packaging/man/${_program}.h2m --output=${_page}
               $<TARGET_FILE:${_program}>
       COMMAND ${RAID_GZIP} -9nf ${_page}

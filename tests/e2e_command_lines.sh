@@ -2,8 +2,10 @@
 # The three programs' command lines from outside: --version and --help end
 # with 0, a mistake with 2 and its reason on stderr, `--opt=value` runs as
 # `--opt value`, raidctl takes the options of every command before the
-# command, its bash completion offers what the parser takes, and the
-# manual page made from --help lists the options of every command.
+# command, a word after "--" is never an option, its bash completion offers
+# what the parser takes, `raidctl help COMMAND` is the command's --help,
+# and the manual pages made from --help read as they should: every option
+# of every command is its own paragraph, the description said once.
 set -euo pipefail
 ctl=$(realpath "$1"); mon=$(realpath "$2"); gui=$(realpath "$3"); src=$(realpath "$4")
 work=$(mktemp -d)
@@ -32,6 +34,13 @@ done
 grep -q '"kind": "rebuild"' "$work/s.json" || fail "raidmon --status-file=: $(cat "$work/s.json")"
 "$ctl" --simulate="$src/scenarios/rebuilding.json" --trace="$work/t.txt" status --json >"$work/status.json"
 grep -q '"kind": "rebuild"' "$work/status.json" && [ -s "$work/t.txt" ] || fail "raidctl options before status"
+# After "--" a word is a plain word, even right after a bare --simulate.
+set +e
+"$mon" --simulate -- --duration 0 >/dev/null 2>"$work/err.txt"; rc=$?
+set -e
+[ "$rc" -eq 2 ] && grep -q '^raidmon: unexpected "--duration"' "$work/err.txt" ||
+  fail "raidmon --simulate -- --duration 0: code $rc, $(cat "$work/err.txt")"
+[ "$("$ctl" help mail set)" = "$("$ctl" mail set --help)" ] || fail "raidctl help mail set: $("$ctl" help mail set 2>&1)"
 "$ctl" --simulate schedule on --period=60 >"$work/sched.txt"
 grep -qx "Backup period: 60 min" "$work/sched.txt" || fail "schedule: $(cat "$work/sched.txt")"
 
@@ -44,6 +53,9 @@ export PATH="$(dirname "$ctl"):$PATH"
 [ "$(complete_words sch)" = "schedule" ] || fail "completion of sch: $(complete_words sch)"
 [ "$(complete_words scan start --d)" = "--drive" ] || fail "completion of --d: $(complete_words scan start --d)"
 [ "$(complete_words mail set --tls = i)" = "implicit" ] || fail "completion after --tls=: $(complete_words mail set --tls = i)"
+# Only what the command takes: system-info takes none of raidctl's options.
+[ "$(complete_words system-info --)" = $'--help\n--version' ] ||
+  fail "completion of system-info --: $(complete_words system-info --)"
 # A file name is left to bash's own file completion (it knows quoting).
 [ "$("$ctl" __complete upgrade "")" = "@file" ] && [ "$("$ctl" __complete make-image -o "")" = "@file" ] ||
   fail "completion of a file: $("$ctl" __complete upgrade "")"
@@ -51,12 +63,23 @@ export PATH="$(dirname "$ctl"):$PATH"
 cp "$src/scenarios/rebuilding.json" "$work/-scenario.json"
 (cd "$work" && "$ctl" list --simulate=-scenario.json >/dev/null) || fail "--simulate=-scenario.json"
 
-# The manual page says what --help says, the commands' options included.
-if command -v help2man >/dev/null; then
-  help2man --no-info --no-discard-stderr "$ctl" | sed 's/\\-/-/g' >"$work/raidctl.1"
-  for option in yes-destroy-data password-stdin status-file seed; do
-    grep -q -- "--$option" "$work/raidctl.1" || fail "the manual page lacks --$option"
+# The manual pages, made as the package makes them: every option --help
+# names (a command's too) starts a line of the page as man shows it, not
+# run into the text before it, and the --help summary is not said again
+# after the description.
+if command -v help2man >/dev/null && command -v man >/dev/null; then
+  for program in "$ctl" "$mon" "$gui"; do
+    name=$(basename "$program")
+    QT_QPA_PLATFORM=offscreen help2man --no-info --no-discard-stderr --version-string="$name $version" \
+      --include="$src/packaging/man/$name.h2m" "$program" >"$work/$name.1"
+    MANWIDTH=200 man -l "$work/$name.1" 2>/dev/null | col -b >"$work/$name.txt"
+    grep -q "^RAIDCTL\|^RAIDMON\|^RAIDGUI" "$work/$name.txt" || fail "man -l $name.1: $(head "$work/$name.txt")"
+    for option in $(QT_QPA_PLATFORM=offscreen "$program" --help | sed -nE 's/^ +(-[a-z],)?(--[a-z][a-z-]+).*/\2/p'); do
+      grep -qE -- "^ +(-[a-z],)?$option( |$)" "$work/$name.txt" || fail "$name.1: $option is not its own paragraph"
+    done
+    summary=$(QT_QPA_PLATFORM=offscreen "$program" --help | head -1 | cut -c1-40)
+    ! grep -qF -- "$summary" "$work/$name.txt" || fail "$name.1 says its description twice"
   done
-  grep -q "raidctl $version" "$work/raidctl.1" || fail "the manual page lacks the version"
+  grep -qF "raidctl $version" "$work/raidctl.1" || fail "the manual page lacks the version"
 fi
 echo "e2e_command_lines: ok"

@@ -15,7 +15,8 @@ namespace {
 // defaults, environment or type badges (the description says them).
 class HelpFormat final : public CLI::Formatter {
  public:
-  HelpFormat() {
+  // notes: a line added to an option's description in the program's help.
+  explicit HelpFormat(const std::map<const CLI::Option*, std::string>* notes = nullptr) : notes_(notes) {
     column_width(30);
     label("SUBCOMMAND", "COMMAND");
     label("SUBCOMMANDS", "COMMANDS");
@@ -26,6 +27,14 @@ class HelpFormat final : public CLI::Formatter {
     if (opt->get_type_size() == 0 || opt->get_type_name().empty()) return "";
     return " " + opt->get_type_name() + (opt->get_expected_max() > 1 ? " (repeatable)" : "");
   }
+  std::string make_option_desc(const CLI::Option* opt) const override {
+    if (notes_ != nullptr)
+      if (const auto it = notes_->find(opt); it != notes_->end()) return opt->get_description() + "\n" + it->second;
+    return opt->get_description();
+  }
+
+ private:
+  const std::map<const CLI::Option*, std::string>* notes_;
 };
 
 // What an optional value reads as when it is left out.
@@ -77,7 +86,7 @@ const CLI::App* CommandLine::Deepest() const {
 
 CommandLine::CommandLine(std::string program, const std::string& summary)
     : program_(std::move(program)), root_(std::make_unique<CLI::App>(summary, program_)) {
-  root_->formatter(std::make_shared<HelpFormat>());
+  root_->formatter(std::make_shared<HelpFormat>(&notes_));
   root_->set_help_flag("-h,--help", "print this help and end");
   // Words and options not in the table are collected and named after the
   // parse (as "unknown option" or "unexpected"), not thrown mid-way.
@@ -98,6 +107,8 @@ void CommandLine::SetVersion(const std::string& text) {
 CLI::App& CommandLine::Command(CLI::App& parent, const std::string& name, const std::string& help) {
   CLI::App* sub = parent.add_subcommand(name, help);
   sub->require_subcommand(0, 1);
+  // The heading of the list in the help.
+  sub->group("Commands");
   return *sub;
 }
 
@@ -147,10 +158,26 @@ CLI::Option* CommandLine::Flag(CLI::App& on, const std::string& names, bool& int
 
 CLI::Option* CommandLine::Word(CLI::App& on, const std::string& name, std::string& into,
                                const std::vector<std::string>& words, const std::string& help) {
-  CLI::Option* o = on.add_option(name, into, help);
+  // allow_extra_args(false): a word written "[a,b]" is that word, not a list.
+  CLI::Option* o = on.add_option(name, into, help)->allow_extra_args(false);
   o->type_name(words.empty() ? name : CLI::detail::join(words, "|"));
   words_[o] = words;
   return o;
+}
+
+void CommandLine::TakenOnlyBy(const CLI::Option* option, const std::vector<std::string>& commands) {
+  takenOnlyBy_[option] = {commands.begin(), commands.end()};
+  // The program's help says which commands take it, the shorter way.
+  std::vector<std::string> others;
+  for (const CLI::App* c : root_->get_subcommands({}))
+    if (std::find(commands.begin(), commands.end(), c->get_name()) == commands.end()) others.push_back(c->get_name());
+  notes_[option] = others.size() < commands.size() ? "(not with " + CLI::detail::join(others, ", ") + ")"
+                                                   : "(with " + CLI::detail::join(commands, ", ") + ")";
+}
+
+bool CommandLine::Takes(const std::string& command, const CLI::Option* o) const {
+  const auto it = takenOnlyBy_.find(o);
+  return command.empty() || it == takenOnlyBy_.end() || it->second.count(command) != 0;
 }
 
 bool CommandLine::IsFlag(const CLI::Option* o) const {
@@ -164,14 +191,19 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
   // "--opt=" gives an empty value (CLI11 would take the next word instead).
   // "-o=out" is -o with "out" (CLI11 would take "=out"). A value given
   // after '=' may start with '-'; one given as the next word may not.
-  std::vector<std::string> words;
+  // The words after "--" are kept from CLI11, which would read them as
+  // options again after a command without words of its own, or lose the
+  // "--" to an option whose value may be left out (--simulate --).
+  std::vector<std::string> words, plain;
   std::set<std::string> joined;
-  bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& a = args[i];
-    optionsEnded = optionsEnded || a == "--";
+    if (a == "--") {
+      plain.assign(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+      break;
+    }
     const size_t eq = a.find('=');
-    if (optionsEnded || a.size() < 3 || a[0] != '-' || eq == std::string::npos) {
+    if (a.size() < 3 || a[0] != '-' || eq == std::string::npos) {
       words.push_back(a);
     } else if (const std::string name = a.substr(0, eq); name == "-h" || name == "--help" || name == "--version") {
       // CLI11 would answer these before it looked at the value.
@@ -224,21 +256,41 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     return end;
   }
   end.exit = kUsageExitCode;
-  std::vector<std::string> extra = root_->remaining(true);
-  // "--" ends the options; CLI11 leaves it among the words it did not take.
-  extra.erase(std::remove(extra.begin(), extra.end(), "--"), extra.end());
+  const std::vector<std::string> commands = Commands();
+  std::string path;
+  for (const std::string& c : commands) path += (path.empty() ? "" : " ") + c;
+  const std::vector<std::string> extra = root_->remaining(true);
   if (!extra.empty()) {
     const std::string& w = extra.front();
-    end.error = LooksLikeAnOption(w) || w.rfind("--", 0) == 0 ? "unknown option \"" + w.substr(0, w.find('=')) + "\""
-                                                              : "unexpected \"" + w + "\"";
-    const std::vector<std::string> commands = Commands();
-    if (!commands.empty()) {
-      std::string path;
-      for (const std::string& c : commands) path += (path.empty() ? "" : " ") + c;
-      end.error += (w.rfind("-", 0) == 0 ? " of " : " after ") + path;
-    }
+    const bool option = LooksLikeAnOption(w) || w.rfind("--", 0) == 0;
+    end.error = option ? "unknown option \"" + w.substr(0, w.find('=')) + "\"" : "unexpected \"" + w + "\"";
+    if (!path.empty()) end.error += (option ? " of " : " after ") + path;
     return end;
   }
+  // The words after "--" fill the chosen command's words left open, in order.
+  CLI::App* chosen = root_.get();
+  while (!chosen->get_subcommands().empty()) chosen = chosen->get_subcommands().back();
+  size_t next = 0;
+  for (CLI::Option* o : chosen->get_options([](const CLI::Option* w) { return w->get_positional(); })) {
+    if (next == plain.size() || o->count() != 0) continue;
+    o->add_result(plain[next++]);
+    try {
+      o->run_callback();
+    } catch (const CLI::ParseError& e) {
+      end.error = e.what();
+      return end;
+    }
+  }
+  if (next < plain.size()) {
+    end.error = "unexpected \"" + plain[next] + "\"" + (path.empty() ? "" : " after " + path);
+    return end;
+  }
+  // A program's option given with a command that does not take it.
+  for (const CLI::Option* o : root_->get_options())
+    if (o->count() > 0 && !commands.empty() && !Takes(commands.front(), o)) {
+      end.error = LongName(o) + " is not an option of " + commands.front();
+      return end;
+    }
   for (const CLI::App* a = Deepest(); a != nullptr; a = a->get_parent()) {
     for (const CLI::Option* o : a->get_options()) {
       if (o->get_positional() || o->count() == 0) continue;
@@ -283,11 +335,12 @@ bool CommandLine::Given(const std::string& name) const {
 }
 
 std::string CommandLine::ProgramOptionsHelp() const {
+  const std::vector<std::string> commands = Commands();
   std::string lines;
   for (const CLI::Option* o : root_->get_options())
-    if (!o->get_positional() && o != root_->get_help_ptr() && o->get_name(false, true) != "--version")
+    if (!o->get_positional() && o != root_->get_help_ptr() && Takes(commands.empty() ? "" : commands.front(), o))
       lines += OptionLine(o, "", 30);
-  return lines.empty() ? "" : "\nOptions of every command:\n" + lines;
+  return lines.empty() ? "" : "Options of " + program_ + " this command takes:\n" + lines;
 }
 
 std::string CommandLine::Help() const {
@@ -301,15 +354,22 @@ std::string CommandLine::Help() const {
     for (const CLI::App* s : sub->get_subcommands({})) inner.emplace_back(name + " " + s->get_name(), s);
     todo.insert(todo.begin() + static_cast<std::ptrdiff_t>(i) + 1, inner.begin(), inner.end());
   }
+  // Each command as a heading ("raidctl status [OPTIONS]:"), its
+  // description indented by two, then its words and its options by four.
+  // help2man reads this layout as one subsection per command with its
+  // options as tagged paragraphs, so the manual page keeps it too.
   for (const auto& [name, sub] : todo) {
     std::string head = name, lines;
     bool options = false;
     for (const CLI::Option* o : sub->get_options()) {
       if (o == sub->get_help_ptr()) continue;
       if (o->get_positional()) {
-        head += " " + o->get_name(true, false);
-        if (o->get_type_name() != o->get_name(true, false))
-          lines += "    " + o->get_name(true, false) + " is " + o->get_type_name() + "\n";
+        const std::string word = o->get_name(true, false);
+        head += " " + word;
+        std::ostringstream line;
+        CLI::detail::format_help(line, "  " + word + (o->get_type_name() != word ? " " + o->get_type_name() : ""),
+                                 o->get_description(), 32);
+        lines += line.str();
         continue;
       }
       options = true;
@@ -319,8 +379,8 @@ std::string CommandLine::Help() const {
     if (!sub->get_subcommands({}).empty()) head += " COMMAND";
     std::string description = sub->get_description();
     for (size_t p = description.find('\n'); p != std::string::npos; p = description.find('\n', p + 1))
-      description.insert(p + 1, "    ");
-    text += "\n" + head + "\n    " + description + "\n" + lines;
+      description.insert(p + 1, "  ");
+    text += "\n" + head + ":\n  " + description + "\n" + lines;
   }
   return text;
 }
@@ -342,8 +402,17 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
   const CLI::App* app = root_.get();
   const CLI::Option* valueOf = nullptr;  // the option the current word is the value of
   size_t wordsTaken = 0;                 // positional words of the current command
+  bool plain = false;                    // after "--": words of the command only
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
+    if (plain) {
+      ++wordsTaken;
+      continue;
+    }
+    if (w == "--") {
+      plain = true;
+      continue;
+    }
     if (w.rfind("-", 0) == 0) {
       const CLI::Option* o = FindOption(app, w.substr(0, w.find('=')));
       const bool takesValue = o != nullptr && !IsFlag(o) && o->get_expected_min() > 0;
@@ -363,7 +432,7 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
     }
   }
   std::string prefix = current;
-  if (current.rfind("-", 0) == 0 && current.find('=') != std::string::npos) {
+  if (!plain && current.rfind("-", 0) == 0 && current.find('=') != std::string::npos) {
     valueOf = FindOption(app, current.substr(0, current.find('=')));
     prefix = current.substr(current.find('=') + 1);
     if (valueOf == nullptr || IsFlag(valueOf)) return {};
@@ -387,16 +456,22 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
     offerValue(valueOf);
     return out;
   }
-  if (current.rfind("-", 0) == 0) {
+  if (!plain && current.rfind("-", 0) == 0) {
+    // The options the parse takes here: the command's own, and those of
+    // the program that the command takes.
+    const CLI::App* command = app;
+    while (command->get_parent() != nullptr && command->get_parent() != root_.get()) command = command->get_parent();
+    const std::string outermost = command == root_.get() ? "" : command->get_name();
     std::set<std::string> seen;
     for (const CLI::App* a = app; a != nullptr; a = a->get_parent())
       for (const CLI::Option* o : a->get_options())
-        if (!o->get_positional())
+        if (!o->get_positional() && Takes(outermost, o))
           for (const std::string& n : o->get_lnames())
             if (seen.insert("--" + n).second) offer("--" + n);
     return out;
   }
-  for (const CLI::App* s : app->get_subcommands({})) offer(s->get_name());
+  if (!plain)
+    for (const CLI::App* s : app->get_subcommands({})) offer(s->get_name());
   size_t k = 0;
   for (const CLI::Option* o : app->get_options())
     if (o->get_positional() && k++ == wordsTaken) offerValue(o);

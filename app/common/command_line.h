@@ -67,10 +67,19 @@ class CommandLine {
   // takes, for help and completion (empty: any, a file).
   CLI::Option* Word(CLI::App& on, const std::string& name, std::string& into, const std::vector<std::string>& words,
                     const std::string& help);
+  // An option of the program that only these commands take (raidctl's
+  // --simulate: the commands that read enclosures). The parse refuses it
+  // with any other ("--simulate is not an option of make-image"), and that
+  // command's help and the completion leave it out; the option's line in
+  // the help names the commands. Without a call, every command takes it.
+  // Give it after the commands are in the table.
+  void TakenOnlyBy(const CLI::Option* option, const std::vector<std::string>& commands);
 
   // Reads args (args[0]: how the program was started). A word or option
-  // not in the table, a value missing, an option given twice and a value
-  // that is the next option are mistakes.
+  // not in the table, a value missing, an option given twice, a value that
+  // is the next option and a program option the command does not take are
+  // mistakes. Every word after "--" is a plain word (a command's FILE or
+  // ADDR), never an option or a command.
   CommandLineEnd Parse(const std::vector<std::string>& args);
   // After a parse: the commands given, outermost first ({"mail", "set"}).
   std::vector<std::string> Commands() const;
@@ -88,12 +97,17 @@ class CommandLine {
   std::string program_;
   std::unique_ptr<CLI::App> root_;
   bool IsFlag(const CLI::Option* o) const;
+  // Whether the command (its outermost name; "" for none) takes the
+  // program's option.
+  bool Takes(const std::string& command, const CLI::Option* o) const;
   // The innermost command the parse chose (the program's table without one).
   const CLI::App* Deepest() const;
   // The program's options (taken with every command), for a command's help.
   std::string ProgramOptionsHelp() const;
   std::map<const CLI::Option*, std::vector<std::string>> words_;  // Choice and Word
   std::set<const CLI::Option*> flags_;
+  std::map<const CLI::Option*, std::set<std::string>> takenOnlyBy_;
+  std::map<const CLI::Option*, std::string> notes_;  // the help's "(not with make-image)"
 };
 
 // Prints how the parse ended: help and version to stdout, a mistake to

@@ -27,9 +27,9 @@ struct Table {
     line.SetVersion(VersionText("raidctl"));
     AddProgramOptions(line, o.program, ProgramKind::Control);
     line.Value(root, "--service", o.program.service, "ADDRESS",
-               "every command but make-image and system-info: ask the monitor service at\n"
-               "ADDRESS (raidmon --listen) instead of the enclosures and the mail settings\n"
-               "here; also from the environment variable RAIDGUI_SERVICE");
+               "ask the monitor service at ADDRESS (raidmon --listen) instead of the\n"
+               "enclosures and the mail settings here; also from the environment variable\n"
+               "RAIDGUI_SERVICE");
     line.Command(root, "list", "the enclosures found: slot, drive, transport, model, firmware");
     CLI::App& status = line.Command(root, "status", "one status read per enclosure, decoded");
     line.Flag(status, "--json", o.json, "as a versioned JSON document");
@@ -42,31 +42,26 @@ struct Table {
     setup.Add(line, root);
     mail.Add(line, root);
     make.Add(line, root);
+    // Which command takes which option of raidctl's: the enclosure commands
+    // read enclosures (real or simulated), the mail commands the settings;
+    // system-info and make-image read neither and ask no service.
+    const std::vector<std::string> enclosures{"list", "status", "check", "upgrade", "schedule", "scan", "initialize"};
+    std::vector<std::string> served = enclosures;
+    served.insert(served.end(), {"mail", "test-mail"});
+    line.TakenOnlyBy(root.get_option("--simulate"), enclosures);
+    line.TakenOnlyBy(root.get_option("--trace"), enclosures);
+    line.TakenOnlyBy(root.get_option("--config-dir"), {"mail", "test-mail"});
+    line.TakenOnlyBy(root.get_option("--service"), served);
     root.footer(
-        "\nexit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n"
+        "\nraidctl help COMMAND (or raidctl COMMAND --help): the command's words and options\n\n"
+        "exit codes: 0 done, 1 failed, 2 wrong use, 3 another program holds the enclosures, 130 interrupted\n"
         "(check: the monitoring plugin's codes)");
-  }
-
-  // An option of every command that this one does not take: make-image
-  // and system-info take none, the mail commands no enclosure's.
-  std::string Misplaced(const std::string& command) const {
-    const bool none = command == "make-image" || command == "system-info";
-    const bool mailCommand = command == "mail" || command == "test-mail";
-    for (const std::string name : {"--simulate", "--trace", "--config-dir", "--service"}) {
-      const bool enclosures = name == "--simulate" || name == "--trace";
-      if (line.Given(name) && (none || (mailCommand && enclosures))) return name + " is not an option of " + command;
-    }
-    return {};
   }
 
   // After a parse that went on, with o.command set.
   void Finish() {
     if (o.command.empty()) {
       o.error = "a command is needed";
-      return;
-    }
-    if (std::string why = Misplaced(o.command); !why.empty()) {
-      o.error = why;
       return;
     }
     if (std::string why = CheckProgramOptions(o.program, line, ProgramKind::Control); !why.empty()) {
@@ -98,9 +93,26 @@ struct Table {
 
 CtlOptions ParseCtl(const std::vector<std::string>& args) {
   Table t;
-  // "raidctl help" is "raidctl --help".
-  const bool help = args.size() == 2 && args[1] == "help";
-  const CommandLineEnd end = t.line.Parse(help ? std::vector<std::string>{args[0], "--help"} : args);
+  // "raidctl help [COMMAND...]" is "raidctl [COMMAND...] --help".
+  std::vector<std::string> asked = args;
+  if (args.size() >= 2 && args[1] == "help") {
+    asked = {args[0]};
+    const CLI::App* at = &t.line.Root();
+    for (size_t i = 2; i < args.size(); ++i) {
+      const std::string& w = args[i];
+      const auto subs = at->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
+      if (subs.empty()) {
+        t.o.exit = kUsageExitCode;
+        t.o.error = "help: no command \"" + w + "\"" + (asked.size() > 1 ? " of" : "");
+        for (size_t k = 1; k < asked.size(); ++k) t.o.error += " " + asked[k];
+        return t.o;
+      }
+      at = subs.front();
+      asked.push_back(w);
+    }
+    asked.push_back("--help");
+  }
+  const CommandLineEnd end = t.line.Parse(asked);
   const std::vector<std::string> commands = t.line.Commands();
   if (!commands.empty()) t.o.command = commands.front();
   if (end.exit >= 0) {
@@ -116,7 +128,23 @@ CtlOptions ParseCtl(const std::vector<std::string>& args) {
 
 std::vector<std::string> CompleteCtl(const std::vector<std::string>& words) {
   Table t;
-  return t.line.Complete(words);
+  std::vector<std::string> out;
+  if (words.empty() || words.front() != "help" || words.size() == 1) {
+    out = t.line.Complete(words);
+    if (words.size() == 1 && std::string("help").rfind(words.front(), 0) == 0) out.push_back("help");
+    return out;
+  }
+  // help COMMAND [COMMAND]: the commands only.
+  const CLI::App* at = &t.line.Root();
+  for (size_t i = 1; i + 1 < words.size(); ++i) {
+    const std::string& w = words[i];
+    const auto subs = at->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
+    if (subs.empty()) return {};
+    at = subs.front();
+  }
+  for (const CLI::App* s : at->get_subcommands({}))
+    if (s->get_name().rfind(words.back(), 0) == 0) out.push_back(s->get_name());
+  return out;
 }
 
 }  // namespace raid

@@ -1,11 +1,14 @@
 // The command lines of raidmon, raidgui and raidctl keep one set of
 // conventions: every option --help lists is taken, `--opt=value` means
-// `--opt value`, raidctl's options of every command go before or after the
-// command, a mistake ends with code 2 (raidctl check: UNKNOWN), and the
-// shell's completion offers what the parser takes.
+// `--opt value`, raidctl's options go before or after the command, every
+// word after "--" is a plain word, a mistake ends with code 2 (raidctl
+// check: UNKNOWN), and each raidctl command's help and the shell's
+// completion offer exactly what the parser takes there.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 
 #include "app/common/options.h"
@@ -65,7 +68,8 @@ std::vector<HelpOption> OptionsOfHelp(const std::string& help, const std::string
     if (line.rfind(program + " ", 0) == 0) {
       command.clear();
       std::istringstream words(line.substr(program.size() + 1));
-      for (std::string w; words >> w && w.find_first_of("[ABCDEFGHIJKLMNOPQRSTUVWXYZ") != 0;) command.push_back(w);
+      for (std::string w; words >> w && w.find_first_of("[ABCDEFGHIJKLMNOPQRSTUVWXYZ") != 0;)
+        command.push_back(w.back() == ':' ? w.substr(0, w.size() - 1) : w);
       continue;
     }
     std::smatch m;
@@ -127,7 +131,71 @@ TEST(CommandLines, EveryOptionTheHelpListsIsTakenAndAnEqualsSignMeansTheSame) {
       EXPECT_NE(o.error.find(args.back().substr(0, args.back().find('='))), std::string::npos)
           << p.name << ": " << o.error;
     }
+    // After "--" every word is a plain word, even right after an option
+    // whose value may be left out: where none is wanted it is unexpected,
+    // never read as an option.
+    for (const std::vector<std::string>& after :
+         {std::vector<std::string>{"--", "--help"}, {"--simulate", "--", "--duration", "0"}}) {
+      std::vector<std::string> args{p.name};
+      args.insert(args.end(), p.before.begin(), p.before.end());
+      args.insert(args.end(), after.begin(), after.end());
+      const Outcome o = p.parse(args);
+      EXPECT_EQ(o.exit, 2) << p.name << " " << after.back();
+      EXPECT_EQ(o.error.rfind("unexpected \"--", 0), 0u) << p.name << ": " << o.error;
+    }
   }
+}
+
+// The commands of a whole --help: each heading "raidctl mail set [OPTIONS]:".
+std::vector<std::vector<std::string>> CommandsOfHelp(const std::string& help) {
+  std::vector<std::vector<std::string>> out;
+  std::istringstream in(help);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("raidctl ", 0) != 0 || line.back() != ':') continue;
+    std::istringstream words(line.substr(8, line.size() - 9));
+    out.emplace_back();
+    for (std::string w; words >> w && w.find_first_of("[ABCDEFGHIJKLMNOPQRSTUVWXYZ") != 0;) out.back().push_back(w);
+  }
+  return out;
+}
+
+TEST(CommandLines, EachRaidctlCommandTakesExactlyWhatItsHelpListsAndTheCompletionOffers) {
+  const std::string whole = ParseCtl({"raidctl", "--help"}).out;
+  std::map<std::string, std::string> everyOption{{"--version", ""}};  // name -> a value for it, if it takes one
+  for (const HelpOption& o : OptionsOfHelp(whole, "raidctl"))
+    everyOption[o.name] = o.value.empty() || o.value.front() == '[' ? "" : "=" + SampleValue(o.value);
+  const std::vector<std::vector<std::string>> commands = CommandsOfHelp(whole);
+  EXPECT_GE(commands.size(), 12u) << whole;
+  for (const std::vector<std::string>& command : commands) {
+    std::string name;
+    for (const std::string& w : command) name += " " + w;
+    std::vector<std::string> args{"raidctl"};
+    args.insert(args.end(), command.begin(), command.end());
+    std::vector<std::string> asHelp = args, typed(command);
+    asHelp.push_back("--help");
+    typed.push_back("--");
+    const CtlOptions help = ParseCtl(asHelp);
+    ASSERT_EQ(help.exit, 0) << name;
+    // raidctl help COMMAND is the command's --help.
+    std::vector<std::string> helpCommand{"raidctl", "help"};
+    helpCommand.insert(helpCommand.end(), command.begin(), command.end());
+    EXPECT_EQ(ParseCtl(helpCommand).out, help.out) << name;
+    std::set<std::string> listed, offered;
+    for (const HelpOption& o : OptionsOfHelp(help.out, "raidctl")) listed.insert(o.name);
+    for (const std::string& o : CompleteCtl(typed))
+      if (o != "--help") offered.insert(o);
+    EXPECT_EQ(listed, offered) << name << "\n" << help.out;
+    // Every option of the table: taken here exactly when listed.
+    for (const auto& [option, value] : everyOption) {
+      std::vector<std::string> given = args;
+      given.push_back(option + value);
+      const CtlOptions o = ParseCtl(given);
+      const bool refused =
+          o.error.find("not an option of") != std::string::npos || o.error.find("unknown option") != std::string::npos;
+      EXPECT_EQ(!refused, listed.count(option) != 0) << name << " " << option << value << ": " << o.error;
+    }
+  }
+  EXPECT_EQ(ParseCtl({"raidctl", "help", "status", "--json"}).exit, 2);
 }
 
 TEST(CommandLines, RaidctlTakesTheOptionsOfEveryCommandBeforeOrAfterIt) {
@@ -156,9 +224,13 @@ TEST(CommandLines, RaidctlTakesTheOptionsOfEveryCommandBeforeOrAfterIt) {
   EXPECT_EQ(mail.service, "/run/x.sock");
   EXPECT_EQ(mail.mail.ServiceWords(), (std::vector<std::string>{"set", "--server=mx", "--port=2525", "--auth=on"}));
   // Values that start with '-': after '=' and after "--"; and "-o=out".
-  const CtlOptions dash = ParseCtl({"raidctl", "upgrade", "--yes", "--", "-fw.bin"});
-  EXPECT_EQ(dash.exit, -1) << dash.error;
-  EXPECT_EQ(dash.file, "-fw.bin");
+  for (const CtlOptions& dash : {ParseCtl({"raidctl", "upgrade", "--yes", "--", "-fw.bin"}),
+                                 ParseCtl({"raidctl", "upgrade", "--yes", "--simulate", "--", "-fw.bin"})}) {
+    EXPECT_EQ(dash.exit, -1) << dash.error;
+    EXPECT_EQ(dash.file, "-fw.bin");
+  }
+  EXPECT_EQ(ParseCtl({"raidctl", "mail", "recipients", "add", "--", "-x@y.z"}).mail.words,
+            (std::vector<std::string>{"add", "-x@y.z"}));
   EXPECT_EQ(ParseCtl({"raidctl", "mail", "set", "--name=-Admin"}).mail.set.front().second, "-Admin");
   EXPECT_EQ(ParseCtl({"raidctl", "mail", "set", "--name", "-Admin"}).exit, 2);
   EXPECT_EQ(ParseCtl({"raidctl", "make-image", "--boot=b.bin", "-o=out"}).make.out, "out");
@@ -182,6 +254,9 @@ TEST(CommandLines, RaidctlCompletesCommandsOptionsAndValuesFromItsTable) {
   EXPECT_EQ(CompleteCtl({"--simulate", "=", ""}), (W{"@file"}));
   EXPECT_EQ(CompleteCtl({"mail", "set", "--tls", "re"}), (W{"required"}));
   EXPECT_EQ(CompleteCtl({"mail", "template", "1", ""}), (W{"subject", "contents"}));
+  EXPECT_EQ(CompleteCtl({"upgrade", "--", "-"}), (W{"@file"}));
+  EXPECT_EQ(CompleteCtl({"help", "ma"}), (W{"mail", "make-image"}));
+  EXPECT_EQ(CompleteCtl({"help", "mail", "s"}), (W{"show", "set"}));
   // The options of every command are offered after a command too.
   const W options = CompleteCtl({"list", "--"});
   for (const char* o : {"--simulate", "--trace", "--service", "--help"})
