@@ -97,7 +97,8 @@ Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
   for (uint32_t j = 0; j < count && j < kMaxRecipients; ++j) {
     std::string a;
     if (!(r = store.ReadString(RecipientValueName(j), a)).ok()) return fail(r);
-    recipients.push_back(a);
+    // A count larger than the addresses stored leaves blanks: no mailbox.
+    if (!a.empty()) recipients.push_back(a);
   }
   std::array<TextLines, 5> subjects, contents;
   for (int k = 1; k <= 4; ++k) {
@@ -105,7 +106,7 @@ Outcome LoadMailSettings(SettingsStore& store, MailSettingsState& s, std::atomic
     if (!(r = ReadTemplateFile(SubjectFileName(dir, k), subjects[static_cast<size_t>(k)])).ok()) return fail(r);
     if (!(r = ReadTemplateFile(ContentsFileName(dir, k), contents[static_cast<size_t>(k)])).ok()) return fail(r);
   }
-  s.MailRecipientCount = count;
+  s.MailRecipientCount = static_cast<uint32_t>(recipients.size());
   s.MailTemplateDir = dir;
   s.MailSettings = std::move(settings);
   s.RecordBuffer = record;

@@ -373,7 +373,10 @@ TEST(MailSettings, LoadIsBoundedAndKeepsMemoryOnFailure) {
   std::atomic<uint8_t> flags{3};
   ASSERT_TRUE(LoadMailSettings(store, s, flags).ok());
   EXPECT_EQ(flags.load(), 2);
-  EXPECT_EQ(s.MailRecipients.size(), 10u);  // never more than the list holds
+  // Never more than the list holds, and the blanks a damaged count leaves
+  // are no recipients.
+  EXPECT_EQ(s.MailRecipients.size(), 1u);
+  EXPECT_EQ(s.MailRecipientCount, 1u);
   EXPECT_EQ(s.MailRecipients[0], "a@b");
   store.values["Port"] = {SettingsType::Dword, "", 25, {}};  // wrong type
   flags = 1;
