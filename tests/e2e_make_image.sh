@@ -52,6 +52,7 @@ expect 2 "needs the boot loader" -o "$work/out.bin"
 expect 2 "needs the file to write" --boot "$boot"
 expect 2 "--simulate is not an option of make-image" --boot "$boot" -o "$work/out.bin" --simulate
 expect 2 "--size takes auto, 1M, 2M, 4M or 8M" --boot "$boot" --size 3M -o "$work/out.bin"
+expect 2 "is a folder: name the image file to write" --boot "$boot" -o "$work"
 expect 2 "--size: An image of 2M Bits (262144 bytes) is too small" --boot "$boot" --size 2M -o "$work/out.bin"
 expect 2 "--fan: FAN \"Supported:\": \"x\" is not a number" --boot "$boot" --fan x -o "$work/out.bin"
 expect 2 "--thermal-limit: Thermal sensor \"Alarm Limit:\": is empty" --boot "$boot" --thermal-limit "" -o "$work/out.bin"

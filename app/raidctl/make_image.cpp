@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 
 #include <CLI/CLI.hpp>
@@ -125,6 +126,11 @@ std::string MakeImageTable::Finish(const CommandLine& line, MakeOptions& o) cons
   if (fastBackup_) o.settings.fastBackup = true;
   if (o.boot.empty()) return "make-image needs the boot loader: --boot FILE";
   if (o.out.empty()) return "make-image needs the file to write: -o OUT";
+  // A folder would give a file beside it ("/tmp" -> "/tmp.bin") or one
+  // with no name ("dir/" -> "dir/.bin").
+  std::error_code ec;
+  if (o.out.back() == '/' || o.out.back() == '\\' || std::filesystem::is_directory(o.out, ec))
+    return "-o " + o.out + " is a folder: name the image file to write";
   return {};
 }
 
