@@ -664,6 +664,10 @@ ScenarioSpec ParseScenarioImpl(const std::string& text) {
 Expected<ScenarioSpec> ParseScenario(const std::string& text) {
   using Result = Expected<ScenarioSpec>;
   if (text.size() > kMaxScenarioBytes) return Result::Fail("not a scenario (over 16 MiB)");
+  // The JSON reader ends its input at a NUL byte: what follows would pass
+  // unread.
+  if (const size_t nul = text.find('\0'); nul != std::string::npos)
+    return Result::Fail("not a scenario: a NUL byte at offset " + std::to_string(nul));
   try {
     return ParseScenarioImpl(text);
   } catch (const ScenarioError& e) {

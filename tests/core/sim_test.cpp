@@ -14,6 +14,7 @@ std::string ErrorOf(const std::string& json) { return sim::ParseScenario(json).e
 
 TEST(ScenarioFile, MistakesAreNamedWithTheirPlace) {
   EXPECT_NE(ErrorOf("{").find("not valid JSON"), std::string::npos);
+  EXPECT_NE(ErrorOf(std::string("{\"enclosures\": []}\0{", 20)).find("NUL byte at offset 18"), std::string::npos);
   EXPECT_NE(ErrorOf("[]").find("top level"), std::string::npos);
   EXPECT_NE(ErrorOf("{}").find("enclosures"), std::string::npos);
   EXPECT_NE(ErrorOf(R"({"enclosures":[{"name":"E","transport":"usb"}]})").find("enclosures[0].transport"),
