@@ -55,6 +55,9 @@ set +e
 [ $rc -eq 2 ] && grep -q "a blank in the part before" "$work/err" || fail "an address with a blank was taken"
 "$ctl" mail template 1 subject "$work/no-such-file" --config-dir "$cfg" 2>"$work/err"; rc=$?
 [ $rc -eq 2 ] && grep -q "no-such-file does not exist" "$work/err" || fail "a missing template file"
+printf 'GIF89a\0\0' >"$work/image.gif"
+"$ctl" mail template 1 contents "$work/image.gif" --config-dir "$cfg" 2>"$work/err"; rc=$?
+[ $rc -eq 2 ] && grep -q "image.gif is not a text file" "$work/err" || fail "a binary file taken as a template"
 "$ctl" mail template 1 subject --config-dir "$cfg" 2>"$work/err"; rc=$?
 [ $rc -eq 2 ] && grep -q "mail template 1|2 subject|contents FILE" "$work/err" || fail "a template without its file"
 "$ctl" mail recipients remove never@example.com --config-dir "$cfg" 2>/dev/null; [ $? -eq 2 ] || fail "removing an address not in the list"

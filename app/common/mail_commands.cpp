@@ -364,6 +364,10 @@ int Template(Session& s, const std::vector<std::string>& a, const MailInput& inp
   } else if (const int rc = TemplateFileText(out, a[2], text); rc != kOk) {
     return rc;
   }
+  // A file with NUL bytes is no text (an image, a program): its bytes
+  // would go out as a mail's subject or body.
+  if (const size_t nul = text.find('\0'); nul != std::string::npos)
+    return Wrong(out, a[2] + " is not a text file (a NUL byte at offset " + std::to_string(nul) + ")");
   const TextLines lines = TemplateLines(text);
   MailPageModel& m = s.page->Model;
   TextLines& memo = a[0] == "1" ? (a[1] == "subject" ? m.FailSubject : m.FailContents)
