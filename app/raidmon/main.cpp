@@ -150,7 +150,8 @@ int Monitor(const ProgramOptions& opt, const std::vector<std::string>& args) {
       lastStatusWrite = now;
       statusErrorSaid = false;
     } else if (!statusErrorSaid) {
-      std::fprintf(stderr, "raidmon: the status file cannot be written: %s\n", error.c_str());
+      std::fprintf(stderr, "raidmon: the status file %s cannot be written: %s\n", opt.statusFile.c_str(),
+                   error.c_str());
       statusErrorSaid = true;
     }
   };
