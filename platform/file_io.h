@@ -66,6 +66,8 @@ Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostrea
 // refused (with the reason) when another user owns it (anyone but us or
 // root) or may write to it: writable by all, or by a group other than our
 // own, without the sticky bit that keeps others from replacing our files.
+// Its parent counts alike (whoever may write it could replace the folder),
+// and so does a link in its place that another user owns.
 // A missing folder passes (it is created as ours). Windows: always passes
 // (its folders' rights are access lists).
 Outcome CheckPrivateFolder(const std::string& path);

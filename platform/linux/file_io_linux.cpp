@@ -188,19 +188,44 @@ Outcome OpenNewOutputStream(const std::string& path, std::unique_ptr<std::ostrea
   return Outcome::Ok();
 }
 
+namespace {
+
+// Whether users other than us may write to a folder (no sticky bit to keep
+// them from replacing what is ours); the reason, else "".
+std::string OthersMayReplace(const struct stat& s, const std::string& what) {
+  const bool othersWrite = (s.st_mode & S_IWOTH) != 0 || ((s.st_mode & S_IWGRP) != 0 && s.st_gid != ::getegid());
+  if (!othersWrite || (s.st_mode & S_ISVTX) != 0) return "";
+  char mode[8];
+  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(s.st_mode & 07777));
+  return "other users may write to " + what + " (mode " + mode + ", no sticky bit), so they could replace " +
+         (what == "the folder" ? "its files" : "it");
+}
+
+}  // namespace
+
 Outcome CheckPrivateFolder(const std::string& path) {
+  // The folder's parent and a link in its place count too: whoever may
+  // write the parent, or owns the link, could put a folder of theirs there.
+  struct stat l {};
+  if (::lstat(path.c_str(), &l) == 0 && S_ISLNK(l.st_mode) && l.st_uid != ::geteuid() && l.st_uid != 0)
+    return Outcome::Fail("it is a link another user owns (uid " + std::to_string(l.st_uid) +
+                         "), who could point it elsewhere");
+  std::string parent = path;
+  while (parent.size() > 1 && parent.back() == '/') parent.pop_back();
+  const size_t slash = parent.rfind('/');
+  parent = slash == std::string::npos ? "." : slash == 0 ? "/" : parent.substr(0, slash);
+  struct stat p {};
+  if (::stat(parent.c_str(), &p) == 0 && S_ISDIR(p.st_mode))
+    if (const std::string why = OthersMayReplace(p, "its parent folder " + parent); !why.empty())
+      return Outcome::Fail(why);
   struct stat s {};
   if (::stat(path.c_str(), &s) != 0) return errno == ENOENT ? Outcome::Ok() : Outcome::Fail(Why(errno));
   if (!S_ISDIR(s.st_mode)) return Outcome::Fail("not a folder");
   if (s.st_uid != ::geteuid() && s.st_uid != 0)
     return Outcome::Fail("the folder belongs to another user (uid " + std::to_string(s.st_uid) +
                          "), who could change or replace its files");
-  const bool othersWrite = (s.st_mode & S_IWOTH) != 0 || ((s.st_mode & S_IWGRP) != 0 && s.st_gid != ::getegid());
-  if (!othersWrite || (s.st_mode & S_ISVTX) != 0) return Outcome::Ok();
-  char mode[8];
-  std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(s.st_mode & 07777));
-  return Outcome::Fail(std::string("other users may write to the folder (mode ") + mode +
-                       ", no sticky bit), so they could replace its files");
+  if (const std::string why = OthersMayReplace(s, "the folder"); !why.empty()) return Outcome::Fail(why);
+  return Outcome::Ok();
 }
 
 Outcome MakeFolders(const std::string& path, bool readableByAll) {

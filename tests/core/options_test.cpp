@@ -71,9 +71,16 @@ TEST(SharedFolders, AFolderOthersMayWriteIsRefusedWithTheReason) {
     EXPECT_EQ(ErrorOf({option, (dir / "sticky").string()}), "");
     EXPECT_EQ(ErrorOf({option, (dir / "ours").string()}), "");
     EXPECT_EQ(ErrorOf({option, (dir / "ours" / "new").string()}), "");
+    // Whoever may write the parent could put a folder of theirs in its place.
+    std::filesystem::create_directories(dir / "open" / "sub");
+    EXPECT_NE(ErrorOf({option, (dir / "open" / "sub").string()}).find("its parent folder"), std::string::npos);
+    EXPECT_EQ(ErrorOf({option, (dir / "sticky" / "sub").string()}), "");
   }
-  // Another user's folder, where root can hand one to nobody.
+  // Another user's folder or link, where root can hand one to nobody.
   if (::geteuid() == 0) {
+    std::filesystem::create_directory_symlink(dir / "ours", dir / "link");
+    ASSERT_EQ(::lchown((dir / "link").c_str(), 65534, 65534), 0);
+    EXPECT_NE(ErrorOf({"--config-dir", (dir / "link").string()}).find("a link another user owns"), std::string::npos);
     ASSERT_EQ(::chown((dir / "ours").c_str(), 65534, 65534), 0);
     EXPECT_NE(ErrorOf({"--log-dir", (dir / "ours").string()}).find("another user"), std::string::npos);
   }
