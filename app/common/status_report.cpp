@@ -134,13 +134,19 @@ EnclosureIdentity IdentityOf(const RaidCore& core, int slot) {
   return e;
 }
 
+std::string NoRecordReason(int slot) {
+  return slot >= kShownSlots
+             ? "not watched: the monitor watches the first " + std::to_string(kShownSlots) + " enclosures"
+             : "no status record read yet";
+}
+
 nlohmann::json AcceptedStatusDocument(const RaidCore& core) {
   nlohmann::json all = {{"version", kStatusJsonVersion}, {"enclosures", nlohmann::json::array()}};
   for (int s = 0; s < core.Devices().DeviceCount; ++s) {
     // An enclosure just connected has no record yet: said, not judged from
     // an empty record.
     if (!core.StatusRecordRead(s))
-      all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", "no status record read yet"}});
+      all["enclosures"].push_back({{"slot", s}, {"name", SlotName(s)}, {"error", NoRecordReason(s)}});
     else
       all["enclosures"].push_back(StatusJson(IdentityOf(core, s), core.StatusRecordOf(s)));
   }
@@ -161,7 +167,7 @@ nlohmann::json AcceptedStatusOutput(const RaidCore& core) {
   bool failed = false;
   for (int s = 0; s < core.Devices().DeviceCount; ++s) {
     if (!core.StatusRecordRead(s)) {
-      text += SlotName(s) + " (slot " + std::to_string(s) + "): no status record read yet\n";
+      text += SlotName(s) + " (slot " + std::to_string(s) + "): " + NoRecordReason(s) + "\n";
       failed = true;
     } else {
       text += StatusText(IdentityOf(core, s), core.StatusRecordOf(s));

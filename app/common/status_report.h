@@ -43,6 +43,9 @@ EnclosureIdentity IdentityOf(const RaidCore& core, int slot);
 // accepted last, without a request of its own: what a running monitor
 // publishes for `raidctl check --status-file`.
 nlohmann::json AcceptedStatusDocument(const RaidCore& core);
+// Why the monitor has no status record of the enclosure in slot: not read
+// yet, or not watched (beyond the enclosures the monitor watches).
+std::string NoRecordReason(int slot);
 // Writes the document atomically to path; false with the reason on failure.
 // What `raidctl list` and `raidctl status` print, and their exit codes,
 // from the enclosures the core has published and their last accepted

@@ -164,7 +164,9 @@ void ServiceCommands::StartNext() {
   // The monitor's polls keep the record; until the first has read it the
   // enclosure's state is not known.
   if (!core.StatusRecordRead(c.slot)) {
-    out_.Err("raidctl: the status of " + SlotName(c.slot) + " is not read yet; try again in a few seconds\n");
+    out_.Err(c.slot >= kShownSlots
+                 ? "raidctl: " + SlotName(c.slot) + " is " + NoRecordReason(c.slot) + "\n"
+                 : "raidctl: the status of " + SlotName(c.slot) + " is not read yet; try again in a few seconds\n");
     return Finish(1);
   }
   SetupHeader(core, c.slot, out_);
