@@ -15,6 +15,7 @@ one() {  # one(name, status-object): a one-enclosure scenario
 }
 one healthy '{"hdd1":"present","hdd2":"present"}'
 one scanning '{"hdd1":"present","hdd2":"present","activity":130,"progress":5}'
+one overshoot '{"hdd1":"present","hdd2":"present","activity":130,"progress":150}'
 one absent '{"hdd2":"absent"}'
 one failed '{"hdd1":"failed"}'
 echo '{"enclosures":[]}' >"$work/none.json"
@@ -32,6 +33,10 @@ expect 0 "^RAID OK - Device1: Normal \| 'enclosures'=1;;1:;0 'Device1_temperatur
 expect 1 "^RAID WARNING - Device1: rebuilding towards HDD2 40% \|.* 'Device1_progress'=40%;;;0;100" \
   --simulate "$src/scenarios/rebuilding.json"
 expect 1 "^RAID WARNING - Device1: scanning HDD2 5% \|" --simulate "$work/scanning.json"
+# A record's progress over 100 % is published as unknown, never as 150 %.
+expect 1 "^RAID WARNING - Device1: scanning HDD2, progress unknown \|" --simulate "$work/overshoot.json"
+grep -q "_progress" "$work/out.txt" && fail "progress over 100 % in the performance data: $(cat "$work/out.txt")"
+"$ctl" status --json --simulate "$work/overshoot.json" | grep -q '"progress": null' || fail "status --json: progress over 100 %"
 expect 2 "^RAID CRITICAL - Device1: HDD2 absent" --simulate "$work/absent.json"
 expect 2 "^RAID CRITICAL - Device1: HDD1 failed" --simulate "$work/failed.json"
 expect 2 "^RAID CRITICAL - no enclosure found" --simulate "$work/none.json"

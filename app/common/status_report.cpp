@@ -73,9 +73,10 @@ nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& record) {
                            {"capacityGB", Gigabytes(d.fieldSectors)}});
   }
   const DecodedActivity& a = s.activity;
-  j["activity"] =
-      a.Running() ? json{{"kind", ActivityKindName(a.kind)}, {"drive", DriveName(a.drive)}, {"progress", a.progress}}
-                  : json(nullptr);
+  j["activity"] = a.Running() ? json{{"kind", ActivityKindName(a.kind)},
+                                     {"drive", DriveName(a.drive)},
+                                     {"progress", a.progress <= 100 ? json(a.progress) : json(nullptr)}}
+                              : json(nullptr);
   if (s.environment.shown) {
     j["fan"] = {{"rpm", s.environment.fanRpm}, {"alarm", s.environment.fanAlarm}};
     j["temperature"] = {{"celsius", s.environment.celsius}, {"alarm", s.environment.temperatureAlarm}};

@@ -99,10 +99,12 @@ void Judge(const json& e, Finding& f, std::string& perf, std::string& summary) {
       const std::string* kind = Str(*act, "kind");
       const std::string* drive = Str(*act, "drive");
       long long progress = 0;
-      if (kind && drive && Int(*act, "progress", progress)) {
-        own.Add(CheckState::Warning, (*kind == "scan" ? "scanning " : "rebuilding towards ") + *drive + " " +
-                                         std::to_string(progress) + "%");
-        perf += " '" + Label(name) + "_progress'=" + std::to_string(progress) + "%;;;0;100";
+      if (kind && drive) {
+        // null: the record's progress was out of range, not known.
+        const bool known = Int(*act, "progress", progress) && progress >= 0 && progress <= 100;
+        own.Add(CheckState::Warning, (*kind == "scan" ? "scanning " : "rebuilding towards ") + *drive +
+                                         (known ? " " + std::to_string(progress) + "%" : ", progress unknown"));
+        if (known) perf += " '" + Label(name) + "_progress'=" + std::to_string(progress) + "%;;;0;100";
       } else {
         own.Add(CheckState::Unknown, "activity without kind, drive or progress");
       }
