@@ -69,5 +69,7 @@ kill -TERM "$mon_pid"; wait "$mon_pid" || true; mon_pid=""
 # A status file that stopped being written, or none at all: UNKNOWN.
 touch -d '10 minutes ago' "$work/run/status.json"
 expect 3 "^RAID UNKNOWN - the status file .* s old" --status-file "$work/run/status.json"
+touch -d '1 hour' "$work/run/status.json"
+expect 3 "^RAID UNKNOWN - the status file .* s in the future" --status-file "$work/run/status.json"
 expect 3 "^RAID UNKNOWN - the status file .* cannot be read" --status-file "$work/run/missing.json"
 echo "check: all states as expected"

@@ -214,6 +214,11 @@ CheckResult CheckStatusFile(const CheckOptions& options) {
     if (age > kStatusFileMaxAgeSeconds)
       return UnknownResult("the status file " + options.statusFile + " is " + std::to_string(age) +
                            " s old: is raidmon running?");
+    // A file dated ahead (a clock set back, a file copied in) says nothing
+    // of whether the monitor still writes it.
+    if (-age > kStatusFileMaxAgeSeconds)
+      return UnknownResult("the status file " + options.statusFile + " is dated " + std::to_string(-age) +
+                           " s in the future: is the clock right?");
   }
   const nlohmann::json doc = nlohmann::json::parse(text, nullptr, false);
   if (doc.is_discarded()) return UnknownResult("the status file " + options.statusFile + " is no status document");
