@@ -10,6 +10,7 @@ namespace {
 // A long operation refused when its job came to run.
 constexpr const char* kOperationRefused =
     "raidctl: the enclosures are being detected or another operation runs; try again in a few seconds\n";
+constexpr const char* kStoppingNothingSent = "raidctl: the monitor is stopping; nothing was sent\n";
 }  // namespace
 
 ServiceCommands::ServiceCommands(Runtime& runtime, Reply reply, Reply progress)
@@ -45,8 +46,7 @@ void ServiceCommands::Submit(uint64_t client, uint64_t id, const SetupCommand& c
   p.client = client;
   p.id = id;
   p.command = command;
-  waiting_.push_back(std::move(p));
-  if (!running_) StartNext();
+  Queue(std::move(p));
 }
 
 void ServiceCommands::SubmitUpgrade(uint64_t client, uint64_t id, int slot, const std::string& name,
@@ -59,6 +59,15 @@ void ServiceCommands::SubmitUpgrade(uint64_t client, uint64_t id, int slot, cons
   p.imageLength = length;
   p.command.command = "upgrade";
   p.command.slot = slot;
+  Queue(std::move(p));
+}
+
+void ServiceCommands::Queue(Pending p) {
+  // A request that reaches a stopping monitor is answered at once.
+  if (closed_) {
+    reply_(p.client, p.id, {{"exit", 1}, {"out", ""}, {"err", kStoppingNothingSent}});
+    return;
+  }
   waiting_.push_back(std::move(p));
   if (!running_) StartNext();
 }
@@ -140,8 +149,7 @@ void ServiceCommands::Forget(uint64_t client) {
 
 void ServiceCommands::Close() {
   closed_ = true;
-  for (const Pending& p : waiting_)
-    reply_(p.client, p.id, {{"exit", 1}, {"out", ""}, {"err", "raidctl: the monitor is stopping; nothing was sent\n"}});
+  for (const Pending& p : waiting_) reply_(p.client, p.id, {{"exit", 1}, {"out", ""}, {"err", kStoppingNothingSent}});
   waiting_.clear();
   if (running_ && !Busy()) {
     out_.Err("raidctl: the monitor is stopping; the request may not have been sent\n");

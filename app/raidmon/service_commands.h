@@ -69,6 +69,8 @@ class ServiceCommands {
     uint64_t imageLength = 0;                   // upgrade, a file too large to send
   };
   void StartUpgrade();
+  // Waits its turn, or is answered at once when the monitor is stopping.
+  void Queue(Pending p);
   void StartNext();
   void Finish(int exit);
   // The day log's line on how a long operation for a client ended.

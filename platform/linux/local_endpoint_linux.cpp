@@ -79,6 +79,13 @@ class UnixEndpoint final : public LocalEndpoint {
     stop_ = true;
     Wake();
     thread_.join();
+    // The answers queued last (the "stopping" ones above all) still go to
+    // each client whose socket takes them now; none is waited for.
+    TakeOutbox();
+    for (auto& [id, c] : clients_) {
+      if (c.out.empty()) continue;
+      [[maybe_unused]] const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
     for (auto& [id, c] : clients_) ::close(c.fd);
     clients_.clear();
     ::close(listen_);
