@@ -59,6 +59,11 @@ export PATH="$(dirname "$ctl"):$PATH"
 # A file name is left to bash's own file completion (it knows quoting).
 [ "$("$ctl" __complete upgrade "")" = "@file" ] && [ "$("$ctl" __complete make-image -o "")" = "@file" ] ||
   fail "completion of a file: $("$ctl" __complete upgrade "")"
+# After --simulate, whose scenario may be left out: the commands and the
+# files both.
+touch "$work/init-scenario.json"
+[ "$(cd "$work" && complete_words --simulate ini)" = $'initialize\ninit-scenario.json' ] ||
+  fail "completion after --simulate: $(cd "$work" && complete_words --simulate ini)"
 # A file whose name starts with '-' after "--".
 cp "$src/scenarios/rebuilding.json" "$work/-scenario.json"
 (cd "$work" && "$ctl" list --simulate=-scenario.json >/dev/null) || fail "--simulate=-scenario.json"

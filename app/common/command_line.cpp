@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <set>
+#include <utility>
 #include <sstream>
 
 namespace raid {
@@ -403,8 +404,12 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
   const CLI::Option* valueOf = nullptr;  // the option the current word is the value of
   size_t wordsTaken = 0;                 // positional words of the current command
   bool plain = false;                    // after "--": words of the command only
+  // An option whose value may be left out (--simulate [SCENARIO]): the word
+  // after it is its value unless it is a command or an option.
+  const CLI::Option* optional = nullptr;
   for (size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
+    const CLI::Option* optionalBefore = std::exchange(optional, nullptr);
     if (plain) {
       ++wordsTaken;
       continue;
@@ -419,11 +424,14 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
       if (takesValue && w.find('=') == std::string::npos) {
         if (i + 1 == words.size()) valueOf = o;
         ++i;
+      } else if (o != nullptr && !IsFlag(o) && !takesValue && w.find('=') == std::string::npos) {
+        optional = o;
       }
       continue;
     }
     const std::vector<const CLI::App*> subs =
         app->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
+    if (subs.empty() && optionalBefore != nullptr) continue;  // its value
     if (!subs.empty()) {
       app = subs.front();
       wordsTaken = 0;
@@ -475,6 +483,9 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
   size_t k = 0;
   for (const CLI::Option* o : app->get_options())
     if (o->get_positional() && k++ == wordsTaken) offerValue(o);
+  // Right after an option whose value may be left out: its values too
+  // (the script adds the files to the words offered).
+  if (optional != nullptr && !plain) offerValue(optional);
   return out;
 }
 
