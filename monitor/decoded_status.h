@@ -45,6 +45,9 @@ struct DecodedActivity {
   bool scanBit = false;     // the record's scan bit, whatever the firmware can do
   bool matchedSsd = false;  // a matched replacement SSD was inserted
   bool Running() const { return kind != ActivityKind::None; }
+  // A percentage the record can hold but no activity can reach (over 100)
+  // is shown as recorded, and published to programs as unknown.
+  bool ProgressKnown() const { return progress <= 100; }
 };
 
 struct DecodedEnvironment {

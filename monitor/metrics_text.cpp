@@ -140,8 +140,8 @@ std::string MetricsText(const MetricsSnapshot& snapshot) {
         driveState.Add({{"enclosure", name}, {"drive", drive}, {"state", DriveStateName(each)}}, each == state ? 1 : 0);
     }
     degraded.Add({{"enclosure", name}}, s.array == ArrayState::Normal ? 0 : 1);
-    // A record's progress over 100 % is no ratio: left out.
-    if (s.activity.Running() && s.activity.progress <= 100)
+    // A progress no activity can reach is no ratio: left out.
+    if (s.activity.Running() && s.activity.ProgressKnown())
       progress.Add({{"enclosure", name}, {"kind", ActivityKindLabel(s.activity.kind)}}, s.activity.progress / 100.0);
     if (s.environment.shown) {
       temperature.Add({{"enclosure", name}}, s.environment.celsius);

@@ -79,8 +79,8 @@ std::string OptionLine(const CLI::Option* o, const std::string& indent, size_t w
 
 }  // namespace
 
-const CLI::App* CommandLine::Deepest() const {
-  const CLI::App* at = root_.get();
+CLI::App* CommandLine::Deepest() const {
+  CLI::App* at = root_.get();
   while (!at->get_subcommands().empty()) at = at->get_subcommands().back();
   return at;
 }
@@ -269,8 +269,7 @@ CommandLineEnd CommandLine::Parse(const std::vector<std::string>& args) {
     return end;
   }
   // The words after "--" fill the chosen command's words left open, in order.
-  CLI::App* chosen = root_.get();
-  while (!chosen->get_subcommands().empty()) chosen = chosen->get_subcommands().back();
+  CLI::App* chosen = Deepest();
   size_t next = 0;
   for (CLI::Option* o : chosen->get_options([](const CLI::Option* w) { return w->get_positional(); })) {
     if (next == plain.size() || o->count() != 0) continue;
@@ -429,11 +428,10 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
       }
       continue;
     }
-    const std::vector<const CLI::App*> subs =
-        app->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
-    if (subs.empty() && optionalBefore != nullptr) continue;  // its value
-    if (!subs.empty()) {
-      app = subs.front();
+    const CLI::App* named = CommandNamed(*app, w);
+    if (named == nullptr && optionalBefore != nullptr) continue;  // its value
+    if (named != nullptr) {
+      app = named;
       wordsTaken = 0;
     } else {
       ++wordsTaken;
@@ -487,6 +485,11 @@ std::vector<std::string> CommandLine::Complete(const std::vector<std::string>& g
   // (the script adds the files to the words offered).
   if (optional != nullptr && !plain) offerValue(optional);
   return out;
+}
+
+const CLI::App* CommandNamed(const CLI::App& parent, const std::string& name) {
+  const auto subs = parent.get_subcommands([&name](const CLI::App* s) { return s->get_name() == name; });
+  return subs.empty() ? nullptr : subs.front();
 }
 
 int PrintCommandLineEnd(const CommandLineEnd& end, const std::string& program) {

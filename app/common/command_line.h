@@ -101,7 +101,7 @@ class CommandLine {
   // program's option.
   bool Takes(const std::string& command, const CLI::Option* o) const;
   // The innermost command the parse chose (the program's table without one).
-  const CLI::App* Deepest() const;
+  CLI::App* Deepest() const;
   // The program's options (taken with every command), for a command's help.
   std::string ProgramOptionsHelp() const;
   std::map<const CLI::Option*, std::vector<std::string>> words_;  // Choice and Word
@@ -109,6 +109,9 @@ class CommandLine {
   std::map<const CLI::Option*, std::set<std::string>> takenOnlyBy_;
   std::map<const CLI::Option*, std::string> notes_;  // the help's "(not with make-image)"
 };
+
+// The command of parent's table called name; nullptr for none.
+const CLI::App* CommandNamed(const CLI::App& parent, const std::string& name);
 
 // Prints how the parse ended: help and version to stdout, a mistake to
 // stderr with a hint at --help. Returns end.exit.

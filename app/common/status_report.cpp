@@ -75,7 +75,7 @@ nlohmann::json StatusJson(const EnclosureIdentity& e, const Sector& record) {
   const DecodedActivity& a = s.activity;
   j["activity"] = a.Running() ? json{{"kind", ActivityKindName(a.kind)},
                                      {"drive", DriveName(a.drive)},
-                                     {"progress", a.progress <= 100 ? json(a.progress) : json(nullptr)}}
+                                     {"progress", a.ProgressKnown() ? json(a.progress) : json(nullptr)}}
                               : json(nullptr);
   if (s.environment.shown) {
     j["fan"] = {{"rpm", s.environment.fanRpm}, {"alarm", s.environment.fanAlarm}};

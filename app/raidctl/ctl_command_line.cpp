@@ -100,14 +100,14 @@ CtlOptions ParseCtl(const std::vector<std::string>& args) {
     const CLI::App* at = &t.line.Root();
     for (size_t i = 2; i < args.size(); ++i) {
       const std::string& w = args[i];
-      const auto subs = at->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
-      if (subs.empty()) {
+      const CLI::App* named = CommandNamed(*at, w);
+      if (named == nullptr) {
         t.o.exit = kUsageExitCode;
         t.o.error = "help: no command \"" + w + "\"" + (asked.size() > 1 ? " of" : "");
         for (size_t k = 1; k < asked.size(); ++k) t.o.error += " " + asked[k];
         return t.o;
       }
-      at = subs.front();
+      at = named;
       asked.push_back(w);
     }
     asked.push_back("--help");
@@ -137,10 +137,7 @@ std::vector<std::string> CompleteCtl(const std::vector<std::string>& words) {
   // help COMMAND [COMMAND]: the commands only.
   const CLI::App* at = &t.line.Root();
   for (size_t i = 1; i + 1 < words.size(); ++i) {
-    const std::string& w = words[i];
-    const auto subs = at->get_subcommands([&w](const CLI::App* s) { return s->get_name() == w; });
-    if (subs.empty()) return {};
-    at = subs.front();
+    if ((at = CommandNamed(*at, words[i])) == nullptr) return {};
   }
   for (const CLI::App* s : at->get_subcommands({}))
     if (s->get_name().rfind(words.back(), 0) == 0) out.push_back(s->get_name());
